@@ -1,0 +1,112 @@
+/* The Tarn host stand-in: every host service that Tessel imports, plus the host-side calls
+ * that tests and SQL engine adapters use. C linkage throughout. */
+#ifndef TARN_H
+#define TARN_H
+
+#include <stdint.h>
+#ifndef __cplusplus
+#include <uchar.h>
+#endif
+
+#if defined(TARN_BUILDING_HOST)
+#define TARN_API __attribute__((visibility("default")))
+#else
+#define TARN_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Routine calling convention ---------------------------------------------------------- */
+
+/* A LOB locator: a 32-bit value owned by the host. */
+typedef uint32_t sqludf_locator;
+
+/* The scratchpad a routine receives: a 32-bit length word and 100 data bytes. The host places
+ * it so that the data area is 8-byte aligned (the routines keep pointers there). */
+#define SQLUDF_SCRATCHPAD_LEN 100
+struct sqludf_scratchpad {
+    int32_t length;
+    char data[SQLUDF_SCRATCHPAD_LEN];
+};
+
+/* The database-information record: 1024 bytes; the database code page is the 32-bit word at
+ * byte offset 268. */
+#define SQLUDF_DBINFO_LEN 1024
+#define SQLUDF_DBINFO_CODEPAGE_OFFSET 268
+
+/* Call types. */
+#define SQLUDF_FIRST_CALL (-1)
+#define SQLUDF_NORMAL_CALL 0
+#define SQLUDF_FINAL_CALL 1
+#define SQL_TF_FIRST (-2)
+#define SQL_TF_OPEN (-1)
+#define SQL_TF_FETCH 0
+#define SQL_TF_CLOSE 1
+#define SQL_TF_FINAL 2
+
+/* ---- LOB locator services (routine side) ------------------------------------------------- */
+
+/* Each returns 0 on success and a nonzero host code on failure. */
+TARN_API int sqludf_length(sqludf_locator *loc, int32_t *length);
+TARN_API int sqludf_substr(sqludf_locator *loc, int32_t start, int32_t count, unsigned char *buf,
+                           int32_t *returned);
+/* Creates an empty result locator (type 404) and stores it in **output. */
+TARN_API int sqludf_create_locator(int type, sqludf_locator **output);
+TARN_API int sqludf_append(sqludf_locator *loc, unsigned char *buf, int32_t length,
+                           int32_t *appended);
+
+#define SQLUDF_LOCATOR_TYPE_CLOB 404
+
+/* ---- LOB locators (host side) ------------------------------------------------------------ */
+
+/* A new locator holding a copy of the bytes. */
+TARN_API uint32_t tarnLobFromBytes(const char *bytes, int32_t length);
+/* The length of any locator's value, *bytes pointing at it; -1 for an unknown locator. */
+TARN_API int32_t tarnLobBytes(uint32_t locator, const char **bytes);
+/* The locator service call after `calls` successful ones fails with hostCode (once). */
+TARN_API void tarnLobFailAfter(int32_t calls, int32_t hostCode);
+/* Drops every locator. */
+TARN_API void tarnLobReset(void);
+/* Drops one locator; unknown locators are ignored. */
+TARN_API void tarnLobFree(uint32_t locator);
+
+/* ---- Registry values --------------------------------------------------------------------- */
+
+#define TARN_REG_READ_ACCESS 373
+#define TARN_REG_WRITE_ACCESS 374
+
+/* The value of a registry entry as a heap string (the caller frees it with free()), or NULL
+ * when the entry has no value. Unless set by tarnRegistrySet, 373 and 374 take the
+ * environment variables TARN_READ_ACCESS and TARN_WRITE_ACCESS. */
+TARN_API char *sqloGetEnv(int32_t id);
+/* Sets a registry value; NULL removes it (the environment fallback then applies again). */
+TARN_API void tarnRegistrySet(int32_t id, const char *value);
+
+/* ---- XML start-up ------------------------------------------------------------------------ */
+
+/* Nonzero when the parser and the converter library started. Starts them once per process. */
+TARN_API int isSharedLibInitSuccess(void);
+TARN_API int getLastErrorCode(void);
+/* NUL-terminated UTF-16 text owned by the host. */
+TARN_API const char16_t *getLastErrorMessage(void);
+/* Makes the three calls report a start-up failure with this code and message; code 0 returns
+ * to the real answer. */
+TARN_API void tarnXmlInitSimulate(int32_t code, const char16_t *message);
+
+/* ---- Message catalog --------------------------------------------------------------------- */
+
+/* X/Open message catalog access. Open returns a handle, or -1 when the catalog cannot be
+ * opened. Get returns the text or NULL. Close does nothing and returns 0 (the catalog stays
+ * open); tarnCatRelease really closes it. */
+TARN_API intptr_t tarnCatOpen(const char *name, int flag);
+TARN_API const char *tarnCatGet(intptr_t handle, int set, int number, const char *deflt);
+TARN_API int tarnCatClose(intptr_t handle);
+TARN_API int tarnCatRelease(intptr_t handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

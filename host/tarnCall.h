@@ -1,0 +1,111 @@
+// The calling side of the routine convention: runs a routine statement the way the Tarn host
+// does (first, normal and final calls for scalar routines; FIRST, OPEN, FETCH, CLOSE, FINAL
+// for table routines), passing every argument by address. Used by tests and SQL adapters.
+#pragma once
+
+#include "tarn.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarn {
+
+// Kinds of SQL inputs and outputs a routine can have.
+enum class SqlType {
+    Varchar,   // NUL-terminated text in the database code page
+    Char,      // as Varchar
+    Clob,      // a LOB locator
+    Double,
+    Real,
+    Integer,
+    Smallint,
+    Date,      // 11 bytes
+    Time,      // 9 bytes
+    Timestamp  // 27 bytes
+};
+
+// What the calling side needs to know about a routine.
+struct RoutineDesc {
+    std::string name;
+    void *entry = nullptr;            // the routine's address
+    std::vector<SqlType> inputs;      // 1 to 3 inputs
+    SqlType output = SqlType::Varchar;
+    int32_t outputLength = 0;         // declared length of a VARCHAR or CHAR output
+    bool table = false;               // a table routine
+};
+
+// One SQL input value. A Clob input is passed as a new host locator holding the text.
+struct Input {
+    bool isNull = false;
+    std::string text;
+    static Input null() { Input i; i.isNull = true; return i; }
+    Input() = default;
+    Input(const char *t) : text(t) {}
+    Input(std::string t) : text(std::move(t)) {}
+};
+
+// The outcome of one call.
+struct Outcome {
+    std::string sqlstate;   // five characters
+    std::string message;    // the message text as the routine left it
+    int16_t nullInd = -1;   // the output null indicator
+    std::string text;       // Varchar/Char/Date/Time/Timestamp output, or a Clob result's bytes
+    double dbl = 0;
+    float real = 0;
+    int32_t integer = 0;
+    int16_t smallint = 0;
+    uint32_t locator = 0;   // a Clob result's locator (dropped after the call)
+    bool isNull() const { return nullInd < 0; }
+    bool ok() const { return sqlstate == "00000"; }
+};
+
+// One statement of a scalar routine: the first call() is call type -1, later calls are 0;
+// finish() makes the final call (1). The destructor finishes an unfinished statement.
+class TARN_API ScalarStatement {
+public:
+    explicit ScalarStatement(RoutineDesc desc, int32_t dbCodePage = 1208);
+    ~ScalarStatement();
+    ScalarStatement(const ScalarStatement &) = delete;
+    ScalarStatement &operator=(const ScalarStatement &) = delete;
+
+    Outcome call(const std::vector<Input> &inputs);
+    Outcome finish();
+    // Low-level: one call of the given call type with the given inputs.
+    Outcome callAs(int32_t callType, const std::vector<Input> &inputs);
+
+    // The statement's scratchpad data area (100 bytes), for tests that look inside it.
+    char *scratchData();
+    bool started() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// One statement of a table routine. run() makes FIRST (once per statement), OPEN, FETCH until
+// "02000" or an error, CLOSE; finish() makes FINAL.
+struct TableRun {
+    std::vector<Outcome> rows;  // the fetched rows (SQLSTATE "00000" or a warning)
+    Outcome end;                // the call that ended the run ("02000" or an error)
+};
+
+class TARN_API TableStatement {
+public:
+    explicit TableStatement(RoutineDesc desc, int32_t dbCodePage = 1208);
+    ~TableStatement();
+    TableStatement(const TableStatement &) = delete;
+    TableStatement &operator=(const TableStatement &) = delete;
+
+    TableRun run(const std::vector<Input> &inputs);
+    Outcome finish();
+    Outcome callAs(int32_t callType, const std::vector<Input> &inputs);
+    char *scratchData();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace tarn

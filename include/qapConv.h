@@ -1,0 +1,62 @@
+// Code page conversion: the routine context's ICU converters, the encoding names given to the
+// parser, and conversion of text between the application code page, the database code page
+// and UTF-16.
+#pragma once
+
+#include <cstdint>
+#include <unicode/ucnv.h>
+#include <xercesc/util/XercesDefs.hpp>
+
+struct QapRoutineCtx;
+
+// The converters of a routine context.
+struct QapConvInfo {
+    int32_t appCodePage; // CCSID of the application converter
+    int32_t dbCodePage;  // the database code page
+    UConverter *appConv;
+    UConverter *dbConv;  // the same object as appConv when the code pages are equal
+};
+
+// One row of the encoding table; the table ends with code page -2.
+struct QapEncodingRow {
+    int32_t codePage;
+    const XMLCh *name;
+};
+extern const QapEncodingRow qapEncodingTable[];
+
+// Opens the application and database converters of ctx->convInfo. 0, -1, or the ICU status.
+int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
+                const char *appEncoding);
+
+// Opens a converter for a CCSID.
+UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status);
+
+// The encoding name the parser is given for a code page. 0, or -119 with "38X38".
+int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
+                        char *sqlstate, char *msgtext);
+
+// Database code page to UTF-16; code units written (terminator not counted), or -1.
+int32_t QAP_mbstowcsFunction(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity);
+// ICU default code page to UTF-16, with a converter opened for the call.
+int32_t QAP_mbstowcsSys(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity);
+// UTF-16 to the database code page; bytes written (terminator not counted), or -1.
+int32_t QAP_wcstombsFunction(QapRoutineCtx *ctx, char *out, const XMLCh *in, int32_t capacity);
+// Parser string to the database code page (4 bytes per unit plus 4); returns out.
+char *qapConvXMLCh(QapRoutineCtx *ctx, const XMLCh *in, char *out);
+
+// Application to database code page; out may be in. Bytes written or -1 (errCode -124 when
+// the result does not fit).
+int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
+                               int32_t capacity, char *msgtext, char *sqlstate, int32_t *errCode);
+// Database to application code page; out may be in. Bytes written or -1.
+int32_t convertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
+                               int32_t capacity, char *msgtext, char *sqlstate);
+
+// Converts a document to the application code page and rewrites the encoding of its XML
+// declaration. Bytes written (byte order mark included), or -1.
+int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32_t inLength,
+                                       char *out, int32_t capacity, char *msgtext,
+                                       char *sqlstate);
+// A well-formed encoding name: empty, or an ASCII letter followed by letters, digits, ".", "_"
+// and "-".
+bool qapIsEncName(const char *name);

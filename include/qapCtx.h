@@ -1,0 +1,67 @@
+// The routine frame's records: the per-invocation routine context and the program's layout of
+// the host scratchpad, and the context's initialisation and release.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+struct QapConvInfo;
+
+// Where a routine's document argument lives.
+constexpr uint32_t QAP_FILE = 0; // the argument is a server file name
+constexpr uint32_t QAP_MEM = 1;  // the argument is a NUL-terminated buffer
+
+// Sizes of the status arguments of a routine.
+constexpr int QAP_SQLSTATE_SIZE = 6; // five characters and a NUL
+constexpr int QAP_MSGTEXT_SIZE = 71; // at most 70 characters and a NUL
+
+// The smallest file threshold: CLOBs up to this many bytes are always parsed from memory.
+constexpr int32_t QAP_MIN_FILE_THRESHOLD = 131072;
+
+// Per-invocation state, allocated zero-filled on a routine's first call.
+struct QapRoutineCtx {
+    uint32_t traceOn;          // 1 while the trace file is open
+    char traceFileName[516];   // path of the trace file
+    FILE *traceFile;           // the open trace stream, or null
+    uint32_t callerKind;       // 0: called as an SQL function
+    QapConvInfo *convInfo;     // converters; non-null once initialised
+    char *savedTmpEnv;         // "TMP=<value>" as at initialisation, or null
+    char *tempDir;             // copy of TARNQAPTEMP, or null
+    int32_t fileThreshold;     // a longer CLOB is spilled to a temporary file
+};
+
+// The result record of an extraction (filled by extractAll, owned by the caller).
+struct QapExtractResult {
+    char **values;   // heap strings in the database code page, ended by a null entry
+    char **cursor;   // the next value to hand out
+    char sqlstate[8];
+    char *message;   // heap buffer of 1025 bytes, or null
+};
+
+// The program's layout of the scratchpad's data area (zero-filled by the host).
+struct QapScratch {
+    uint32_t docInDbCodePage; // 1: document bytes are in the database code page
+    uint32_t docLoc;          // QAP_MEM or QAP_FILE
+    QapRoutineCtx *ctx;       // the routine context, or null
+    char *dtdText;            // DTD text of the "2" variants, or null
+    QapExtractResult results; // the open result of a table function
+};
+
+// Initialises a freshly allocated context (null when the allocation failed). appEncoding names
+// the application converter, or null for ICU's default. Returns 0, or a negative code with the
+// SQLSTATE set; on failure everything acquired is released again.
+int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, char *sqlstate,
+                char *msgtext, const char *appEncoding);
+
+// Releases everything the context holds (the block itself stays allocated). Returns 0, or -58
+// with "38X10" for a null context. A second release is harmless.
+int32_t qapRelease(QapRoutineCtx *ctx, char *sqlstate);
+
+// Copies a five-character SQLSTATE into a routine's SQLSTATE argument.
+void qapSetState(char *sqlstate, const char *state);
+
+// True for "00000" and for warnings ("01...").
+bool qapStateIsOk(const char *sqlstate);
+
+// Reads the database code page from the host's database-information record.
+int32_t qapDbCodePage(const void *dbinfo);

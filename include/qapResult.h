@@ -1,0 +1,100 @@
+// Extraction results: growing UTF-16 items collected during a parse and handed back as
+// size-limited strings in the database code page; the attribute-list copy; the exception
+// thrown on allocation failure.
+#pragma once
+
+#include "qapCtx.h"
+
+#include <cstdint>
+#include <xercesc/sax2/Attributes.hpp>
+
+// Thrown by value on allocation failure inside the parse; carries a formatted message.
+class QAPException {
+public:
+    QAPException(QapRoutineCtx *ctx, int32_t msgNo, ...);
+    const char *getText() const { return text; }
+
+    char text[1028];
+    QapRoutineCtx *ctx;
+};
+
+// One result item: a growing NUL-terminated UTF-16 buffer.
+class qapResultNode {
+public:
+    explicit qapResultNode(QapRoutineCtx *ctx) : ctx(ctx) {}
+    ~qapResultNode();
+    qapResultNode(const qapResultNode &) = delete;
+    qapResultNode &operator=(const qapResultNode &) = delete;
+
+    // Appends n units of s, raw (escape 0) or with the five special characters replaced by
+    // entity references (escape 1; s must be NUL-terminated at n). Throws QAPException.
+    void addToContent(int escape, const XMLCh *s, uint32_t n);
+
+    XMLCh *content = nullptr;
+    uint32_t contentLength = 0;
+    uint32_t contentMaxLength = 0;
+    qapResultNode *next = nullptr;
+    QapRoutineCtx *ctx;
+};
+
+// The ordered list of result items.
+class qapResult {
+public:
+    explicit qapResult(QapRoutineCtx *ctx) : ctx(ctx) {}
+    ~qapResult();
+    qapResult(const qapResult &) = delete;
+    qapResult &operator=(const qapResult &) = delete;
+
+    void newItem();
+    void addToCurrentItem(int escape, const XMLCh *text);
+    void addToCurrentItem(int escape, const XMLCh *text, uint32_t length);
+    // The items converted to the database code page, each shorter than limit bytes; a new
+    // record owned by the caller, or null.
+    QapExtractResult *retrieve(int32_t limit);
+
+    uint32_t count = 0;
+    qapResultNode *first = nullptr;
+    qapResultNode *last = nullptr;
+    QapRoutineCtx *ctx;
+};
+
+// Frees the strings, the values array and the message of a result record (not the record).
+void freeExtractResult(QapRoutineCtx *ctx, QapExtractResult *result);
+
+// Copies s into d replacing the five special characters by entity references, within a
+// capacity of c units (terminator included). Returns units written plus one, or -1 with
+// *errCode = -58 when it does not fit.
+int32_t qapEntityReplaceUCS(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, int32_t c,
+                            int32_t *errCode, char *msgtext);
+
+// An owned copy of an element's attribute list.
+class QapAttrs : public XERCES_CPP_NAMESPACE::Attributes {
+public:
+    QapAttrs(QapRoutineCtx *ctx, const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    ~QapAttrs() override;
+    QapAttrs(const QapAttrs &) = delete;
+    QapAttrs &operator=(const QapAttrs &) = delete;
+
+    XMLSize_t getLength() const override;
+    const XMLCh *getURI(const XMLSize_t index) const override;
+    const XMLCh *getLocalName(const XMLSize_t index) const override;
+    const XMLCh *getQName(const XMLSize_t index) const override;
+    const XMLCh *getType(const XMLSize_t index) const override;
+    const XMLCh *getValue(const XMLSize_t index) const override;
+    bool getIndex(const XMLCh *const uri, const XMLCh *const localPart,
+                  XMLSize_t &index) const override;
+    int getIndex(const XMLCh *const uri, const XMLCh *const localPart) const override;
+    bool getIndex(const XMLCh *const qName, XMLSize_t &index) const override;
+    int getIndex(const XMLCh *const qName) const override;
+    const XMLCh *getType(const XMLCh *const uri, const XMLCh *const localPart) const override;
+    const XMLCh *getType(const XMLCh *const qName) const override;
+    const XMLCh *getValue(const XMLCh *const uri, const XMLCh *const localPart) const override;
+    const XMLCh *getValue(const XMLCh *const qName) const override;
+
+    uint32_t count = 0;
+    XMLCh **localNames = nullptr;
+    XMLCh **qNames = nullptr;
+    XMLCh **values = nullptr;
+    XMLCh *uri = nullptr;
+    QapRoutineCtx *ctx;
+};

@@ -1,0 +1,28 @@
+// The common base of the extract and update SAX handlers: the open elements, the parsed path,
+// the match state and the collected result.
+#pragma once
+
+#include "qapQuery.h"
+#include "qapResult.h"
+
+#include <xercesc/sax2/DefaultHandler.hpp>
+
+class qapSgDocHandler : public XERCES_CPP_NAMESPACE::DefaultHandler {
+public:
+    // Parses the path (QapQuery); throws QAPException on allocation failure.
+    qapSgDocHandler(QapRoutineCtx *ctx, XMLCh *path);
+    ~qapSgDocHandler() override;
+
+    // Appends "<name attr="value"...>" (values escaped) to the last result item.
+    void composeStartElement(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    // Appends "</name>" to the last result item.
+    void composeEndElement(const XMLCh *qname);
+
+    QapRoutineCtx *ctx;
+    QapMatchState isMatched = PARTIAL;
+    QapCurrentPath currentPath;
+    QapQuery query;
+    QapTargetKind targetKind;
+    const XMLCh *attributeName;
+    qapResult result;
+};

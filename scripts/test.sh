@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite twice: plainly (build/) and under
+# AddressSanitizer + UndefinedBehaviorSanitizer with leak detection (build-asan/).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+jobs=$(nproc)
+run() {
+    local dir=$1; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+    (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+run build -DTESSEL_SANITIZE=OFF
+ASAN_OPTIONS=detect_leaks=1 run build-asan -DTESSEL_SANITIZE=ON

@@ -1,0 +1,117 @@
+#include "testSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <ftw.h>
+#include <sstream>
+#include <unicode/ucnv.h>
+#include <unistd.h>
+
+namespace testing_support {
+
+namespace {
+std::string makeDir(const char *tag) {
+    const char *base = "/tmp";
+    std::string templ = std::string(base) + "/tessel-" + tag + "-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) {
+        perror("mkdtemp");
+        std::abort();
+    }
+    return std::string(buf.data());
+}
+
+int removeEntry(const char *path, const struct stat *, int, struct FTW *) {
+    return ::remove(path);
+}
+
+struct Dirs {
+    std::string scratch = makeDir("test");
+    std::string temp = scratch + "/tmp";
+    std::string trace = scratch + "/trace";
+    Dirs() {
+        mkdir(temp.c_str(), 0700);
+        mkdir(trace.c_str(), 0700);
+    }
+    ~Dirs() { nftw(scratch.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
+};
+
+Dirs &dirs() {
+    static Dirs d;
+    return d;
+}
+} // namespace
+
+const std::string &scratchDir() { return dirs().scratch; }
+const std::string &tempDir() { return dirs().temp; }
+const std::string &tracePathDir() { return dirs().trace; }
+
+std::string writeFile(const std::string &name, const std::string &content) {
+    std::string path = name.size() > 0 && name[0] == '/' ? name : scratchDir() + "/" + name;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    return path;
+}
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> listDir(const std::string &dir) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
+    const char *old = getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_)
+        setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
+} // namespace testing_support
+
+// Every test process starts from the same environment, whatever the machine's.
+int main(int argc, char **argv) {
+    setenv("LC_ALL", "C", 1);
+    setenv("TZ", "UTC", 1);
+    unsetenv("TMP");
+    unsetenv("TARNQAP_MIN_TMPFILE_SIZE");
+    unsetenv("TARN_READ_ACCESS");
+    unsetenv("TARN_WRITE_ACCESS");
+    unsetenv("NLSPATH");
+    setlocale(LC_ALL, "C");
+    tzset();
+    ucnv_setDefaultName("UTF-8");
+    setenv("TARNINSTANCE", "tessel_test", 1);
+    setenv("TARNQAPPATH", testing_support::tracePathDir().c_str(), 1);
+    setenv("TARNQAPTEMP", testing_support::tempDir().c_str(), 1);
+    if (chdir(testing_support::scratchDir().c_str()) != 0) return 2;
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
