@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstring>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -92,6 +93,18 @@ ScopedEnv::~ScopedEnv() {
         setenv(name_.c_str(), old_.c_str(), 1);
     else
         unsetenv(name_.c_str());
+}
+
+TestCtx::TestCtx(int32_t dbCodePage, const char *appEncoding)
+    : ctx_(static_cast<QapRoutineCtx *>(calloc(1, sizeof(QapRoutineCtx)))) {
+    memcpy(dbinfo + 268, &dbCodePage, sizeof dbCodePage);
+    initRc = qapInit(ctx_, 0, dbinfo, sqlstate, msgtext, appEncoding);
+}
+
+TestCtx::~TestCtx() {
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    qapRelease(ctx_, state);
+    free(ctx_);
 }
 
 } // namespace testing_support

@@ -2,6 +2,8 @@
 // converter, and its own private directories for trace files, temporary files and documents.
 #pragma once
 
+#include "qapCtx.h"
+
 #include <string>
 #include <vector>
 
@@ -33,6 +35,27 @@ private:
     std::string name_;
     std::string old_;
     bool had_;
+};
+
+// A routine context initialised by qapInit as a routine's first call would, with the database
+// code page and application encoding chosen by the test (null: ICU's default, UTF-8 in tests).
+class TestCtx {
+public:
+    explicit TestCtx(int32_t dbCodePage = 1208, const char *appEncoding = nullptr);
+    ~TestCtx();
+    TestCtx(const TestCtx &) = delete;
+    TestCtx &operator=(const TestCtx &) = delete;
+    QapRoutineCtx *get() { return ctx_; }
+    operator QapRoutineCtx *() { return ctx_; }
+    QapRoutineCtx *operator->() { return ctx_; }
+
+    int32_t initRc;
+    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
+    char msgtext[QAP_MSGTEXT_SIZE] = "";
+    unsigned char dbinfo[1024] = {};
+
+private:
+    QapRoutineCtx *ctx_;
 };
 
 } // namespace testing_support
