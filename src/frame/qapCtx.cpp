@@ -1,0 +1,107 @@
+// The routine context: initialisation on a routine's first call and release on its last.
+#include "qapCtx.h"
+
+#include "qapConv.h"
+#include "qapFile.h"
+#include "qapLib.h"
+#include "qapMsg.h"
+#include "qapTrace.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <unicode/ucnv.h>
+
+namespace {
+constexpr size_t QAP_MAX_ENCODING_NAME = 99;
+} // namespace
+
+int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, char *sqlstate,
+                char *msgtext, const char *appEncoding) {
+    if (ctx == nullptr) {
+        qapSetState(sqlstate, "38X10");
+        return -58;
+    }
+
+    // An unset, non-numeric or small threshold all end up at the minimum.
+    if (const char *size = getenv("TARNQAP_MIN_TMPFILE_SIZE")) ctx->fileThreshold = atoi(size);
+    if (ctx->fileThreshold < QAP_MIN_FILE_THRESHOLD) ctx->fileThreshold = QAP_MIN_FILE_THRESHOLD;
+
+    if (qap_getTempDir(ctx) == -58) {
+        qapSetState(sqlstate, "38X10");
+        qapRelease(ctx, sqlstate);
+        return -58;
+    }
+
+    if (ctx->convInfo != nullptr) return 0;
+
+    ctx->callerKind = callerKind;
+    int32_t code = qapTraceOpen(ctx, sqlstate, msgtext);
+
+    if (ctx->tempDir != nullptr)
+        QAP_TRACE(ctx, "qapInit", "tmp dir %s, file thresh %d\n", ctx->tempDir, ctx->fileThreshold);
+    else
+        QAP_TRACE(ctx, "qapInit", "tmp dir NULL, file thresh %d\n", ctx->fileThreshold);
+
+    ctx->convInfo = static_cast<QapConvInfo *>(calloc(1, sizeof(QapConvInfo)));
+    if (ctx->convInfo == nullptr) {
+        qapSetState(sqlstate, "38X10");
+        code = -58;
+    } else if (code != 0) {
+        // The trace set-up has set its own status, except when the instance or the trace
+        // directory is not configured: it only names "38X35" in the message text then, and
+        // the SQLSTATE gets it too so that the host sees the first call fail.
+        if (code == -102) qapSetState(sqlstate, "38X35");
+    } else if (appEncoding != nullptr && strlen(appEncoding) > QAP_MAX_ENCODING_NAME) {
+        qapSetState(sqlstate, "38X38");
+        code = -119;
+    } else if (initICU(ctx, ctx->callerKind, dbinfo, appEncoding) != 0) {
+        qapSetState(sqlstate, "38X38");
+        code = -119;
+    } else {
+        int32_t rc = qapInitializeParser(ctx, sqlstate, msgtext);
+        QAP_TRACE(ctx, "qapInit", "qapInitializeParser rc = %d, memthresh %d\n", rc,
+                  ctx->fileThreshold);
+        qapStateToCode(ctx, &code, sqlstate);
+        if (code == 0) return 0;
+    }
+
+    qapRelease(ctx, sqlstate);
+    return code;
+}
+
+int32_t qapRelease(QapRoutineCtx *ctx, char *sqlstate) {
+    if (ctx == nullptr) {
+        qapSetState(sqlstate, "38X10");
+        return -58;
+    }
+    qapTerminateParser(ctx);
+    if (QapConvInfo *conv = ctx->convInfo) {
+        if (conv->appConv != nullptr) ucnv_close(conv->appConv);
+        if (conv->dbConv != nullptr && conv->dbConv != conv->appConv) ucnv_close(conv->dbConv);
+        free(conv);
+        ctx->convInfo = nullptr;
+    }
+    free(ctx->savedTmpEnv);
+    ctx->savedTmpEnv = nullptr;
+    free(ctx->tempDir);
+    ctx->tempDir = nullptr;
+    return qapTraceClose(ctx);
+}
+
+void qapSetState(char *sqlstate, const char *state) {
+    if (sqlstate == nullptr || state == nullptr) return;
+    memcpy(sqlstate, state, QAP_SQLSTATE_SIZE - 1);
+    sqlstate[QAP_SQLSTATE_SIZE - 1] = '\0';
+}
+
+bool qapStateIsOk(const char *sqlstate) {
+    return sqlstate != nullptr &&
+           (strcmp(sqlstate, "00000") == 0 || (sqlstate[0] == '0' && sqlstate[1] == '1'));
+}
+
+int32_t qapDbCodePage(const void *dbinfo) {
+    if (dbinfo == nullptr) return 0;
+    int32_t codePage;
+    memcpy(&codePage, static_cast<const char *>(dbinfo) + 268, sizeof codePage);
+    return codePage;
+}
