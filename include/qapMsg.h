@@ -59,12 +59,15 @@ extern const QapSqlStateRow qapSqlStateTable[QAP_MSG_ROWS];
 // Text identifying this build, for the internal-error messages.
 extern const char qapBuildStamp[];
 
-// Formats message msgNo with its arguments into out at the given offset (see the routine and
-// the stored-procedure placement rules). Returns the characters placed, 0 when there is no
+// Formats message msgNo with its arguments into out. With a context of caller kind 0 (every
+// routine) out is a routine's message text: at most 70 characters, the last a newline, and
+// the offset is not used. Otherwise the text goes at out + offset into a 1024-character
+// output: out must then hold 1025 bytes. Returns the characters placed, 0 when there is no
 // room, or -1 for a negative message number.
 int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_list args);
 
-// Formats message msgNo into a routine's message text (offset 0).
+// Formats message msgNo into a routine's message text (offset 0). Pass the routine's context:
+// without one the text is not cut to 70 characters (out must hold 1025 bytes).
 int qapSetMsg(QapRoutineCtx *ctx, char *msgtext, int32_t msgNo, ...);
 
 // Sets a routine's SQLSTATE and message text in one step, the state taken from the caller.
