@@ -22,7 +22,8 @@ struct QapEncodingRow {
     int32_t codePage;
     const XMLCh *name;
 };
-extern const QapEncodingRow qapEncodingTable[];
+// The encoding table: built once (its CCSID-based names come from ICU), then constant.
+const QapEncodingRow *qapEncodingTable();
 
 // Opens the application and database converters of ctx->convInfo. 0, -1, or the ICU status.
 int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,

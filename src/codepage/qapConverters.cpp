@@ -1,0 +1,235 @@
+// The converters of a routine context, the table of encoding names handed to the parser, and
+// the look-up of a code page's encoding name.
+#include "qapConv.h"
+#include "qapCtx.h"
+#include "qapMsg.h"
+#include "qapTrace.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <unicode/ustring.h>
+
+namespace {
+
+// ICU's platform value for CCSID-based converter names.
+constexpr UConverterPlatform QAP_CCSID_PLATFORM = static_cast<UConverterPlatform>(0);
+
+// The database code page some hosts report for EUC-JP, and the CCSID it is converted with.
+constexpr int32_t QAP_EUCJP_HOST_CP = 954;
+constexpr int32_t QAP_EUCJP_CCSID = 33722;
+
+std::string deriveVendorPrefix() {
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter *cnv = ucnv_openCCSID(37, QAP_CCSID_PLATFORM, &status);
+    std::string prefix;
+    if (cnv != nullptr) {
+        if (U_SUCCESS(status)) {
+            UErrorCode nameStatus = U_ZERO_ERROR;
+            const char *name = ucnv_getName(cnv, &nameStatus);
+            if (name != nullptr && U_SUCCESS(nameStatus)) {
+                const char *dash = strchr(name, '-');
+                prefix.assign(name,
+                              dash != nullptr ? static_cast<size_t>(dash - name) : strlen(name));
+            }
+        }
+        ucnv_close(cnv);
+    }
+    return prefix;
+}
+
+// The prefix under which ICU lists converters by CCSID, asked from ICU once.
+const std::string &vendorPrefix() {
+    static const std::string prefix = deriveVendorPrefix();
+    return prefix;
+}
+
+// "<prefix>-<ccsid>", the name ICU lists a CCSID under.
+std::string vendorName(int32_t ccsid) {
+    return vendorPrefix() + "-" + std::to_string(ccsid);
+}
+
+std::u16string toU16(const std::string &ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+// The encoding table with its vendor names filled in; built once.
+struct EncodingTable {
+    std::vector<std::u16string> names;
+    std::vector<QapEncodingRow> rows;
+
+    EncodingTable() {
+        const std::string &p = vendorPrefix();
+        const std::pair<int32_t, std::string> entries[] = {
+            {1208, "UTF-8"},     {-1, "UTF-16"},      {367, "us-ascii"},   {819, "iso-8859-1"},
+            {850, p + "850"},    {1252, p + "-1252"}, {1250, p + "-1250"}, {1251, p + "-1251"},
+            {1254, p + "-1254"}, {1255, p + "-1255"}, {1256, p + "-1256"}, {1257, p + "-1257"},
+            {37, p + "037"},     {1383, "GB2312"},    {943, "Shift_JIS"},  {932, "Shift_JIS"},
+            {950, "Big5"},       {970, "EUC-KR"},     {954, "EUC-JP"},     {33722, "EUC-JP"},
+            {970, "EUC-KR"}, // never reached: the first 970 row wins
+            {964, "EUC-TW"},     {912, "iso-8859-2"}, {915, "iso-8859-5"}, {1089, "iso-8859-6"},
+            {813, "iso-8859-7"}, {916, "iso-8859-8"}, {920, "iso-8859-9"}, {1046, "cp1046"},
+        };
+        for (const auto &e : entries)
+            names.push_back(toU16(e.second));
+        size_t i = 0;
+        for (const auto &e : entries)
+            rows.push_back({e.first, names[i++].c_str()});
+        rows.push_back({-2, nullptr});
+    }
+};
+
+} // namespace
+
+const QapEncodingRow *qapEncodingTable() {
+    static const EncodingTable table;
+    return table.rows.data();
+}
+
+UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status) {
+    // These double-byte code pages are opened by a particular table variant. ICU may no
+    // longer carry a converter of that exact name; then the CCSID's own converter is used.
+    const char *suffix = nullptr;
+    switch (ccsid) {
+    case 942:
+        suffix = "_P12A_2000";
+        break;
+    case 943:
+        suffix = "_P14A_2000";
+        break;
+    case 949:
+        suffix = "_P11A-2000";
+        break;
+    case 1363:
+        suffix = "_P11B_2000";
+        break;
+    default:
+        break;
+    }
+    if (suffix != nullptr) {
+        std::string name = vendorName(ccsid) + suffix;
+        UErrorCode named = U_ZERO_ERROR;
+        UConverter *cnv = ucnv_open(name.c_str(), &named);
+        if (cnv != nullptr && named == U_ZERO_ERROR) {
+            *status = U_ZERO_ERROR;
+            return cnv;
+        }
+        if (cnv != nullptr) ucnv_close(cnv);
+    }
+    return ucnv_openCCSID(ccsid, QAP_CCSID_PLATFORM, status);
+}
+
+int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
+                const char *appEncoding) {
+    static const char fn[] = "initICU";
+    QAP_TRACE(ctx, fn, "entered\n");
+    if (ctx == nullptr || ctx->convInfo == nullptr) return -1;
+    if (callerKind != 0) {
+        // Only SQL functions call this library; other callers are not served.
+        QAP_TRACE(ctx, fn, "unsupported caller kind %u\n", callerKind);
+        return -1;
+    }
+    QapConvInfo *ci = ctx->convInfo;
+
+    const char *appName = appEncoding != nullptr ? appEncoding : ucnv_getDefaultName();
+    ci->dbCodePage = qapDbCodePage(dbinfo);
+    if (ci->dbCodePage == QAP_EUCJP_HOST_CP) ci->dbCodePage = QAP_EUCJP_CCSID;
+    if (appName == nullptr) {
+        QAP_TRACE(ctx, fn, "unable to ucnv_getDefaultName\n");
+        return -1;
+    }
+
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter *app = ucnv_open(appName, &status);
+    if (app == nullptr || status != U_ZERO_ERROR) {
+        QAP_TRACE(ctx, fn, "unable to open app icu converter %s for UDF case\n", appName);
+        if (app != nullptr) ucnv_close(app);
+        return status != U_ZERO_ERROR ? status : -1;
+    }
+    ci->appConv = app;
+    status = U_ZERO_ERROR;
+    ci->appCodePage = ucnv_getCCSID(app, &status);
+    if (status != U_ZERO_ERROR) ci->appCodePage = -1; // ICU knows no CCSID for it
+    QAP_TRACE(ctx, fn, "app code page %d, db code page %d\n", ci->appCodePage, ci->dbCodePage);
+
+    int32_t result = 0;
+    if (ci->appCodePage == ci->dbCodePage) {
+        ci->dbConv = ci->appConv;
+    } else {
+        status = U_ZERO_ERROR;
+        UConverter *db = qapOpenConverter(ci->dbCodePage, &status);
+        if (db == nullptr || status != U_ZERO_ERROR) {
+            QAP_TRACE(ctx, fn, "unable to open icu converter for db codepage %d\n", ci->dbCodePage);
+            if (db != nullptr) ucnv_close(db);
+            result = status != U_ZERO_ERROR ? status : -1;
+        } else {
+            ci->dbConv = db;
+        }
+    }
+    QAP_TRACE(ctx, fn, "got icu converters db conv = %p, app conv = %p\n",
+              static_cast<void *>(ci->dbConv), static_cast<void *>(ci->appConv));
+    return result;
+}
+
+int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
+                        char *sqlstate, char *msgtext) {
+    static const char fn[] = "QAP_getEncoding";
+    QAP_TRACE(ctx, fn, "Entered.\n");
+    if (out != nullptr && capacity > 0) out[0] = 0;
+    int32_t result = -119;
+
+    for (const QapEncodingRow *row = qapEncodingTable(); row->codePage != -2; ++row) {
+        if (row->codePage != codePage) continue;
+        if (out != nullptr && capacity > 0) {
+            u_strncpy(out, row->name, capacity - 1);
+            out[capacity - 1] = 0;
+        }
+        result = 0;
+        break;
+    }
+
+    if (result != 0) {
+        std::string vendor = vendorName(codePage);
+        UErrorCode status = U_ZERO_ERROR;
+        const char *dbName = nullptr;
+        if (ctx != nullptr && ctx->convInfo != nullptr && ctx->convInfo->dbConv != nullptr)
+            dbName = ucnv_getName(ctx->convInfo->dbConv, &status);
+        if (dbName == nullptr || status != U_ZERO_ERROR) {
+            QAP_TRACE(ctx, fn, "no icu name for %s\n", vendor.c_str());
+            char number[16];
+            snprintf(number, sizeof number, "%d", codePage);
+            qapSetMsg(ctx, msgtext, QAPG008E, number);
+            QAP_TRACE(ctx, fn, "msgtext=%s, codepage=%d\n", msgtext != nullptr ? msgtext : "",
+                      codePage);
+            qapSetState(sqlstate, "38X38");
+            result = -119;
+            QAP_TRACE(ctx, fn, "errCode = %d, sqlstate=%s\n", result,
+                      sqlstate != nullptr ? sqlstate : "");
+        } else {
+            UErrorCode stdStatus = U_ZERO_ERROR;
+            const char *name = ucnv_getStandardName(vendor.c_str(), "MIME", &stdStatus);
+            if (name == nullptr || U_FAILURE(stdStatus)) {
+                stdStatus = U_ZERO_ERROR;
+                name = ucnv_getStandardName(vendor.c_str(), "IANA", &stdStatus);
+            }
+            if (name == nullptr || U_FAILURE(stdStatus)) name = vendor.c_str();
+            QAP_TRACE(ctx, fn, "icu name %s\n", name);
+            // Converter names are invariant ASCII, whatever the database code page.
+            if (out != nullptr && capacity > 0) {
+                int32_t len = static_cast<int32_t>(strlen(name));
+                if (len > capacity - 1) len = capacity - 1;
+                u_charsToUChars(name, out, len);
+                out[len] = 0;
+            }
+            result = 0;
+        }
+    }
+    QAP_TRACE(ctx, fn, "Exit, %x %x %x %x errCode = %d\n",
+              out != nullptr && capacity > 0 ? out[0] : 0u,
+              out != nullptr && capacity > 1 && out[0] ? out[1] : 0u,
+              out != nullptr && capacity > 2 && out[0] && out[1] ? out[2] : 0u,
+              out != nullptr && capacity > 3 && out[0] && out[1] && out[2] ? out[3] : 0u, result);
+    return result;
+}

@@ -1,0 +1,284 @@
+// Server files: absolute names, binary opening, sizes, temporary file names, whole-buffer writes,
+// whole-file reads into a VARCHAR result, and the allowed-files rule.
+#include "qapFile.h"
+#include "qapConv.h"
+#include "qapCtx.h"
+#include "qapMsg.h"
+#include "qapPlatform.h"
+#include "qapTrace.h"
+#include "tarn.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void *p) const { free(p); }
+};
+template <typename T> using HeapPtr = std::unique_ptr<T, FreeDeleter>;
+
+struct FileCloser {
+    void operator()(FILE *f) const {
+        if (f != nullptr) fclose(f);
+    }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// Collapses every run of separators to one and drops trailing ones, in place. A text made of
+// separators only keeps one, so that the root stays a usable entry. Returns the new length.
+int32_t normaliseSeparators(UChar *s) {
+    int32_t w = 0;
+    for (int32_t r = 0; s[r] != 0; ++r) {
+        if (s[r] == QAP_PATH_SEP && w > 0 && s[w - 1] == QAP_PATH_SEP) continue;
+        s[w++] = s[r];
+    }
+    while (w > 1 && s[w - 1] == QAP_PATH_SEP)
+        --w;
+    s[w] = 0;
+    return w;
+}
+
+// True when one of the "/"-separated components of the name is "..".
+bool hasParentComponent(const UChar *s) {
+    const UChar *start = s;
+    for (const UChar *p = s;; ++p) {
+        if (*p == QAP_PATH_SEP || *p == 0) {
+            if (p - start == 2 && start[0] == u'.' && start[1] == u'.') return true;
+            if (*p == 0) return false;
+            start = p + 1;
+        }
+    }
+}
+
+// The UTF-16 buffer size for text of length bytes: (length + 1) * 4 units.
+int32_t registryUnits(size_t length) {
+    size_t units = (length + 1) * 4;
+    return units > INT32_MAX || units < length ? INT32_MAX : static_cast<int32_t>(units);
+}
+
+} // namespace
+
+int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out) {
+    if (out != nullptr) out[0] = '\0';
+    if (name == nullptr || out == nullptr) return -1;
+    if (qapIsAbsolutePath(name)) {
+        size_t len = strlen(name);
+        if (len >= QAP_MAX_PATH) {
+            // Too long for the path buffer: refused like a file that cannot be opened.
+            QAP_TRACE(ctx, "qapGetAbsPath", "name of %zu bytes does not fit\n", len);
+            return -1;
+        }
+        memcpy(out, name, len + 1);
+        return 0;
+    }
+    if (qapFullPath(out, name, QAP_MAX_PATH) == nullptr) {
+        out[0] = '\0';
+        QAP_TRACE(ctx, "qapGetAbsPath", "cannot make %s absolute\n", name);
+        return -1;
+    }
+    return 0;
+}
+
+FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode) {
+    char path[QAP_MAX_PATH];
+    if (mode == nullptr || strlen(mode) > 6) return nullptr;
+    if (qapGetAbsPath(ctx, name, path) != 0) return nullptr;
+    char binaryMode[8];
+    snprintf(binaryMode, sizeof binaryMode, strchr(mode, 'b') == nullptr ? "%sb" : "%s", mode);
+    FILE *f = fopen(path, binaryMode);
+    QAP_TRACE(ctx, "xml_fopen", "%s mode %s: %p\n", path, binaryMode, static_cast<void *>(f));
+    return f;
+}
+
+int qap_getFileSize(QapRoutineCtx *ctx, const char *name, int32_t *size) {
+    if (size == nullptr) return -1;
+    *size = 0;
+    char path[QAP_MAX_PATH];
+    int rc = qapGetAbsPath(ctx, name, path);
+    if (rc != 0) return rc;
+    rc = qapStatSize(path, size);
+    if (rc != 0) *size = 0;
+    QAP_TRACE(ctx, "qap_getFileSize", "%s: rc %d size %d\n", path, rc, *size);
+    return rc;
+}
+
+int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset) {
+    if (stream == nullptr || fseek(stream, offset, SEEK_SET) != 0) {
+        QAP_TRACE(ctx, "qap_fseek", "fseek to %ld failed\n", offset);
+        return -1;
+    }
+    return 0;
+}
+
+int qap_getTempDir(QapRoutineCtx *ctx) {
+    if (ctx == nullptr) return -58;
+    if (ctx->savedTmpEnv == nullptr) {
+        if (const char *tmp = getenv("TMP")) {
+            size_t size = strlen(tmp) + strlen("TMP") + 2;
+            ctx->savedTmpEnv = static_cast<char *>(malloc(size));
+            if (ctx->savedTmpEnv == nullptr) return -58;
+            snprintf(ctx->savedTmpEnv, size, "%s=%s", "TMP", tmp);
+        }
+    }
+    if (ctx->tempDir == nullptr) {
+        if (const char *dir = getenv("TARNQAPTEMP")) {
+            ctx->tempDir = strdup(dir);
+            if (ctx->tempDir == nullptr) return -58;
+        }
+    }
+    return 0;
+}
+
+char *qap_tempFilename(QapRoutineCtx *ctx) {
+    char *name;
+    if (ctx != nullptr && ctx->tempDir != nullptr) {
+        // TMP would take precedence over the configured directory: hide it for the call.
+        if (ctx->savedTmpEnv != nullptr) qapPutenv("TMP=");
+        name = qapTempnam(ctx->tempDir, "qap");
+        if (ctx->savedTmpEnv != nullptr) qapPutenv(ctx->savedTmpEnv);
+    } else {
+        name = qapTempnam(QAP_ROOT_TEMP_DIR, "qap");
+    }
+    QAP_TRACE(ctx, "qap_tempFilename", "%s\n", name != nullptr ? name : "NULL");
+    return name;
+}
+
+int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char *name,
+                 char *sqlstate, char *msgtext) {
+    FILE *f = xml_fopen(ctx, name, "wb+");
+    if (f == nullptr) {
+        qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
+        return -1;
+    }
+    size_t written = 0;
+    if (length > 0 && buf != nullptr) written = fwrite(buf, 1, static_cast<size_t>(length), f);
+    // A failed close loses buffered bytes, so it counts as a failed write.
+    bool closed = fclose(f) == 0;
+    if (length < 0 || (length > 0 && buf == nullptr) || written != static_cast<size_t>(length) ||
+        !closed) {
+        QAP_TRACE(ctx, "qap_buf2file", "wrote %zu of %d bytes\n", written, length);
+        qapSetError(ctx, sqlstate, "38X03", msgtext, QAPC003E);
+        return -1;
+    }
+    return 0;
+}
+
+int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t capacity,
+                     char *sqlstate, char *msgtext) {
+    static const char fn[] = "qap_file2varchar";
+    int32_t size = 0;
+    if (qap_getFileSize(ctx, name, &size) != 0) {
+        qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+        return -1;
+    }
+    if (size > QAP_VARCHAR_MAX || size > capacity) {
+        QAP_TRACE(ctx, fn, "file size %d exceeds %d\n", size, capacity);
+        qapSetError(ctx, sqlstate, "38X05", msgtext, QAPC005E);
+        return -1;
+    }
+    FilePtr f(xml_fopen(ctx, name, "rb"));
+    if (!f) {
+        qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
+        return -1;
+    }
+    size_t got = fread(out, 1, static_cast<size_t>(size), f.get());
+    f.reset();
+    if (got < static_cast<size_t>(size)) {
+        qapSetError(ctx, sqlstate, "38X02", msgtext, QAPC002E);
+        return -1;
+    }
+    out[size] = '\0';
+
+    int32_t errCode = 0;
+    int32_t count =
+        convertBufferAppToTarn(ctx, out, size, out, capacity, msgtext, sqlstate, &errCode);
+    if (errCode == -124) qapSetMsg(ctx, msgtext, QAPC005E);
+    if (count == -1) {
+        QAP_TRACE(ctx, fn, "conversion failed, errCode %d\n", errCode);
+        return -1;
+    }
+    out[count] = '\0'; // the buffer holds capacity bytes and a terminator
+    return 0;
+}
+
+int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlstate,
+                   char *msgtext) {
+    static const char fn[] = "qapChkRegistry";
+    const bool reading = access == 0;
+    auto deny = [&]() {
+        if (reading)
+            qapSetError(ctx, sqlstate, "38X02", msgtext, QAPC002E);
+        else
+            qapSetError(ctx, sqlstate, "38X03", msgtext, QAPC003E);
+        return -1;
+    };
+    auto outOfMemory = [&]() {
+        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        return -1;
+    };
+
+    HeapPtr<char> value(sqloGetEnv(reading ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS));
+    if (!value) {
+        QAP_TRACE(ctx, fn, "no registry value for %s access\n", reading ? "read" : "write");
+        return deny();
+    }
+    int32_t valueUnits = registryUnits(strlen(value.get()));
+    std::unique_ptr<UChar[]> list(new (std::nothrow) UChar[valueUnits]);
+    if (!list) return outOfMemory();
+    if (QAP_mbstowcsSys(ctx, list.get(), value.get(), valueUnits) < 1) return deny();
+    if (u_strcmp(list.get(), u"ANY") == 0) return 0;
+
+    if (name == nullptr) return deny();
+    int32_t nameUnits = registryUnits(strlen(name));
+    std::unique_ptr<UChar[]> file(new (std::nothrow) UChar[nameUnits]);
+    if (!file) return outOfMemory();
+    if (QAP_mbstowcsFunction(ctx, file.get(), name, nameUnits) < 1) return deny();
+    normaliseSeparators(file.get());
+    if (hasParentComponent(file.get())) {
+        QAP_TRACE(ctx, fn, "name %s has a parent component\n", name);
+        return deny();
+    }
+
+    // Each entry: trimmed, normalised, ended by one separator, and compared as a prefix
+    // without regard to case. The entry is split in place; the list is not used afterwards.
+    std::unique_ptr<UChar[]> entry(new (std::nothrow) UChar[valueUnits + 1]);
+    if (!entry) return outOfMemory();
+    for (UChar *p = list.get(); *p != 0;) {
+        UChar *end = p;
+        while (*end != 0 && *end != u';')
+            ++end;
+        UChar *next = *end != 0 ? end + 1 : end;
+        while (p < end && u_isWhitespace(*p))
+            ++p;
+        while (end > p && u_isWhitespace(end[-1]))
+            --end;
+        int32_t len = static_cast<int32_t>(end - p);
+        u_memcpy(entry.get(), p, len);
+        entry[len] = 0;
+        len = normaliseSeparators(entry.get());
+        p = next;
+        if (len == 0) continue;
+        if (entry[len - 1] != QAP_PATH_SEP) {
+            entry[len++] = QAP_PATH_SEP;
+            entry[len] = 0;
+        }
+        if (u_strncasecmp(entry.get(), file.get(), len, U_FOLD_CASE_DEFAULT) == 0) return 0;
+    }
+    QAP_TRACE(ctx, fn, "%s matches no entry\n", name);
+    return deny();
+}
+
+void QapTempFile::reset(char *name) {
+    if (name_ != nullptr && name_ != name) {
+        remove(name_);
+        free(name_);
+    }
+    name_ = name;
+}
