@@ -59,6 +59,14 @@ TARN_API int sqludf_append(sqludf_locator *loc, unsigned char *buf, int32_t leng
 
 #define SQLUDF_LOCATOR_TYPE_CLOB 404
 
+/* Failure codes of the locator services (the host's codes carry no further meaning). */
+#define TARN_LOB_NULL_ARGUMENT (-1001)   /* a required pointer is null */
+#define TARN_LOB_UNKNOWN_LOCATOR (-1002) /* the locator designates no value */
+#define TARN_LOB_OUT_OF_RANGE (-1003)    /* a position, count or length outside the value */
+#define TARN_LOB_WRONG_TYPE (-1004)      /* a locator type other than 404 */
+#define TARN_LOB_READ_ONLY (-1005)       /* an append to a locator not made by create_locator */
+#define TARN_LOB_NO_MEMORY (-1006)       /* the host ran out of memory */
+
 /* ---- LOB locators (host side) ------------------------------------------------------------ */
 
 /* A new locator holding a copy of the bytes. */

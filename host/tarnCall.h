@@ -30,7 +30,7 @@ enum class SqlType {
 struct RoutineDesc {
     std::string name;
     void *entry = nullptr;            // the routine's address
-    std::vector<SqlType> inputs;      // 1 to 3 inputs
+    std::vector<SqlType> inputs;      // 0 to 3 inputs
     SqlType output = SqlType::Varchar;
     int32_t outputLength = 0;         // declared length of a VARCHAR or CHAR output
     bool table = false;               // a table routine

@@ -1,0 +1,368 @@
+// Runs routine statements the way the host does. Every argument buffer is a heap block of
+// exactly its declared size, so that AddressSanitizer catches a routine that writes past one,
+// and output buffers are filled with a pattern so that unset bytes show.
+#include "tarnCall.h"
+
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+namespace tarn {
+namespace {
+
+constexpr size_t SQLSTATE_SIZE = 6;
+constexpr size_t MSGTEXT_SIZE = 71;
+constexpr unsigned char FILL = 0x5A;
+
+// A heap block of exactly `size` bytes.
+class Block {
+public:
+    explicit Block(size_t size) : p_(new unsigned char[size]), size_(size) {}
+    unsigned char *get() const { return p_.get(); }
+    char *chars() const { return reinterpret_cast<char *>(p_.get()); }
+    size_t size() const { return size_; }
+    // The text up to the first NUL, or the whole block when it holds none.
+    std::string text() const { return std::string(chars(), strnlen(chars(), size_)); }
+
+private:
+    std::unique_ptr<unsigned char[]> p_;
+    size_t size_;
+};
+
+Block textBlock(const std::string &text) {
+    Block b(text.size() + 1);
+    memcpy(b.get(), text.c_str(), text.size() + 1);
+    return b;
+}
+
+// The scratchpad sits 4 bytes into an 8-byte aligned block, so that its data area (after the
+// 32-bit length word) is 8-byte aligned: the routines keep pointers there.
+class Scratchpad {
+public:
+    Scratchpad() : block_(::operator new(SIZE, ALIGN)) { reset(); }
+    ~Scratchpad() { ::operator delete(block_, ALIGN); }
+    Scratchpad(const Scratchpad &) = delete;
+    Scratchpad &operator=(const Scratchpad &) = delete;
+
+    void reset() {
+        memset(block_, 0, SIZE);
+        pad()->length = SQLUDF_SCRATCHPAD_LEN;
+    }
+    sqludf_scratchpad *pad() {
+        return reinterpret_cast<sqludf_scratchpad *>(static_cast<char *>(block_) + OFFSET);
+    }
+
+private:
+    static constexpr size_t OFFSET = 4;
+    static constexpr size_t SIZE = OFFSET + sizeof(sqludf_scratchpad);
+    static constexpr std::align_val_t ALIGN{8};
+    void *block_;
+};
+
+size_t outputSize(const RoutineDesc &d) {
+    switch (d.output) {
+    case SqlType::Varchar:
+    case SqlType::Char:
+        return static_cast<size_t>(d.outputLength) + 1;
+    case SqlType::Clob:
+        return sizeof(sqludf_locator);
+    case SqlType::Double:
+        return sizeof(double);
+    case SqlType::Real:
+        return sizeof(float);
+    case SqlType::Integer:
+        return sizeof(int32_t);
+    case SqlType::Smallint:
+        return sizeof(int16_t);
+    case SqlType::Date:
+        return 11;
+    case SqlType::Time:
+        return 9;
+    case SqlType::Timestamp:
+        return 27;
+    }
+    return 0;
+}
+
+// Calls the entry with count pointer arguments, through a function type of that arity.
+template <size_t> using VoidPtr = void *;
+template <size_t... I> void callWith(void *entry, void *const *args, std::index_sequence<I...>) {
+    using Fn = void (*)(VoidPtr<I>...);
+    reinterpret_cast<Fn>(entry)(args[I]...);
+}
+
+void callEntry(void *entry, size_t count, void *const *args) {
+    switch (count) {
+    case 9:
+        callWith(entry, args, std::make_index_sequence<9>());
+        break;
+    case 11:
+        callWith(entry, args, std::make_index_sequence<11>());
+        break;
+    case 13:
+        callWith(entry, args, std::make_index_sequence<13>());
+        break;
+    case 15:
+        callWith(entry, args, std::make_index_sequence<15>());
+        break;
+    }
+}
+
+// The input locators of one call, dropped when the call is over.
+struct InputLocators {
+    sqludf_locator loc[3] = {};
+    InputLocators() = default;
+    InputLocators(const InputLocators &) = delete;
+    InputLocators &operator=(const InputLocators &) = delete;
+    ~InputLocators() {
+        for (sqludf_locator l : loc)
+            if (l != 0) tarnLobFree(l);
+    }
+};
+
+// A state that ends a table run: anything but success, a warning or the end of the rows.
+bool failed(const Outcome &o) {
+    return o.sqlstate != "00000" && o.sqlstate != "02000" && o.sqlstate.compare(0, 2, "01") != 0;
+}
+
+// What both statement kinds share: the routine, its scratchpad and database information, and
+// one call with fresh argument buffers.
+class Frame {
+public:
+    Frame(RoutineDesc desc, int32_t dbCodePage)
+        : desc_(std::move(desc)), dbinfo_(SQLUDF_DBINFO_LEN), name_(textBlock(desc_.name)),
+          specificName_(textBlock(desc_.name)) {
+        if (desc_.entry == nullptr) throw std::invalid_argument("tarn: no entry for " + desc_.name);
+        if (desc_.inputs.size() > 3)
+            throw std::invalid_argument("tarn: more than 3 inputs: " + desc_.name);
+        for (SqlType t : desc_.inputs)
+            if (t != SqlType::Varchar && t != SqlType::Char && t != SqlType::Clob)
+                throw std::invalid_argument("tarn: unsupported input type: " + desc_.name);
+        if ((desc_.output == SqlType::Varchar || desc_.output == SqlType::Char) &&
+            desc_.outputLength <= 0)
+            throw std::invalid_argument("tarn: no output length: " + desc_.name);
+        memset(dbinfo_.get(), 0, dbinfo_.size());
+        memcpy(dbinfo_.get() + SQLUDF_DBINFO_CODEPAGE_OFFSET, &dbCodePage, sizeof dbCodePage);
+    }
+
+    void startStatement() { scratch_.reset(); }
+    char *scratchData() { return scratch_.pad()->data; }
+
+    Outcome invoke(int32_t callType, const std::vector<Input> &given);
+
+private:
+    RoutineDesc desc_;
+    Scratchpad scratch_;
+    Block dbinfo_;
+    Block name_;
+    Block specificName_;
+};
+
+} // namespace
+
+Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
+    const size_t n = desc_.inputs.size();
+    if (given.size() > n) throw std::invalid_argument("tarn: too many inputs for " + desc_.name);
+
+    // Missing inputs (the final call's) are empty values.
+    void *args[15] = {};
+    size_t count = 0;
+    std::vector<Block> texts;
+    texts.reserve(n);
+    InputLocators locators;
+    int16_t inds[3] = {};
+    for (size_t i = 0; i < n; ++i) {
+        const Input in = i < given.size() ? given[i] : Input();
+        const std::string &text = in.isNull ? std::string() : in.text;
+        inds[i] = in.isNull ? -1 : 0;
+        if (desc_.inputs[i] == SqlType::Clob) {
+            if (!in.isNull) {
+                if (text.size() > INT32_MAX) throw std::length_error("tarn: CLOB input too long");
+                locators.loc[i] = tarnLobFromBytes(text.data(), static_cast<int32_t>(text.size()));
+                if (locators.loc[i] == 0) throw std::bad_alloc();
+            }
+            args[count++] = &locators.loc[i];
+        } else {
+            texts.push_back(textBlock(text));
+            args[count++] = texts.back().chars();
+        }
+    }
+
+    Block out(outputSize(desc_));
+    memset(out.get(), desc_.output == SqlType::Clob ? 0 : FILL, out.size());
+    out.get()[0] = 0;
+    int16_t outInd = 0;
+    Block sqlstate(SQLSTATE_SIZE);
+    memcpy(sqlstate.get(), "00000", SQLSTATE_SIZE);
+    Block msgtext(MSGTEXT_SIZE);
+    memset(msgtext.get(), FILL, msgtext.size());
+    msgtext.get()[0] = 0;
+    int32_t callTypeArg = callType;
+
+    args[count++] = out.get();
+    for (size_t i = 0; i < n; ++i)
+        args[count++] = &inds[i];
+    args[count++] = &outInd;
+    args[count++] = sqlstate.chars();
+    args[count++] = name_.chars();
+    args[count++] = specificName_.chars();
+    args[count++] = msgtext.chars();
+    args[count++] = scratch_.pad();
+    args[count++] = &callTypeArg;
+    args[count++] = dbinfo_.get();
+
+    try {
+        callEntry(desc_.entry, count, args);
+    } catch (...) {
+        memcpy(sqlstate.get(), "58004", SQLSTATE_SIZE);
+        strcpy(msgtext.chars(), "An exception escaped the routine.");
+    }
+
+    Outcome o;
+    o.sqlstate = sqlstate.text();
+    o.message = msgtext.text();
+    o.nullInd = outInd;
+    switch (desc_.output) {
+    case SqlType::Clob: {
+        memcpy(&o.locator, out.get(), sizeof o.locator);
+        if (o.locator != 0) {
+            const char *bytes = nullptr;
+            const int32_t length = tarnLobBytes(o.locator, &bytes);
+            if (length > 0) o.text.assign(bytes, static_cast<size_t>(length));
+            tarnLobFree(o.locator);
+        }
+        break;
+    }
+    case SqlType::Double:
+        memcpy(&o.dbl, out.get(), sizeof o.dbl);
+        break;
+    case SqlType::Real:
+        memcpy(&o.real, out.get(), sizeof o.real);
+        break;
+    case SqlType::Integer:
+        memcpy(&o.integer, out.get(), sizeof o.integer);
+        break;
+    case SqlType::Smallint:
+        memcpy(&o.smallint, out.get(), sizeof o.smallint);
+        break;
+    default:
+        o.text = out.text();
+        break;
+    }
+    return o;
+}
+
+// ---- Scalar statements ------------------------------------------------------------------
+
+struct ScalarStatement::Impl {
+    Impl(RoutineDesc desc, int32_t dbCodePage) : frame(std::move(desc), dbCodePage) {}
+    Frame frame;
+    bool started = false;
+};
+
+ScalarStatement::ScalarStatement(RoutineDesc desc, int32_t dbCodePage)
+    : impl_(std::make_unique<Impl>(std::move(desc), dbCodePage)) {}
+
+ScalarStatement::~ScalarStatement() {
+    try {
+        finish();
+    } catch (...) {
+    }
+}
+
+Outcome ScalarStatement::call(const std::vector<Input> &inputs) {
+    return callAs(impl_->started ? SQLUDF_NORMAL_CALL : SQLUDF_FIRST_CALL, inputs);
+}
+
+Outcome ScalarStatement::finish() {
+    if (!impl_->started) {
+        Outcome none;
+        none.sqlstate = "00000";
+        return none;
+    }
+    return callAs(SQLUDF_FINAL_CALL, {});
+}
+
+Outcome ScalarStatement::callAs(int32_t callType, const std::vector<Input> &inputs) {
+    if (!impl_->started) impl_->frame.startStatement();
+    Outcome o = impl_->frame.invoke(callType, inputs);
+    impl_->started = callType != SQLUDF_FINAL_CALL;
+    return o;
+}
+
+char *ScalarStatement::scratchData() {
+    return impl_->frame.scratchData();
+}
+
+bool ScalarStatement::started() const {
+    return impl_->started;
+}
+
+// ---- Table statements -------------------------------------------------------------------
+
+struct TableStatement::Impl {
+    Impl(RoutineDesc desc, int32_t dbCodePage) : frame(std::move(desc), dbCodePage) {}
+    Frame frame;
+    bool started = false;
+};
+
+TableStatement::TableStatement(RoutineDesc desc, int32_t dbCodePage)
+    : impl_(std::make_unique<Impl>(std::move(desc), dbCodePage)) {}
+
+TableStatement::~TableStatement() {
+    try {
+        finish();
+    } catch (...) {
+    }
+}
+
+TableRun TableStatement::run(const std::vector<Input> &inputs) {
+    TableRun r;
+    if (!impl_->started) {
+        Outcome first = callAs(SQL_TF_FIRST, inputs);
+        if (failed(first)) {
+            r.end = std::move(first);
+            return r;
+        }
+    }
+    Outcome open = callAs(SQL_TF_OPEN, inputs);
+    if (failed(open) || open.sqlstate == "02000") {
+        r.end = std::move(open);
+    } else {
+        for (;;) {
+            Outcome row = callAs(SQL_TF_FETCH, inputs);
+            if (failed(row) || row.sqlstate == "02000") {
+                r.end = std::move(row);
+                break;
+            }
+            r.rows.push_back(std::move(row));
+        }
+    }
+    // The cursor is closed after a failed open too: the routine's close copes with no rows.
+    Outcome close = callAs(SQL_TF_CLOSE, inputs);
+    if (failed(close) && !failed(r.end)) r.end = std::move(close);
+    return r;
+}
+
+Outcome TableStatement::finish() {
+    if (!impl_->started) {
+        Outcome none;
+        none.sqlstate = "00000";
+        return none;
+    }
+    return callAs(SQL_TF_FINAL, {});
+}
+
+Outcome TableStatement::callAs(int32_t callType, const std::vector<Input> &inputs) {
+    if (!impl_->started) impl_->frame.startStatement();
+    Outcome o = impl_->frame.invoke(callType, inputs);
+    impl_->started = callType != SQL_TF_FINAL;
+    return o;
+}
+
+char *TableStatement::scratchData() {
+    return impl_->frame.scratchData();
+}
+
+} // namespace tarn

@@ -1,0 +1,96 @@
+// The host's XML start-up: starts Xerces-C and ICU once per process and answers whether that
+// worked. Xerces-C is never terminated: static objects of the library may use it until exit.
+#include "tarn.h"
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include <unicode/uclean.h>
+#include <unicode/utypes.h>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLException.hpp>
+
+namespace {
+
+struct StartUp {
+    std::once_flag once;
+    int32_t code = 0; // 0: started; -2: Xerces-C threw an XMLException; -1: any other failure
+    std::u16string message;
+    // A simulated failure (code != 0) takes the place of the real answer.
+    std::mutex lock;
+    int32_t simulatedCode = 0;
+    std::u16string simulatedMessage;
+};
+
+StartUp &startUp() {
+    static StartUp s;
+    return s;
+}
+
+std::u16string widen(const char *text) {
+    return std::u16string(text, text + strlen(text));
+}
+
+void start(StartUp &s) {
+    try {
+        xercesc::XMLPlatformUtils::Initialize();
+    } catch (const xercesc::XMLException &e) {
+        s.code = -2;
+        const XMLCh *text = e.getMessage();
+        s.message = text == nullptr ? std::u16string() : std::u16string(text);
+        return;
+    } catch (...) {
+        s.code = -1;
+        s.message = u"The XML parser could not be started.";
+        return;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    u_init(&status);
+    if (U_FAILURE(status)) {
+        s.code = -1;
+        s.message = u"The converter library could not be started: " + widen(u_errorName(status));
+    }
+}
+
+// The start-up state after the one real start-up attempt.
+StartUp &started() {
+    StartUp &s = startUp();
+    std::call_once(s.once, [&s] { start(s); });
+    return s;
+}
+
+} // namespace
+
+extern "C" {
+
+TARN_API int isSharedLibInitSuccess(void) {
+    StartUp &s = started();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return (s.simulatedCode != 0 ? s.simulatedCode : s.code) == 0;
+}
+
+TARN_API int getLastErrorCode(void) {
+    StartUp &s = started();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.simulatedCode != 0 ? s.simulatedCode : s.code;
+}
+
+TARN_API const char16_t *getLastErrorMessage(void) {
+    StartUp &s = started();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.simulatedCode != 0 ? s.simulatedMessage.c_str() : s.message.c_str();
+}
+
+TARN_API void tarnXmlInitSimulate(int32_t code, const char16_t *message) {
+    StartUp &s = started();
+    std::lock_guard<std::mutex> guard(s.lock);
+    try {
+        s.simulatedMessage = message == nullptr || code == 0 ? u"" : message;
+        s.simulatedCode = code;
+    } catch (...) {
+        s.simulatedCode = code;
+        s.simulatedMessage.clear();
+    }
+}
+}
