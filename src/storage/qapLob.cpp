@@ -1,0 +1,425 @@
+// Transfers between host LOB locators and the program's own buffers and files. Every locator
+// operation goes through the host's four services; reads and appends move at most one piece
+// (QAP_LOB_PIECE bytes) per host call.
+#include "qapLob.h"
+
+#include "qapConv.h"
+#include "qapCtx.h"
+#include "qapFile.h"
+#include "qapMsg.h"
+#include "qapTrace.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <unicode/ucnv.h>
+
+namespace {
+
+// UTF-16 and output buffers of the file-to-locator conversion, sized for one piece.
+constexpr int32_t QAP_PIECE_UNITS = 16384;
+constexpr int32_t QAP_PIECE_OUT = 12288;
+
+struct QapFileCloser {
+    void operator()(FILE *f) const {
+        if (f != nullptr) fclose(f);
+    }
+};
+using QapFileHandle = std::unique_ptr<FILE, QapFileCloser>;
+
+struct QapFree {
+    void operator()(void *p) const { free(p); }
+};
+template <typename T> using QapHeap = std::unique_ptr<T, QapFree>;
+
+template <typename T> QapHeap<T> qapAlloc(size_t count) {
+    return QapHeap<T>(static_cast<T *>(malloc(count * sizeof(T))));
+}
+
+// Message 76 with a host code (or -1 for a short transfer) as decimal text, and "38X04".
+void setLobError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t rc) {
+    char code[16];
+    snprintf(code, sizeof code, "%d", static_cast<int>(rc));
+    qapSetError(ctx, sqlstate, "38X04", msgtext, QAPC004E, code);
+}
+
+// True when the context converts between two different code pages.
+bool codePagesDiffer(const QapRoutineCtx *ctx) {
+    return ctx != nullptr && ctx->convInfo != nullptr &&
+           ctx->convInfo->appCodePage != ctx->convInfo->dbCodePage;
+}
+
+// The capacity argument for a buffer of the given size (capacities are 32-bit).
+int32_t capacityOf(size_t size) {
+    return static_cast<int32_t>(std::min<size_t>(size, INT32_MAX));
+}
+
+// Reads one piece of a locator: 0, the host's code, or -1 for a short read.
+int32_t readPiece(sqludf_locator *loc, int32_t start, int32_t count, char *buf) {
+    int32_t got = 0;
+    int rc = sqludf_substr(loc, start, count, reinterpret_cast<unsigned char *>(buf), &got);
+    if (rc != 0) return rc;
+    return got == count ? 0 : -1;
+}
+
+// Appends bytes to a result locator, one piece per host call: 0, the host's code, or -1 for a
+// short append.
+int32_t appendBytes(sqludf_locator *loc, const char *buf, int32_t length) {
+    for (int32_t done = 0; done < length;) {
+        const int32_t n = std::min(length - done, QAP_LOB_PIECE);
+        int32_t appended = 0;
+        unsigned char *bytes = reinterpret_cast<unsigned char *>(const_cast<char *>(buf + done));
+        int rc = sqludf_append(loc, bytes, n, &appended);
+        if (rc != 0) return rc;
+        if (appended != n) return -1;
+        done += n;
+    }
+    return 0;
+}
+
+// Converts file pieces from the application code page through UTF-16 to the database code
+// page and appends the result. The converters keep their state between pieces, so a
+// character split by a piece boundary is completed by the next piece; the last call flushes.
+class QapPieceConverter {
+public:
+    QapPieceConverter(UConverter *app, UConverter *db)
+        : app_(app), db_(db), units_(qapAlloc<UChar>(QAP_PIECE_UNITS)),
+          bytes_(qapAlloc<char>(QAP_PIECE_OUT)) {
+        ucnv_resetToUnicode(app_);
+        ucnv_resetFromUnicode(db_);
+    }
+    bool ok() const { return units_ != nullptr && bytes_ != nullptr; }
+
+    // 0; -1 when a conversion fails; or, with *appendRc set, the failed append's code.
+    int32_t convert(const char *src, int32_t length, bool flush, sqludf_locator *out,
+                    int32_t *appendRc) {
+        const char *s = src;
+        const char *sLimit = src + length;
+        UChar *const uBegin = units_.get();
+        UChar *const uLimit = uBegin + QAP_PIECE_UNITS;
+        bool moreIn = true;
+        while (moreIn) {
+            UChar *u = uBegin;
+            UErrorCode status = U_ZERO_ERROR;
+            ucnv_toUnicode(app_, &u, uLimit, &s, sLimit, nullptr, flush, &status);
+            moreIn = status == U_BUFFER_OVERFLOW_ERROR;
+            if (status != U_ZERO_ERROR && !moreIn) return -1;
+            const UChar *p = uBegin;
+            const bool last = flush && !moreIn;
+            bool moreOut = true;
+            while (moreOut) {
+                char *d = bytes_.get();
+                UErrorCode st = U_ZERO_ERROR;
+                ucnv_fromUnicode(db_, &d, bytes_.get() + QAP_PIECE_OUT, &p, u, nullptr, last, &st);
+                moreOut = st == U_BUFFER_OVERFLOW_ERROR;
+                if (st != U_ZERO_ERROR && !moreOut) return -1;
+                if (int32_t rc =
+                        appendBytes(out, bytes_.get(), static_cast<int32_t>(d - bytes_.get()))) {
+                    *appendRc = rc;
+                    return rc;
+                }
+            }
+        }
+        return 0;
+    }
+
+private:
+    UConverter *app_;
+    UConverter *db_;
+    QapHeap<UChar> units_;
+    QapHeap<char> bytes_;
+};
+
+} // namespace
+
+int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, uint32_t *docLoc,
+                           char *sqlstate, char *msgtext) {
+    int32_t length = 0;
+    int rc = sqludf_length(loc, &length);
+    if (rc != 0) {
+        QAP_TRACE(ctx, "qapGetDataFromClob", "sqludf_length rc=%d\n", rc);
+        setLobError(ctx, sqlstate, msgtext, rc);
+        return rc;
+    }
+    const int32_t threshold = ctx != nullptr ? ctx->fileThreshold : QAP_MIN_FILE_THRESHOLD;
+    if (length <= threshold) {
+        *docLoc = QAP_MEM;
+        char *buf = static_cast<char *>(malloc(static_cast<size_t>(std::max(length, 0)) + 1));
+        if (buf == nullptr) {
+            qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+            return -1;
+        }
+        *doc = buf;
+        return qap_locator2buf(ctx, loc, buf, length, sqlstate, msgtext);
+    }
+
+    char *name = qap_tempFilename(ctx);
+    if (name == nullptr) {
+        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        return -1;
+    }
+    *docLoc = QAP_FILE;
+    *doc = name;
+    int32_t msgNo = 0;
+    rc = qap_locator2file(ctx, loc, name, sqlstate, &msgNo);
+    if (rc != 0) {
+        if (strcmp(sqlstate, "38X04") == 0)
+            setLobError(ctx, sqlstate, msgtext, rc);
+        else
+            qapSetMsg(ctx, msgtext, msgNo);
+    }
+    return rc;
+}
+
+int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int32_t length,
+                        char *sqlstate, char *msgtext) {
+    int32_t done = 0;
+    int32_t result = 0;
+    if (loc != nullptr) {
+        while (done < length) {
+            const int32_t n = std::min(length - done, QAP_LOB_PIECE);
+            result = readPiece(loc, done + 1, n, out + done);
+            if (result != 0) {
+                QAP_TRACE(ctx, "qap_locator2buf", "read at %d failed, rc=%d\n", done + 1, result);
+                setLobError(ctx, sqlstate, msgtext, result);
+                break;
+            }
+            done += n;
+        }
+    }
+    out[done] = '\0';
+    return result;
+}
+
+int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name, char *sqlstate,
+                         int32_t *msgNo) {
+    *msgNo = 0;
+    int32_t length = 0;
+    int rc = sqludf_length(loc, &length);
+    if (rc != 0) {
+        *msgNo = QAPC004E;
+        qapSetState(sqlstate, "38X04");
+        return rc;
+    }
+    QapFileHandle file(xml_fopen(ctx, name, "wb+"));
+    if (!file) {
+        *msgNo = QAPC000E;
+        qapSetState(sqlstate, "38X00");
+        return -1;
+    }
+
+    char piece[QAP_LOB_PIECE];
+    int32_t result = 0;
+    for (int32_t done = 0; done < length;) {
+        const int32_t n = std::min(length - done, QAP_LOB_PIECE);
+        result = readPiece(loc, done + 1, n, piece);
+        if (result != 0) {
+            QAP_TRACE(ctx, "qap_locator2file", "read at %d failed, rc=%d\n", done + 1, result);
+            *msgNo = QAPC004E;
+            qapSetState(sqlstate, "38X04");
+            break;
+        }
+        if (fwrite(piece, 1, static_cast<size_t>(n), file.get()) != static_cast<size_t>(n)) {
+            result = -1;
+            *msgNo = QAPC003E;
+            qapSetState(sqlstate, "38X03");
+            break;
+        }
+        done += n;
+    }
+    // Buffered bytes reach the file only here, so a failing close is a failed write.
+    if (fclose(file.release()) != 0 && result == 0) {
+        result = -1;
+        *msgNo = QAPC003E;
+        qapSetState(sqlstate, "38X03");
+    }
+    return result;
+}
+
+int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
+                              char *sqlstate, char *msgtext) {
+    int32_t length = 0;
+    int rc = sqludf_length(loc, &length);
+    if (rc != 0) {
+        setLobError(ctx, sqlstate, msgtext, rc);
+        return -1;
+    }
+    length = std::max(length, 0);
+    // Room for the conversion in place: two bytes per input byte and a terminator.
+    const size_t size = 2 * static_cast<size_t>(length) + 2;
+    QapHeap<char> buf = qapAlloc<char>(size);
+    if (!buf) {
+        qapSetState(sqlstate, "38X10");
+        return -1;
+    }
+    if (length > 0) {
+        if (int32_t r = readPiece(loc, 1, length, buf.get())) {
+            setLobError(ctx, sqlstate, msgtext, r);
+            return r;
+        }
+    }
+    buf.get()[length] = '\0';
+
+    int32_t count = length;
+    if (codePagesDiffer(ctx)) {
+        count = convertBufferTarnToApp(ctx, buf.get(), length + 1, buf.get(), capacityOf(size),
+                                       msgtext, sqlstate);
+        if (count == -1) return -1;
+    }
+    return qap_buf2file(ctx, buf.get(), count, name, sqlstate, msgtext);
+}
+
+int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
+                               char *sqlstate, char *msgtext) {
+    int32_t length = 0;
+    int rc = sqludf_length(loc, &length);
+    if (rc != 0) {
+        setLobError(ctx, sqlstate, msgtext, rc);
+        return -1;
+    }
+    length = std::max(length, 0);
+    const size_t inSize = static_cast<size_t>(length) + 1;
+    QapHeap<char> in = qapAlloc<char>(inSize);
+    QapHeap<char> out = qapAlloc<char>(3 * inSize);
+    if (!in || !out) {
+        qapSetState(sqlstate, "38X10");
+        return -1;
+    }
+    if (length > 0) {
+        if (int32_t r = readPiece(loc, 1, length, in.get())) {
+            setLobError(ctx, sqlstate, msgtext, r);
+            return r;
+        }
+    }
+    in.get()[length] = '\0';
+
+    const int32_t count = qapConvBufferTarnToAppEncoding(ctx, in.get(), length + 1, out.get(),
+                                                         capacityOf(3 * inSize), msgtext, sqlstate);
+    if (count == -1) return -1;
+    return qap_buf2file(ctx, out.get(), count, name, sqlstate, msgtext);
+}
+
+int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *out, char *sqlstate,
+                         int32_t *msgNo) {
+    qapSetState(sqlstate, "00000");
+    *msgNo = 0;
+    int32_t size = 0;
+    if (qap_getFileSize(ctx, name, &size) != 0) {
+        *msgNo = QAPC001E;
+        qapSetState(sqlstate, "38X01");
+        return -1;
+    }
+    if (size > QAP_LOB_LIMIT) {
+        *msgNo = QAPC006E;
+        qapSetState(sqlstate, "38X06");
+        return -1;
+    }
+    int rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
+    if (rc != 0) {
+        *msgNo = QAPC004E;
+        qapSetState(sqlstate, "38X04");
+        return rc;
+    }
+    QapFileHandle file(xml_fopen(ctx, name, "rb"));
+    if (!file) {
+        *msgNo = QAPC000E;
+        qapSetState(sqlstate, "38X00");
+        return -1;
+    }
+
+    std::unique_ptr<QapPieceConverter> conv;
+    const bool convert = codePagesDiffer(ctx);
+    if (convert) {
+        conv.reset(new (std::nothrow)
+                       QapPieceConverter(ctx->convInfo->appConv, ctx->convInfo->dbConv));
+        if (!conv || !conv->ok()) {
+            *msgNo = QAPG002E;
+            qapSetState(sqlstate, "38X10");
+            return -1;
+        }
+    }
+
+    // fgets stops at a line feed, when the piece is full, or at the end of the file; the
+    // piece's length is its string length, so a NUL byte ends the transfer.
+    char piece[QAP_LOB_PIECE + 1];
+    int32_t remaining = size;
+    int32_t result = 0;
+    bool first = true;
+    while (result == 0 && remaining > 0) {
+        const int32_t room = std::min(remaining, QAP_LOB_PIECE);
+        if (fgets(piece, room + 1, file.get()) == nullptr) break;
+        const int32_t length = static_cast<int32_t>(strlen(piece));
+        if (length == 0) break;
+        remaining -= length;
+
+        int32_t appendRc = 0;
+        if (!convert) {
+            appendRc = appendBytes(out, piece, length);
+        } else {
+            const char *start = piece;
+            int32_t n = length;
+            // A UTF-16 byte order mark at the start of the file is not part of the text.
+            if (first && ctx->convInfo->appCodePage == 1200 && n >= 2 &&
+                ((piece[0] == '\xFE' && piece[1] == '\xFF') ||
+                 (piece[0] == '\xFF' && piece[1] == '\xFE'))) {
+                start += 2;
+                n -= 2;
+            }
+            result = conv->convert(start, n, false, out, &appendRc);
+            if (result != 0 && appendRc == 0)
+                QAP_TRACE(ctx, "qap_file2locator", "conversion failed at %d\n", size - remaining);
+        }
+        first = false;
+        if (appendRc != 0) {
+            QAP_TRACE(ctx, "qap_file2locator", "sqludf_append rc=%d\n", appendRc);
+            *msgNo = QAPC004E;
+            qapSetState(sqlstate, "38X04");
+            result = appendRc;
+            break;
+        }
+        if (result == 0 && remaining > 0 && qap_fseek(ctx, file.get(), size - remaining) != 0) {
+            *msgNo = QAPC002E;
+            qapSetState(sqlstate, "38X02");
+            result = -1;
+        }
+    }
+
+    if (result == 0 && convert) {
+        int32_t appendRc = 0;
+        result = conv->convert(nullptr, 0, true, out, &appendRc);
+        if (appendRc != 0) {
+            *msgNo = QAPC004E;
+            qapSetState(sqlstate, "38X04");
+        }
+    }
+    if (result == 0) {
+        int32_t length = 0;
+        rc = sqludf_length(out, &length);
+        if (rc != 0) {
+            *msgNo = QAPC004E;
+            qapSetState(sqlstate, "38X04");
+            result = rc;
+        }
+    }
+    return result;
+}
+
+int32_t qap_buf2locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sqludf_locator *out,
+                        char *sqlstate, char *msgtext) {
+    int rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
+    if (rc != 0) {
+        setLobError(ctx, sqlstate, msgtext, rc);
+        return rc;
+    }
+    if (buf != nullptr) {
+        if (int32_t r = appendBytes(out, buf, length)) {
+            QAP_TRACE(ctx, "qap_buf2locator", "sqludf_append rc=%d\n", r);
+            setLobError(ctx, sqlstate, msgtext, r);
+            return r;
+        }
+    }
+    return 0;
+}
