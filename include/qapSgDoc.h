@@ -31,6 +31,11 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
 class qapDoctypeResolver : public XERCES_CPP_NAMESPACE::DefaultHandler {
 public:
     qapDoctypeResolver(QapRoutineCtx *ctx, const char *dtdText);
+    ~qapDoctypeResolver() override;
+    qapDoctypeResolver(const qapDoctypeResolver &) = delete;
+    qapDoctypeResolver &operator=(const qapDoctypeResolver &) = delete;
+    // Records the DOCTYPE's system identifier (copied: the parser reuses its buffer).
+    void setDtdId(const XMLCh *systemId);
     XERCES_CPP_NAMESPACE::InputSource *resolveEntity(const XMLCh *const publicId,
                                                      const XMLCh *const systemId) override;
     void notationDecl(const XMLCh *const name, const XMLCh *const publicId,
@@ -41,8 +46,11 @@ public:
     void resetDocType() override;
 
     QapRoutineCtx *ctx;
-    const XMLCh *dtdId = nullptr;
+    const XMLCh *dtdId = nullptr; // the identifier set by setDtdId, or null
     const char *dtdText;
+
+private:
+    XMLCh *ownedId_ = nullptr;
 };
 
 // The non-validating reader of extraction and update: hands ignorable white space to the

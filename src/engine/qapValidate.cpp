@@ -1,0 +1,201 @@
+// DTD validation: one validating SAX2 parse of a document, optionally against a replacement
+// DTD (a file, or DTD text) that answers every external entity the parser asks for.
+#include "qapConv.h"
+#include "qapFile.h"
+#include "qapMsg.h"
+#include "qapPlatform.h"
+#include "qapSgDoc.h"
+#include "qapSgDocImpl.h"
+#include "qapTrace.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax/SAXException.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+XERCES_CPP_NAMESPACE_USE
+
+namespace {
+
+constexpr int QAP_ENCODING_FIELD = 100; // units of the handler's encoding name
+
+// The handler of a validating parse: the replacement DTD answers every entity request, and
+// the first error or fatal error ends the parse.
+class qapValidateHandler : public DefaultHandler {
+public:
+    qapValidateHandler(QapRoutineCtx *ctx, const char *dtdSource, const XMLCh *dtdId,
+                       const XMLCh *encodingName, uint32_t dtdIsText)
+        : dtdSource(dtdSource), dtdId(dtdId), ctx(ctx), dtdIsText(dtdIsText) {
+        encoding[0] = 0;
+        if (encodingName == nullptr) return;
+        for (int i = 0; i < QAP_ENCODING_FIELD; ++i) {
+            encoding[i] = encodingName[i];
+            if (encodingName[i] == 0) break;
+        }
+        encoding[QAP_ENCODING_FIELD - 1] = 0;
+    }
+
+    InputSource *resolveEntity(const XMLCh *const, const XMLCh *const) override {
+        if (dtdSource == nullptr) return nullptr; // the parser resolves the identifier
+        InputSource *source;
+        if (dtdIsText == QAP_MEM) {
+            source = new MemBufInputSource(reinterpret_cast<const XMLByte *>(dtdSource),
+                                           strlen(dtdSource), "IdForDtdDocBuffer", false);
+        } else {
+            const size_t units = strlen(dtdSource) + 1;
+            std::unique_ptr<XMLCh[]> name(new (std::nothrow) XMLCh[units]);
+            if (name == nullptr) return nullptr;
+            name[0] = 0;
+            QAP_mbstowcsFunction(ctx, name.get(), dtdSource, static_cast<int32_t>(units));
+            source = new LocalFileInputSource(name.get());
+        }
+        if (encoding[0] != 0) source->setEncoding(encoding);
+        return source;
+    }
+
+    void warning(const SAXParseException &) override {}
+    void error(const SAXParseException &exc) override { throw SAXParseException(exc); }
+    void fatalError(const SAXParseException &exc) override { throw SAXParseException(exc); }
+
+    const char *dtdSource;
+    const XMLCh *dtdId;
+    XMLCh encoding[QAP_ENCODING_FIELD];
+    QapRoutineCtx *ctx;
+    uint32_t dtdIsText;
+};
+
+struct ReaderDeleter {
+    void operator()(SAX2XMLReader *r) const { delete r; }
+};
+
+} // namespace
+
+int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t input_src,
+                    const char *dtdFile, uint32_t dtdinput_src, const char *dtdid, char *sqlstate,
+                    char *msgtext, uint32_t dtdLoc) {
+    static const char *const fn = "qapValidate";
+    QAP_TRACE(ctx, fn,
+              "Entered, doc=%s docLoc=%u input_src=%u dtdFile=%s dtdinput_src=%u dtdid=%s "
+              "dtdLoc=%u\n",
+              docLoc == QAP_MEM ? "buffer" : doc, docLoc, input_src,
+              dtdFile == nullptr ? "(none)" : (dtdLoc == QAP_MEM ? "text" : dtdFile), dtdinput_src,
+              dtdid, dtdLoc);
+    msgtext[0] = '\0';
+
+    // Released in the order reader, handler, buffer source, identifier (reverse declaration).
+    std::unique_ptr<XMLCh[]> dtdId16;
+    std::unique_ptr<MemBufInputSource> memSource;
+    std::unique_ptr<qapValidateHandler> handler;
+    std::unique_ptr<SAX2XMLReader, ReaderDeleter> reader;
+    auto outOfMemory = [&]() {
+        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        return 0;
+    };
+
+    XMLCh encoding[1024];
+    try {
+        // Step 2: the document.
+        if (docLoc == QAP_FILE) {
+            int32_t size = 0;
+            if (qap_getFileSize(ctx, doc, &size) != 0) {
+                qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+                return 0;
+            }
+        } else {
+            memSource.reset(new MemBufInputSource(reinterpret_cast<const XMLByte *>(doc),
+                                                  strlen(doc), "IdForDocBuffer", false));
+        }
+
+        // Steps 3 and 4: a validating reader without namespaces.
+        reader.reset(XMLReaderFactory::createXMLReader());
+        if (reader == nullptr) return outOfMemory();
+        reader->setFeature(XMLUni::fgSAX2CoreValidation, true);
+        reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
+        reader->setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
+
+        // Step 5: the DTD identifier in UTF-16.
+        const size_t idLength = strlen(dtdid);
+        dtdId16.reset(new (std::nothrow) XMLCh[2 * (idLength + 1)]);
+        if (dtdId16 == nullptr) return outOfMemory();
+        if (QAP_mbstowcsFunction(ctx, dtdId16.get(), dtdid,
+                                 static_cast<int32_t>(2 * (idLength + 1))) < 0) {
+            // Reported as "not valid" with the rejection message; the state stays as it is.
+            QAP_TRACE(ctx, fn, "dtdid cannot be converted\n");
+            qapSetMsg(ctx, msgtext, QAPD000E);
+            return 0;
+        }
+
+        // Step 6: the database code page's encoding name.
+        const int32_t dbCodePage =
+            ctx != nullptr && ctx->convInfo != nullptr ? ctx->convInfo->dbCodePage : 0;
+        if (QAP_getEncoding(ctx, dbCodePage, encoding, 1024, sqlstate, msgtext) != 0) return 0;
+
+        // Steps 7 and 8: the handler.
+        handler.reset(new (std::nothrow) qapValidateHandler(
+            ctx, dtdFile, dtdId16.get(), dtdinput_src == 1 ? encoding : nullptr, dtdLoc));
+        if (handler == nullptr) return outOfMemory();
+        reader->setContentHandler(handler.get());
+        reader->setErrorHandler(handler.get());
+        reader->setEntityResolver(handler.get());
+    } catch (const std::bad_alloc &) {
+        return outOfMemory();
+    } catch (const OutOfMemoryException &) {
+        return outOfMemory();
+    } catch (...) {
+        QAP_TRACE(ctx, fn, "setting up the parser failed\n");
+        qapSetState(sqlstate, "38X13");
+        return 0;
+    }
+
+    // Steps 9 to 11: the parse.
+    try {
+        if (docLoc == QAP_MEM) {
+            if (input_src == 1) memSource->setEncoding(encoding);
+            reader->parse(*memSource);
+        } else {
+            XMLCh name[QAP_MAX_PATH];
+            name[0] = 0;
+            QAP_mbstowcsFunction(ctx, name, doc, QAP_MAX_PATH);
+            LocalFileInputSource source(name);
+            if (input_src == 1) source.setEncoding(encoding);
+            reader->parse(source);
+        }
+        qapSetState(sqlstate, "00000");
+        QAP_TRACE(ctx, fn, "Exit, valid\n");
+        return 1;
+    } catch (const SAXParseException &e) {
+        char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
+        qapParserText(ctx, e.getMessage(), text);
+        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getLineNumber(), line),
+                          qapLocText(e.getColumnNumber(), column), text);
+        if (ctx != nullptr && ctx->traceOn) {
+            char sysId[QAP_PARSER_TEXT_SIZE];
+            QAP_TRACE(ctx, fn, "parse error in %s line %s col %s: %s\n",
+                      qapParserText(ctx, e.getSystemId(), sysId), line, column, text);
+        }
+    } catch (const XMLException &e) {
+        char text[QAP_PARSER_TEXT_SIZE], line[24];
+        qapParserText(ctx, e.getMessage(), text);
+        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getSrcLine(), line), nullptr, text);
+        QAP_TRACE(ctx, fn, "XML exception in %s line %s: %s\n",
+                  e.getSrcFile() != nullptr ? e.getSrcFile() : "", line, text);
+    } catch (const SAXException &e) {
+        char text[QAP_PARSER_TEXT_SIZE];
+        qapParserText(ctx, e.getMessage(), text);
+        qapSetParserError(ctx, sqlstate, msgtext, nullptr, nullptr, text);
+        QAP_TRACE(ctx, fn, "SAX exception: %s\n", text);
+    } catch (...) {
+        QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
+        qapSetState(sqlstate, "38X13");
+    }
+    return 0;
+}
