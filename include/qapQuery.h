@@ -24,11 +24,18 @@ public:
     QapPathNode(const QapPathNode &) = delete;
     QapPathNode &operator=(const QapPathNode &) = delete;
 
-    XMLCh *qname;
-    QapAttrs *attrs;
+    // Makes the node a copy of another element, reusing its buffers where they are large
+    // enough; throws QAPException.
+    void assign(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
+
+    XMLCh *qname = nullptr;
+    QapAttrs *attrs = nullptr;
     QapRoutineCtx *ctx;
     QapPathNode *next = nullptr; // towards the innermost element
     QapPathNode *prev = nullptr; // towards the root
+
+private:
+    uint32_t qnameCapacity = 0; // units qname can hold, terminator included
 };
 
 // The open elements, root first.
@@ -47,6 +54,10 @@ public:
     QapPathNode *first = nullptr;
     QapPathNode *last = nullptr;
     QapRoutineCtx *ctx;
+
+private:
+    // Popped nodes kept for the next push, so a parse allocates only while it goes deeper.
+    QapPathNode *spare = nullptr;
 };
 
 // One location step; the strings point into the query's path text.

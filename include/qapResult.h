@@ -67,7 +67,8 @@ void freeExtractResult(QapRoutineCtx *ctx, QapExtractResult *result);
 int32_t qapEntityReplaceUCS(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, int32_t c,
                             int32_t *errCode, char *msgtext);
 
-// An owned copy of an element's attribute list.
+// An owned copy of an element's attribute list. The three arrays and every string live in one
+// heap block owned by the object: never free or overwrite an entry, use setValue.
 class QapAttrs : public XERCES_CPP_NAMESPACE::Attributes {
 public:
     QapAttrs(QapRoutineCtx *ctx, const XERCES_CPP_NAMESPACE::Attributes &attrs);
@@ -91,10 +92,20 @@ public:
     const XMLCh *getValue(const XMLCh *const uri, const XMLCh *const localPart) const override;
     const XMLCh *getValue(const XMLCh *const qName) const override;
 
+    // Makes this a copy of another list, reusing the block when it is large enough; throws
+    // QAPException.
+    void assign(const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    // Replaces the value at index by a copy of value; throws QAPException (out of range too).
+    void setValue(XMLSize_t index, const XMLCh *value);
+
     uint32_t count = 0;
     XMLCh **localNames = nullptr;
     XMLCh **qNames = nullptr;
     XMLCh **values = nullptr;
     XMLCh *uri = nullptr;
     QapRoutineCtx *ctx;
+
+private:
+    void *block = nullptr; // the arrays followed by the strings
+    size_t blockSize = 0;  // bytes
 };
