@@ -14,7 +14,7 @@ struct QapConvInfo {
     int32_t appCodePage; // CCSID of the application converter
     int32_t dbCodePage;  // the database code page
     UConverter *appConv;
-    UConverter *dbConv;  // the same object as appConv when the code pages are equal
+    UConverter *dbConv; // the same object as appConv when the code pages are equal
 };
 
 // One row of the encoding table; the table ends with code page -2.
@@ -28,6 +28,18 @@ const QapEncodingRow *qapEncodingTable();
 // Opens the application and database converters of ctx->convInfo. 0, -1, or the ICU status.
 int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
                 const char *appEncoding);
+
+// The application code pages of UTF-16 without a byte order mark of its own: ICU numbers
+// UTF-16BE 1200 and UTF-16LE 1202.
+inline bool qapIsUtf16CodePage(int32_t codePage) {
+    return codePage == 1200 || codePage == 1202;
+}
+
+// ICU's status after opening a converter: a name shared by several converters opens ICU's
+// default among them, which is the converter wanted, so that warning is not a failure.
+inline UErrorCode qapOpenStatus(UErrorCode status) {
+    return status == U_AMBIGUOUS_ALIAS_WARNING ? U_ZERO_ERROR : status;
+}
 
 // Opens a converter for a CCSID.
 UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status);
@@ -56,8 +68,7 @@ int32_t convertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLen
 // Converts a document to the application code page and rewrites the encoding of its XML
 // declaration. Bytes written (byte order mark included), or -1.
 int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32_t inLength,
-                                       char *out, int32_t capacity, char *msgtext,
-                                       char *sqlstate);
+                                       char *out, int32_t capacity, char *msgtext, char *sqlstate);
 // A well-formed encoding name: empty, or an ASCII letter followed by letters, digits, ".", "_"
 // and "-".
 bool qapIsEncName(const char *name);

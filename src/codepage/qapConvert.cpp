@@ -126,6 +126,7 @@ int32_t QAP_mbstowcsSys(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t 
     }
     UErrorCode status = U_ZERO_ERROR;
     UConverter *cnv = ucnv_open(name, &status);
+    status = qapOpenStatus(status);
     if (cnv == nullptr || status != U_ZERO_ERROR) {
         QAP_TRACE(ctx, fn, "unable to open sys icu converter %s \n", name);
         if (cnv != nullptr) ucnv_close(cnv);
@@ -170,7 +171,7 @@ char *qapConvXMLCh(QapRoutineCtx *ctx, const XMLCh *in, char *out) {
 int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
                                int32_t capacity, char *msgtext, char *sqlstate, int32_t *errCode) {
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
-    if (ci != nullptr && ci->appCodePage == 1200 && in != nullptr && inLength >= 2) {
+    if (ci != nullptr && qapIsUtf16CodePage(ci->appCodePage) && in != nullptr && inLength >= 2) {
         unsigned char b0 = static_cast<unsigned char>(in[0]);
         unsigned char b1 = static_cast<unsigned char>(in[1]);
         if ((b0 == 0xFE && b1 == 0xFF) || (b0 == 0xFF && b1 == 0xFE)) {

@@ -112,13 +112,15 @@ UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status) {
         std::string name = vendorName(ccsid) + suffix;
         UErrorCode named = U_ZERO_ERROR;
         UConverter *cnv = ucnv_open(name.c_str(), &named);
-        if (cnv != nullptr && named == U_ZERO_ERROR) {
+        if (cnv != nullptr && qapOpenStatus(named) == U_ZERO_ERROR) {
             *status = U_ZERO_ERROR;
             return cnv;
         }
         if (cnv != nullptr) ucnv_close(cnv);
     }
-    return ucnv_openCCSID(ccsid, QAP_CCSID_PLATFORM, status);
+    UConverter *cnv = ucnv_openCCSID(ccsid, QAP_CCSID_PLATFORM, status);
+    *status = qapOpenStatus(*status);
+    return cnv;
 }
 
 int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
@@ -143,6 +145,7 @@ int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
 
     UErrorCode status = U_ZERO_ERROR;
     UConverter *app = ucnv_open(appName, &status);
+    status = qapOpenStatus(status);
     if (app == nullptr || status != U_ZERO_ERROR) {
         QAP_TRACE(ctx, fn, "unable to open app icu converter %s for UDF case\n", appName);
         if (app != nullptr) ucnv_close(app);
