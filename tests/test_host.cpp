@@ -1,0 +1,749 @@
+// The host stand-in: XML start-up, registry values, LOB locator services and the calling side
+// that runs routine statements with small routines defined here.
+#include "tarn.h"
+#include "tarnCall.h"
+#include "testSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+#include <xercesc/util/XMLString.hpp>
+
+using testing_support::ScopedEnv;
+
+// ---- XML start-up -------------------------------------------------------------------------
+
+TEST(HostXmlInit, StartsOnceAcrossThreadsAndReportsSuccess) {
+    std::vector<int> answers(4, -1);
+    std::vector<std::thread> threads;
+    for (int &a : answers)
+        threads.emplace_back([&a] { a = isSharedLibInitSuccess(); });
+    for (std::thread &t : threads)
+        t.join();
+    for (int a : answers)
+        EXPECT_NE(a, 0);
+    EXPECT_EQ(getLastErrorCode(), 0);
+    ASSERT_NE(getLastErrorMessage(), nullptr);
+    EXPECT_EQ(std::u16string(getLastErrorMessage()), u"");
+    // The parser is usable.
+    char *text = xercesc::XMLString::transcode(u"started");
+    EXPECT_STREQ(text, "started");
+    xercesc::XMLString::release(&text);
+}
+
+TEST(HostXmlInit, SimulatedFailuresReportTheirCodeAndMessage) {
+    const struct {
+        int32_t code;
+        const char16_t *message;
+    } cases[] = {{-4, u"transformer"}, {-3, u"SAX failure"}, {-2, u"XML failure \u00e9"},
+                 {-1, u"platform"},    {7, u"unnamed"},      {-2, nullptr}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.code);
+        tarnXmlInitSimulate(c.code, c.message);
+        EXPECT_EQ(isSharedLibInitSuccess(), 0);
+        EXPECT_EQ(getLastErrorCode(), c.code);
+        EXPECT_EQ(std::u16string(getLastErrorMessage()), c.message ? c.message : u"");
+    }
+    tarnXmlInitSimulate(0, u"ignored");
+    EXPECT_NE(isSharedLibInitSuccess(), 0);
+    EXPECT_EQ(getLastErrorCode(), 0);
+    EXPECT_EQ(std::u16string(getLastErrorMessage()), u"");
+}
+
+// ---- Registry -----------------------------------------------------------------------------
+
+namespace {
+// The registry value as a string, "<none>" when there is none; frees the host's copy.
+std::string registry(int32_t id) {
+    char *v = sqloGetEnv(id);
+    std::string s = v ? v : "<none>";
+    free(v);
+    return s;
+}
+} // namespace
+
+TEST(HostRegistry, SetUnsetAndEnvironmentFallback) {
+    EXPECT_EQ(registry(TARN_REG_READ_ACCESS), "<none>");
+    EXPECT_EQ(registry(TARN_REG_WRITE_ACCESS), "<none>");
+    {
+        ScopedEnv read("TARN_READ_ACCESS", "/data;/docs");
+        ScopedEnv write("TARN_WRITE_ACCESS", "ANY");
+        ScopedEnv other("TARN_OTHER_ACCESS", "x");
+        EXPECT_EQ(registry(TARN_REG_READ_ACCESS), "/data;/docs");
+        EXPECT_EQ(registry(TARN_REG_WRITE_ACCESS), "ANY");
+        EXPECT_EQ(registry(375), "<none>"); // only 373 and 374 look at the environment
+
+        tarnRegistrySet(TARN_REG_READ_ACCESS, "/set");
+        tarnRegistrySet(TARN_REG_WRITE_ACCESS, "");
+        tarnRegistrySet(375, "v375");
+        EXPECT_EQ(registry(TARN_REG_READ_ACCESS), "/set");
+        EXPECT_EQ(registry(TARN_REG_WRITE_ACCESS), ""); // an empty value is a value
+        EXPECT_EQ(registry(375), "v375");
+
+        tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);
+        tarnRegistrySet(TARN_REG_WRITE_ACCESS, nullptr);
+        tarnRegistrySet(375, nullptr);
+        EXPECT_EQ(registry(TARN_REG_READ_ACCESS), "/data;/docs");
+        EXPECT_EQ(registry(TARN_REG_WRITE_ACCESS), "ANY");
+        EXPECT_EQ(registry(375), "<none>");
+    }
+    EXPECT_EQ(registry(TARN_REG_READ_ACCESS), "<none>");
+}
+
+TEST(HostRegistry, ReturnsAPrivateCopy) {
+    tarnRegistrySet(TARN_REG_READ_ACCESS, "/a");
+    char *v = sqloGetEnv(TARN_REG_READ_ACCESS);
+    ASSERT_NE(v, nullptr);
+    v[0] = 'X';
+    free(v);
+    EXPECT_EQ(registry(TARN_REG_READ_ACCESS), "/a");
+    tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);
+}
+
+// ---- LOB locator services -----------------------------------------------------------------
+
+namespace {
+class HostLob : public ::testing::Test {
+protected:
+    void SetUp() override { tarnLobReset(); }
+    void TearDown() override { tarnLobReset(); }
+
+    static uint32_t fromText(const std::string &s) {
+        return tarnLobFromBytes(s.data(), static_cast<int32_t>(s.size()));
+    }
+    static std::string bytesOf(uint32_t loc) {
+        const char *b = nullptr;
+        int32_t n = tarnLobBytes(loc, &b);
+        return n < 0 ? "<unknown>" : std::string(b, static_cast<size_t>(n));
+    }
+    static uint32_t newResult() {
+        sqludf_locator loc = 0;
+        sqludf_locator *out = &loc;
+        EXPECT_EQ(sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out), 0);
+        return loc;
+    }
+    static int append(uint32_t loc, const std::string &s, int32_t *count) {
+        return sqludf_append(&loc, reinterpret_cast<unsigned char *>(const_cast<char *>(s.data())),
+                             static_cast<int32_t>(s.size()), count);
+    }
+};
+} // namespace
+
+TEST_F(HostLob, LengthAndHostSideBytes) {
+    uint32_t a = fromText("hello");
+    uint32_t b = fromText(std::string("x\0y", 3));
+    uint32_t empty = tarnLobFromBytes(nullptr, 0);
+    EXPECT_NE(a, 0u);
+    EXPECT_NE(a, b);
+    int32_t len = -1;
+    EXPECT_EQ(sqludf_length(&a, &len), 0);
+    EXPECT_EQ(len, 5);
+    EXPECT_EQ(sqludf_length(&b, &len), 0);
+    EXPECT_EQ(len, 3);
+    EXPECT_EQ(bytesOf(b), std::string("x\0y", 3));
+    EXPECT_EQ(sqludf_length(&empty, &len), 0);
+    EXPECT_EQ(len, 0);
+    EXPECT_EQ(tarnLobFromBytes("x", -1), 0u);
+    EXPECT_EQ(tarnLobFromBytes(nullptr, 1), 0u);
+
+    tarnLobFree(a);
+    tarnLobFree(a); // a second drop is ignored
+    EXPECT_EQ(sqludf_length(&a, &len), TARN_LOB_UNKNOWN_LOCATOR);
+    const char *p = "stale";
+    EXPECT_EQ(tarnLobBytes(a, &p), -1);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(sqludf_length(nullptr, &len), TARN_LOB_NULL_ARGUMENT);
+    EXPECT_EQ(sqludf_length(&b, nullptr), TARN_LOB_NULL_ARGUMENT);
+
+    tarnLobReset();
+    EXPECT_EQ(tarnLobBytes(b, nullptr), -1);
+}
+
+TEST_F(HostLob, SubstrRanges) {
+    uint32_t loc = fromText("abcdef");
+    const struct {
+        int32_t start, count;
+        int rc;
+        const char *bytes;
+    } cases[] = {
+        {1, 6, 0, "abcdef"},
+        {2, 3, 0, "bcd"},
+        {4, 10, 0, "def"}, // beyond the end: the bytes that exist, a shorter count
+        {6, 1, 0, "f"},
+        {7, 1, 0, ""}, // one past the end reads nothing
+        {1, 0, 0, ""},
+        {8, 1, TARN_LOB_OUT_OF_RANGE, ""},
+        {0, 1, TARN_LOB_OUT_OF_RANGE, ""},
+        {-5, 1, TARN_LOB_OUT_OF_RANGE, ""},
+        {1, -1, TARN_LOB_OUT_OF_RANGE, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.start) + "," + std::to_string(c.count));
+        unsigned char buf[16];
+        memset(buf, '#', sizeof buf);
+        int32_t got = -1;
+        EXPECT_EQ(sqludf_substr(&loc, c.start, c.count, buf, &got), c.rc);
+        EXPECT_EQ(got, static_cast<int32_t>(strlen(c.bytes)));
+        EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), strlen(c.bytes)), c.bytes);
+        EXPECT_EQ(buf[strlen(c.bytes)], '#'); // nothing written past the count
+    }
+    unsigned char buf[4];
+    int32_t got = 0;
+    uint32_t unknown = loc + 1000;
+    EXPECT_EQ(sqludf_substr(&unknown, 1, 1, buf, &got), TARN_LOB_UNKNOWN_LOCATOR);
+    EXPECT_EQ(sqludf_substr(nullptr, 1, 1, buf, &got), TARN_LOB_NULL_ARGUMENT);
+    EXPECT_EQ(sqludf_substr(&loc, 1, 1, nullptr, &got), TARN_LOB_NULL_ARGUMENT);
+    EXPECT_EQ(sqludf_substr(&loc, 1, 1, buf, nullptr), TARN_LOB_NULL_ARGUMENT);
+}
+
+TEST_F(HostLob, CreateAndAppend) {
+    uint32_t loc = newResult();
+    ASSERT_NE(loc, 0u);
+    EXPECT_EQ(bytesOf(loc), "");
+    int32_t n = -1;
+    EXPECT_EQ(append(loc, "abc", &n), 0);
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(append(loc, "", &n), 0);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(append(loc, std::string("d\0e", 3), &n), 0);
+    EXPECT_EQ(bytesOf(loc), std::string("abcd\0e", 6));
+    int32_t len = 0;
+    EXPECT_EQ(sqludf_length(&loc, &len), 0);
+    EXPECT_EQ(len, 6);
+    EXPECT_NE(newResult(), loc);
+
+    // Misuse.
+    sqludf_locator slot = 0;
+    sqludf_locator *out = &slot;
+    sqludf_locator *nowhere = nullptr;
+    EXPECT_EQ(sqludf_create_locator(405, &out), TARN_LOB_WRONG_TYPE);
+    EXPECT_EQ(slot, 0u);
+    EXPECT_EQ(sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, nullptr), TARN_LOB_NULL_ARGUMENT);
+    EXPECT_EQ(sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &nowhere), TARN_LOB_NULL_ARGUMENT);
+    uint32_t input = fromText("in");
+    EXPECT_EQ(append(input, "x", &n), TARN_LOB_READ_ONLY);
+    EXPECT_EQ(bytesOf(input), "in");
+    EXPECT_EQ(append(loc + 1000, "x", &n), TARN_LOB_UNKNOWN_LOCATOR);
+    unsigned char b = 'x';
+    EXPECT_EQ(sqludf_append(&loc, &b, -1, &n), TARN_LOB_OUT_OF_RANGE);
+    EXPECT_EQ(sqludf_append(&loc, nullptr, 1, &n), TARN_LOB_NULL_ARGUMENT);
+    EXPECT_EQ(sqludf_append(&loc, &b, 1, nullptr), TARN_LOB_NULL_ARGUMENT);
+    EXPECT_EQ(bytesOf(loc), std::string("abcd\0e", 6));
+}
+
+TEST_F(HostLob, InjectedFailureHitsTheCallAfterNSuccessfulOnes) {
+    // Each of the four services in turn is the one that fails.
+    for (int32_t n = 0; n < 5; ++n) {
+        SCOPED_TRACE(n);
+        tarnLobReset();
+        uint32_t in = fromText("abc");
+        tarnLobFailAfter(n, -4242);
+        std::vector<int> rcs;
+        uint32_t res = 0;
+        sqludf_locator *out = &res;
+        rcs.push_back(sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out));
+        int32_t count = 0;
+        unsigned char buf[4] = {'x', 'y', 'z', 0};
+        rcs.push_back(sqludf_append(&res, buf, 3, &count));
+        rcs.push_back(sqludf_length(&in, &count));
+        rcs.push_back(sqludf_substr(&in, 1, 3, buf, &count));
+        rcs.push_back(sqludf_length(&in, &count));
+        for (int32_t i = 0; i < 5; ++i) {
+            // A failed create leaves no result locator for the append after it.
+            int expected = i == n ? -4242 : (n == 0 && i == 1 ? TARN_LOB_UNKNOWN_LOCATOR : 0);
+            EXPECT_EQ(rcs[static_cast<size_t>(i)], expected) << "call " << i;
+        }
+    }
+}
+
+TEST_F(HostLob, InjectedFailureCountsOnlySuccessfulCallsAndCanBeCancelled) {
+    uint32_t in = fromText("abc");
+    uint32_t unknown = in + 1000;
+    int32_t len = 0;
+    tarnLobFailAfter(1, 17);
+    EXPECT_EQ(sqludf_length(&unknown, &len), TARN_LOB_UNKNOWN_LOCATOR); // not counted
+    EXPECT_EQ(sqludf_length(&in, &len), 0);
+    EXPECT_EQ(sqludf_length(&in, &len), 17);
+    EXPECT_EQ(sqludf_length(&in, &len), 0); // once only
+
+    tarnLobFailAfter(0, 17);
+    tarnLobFailAfter(-1, 17);
+    EXPECT_EQ(sqludf_length(&in, &len), 0);
+    tarnLobFailAfter(0, 17);
+    tarnLobReset();
+    in = fromText("abc");
+    EXPECT_EQ(sqludf_length(&in, &len), 0);
+}
+
+TEST_F(HostLob, ConcurrentUseKeepsLocatorsApart) {
+    constexpr int kThreads = 4, kEach = 200;
+    std::vector<std::vector<uint32_t>> made(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &made] {
+            for (int i = 0; i < kEach; ++i) {
+                uint32_t loc = newResult();
+                int32_t n = 0;
+                append(loc, std::to_string(t) + ":" + std::to_string(i), &n);
+                made[static_cast<size_t>(t)].push_back(loc);
+            }
+        });
+    for (std::thread &th : threads)
+        th.join();
+    std::set<uint32_t> all;
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kEach; ++i) {
+            uint32_t loc = made[static_cast<size_t>(t)][static_cast<size_t>(i)];
+            all.insert(loc);
+            EXPECT_EQ(bytesOf(loc), std::to_string(t) + ":" + std::to_string(i));
+        }
+    EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
+}
+
+// ---- Calling side: test routines ----------------------------------------------------------
+
+namespace {
+
+constexpr int32_t kEchoLength = 40;
+
+// The echo routines' scratchpad layout: a call counter and the call types seen.
+struct EchoPad {
+    uint32_t calls;
+    int32_t types[20];
+};
+
+// What every routine checks on entry; an empty string when all is as the host promises.
+std::string checkEntry(const char *out, size_t outSize, const char *state, const char *msg,
+                       const sqludf_scratchpad *pad) {
+    if (reinterpret_cast<uintptr_t>(pad->data) % 8 != 0) return "scratchpad data unaligned";
+    if (pad->length != SQLUDF_SCRATCHPAD_LEN) return "scratchpad length";
+    if (strcmp(state, "00000") != 0) return "sqlstate not reset";
+    if (msg[0] != 0) return "message not emptied";
+    if (out != nullptr) {
+        if (out[0] != 0) return "output first byte";
+        for (size_t i = 1; i < outSize; ++i)
+            if (out[i] != 0x5A) return "output pattern";
+    }
+    return "";
+}
+
+int32_t codePage(const unsigned char *dbinfo) {
+    int32_t cp = 0;
+    memcpy(&cp, dbinfo + SQLUDF_DBINFO_CODEPAGE_OFFSET, sizeof cp);
+    return cp;
+}
+
+// Echo: the inputs joined by "|" ("NULL" for a null input) into a VARCHAR(kEchoLength); the
+// message reports the code page and the call count; the scratchpad records the call types.
+void echo(int n, char **in, char *out, int16_t **ind, int16_t *outInd, char *state, char *msg,
+          sqludf_scratchpad *pad, const int32_t *callType, const unsigned char *dbinfo) {
+    std::string problem = checkEntry(out, kEchoLength + 1, state, msg, pad);
+    auto *mine = reinterpret_cast<EchoPad *>(pad->data);
+    if (mine->calls < 20) mine->types[mine->calls] = *callType;
+    ++mine->calls;
+    *outInd = -1;
+    std::string text;
+    for (int i = 0; i < n && problem.empty(); ++i) {
+        if (*ind[i] == -1 && in[i][0] != 0) problem = "null input not empty";
+        if (*ind[i] != -1 && *ind[i] != 0) problem = "input indicator";
+        text += (i ? "|" : "") + (*ind[i] == -1 ? std::string("NULL") : std::string(in[i]));
+    }
+    if (!problem.empty()) {
+        strcpy(state, "38T01");
+        snprintf(msg, 71, "%s", problem.c_str());
+        return;
+    }
+    if (*callType == SQLUDF_FINAL_CALL) return;
+    snprintf(out, kEchoLength + 1, "%s", text.c_str());
+    *outInd = 0;
+    snprintf(msg, 71, "cp=%d calls=%u", codePage(dbinfo), mine->calls);
+}
+
+extern "C" void echo1(char *a, char *out, int16_t *ia, int16_t *outInd, char *state, char *, char *,
+                      char *msg, sqludf_scratchpad *pad, int32_t *callType, unsigned char *dbinfo) {
+    char *in[] = {a};
+    int16_t *ind[] = {ia};
+    echo(1, in, out, ind, outInd, state, msg, pad, callType, dbinfo);
+}
+
+extern "C" void echo2(char *a, char *b, char *out, int16_t *ia, int16_t *ib, int16_t *outInd,
+                      char *state, char *, char *, char *msg, sqludf_scratchpad *pad,
+                      int32_t *callType, unsigned char *dbinfo) {
+    char *in[] = {a, b};
+    int16_t *ind[] = {ia, ib};
+    echo(2, in, out, ind, outInd, state, msg, pad, callType, dbinfo);
+}
+
+extern "C" void echo3(char *a, char *b, char *c, char *out, int16_t *ia, int16_t *ib, int16_t *ic,
+                      int16_t *outInd, char *state, char *, char *, char *msg,
+                      sqludf_scratchpad *pad, int32_t *callType, unsigned char *dbinfo) {
+    char *in[] = {a, b, c};
+    int16_t *ind[] = {ia, ib, ic};
+    echo(3, in, out, ind, outInd, state, msg, pad, callType, dbinfo);
+}
+
+// A counter with no inputs: adds 1 to the first word of its scratchpad on every call.
+extern "C" void counter(int32_t *out, int16_t *outInd, char *, char *, char *, char *,
+                        sqludf_scratchpad *pad, int32_t *, unsigned char *) {
+    int32_t n = 0;
+    memcpy(&n, pad->data, sizeof n);
+    ++n;
+    memcpy(pad->data, &n, sizeof n);
+    *out = n;
+    *outInd = 0;
+}
+
+// Copies a CLOB input into a new CLOB result, 3 bytes per host call; remembers the input
+// locator so that the test can see it was dropped.
+uint32_t lastClobInput = 0;
+extern "C" void clobCopy(sqludf_locator *in, sqludf_locator *out, int16_t *, int16_t *outInd,
+                         char *state, char *, char *, char *msg, sqludf_scratchpad *,
+                         int32_t *callType, unsigned char *) {
+    *outInd = -1;
+    if (*out != 0) {
+        strcpy(state, "38T01");
+        strcpy(msg, "output locator not 0");
+        return;
+    }
+    if (*callType == SQLUDF_FINAL_CALL) return;
+    lastClobInput = *in;
+    int32_t length = 0, n = 0;
+    int rc = sqludf_length(in, &length);
+    if (rc == 0) rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
+    for (int32_t pos = 1; rc == 0 && pos <= length; pos += 3) {
+        unsigned char piece[3];
+        rc = sqludf_substr(in, pos, 3, piece, &n);
+        if (rc == 0) rc = sqludf_append(out, piece, n, &n);
+    }
+    if (rc != 0) {
+        strcpy(state, "38X04");
+        snprintf(msg, 71, "rc=%d", rc);
+        return;
+    }
+    *outInd = 0;
+}
+
+// Writes one value of the SQL type named by its input, filling the type's whole size.
+extern "C" void typed(char *kind, void *out, int16_t *, int16_t *outInd, char *, char *, char *,
+                      char *, sqludf_scratchpad *, int32_t *callType, unsigned char *) {
+    *outInd = -1;
+    if (*callType == SQLUDF_FINAL_CALL) return;
+    std::string k = kind;
+    if (k == "DATE")
+        memcpy(out, "2024-01-31", 11);
+    else if (k == "TIME")
+        memcpy(out, "12:34:56", 9);
+    else if (k == "TIMESTAMP")
+        memcpy(out, "2024-01-31-12.34.56.123456", 27);
+    else if (k == "CHAR")
+        memcpy(out, "abc", 4);
+    else if (k == "DOUBLE")
+        *static_cast<double *>(out) = 2.5;
+    else if (k == "REAL")
+        *static_cast<float *>(out) = 1.25f;
+    else if (k == "INTEGER")
+        *static_cast<int32_t *>(out) = -123456;
+    else if (k == "SMALLINT")
+        *static_cast<int16_t *>(out) = -7;
+    *outInd = 0;
+}
+
+// Records the call types it sees.
+std::vector<int32_t> recorded;
+extern "C" void recorder(char *, char *, int16_t *, int16_t *outInd, char *, char *, char *, char *,
+                         sqludf_scratchpad *, int32_t *callType, unsigned char *) {
+    recorded.push_back(*callType);
+    *outInd = -1;
+}
+
+extern "C" void thrower(char *, char *, int16_t *, int16_t *, char *, char *, char *, char *,
+                        sqludf_scratchpad *, int32_t *, unsigned char *) {
+    throw std::runtime_error("escaping");
+}
+
+// A table of the rows "row1" to "row3"; the input "fail" makes the second fetch fail. The
+// scratchpad keeps the call types (EchoPad) and the row cursor after them.
+extern "C" void threeRows(char *in, char *out, int16_t *, int16_t *outInd, char *state, char *,
+                          char *, char *msg, sqludf_scratchpad *pad, int32_t *callType,
+                          unsigned char *) {
+    std::string problem = checkEntry(out, 11, state, msg, pad);
+    if (!problem.empty()) {
+        strcpy(state, "38T01");
+        snprintf(msg, 71, "%s", problem.c_str());
+        return;
+    }
+    auto *mine = reinterpret_cast<EchoPad *>(pad->data);
+    if (mine->calls < 20) mine->types[mine->calls] = *callType;
+    ++mine->calls;
+    int32_t &cursor = *reinterpret_cast<int32_t *>(pad->data + sizeof(EchoPad));
+    *outInd = -1;
+    switch (*callType) {
+    case SQL_TF_OPEN:
+        cursor = 0;
+        break;
+    case SQL_TF_FETCH:
+        if (strcmp(in, "fail") == 0 && cursor == 1) {
+            strcpy(state, "38T02");
+            strcpy(msg, "fetch failed");
+        } else if (cursor == 3) {
+            strcpy(state, "02000");
+        } else {
+            strcpy(out, ("row" + std::to_string(++cursor)).c_str());
+            *outInd = 0;
+            if (cursor == 2) strcpy(state, "01T00"); // a warning row is still a row
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+std::vector<int32_t> callTypes(const char *scratch) {
+    const auto *pad = reinterpret_cast<const EchoPad *>(scratch);
+    return std::vector<int32_t>(pad->types, pad->types + (pad->calls < 20 ? pad->calls : 20));
+}
+
+tarn::RoutineDesc echoDesc(int inputs) {
+    void *entries[] = {reinterpret_cast<void *>(echo1), reinterpret_cast<void *>(echo2),
+                       reinterpret_cast<void *>(echo3)};
+    tarn::RoutineDesc d;
+    d.name = "ECHO" + std::to_string(inputs);
+    d.entry = entries[inputs - 1];
+    d.inputs.assign(static_cast<size_t>(inputs), tarn::SqlType::Varchar);
+    d.outputLength = kEchoLength;
+    return d;
+}
+
+tarn::RoutineDesc recorderDesc() {
+    tarn::RoutineDesc d = echoDesc(1);
+    d.entry = reinterpret_cast<void *>(recorder);
+    return d;
+}
+
+} // namespace
+
+// ---- Calling side: scalar statements ------------------------------------------------------
+
+TEST(HostCall, ScalarEchoWithOneTwoAndThreeInputs) {
+    const struct {
+        int inputs;
+        std::vector<tarn::Input> args;
+        const char *expected;
+    } cases[] = {
+        {1, {"abc"}, "abc"},
+        {2, {"a", "b"}, "a|b"},
+        {3, {"x", "", "z"}, "x||z"},
+        {2, {tarn::Input::null(), "b"}, "NULL|b"},
+        {3, {"1", "2", tarn::Input::null()}, "1|2|NULL"},
+        {1, {std::string(kEchoLength, 'w')}, nullptr}, // exactly fills the output
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.inputs);
+        tarn::ScalarStatement st(echoDesc(c.inputs));
+        tarn::Outcome o = st.call(c.args);
+        ASSERT_TRUE(o.ok()) << o.sqlstate << " " << o.message;
+        EXPECT_FALSE(o.isNull());
+        EXPECT_EQ(o.text, c.expected ? c.expected : std::string(kEchoLength, 'w'));
+        EXPECT_EQ(o.message, "cp=1208 calls=1");
+    }
+}
+
+TEST(HostCall, ScalarCallTypesScratchpadAndCodePage) {
+    tarn::ScalarStatement st(echoDesc(1), 819);
+    EXPECT_FALSE(st.started());
+    EXPECT_EQ(st.call({"a"}).message, "cp=819 calls=1");
+    EXPECT_TRUE(st.started());
+    EXPECT_EQ(st.call({"b"}).text, "b");
+    tarn::Outcome last = st.call({"c"});
+    EXPECT_EQ(last.message, "cp=819 calls=3");
+    tarn::Outcome fin = st.finish();
+    EXPECT_TRUE(fin.ok()) << fin.message;
+    EXPECT_TRUE(fin.isNull());
+    EXPECT_FALSE(st.started());
+    EXPECT_EQ(callTypes(st.scratchData()), (std::vector<int32_t>{-1, 0, 0, 1}));
+
+    // A new statement starts from a zero-filled scratchpad.
+    EXPECT_EQ(st.call({"d"}).message, "cp=819 calls=1");
+    EXPECT_EQ(callTypes(st.scratchData()), (std::vector<int32_t>{-1}));
+}
+
+TEST(HostCall, NoInputsAndANewStatementPerFinish) {
+    tarn::RoutineDesc d;
+    d.name = "COUNTER";
+    d.entry = reinterpret_cast<void *>(counter);
+    d.output = tarn::SqlType::Integer;
+    tarn::ScalarStatement st(d);
+    EXPECT_EQ(st.call({}).integer, 1);
+    EXPECT_EQ(st.call({}).integer, 2);
+    EXPECT_EQ(st.finish().integer, 3);
+    EXPECT_EQ(st.call({}).integer, 1);
+}
+
+TEST(HostCall, DestructorFinishesOnlyAStartedStatement) {
+    recorded.clear();
+    { tarn::ScalarStatement st(recorderDesc()); }
+    EXPECT_TRUE(recorded.empty());
+    {
+        tarn::ScalarStatement st(recorderDesc());
+        st.call({"a"});
+        st.call({"b"});
+    }
+    EXPECT_EQ(recorded, (std::vector<int32_t>{-1, 0, 1}));
+    recorded.clear();
+    {
+        tarn::ScalarStatement st(recorderDesc());
+        st.call({"a"});
+        st.finish();
+    }
+    EXPECT_EQ(recorded, (std::vector<int32_t>{-1, 1}));
+}
+
+TEST(HostCall, OutputKindsAndTheirSizes) {
+    using tarn::SqlType;
+    const struct {
+        SqlType type;
+        const char *kind;
+        const char *text;
+        double dbl;
+        float real;
+        int32_t integer;
+        int16_t smallint;
+    } cases[] = {
+        {SqlType::Date, "DATE", "2024-01-31", 0, 0, 0, 0},
+        {SqlType::Time, "TIME", "12:34:56", 0, 0, 0, 0},
+        {SqlType::Timestamp, "TIMESTAMP", "2024-01-31-12.34.56.123456", 0, 0, 0, 0},
+        {SqlType::Char, "CHAR", "abc", 0, 0, 0, 0},
+        {SqlType::Double, "DOUBLE", "", 2.5, 0, 0, 0},
+        {SqlType::Real, "REAL", "", 0, 1.25f, 0, 0},
+        {SqlType::Integer, "INTEGER", "", 0, 0, -123456, 0},
+        {SqlType::Smallint, "SMALLINT", "", 0, 0, 0, -7},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.kind);
+        tarn::RoutineDesc d;
+        d.name = "TYPED";
+        d.entry = reinterpret_cast<void *>(typed);
+        d.inputs = {SqlType::Varchar};
+        d.output = c.type;
+        d.outputLength = 3;
+        tarn::ScalarStatement st(d);
+        tarn::Outcome o = st.call({c.kind});
+        ASSERT_TRUE(o.ok());
+        EXPECT_EQ(o.nullInd, 0);
+        EXPECT_EQ(o.text, c.text);
+        EXPECT_EQ(o.dbl, c.dbl);
+        EXPECT_EQ(o.real, c.real);
+        EXPECT_EQ(o.integer, c.integer);
+        EXPECT_EQ(o.smallint, c.smallint);
+    }
+}
+
+TEST(HostCall, ClobInputAndOutput) {
+    tarn::RoutineDesc d;
+    d.name = "CLOBCOPY";
+    d.entry = reinterpret_cast<void *>(clobCopy);
+    d.inputs = {tarn::SqlType::Clob};
+    d.output = tarn::SqlType::Clob;
+    tarn::ScalarStatement st(d);
+    for (const std::string &text : {std::string("<a>clob</a>"), std::string(),
+                                    std::string("x\0y\0", 4), std::string(100000, 'c')}) {
+        SCOPED_TRACE(text.size());
+        tarn::Outcome o = st.call({text});
+        ASSERT_TRUE(o.ok()) << o.sqlstate << " " << o.message;
+        EXPECT_EQ(o.text, text);
+        EXPECT_NE(o.locator, 0u);
+        EXPECT_EQ(tarnLobBytes(o.locator, nullptr), -1); // the result was dropped
+        EXPECT_NE(lastClobInput, 0u);
+        EXPECT_EQ(tarnLobBytes(lastClobInput, nullptr), -1); // so was the input
+    }
+
+    // A host failure in the middle of the copy reaches the routine.
+    tarnLobFailAfter(3, -999);
+    tarn::Outcome o = st.call({"abcdefgh"});
+    EXPECT_EQ(o.sqlstate, "38X04");
+    EXPECT_EQ(o.message, "rc=-999");
+    EXPECT_TRUE(o.isNull());
+    EXPECT_EQ(tarnLobBytes(o.locator, nullptr), -1);
+
+    // A NULL CLOB input arrives as indicator -1 and no locator.
+    o = st.call({tarn::Input::null()});
+    EXPECT_EQ(o.sqlstate, "38X04");
+    EXPECT_EQ(o.message, "rc=" + std::to_string(TARN_LOB_UNKNOWN_LOCATOR));
+}
+
+TEST(HostCall, ExceptionFromARoutineIsContained) {
+    tarn::RoutineDesc d = echoDesc(1);
+    d.entry = reinterpret_cast<void *>(thrower);
+    tarn::ScalarStatement st(d);
+    tarn::Outcome o = st.call({"a"});
+    EXPECT_EQ(o.sqlstate, "58004");
+    EXPECT_FALSE(o.message.empty());
+}
+
+TEST(HostCall, RejectsDescriptionsAndInputsItCannotPass) {
+    tarn::RoutineDesc d = echoDesc(1);
+    d.inputs.assign(4, tarn::SqlType::Varchar);
+    EXPECT_THROW(tarn::ScalarStatement{d}, std::invalid_argument);
+    d = echoDesc(1);
+    d.entry = nullptr;
+    EXPECT_THROW(tarn::ScalarStatement{d}, std::invalid_argument);
+    d = echoDesc(1);
+    d.outputLength = 0;
+    EXPECT_THROW(tarn::ScalarStatement{d}, std::invalid_argument);
+    d = echoDesc(1);
+    d.inputs = {tarn::SqlType::Integer};
+    EXPECT_THROW(tarn::ScalarStatement{d}, std::invalid_argument);
+
+    tarn::ScalarStatement st(echoDesc(1));
+    EXPECT_THROW(st.call({"a", "b"}), std::invalid_argument);
+    EXPECT_FALSE(st.started());
+}
+
+// ---- Calling side: table statements -------------------------------------------------------
+
+namespace {
+tarn::RoutineDesc rowsDesc() {
+    tarn::RoutineDesc d;
+    d.name = "THREEROWS";
+    d.entry = reinterpret_cast<void *>(threeRows);
+    d.inputs = {tarn::SqlType::Varchar};
+    d.outputLength = 10;
+    d.table = true;
+    return d;
+}
+} // namespace
+
+TEST(HostCall, TableRunReturnsThreeRowsAndRunsAgainWithoutFirst) {
+    tarn::TableStatement st(rowsDesc());
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass);
+        tarn::TableRun r = st.run({"doc"});
+        ASSERT_EQ(r.rows.size(), 3u) << r.end.sqlstate << " " << r.end.message;
+        EXPECT_EQ(r.rows[0].text, "row1");
+        EXPECT_EQ(r.rows[1].text, "row2");
+        EXPECT_EQ(r.rows[1].sqlstate, "01T00");
+        EXPECT_EQ(r.rows[2].text, "row3");
+        EXPECT_EQ(r.end.sqlstate, "02000");
+        EXPECT_TRUE(r.end.isNull());
+    }
+    tarn::Outcome fin = st.finish();
+    EXPECT_TRUE(fin.ok()) << fin.message;
+    EXPECT_EQ(callTypes(st.scratchData()),
+              (std::vector<int32_t>{-2, -1, 0, 0, 0, 0, 1, -1, 0, 0, 0, 0, 1, 2}));
+}
+
+TEST(HostCall, TableRunStopsAtAnErrorAndStillCloses) {
+    tarn::TableStatement st(rowsDesc());
+    tarn::TableRun r = st.run({"fail"});
+    ASSERT_EQ(r.rows.size(), 1u);
+    EXPECT_EQ(r.end.sqlstate, "38T02");
+    EXPECT_EQ(r.end.message, "fetch failed");
+    st.finish();
+    EXPECT_EQ(callTypes(st.scratchData()), (std::vector<int32_t>{-2, -1, 0, 0, 1, 2}));
+}
