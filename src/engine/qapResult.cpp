@@ -1,0 +1,441 @@
+// Extraction results: growing UTF-16 items with entity escaping, their conversion into size-
+// limited strings in the database code page, the owned attribute-list copy and the exception
+// of the parse.
+#include "qapResult.h"
+
+#include "qapConv.h"
+#include "qapMsg.h"
+#include "qapTrace.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+size_t length(const XMLCh *s) {
+    const XMLCh *p = s;
+    while (*p != 0)
+        ++p;
+    return static_cast<size_t>(p - s);
+}
+
+bool equal(const XMLCh *a, const XMLCh *b) {
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+int formatMessage(QapRoutineCtx *ctx, char *out, int32_t msgNo, ...) {
+    va_list args;
+    va_start(args, msgNo);
+    int n = qapVsprint(ctx, out, msgNo, 0, args);
+    va_end(args);
+    return n;
+}
+
+// The escaping copy, reading s up to its terminator or n units, whichever comes first.
+int32_t entityReplace(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, size_t n, int32_t c,
+                      int32_t *errCode, char *msgtext) {
+    static const char *const fn = "qapEntityReplaceUCS";
+    QAP_TRACE(ctx, fn, " Entered\n");
+    int32_t w = 0;
+    // No room even for the terminator.
+    bool full = c <= 0;
+    for (size_t i = 0; !full; ++i) {
+        XMLCh ch = i < n ? s[i] : 0;
+        if (w >= c || ch == 0) {
+            d[w] = 0;
+            QAP_TRACE(ctx, fn, " Exit\n");
+            return w + 1;
+        }
+        const char16_t *rep = nullptr;
+        int32_t repLength = 0;
+        switch (ch) {
+        case u'"':
+            rep = u"&quot;";
+            repLength = 6;
+            break;
+        case u'&':
+            rep = u"&amp;";
+            repLength = 5;
+            break;
+        case u'\'':
+            rep = u"&apos;";
+            repLength = 6;
+            break;
+        case u'<':
+            rep = u"&lt;";
+            repLength = 4;
+            break;
+        case u'>':
+            rep = u"&gt;";
+            repLength = 4;
+            break;
+        default:
+            break;
+        }
+        if (rep != nullptr) {
+            if (c - w - 1 >= repLength) {
+                memcpy(d + w, rep, static_cast<size_t>(repLength) * sizeof(XMLCh));
+                w += repLength;
+                continue;
+            }
+        } else if (w + 1 < c) {
+            d[w++] = ch;
+            continue;
+        }
+        full = true;
+    }
+    if (msgtext != nullptr) qapSetMsg(ctx, msgtext, QAPG002E);
+    *errCode = -58;
+    QAP_TRACE(ctx, fn, " Exit\n");
+    return -1;
+}
+
+// The lengths of the three strings of one attribute, terminators included (0 for none).
+size_t units(const XMLCh *s) {
+    return s != nullptr ? length(s) + 1 : 0;
+}
+
+XMLCh *place(XMLCh *&cursor, const XMLCh *s) {
+    if (s == nullptr) return nullptr;
+    size_t n = length(s) + 1;
+    memcpy(cursor, s, n * sizeof(XMLCh));
+    XMLCh *at = cursor;
+    cursor += n;
+    return at;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The exception
+
+QAPException::QAPException(QapRoutineCtx *ctx, int32_t msgNo, ...) : ctx(ctx) {
+    text[0] = 0;
+    va_list args;
+    va_start(args, msgNo);
+    qapVsprint(ctx, text, msgNo, 0, args);
+    va_end(args);
+    text[sizeof text - 1] = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Escaping
+
+int32_t qapEntityReplaceUCS(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, int32_t c,
+                            int32_t *errCode, char *msgtext) {
+    return entityReplace(ctx, d, s, SIZE_MAX, c, errCode, msgtext);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Items
+
+qapResultNode::~qapResultNode() {
+    free(content);
+}
+
+void qapResultNode::addToContent(int escape, const XMLCh *s, uint32_t n) {
+    uint64_t want = n;
+    if (want == 0) return;
+    for (;;) {
+        // Growth: the needed length plus twice the old capacity.
+        if (contentLength + want > contentMaxLength) {
+            uint64_t capacity = want + 2 * static_cast<uint64_t>(contentMaxLength);
+            if (capacity >= INT32_MAX) throw QAPException(ctx, QAPG002E);
+            void *grown = realloc(content, (capacity + 1) * sizeof(XMLCh));
+            if (grown == nullptr) throw QAPException(ctx, QAPG002E);
+            content = static_cast<XMLCh *>(grown);
+            contentMaxLength = static_cast<uint32_t>(capacity);
+        }
+        if (escape == 0) {
+            memcpy(content + contentLength, s, static_cast<size_t>(n) * sizeof(XMLCh));
+            contentLength += n;
+            break;
+        }
+        int32_t errCode = 0;
+        int32_t written = entityReplace(ctx, content + contentLength, s, n,
+                                        static_cast<int32_t>(contentMaxLength - contentLength),
+                                        &errCode, nullptr);
+        if (written == -1 && errCode == -58) {
+            QAP_TRACE(ctx, "qapResultNode::addToContent",
+                      "qapEntityReplace returns %ld.  contentLength=%d contentMaxLength=%d "
+                      "dl=%d\n",
+                      static_cast<long>(written), static_cast<int>(contentLength),
+                      static_cast<int>(contentMaxLength), static_cast<int>(want));
+            want = 2 * want + 10;
+            continue;
+        }
+        contentLength += static_cast<uint32_t>(written - 1);
+        break;
+    }
+    content[contentLength] = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The result list
+
+qapResult::~qapResult() {
+    for (qapResultNode *n = first; n != nullptr;) {
+        qapResultNode *next = n->next;
+        delete n;
+        n = next;
+    }
+}
+
+void qapResult::newItem() {
+    qapResultNode *node = new (std::nothrow) qapResultNode(ctx);
+    if (node == nullptr) throw QAPException(ctx, QAPG002E);
+    if (last == nullptr)
+        first = node;
+    else
+        last->next = node;
+    last = node;
+    ++count;
+}
+
+void qapResult::addToCurrentItem(int escape, const XMLCh *text) {
+    if (text == nullptr) return;
+    addToCurrentItem(escape, text, static_cast<uint32_t>(length(text)));
+}
+
+void qapResult::addToCurrentItem(int escape, const XMLCh *text, uint32_t n) {
+    if (text == nullptr) return;
+    if (ctx != nullptr && ctx->traceOn) {
+        // The trace shows at most the first 255 units.
+        XMLCh piece[256];
+        uint32_t k = n < 255 ? n : 255;
+        memcpy(piece, text, k * sizeof(XMLCh));
+        piece[k] = 0;
+        char converted[1024];
+        if (QAP_wcstombsFunction(ctx, converted, piece, sizeof converted) < 0) converted[0] = 0;
+        QAP_TRACE(ctx, "qapResult::addToCurrentItem", "content: %s\n", converted);
+    }
+    if (last == nullptr) {
+        QAP_TRACE(ctx, "qapResult::addToCurrentItem", "no current item\n");
+        return;
+    }
+    last->addToContent(escape, text, n);
+}
+
+QapExtractResult *qapResult::retrieve(int32_t limit) {
+    static const char *const fn = "qapResult::retrieve";
+    QapExtractResult *r = static_cast<QapExtractResult *>(calloc(1, sizeof(QapExtractResult)));
+    if (r == nullptr) return nullptr;
+    QAP_TRACE(ctx, fn, "entered count %d\n", static_cast<int>(count));
+
+    r->values = static_cast<char **>(malloc((static_cast<size_t>(count) + 1) * sizeof(char *)));
+    r->message = nullptr;
+    if (r->values == nullptr) {
+        memcpy(r->sqlstate, "38X10", 6);
+        return r;
+    }
+    memcpy(r->sqlstate, "00000", 6);
+    r->values[count] = nullptr;
+    r->cursor = r->values;
+
+    for (qapResultNode *item = first; item != nullptr; item = item->next) {
+        char *value = nullptr;
+        if (item->content == nullptr) {
+            value = static_cast<char *>(malloc(1));
+            if (value != nullptr) value[0] = 0;
+        } else {
+            // At most 4 bytes per unit and the terminator, never more than the limit.
+            int64_t size = 4 * static_cast<int64_t>(item->contentLength) + 4;
+            if (size > limit) size = limit;
+            if (size > 0) {
+                value = static_cast<char *>(malloc(static_cast<size_t>(size)));
+                if (value != nullptr && QAP_wcstombsFunction(ctx, value, item->content,
+                                                             static_cast<int32_t>(size)) == -1) {
+                    free(value);
+                    value = nullptr;
+                }
+            }
+        }
+        *r->cursor = value;
+        if (value == nullptr) {
+            QAP_TRACE(ctx, fn, "extract result exceeds %d\n", static_cast<int>(limit));
+            r->message = static_cast<char *>(calloc(1, 1025));
+            if (r->message != nullptr) formatMessage(ctx, r->message, QAPC013E);
+            memcpy(r->sqlstate, "38X39", 6);
+            break;
+        }
+        QAP_TRACE(ctx, fn, "extract result %s\n", value);
+        ++r->cursor;
+    }
+    r->cursor = r->values;
+    return r;
+}
+
+void freeExtractResult(QapRoutineCtx *, QapExtractResult *result) {
+    if (result == nullptr) return;
+    if (result->values != nullptr) {
+        for (char **v = result->values; *v != nullptr; ++v)
+            free(*v);
+        free(result->values);
+        result->values = nullptr;
+    }
+    result->cursor = nullptr;
+    free(result->message);
+    result->message = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The attribute-list copy
+
+namespace {
+constexpr unsigned kLocalNameLine = 353;
+constexpr unsigned kQNameLine = 276;
+constexpr unsigned kValueLine = 221;
+
+[[noreturn]] void outOfRange(QapRoutineCtx *ctx, const char *fn, XMLSize_t index, unsigned line) {
+    QAP_TRACE(ctx, fn, "Index (%d) out of range.\n", static_cast<int>(index));
+    char lineText[16];
+    snprintf(lineText, sizeof lineText, "%u", line);
+    throw QAPException(ctx, QAPG001E, qapBuildStamp, "qapSgDocHandler", lineText);
+}
+} // namespace
+
+QapAttrs::QapAttrs(QapRoutineCtx *ctx, const XERCES_CPP_NAMESPACE::Attributes &attrs) : ctx(ctx) {
+    assign(attrs);
+}
+
+QapAttrs::~QapAttrs() {
+    free(block);
+    free(uri);
+}
+
+// Builds the block from the strings that get(i, kind) gives: kind 0 local name, 1 qualified
+// name, 2 value. The block is reused when it is large enough, unless the strings come from it
+// (fresh).
+template <class Get>
+static void fill(QapAttrs &a, size_t n, Get get, bool fresh, void *&block, size_t &blockSize,
+                 QapRoutineCtx *ctx) {
+    size_t chars = 0;
+    for (size_t i = 0; i < n; ++i)
+        chars += units(get(i, 0)) + units(get(i, 1)) + units(get(i, 2));
+    size_t need = 3 * (n + 1) * sizeof(XMLCh *) + chars * sizeof(XMLCh);
+    void *target = block;
+    size_t size = blockSize;
+    if (need > blockSize || fresh) {
+        size = (need + 63) & ~static_cast<size_t>(63);
+        target = malloc(size);
+        if (target == nullptr) throw QAPException(ctx, QAPG002E);
+    }
+    XMLCh **localNames = static_cast<XMLCh **>(target);
+    XMLCh **qNames = localNames + n + 1;
+    XMLCh **values = qNames + n + 1;
+    XMLCh *cursor = reinterpret_cast<XMLCh *>(values + n + 1);
+    for (size_t i = 0; i < n; ++i) {
+        localNames[i] = place(cursor, get(i, 0));
+        values[i] = place(cursor, get(i, 2));
+        qNames[i] = place(cursor, get(i, 1));
+    }
+    localNames[n] = qNames[n] = values[n] = nullptr;
+    if (target != block) {
+        free(block);
+        block = target;
+        blockSize = size;
+    }
+    a.count = static_cast<uint32_t>(n);
+    a.localNames = localNames;
+    a.qNames = qNames;
+    a.values = values;
+}
+
+void QapAttrs::assign(const XERCES_CPP_NAMESPACE::Attributes &attrs) {
+    if (&attrs == this) return;
+    const XMLSize_t n = attrs.getLength();
+    fill(
+        *this, n,
+        [&attrs](size_t i, int kind) -> const XMLCh * {
+            return kind == 0   ? attrs.getLocalName(i)
+                   : kind == 1 ? attrs.getQName(i)
+                               : attrs.getValue(i);
+        },
+        false, block, blockSize, ctx);
+}
+
+void QapAttrs::setValue(XMLSize_t index, const XMLCh *value) {
+    if (index >= count) outOfRange(ctx, "QapAttrs::setValue", index, kValueLine);
+    XMLCh **oldLocal = localNames;
+    XMLCh **oldQ = qNames;
+    XMLCh **oldValues = values;
+    fill(
+        *this, count,
+        [=](size_t i, int kind) -> const XMLCh * {
+            return kind == 0    ? oldLocal[i]
+                   : kind == 1  ? oldQ[i]
+                   : i == index ? value
+                                : oldValues[i];
+        },
+        true, block, blockSize, ctx);
+}
+
+XMLSize_t QapAttrs::getLength() const {
+    return count;
+}
+
+const XMLCh *QapAttrs::getURI(const XMLSize_t) const {
+    return nullptr;
+}
+
+const XMLCh *QapAttrs::getLocalName(const XMLSize_t index) const {
+    if (index >= count) outOfRange(ctx, "QapAttrs::getName", index, kLocalNameLine);
+    return localNames[index];
+}
+
+const XMLCh *QapAttrs::getQName(const XMLSize_t index) const {
+    if (index >= count) outOfRange(ctx, "QapAttrs::getName", index, kQNameLine);
+    return qNames[index];
+}
+
+const XMLCh *QapAttrs::getType(const XMLSize_t) const {
+    return nullptr;
+}
+
+const XMLCh *QapAttrs::getValue(const XMLSize_t index) const {
+    if (index >= count) outOfRange(ctx, "QapAttrs::getValue", index, kValueLine);
+    return values[index];
+}
+
+bool QapAttrs::getIndex(const XMLCh *const, const XMLCh *const, XMLSize_t &) const {
+    return false;
+}
+
+int QapAttrs::getIndex(const XMLCh *const, const XMLCh *const) const {
+    return -1;
+}
+
+bool QapAttrs::getIndex(const XMLCh *const, XMLSize_t &) const {
+    return false;
+}
+
+int QapAttrs::getIndex(const XMLCh *const) const {
+    return -1;
+}
+
+const XMLCh *QapAttrs::getType(const XMLCh *const, const XMLCh *const) const {
+    return nullptr;
+}
+
+const XMLCh *QapAttrs::getType(const XMLCh *const) const {
+    return nullptr;
+}
+
+const XMLCh *QapAttrs::getValue(const XMLCh *const, const XMLCh *const) const {
+    return nullptr;
+}
+
+// Looked up among the local names recorded at construction.
+const XMLCh *QapAttrs::getValue(const XMLCh *const qName) const {
+    if (qName == nullptr) return nullptr;
+    for (uint32_t i = 0; i < count; ++i)
+        if (localNames[i] != nullptr && equal(localNames[i], qName)) return values[i];
+    return nullptr;
+}
