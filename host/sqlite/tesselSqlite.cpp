@@ -1,0 +1,541 @@
+// A SQLite loadable extension that offers Tessel's routines in SQL: each scalar routine as a
+// function and each table routine as a table-valued function, under the routine's own name.
+// Every call goes through the host stand-in's calling side, so the routines run exactly as the
+// host runs them: first, normal and final calls on one scratchpad per statement.
+#include "tesselRoutines.h"
+
+#include "tarnCall.h"
+
+#include <sqlite3ext.h>
+SQLITE_EXTENSION_INIT1
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <pwd.h>
+#include <string>
+#include <sys/stat.h>
+#include <unicode/ucnv.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using tessel_sqlite::RoutineKind;
+using tessel_sqlite::RoutineRow;
+
+// A routine the library exports, described for the calling side.
+struct Routine {
+    tarn::RoutineDesc desc;
+    bool serverFiles;
+};
+
+// ---- Process set-up ----------------------------------------------------------------------
+
+// The instance name a SQLite process runs as unless TARNINSTANCE says otherwise.
+constexpr const char *kInstance = "tessel";
+
+// True when dir is a directory that only this user can write (created with mode 0700 when
+// missing), inside a parent that others cannot rename it out of.
+bool privateDirectory(const std::string &dir) {
+    std::string parent = dir.substr(0, dir.find_last_of('/'));
+    struct stat up;
+    if (stat(parent.empty() ? "/" : parent.c_str(), &up) != 0 || !S_ISDIR(up.st_mode)) return false;
+    bool othersWrite = (up.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (up.st_mode & S_ISVTX) == 0;
+    if ((up.st_uid != geteuid() && up.st_uid != 0) || othersWrite) return false;
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st;
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    return st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The directory for the trace control file: $XDG_RUNTIME_DIR/tessel or $HOME/.tessel, or empty
+// when neither can be had privately.
+std::string traceControlDirectory() {
+    const char *runtime = getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/' &&
+        privateDirectory(std::string(runtime) + "/tessel"))
+        return std::string(runtime) + "/tessel";
+    const char *home = getenv("HOME");
+    if (home == nullptr || home[0] != '/') {
+        const passwd *pw = getpwuid(geteuid());
+        home = pw != nullptr ? pw->pw_dir : nullptr;
+    }
+    if (home != nullptr && home[0] == '/' && privateDirectory(std::string(home) + "/.tessel"))
+        return std::string(home) + "/.tessel";
+    return std::string();
+}
+
+// Gives the process what a host instance always has: an instance name and a trace control
+// directory (never overriding the user's), and an application code page that can carry
+// documents when the process runs in the C locale.
+void prepareProcess() {
+    setenv("TARNINSTANCE", kInstance, 0);
+    if (getenv("TARNQAPPATH") == nullptr) {
+        std::string dir = traceControlDirectory();
+        if (!dir.empty()) setenv("TARNQAPPATH", dir.c_str(), 0);
+    }
+    UErrorCode err = U_ZERO_ERROR;
+    UConverter *conv = ucnv_open(nullptr, &err);
+    if (U_SUCCESS(err)) {
+        const char *name = ucnv_getName(conv, &err);
+        if (U_SUCCESS(err) && strcmp(name, "US-ASCII") == 0) ucnv_setDefaultName("UTF-8");
+    }
+    ucnv_close(conv);
+}
+
+// ---- The routines --------------------------------------------------------------------------
+
+// The library's handle: the copy this extension was linked with.
+void *libraryHandle() {
+    void *handle = dlopen("libtessel.so", RTLD_LAZY | RTLD_NOLOAD);
+    if (handle != nullptr) return handle;
+    Dl_info self;
+    if (dladdr(reinterpret_cast<void *>(&libraryHandle), &self) == 0 || self.dli_fname == nullptr)
+        return nullptr;
+    std::string dir = self.dli_fname;
+    dir = dir.find('/') == std::string::npos ? "." : dir.substr(0, dir.find_last_of('/'));
+    return dlopen((dir + "/libtessel.so").c_str(), RTLD_LAZY | RTLD_NOLOAD);
+}
+
+// The routines the library exports, looked up once per process.
+const std::vector<Routine> *exportedRoutines() {
+    static std::vector<Routine> routines;
+    static bool found = false;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        void *handle = libraryHandle();
+        if (handle == nullptr) return;
+        size_t count = 0;
+        const RoutineRow *rows = tessel_sqlite::routineRows(&count);
+        for (size_t i = 0; i < count; ++i) {
+            void *entry = dlsym(handle, rows[i].name);
+            if (entry == nullptr) continue;
+            Routine r;
+            r.desc.name = rows[i].name;
+            r.desc.entry = entry;
+            r.desc.inputs = rows[i].shape.inputs;
+            r.desc.output = rows[i].output;
+            r.desc.outputLength = rows[i].outputLength;
+            r.desc.table = rows[i].kind == RoutineKind::Table;
+            r.serverFiles = rows[i].shape.serverFiles;
+            routines.push_back(std::move(r));
+        }
+        dlclose(handle); // the extension's own link keeps the library loaded
+        found = true;
+    });
+    return found ? &routines : nullptr;
+}
+
+// ---- Values and status -------------------------------------------------------------------
+
+// One SQL argument as a routine input; false when SQLite ran out of memory.
+bool toInput(sqlite3_value *value, tarn::Input &input) {
+    switch (sqlite3_value_type(value)) {
+    case SQLITE_NULL:
+        input = tarn::Input::null();
+        return true;
+    case SQLITE_BLOB: {
+        const void *bytes = sqlite3_value_blob(value);
+        int length = sqlite3_value_bytes(value);
+        input = tarn::Input(bytes ? std::string(static_cast<const char *>(bytes), length) : "");
+        return bytes != nullptr || length == 0;
+    }
+    default: {
+        const unsigned char *text = sqlite3_value_text(value);
+        if (text == nullptr) return false;
+        input = tarn::Input(std::string(reinterpret_cast<const char *>(text),
+                                        static_cast<size_t>(sqlite3_value_bytes(value))));
+        return true;
+    }
+    }
+}
+
+// "00000" and warnings give the value (or NULL); any other state is an error.
+bool succeeded(const std::string &sqlstate) {
+    return sqlstate == "00000" || sqlstate.compare(0, 2, "01") == 0;
+}
+
+// "SQLSTATE <state>: <message>" (the state alone when the routine left no message).
+std::string errorText(const tarn::Outcome &outcome) {
+    std::string message = outcome.message;
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+        message.pop_back();
+    std::string text = "SQLSTATE " + outcome.sqlstate;
+    if (!message.empty()) text += ": " + message;
+    return text;
+}
+
+// Sets a function's result (or a table row's value) from what the routine returned.
+void setResult(sqlite3_context *ctx, tarn::SqlType type, const tarn::Outcome &outcome) {
+    if (outcome.isNull()) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    switch (type) {
+    case tarn::SqlType::Double:
+        sqlite3_result_double(ctx, outcome.dbl);
+        break;
+    case tarn::SqlType::Real:
+        sqlite3_result_double(ctx, static_cast<double>(outcome.real));
+        break;
+    case tarn::SqlType::Integer:
+        sqlite3_result_int(ctx, outcome.integer);
+        break;
+    case tarn::SqlType::Smallint:
+        sqlite3_result_int(ctx, outcome.smallint);
+        break;
+    default: // text kinds, and a CLOB read back from its locator
+        sqlite3_result_text64(ctx, outcome.text.data(), outcome.text.size(), SQLITE_TRANSIENT,
+                              SQLITE_UTF8);
+        break;
+    }
+}
+
+// ---- Scalar routines ---------------------------------------------------------------------
+
+// One call site of one statement: its scratchpad lives from the first call to the final call.
+// SQLite keeps auxiliary data for the call site's constant arguments until the statement is
+// reset; the site holds one reference per argument it was attached to, and the last one to go
+// makes the final call. Without a constant argument every call is its own first and final call.
+struct CallSite {
+    explicit CallSite(const tarn::RoutineDesc &desc) : statement(desc) {}
+    tarn::ScalarStatement statement;
+    int holds = 0;
+};
+
+void dropHold(void *p) {
+    auto *site = static_cast<CallSite *>(p);
+    if (--site->holds > 0) return;
+    try {
+        site->statement.finish();
+    } catch (...) {
+        // the final call's outcome has nowhere to go
+    }
+    delete site;
+}
+
+void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
+    const auto *routine = static_cast<const Routine *>(sqlite3_user_data(ctx));
+    try {
+        std::vector<tarn::Input> inputs(static_cast<size_t>(argc));
+        for (int i = 0; i < argc; ++i) {
+            if (!toInput(argv[i], inputs[static_cast<size_t>(i)])) {
+                sqlite3_result_error_nomem(ctx);
+                return;
+            }
+        }
+        CallSite *site = nullptr;
+        for (int i = argc - 1; i >= 0 && site == nullptr; --i)
+            site = static_cast<CallSite *>(sqlite3_get_auxdata(ctx, i));
+        std::unique_ptr<CallSite> fresh;
+        if (site == nullptr) {
+            fresh = std::make_unique<CallSite>(routine->desc);
+            site = fresh.get();
+        }
+        tarn::Outcome outcome = site->statement.call(inputs);
+        if (succeeded(outcome.sqlstate))
+            setResult(ctx, routine->desc.output, outcome);
+        else
+            sqlite3_result_error(ctx, errorText(outcome).c_str(), -1);
+        if (fresh) {
+            site = fresh.release();
+            site->holds = 1; // this call's own hold, dropped below
+            for (int i = 0; i < argc; ++i) {
+                ++site->holds;
+                sqlite3_set_auxdata(ctx, i, site, dropHold);
+            }
+            dropHold(site);
+        }
+    } catch (const std::bad_alloc &) {
+        sqlite3_result_error_nomem(ctx);
+    } catch (...) {
+        sqlite3_result_error(ctx, "internal error in a Tessel routine call", -1);
+    }
+}
+
+// ---- Table routines ----------------------------------------------------------------------
+
+// A table routine is an eponymous table-valued function: one column "value" and one hidden
+// column per input. A cursor is one statement of the routine (FIRST at its first scan, FINAL
+// when it closes); each scan (xFilter) opens the table, fetches every row and closes it.
+
+struct TableVtab {
+    sqlite3_vtab base;
+    const Routine *routine;
+};
+
+struct CursorState {
+    std::unique_ptr<tarn::TableStatement> statement;
+    std::vector<tarn::Outcome> rows;
+    size_t next = 0;
+    std::vector<sqlite3_value *> args; // the arguments, shown in the hidden columns
+
+    ~CursorState() { clearArgs(); }
+    void clearArgs() {
+        for (sqlite3_value *v : args)
+            sqlite3_value_free(v);
+        args.clear();
+    }
+};
+
+struct TableCursor {
+    sqlite3_vtab_cursor base;
+    CursorState *state;
+};
+
+std::string columnType(tarn::SqlType type, int32_t length) {
+    switch (type) {
+    case tarn::SqlType::Varchar:
+        return "VARCHAR(" + std::to_string(length) + ")";
+    case tarn::SqlType::Char:
+        return "CHAR(" + std::to_string(length) + ")";
+    case tarn::SqlType::Clob:
+        return "CLOB";
+    case tarn::SqlType::Double:
+        return "DOUBLE";
+    case tarn::SqlType::Real:
+        return "REAL";
+    case tarn::SqlType::Integer:
+        return "INTEGER";
+    case tarn::SqlType::Smallint:
+        return "SMALLINT";
+    case tarn::SqlType::Date:
+        return "DATE";
+    case tarn::SqlType::Time:
+        return "TIME";
+    case tarn::SqlType::Timestamp:
+        return "TIMESTAMP";
+    }
+    return "";
+}
+
+int tableConnect(sqlite3 *db, void *aux, int, const char *const *, sqlite3_vtab **vtab,
+                 char **err) {
+    const auto *routine = static_cast<const Routine *>(aux);
+    try {
+        std::string schema =
+            "CREATE TABLE x(value " + columnType(routine->desc.output, routine->desc.outputLength);
+        for (size_t i = 1; i <= routine->desc.inputs.size(); ++i)
+            schema += ", arg" + std::to_string(i) + " HIDDEN";
+        schema += ")";
+        int rc = sqlite3_declare_vtab(db, schema.c_str());
+        if (rc != SQLITE_OK) return rc;
+    } catch (...) {
+        return SQLITE_NOMEM;
+    }
+    if (routine->serverFiles) sqlite3_vtab_config(db, SQLITE_VTAB_DIRECTONLY);
+    auto *table = static_cast<TableVtab *>(sqlite3_malloc(sizeof(TableVtab)));
+    if (table == nullptr) return SQLITE_NOMEM;
+    memset(table, 0, sizeof *table);
+    table->routine = routine;
+    *vtab = &table->base;
+    (void)err;
+    return SQLITE_OK;
+}
+
+int tableDisconnect(sqlite3_vtab *vtab) {
+    sqlite3_free(vtab);
+    return SQLITE_OK;
+}
+
+// Every input must be given as an argument: idxNum is the mask of the inputs given.
+int tableBestIndex(sqlite3_vtab *vtab, sqlite3_index_info *info) {
+    const auto *routine = reinterpret_cast<TableVtab *>(vtab)->routine;
+    const int inputs = static_cast<int>(routine->desc.inputs.size());
+    int constraintOf[32];
+    for (int &c : constraintOf)
+        c = -1;
+    unsigned given = 0, unusable = 0;
+    for (int i = 0; i < info->nConstraint; ++i) {
+        const auto &c = info->aConstraint[i];
+        int input = c.iColumn - 1;
+        if (input < 0 || input >= inputs || input >= 32) continue;
+        if (!c.usable)
+            unusable |= 1u << input;
+        else if (c.op == SQLITE_INDEX_CONSTRAINT_EQ) {
+            constraintOf[input] = i;
+            given |= 1u << input;
+        }
+    }
+    if ((unusable & ~given) != 0) return SQLITE_CONSTRAINT;
+    int argv = 0;
+    for (int input = 0; input < inputs; ++input) {
+        if (constraintOf[input] < 0) continue;
+        info->aConstraintUsage[constraintOf[input]].argvIndex = ++argv;
+        info->aConstraintUsage[constraintOf[input]].omit = 1;
+    }
+    info->idxNum = static_cast<int>(given);
+    info->estimatedCost = 1000;
+    info->estimatedRows = 100;
+    return SQLITE_OK;
+}
+
+int tableOpen(sqlite3_vtab *, sqlite3_vtab_cursor **cursor) {
+    auto *c = static_cast<TableCursor *>(sqlite3_malloc(sizeof(TableCursor)));
+    if (c == nullptr) return SQLITE_NOMEM;
+    memset(c, 0, sizeof *c);
+    c->state = new (std::nothrow) CursorState;
+    if (c->state == nullptr) {
+        sqlite3_free(c);
+        return SQLITE_NOMEM;
+    }
+    *cursor = &c->base;
+    return SQLITE_OK;
+}
+
+int tableClose(sqlite3_vtab_cursor *cursor) {
+    auto *c = reinterpret_cast<TableCursor *>(cursor);
+    try {
+        if (c->state->statement) c->state->statement->finish(); // the FINAL call
+    } catch (...) {
+        // the final call's outcome has nowhere to go
+    }
+    delete c->state;
+    sqlite3_free(c);
+    return SQLITE_OK;
+}
+
+void setVtabError(sqlite3_vtab *vtab, const std::string &text) {
+    sqlite3_free(vtab->zErrMsg);
+    vtab->zErrMsg = sqlite3_mprintf("%s", text.c_str());
+}
+
+int tableFilter(sqlite3_vtab_cursor *cursor, int idxNum, const char *, int argc,
+                sqlite3_value **argv) {
+    auto *c = reinterpret_cast<TableCursor *>(cursor);
+    sqlite3_vtab *vtab = cursor->pVtab;
+    const Routine *routine = reinterpret_cast<TableVtab *>(vtab)->routine;
+    CursorState &state = *c->state;
+    try {
+        state.rows.clear();
+        state.next = 0;
+        state.clearArgs();
+        const size_t inputs = routine->desc.inputs.size();
+        if (static_cast<unsigned>(idxNum) != (1u << inputs) - 1 ||
+            static_cast<size_t>(argc) != inputs) {
+            setVtabError(vtab,
+                         routine->desc.name + "() takes " + std::to_string(inputs) + " arguments");
+            return SQLITE_ERROR;
+        }
+        std::vector<tarn::Input> values(inputs);
+        for (size_t i = 0; i < inputs; ++i) {
+            sqlite3_value *copy = sqlite3_value_dup(argv[i]);
+            if (copy == nullptr || !toInput(argv[i], values[i])) {
+                sqlite3_value_free(copy);
+                return SQLITE_NOMEM;
+            }
+            state.args.push_back(copy);
+        }
+        if (!state.statement)
+            state.statement = std::make_unique<tarn::TableStatement>(routine->desc);
+        tarn::TableRun run = state.statement->run(values);
+        if (run.end.sqlstate != "02000" && !succeeded(run.end.sqlstate)) {
+            setVtabError(vtab, errorText(run.end));
+            return SQLITE_ERROR;
+        }
+        state.rows = std::move(run.rows);
+        return SQLITE_OK;
+    } catch (const std::bad_alloc &) {
+        return SQLITE_NOMEM;
+    } catch (...) {
+        setVtabError(vtab, "internal error in a Tessel routine call");
+        return SQLITE_ERROR;
+    }
+}
+
+int tableNext(sqlite3_vtab_cursor *cursor) {
+    ++reinterpret_cast<TableCursor *>(cursor)->state->next;
+    return SQLITE_OK;
+}
+
+int tableEof(sqlite3_vtab_cursor *cursor) {
+    const CursorState &state = *reinterpret_cast<TableCursor *>(cursor)->state;
+    return state.next >= state.rows.size();
+}
+
+int tableColumn(sqlite3_vtab_cursor *cursor, sqlite3_context *ctx, int column) {
+    const CursorState &state = *reinterpret_cast<TableCursor *>(cursor)->state;
+    const Routine *routine = reinterpret_cast<TableVtab *>(cursor->pVtab)->routine;
+    if (column == 0 && state.next < state.rows.size())
+        setResult(ctx, routine->desc.output, state.rows[state.next]);
+    else if (column >= 1 && static_cast<size_t>(column) <= state.args.size())
+        sqlite3_result_value(ctx, state.args[static_cast<size_t>(column) - 1]);
+    return SQLITE_OK;
+}
+
+int tableRowid(sqlite3_vtab_cursor *cursor, sqlite3_int64 *rowid) {
+    *rowid = static_cast<sqlite3_int64>(reinterpret_cast<TableCursor *>(cursor)->state->next) + 1;
+    return SQLITE_OK;
+}
+
+sqlite3_module makeTableModule() {
+    sqlite3_module m;
+    memset(&m, 0, sizeof m);
+    m.xConnect = tableConnect; // no xCreate: eponymous only
+    m.xBestIndex = tableBestIndex;
+    m.xDisconnect = tableDisconnect;
+    m.xOpen = tableOpen;
+    m.xClose = tableClose;
+    m.xFilter = tableFilter;
+    m.xNext = tableNext;
+    m.xEof = tableEof;
+    m.xColumn = tableColumn;
+    m.xRowid = tableRowid;
+    return m;
+}
+
+const sqlite3_module kTableModule = makeTableModule();
+
+// ---- Registration ------------------------------------------------------------------------
+
+int registerRoutines(sqlite3 *db, char **errorMessage) {
+    static std::once_flag prepared;
+    std::call_once(prepared, prepareProcess);
+    const std::vector<Routine> *routines = exportedRoutines();
+    if (routines == nullptr) {
+        *errorMessage = sqlite3_mprintf("libtessel.so is not loaded");
+        return SQLITE_ERROR;
+    }
+    for (const Routine &r : *routines) {
+        int rc;
+        if (r.desc.table) {
+            rc = sqlite3_create_module_v2(db, r.desc.name.c_str(), &kTableModule,
+                                          const_cast<Routine *>(&r), nullptr);
+        } else {
+            int flags = SQLITE_UTF8 | (r.serverFiles ? SQLITE_DIRECTONLY : 0);
+            rc = sqlite3_create_function_v2(
+                db, r.desc.name.c_str(), static_cast<int>(r.desc.inputs.size()), flags,
+                const_cast<Routine *>(&r), callScalar, nullptr, nullptr, nullptr);
+        }
+        if (rc != SQLITE_OK) {
+            *errorMessage =
+                sqlite3_mprintf("cannot register %s: %s", r.desc.name.c_str(), sqlite3_errmsg(db));
+            return rc;
+        }
+    }
+    return SQLITE_OK;
+}
+
+} // namespace
+
+// The entry points: SQLite's default name, and the one it derives from the file name
+// "libtessel_sqlite.so".
+extern "C" __attribute__((visibility("default"))) int
+sqlite3_extension_init(sqlite3 *db, char **errorMessage, const sqlite3_api_routines *api) {
+    SQLITE_EXTENSION_INIT2(api);
+    try {
+        return registerRoutines(db, errorMessage);
+    } catch (...) {
+        return SQLITE_NOMEM;
+    }
+}
+
+extern "C" __attribute__((visibility("default"))) int
+sqlite3_tesselsqlite_init(sqlite3 *db, char **errorMessage, const sqlite3_api_routines *api) {
+    return sqlite3_extension_init(db, errorMessage, api);
+}
