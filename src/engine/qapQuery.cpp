@@ -312,6 +312,8 @@ void PathParser::run() {
         q_.tail = tail;
         *lastSlashes = 0;
         if (lastSlashes != headEnd) q_.middle = parseMiddle(headEnd + 2);
+        // The head's last step ends at the first "//" (the searches above needed it restored).
+        *headEnd = 0;
     }
 }
 
