@@ -1,0 +1,394 @@
+// Extraction benchmark. Generates a deterministic purchase-order document of a chosen size into
+// a temporary file, then measures on that file a bare SAX2 parse with an empty handler (the
+// floor) and extractAll for an attribute path, a "//" element path and a tagged path: the
+// median throughput of several runs, its ratio to the floor, and the peak resident memory of
+// each case (every run is a forked child, so the peaks of the cases do not mix).
+#include "qapCtx.h"
+#include "qapResult.h"
+#include "qapSgDoc.h"
+#include "tarn.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unicode/ucnv.h>
+#include <unistd.h>
+#include <vector>
+#include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+XERCES_CPP_NAMESPACE_USE
+
+namespace {
+
+// ---- Options ---------------------------------------------------------------------------------
+
+struct Options {
+    double sizeMb = 100;
+    int runs = 5;
+    std::string set = "auto"; // full, small, all, auto
+    std::string dir;          // where the document is written
+    std::string file;         // an existing document to use instead
+    bool keep = false;
+};
+
+void usage(const char *argv0) {
+    fprintf(stderr,
+            "usage: %s [--size-mb N] [--size-gb N] [--runs N] [--set full|small|all] "
+            "[--dir DIR] [--file DOC] [--keep]\n"
+            "  --size-mb N   document size in MB (default 100; 1024 for 1 GB)\n"
+            "  --runs N      runs per case, the median is reported (default 5, at least 1)\n"
+            "  --set S       full: paths whose results grow with the document; small: paths\n"
+            "                matching a handful of elements (memory check); all: both.\n"
+            "                Default: all up to 256 MB, small above.\n"
+            "  --dir DIR     directory of the generated document (default TMPDIR or /tmp)\n"
+            "  --file DOC    use an existing document (must be one this tool generated)\n"
+            "  --keep        keep the generated document\n",
+            argv0);
+}
+
+bool parseOptions(int argc, char **argv, Options &o) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
+        const char *v = nullptr;
+        if (a == "--size-mb" && (v = next()))
+            o.sizeMb = atof(v);
+        else if (a == "--size-gb" && (v = next()))
+            o.sizeMb = atof(v) * 1024;
+        else if (a == "--runs" && (v = next()))
+            o.runs = std::max(1, atoi(v));
+        else if (a == "--set" && (v = next()))
+            o.set = v;
+        else if (a == "--dir" && (v = next()))
+            o.dir = v;
+        else if (a == "--file" && (v = next()))
+            o.file = v;
+        else if (a == "--keep")
+            o.keep = true;
+        else
+            return false;
+    }
+    if (o.sizeMb <= 0) return false;
+    if (o.set == "auto") o.set = o.sizeMb <= 256 ? "all" : "small";
+    return o.set == "full" || o.set == "small" || o.set == "all";
+}
+
+// ---- Document --------------------------------------------------------------------------------
+
+// A small deterministic generator (no dependence on the C library's rand).
+struct Lcg {
+    uint64_t s = 0x2545F4914F6CDD1DULL;
+    uint32_t next() {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<uint32_t>(s >> 33);
+    }
+    uint32_t below(uint32_t n) { return next() % n; }
+};
+
+// Orders whose id is a multiple of this carry a <note>: a handful of elements per document.
+constexpr uint64_t NOTE_EVERY = 100000;
+
+const char *const kCities[] = {
+    "Z\xC3\xBCrich", "S\xC3\xA3o Paulo", "Krak\xC3\xB3w", "Oslo", "\xE6\x9D\xB1\xE4\xBA\xAC",
+    "Lyon",          "M\xC3\xA1laga",    "Austin"};
+const char *const kWords[] = {"widget", "gadget", "bolt",  "washer", "bracket", "hinge",
+                              "spring", "gear",   "valve", "cable",  "panel",   "sensor"};
+
+// Writes the document and returns its size in bytes, or -1.
+int64_t generate(const std::string &path, uint64_t target) {
+    FILE *f = fopen(path.c_str(), "wb");
+    if (f == nullptr) return -1;
+    static char buf[1 << 20];
+    setvbuf(f, buf, _IOFBF, sizeof buf);
+    Lcg rng;
+    uint64_t written = 0;
+    auto put = [&](const char *s, int n) {
+        fwrite(s, 1, static_cast<size_t>(n), f);
+        written += static_cast<uint64_t>(n);
+    };
+    char line[1024];
+    int n = snprintf(line, sizeof line,
+                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<orders source=\"bench\">\n");
+    put(line, n);
+    const char *const closing = "</orders>\n";
+    const uint64_t closingLen = strlen(closing);
+    for (uint64_t id = 1; written + closingLen < target; ++id) {
+        const uint32_t cust = rng.below(50000);
+        n = snprintf(line, sizeof line,
+                     "  <order id=\"%" PRIu64 "\" date=\"2024-%02u-%02u\" status=\"%s\">\n"
+                     "    <customer id=\"c%u\"><name>Customer %u</name>"
+                     "<city>%s</city></customer>\n",
+                     id, 1 + rng.below(12), 1 + rng.below(28),
+                     rng.below(4) == 0 ? "open" : "shipped", cust, cust, kCities[rng.below(8)]);
+        put(line, n);
+        const uint32_t items = 1 + rng.below(5);
+        for (uint32_t i = 0; i < items; ++i) {
+            n = snprintf(line, sizeof line,
+                         "    <item sku=\"SKU-%05u\" qty=\"%u\" price=\"%u.%02u\">"
+                         "<desc>%s &amp; %s &lt;size %u&gt; \xE2\x80\x93 \"%s\"</desc></item>\n",
+                         rng.below(100000), 1 + rng.below(9), 1 + rng.below(500), rng.below(100),
+                         kWords[rng.below(12)], kWords[rng.below(12)], 1 + rng.below(40),
+                         kWords[rng.below(12)]);
+            put(line, n);
+        }
+        if (id % NOTE_EVERY == 0) {
+            n = snprintf(line, sizeof line, "    <note>checked %" PRIu64 "</note>\n", id);
+            put(line, n);
+        }
+        put("  </order>\n", 11);
+    }
+    put(closing, static_cast<int>(closingLen));
+    const bool ok = fclose(f) == 0;
+    return ok ? static_cast<int64_t>(written) : -1;
+}
+
+// ---- Cases -----------------------------------------------------------------------------------
+
+struct Case {
+    const char *name;
+    const char *path; // null: the bare parse
+    int tagged;
+    bool small;
+};
+
+const Case kCases[] = {
+    {"bare SAX2 parse (floor)", nullptr, 0, false},
+    {"attribute /orders/order/item/@price", "/orders/order/item/@price", 0, false},
+    {"element //desc", "//desc", 0, false},
+    {"tagged /orders/order/customer", "/orders/order/customer", 1, false},
+    {"attribute, one order", "/orders/order[@id=\"4242\"]/item/@price", 0, true},
+    {"element //note", "//note", 0, true},
+    {"tagged, one order", "/orders/order[@id=\"4242\"]/customer", 1, true},
+};
+
+// What a child reports back.
+struct RunReport {
+    double seconds;
+    uint64_t values;
+    uint64_t valueBytes;
+    char state[8];
+};
+
+class EmptyHandler : public DefaultHandler {};
+
+RunReport runBare(const std::string &doc) {
+    RunReport r{};
+    strcpy(r.state, "00000");
+    SAX2XMLReader *reader = XMLReaderFactory::createXMLReader();
+    EmptyHandler handler;
+    reader->setContentHandler(&handler);
+    reader->setErrorHandler(&handler);
+    reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
+    reader->setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
+    reader->setFeature(XMLUni::fgSAX2CoreValidation, false);
+    XMLCh *name = XMLString::transcode(doc.c_str());
+    auto t0 = std::chrono::steady_clock::now();
+    try {
+        LocalFileInputSource source(name);
+        reader->parse(source);
+    } catch (...) {
+        strcpy(r.state, "ERROR");
+    }
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    XMLString::release(&name);
+    delete reader;
+    return r;
+}
+
+RunReport runExtract(const std::string &doc, const Case &c) {
+    RunReport r{};
+    auto *ctx = static_cast<QapRoutineCtx *>(calloc(1, sizeof(QapRoutineCtx)));
+    unsigned char dbinfo[SQLUDF_DBINFO_LEN] = {};
+    const int32_t cp = 1208;
+    memcpy(dbinfo + SQLUDF_DBINFO_CODEPAGE_OFFSET, &cp, sizeof cp);
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char msg[QAP_MSGTEXT_SIZE] = "";
+    if (ctx == nullptr || qapInit(ctx, 0, dbinfo, state, msg, nullptr) != 0) {
+        fprintf(stderr, "qapInit failed: %s %s\n", state, msg);
+        strcpy(r.state, "INIT!");
+        free(ctx);
+        return r;
+    }
+    QapExtractResult result{};
+    // A limit far above any value of the document.
+    const int32_t limit = 1 << 20;
+    auto t0 = std::chrono::steady_clock::now();
+    extractAll(ctx, doc.c_str(), nullptr, 0, QAP_FILE, c.tagged, c.path, &result, limit, state,
+               msg);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    snprintf(r.state, sizeof r.state, "%s", state);
+    if (strcmp(state, "00000") != 0) fprintf(stderr, "%s: %s %s", c.path, state, msg);
+    if (result.values != nullptr)
+        for (char **v = result.values; *v != nullptr; ++v) {
+            ++r.values;
+            r.valueBytes += strlen(*v);
+        }
+    freeExtractResult(ctx, &result);
+    qapRelease(ctx, state);
+    free(ctx);
+    return r;
+}
+
+// Runs one case in a forked child; the child's peak resident set comes back through wait4.
+bool runInChild(const std::string &doc, const Case &c, RunReport &report, long &maxRssKb) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        close(fds[0]);
+        RunReport r = c.path == nullptr ? runBare(doc) : runExtract(doc, c);
+        ssize_t w = write(fds[1], &r, sizeof r);
+        _exit(w == static_cast<ssize_t>(sizeof r) ? 0 : 1);
+    }
+    close(fds[1]);
+    ssize_t got = read(fds[0], &report, sizeof report);
+    close(fds[0]);
+    int status = 0;
+    struct rusage ru {};
+    if (wait4(pid, &status, 0, &ru) != pid) return false;
+    maxRssKb = ru.ru_maxrss;
+    return got == static_cast<ssize_t>(sizeof report) && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::string privateDir(const std::string &base) {
+    std::string templ = base + "/tessel-bench-XXXXXX";
+    std::vector<char> b(templ.begin(), templ.end());
+    b.push_back('\0');
+    if (mkdtemp(b.data()) == nullptr) return std::string();
+    return std::string(b.data());
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Options o;
+    if (!parseOptions(argc, argv, o)) {
+        usage(argv[0]);
+        return 2;
+    }
+    if (o.dir.empty()) o.dir = getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "/tmp";
+
+    // A private directory for the document and the library's settings (no trace control file
+    // there, so no tracing); removed at the end.
+    const std::string work = privateDir(o.dir);
+    if (work.empty()) {
+        perror("mkdtemp");
+        return 1;
+    }
+    setenv("TARNINSTANCE", "tessel_bench", 1);
+    setenv("TARNQAPPATH", work.c_str(), 1);
+    setenv("TARNQAPTEMP", work.c_str(), 1);
+    ucnv_setDefaultName("UTF-8");
+    if (!isSharedLibInitSuccess()) {
+        fprintf(stderr, "parser start-up failed\n");
+        rmdir(work.c_str());
+        return 1;
+    }
+
+    std::string doc = o.file;
+    bool generated = false;
+    int64_t size = 0;
+    if (doc.empty()) {
+        doc = work + "/orders.xml";
+        const uint64_t target = static_cast<uint64_t>(o.sizeMb * 1024 * 1024);
+        printf("generating %.0f MB document %s ...\n", o.sizeMb, doc.c_str());
+        fflush(stdout);
+        auto t0 = std::chrono::steady_clock::now();
+        size = generate(doc, target);
+        generated = true;
+        if (size < 0) {
+            fprintf(stderr, "cannot write %s\n", doc.c_str());
+            remove(doc.c_str());
+            rmdir(work.c_str());
+            return 1;
+        }
+        printf("generated %" PRId64 " bytes in %.1f s\n", size,
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    } else {
+        struct stat st {};
+        if (stat(doc.c_str(), &st) != 0) {
+            perror(doc.c_str());
+            rmdir(work.c_str());
+            return 1;
+        }
+        size = st.st_size;
+    }
+    const double mb = static_cast<double>(size) / (1024.0 * 1024.0);
+
+    printf("\n%.1f MB, median of %d runs, peak RSS = largest ru_maxrss of the case's children\n\n",
+           mb, o.runs);
+    printf("| %-38s | %9s | %8s | %8s | %12s | %10s |\n", "case", "MB/s", "vs bare", "peak MB",
+           "values", "value MB");
+    printf("|%s|%s|%s|%s|%s|%s|\n", std::string(40, '-').c_str(), std::string(11, '-').c_str(),
+           std::string(10, '-').c_str(), std::string(10, '-').c_str(), std::string(14, '-').c_str(),
+           std::string(12, '-').c_str());
+
+    int failures = 0;
+    double bareRate = 0;
+    for (const Case &c : kCases) {
+        const bool wanted = c.path == nullptr || o.set == "all" || (o.set == "small" && c.small) ||
+                            (o.set == "full" && !c.small);
+        if (!wanted) continue;
+        std::vector<double> times;
+        long peakKb = 0;
+        RunReport last{};
+        bool ok = true;
+        for (int i = 0; i < o.runs && ok; ++i) {
+            long rss = 0;
+            ok = runInChild(doc, c, last, rss) && strcmp(last.state, "00000") == 0;
+            times.push_back(last.seconds);
+            peakKb = std::max(peakKb, rss);
+        }
+        if (!ok) {
+            printf("| %-38s | %9s | %8s | %8s | %12s | %10s |\n", c.name, "failed", "", "", "",
+                   last.state);
+            ++failures;
+            continue;
+        }
+        const double rate = mb / median(times);
+        if (c.path == nullptr) bareRate = rate;
+        char ratio[16] = "1.00";
+        if (c.path != nullptr) snprintf(ratio, sizeof ratio, "%.2f", rate / bareRate);
+        char values[24] = "-", valueMb[24] = "-";
+        if (c.path != nullptr) {
+            snprintf(values, sizeof values, "%" PRIu64, last.values);
+            snprintf(valueMb, sizeof valueMb, "%.1f",
+                     static_cast<double>(last.valueBytes) / (1024.0 * 1024.0));
+        }
+        printf("| %-38s | %9.1f | %8s | %8.1f | %12s | %10s |\n", c.name, rate, ratio,
+               static_cast<double>(peakKb) / 1024.0, values, valueMb);
+        fflush(stdout);
+    }
+    if (o.set != "full")
+        printf("\nThe one-order and //note cases match a handful of elements, so their peak shows "
+               "what the parse itself holds.\n");
+
+    if (generated && !o.keep)
+        remove(doc.c_str());
+    else if (generated)
+        printf("document kept: %s\n", doc.c_str());
+    if (!(generated && o.keep)) rmdir(work.c_str());
+    return failures == 0 ? 0 : 1;
+}
