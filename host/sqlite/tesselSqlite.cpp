@@ -13,6 +13,7 @@ SQLITE_EXTENSION_INIT1
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -253,8 +254,10 @@ void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
         }
     } catch (const std::bad_alloc &) {
         sqlite3_result_error_nomem(ctx);
+    } catch (const std::exception &e) {
+        sqlite3_result_error(ctx, (std::string("Tessel: ") + e.what()).c_str(), -1);
     } catch (...) {
-        sqlite3_result_error(ctx, "internal error in a Tessel routine call", -1);
+        sqlite3_result_error(ctx, "Tessel: the routine call failed", -1);
     }
 }
 
@@ -442,8 +445,11 @@ int tableFilter(sqlite3_vtab_cursor *cursor, int idxNum, const char *, int argc,
         return SQLITE_OK;
     } catch (const std::bad_alloc &) {
         return SQLITE_NOMEM;
+    } catch (const std::exception &e) {
+        setVtabError(vtab, std::string("Tessel: ") + e.what());
+        return SQLITE_ERROR;
     } catch (...) {
-        setVtabError(vtab, "internal error in a Tessel routine call");
+        setVtabError(vtab, "Tessel: the routine call failed");
         return SQLITE_ERROR;
     }
 }
