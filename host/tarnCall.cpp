@@ -165,7 +165,8 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
     const size_t n = desc_.inputs.size();
     if (given.size() > n) throw std::invalid_argument("tarn: too many inputs for " + desc_.name);
 
-    // Missing inputs (the final call's) are empty values.
+    // Missing inputs (the final call's) are empty values. A NULL input is an empty string, or
+    // locator 0 for a CLOB, with indicator -1.
     void *args[15] = {};
     size_t count = 0;
     std::vector<Block> texts;
@@ -173,8 +174,9 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
     InputLocators locators;
     int16_t inds[3] = {};
     for (size_t i = 0; i < n; ++i) {
-        const Input in = i < given.size() ? given[i] : Input();
-        const std::string &text = in.isNull ? std::string() : in.text;
+        static const Input empty;
+        const Input &in = i < given.size() ? given[i] : empty;
+        const std::string &text = in.isNull ? empty.text : in.text;
         inds[i] = in.isNull ? -1 : 0;
         if (desc_.inputs[i] == SqlType::Clob) {
             if (!in.isNull) {

@@ -26,7 +26,9 @@ enum class SqlType {
     Timestamp  // 27 bytes
 };
 
-// What the calling side needs to know about a routine.
+// What the calling side needs to know about a routine. The statements' constructors throw
+// std::invalid_argument for a routine they cannot call (no entry, an input that is not text or
+// a CLOB, a VARCHAR or CHAR output without a length).
 struct RoutineDesc {
     std::string name;
     void *entry = nullptr;            // the routine's address
