@@ -8,7 +8,7 @@ struct QapRoutineCtx;
 
 constexpr int32_t QAP_VARCHAR_MAX = 32672; // bytes of text a VARCHAR result holds
 
-// Makes a name absolute into out (1024 bytes). 0, or -1.
+// Makes a name absolute into out (1024 bytes). 0, or -1 (also when it does not fit).
 int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out);
 // Opens a file by its absolute name, always in binary mode.
 FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode);
@@ -26,7 +26,8 @@ int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char
 // Reads a whole file into a VARCHAR result, converted to the database code page.
 int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t capacity,
                      char *sqlstate, char *msgtext);
-// The allowed-files rule: access 0 read, 1 write. 0 allowed, -1 denied.
+// The allowed-files rule: access 0 read, 1 write. 0 allowed, -1 denied. Unless the registry
+// value is "ANY", a name with a ".." component is denied whatever the entries allow.
 int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlstate,
                    char *msgtext);
 

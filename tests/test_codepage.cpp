@@ -1,6 +1,7 @@
 // Converters, encoding names and buffer conversions.
 #include "qapConv.h"
 #include "qapCtx.h"
+#include "qapTrace.h"
 #include "tarn.h"
 #include "testSupport.h"
 
@@ -469,4 +470,45 @@ TEST(TextConversion, ParserStringsAndTheSystemCodePage) {
     EXPECT_EQ(QAP_mbstowcsSys(ctx, u, "A\xC3\xBC", 8), 2);
     EXPECT_EQ(std::u16string(u), u"A\u00FC");
     EXPECT_EQ(QAP_mbstowcsSys(ctx, u, "abc", 3), -1);
+}
+
+// With tracing on, the failure paths write their lines (and survive doing so).
+TEST(TextConversion, FailuresAreTraced) {
+    const std::string instance = "codepage";
+    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
+    char msgtext[QAP_MSGTEXT_SIZE] = "";
+    const std::string dir = testing_support::scratchDir();
+    ASSERT_EQ(qapTraceSwitchOn(dir.c_str(), instance.c_str(), sqlstate, msgtext), 0);
+    {
+        testing_support::ScopedEnv env("TARNINSTANCE", instance.c_str());
+        TestCtx ctx(819, "UTF-8");
+        ASSERT_EQ(ctx.initRc, 0);
+        ASSERT_EQ(ctx->traceOn, 1u);
+        char out[4];
+        XMLCh u[2];
+        EXPECT_EQ(QAP_wcstombsFunction(ctx, out, u"abcdef", 4), -1);
+        EXPECT_EQ(QAP_mbstowcsFunction(ctx, u, "abc", 2), -1);
+        EXPECT_EQ(QAP_mbstowcsSys(ctx, u, "abc", 2), -1);
+        EXPECT_EQ(qapConvXMLCh(ctx, nullptr, out), out);
+        EXPECT_EQ(appToDb(ctx, "abcdef", 3).rc, -1);
+        EXPECT_EQ(dbToApp(ctx, "abcdef", 3).rc, -1);
+        EXPECT_EQ(getEncoding(ctx, 1390), icuVendorPrefix() + "-1390");
+        char state[QAP_SQLSTATE_SIZE] = "00000";
+        char text[QAP_MSGTEXT_SIZE] = "";
+        EXPECT_EQ(qapConvBufferTarnToAppEncoding(ctx, "<?xml version='1", 16, out, 4, text, state),
+                  -1);
+    }
+    std::string trace = testing_support::readFile(dir + "/qap" + instance + ".trc");
+    for (const char *line :
+         {"initICU:\t\tapp code page 1208, db code page 819\n",
+          "QAP_wcstombsFunction:\t\tConversion error. err=15,  wcstr='abcd...' count=4\n",
+          "QAP_mbstowcsFunction:\t\tConversion error. err=15, mbstr='abc...' count=2\n",
+          "QAP_mbstowcsSys:\t\tConversion error.", "qapConvXMLCh:\t\tfromPARSK=",
+          "convertBufferAppToTarn:\t\tdestbuf 3 too small to hold converted buffer 6\n",
+          "convertBufferTarnToApp:\t\tdestbuf too small to hold converted buffer\n",
+          "QAP_getEncoding:\t\ticu name ",
+          "qapConvBufferTarnToAppEncoding:\t\tmissing end quote"}) {
+        EXPECT_NE(trace.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(qapTraceSwitchOff(instance.c_str(), sqlstate, msgtext), 0);
 }
