@@ -151,6 +151,22 @@ TEST_F(Extract, TextRulesAndNesting) {
          1,
          {"<a>\n <b> x </b>\n</a>"}},
         {"<a>\n <b> x </b>\n</a>", "/a/b", 0, {" x "}},
+        // Predicates read the attributes of ancestors; states return correctly after
+        // elements that did not match.
+        {"<r><s k=\"1\"><t>a</t></s><s k=\"2\"><t>b</t></s>"
+         "<s k=\"1\"><u><t>c</t></u><t>d</t></s></r>",
+         "/r/s[@k=\"1\"]/t",
+         0,
+         {"a", "d"}},
+        {"<r><s k=\"1\"><t>a</t></s><s k=\"2\"><t>b</t></s>"
+         "<s k=\"1\"><u><t>c</t></u><t>d</t></s></r>",
+         "//s[@k=\"1\"]//t",
+         0,
+         {"a", "c", "d"}},
+        {"<r><s><x><y/></x>1<x/>2</s><q><s>3</s></q><s>4<x><s>5</s></x>6</s></r>",
+         "/r/s",
+         0,
+         {"12", "46"}},
         // Non-ASCII text in a UTF-8 database.
         {"<a><b>caf\xC3\xA9 \xE2\x82\xAC \xF0\x9D\x84\x9E</b></a>",
          "/a/b",

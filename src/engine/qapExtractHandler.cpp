@@ -8,8 +8,51 @@
 using XERCES_CPP_NAMESPACE::Attributes;
 using XERCES_CPP_NAMESPACE::SAXParseException;
 
+namespace {
+
+constexpr int8_t UNKNOWN_STATE = -1;
+
+// The attribute list given to the open-element path when the path reads no attributes.
+class NoAttributes : public Attributes {
+public:
+    XMLSize_t getLength() const override { return 0; }
+    const XMLCh *getURI(const XMLSize_t) const override { return nullptr; }
+    const XMLCh *getLocalName(const XMLSize_t) const override { return nullptr; }
+    const XMLCh *getQName(const XMLSize_t) const override { return nullptr; }
+    const XMLCh *getType(const XMLSize_t) const override { return nullptr; }
+    const XMLCh *getValue(const XMLSize_t) const override { return nullptr; }
+    bool getIndex(const XMLCh *const, const XMLCh *const, XMLSize_t &) const override {
+        return false;
+    }
+    int getIndex(const XMLCh *const, const XMLCh *const) const override { return -1; }
+    bool getIndex(const XMLCh *const, XMLSize_t &) const override { return false; }
+    int getIndex(const XMLCh *const) const override { return -1; }
+    const XMLCh *getType(const XMLCh *const, const XMLCh *const) const override { return nullptr; }
+    const XMLCh *getType(const XMLCh *const) const override { return nullptr; }
+    const XMLCh *getValue(const XMLCh *const, const XMLCh *const) const override { return nullptr; }
+    const XMLCh *getValue(const XMLCh *const) const override { return nullptr; }
+};
+
+const NoAttributes kNoAttributes;
+
+bool chunkHasPredicate(const QapChunk *chunk) {
+    for (; chunk != nullptr; chunk = chunk->next)
+        if (chunk->step != nullptr && chunk->step->predicateAttr != nullptr) return true;
+    return false;
+}
+
+// True when some step of the path tests an attribute of its element.
+bool hasPredicate(const QapQuery &query) {
+    if (chunkHasPredicate(query.head) || chunkHasPredicate(query.tail)) return true;
+    for (const QapChunkList *l = query.middle; l != nullptr; l = l->next)
+        if (chunkHasPredicate(l->chunk)) return true;
+    return false;
+}
+
+} // namespace
+
 qapExtractHandler::qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path)
-    : qapSgDocHandler(ctx, path) {
+    : qapSgDocHandler(ctx, path), states_(16, UNKNOWN_STATE), keepAttributes_(hasPredicate(query)) {
     if (tagged == 1) {
         targetKind = TAGGED_ELEMENT;
         query.setTargetKind(TAGGED_ELEMENT);
@@ -17,18 +60,33 @@ qapExtractHandler::qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path
     }
 }
 
+QapMatchState qapExtractHandler::stateAt(uint32_t d) {
+    if (d < states_.size() && states_[d] != UNKNOWN_STATE)
+        return static_cast<QapMatchState>(states_[d]);
+    const QapMatchState state = query.match(currentPath);
+    setStateAt(d, state);
+    return state;
+}
+
+void qapExtractHandler::setStateAt(uint32_t d, QapMatchState state) {
+    if (d >= states_.size()) states_.resize(2 * static_cast<size_t>(d) + 2, UNKNOWN_STATE);
+    states_[d] = static_cast<int8_t>(state);
+}
+
 void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
                                      const XMLCh *const qname, const Attributes &attrs) {
     const QapMatchState prev = isMatched;
-    currentPath.push(qname, attrs);
+    currentPath.push(qname, keepAttributes_ ? attrs : kNoAttributes);
     ++depth_;
 
     if (taggedDepth_ != 0) {
         // Inside a matched fragment everything belongs to it.
+        setStateAt(depth_, static_cast<QapMatchState>(UNKNOWN_STATE));
         composeStartElement(qname, attrs);
         return;
     }
     if (isMatched != NO) isMatched = query.match(currentPath);
+    setStateAt(depth_, isMatched);
     if (isMatched != YES) return;
 
     if (ctx != nullptr && ctx->traceOn) {
@@ -89,7 +147,7 @@ void qapExtractHandler::endElement(const XMLCh *const, const XMLCh *const,
         if (closed != taggedDepth_) return;
         taggedDepth_ = 0;
     }
-    if (isMatched != PARTIAL) isMatched = query.match(currentPath);
+    if (isMatched != PARTIAL) isMatched = stateAt(depth_);
 }
 
 void qapExtractHandler::characters(const XMLCh *const chars, const XMLSize_t length) {

@@ -6,6 +6,7 @@
 #include "qapSgDocHandler.h"
 
 #include <cstdint>
+#include <vector>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
@@ -65,8 +66,19 @@ public:
     qapDoctypeResolver *resolver = nullptr;
 
 private:
+    // The match state of the open elements' path at depth d, when known. match depends only on
+    // the open elements, so closing an element returns to the state computed when it started
+    // (NO is kept by every deeper element, so an inherited NO is known too).
+    QapMatchState stateAt(uint32_t d);
+    void setStateAt(uint32_t d, QapMatchState state);
+
     // Number of open elements, and (tagged mode) the depth of the element whose fragment is
     // being collected, 0 when none: everything inside it stays YES until its own end tag.
     uint32_t depth_ = 0;
     uint32_t taggedDepth_ = 0;
+    // Known states by depth; UNKNOWN_STATE where match was not asked.
+    std::vector<int8_t> states_;
+    // False when no step of the path has a predicate: the open elements' attributes are then
+    // never read, and the path keeps none.
+    bool keepAttributes_ = true;
 };
