@@ -362,43 +362,57 @@ int main(int argc, char **argv) {
            std::string(11, '-').c_str(), std::string(10, '-').c_str(), std::string(10, '-').c_str(),
            std::string(12, '-').c_str(), std::string(11, '-').c_str());
 
-    int failures = 0;
-    double bareRate = 0;
-    for (const Case &c : kCases) {
-        const bool wanted = c.path == nullptr || o.set == "all" || (o.set == "small" && c.small) ||
-                            (o.set == "full" && !c.small);
-        if (!wanted) continue;
+    // Runs go round the cases (run 1 of every case, then run 2, ...), so that a change in the
+    // machine's load touches every case alike.
+    struct Measured {
+        const Case *c;
         std::vector<double> times, walls;
         long peakKb = 0;
         RunReport last{};
         bool ok = true;
-        for (int i = 0; i < o.runs && ok; ++i) {
+    };
+    std::vector<Measured> measured;
+    for (const Case &c : kCases) {
+        const bool wanted = c.path == nullptr || o.set == "all" || (o.set == "small" && c.small) ||
+                            (o.set == "full" && !c.small);
+        if (wanted) measured.push_back(Measured{&c, {}, {}, 0, {}, true});
+    }
+    for (int i = 0; i < o.runs; ++i) {
+        for (Measured &m : measured) {
+            if (!m.ok) continue;
             long rss = 0;
-            ok = runInChild(doc, c, last, rss) && strcmp(last.state, "00000") == 0;
-            times.push_back(last.seconds);
-            walls.push_back(last.wall);
-            peakKb = std::max(peakKb, rss);
+            m.ok = runInChild(doc, *m.c, m.last, rss) && strcmp(m.last.state, "00000") == 0;
+            m.times.push_back(m.last.seconds);
+            m.walls.push_back(m.last.wall);
+            m.peakKb = std::max(m.peakKb, rss);
         }
-        if (!ok) {
+        fprintf(stderr, "round %d of %d done\n", i + 1, o.runs);
+    }
+
+    int failures = 0;
+    double bareRate = 0;
+    for (const Measured &m : measured) {
+        const Case &c = *m.c;
+        if (!m.ok) {
             printf("| %-38s | %9s | %9s | %8s | %8s | %10s | %9s |\n", c.name, "failed", "", "", "",
-                   "", last.state);
+                   "", m.last.state);
             ++failures;
             continue;
         }
-        const double rate = mb / median(times);
-        const double wallRate = mb / median(walls);
+        const double rate = mb / median(m.times);
+        const double wallRate = mb / median(m.walls);
         if (c.path == nullptr) bareRate = rate;
         char ratio[16] = "1.00";
-        if (c.path != nullptr) snprintf(ratio, sizeof ratio, "%.2f", rate / bareRate);
+        if (c.path != nullptr && bareRate > 0)
+            snprintf(ratio, sizeof ratio, "%.2f", rate / bareRate);
         char values[24] = "-", valueMb[24] = "-";
         if (c.path != nullptr) {
-            snprintf(values, sizeof values, "%" PRIu64, last.values);
+            snprintf(values, sizeof values, "%" PRIu64, m.last.values);
             snprintf(valueMb, sizeof valueMb, "%.1f",
-                     static_cast<double>(last.valueBytes) / (1024.0 * 1024.0));
+                     static_cast<double>(m.last.valueBytes) / (1024.0 * 1024.0));
         }
         printf("| %-38s | %9.1f | %9.1f | %8s | %8.1f | %10s | %9s |\n", c.name, rate, wallRate,
-               ratio, static_cast<double>(peakKb) / 1024.0, values, valueMb);
-        fflush(stdout);
+               ratio, static_cast<double>(m.peakKb) / 1024.0, values, valueMb);
     }
     if (o.set != "full")
         printf("\nThe one-order and //note cases match a handful of elements, so their peak shows "

@@ -2,8 +2,11 @@
 #include "qapCtx.h"
 #include "qapResult.h"
 #include "qapSgDoc.h"
+#include "qapTrace.h"
 #include "tarn.h"
 #include "testSupport.h"
+
+#include "../src/engine/qapSgDocImpl.h"
 
 #include <gtest/gtest.h>
 
@@ -117,6 +120,36 @@ TEST_F(Extract, ValuesAtPaths) {
         Extracted r = extract(ctx, kDoc, c.path, call);
         EXPECT_EQ(r.rc, 0);
         EXPECT_EQ(r.state, "00000");
+        EXPECT_EQ(r.values, c.values);
+    }
+}
+
+// Predicates at every place of a path read the attributes of the right open element.
+TEST_F(Extract, Predicates) {
+    const std::string doc = "<r v=\"1\"><s k=\"1\"><t k=\"1\">a</t><t>b</t></s>"
+                            "<s k=\"2\"><t k=\"1\">c</t><u k=\"1\"><t k=\"2\">d</t></u></s>"
+                            "<x k=\"1\"><s k=\"1\"><t k=\"1\">e</t></s></x></r>";
+    const Case cases[] = {
+        {"/r[@v=\"1\"]/s/t", 0, {"a", "b", "c"}},
+        {"/r[@v=\"2\"]/s/t", 0, {}},
+        {"/r/s[@k=\"2\"]/t", 0, {"c"}},
+        {"/r/s/t[@k=\"1\"]", 0, {"a", "c"}},
+        {"/r/s[@k=\"1\"]/t[@k=\"1\"]/@k", 0, {"1"}},
+        {"/r/s[@k=\"2\"]", 1, {"<s k=\"2\"><t k=\"1\">c</t><u k=\"1\"><t k=\"2\">d</t></u></s>"}},
+        {"/r/*[@k=\"1\"]/s", 0, {""}},
+        {"/r/s[1]/t", 0, {"a", "b", "c"}},
+        {"//t[@k=\"1\"]", 0, {"a", "c", "e"}},
+        {"//u[@k=\"1\"]/t", 0, {"d"}},
+        {"/r//s[@k=\"1\"]//t", 0, {"a", "b", "e"}},
+        {"//x[@k=\"1\"]//t[@k=\"1\"]", 0, {"e"}},
+        {"/r[@v=\"1\"]//t[@k=\"2\"]", 1, {"<t k=\"2\">d</t>"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.path) + (c.tagged ? " tagged" : ""));
+        Call call;
+        call.tagged = c.tagged;
+        Extracted r = extract(ctx, doc, c.path, call);
+        EXPECT_EQ(r.state, "00000") << r.msg;
         EXPECT_EQ(r.values, c.values);
     }
 }
@@ -373,6 +406,69 @@ TEST_F(Extract, ExtractOne) {
     EXPECT_EQ(extractOne(ctx, kDoc, nullptr, 1, QAP_MEM, 0, "//c", &value, 1, state, msg), -1);
     EXPECT_STREQ(state, "38X39");
     EXPECT_EQ(value, nullptr);
+}
+
+TEST_F(Extract, ParserMessageRendersMissingNumbers) {
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char msg[QAP_MSGTEXT_SIZE] = "";
+    qapSetParserError(ctx, state, msg, "12", nullptr, "text");
+    EXPECT_STREQ(state, "38X13");
+    EXPECT_STREQ(msg, "QAPQ047E  Parser error on line 12 column -: text \n");
+    qapSetParserError(ctx, state, msg, nullptr, nullptr, "t");
+    EXPECT_STREQ(msg, "QAPQ047E  Parser error on line - column -: t \n");
+
+    // Parser texts longer than the conversion buffer are cut, not overrun.
+    std::u16string longText(3000, u'\u00E9');
+    char out[QAP_PARSER_TEXT_SIZE];
+    qapParserText(ctx, longText.c_str(), out);
+    EXPECT_LT(strlen(out), sizeof out);
+    EXPECT_EQ(strlen(out) % 2, 0u);
+}
+
+// With tracing on, every traced path writes its lines and the results stay the same.
+TEST_F(Extract, TracingKeepsResults) {
+    const std::string instance = "extract";
+    const std::string dir = testing_support::scratchDir();
+    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
+    char msgtext[QAP_MSGTEXT_SIZE] = "";
+    ASSERT_EQ(qapTraceSwitchOn(dir.c_str(), instance.c_str(), sqlstate, msgtext), 0);
+    {
+        testing_support::ScopedEnv env("TARNINSTANCE", instance.c_str());
+        TestCtx traced;
+        ASSERT_EQ(traced.initRc, 0);
+        ASSERT_EQ(traced->traceOn, 1u);
+        Call tagged;
+        tagged.tagged = 1;
+        EXPECT_EQ(extract(traced, kDoc, "//b", tagged).values.size(), 2u);
+        EXPECT_EQ(extract(traced, kDoc, "/a/b/@*").values.size(), 3u);
+        EXPECT_EQ(extract(traced, "<!DOCTYPE a SYSTEM \"none.dtd\"><a><b>x</b></a>", "/a/b").values,
+                  (Values{"x"}));
+        EXPECT_EQ(extract(traced, "<a><b>x</a>", "/a").state, "38X13");
+        EXPECT_EQ(extract(traced, kDoc, "/a/b@c").state, "38X09");
+        Call file;
+        file.docLoc = QAP_FILE;
+        EXPECT_EQ(extract(traced, "missing.xml", "/a", file).state, "38X01");
+        std::string name = writeFile("extract-traced.xml", kDoc);
+        EXPECT_EQ(extract(traced, name, "//c", file).values, (Values{"y"}));
+        char *value = nullptr;
+        EXPECT_EQ(
+            extractOne(traced, kDoc, nullptr, 1, QAP_MEM, 0, "//c", &value, 100, sqlstate, msgtext),
+            0);
+        free(value);
+    }
+    EXPECT_EQ(qapTraceSwitchOff(instance.c_str(), sqlstate, msgtext), 0);
+    const std::string trace = testing_support::readFile(dir + "/qap" + instance + ".trc");
+    for (const char *line :
+         {"extractAll:\t\tEntered, input uri=buffer and query='//b'\n",
+          "qapExtractHandler::startElement:\t\tqName: b\n",
+          "qapExtractHandler::endElement:\t\tisMatched==YES, target==TAGGED_ELEMENT\n",
+          "qapExtractHandler::startDTD:\t\tEntered\n",
+          "extractAll:\t\tparse err4 in IdForDocBuffer", "extractAll:\t\tError in XPATH: QAPD002E",
+          "extractAll:\t\tcall qap_getFileSize() return",
+          "extractAll:\t\tBefore calling parser->parse(", "extractAll:\t\tExit return rc=0\n",
+          "extractOne:\t\tcall extractAll() got sqlstate=00000 return rc=0\n"}) {
+        EXPECT_NE(trace.find(line), std::string::npos) << line;
+    }
 }
 
 } // namespace

@@ -41,18 +41,25 @@ bool chunkHasPredicate(const QapChunk *chunk) {
     return false;
 }
 
-// True when some step of the path tests an attribute of its element.
-bool hasPredicate(const QapQuery &query) {
-    if (chunkHasPredicate(query.head) || chunkHasPredicate(query.tail)) return true;
-    for (const QapChunkList *l = query.middle; l != nullptr; l = l->next)
-        if (chunkHasPredicate(l->chunk)) return true;
-    return false;
-}
-
 } // namespace
 
 qapExtractHandler::qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path)
-    : qapSgDocHandler(ctx, path), states_(16, UNKNOWN_STATE), keepAttributes_(hasPredicate(query)) {
+    : qapSgDocHandler(ctx, path), states_(16, UNKNOWN_STATE) {
+    bool middleHasPredicate = false;
+    for (const QapChunkList *l = query.middle; l != nullptr; l = l->next)
+        middleHasPredicate = middleHasPredicate || chunkHasPredicate(l->chunk);
+    if (middleHasPredicate || chunkHasPredicate(query.tail)) {
+        attrsAnyDepth_ = true;
+    } else if (chunkHasPredicate(query.head)) {
+        if (query.middle != nullptr || query.tail != nullptr) {
+            attrsAnyDepth_ = true;
+        } else {
+            // Head step i (from 1) is matched against the open element at depth i only.
+            predicateDepths_.push_back(false);
+            for (const QapChunk *c = query.head; c != nullptr; c = c->next)
+                predicateDepths_.push_back(c->step != nullptr && c->step->predicateAttr != nullptr);
+        }
+    }
     if (tagged == 1) {
         targetKind = TAGGED_ELEMENT;
         query.setTargetKind(TAGGED_ELEMENT);
@@ -76,8 +83,11 @@ void qapExtractHandler::setStateAt(uint32_t d, QapMatchState state) {
 void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
                                      const XMLCh *const qname, const Attributes &attrs) {
     const QapMatchState prev = isMatched;
-    currentPath.push(qname, keepAttributes_ ? attrs : kNoAttributes);
     ++depth_;
+    const bool readable =
+        prev != NO && taggedDepth_ == 0 &&
+        (attrsAnyDepth_ || (depth_ < predicateDepths_.size() && predicateDepths_[depth_]));
+    currentPath.push(qname, readable ? attrs : kNoAttributes);
 
     if (taggedDepth_ != 0) {
         // Inside a matched fragment everything belongs to it.

@@ -78,7 +78,11 @@ private:
     uint32_t taggedDepth_ = 0;
     // Known states by depth; UNKNOWN_STATE where match was not asked.
     std::vector<int8_t> states_;
-    // False when no step of the path has a predicate: the open elements' attributes are then
-    // never read, and the path keeps none.
-    bool keepAttributes_ = true;
+    // Which open elements' attributes a match can read: none when no step has a predicate;
+    // for a path without "//" only those at the depths of head steps with a predicate (listed
+    // in predicateDepths_); otherwise any. Elements that start while the state is NO or inside
+    // a tagged fragment are never matched. The open-element path keeps no attribute copies
+    // for the others.
+    bool attrsAnyDepth_ = false;
+    std::vector<bool> predicateDepths_;
 };
