@@ -35,6 +35,14 @@ public:
     uint32_t contentMaxLength = 0;
     qapResultNode *next = nullptr;
     QapRoutineCtx *ctx;
+
+private:
+    friend class qapResult;
+    // Where content lives: a heap buffer of its own (freed with the item), or space in the
+    // owning result's storage (owner set, ownBuffer false).
+    class qapResult *owner = nullptr;
+    bool ownBuffer = false;
+    uint32_t allocated = 0; // units the buffer really holds (at least contentMaxLength + 1)
 };
 
 // The ordered list of result items.
@@ -56,6 +64,21 @@ public:
     qapResultNode *first = nullptr;
     qapResultNode *last = nullptr;
     QapRoutineCtx *ctx;
+
+private:
+    friend class qapResultNode;
+    // Moves or extends an item's buffer to hold units units.
+    void growContent(qapResultNode &item, uint64_t units);
+
+    // The items, and the buffers of all but large items, live in blocks owned by the result:
+    // one allocation serves many items, and the last item grows in place.
+    struct ItemBlock;
+    struct Slab;
+    ItemBlock *blocks = nullptr;
+    uint32_t blockFree = 0;
+    Slab *slabs = nullptr;
+    XMLCh *slabTop = nullptr; // next free unit of the newest slab
+    XMLCh *slabEnd = nullptr;
 };
 
 // Frees the strings, the values array and the message of a result record (not the record).

@@ -1,5 +1,6 @@
 // Extraction results: escaping, item growth and the retry when escaping runs out of room, the
 // conversion of items within the byte limit, the attribute-list copy and the handler's tags.
+#include "qapConv.h"
 #include "qapMsg.h"
 #include "qapResult.h"
 #include "qapSgDocHandler.h"
@@ -174,6 +175,54 @@ TEST(ResultItems, LengthBoundedAppendReadsNoFurther) {
     EXPECT_EQ(str(result.last->content), u"ab&lt;c");
 }
 
+// Many items, some far larger than others, appended in pieces and out of order, keep their
+// text, and their capacities follow the growth rule.
+TEST(ResultItems, ManyItemsKeepTheirTextAndCapacities) {
+    qapResult result(nullptr);
+    std::vector<qapResultNode *> items;
+    std::vector<std::u16string> texts;
+    std::vector<uint32_t> capacities;
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t bound) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % bound;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        if (items.empty() || next(4) == 0) {
+            result.newItem();
+            items.push_back(result.last);
+            texts.emplace_back();
+            capacities.push_back(0);
+        }
+        // Mostly the last item, sometimes an earlier one; one item grows very large.
+        size_t k = next(8) == 0 ? next(static_cast<uint32_t>(items.size())) : items.size() - 1;
+        if (round % 100 == 0 && items.size() > 3) k = 3;
+        uint32_t n = k == 3 ? 500 + next(3000) : 1 + next(40);
+        std::u16string piece(n, static_cast<char16_t>(u'a' + round % 26));
+        items[k]->addToContent(0, piece.c_str(), n);
+        texts[k] += piece;
+        uint32_t length = static_cast<uint32_t>(texts[k].size()) - n;
+        if (length + n > capacities[k]) capacities[k] = n + 2 * capacities[k];
+    }
+    ASSERT_EQ(result.count, items.size());
+    for (size_t k = 0; k < items.size(); ++k) {
+        if (texts[k].empty())
+            ASSERT_EQ(items[k]->content, nullptr) << k;
+        else
+            ASSERT_EQ(str(items[k]->content), texts[k]) << k;
+        ASSERT_EQ(items[k]->contentLength, texts[k].size()) << k;
+        ASSERT_EQ(items[k]->contentMaxLength, capacities[k]) << k;
+    }
+    EXPECT_GT(texts[3].size(), 100000u);
+}
+
+TEST(ResultItems, AStandaloneItemOwnsItsBuffer) {
+    qapResultNode item(nullptr);
+    item.addToContent(1, u"a&b", 3);
+    item.addToContent(0, u"cd", 2);
+    EXPECT_EQ(str(item.content), u"a&amp;bcd");
+}
+
 TEST(ResultItems, AppendWithoutItemIsIgnored) {
     qapResult result(nullptr);
     result.addToCurrentItem(0, u"lost");
@@ -202,6 +251,38 @@ TEST(Retrieve, ItemsInOrderEmptyItemAsEmptyString) {
     ASSERT_NE(empty.r, nullptr);
     EXPECT_STREQ(empty.r->sqlstate, "00000");
     EXPECT_EQ(empty.r->values[0], nullptr);
+}
+
+TEST(Retrieve, Utf8DatabaseBytesMatchTheConverter) {
+    TestCtx ctx(1208);
+    ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+    const std::u16string texts[] = {
+        u"plain",
+        u"\u00e9\u07ff\u0800\uffff",
+        u"\U0001F600x",
+        std::u16string(u"a") + char16_t(0xD800) + u"b", // unpaired lead
+        std::u16string(u"a") + char16_t(0xDC00),        // unpaired trail
+        std::u16string(1, char16_t(0xD800)),            // lead at the end
+    };
+    for (const std::u16string &t : texts) {
+        qapResult result(ctx);
+        result.newItem();
+        result.addToCurrentItem(0, t.c_str());
+        Record rec(result.retrieve(100));
+        ASSERT_STREQ(rec.r->sqlstate, "00000");
+        char expected[100];
+        ASSERT_GE(QAP_wcstombsFunction(ctx, expected, t.c_str(), sizeof expected), 0);
+        EXPECT_STREQ(rec.r->values[0], expected);
+        // Exactly as long as the limit allows, and one byte more.
+        const int32_t bytes = static_cast<int32_t>(strlen(expected));
+        for (int32_t limit : {bytes + 1, bytes}) {
+            qapResult again(ctx);
+            again.newItem();
+            again.addToCurrentItem(0, t.c_str());
+            Record r(again.retrieve(limit));
+            EXPECT_STREQ(r.r->sqlstate, limit > bytes ? "00000" : "38X39");
+        }
+    }
 }
 
 // The limit counts bytes in the database code page, terminator included.

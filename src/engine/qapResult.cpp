@@ -97,6 +97,64 @@ int32_t entityReplace(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, size_t n, in
     return -1;
 }
 
+// Units that s (n units, or up to a NUL) takes once escaped.
+uint32_t escapedLength(const XMLCh *s, uint32_t n) {
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < n && s[i] != 0; ++i) {
+        switch (s[i]) {
+        case u'"':
+        case u'\'':
+            total += 6;
+            break;
+        case u'&':
+            total += 5;
+            break;
+        case u'<':
+        case u'>':
+            total += 4;
+            break;
+        default:
+            total += 1;
+        }
+    }
+    return total < INT32_MAX ? static_cast<uint32_t>(total) : INT32_MAX;
+}
+
+// Writes s (n units, or up to a NUL) escaped into room known to be large enough.
+void writeEscaped(XMLCh *d, const XMLCh *s, uint32_t n) {
+    for (uint32_t i = 0; i < n && s[i] != 0; ++i) {
+        const char16_t *rep;
+        size_t k;
+        switch (s[i]) {
+        case u'"':
+            rep = u"&quot;";
+            k = 6;
+            break;
+        case u'&':
+            rep = u"&amp;";
+            k = 5;
+            break;
+        case u'\'':
+            rep = u"&apos;";
+            k = 6;
+            break;
+        case u'<':
+            rep = u"&lt;";
+            k = 4;
+            break;
+        case u'>':
+            rep = u"&gt;";
+            k = 4;
+            break;
+        default:
+            *d++ = s[i];
+            continue;
+        }
+        memcpy(d, rep, k * sizeof(XMLCh));
+        d += k;
+    }
+}
+
 // The lengths of the three strings of one attribute, terminators included (0 for none).
 size_t units(const XMLCh *s) {
     return s != nullptr ? length(s) + 1 : 0;
@@ -137,60 +195,151 @@ int32_t qapEntityReplaceUCS(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, int32_
 // Items
 
 qapResultNode::~qapResultNode() {
-    free(content);
+    if (ownBuffer) free(content);
 }
 
 void qapResultNode::addToContent(int escape, const XMLCh *s, uint32_t n) {
-    uint64_t want = n;
-    if (want == 0) return;
-    for (;;) {
-        // Growth: the needed length plus twice the old capacity.
-        if (contentLength + want > contentMaxLength) {
-            uint64_t capacity = want + 2 * static_cast<uint64_t>(contentMaxLength);
-            if (capacity >= INT32_MAX) throw QAPException(ctx, QAPG002E);
-            void *grown = realloc(content, (capacity + 1) * sizeof(XMLCh));
-            if (grown == nullptr) throw QAPException(ctx, QAPG002E);
-            content = static_cast<XMLCh *>(grown);
-            contentMaxLength = static_cast<uint32_t>(capacity);
-        }
-        if (escape == 0) {
-            memcpy(content + contentLength, s, static_cast<size_t>(n) * sizeof(XMLCh));
-            contentLength += n;
-            break;
-        }
-        int32_t errCode = 0;
-        int32_t written = entityReplace(ctx, content + contentLength, s, n,
-                                        static_cast<int32_t>(contentMaxLength - contentLength),
-                                        &errCode, nullptr);
-        if (written == -1 && errCode == -58) {
+    if (n == 0) return;
+    // Growth: the needed length plus twice the old capacity.
+    auto grow = [this](uint64_t want, uint64_t capacity) {
+        if (contentLength + want <= capacity) return capacity;
+        capacity = want + 2 * capacity;
+        if (capacity >= INT32_MAX) throw QAPException(ctx, QAPG002E);
+        return capacity;
+    };
+    uint64_t capacity = grow(n, contentMaxLength);
+    uint32_t appended = n;
+    if (escape != 0) {
+        // The escaping copy fails, and is retried with 2n + 10, while the escaped text and its
+        // terminator do not fit the room after the text. The sequence of capacities is worked
+        // out first, so the text is escaped once into a buffer grown once.
+        appended = escapedLength(s, n);
+        uint64_t want = n;
+        while (static_cast<uint64_t>(appended) + 1 > capacity - contentLength) {
             QAP_TRACE(ctx, "qapResultNode::addToContent",
                       "qapEntityReplace returns %ld.  contentLength=%d contentMaxLength=%d "
                       "dl=%d\n",
-                      static_cast<long>(written), static_cast<int>(contentLength),
-                      static_cast<int>(contentMaxLength), static_cast<int>(want));
+                      -1L, static_cast<int>(contentLength), static_cast<int>(capacity),
+                      static_cast<int>(want));
             want = 2 * want + 10;
-            continue;
+            capacity = grow(want, capacity);
         }
-        contentLength += static_cast<uint32_t>(written - 1);
-        break;
     }
+    if (capacity + 1 > allocated) {
+        if (owner != nullptr) {
+            owner->growContent(*this, capacity + 1);
+        } else {
+            void *grown = realloc(content, (capacity + 1) * sizeof(XMLCh));
+            if (grown == nullptr) throw QAPException(ctx, QAPG002E);
+            content = static_cast<XMLCh *>(grown);
+            ownBuffer = true;
+            allocated = static_cast<uint32_t>(capacity + 1);
+        }
+    }
+    contentMaxLength = static_cast<uint32_t>(capacity);
+    if (escape == 0)
+        memcpy(content + contentLength, s, static_cast<size_t>(n) * sizeof(XMLCh));
+    else
+        writeEscaped(content + contentLength, s, n);
+    contentLength += appended;
     content[contentLength] = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
 // The result list
 
+struct qapResult::ItemBlock {
+    static constexpr uint32_t kItems = 64;
+    ItemBlock *next;
+    alignas(qapResultNode) unsigned char storage[kItems * sizeof(qapResultNode)];
+};
+
+struct qapResult::Slab {
+    Slab *next;
+    size_t units;
+    XMLCh *data() { return reinterpret_cast<XMLCh *>(this + 1); }
+};
+
+namespace {
+// Items longer than this get a heap buffer of their own, which grows by realloc and leaves
+// nothing behind; shorter ones share slabs of at most kSlabUnits.
+constexpr uint64_t kLargeUnits = 8192;
+constexpr size_t kSlabUnits = 65536;
+constexpr size_t kFirstSlabUnits = 1024;
+} // namespace
+
+void qapResult::growContent(qapResultNode &item, uint64_t units) {
+    if (units > kLargeUnits) {
+        void *grown;
+        if (item.ownBuffer) {
+            grown = realloc(item.content, units * sizeof(XMLCh));
+        } else {
+            grown = malloc(units * sizeof(XMLCh));
+            if (grown != nullptr && item.contentLength != 0)
+                memcpy(grown, item.content, item.contentLength * sizeof(XMLCh));
+        }
+        if (grown == nullptr) throw QAPException(ctx, QAPG002E);
+        item.content = static_cast<XMLCh *>(grown);
+        item.ownBuffer = true;
+        item.allocated = static_cast<uint32_t>(units);
+        return;
+    }
+    // The newest buffer of the newest slab grows where it is.
+    if (item.content != nullptr && item.content + item.allocated == slabTop &&
+        static_cast<uint64_t>(slabEnd - item.content) >= units) {
+        slabTop = item.content + units;
+        item.allocated = static_cast<uint32_t>(units);
+        return;
+    }
+    if (slabTop == nullptr || static_cast<uint64_t>(slabEnd - slabTop) < units) {
+        size_t size = slabs == nullptr ? kFirstSlabUnits : slabs->units * 2;
+        if (size > kSlabUnits) size = kSlabUnits;
+        if (size < units) size = static_cast<size_t>(units);
+        Slab *slab = static_cast<Slab *>(malloc(sizeof(Slab) + size * sizeof(XMLCh)));
+        if (slab == nullptr) throw QAPException(ctx, QAPG002E);
+        slab->next = slabs;
+        slab->units = size;
+        slabs = slab;
+        slabTop = slab->data();
+        slabEnd = slabTop + size;
+    }
+    XMLCh *at = slabTop;
+    slabTop += units;
+    if (item.contentLength != 0) memcpy(at, item.content, item.contentLength * sizeof(XMLCh));
+    item.content = at;
+    item.allocated = static_cast<uint32_t>(units);
+}
+
 qapResult::~qapResult() {
     for (qapResultNode *n = first; n != nullptr;) {
         qapResultNode *next = n->next;
-        delete n;
+        n->~qapResultNode();
         n = next;
+    }
+    while (blocks != nullptr) {
+        ItemBlock *next = blocks->next;
+        free(blocks);
+        blocks = next;
+    }
+    while (slabs != nullptr) {
+        Slab *next = slabs->next;
+        free(slabs);
+        slabs = next;
     }
 }
 
 void qapResult::newItem() {
-    qapResultNode *node = new (std::nothrow) qapResultNode(ctx);
-    if (node == nullptr) throw QAPException(ctx, QAPG002E);
+    if (blockFree == 0) {
+        ItemBlock *b = static_cast<ItemBlock *>(malloc(sizeof(ItemBlock)));
+        if (b == nullptr) throw QAPException(ctx, QAPG002E);
+        b->next = blocks;
+        blocks = b;
+        blockFree = ItemBlock::kItems;
+    }
+    --blockFree;
+    void *at = blocks->storage + static_cast<size_t>(blockFree) * sizeof(qapResultNode);
+    qapResultNode *node = new (at) qapResultNode(ctx);
+    node->owner = this;
     if (last == nullptr)
         first = node;
     else
@@ -223,6 +372,56 @@ void qapResult::addToCurrentItem(int escape, const XMLCh *text, uint32_t n) {
     last->addToContent(escape, text, n);
 }
 
+namespace {
+// Well-formed UTF-16 to UTF-8 within capacity bytes, terminator included: the byte count, or
+// -1 when the text does not fit or holds an unpaired surrogate.
+int32_t utf16ToUtf8(char *out, int32_t capacity, const XMLCh *in) {
+    unsigned char *d = reinterpret_cast<unsigned char *>(out);
+    int32_t n = 0;
+    for (;;) {
+        uint32_t c = *in++;
+        if (c < 0x80) {
+            if (c == 0) break;
+            if (capacity - n < 2) return -1;
+            d[n++] = static_cast<unsigned char>(c);
+        } else if (c < 0x800) {
+            if (capacity - n < 3) return -1;
+            d[n++] = static_cast<unsigned char>(0xC0 | (c >> 6));
+            d[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            uint32_t low = *in;
+            if (c > 0xDBFF || low < 0xDC00 || low > 0xDFFF) return -1;
+            ++in;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            if (capacity - n < 5) return -1;
+            d[n++] = static_cast<unsigned char>(0xF0 | (c >> 18));
+            d[n++] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+            d[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            d[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        } else {
+            if (capacity - n < 4) return -1;
+            d[n++] = static_cast<unsigned char>(0xE0 | (c >> 12));
+            d[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            d[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        }
+    }
+    if (capacity - n < 1) return -1;
+    d[n] = 0;
+    return n;
+}
+
+// UTF-16 to the database code page. A UTF-8 database converts well-formed text directly, without
+// the converter's per-call set-up (the bytes are the same); everything else, and every failure,
+// goes through QAP_wcstombsFunction.
+int32_t toDatabase(QapRoutineCtx *ctx, bool utf8, char *out, const XMLCh *in, int32_t capacity) {
+    if (utf8) {
+        int32_t n = utf16ToUtf8(out, capacity, in);
+        if (n >= 0) return n;
+    }
+    return QAP_wcstombsFunction(ctx, out, in, capacity);
+}
+} // namespace
+
 QapExtractResult *qapResult::retrieve(int32_t limit) {
     static const char *const fn = "qapResult::retrieve";
     QapExtractResult *r = static_cast<QapExtractResult *>(calloc(1, sizeof(QapExtractResult)));
@@ -238,6 +437,9 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     memcpy(r->sqlstate, "00000", 6);
     r->values[count] = nullptr;
     r->cursor = r->values;
+    const bool utf8 = ctx != nullptr && ctx->convInfo != nullptr &&
+                      ctx->convInfo->dbConv != nullptr &&
+                      ucnv_getType(ctx->convInfo->dbConv) == UCNV_UTF8;
 
     for (qapResultNode *item = first; item != nullptr; item = item->next) {
         char *value = nullptr;
@@ -250,8 +452,8 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
             if (size > limit) size = limit;
             if (size > 0) {
                 value = static_cast<char *>(malloc(static_cast<size_t>(size)));
-                if (value != nullptr && QAP_wcstombsFunction(ctx, value, item->content,
-                                                             static_cast<int32_t>(size)) == -1) {
+                if (value != nullptr &&
+                    toDatabase(ctx, utf8, value, item->content, static_cast<int32_t>(size)) == -1) {
                     free(value);
                     value = nullptr;
                 }
