@@ -4,9 +4,11 @@
 #include "qapTrace.h"
 
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/XMLString.hpp>
 
 using XERCES_CPP_NAMESPACE::Attributes;
 using XERCES_CPP_NAMESPACE::SAXParseException;
+using XERCES_CPP_NAMESPACE::XMLString;
 
 namespace {
 
@@ -41,7 +43,24 @@ bool chunkHasPredicate(const QapChunk *chunk) {
     return false;
 }
 
+// True when s[0..n) holds a character that escaping replaces (" & ' < >). Text without one
+// is appended raw: the same value, without the escaping copy and its trial allocation.
+bool needsEscape(const XMLCh *s, XMLSize_t n) {
+    constexpr uint64_t special =
+        (1ULL << u'"') | (1ULL << u'&') | (1ULL << u'\'') | (1ULL << u'<') | (1ULL << u'>');
+    for (XMLSize_t i = 0; i < n; ++i)
+        if (s[i] < 64 && ((special >> s[i]) & 1) != 0) return true;
+    return false;
+}
+
 } // namespace
+
+// Appends an attribute value as one new item, escaped.
+void qapExtractHandler::addValueItem(const XMLCh *value) {
+    const XMLSize_t n = XMLString::stringLen(value);
+    result.newItem();
+    result.addToCurrentItem(needsEscape(value, n) ? 1 : 0, value, static_cast<uint32_t>(n));
+}
 
 qapExtractHandler::qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path)
     : qapSgDocHandler(ctx, path), states_(16, UNKNOWN_STATE) {
@@ -112,14 +131,10 @@ void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
         if (attributeName[0] == u'*') {
             const XMLSize_t n = attrs.getLength();
             for (XMLSize_t i = 0; i < n; ++i) {
-                const XMLCh *value = attrs.getValue(i);
-                if (value == nullptr) continue;
-                result.newItem();
-                result.addToCurrentItem(1, value);
+                if (const XMLCh *value = attrs.getValue(i)) addValueItem(value);
             }
         } else if (const XMLCh *value = attrs.getValue(attributeName)) {
-            result.newItem();
-            result.addToCurrentItem(1, value);
+            addValueItem(value);
         }
         break;
     case ELEMENT:
@@ -163,7 +178,8 @@ void qapExtractHandler::endElement(const XMLCh *const, const XMLCh *const,
 void qapExtractHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
     if (isMatched != YES || targetKind == ATTRIBUTE || result.last == nullptr) return;
     // The parser's character buffers are NUL-terminated at length, as the escaping copy needs.
-    result.last->addToContent(tagged == 1 ? 1 : 0, chars, static_cast<uint32_t>(length));
+    const int escape = tagged == 1 && needsEscape(chars, length) ? 1 : 0;
+    result.last->addToContent(escape, chars, static_cast<uint32_t>(length));
 }
 
 void qapExtractHandler::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length) {

@@ -66,6 +66,8 @@ public:
     qapDoctypeResolver *resolver = nullptr;
 
 private:
+    void addValueItem(const XMLCh *value);
+
     // The match state of the open elements' path at depth d, when known. match depends only on
     // the open elements, so closing an element returns to the state computed when it started
     // (NO is kept by every deeper element, so an inherited NO is known too).
