@@ -1,7 +1,7 @@
 // The scalar extract routines: the one value at a location path in a document, as an SQL
 // value. 14 result kinds (10 kinds, 4 of them also with a DTD argument) from 3 document sources
-// (server file, VARCHAR text, CLOB). The kinds are the table `Kinds`, the sources are
-// fromFile, qapExtractFromBuf and fromClob, and the 42 members at the end of this file each
+// (server file, VARCHAR text, CLOB). The kinds are the table in namespace Kinds, the sources
+// are fromFile, qapExtractFromBuf and fromClob, and the 42 members at the end of this file each
 // pair one kind with one source.
 #include "tessel.h"
 
@@ -412,10 +412,10 @@ int32_t normal_tstamp(QapRoutineCtx *ctx, const char *value, int32_t length, cha
 // file member applied to the VARCHAR text) and the CLOB member. The host passes null
 // indicators and names that these routines never read.
 
+// clang-format off
 #define QAP_CALL(member)                                                                           \
-    Call {                                                                                         \
-#member, qapScratchOf(scratchpad), *callType, dbinfo, outInd, sqlstate, msgtext            \
-    }
+    Call{#member, qapScratchOf(scratchpad), *callType, dbinfo, outInd, sqlstate, msgtext}
+// clang-format on
 
 #define QAP_MEMBERS(Kind, fileMember, varcharMember, clobMember)                                   \
     void fileMember(TESSEL_ARGS_DOC(Kind::Out *)) {                                                \
