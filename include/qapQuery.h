@@ -35,6 +35,8 @@ public:
     QapPathNode *prev = nullptr; // towards the root
 
 private:
+    friend class QapStep;
+    uint32_t qnameLength = 0;   // units of qname
     uint32_t qnameCapacity = 0; // units qname can hold, terminator included
 };
 
@@ -63,8 +65,8 @@ private:
 // One location step; the strings point into the query's path text.
 class QapStep {
 public:
-    QapStep(QapRoutineCtx *ctx, XMLCh *name, XMLCh *predicateAttr, XMLCh *predicateValue)
-        : name(name), predicateAttr(predicateAttr), predicateValue(predicateValue), ctx(ctx) {}
+    // The name must be terminated for good when the step is built.
+    QapStep(QapRoutineCtx *ctx, XMLCh *name, XMLCh *predicateAttr, XMLCh *predicateValue);
     // True when the step matches the node.
     bool matches(const QapPathNode *node) const;
 
@@ -72,6 +74,10 @@ public:
     XMLCh *predicateAttr;
     XMLCh *predicateValue;
     QapRoutineCtx *ctx;
+
+private:
+    uint32_t nameLength; // units of name
+    bool any;            // name is "*"
 };
 
 // A run of steps.

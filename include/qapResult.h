@@ -30,6 +30,16 @@ public:
     // entity references (escape 1; s must be NUL-terminated at n). Throws QAPException.
     void addToContent(int escape, const XMLCh *s, uint32_t n);
 
+    // One text of a run of appends.
+    struct Piece {
+        const XMLCh *s;
+        uint32_t n;
+        int escape;
+    };
+    // Appends the pieces in order, with exactly the effect of one addToContent per piece, but
+    // moving the buffer at most once. Throws QAPException.
+    void addPieces(const Piece *pieces, size_t count);
+
     XMLCh *content = nullptr;
     uint32_t contentLength = 0;
     uint32_t contentMaxLength = 0;

@@ -216,6 +216,41 @@ TEST(ResultItems, ManyItemsKeepTheirTextAndCapacities) {
     EXPECT_GT(texts[3].size(), 100000u);
 }
 
+// A run of pieces leaves exactly what one append per piece leaves.
+TEST(ResultItems, PiecesActLikeOneAppendEach) {
+    const std::u16string texts[] = {u"",           u"a",    u"<b>",
+                                    u"plain text", u"\"&'", std::u16string(u"x\0y", 3),
+                                    u"&",          u"<<<<", u"long enough to grow the buffer more"};
+    uint32_t seed = 7;
+    auto next = [&seed](uint32_t bound) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % bound;
+    };
+    for (int round = 0; round < 300; ++round) {
+        qapResult one(nullptr), run(nullptr);
+        one.newItem();
+        run.newItem();
+        for (int batch = 0; batch < 4; ++batch) {
+            std::vector<qapResultNode::Piece> pieces;
+            size_t count = next(12);
+            for (size_t i = 0; i < count; ++i) {
+                const std::u16string &t = texts[next(9)];
+                pieces.push_back(
+                    {t.c_str(), static_cast<uint32_t>(t.size()), static_cast<int>(next(2))});
+            }
+            for (const auto &p : pieces)
+                one.last->addToContent(p.escape, p.s, p.n);
+            run.last->addPieces(pieces.data(), pieces.size());
+            ASSERT_EQ(run.last->contentLength, one.last->contentLength) << round;
+            ASSERT_EQ(run.last->contentMaxLength, one.last->contentMaxLength) << round;
+            if (one.last->content == nullptr)
+                ASSERT_EQ(run.last->content, nullptr);
+            else
+                ASSERT_EQ(str(run.last->content), str(one.last->content)) << round;
+        }
+    }
+}
+
 TEST(ResultItems, AStandaloneItemOwnsItsBuffer) {
     qapResultNode item(nullptr);
     item.addToContent(1, u"a&b", 3);
@@ -469,6 +504,18 @@ TEST(HandlerBase, ComposesTags) {
     handler.composeEndElement(u"p:b");
     EXPECT_EQ(str(handler.result.last->content),
               u"<p:b p:x=\"1&amp;2\" q=\"say &quot;hi&quot;\">t&lt;</p:b>");
+
+    // More attributes than one run holds.
+    handler.result.newItem();
+    ListAttrs many;
+    std::u16string expected = u"<m";
+    for (int i = 0; i < 20; ++i) {
+        std::u16string n = u"a" + std::u16string(1, static_cast<char16_t>(u'A' + i));
+        many.list.push_back({n, n, u"<"});
+        expected += u" " + n + u"=\"&lt;\"";
+    }
+    handler.composeStartElement(u"m", many);
+    EXPECT_EQ(str(handler.result.last->content), expected + u">");
 
     // An element without attributes, and an end tag too long for the stack buffer.
     handler.result.newItem();

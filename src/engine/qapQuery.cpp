@@ -342,8 +342,14 @@ QapMatchState matchSequence(const QapChunk *chunk, const QapPathNode *start,
 // ---------------------------------------------------------------------------------------------
 // Steps and chunks
 
+QapStep::QapStep(QapRoutineCtx *ctx, XMLCh *name, XMLCh *predicateAttr, XMLCh *predicateValue)
+    : name(name), predicateAttr(predicateAttr), predicateValue(predicateValue), ctx(ctx),
+      nameLength(static_cast<uint32_t>(length(name))), any(isStar(name)) {}
+
 bool QapStep::matches(const QapPathNode *node) const {
-    if (!isStar(name) && !equal(name, node->qname)) return false;
+    if (!any && (nameLength != node->qnameLength ||
+                 memcmp(name, node->qname, nameLength * sizeof(XMLCh)) != 0))
+        return false;
     if (predicateAttr != nullptr) {
         const XMLCh *value =
             node->attrs != nullptr ? node->attrs->getValue(predicateAttr) : nullptr;
@@ -469,6 +475,7 @@ void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attribut
     }
     if (n != 0) memcpy(qname, name, n * sizeof(XMLCh));
     qname[n] = 0;
+    qnameLength = static_cast<uint32_t>(n);
     if (attrs == nullptr)
         attrs = allocate<QapAttrs>(ctx, ctx, list);
     else

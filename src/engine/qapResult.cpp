@@ -120,8 +120,9 @@ uint32_t escapedLength(const XMLCh *s, uint32_t n) {
     return total < INT32_MAX ? static_cast<uint32_t>(total) : INT32_MAX;
 }
 
-// Writes s (n units, or up to a NUL) escaped into room known to be large enough.
-void writeEscaped(XMLCh *d, const XMLCh *s, uint32_t n) {
+// Writes s (n units, or up to a NUL) escaped into room known to be large enough; returns the
+// end of what it wrote.
+XMLCh *writeEscaped(XMLCh *d, const XMLCh *s, uint32_t n) {
     for (uint32_t i = 0; i < n && s[i] != 0; ++i) {
         const char16_t *rep;
         size_t k;
@@ -153,6 +154,7 @@ void writeEscaped(XMLCh *d, const XMLCh *s, uint32_t n) {
         memcpy(d, rep, k * sizeof(XMLCh));
         d += k;
     }
+    return d;
 }
 
 // The lengths of the three strings of one attribute, terminators included (0 for none).
@@ -199,32 +201,53 @@ qapResultNode::~qapResultNode() {
 }
 
 void qapResultNode::addToContent(int escape, const XMLCh *s, uint32_t n) {
+    if (escape != 0 || contentLength + static_cast<uint64_t>(n) > contentMaxLength) {
+        const Piece piece{s, n, escape};
+        addPieces(&piece, 1);
+        return;
+    }
+    // Raw text that fits: no growth.
     if (n == 0) return;
+    memcpy(content + contentLength, s, static_cast<size_t>(n) * sizeof(XMLCh));
+    contentLength += n;
+    content[contentLength] = 0;
+}
+
+void qapResultNode::addPieces(const Piece *pieces, size_t count) {
+    // First the lengths and capacities one append after the other would give.
+    uint64_t length = contentLength;
+    uint64_t capacity = contentMaxLength;
     // Growth: the needed length plus twice the old capacity.
-    auto grow = [this](uint64_t want, uint64_t capacity) {
-        if (contentLength + want <= capacity) return capacity;
+    auto grow = [this, &length, &capacity](uint64_t want) {
+        if (length + want <= capacity) return;
         capacity = want + 2 * capacity;
         if (capacity >= INT32_MAX) throw QAPException(ctx, QAPG002E);
-        return capacity;
     };
-    uint64_t capacity = grow(n, contentMaxLength);
-    uint32_t appended = n;
-    if (escape != 0) {
-        // The escaping copy fails, and is retried with 2n + 10, while the escaped text and its
-        // terminator do not fit the room after the text. The sequence of capacities is worked
-        // out first, so the text is escaped once into a buffer grown once.
-        appended = escapedLength(s, n);
-        uint64_t want = n;
-        while (static_cast<uint64_t>(appended) + 1 > capacity - contentLength) {
-            QAP_TRACE(ctx, "qapResultNode::addToContent",
-                      "qapEntityReplace returns %ld.  contentLength=%d contentMaxLength=%d "
-                      "dl=%d\n",
-                      -1L, static_cast<int>(contentLength), static_cast<int>(capacity),
-                      static_cast<int>(want));
-            want = 2 * want + 10;
-            capacity = grow(want, capacity);
+    for (size_t i = 0; i < count; ++i) {
+        const Piece &p = pieces[i];
+        if (p.n == 0) continue;
+        grow(p.n);
+        uint64_t appended = p.n;
+        if (p.escape != 0) {
+            // The escaping copy fails, and is retried with 2n + 10, while the escaped text and
+            // its terminator do not fit the room after the text.
+            appended = escapedLength(p.s, p.n);
+            uint64_t want = p.n;
+            while (appended + 1 > capacity - length) {
+                QAP_TRACE(ctx, "qapResultNode::addToContent",
+                          "qapEntityReplace returns %ld.  contentLength=%d contentMaxLength=%d "
+                          "dl=%d\n",
+                          -1L, static_cast<int>(length), static_cast<int>(capacity),
+                          static_cast<int>(want));
+                want = 2 * want + 10;
+                grow(want);
+            }
         }
+        length += appended;
     }
+    if (capacity == contentMaxLength && length == contentLength) return;
+
+    // Then the buffer, once, and the text.
     if (capacity + 1 > allocated) {
         if (owner != nullptr) {
             owner->growContent(*this, capacity + 1);
@@ -237,11 +260,18 @@ void qapResultNode::addToContent(int escape, const XMLCh *s, uint32_t n) {
         }
     }
     contentMaxLength = static_cast<uint32_t>(capacity);
-    if (escape == 0)
-        memcpy(content + contentLength, s, static_cast<size_t>(n) * sizeof(XMLCh));
-    else
-        writeEscaped(content + contentLength, s, n);
-    contentLength += appended;
+    XMLCh *d = content + contentLength;
+    for (size_t i = 0; i < count; ++i) {
+        const Piece &p = pieces[i];
+        if (p.n == 0) continue;
+        if (p.escape == 0) {
+            memcpy(d, p.s, static_cast<size_t>(p.n) * sizeof(XMLCh));
+            d += p.n;
+        } else {
+            d = writeEscaped(d, p.s, p.n);
+        }
+    }
+    contentLength = static_cast<uint32_t>(length);
     content[contentLength] = 0;
 }
 
@@ -375,9 +405,14 @@ void qapResult::addToCurrentItem(int escape, const XMLCh *text, uint32_t n) {
 namespace {
 // Well-formed UTF-16 to UTF-8 within capacity bytes, terminator included: the byte count, or
 // -1 when the text does not fit or holds an unpaired surrogate.
-int32_t utf16ToUtf8(char *out, int32_t capacity, const XMLCh *in) {
+int32_t utf16ToUtf8(char *out, int32_t capacity, const XMLCh *in, uint32_t length) {
     unsigned char *d = reinterpret_cast<unsigned char *>(out);
     int32_t n = 0;
+    // A unit takes at most 3 bytes: with that much room the leading ASCII needs no checks.
+    if (static_cast<uint64_t>(capacity) > 3 * static_cast<uint64_t>(length)) {
+        while (*in != 0 && *in < 0x80)
+            d[n++] = static_cast<unsigned char>(*in++);
+    }
     for (;;) {
         uint32_t c = *in++;
         if (c < 0x80) {
@@ -413,9 +448,10 @@ int32_t utf16ToUtf8(char *out, int32_t capacity, const XMLCh *in) {
 // UTF-16 to the database code page. A UTF-8 database converts well-formed text directly, without
 // the converter's per-call set-up (the bytes are the same); everything else, and every failure,
 // goes through QAP_wcstombsFunction.
-int32_t toDatabase(QapRoutineCtx *ctx, bool utf8, char *out, const XMLCh *in, int32_t capacity) {
+int32_t toDatabase(QapRoutineCtx *ctx, bool utf8, char *out, const XMLCh *in, uint32_t length,
+                   int32_t capacity) {
     if (utf8) {
-        int32_t n = utf16ToUtf8(out, capacity, in);
+        int32_t n = utf16ToUtf8(out, capacity, in, length);
         if (n >= 0) return n;
     }
     return QAP_wcstombsFunction(ctx, out, in, capacity);
@@ -453,7 +489,8 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
             if (size > 0) {
                 value = static_cast<char *>(malloc(static_cast<size_t>(size)));
                 if (value != nullptr &&
-                    toDatabase(ctx, utf8, value, item->content, static_cast<int32_t>(size)) == -1) {
+                    toDatabase(ctx, utf8, value, item->content, item->contentLength,
+                               static_cast<int32_t>(size)) == -1) {
                     free(value);
                     value = nullptr;
                 }
@@ -553,6 +590,15 @@ static void fill(QapAttrs &a, size_t n, Get get, bool fresh, void *&block, size_
 void QapAttrs::assign(const XERCES_CPP_NAMESPACE::Attributes &attrs) {
     if (&attrs == this) return;
     const XMLSize_t n = attrs.getLength();
+    if (n == 0 && blockSize >= 3 * sizeof(XMLCh *)) {
+        // An element without attributes: three empty arrays in the block it has.
+        localNames = static_cast<XMLCh **>(block);
+        qNames = localNames + 1;
+        values = localNames + 2;
+        localNames[0] = qNames[0] = values[0] = nullptr;
+        count = 0;
+        return;
+    }
     fill(
         *this, n,
         [&attrs](size_t i, int kind) -> const XMLCh * {

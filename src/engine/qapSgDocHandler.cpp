@@ -10,6 +10,16 @@
 
 using XERCES_CPP_NAMESPACE::Attributes;
 
+namespace {
+uint32_t length(const XMLCh *s) {
+    uint32_t n = 0;
+    if (s != nullptr)
+        while (s[n] != 0)
+            ++n;
+    return n;
+}
+} // namespace
+
 qapSgDocHandler::qapSgDocHandler(QapRoutineCtx *ctx, XMLCh *path)
     : ctx(ctx), currentPath(ctx), query(ctx, path), targetKind(query.getTargetKind()),
       attributeName(query.getAttributeName()), result(ctx) {}
@@ -18,9 +28,29 @@ qapSgDocHandler::qapSgDocHandler(QapRoutineCtx *ctx, XMLCh *path)
 qapSgDocHandler::~qapSgDocHandler() = default;
 
 void qapSgDocHandler::composeStartElement(const XMLCh *qname, const Attributes &attrs) {
+    const XMLSize_t n = attrs.getLength();
+    constexpr XMLSize_t kInline = 16;
+    if (result.last != nullptr && n <= kInline && (ctx == nullptr || !ctx->traceOn)) {
+        // The whole tag as one run of appends.
+        qapResultNode::Piece pieces[3 + 5 * kInline];
+        size_t k = 0;
+        pieces[k++] = {u"<", 1, 0};
+        pieces[k++] = {qname, length(qname), 0};
+        for (XMLSize_t i = 0; i < n; ++i) {
+            const XMLCh *name = attrs.getQName(i);
+            const XMLCh *value = attrs.getValue(i);
+            pieces[k++] = {u" ", 1, 0};
+            pieces[k++] = {name, length(name), 0};
+            pieces[k++] = {u"=\"", 2, 0};
+            pieces[k++] = {value, length(value), 1};
+            pieces[k++] = {u"\"", 1, 0};
+        }
+        pieces[k++] = {u">", 1, 0};
+        result.last->addPieces(pieces, k);
+        return;
+    }
     result.addToCurrentItem(0, u"<");
     result.addToCurrentItem(0, qname);
-    const XMLSize_t n = attrs.getLength();
     for (XMLSize_t i = 0; i < n; ++i) {
         result.addToCurrentItem(0, u" ");
         result.addToCurrentItem(0, attrs.getQName(i));
@@ -32,10 +62,7 @@ void qapSgDocHandler::composeStartElement(const XMLCh *qname, const Attributes &
 }
 
 void qapSgDocHandler::composeEndElement(const XMLCh *qname) {
-    size_t n = 0;
-    if (qname != nullptr)
-        while (qname[n] != 0)
-            ++n;
+    const size_t n = length(qname);
     // "</" name ">": on the stack for ordinary names.
     XMLCh local[128];
     std::unique_ptr<XMLCh[]> heap;
