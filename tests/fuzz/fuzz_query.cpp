@@ -164,19 +164,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (k != model.size() || open.last != prev) abort();
     }
 
-    // The path text escaped and raw, in pieces, against a plain escaping.
+    // The path text escaped and raw, in pieces, against a plain escaping; the same pieces as one
+    // run leave the same item.
     qapResult result(nullptr);
     result.newItem();
-    std::u16string whole = path.substr(0, path.find(u'\0'));
+    result.newItem();
+    qapResultNode *single = result.first;
+    qapResultNode *run = result.last;
+    const std::u16string whole = path.substr(0, used);
+    std::vector<std::u16string> texts;
+    for (size_t at = 0; at < whole.size(); at += 7)
+        texts.push_back(whole.substr(at, 7));
+    std::vector<qapResultNode::Piece> pieces;
     std::u16string expected;
-    for (size_t at = 0; at < whole.size(); at += 7) {
-        std::u16string piece = whole.substr(at, 7);
-        bool escape = (at / 7) % 2 == 0;
-        result.addToCurrentItem(escape ? 1 : 0, piece.c_str());
-        expected += escape ? escaped(piece) : piece;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const int escape = i % 2 == 0 ? 1 : 0;
+        single->addToContent(escape, texts[i].c_str(), static_cast<uint32_t>(texts[i].size()));
+        pieces.push_back({texts[i].c_str(), static_cast<uint32_t>(texts[i].size()), escape});
+        expected += escape ? escaped(texts[i]) : texts[i];
     }
-    const qapResultNode *item = result.last;
-    if (item->contentLength != expected.size()) abort();
-    if (item->content != nullptr && std::u16string(item->content) != expected) abort();
+    run->addPieces(pieces.data(), pieces.size());
+    if (single->contentLength != expected.size()) abort();
+    if (single->content != nullptr && std::u16string(single->content) != expected) abort();
+    if (run->contentLength != single->contentLength ||
+        run->contentMaxLength != single->contentMaxLength)
+        abort();
+    if (run->content != nullptr && std::u16string(run->content) != expected) abort();
     return 0;
 }
