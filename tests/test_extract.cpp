@@ -18,14 +18,6 @@
 using testing_support::TestCtx;
 using testing_support::writeFile;
 
-// This system's Xerces-C build deliberately leaks the entity record of every external DTD
-// subset it reads (its guard against a use-after-free in DTD scanning). Weak, so a shared
-// definition in the test support takes precedence.
-extern "C" __attribute__((weak, visibility("default"))) const char *__lsan_default_suppressions() {
-    return "leak:xercesc_3_2::IGXMLScanner::scanDocTypeDecl\n"
-           "leak:xercesc_3_2::XMLScanner::scanProlog\n";
-}
-
 namespace {
 
 struct Extracted {
