@@ -3,6 +3,7 @@
 // parsed path) through push, match and pop, and the path text through the result escaping.
 #include "qapQuery.h"
 #include "qapResult.h"
+#include "../testAttrs.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -14,33 +15,6 @@
 #include <vector>
 
 namespace {
-
-using XERCES_CPP_NAMESPACE::Attributes;
-
-class ListAttrs : public Attributes {
-public:
-    struct Attr {
-        std::u16string local, qname, value;
-    };
-    std::vector<Attr> list;
-
-    XMLSize_t getLength() const override { return list.size(); }
-    const XMLCh *getURI(const XMLSize_t) const override { return nullptr; }
-    const XMLCh *getLocalName(const XMLSize_t i) const override { return list.at(i).local.c_str(); }
-    const XMLCh *getQName(const XMLSize_t i) const override { return list.at(i).qname.c_str(); }
-    const XMLCh *getType(const XMLSize_t) const override { return nullptr; }
-    const XMLCh *getValue(const XMLSize_t i) const override { return list.at(i).value.c_str(); }
-    bool getIndex(const XMLCh *const, const XMLCh *const, XMLSize_t &) const override {
-        return false;
-    }
-    int getIndex(const XMLCh *const, const XMLCh *const) const override { return -1; }
-    bool getIndex(const XMLCh *const, XMLSize_t &) const override { return false; }
-    int getIndex(const XMLCh *const) const override { return -1; }
-    const XMLCh *getType(const XMLCh *const, const XMLCh *const) const override { return nullptr; }
-    const XMLCh *getType(const XMLCh *const) const override { return nullptr; }
-    const XMLCh *getValue(const XMLCh *const, const XMLCh *const) const override { return nullptr; }
-    const XMLCh *getValue(const XMLCh *const) const override { return nullptr; }
-};
 
 // Bytes become path characters: mostly the ones the syntax cares about, sometimes a raw
 // UTF-16 unit (letters, combining marks, surrogates, NUL).
