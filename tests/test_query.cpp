@@ -1,80 +1,28 @@
 // Location path: parse errors and their positions, the pieces a path is parsed into, and the
 // three-state match against sequences of open elements.
 #include "qapQuery.h"
+#include "testAttrs.h"
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
 
-using XERCES_CPP_NAMESPACE::Attributes;
-
-// A parser-like attribute list: local name, qualified name, value.
-class ListAttrs : public Attributes {
-public:
-    struct Attr {
-        std::u16string local, qname, value;
-    };
-    std::vector<Attr> list;
-
-    ListAttrs() = default;
-    ListAttrs(const ListAttrs &o) : Attributes(), list(o.list) {}
-
-    XMLSize_t getLength() const override { return list.size(); }
-    const XMLCh *getURI(const XMLSize_t) const override { return nullptr; }
-    const XMLCh *getLocalName(const XMLSize_t i) const override { return list.at(i).local.c_str(); }
-    const XMLCh *getQName(const XMLSize_t i) const override { return list.at(i).qname.c_str(); }
-    const XMLCh *getType(const XMLSize_t) const override { return nullptr; }
-    const XMLCh *getValue(const XMLSize_t i) const override { return list.at(i).value.c_str(); }
-    bool getIndex(const XMLCh *const, const XMLCh *const, XMLSize_t &) const override {
-        return false;
+// Pushes "name[k=v,k=v]" (attributes optional; local name = qualified name).
+void push(QapCurrentPath &path, const std::string &desc) {
+    ListAttrs attrs;
+    size_t b = desc.find('[');
+    if (b != std::string::npos) {
+        std::istringstream body(desc.substr(b + 1, desc.size() - b - 2));
+        for (std::string kv; std::getline(body, kv, ',');) {
+            std::u16string name = u16(kv.substr(0, kv.find('=')));
+            attrs.list.push_back({name, name, u16(kv.substr(kv.find('=') + 1))});
+        }
     }
-    int getIndex(const XMLCh *const, const XMLCh *const) const override { return -1; }
-    bool getIndex(const XMLCh *const, XMLSize_t &) const override { return false; }
-    int getIndex(const XMLCh *const) const override { return -1; }
-    const XMLCh *getType(const XMLCh *const, const XMLCh *const) const override { return nullptr; }
-    const XMLCh *getType(const XMLCh *const) const override { return nullptr; }
-    const XMLCh *getValue(const XMLCh *const, const XMLCh *const) const override { return nullptr; }
-    const XMLCh *getValue(const XMLCh *const) const override { return nullptr; }
-};
-
-std::u16string u16(const std::string &s) {
-    return std::u16string(s.begin(), s.end());
-}
-
-// "name[k=v,k=v]" -> element name and attributes (local name = qualified name).
-std::pair<std::u16string, ListAttrs> element(const std::string &spec) {
-    std::pair<std::u16string, ListAttrs> e;
-    size_t b = spec.find('[');
-    e.first = u16(spec.substr(0, b));
-    if (b == std::string::npos) return e;
-    std::string body = spec.substr(b + 1, spec.size() - b - 2);
-    size_t pos = 0;
-    while (pos < body.size()) {
-        size_t comma = body.find(',', pos);
-        if (comma == std::string::npos) comma = body.size();
-        std::string kv = body.substr(pos, comma - pos);
-        size_t eq = kv.find('=');
-        e.second.list.push_back(
-            {u16(kv.substr(0, eq)), u16(kv.substr(0, eq)), u16(kv.substr(eq + 1))});
-        pos = comma + 1;
-    }
-    return e;
-}
-
-std::vector<std::string> split(const std::string &s) {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        size_t sp = s.find(' ', pos);
-        if (sp == std::string::npos) sp = s.size();
-        if (sp > pos) out.push_back(s.substr(pos, sp - pos));
-        pos = sp + 1;
-    }
-    return out;
+    path.push(u16(desc.substr(0, b)).c_str(), attrs);
 }
 
 // A query with its path text, which must outlive it.
@@ -84,18 +32,14 @@ struct Parsed {
     explicit Parsed(const std::u16string &path) : text(path), query(nullptr, &text[0]) {}
 };
 
-char stateChar(QapMatchState s) {
-    return s == YES ? 'Y' : s == PARTIAL ? 'P' : 'N';
-}
-
 // Pushes the elements one by one and records the state after each push.
 std::string statesAfterPushes(QapQuery &q, const std::string &elements) {
     QapCurrentPath path(nullptr);
+    std::istringstream in(elements);
     std::string states;
-    for (const std::string &spec : split(elements)) {
-        auto e = element(spec);
-        path.push(e.first.c_str(), e.second);
-        states += stateChar(q.match(path));
+    for (std::string desc; in >> desc;) {
+        push(path, desc);
+        states += "NPY"[q.match(path)];
     }
     return states;
 }
@@ -107,15 +51,13 @@ std::vector<std::u16string> names(const QapChunk *c) {
     return out;
 }
 
-struct MatchCase {
-    const char *path;
-    QapTargetKind kind; // TAGGED_ELEMENT is set after the parse, as the extract handler does
-    const char *elements;
-    const char *states; // one per pushed element
-};
-
 TEST(QueryMatch, StatesAlongOpenElements) {
-    const MatchCase cases[] = {
+    // TAGGED_ELEMENT is set after the parse, as the extract handler does; states: one per push.
+    const struct {
+        const char *path;
+        QapTargetKind kind;
+        const char *elements, *states;
+    } cases[] = {
         // Absolute paths cover the whole current path.
         {"/a/b", ELEMENT, "a b c", "PYN"},
         {"/a/b", ELEMENT, "x b", "NN"},
@@ -182,7 +124,7 @@ TEST(QueryMatch, StatesAlongOpenElements) {
         {"/a//", ELEMENT, "a b", "YN"},
         {"/a/", ELEMENT, "a b", "YN"},
     };
-    for (const MatchCase &c : cases) {
+    for (const auto &c : cases) {
         Parsed p(u16(c.path));
         ASSERT_EQ(p.query.getErrorPosition(), 0) << c.path;
         if (c.kind == TAGGED_ELEMENT)
@@ -197,32 +139,26 @@ TEST(QueryMatch, StatesAlongOpenElements) {
 TEST(QueryMatch, PopReturnsToEarlierStates) {
     Parsed p(u"/a//b/c");
     QapCurrentPath path(nullptr);
-    ListAttrs none;
-    path.push(u"a", none);
-    path.push(u"b", none);
-    path.push(u"c", none);
+    for (const char *e : {"a", "b", "c"})
+        push(path, e);
     EXPECT_EQ(p.query.match(path), YES);
     path.pop();
     EXPECT_EQ(p.query.match(path), PARTIAL);
-    path.push(u"x", none);
+    push(path, "x");
     EXPECT_EQ(p.query.match(path), PARTIAL);
-    path.pop();
-    path.pop();
-    path.pop();
+    for (int i = 0; i < 3; ++i)
+        path.pop();
     EXPECT_EQ(path.first, nullptr);
     EXPECT_EQ(path.last, nullptr);
-    // An empty current path matches no step.
-    EXPECT_EQ(p.query.match(path), PARTIAL);
-    path.pop(); // harmless on an empty list
+    EXPECT_EQ(p.query.match(path), PARTIAL); // an empty current path matches no step
+    path.pop();                              // harmless on an empty list
 }
 
-struct ErrorCase {
-    std::u16string path;
-    int32_t position;
-};
-
 TEST(QueryParse, ErrorPositions) {
-    const ErrorCase cases[] = {
+    const struct {
+        std::u16string path;
+        int32_t position;
+    } cases[] = {
         {u"a/b", 1},
         {u"", 1},
         {u"/a/b@c", 3}, // the character before "@"
@@ -264,7 +200,7 @@ TEST(QueryParse, ErrorPositions) {
         {u"/a[@x]/1[@y=\"v\"]", 3},
         {u"/a[@x=\"1\"]/b*", 12},
     };
-    for (const ErrorCase &c : cases) {
+    for (const auto &c : cases) {
         Parsed p(c.path);
         EXPECT_EQ(p.query.getErrorPosition(), c.position)
             << std::string(c.path.begin(), c.path.end());
@@ -272,67 +208,36 @@ TEST(QueryParse, ErrorPositions) {
 }
 
 TEST(QueryParse, Pieces) {
-    {
-        Parsed p(u"/a/b/@c");
-        EXPECT_EQ(p.query.getTargetKind(), ATTRIBUTE);
-        EXPECT_EQ(std::u16string(p.query.getAttributeName()), u"c");
-        EXPECT_EQ(names(p.query.head), (std::vector<std::u16string>{u"a", u"b"}));
-        EXPECT_EQ(p.query.middle, nullptr);
-        EXPECT_EQ(p.query.tail, nullptr);
-    }
-    {
-        // The tail is kept last step first; the middle in path order.
-        Parsed p(u"/r//m/n//o//x/y/z");
-        EXPECT_EQ(p.query.getTargetKind(), ELEMENT);
-        EXPECT_EQ(p.query.getAttributeName(), nullptr);
-        EXPECT_EQ(names(p.query.head), std::vector<std::u16string>{u"r"});
-        EXPECT_EQ(names(p.query.tail), (std::vector<std::u16string>{u"z", u"y", u"x"}));
-        ASSERT_NE(p.query.middle, nullptr);
-        EXPECT_EQ(names(p.query.middle->chunk), (std::vector<std::u16string>{u"m", u"n"}));
-        ASSERT_NE(p.query.middle->next, nullptr);
-        EXPECT_EQ(names(p.query.middle->next->chunk), std::vector<std::u16string>{u"o"});
-        EXPECT_EQ(p.query.middle->next->next, nullptr);
-    }
-    {
-        Parsed p(u"/a/b[@x=\"1/2\"]/c");
-        ASSERT_EQ(names(p.query.head), (std::vector<std::u16string>{u"a", u"b", u"c"}));
-        const QapStep *b = p.query.head->next->step;
-        EXPECT_EQ(std::u16string(b->predicateAttr), u"x");
-        EXPECT_EQ(std::u16string(b->predicateValue), u"1/2");
-    }
-    {
-        // "@" inside a value after the last "=" makes an attribute target.
-        Parsed p(u"/a[@x=\"v\"]/@y");
-        EXPECT_EQ(p.query.getTargetKind(), ATTRIBUTE);
-        EXPECT_EQ(std::u16string(p.query.getAttributeName()), u"y");
-        Parsed q(u"/a/@y[@x=\"v\"]");
-        EXPECT_EQ(q.query.getTargetKind(), ELEMENT);
-        Parsed r(u"/a/@*");
-        EXPECT_EQ(std::u16string(r.query.getAttributeName()), u"*");
-    }
-}
+    Parsed attr(u"/a/b/@c");
+    EXPECT_EQ(attr.query.getTargetKind(), ATTRIBUTE);
+    EXPECT_EQ(std::u16string(attr.query.getAttributeName()), u"c");
+    EXPECT_EQ(names(attr.query.head), (std::vector<std::u16string>{u"a", u"b"}));
+    EXPECT_EQ(attr.query.middle, nullptr);
+    EXPECT_EQ(attr.query.tail, nullptr);
 
-TEST(QueryParse, AnErrorDropsWhatWasBuiltBefore) {
-    {
-        Parsed p(u"/a//1");
-        EXPECT_EQ(p.query.getErrorPosition(), 4);
-        EXPECT_EQ(p.query.head, nullptr);
-        EXPECT_EQ(names(p.query.tail), std::vector<std::u16string>{u"1"});
-    }
-    {
-        // The head in progress is kept; the attribute name is dropped.
-        Parsed p(u"/1/@c");
-        EXPECT_EQ(p.query.getErrorPosition(), 1);
-        EXPECT_EQ(p.query.getTargetKind(), ATTRIBUTE);
-        EXPECT_EQ(p.query.getAttributeName(), nullptr);
-        EXPECT_EQ(names(p.query.head), std::vector<std::u16string>{u"1"});
-    }
-    {
-        // A predicate error keeps the steps before it in its segment.
-        Parsed p(u"/a/b[@x]/c[@y=\"1\"]");
-        EXPECT_EQ(p.query.getErrorPosition(), 5);
-        EXPECT_EQ(names(p.query.head), std::vector<std::u16string>{u"a"});
-    }
+    // The tail is kept last step first; the middle in path order.
+    Parsed p(u"/r//m/n//o//x/y/z");
+    EXPECT_EQ(p.query.getTargetKind(), ELEMENT);
+    EXPECT_EQ(p.query.getAttributeName(), nullptr);
+    EXPECT_EQ(names(p.query.head), std::vector<std::u16string>{u"r"});
+    EXPECT_EQ(names(p.query.tail), (std::vector<std::u16string>{u"z", u"y", u"x"}));
+    ASSERT_NE(p.query.middle, nullptr);
+    EXPECT_EQ(names(p.query.middle->chunk), (std::vector<std::u16string>{u"m", u"n"}));
+    ASSERT_NE(p.query.middle->next, nullptr);
+    EXPECT_EQ(names(p.query.middle->next->chunk), std::vector<std::u16string>{u"o"});
+    EXPECT_EQ(p.query.middle->next->next, nullptr);
+
+    Parsed pred(u"/a/b[@x=\"1/2\"]/c");
+    ASSERT_EQ(names(pred.query.head), (std::vector<std::u16string>{u"a", u"b", u"c"}));
+    EXPECT_EQ(std::u16string(pred.query.head->next->step->predicateAttr), u"x");
+    EXPECT_EQ(std::u16string(pred.query.head->next->step->predicateValue), u"1/2");
+
+    // "@" inside a value after the last "=" makes an attribute target.
+    Parsed v(u"/a[@x=\"v\"]/@y");
+    EXPECT_EQ(v.query.getTargetKind(), ATTRIBUTE);
+    EXPECT_EQ(std::u16string(v.query.getAttributeName()), u"y");
+    EXPECT_EQ(Parsed(u"/a/@y[@x=\"v\"]").query.getTargetKind(), ELEMENT);
+    EXPECT_EQ(std::u16string(Parsed(u"/a/@*").query.getAttributeName()), u"*");
 }
 
 TEST(QueryParse, LongPathsDoNotRecurse) {
@@ -345,39 +250,32 @@ TEST(QueryParse, LongPathsDoNotRecurse) {
     Parsed p(path);
     EXPECT_EQ(p.query.getErrorPosition(), 0);
     QapCurrentPath open(nullptr);
-    ListAttrs none;
-    open.push(u"a", none);
+    push(open, "a");
     EXPECT_EQ(p.query.match(open), PARTIAL);
 }
 
 TEST(CurrentPath, NodesCopyNameAndAttributesAndAreReused) {
     QapCurrentPath path(nullptr);
-    {
-        auto a = element("root[k=v,x=1]");
-        path.push(a.first.c_str(), a.second);
-        auto b = element("child");
-        path.push(b.first.c_str(), b.second);
-    } // the sources are gone
+    push(path, "root[k=v,x=1]"); // the pushed texts are temporaries
+    push(path, "child");
     ASSERT_NE(path.first, nullptr);
     EXPECT_EQ(std::u16string(path.first->qname), u"root");
     EXPECT_EQ(std::u16string(path.first->attrs->getValue(u"x")), u"1");
+    EXPECT_EQ(path.first->prev, nullptr);
     EXPECT_EQ(path.first->next, path.last);
     EXPECT_EQ(path.last->prev, path.first);
     EXPECT_EQ(path.last->next, nullptr);
-    EXPECT_EQ(path.first->prev, nullptr);
     EXPECT_EQ(path.last->attrs->getLength(), 0u);
 
-    // A reused node takes a longer name and more attributes.
+    // A reused node takes a longer name and more attributes, then fewer again.
     path.pop();
-    auto c = element("a-much-longer-element-name-than-before[p=1,q=22,r=333]");
-    path.push(c.first.c_str(), c.second);
-    EXPECT_EQ(std::u16string(path.last->qname), c.first);
+    push(path, "a-much-longer-element-name-than-before[p=1,q=22,r=333]");
+    EXPECT_EQ(std::u16string(path.last->qname), u"a-much-longer-element-name-than-before");
     EXPECT_EQ(path.last->attrs->getLength(), 3u);
     EXPECT_EQ(std::u16string(path.last->attrs->getValue(u"r")), u"333");
     EXPECT_EQ(path.last->prev, path.first);
     path.pop();
-    auto d = element("d[z=9]");
-    path.push(d.first.c_str(), d.second);
+    push(path, "d[z=9]");
     EXPECT_EQ(path.last->attrs->getLength(), 1u);
     EXPECT_EQ(std::u16string(path.last->attrs->getValue(u"z")), u"9");
     EXPECT_EQ(path.last->attrs->getValue(u"r"), nullptr);
