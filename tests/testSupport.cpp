@@ -9,6 +9,7 @@
 #include <fstream>
 #include <ftw.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <unicode/ucnv.h>
 #include <unistd.h>
 
@@ -48,9 +49,15 @@ Dirs &dirs() {
 }
 } // namespace
 
-const std::string &scratchDir() { return dirs().scratch; }
-const std::string &tempDir() { return dirs().temp; }
-const std::string &tracePathDir() { return dirs().trace; }
+const std::string &scratchDir() {
+    return dirs().scratch;
+}
+const std::string &tempDir() {
+    return dirs().temp;
+}
+const std::string &tracePathDir() {
+    return dirs().trace;
+}
 
 std::string writeFile(const std::string &name, const std::string &content) {
     std::string path = name.size() > 0 && name[0] == '/' ? name : scratchDir() + "/" + name;
@@ -76,6 +83,11 @@ std::vector<std::string> listDir(const std::string &dir) {
         closedir(d);
     }
     return names;
+}
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
 }
 
 ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {

@@ -22,6 +22,8 @@ std::string writeFile(const std::string &name, const std::string &content);
 std::string readFile(const std::string &path);
 // The names of the entries in a directory.
 std::vector<std::string> listDir(const std::string &dir);
+// True when something exists at the path.
+bool exists(const std::string &path);
 
 // Sets or (value null) unsets an environment variable for the scope of the object.
 class ScopedEnv {
