@@ -7,6 +7,8 @@
 #include "qapExtractConv.h"
 #include "qapFile.h"
 #include "qapMsg.h"
+#include "qapResult.h"
+#include "qapSgDoc.h"
 #include "tarnCall.h"
 #include "tessel.h"
 #include "testSupport.h"
@@ -24,6 +26,9 @@
 #include <unicode/ustring.h>
 
 #include <climits>
+#include <cstdarg>
+#include <cstdint>
+#include <sys/stat.h>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -517,6 +522,21 @@ TEST_F(Accept, DoubleAndRealFromText) {
         {"0.001e-76", false, 1e-79},
         {"123456789012345678901234567890", false, 123456789012345678901234567890.0},
         {"12.5" + std::string(26, ' '), false, 12.5}, // 30 characters
+        {"000.00012e-75", false, 1.2e-79},
+        {"0012.5e74", false, 1.25e75},
+        {"0.5e76", false, 5e75},
+        {"0.05e77", false, 5e75},
+        {"99e74", false, 9.9e75},
+        {"1e+5", false, 1e5},
+        {"0.0e-100", false, 0.0},
+        {"000.00012e-76", true, 0},
+        {"0.5e77", true, 0},
+        // only blanks and line feeds count as white space
+        {"\t12.5", true, 0},
+        {"12.5\t", true, 0},
+        {"- 5", true, 0},
+        {"-", true, 0},
+        {"1e5 5", true, 0},
         {"1e76", true, 0},
         {"1e-80", true, 0},
         {"1000e73", true, 0},
@@ -615,6 +635,12 @@ TEST_F(Accept, DateTimeAndTimestampText) {
         {"Timestamp", "20050-6-5 1:2:3", "38X29", nullptr},
         {"Timestamp", "2005-06-05", "38X29", nullptr},
         {"Timestamp", "2005-06-05 10:20:30.1234567", "38X39", nullptr},
+        {"Timestamp", "2005-6-5 1:2:3.1234567", "38X29", nullptr},
+        {"Timestamp", "2005-06-05T10:20:30", "38X29", nullptr},
+        {"Timestamp", "2005-06-05 10-20-30", "38X29", nullptr},
+        {"Timestamp", "2005--5 10:20:30", "38X29", nullptr},
+        {"Timestamp", "2005-06-05 10:20:30.12a", "38X29", nullptr},
+        {"Timestamp", "20a5-06-05 10:20:30", "38X29", nullptr},
         {"Date", "2005-6-5", "00000", "2005-6-5"},
         {"Date", "not a date", "00000", "not a date"},
         {"Time", "1:2:3", "00000", "1:2:3"},
@@ -818,6 +844,38 @@ TEST_F(Accept, UnknownDatabaseCodePageFailsTheFirstCall) {
     EXPECT_EQ(scratchOf(st)->ctx, nullptr);
 }
 
+// A start-up failure of the host's XML library fails the first call; the bare block stays for
+// the final call. A code the library does not know lets the routine work.
+TEST_F(Accept, HostStartUpFailure) {
+    for (Src s : ALL_SOURCES) {
+        SCOPED_TRACE(srcName(s));
+        const Member &m = member("Clob2");
+        {
+            tarnXmlInitSimulate(-2, u"no parser");
+            tarn::ScalarStatement st(descOf(m, s));
+            Outcome o = st.call(argsOf(m, docArg(s, "<a>1</a>"), "/a"));
+            tarnXmlInitSimulate(0, nullptr);
+            EXPECT_EQ(o.sqlstate, "38X13");
+            EXPECT_EQ(o.message, "QAPQ047E  Parser error on line 0 column 0: no parser \n");
+            EXPECT_TRUE(o.isNull());
+            EXPECT_EQ(o.locator, 0u);
+            EXPECT_NE(scratchOf(st)->ctx, nullptr);
+            EXPECT_EQ(scratchOf(st)->dtdText, nullptr);
+            EXPECT_TRUE(st.call(argsOf(m, docArg(s, "<a>1</a>"), "/a")).isNull());
+            EXPECT_EQ(st.finish().sqlstate, "00000");
+            EXPECT_EQ(scratchOf(st)->ctx, nullptr);
+        }
+        {
+            tarnXmlInitSimulate(-7, u"unknown");
+            tarn::ScalarStatement st(descOf(m, s));
+            Outcome o = st.call(argsOf(m, docArg(s, "<a>1</a>"), "/a"));
+            tarnXmlInitSimulate(0, nullptr);
+            EXPECT_EQ(o.sqlstate, "00000") << o.message;
+            EXPECT_EQ(o.text, "<a>1</a>");
+        }
+    }
+}
+
 // A trace file that cannot be opened fails the first call with the trace set-up's status.
 TEST_F(Accept, UnopenableTraceFileFailsTheFirstCall) {
     ScopedEnv instance("TARNINSTANCE", "accept");
@@ -875,6 +933,9 @@ TEST_F(Accept, TaggedFragmentsByteForByte) {
         {"<!DOCTYPE r [<!ATTLIST x d CDATA 'dv'>]><r><x/></r>", "/r/x", "00000",
          "<x d=\"dv\"></x>"},
         {"<r>\n <x>t</x>\n</r>", "/r", "00000", "<r>\n <x>t</x>\n</r>"},
+        // inside a tagged match everything belongs to it, whatever the path says of it
+        {"<r><b>1<c><b>2</b></c>3</b></r>", "//b", "00000", "<b>1<c><b>2</b></c>3</b>"},
+        {"<r><b>1<b>2</b></b></r>", "/r/b", "00000", "<b>1<b>2</b></b>"},
     };
     for (const Row &r : rows)
         for (const char *kind : {"Clob", "Clob2"})
@@ -978,6 +1039,14 @@ TEST_F(Accept, PathEdgeCases) {
         {"<a><b>v</b></a>", "/a/b/", "00000", "v"},
         {"<a><b>v</b></a>", "/a//", "00000", nullptr},
         {"<a x='1'/>", "/a/@", "01HX0", nullptr},
+        // a match reached through a non-matching child starts a new value
+        {"<r><b>1<c><b>2</b></c>3</b></r>", "//b", "38X08", nullptr},
+        {"<r><b c='1'><b c='2'/></b></r>", "/r/b/@c", "00000", "1"},
+        {"<r><b c='1'><b c='2'/></b></r>", "//b/@c", "38X08", nullptr},
+        // without namespaces, prefixed names are names like any other
+        {"<a xmlns:p='u' p:x='1' q:x='2'/>", "/a[@p:x=\"1\"]/@q:x", "00000", "2"},
+        {"<a xmlns:p='u' p:x='1'/>", "/a/@xmlns:p", "00000", "u"},
+        {"<a xmlns:p='u' p:x='1'/>", "/a/@x", "01HX0", nullptr},
     };
     for (const Row &r : rows)
         for (Src s : ALL_SOURCES) {
@@ -1122,6 +1191,85 @@ TEST_F(Accept, MessagesCarryThePathInTheDatabaseCodePage) {
     Outcome o = once("Varchar", Src::Varchar, "<a><caf\xE9/><caf\xE9/></a>", "/a/caf\xE9", 819);
     EXPECT_EQ(o.sqlstate, "38X08");
     EXPECT_EQ(o.message, "QAPD001E  /a/caf\xE9 occurs multiple times.\n");
+}
+
+// ---- The extraction driver ----------------------------------------------------------------
+
+// The caller's result record: its message field is left alone, and a failed parse or path
+// leaves the record as the caller set it.
+TEST_F(Accept, ExtractAllLeavesTheCallersRecordFields) {
+    TestCtx ctx;
+    ASSERT_EQ(ctx.initRc, 0);
+    struct Row {
+        const char *doc;
+        const char *path;
+        int32_t limit;
+        const char *state;
+        size_t values; // SIZE_MAX: no values array
+    };
+    const Row rows[] = {
+        {"<a><b>1</b><b>22</b></a>", "/a/b", 100, "00000", 2},
+        {"<a><b>1</b><b>22</b></a>", "/a/b", 2, "38X39", 1},
+        {"<a><b>1</b>", "/a/b", 100, "38X13", SIZE_MAX},
+        {"<a><b>1</b></a>", "/a/b*", 100, "38X09", SIZE_MAX},
+        {"<a><b>1</b></a>", nullptr, 100, "38X09", SIZE_MAX},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(std::string(r.doc) + " " + (r.path ? r.path : "(null)"));
+        char *mine = static_cast<char *>(malloc(1025));
+        strcpy(mine, "the caller's");
+        QapExtractResult result{};
+        result.message = mine;
+        char state[QAP_SQLSTATE_SIZE] = "00000";
+        char msg[QAP_MSGTEXT_SIZE] = "";
+        const int32_t rc =
+            extractAll(ctx, r.doc, nullptr, 1, QAP_MEM, 0, r.path, &result, r.limit, state, msg);
+        EXPECT_EQ(rc, std::string(r.state) == "00000" ? 0 : -1);
+        EXPECT_STREQ(state, r.state);
+        EXPECT_EQ(result.message, mine);
+        EXPECT_STREQ(mine, "the caller's");
+        if (r.values == SIZE_MAX) {
+            EXPECT_EQ(result.values, nullptr);
+        } else {
+            ASSERT_NE(result.values, nullptr);
+            EXPECT_EQ(result.cursor, result.values);
+            size_t n = 0;
+            while (result.values[n] != nullptr)
+                ++n;
+            EXPECT_EQ(n, r.values);
+            EXPECT_STREQ(result.sqlstate, r.state);
+        }
+        if (std::string(r.state) == "38X39") {
+            EXPECT_EQ(std::string(msg), routineText(MSG_TOO_LONG));
+        }
+        if (r.path == nullptr) {
+            EXPECT_EQ(std::string(msg), routineText(syntaxError(1)));
+        }
+        freeExtractResult(ctx, &result);
+    }
+    // extractOne with no path at all
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char msg[QAP_MSGTEXT_SIZE] = "";
+    char *value = nullptr;
+    EXPECT_EQ(extractOne(ctx, "<a/>", nullptr, 1, QAP_MEM, 0, nullptr, &value, 10, state, msg), -1);
+    EXPECT_STREQ(state, "38X09");
+    EXPECT_EQ(value, nullptr);
+}
+
+// TMP is put back after a CLOB was spilled into the TARNQAPTEMP directory.
+TEST_F(Accept, SpillingKeepsTmp) {
+    const std::string other = testing_support::scratchDir() + "/othertmp";
+    mkdir(other.c_str(), 0700);
+    ScopedEnv tmp("TMP", other.c_str());
+    const Member &m = member("Varchar");
+    tarn::ScalarStatement st(descOf(m, Src::Clob));
+    const std::string doc = "<a><v>x</v><p>" + std::string(140000, 'p') + "</p></a>";
+    EXPECT_EQ(st.call(argsOf(m, doc, "/a/v")).text, "x");
+    EXPECT_EQ(st.call(argsOf(m, doc, "/a/v")).text, "x");
+    EXPECT_EQ(scratchOf(st)->docLoc, QAP_FILE);
+    ASSERT_NE(getenv("TMP"), nullptr);
+    EXPECT_EQ(std::string(getenv("TMP")), other);
+    EXPECT_TRUE(testing_support::listDir(other).empty());
 }
 
 // ---- Tables and helpers ---------------------------------------------------------------------
@@ -1285,6 +1433,31 @@ TEST(AcceptTables, RoutineMessagesFromNumbers) {
         EXPECT_EQ(std::string(out), want);
         EXPECT_EQ(rc, static_cast<int>(want.size()));
     }
+}
+
+// A routine's context places the message at the start of its text whatever the offset; any
+// other caller gets the 1,024-character placement.
+TEST(AcceptTables, PlacementByCaller) {
+    auto vsprint = [](QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, ...) {
+        va_list args;
+        va_start(args, offset);
+        const int rc = qapVsprint(ctx, out, msgNo, offset, args);
+        va_end(args);
+        return rc;
+    };
+    const std::string arg(100, 'a');
+    QapRoutineCtx routine{};
+    std::string out(1100, 'Z');
+    EXPECT_EQ(vsprint(&routine, &out[0], QAPQ055E, 500, arg.c_str()), 70);
+    EXPECT_EQ(std::string(out.c_str()), routineText("QAPQ055E  ICU error: " + arg));
+    QapRoutineCtx procedure{};
+    procedure.callerKind = 1;
+    out.assign(1100, 'Z');
+    EXPECT_EQ(vsprint(&procedure, &out[0], QAPQ055E, 3, arg.c_str()), 122);
+    EXPECT_EQ(out.substr(0, 3), "ZZZ");
+    EXPECT_EQ(std::string(out.c_str() + 3), "QAPQ055E  ICU error: " + arg + "\n");
+    EXPECT_EQ(vsprint(&procedure, &out[0], QAPQ055E, 1024, arg.c_str()), 0);
+    EXPECT_EQ(vsprint(&procedure, &out[0], -3, 0), -1);
 }
 
 TEST(AcceptTables, StateToCodeTakesTheFirstRow) {
