@@ -57,7 +57,9 @@ private:
 // content handler and tells the resolver the DOCTYPE's system identifier.
 class qapNonValidateReader : public XERCES_CPP_NAMESPACE::SAX2XMLReaderImpl {
 public:
-    qapNonValidateReader();
+    // Everything the reader allocates comes from manager, which must outlive the reader (a
+    // per-parse manager frees what Xerces-C forgets to).
+    explicit qapNonValidateReader(XERCES_CPP_NAMESPACE::MemoryManager *manager);
     void setContentHandler(XERCES_CPP_NAMESPACE::ContentHandler *const handler) override;
     void setEntityResolver(XERCES_CPP_NAMESPACE::EntityResolver *const resolver) override;
     void ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,

@@ -4,6 +4,7 @@
 #include "qapConv.h"
 #include "qapFile.h"
 #include "qapMsg.h"
+#include "qapParseMemory.h"
 #include "qapPlatform.h"
 #include "qapSgDocImpl.h"
 #include "qapTrace.h"
@@ -114,7 +115,7 @@ void qapDoctypeResolver::resetDocType() {}
 
 // ---- Non-validating reader -------------------------------------------------------------------
 
-qapNonValidateReader::qapNonValidateReader() : SAX2XMLReaderImpl() {}
+qapNonValidateReader::qapNonValidateReader(MemoryManager *manager) : SAX2XMLReaderImpl(manager) {}
 
 void qapNonValidateReader::setContentHandler(ContentHandler *const handler) {
     contentHandler = handler;
@@ -148,8 +149,10 @@ void qapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XML
 namespace {
 
 // Everything one extraction builds, released in the order reader, handler, resolver, input
-// source, path (members are destroyed in reverse order of declaration).
+// source, path, and last the reader's memory (members are destroyed in reverse order of
+// declaration).
 struct ExtractionParts {
+    qapParseMemory memory;
     std::unique_ptr<XMLCh[]> path;
     std::unique_ptr<MemBufInputSource> memSource;
     std::unique_ptr<qapDoctypeResolver> resolver;
@@ -173,7 +176,7 @@ int32_t buildParser(QapRoutineCtx *ctx, ExtractionParts &parts, const char *dtdT
                     char *sqlstate, char *msgtext) {
     static const char *const fn = "extractAll";
     try {
-        parts.reader.reset(new qapNonValidateReader());
+        parts.reader.reset(new qapNonValidateReader(&parts.memory));
         parts.handler.reset(new (std::nothrow)
                                 qapExtractHandler(ctx, tagged == 1 ? 1 : 0, parts.path.get()));
         if (parts.handler == nullptr) {

@@ -3,6 +3,7 @@
 #include "qapConv.h"
 #include "qapFile.h"
 #include "qapMsg.h"
+#include "qapParseMemory.h"
 #include "qapPlatform.h"
 #include "qapSgDoc.h"
 #include "qapSgDocImpl.h"
@@ -91,7 +92,9 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
               dtdid, dtdLoc);
     msgtext[0] = '\0';
 
-    // Released in the order reader, handler, buffer source, identifier (reverse declaration).
+    // Released in the order reader, handler, buffer source, identifier, and last the reader's
+    // memory (reverse declaration); the parse's exceptions are caught while all are alive.
+    qapParseMemory memory;
     std::unique_ptr<XMLCh[]> dtdId16;
     std::unique_ptr<MemBufInputSource> memSource;
     std::unique_ptr<qapValidateHandler> handler;
@@ -116,7 +119,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         }
 
         // Steps 3 and 4: a validating reader without namespaces.
-        reader.reset(XMLReaderFactory::createXMLReader());
+        reader.reset(XMLReaderFactory::createXMLReader(&memory));
         if (reader == nullptr) return outOfMemory();
         reader->setFeature(XMLUni::fgSAX2CoreValidation, true);
         reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
