@@ -114,53 +114,30 @@ TEST(Messages, OtherPlacementAppendsAtOffset) {
     }
 }
 
-TEST(Messages, NegativeNumberWritesNothing) {
+// (Message texts, the SQLSTATE table and the state lookup row by row: test_acceptance.cpp.)
+TEST(Messages, SetMsgSetErrorAndStateToCode) {
     QapRoutineCtx ctx{};
     char out[QAP_MSGTEXT_SIZE] = "untouched";
-    EXPECT_EQ(qapSetMsg(&ctx, out, -1), -1);
+    EXPECT_EQ(qapSetMsg(&ctx, out, -1), -1); // a negative number writes nothing
     EXPECT_STREQ(out, "untouched");
-}
-
-TEST(Messages, TextsAndArguments) {
-    QapRoutineCtx ctx{};
-    char out[QAP_MSGTEXT_SIZE];
-    qapSetMsg(&ctx, out, QAPG002E);
-    EXPECT_STREQ(out, "QAPG002E  The system is out of memory.\n");
-    qapSetMsg(&ctx, out, QAPC004E, "-423");
-    EXPECT_STREQ(out, "QAPC004E  Unable to operate the LOB Locator: rc=-423.\n");
     qapSetMsg(&ctx, out, 0); // row 0: an empty text
     EXPECT_STREQ(out, "\n");
-
+    // A null text argument does not crash the formatting.
+    qapSetMsg(&ctx, out, QAPQ047E, "1", "2", static_cast<const char *>(nullptr));
+    EXPECT_EQ(std::string(out).compare(0, 38, "QAPQ047E  Parser error on line 1 colum"), 0);
     char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
     qapSetError(&ctx, sqlstate, "38X09", out, QAPD002E, "7");
     EXPECT_STREQ(sqlstate, "38X09");
     EXPECT_STREQ(out, "QAPD002E  A syntax error occurred near position 7 in the search path.\n");
 
-    // A null text argument does not crash the formatting.
-    qapSetMsg(&ctx, out, QAPQ047E, "1", "2", static_cast<const char *>(nullptr));
-    EXPECT_EQ(std::string(out).compare(0, 38, "QAPQ047E  Parser error on line 1 colum"), 0);
-}
-
-TEST(Messages, StateToCode) {
-    const struct {
-        const char *state;
-        int32_t code;
-    } cases[] = {
-        {"38X13", -85}, {"38X01", -103},      {"00000", 0},         {"", 0},         {"38X10", -58},
-        {"38X14", -54}, {"38X16", -60},       {"38X38", -119},      {"38X45", -135}, {"01HX0", 1},
-        {"38x34", -56}, {"38X34", INT32_MIN}, {"ZZZZZ", INT32_MIN},
-    };
-    for (const auto &c : cases) {
+    const std::pair<const char *, int32_t> codes[] = {{"00000", 0},         {"", 0},
+                                                      {"38X45", -135},      {"38x34", -56},
+                                                      {"38X34", INT32_MIN}, {"ZZZZZ", INT32_MIN}};
+    for (const auto &c : codes) {
         int32_t code = 12345;
-        qapStateToCode(nullptr, &code, c.state);
-        EXPECT_EQ(code, c.code) << c.state;
+        qapStateToCode(nullptr, &code, c.first);
+        EXPECT_EQ(code, c.second) << c.first;
     }
-}
-
-TEST(Messages, TableRowsTakenByNumber) {
-    EXPECT_STREQ(qapSqlStateTable[QAPG008E].sqlstate, "38X38");
-    EXPECT_EQ(qapSqlStateTable[QAPG008E].code, -119);
-    EXPECT_STREQ(qapSqlStateTable[QAPD003W].sqlstate, "01HX0");
 }
 
 // ---- The message catalog -----------------------------------------------------------------
