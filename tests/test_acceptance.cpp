@@ -26,14 +26,15 @@
 #include <unicode/ustring.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdarg>
 #include <cstdint>
-#include <sys/stat.h>
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using tarn::Input;
@@ -266,6 +267,9 @@ TEST_F(Accept, MessageTextsReachTheHostCutAndEndedByANewline) {
         {"Varchar", two, "/a/b[@x='1']/c", "38X09", syntaxError(7)},
         {"Varchar", two, "/a/b[@x]/c", "38X09", syntaxError(4)},
         {"Varchar", two, "/a/b[@x=\"1//2\"]/c", "38X09", syntaxError(12)},
+        // positions count UTF-16 units, not bytes
+        {"Varchar", two, "/\xC3\xA9\xC3\xA9/b*", "38X09", syntaxError(5)},
+        {"Varchar", two, "/a[@x=\"\xF0\x9F\x98\x80\"]/b*", "38X09", syntaxError(13)},
         {"Varchar", two, " /a", "38X09", syntaxError(1)},
         {"Varchar", two, "/a ", "38X09", syntaxError(2)},
         {"Varchar", two, "/a/@b/@c", "38X09", syntaxError(3)},
@@ -1083,6 +1087,22 @@ TEST_F(Accept, DtdTextStandsInForTheNamedDtd) {
         }
 }
 
+// The DTD a DOCTYPE names is never read, even when it exists: it reads as empty, or as the DTD
+// text of a "2" variant.
+TEST_F(Accept, NamedDtdIsNeverRead) {
+    const std::string dtd =
+        testing_support::writeFile("named.dtd", "<!ATTLIST a k CDATA 'from file'>");
+    const std::string doc = "<!DOCTYPE a SYSTEM '" + dtd + "'><a/>";
+    for (Src s : ALL_SOURCES) {
+        SCOPED_TRACE(srcName(s));
+        EXPECT_EQ(once("Varchar", s, doc, "/a/@k").sqlstate, "01HX0");
+        Outcome o = once("Varchar2", s, doc, "/a/@k", 1208, "<!ATTLIST a k CDATA 'from text'>");
+        EXPECT_EQ(o.sqlstate, "00000") << o.message;
+        EXPECT_EQ(o.text, "from text");
+        EXPECT_EQ(once("Clob", s, doc, "/a").text, "<a></a>");
+    }
+}
+
 // ---- Database code pages --------------------------------------------------------------------
 
 TEST_F(Accept, DocumentsAndPathsInTheDatabaseCodePage) {
@@ -1123,6 +1143,14 @@ TEST_F(Accept, DocumentsAndPathsInTheDatabaseCodePage) {
             EXPECT_EQ(o.sqlstate, "00000") << o.message;
             EXPECT_EQ(o.text, r.value);
         }
+}
+
+// A CLOB parsed from memory ends at its first NUL byte.
+TEST_F(Accept, ClobInMemoryEndsAtANulByte) {
+    const std::string doc("<a>x</a>\0<b>", 12);
+    Outcome o = once("Varchar", Src::Clob, doc, "/a");
+    EXPECT_EQ(o.sqlstate, "00000") << o.message;
+    EXPECT_EQ(o.text, "x");
 }
 
 // A CLOB spilled to a temporary file is still read in the database encoding.
@@ -1475,37 +1503,52 @@ TEST(AcceptTables, StateToCodeTakesTheFirstRow) {
     }
 }
 
+namespace {
+
+// A registry value for the scope of the object.
+class Registry {
+public:
+    Registry(int32_t id, const char *value) : id_(id) { tarnRegistrySet(id, value); }
+    ~Registry() { tarnRegistrySet(id_, nullptr); }
+    Registry(const Registry &) = delete;
+    Registry &operator=(const Registry &) = delete;
+
+private:
+    int32_t id_;
+};
+
+} // namespace
+
 // The allowed-files rule compares the name as given: a parent component is not resolved, so a
 // name below an allowed directory is allowed whatever it holds.
 TEST(AcceptFiles, DISABLED_ParentComponentsAreNotResolved) {
     // The code refuses any name with a ".." component unless the value is "ANY".
     TestCtx ctx(1208, "UTF-8");
     ASSERT_EQ(ctx.initRc, 0);
-    tarnRegistrySet(TARN_REG_READ_ACCESS, "/xml");
+    Registry read(TARN_REG_READ_ACCESS, "/xml");
     char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
     char msgtext[QAP_MSGTEXT_SIZE] = "";
     EXPECT_EQ(qapChkRegistry(ctx, 0, "/xml/../etc/passwd", sqlstate, msgtext), 0);
     EXPECT_STREQ(sqlstate, "00000");
-    tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);
 }
 
 TEST(AcceptFiles, DeniedAccessMessages) {
     TestCtx ctx(1208, "UTF-8");
     ASSERT_EQ(ctx.initRc, 0);
-    tarnRegistrySet(TARN_REG_READ_ACCESS, "/xml;/docs");
-    tarnRegistrySet(TARN_REG_WRITE_ACCESS, "ANY");
+    Registry read(TARN_REG_READ_ACCESS, "/xml;/docs");
     char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
     char msgtext[QAP_MSGTEXT_SIZE] = "";
-    EXPECT_EQ(qapChkRegistry(ctx, 0, "/DOCS/x/y.xml", sqlstate, msgtext), 0);
-    EXPECT_EQ(qapChkRegistry(ctx, 1, "", sqlstate, msgtext), 0);
-    EXPECT_EQ(qapChkRegistry(ctx, 0, "/xm", sqlstate, msgtext), -1);
-    EXPECT_STREQ(sqlstate, "38X02");
-    EXPECT_STREQ(msgtext, "QAPC002E  Unable to read file.\n");
-    tarnRegistrySet(TARN_REG_WRITE_ACCESS, "");
+    {
+        Registry write(TARN_REG_WRITE_ACCESS, "ANY");
+        EXPECT_EQ(qapChkRegistry(ctx, 0, "/DOCS/x/y.xml", sqlstate, msgtext), 0);
+        EXPECT_EQ(qapChkRegistry(ctx, 1, "", sqlstate, msgtext), 0);
+        EXPECT_EQ(qapChkRegistry(ctx, 0, "/xm", sqlstate, msgtext), -1);
+        EXPECT_STREQ(sqlstate, "38X02");
+        EXPECT_STREQ(msgtext, "QAPC002E  Unable to read file.\n");
+    }
+    Registry write(TARN_REG_WRITE_ACCESS, "");
     strcpy(sqlstate, "00000");
     EXPECT_EQ(qapChkRegistry(ctx, 1, "/xml/a", sqlstate, msgtext), -1);
     EXPECT_STREQ(sqlstate, "38X03");
     EXPECT_STREQ(msgtext, "QAPC003E  Unable to write to the specified file.\n");
-    tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);
-    tarnRegistrySet(TARN_REG_WRITE_ACCESS, nullptr);
 }
