@@ -14,6 +14,7 @@
 #include <unicode/ucnv.h>
 #include <unistd.h>
 
+using testing_support::exists;
 using testing_support::listDir;
 using testing_support::readFile;
 using testing_support::TestCtx;
@@ -59,10 +60,6 @@ std::string repeat(const std::string &s, int times) {
     for (int i = 0; i < times; ++i)
         out += s;
     return out;
-}
-
-bool exists(const std::string &path) {
-    return access(path.c_str(), F_OK) == 0;
 }
 
 class LobTest : public ::testing::Test {
@@ -190,20 +187,6 @@ TEST_F(LobTest, HostFailuresGive38X04WithTheHostCode) {
     }
 }
 
-TEST_F(LobTest, NullLocatorAndNullBuffer) {
-    TestCtx ctx;
-    ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
-    char out[8] = "xyz";
-    EXPECT_EQ(qap_locator2buf(ctx, nullptr, out, 3, sqlstate, msgtext), 0);
-    EXPECT_STREQ(out, "");
-
-    sqludf_locator result = 0;
-    EXPECT_EQ(qap_buf2locator(ctx, nullptr, 25, &result, sqlstate, msgtext), 0);
-    EXPECT_NE(result, 0u);
-    EXPECT_EQ(lobValue(result), "");
-    EXPECT_STREQ(sqlstate, "00000");
-}
-
 TEST_F(LobTest, BufferToLocatorKeepsEveryByte) {
     TestCtx ctx;
     ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
@@ -217,51 +200,35 @@ TEST_F(LobTest, BufferToLocatorKeepsEveryByte) {
                   0);
         EXPECT_EQ(lobValue(result), value.substr(0, size));
     }
+    // A null buffer is an empty value, a null locator an empty text.
+    sqludf_locator result = 0;
+    EXPECT_EQ(qap_buf2locator(ctx, nullptr, 25, &result, sqlstate, msgtext), 0);
+    EXPECT_NE(result, 0u);
+    EXPECT_EQ(lobValue(result), "");
+    EXPECT_STREQ(sqlstate, "00000");
+    char out[8] = "xyz";
+    EXPECT_EQ(qap_locator2buf(ctx, nullptr, out, 3, sqlstate, msgtext), 0);
+    EXPECT_STREQ(out, "");
 }
 
-TEST_F(LobTest, FileToLocatorWithEqualCodePages) {
-    struct Case {
-        const char *what;
-        std::string file;
-        std::string clob;
-    };
+TEST_F(LobTest, FileToLocatorInTheDatabaseCodePage) {
     const std::string longLine = pattern(10000);
     const std::string lines = longLine + "\n<a>\n\n</a>\n" + pattern(5000);
-    const Case cases[] = {
-        {"empty file", "", ""},
-        {"one line", "<a/>\n", "<a/>\n"},
-        {"exactly one piece", pattern(4096), pattern(4096)},
-        {"one byte beyond a piece", pattern(4097), pattern(4097)},
-        {"lines longer than a piece", lines, lines},
-        {"a NUL byte ends the text", std::string("<a>x\0y</a>\n", 11), "<a>x"},
-        {"a NUL byte after a long line", longLine + "\n" + std::string("ab\0cd", 5),
-         longLine + "\nab"},
-        {"a byte order mark stays", "\xEF\xBB\xBF<a/>", "\xEF\xBB\xBF<a/>"},
-    };
-    TestCtx ctx;
-    ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string path = writeFile("in.xml", c.file);
-        sqludf_locator out = 0;
-        int32_t msgNo = -5;
-        strcpy(sqlstate, "38X99");
-        EXPECT_EQ(qap_file2locator(ctx, path.c_str(), &out, sqlstate, &msgNo), 0);
-        EXPECT_STREQ(sqlstate, "00000");
-        EXPECT_EQ(lobValue(out), c.clob);
-    }
-}
-
-TEST_F(LobTest, FileToLocatorConvertsToTheDatabaseCodePage) {
-    struct Case {
+    const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87"; // two characters, UTF-8
+    const struct {
         const char *what;
         int32_t dbCodePage;
         const char *appEncoding;
-        std::string file;
-        std::string clob;
-    };
-    const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87"; // two characters, UTF-8
-    const Case cases[] = {
+        std::string file, clob;
+    } cases[] = {
+        {"empty file", 1208, "UTF-8", "", ""},
+        {"exactly one piece", 1208, "UTF-8", pattern(4096), pattern(4096)},
+        {"one byte beyond a piece", 1208, "UTF-8", pattern(4097), pattern(4097)},
+        {"lines longer than a piece", 1208, "UTF-8", lines, lines},
+        {"a NUL byte ends the text", 1208, "UTF-8", std::string("<a>x\0y</a>\n", 11), "<a>x"},
+        {"a NUL byte after a long line", 1208, "UTF-8", longLine + "\n" + std::string("ab\0cd", 5),
+         longLine + "\nab"},
+        {"a UTF-8 byte order mark stays", 1208, "UTF-8", "\xEF\xBB\xBF<a/>", "\xEF\xBB\xBF<a/>"},
         {"Latin-1 file, long line", 1208, "ISO-8859-1",
          "caf\xE9\n" + repeat("\xE9", 5000) + "\n<a/>",
          "caf\xC3\xA9\n" + repeat("\xC3\xA9", 5000) + "\n<a/>"},
@@ -275,14 +242,15 @@ TEST_F(LobTest, FileToLocatorConvertsToTheDatabaseCodePage) {
         {"UTF-16LE keeps its mark as text", 1208, "UTF-16LE", "\xFF\xFE\x2D\x4E\x87\x65",
          "\xEF\xBB\xBF" + chinese},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         TestCtx ctx(c.dbCodePage, c.appEncoding);
         ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
         tarnLobReset();
         const std::string path = writeFile("in.xml", c.file);
         sqludf_locator out = 0;
-        int32_t msgNo = 0;
+        int32_t msgNo = -5;
+        strcpy(sqlstate, "38X99");
         EXPECT_EQ(qap_file2locator(ctx, path.c_str(), &out, sqlstate, &msgNo), 0);
         EXPECT_STREQ(sqlstate, "00000");
         EXPECT_EQ(lobValue(out), c.clob);
@@ -335,60 +303,45 @@ TEST_F(LobTest, FileErrorsAreReportedByNumber) {
     EXPECT_EQ(msgNo, QAPC000E);
 }
 
-TEST_F(LobTest, LocatorToFileConvertsToTheApplicationCodePage) {
-    struct Case {
-        const char *appEncoding;
-        std::string clob; // UTF-8
-    };
+// Plain, or with the XML declaration rewritten for the application encoding (and a byte order
+// mark for UTF-16).
+TEST_F(LobTest, LocatorToFileInTheApplicationCodePage) {
     const std::string doc = "<a>caf\xC3\xA9</a>\n";
-    const Case cases[] = {
-        {nullptr, doc},
-        {nullptr, ""},
-        {"ISO-8859-1", doc},
-        {"ISO-8859-1", repeat(doc, 2000)},
-        {"ISO-8859-1", ""},
-        {"UTF-16LE", doc},
-        {"UTF-16BE", repeat(doc, 500)},
-    };
-    const std::string name = testing_support::scratchDir() + "/out.xml";
-    for (const Case &c : cases) {
-        const char *enc = c.appEncoding != nullptr ? c.appEncoding : "UTF-8";
-        SCOPED_TRACE(std::string(enc) + ", " + std::to_string(c.clob.size()) + " bytes");
-        TestCtx ctx(1208, c.appEncoding);
-        ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
-        sqludf_locator loc = lobOf(c.clob);
-        remove(name.c_str());
-        EXPECT_EQ(qap_conv_locator2file(ctx, &loc, name.c_str(), sqlstate, msgtext), 0) << msgtext;
-        EXPECT_TRUE(exists(name));
-        EXPECT_EQ(readFile(name), encode(enc, c.clob));
-    }
-    remove(name.c_str());
-}
-
-TEST_F(LobTest, LocatorToFileRewritesTheXmlDeclaration) {
-    struct Case {
-        const char *appEncoding;
-        std::string clob;     // UTF-8
-        std::string fileText; // UTF-8, written in the application encoding
-        std::string mark;     // byte order mark before it
-    };
-    const Case cases[] = {
-        {nullptr, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xC3\xA9</a>",
+    const struct {
+        const char *appEncoding; // null: ICU's default, UTF-8
+        bool rewrite;
+        std::string clob, fileText; // UTF-8; the file holds fileText in the application encoding
+        std::string mark;           // byte order mark before it
+    } cases[] = {
+        {nullptr, false, doc, doc, ""},
+        {nullptr, false, "", "", ""},
+        {"ISO-8859-1", false, doc, doc, ""},
+        {"ISO-8859-1", false, repeat(doc, 2000), repeat(doc, 2000), ""},
+        {"ISO-8859-1", false, "", "", ""},
+        {"UTF-16LE", false, doc, doc, ""},
+        {"UTF-16BE", false, repeat(doc, 500), repeat(doc, 500), ""},
+        {nullptr, true, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xC3\xA9</a>",
          "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><a>\xC3\xA9</a>", ""},
-        {"ISO-8859-1", "<?xml version=\"1.0\" encoding='UTF-8' standalone=\"yes\"?><a>\xC3\xA9</a>",
+        {"ISO-8859-1", true,
+         "<?xml version=\"1.0\" encoding='UTF-8' standalone=\"yes\"?><a>\xC3\xA9</a>",
          "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?><a>\xC3\xA9</a>", ""},
-        {"UTF-16BE", "<?xml version='1.0'?>\n<a>" + pattern(6000) + "</a>",
+        {"UTF-16BE", true, "<?xml version='1.0'?>\n<a>" + pattern(6000) + "</a>",
          "<?xml version='1.0' encoding=\"UTF-16BE\" ?>\n<a>" + pattern(6000) + "</a>", "\xFE\xFF"},
     };
-    const std::string name = testing_support::scratchDir() + "/out2.xml";
-    for (const Case &c : cases) {
+    const std::string name = testing_support::scratchDir() + "/out.xml";
+    for (const auto &c : cases) {
         const char *enc = c.appEncoding != nullptr ? c.appEncoding : "UTF-8";
-        SCOPED_TRACE(enc);
+        SCOPED_TRACE(std::string(enc) + (c.rewrite ? " rewritten, " : ", ") +
+                     std::to_string(c.clob.size()) + " bytes");
         TestCtx ctx(1208, c.appEncoding);
         ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
         sqludf_locator loc = lobOf(c.clob);
         remove(name.c_str());
-        EXPECT_EQ(qap_conv_locator2file2(ctx, &loc, name.c_str(), sqlstate, msgtext), 0) << msgtext;
+        EXPECT_EQ((c.rewrite ? qap_conv_locator2file2
+                             : qap_conv_locator2file)(ctx, &loc, name.c_str(), sqlstate, msgtext),
+                  0)
+            << msgtext;
+        EXPECT_TRUE(exists(name));
         EXPECT_EQ(readFile(name), c.mark + encode(enc, c.fileText));
     }
 
