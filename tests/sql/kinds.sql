@@ -1,6 +1,6 @@
--- Every result kind from every document source: a server file, a VARCHAR value and a CLOB
--- value, with the "2" variants taking their DTD from a CLOB. quote() shows the SQL type of
--- each result: 'text', an integer, a real (always with a point or an exponent), or NULL.
+-- Every result kind from every document source (columns: a server file, a VARCHAR value, a
+-- CLOB value), with the "2" variants taking their DTD from a CLOB. quote() shows the SQL type
+-- of each result: 'text', an integer, a real (always with a point or an exponent), or NULL.
 CREATE TABLE po(doc VARCHAR, clob CLOB, dtd CLOB);
 INSERT INTO po(doc, dtd) VALUES (
 '<?xml version="1.0" encoding="UTF-8"?>
@@ -21,53 +21,35 @@ INSERT INTO po(doc, dtd) VALUES (
 UPDATE po SET clob = doc;
 SELECT 'file written', writefile('po.xml', doc) > 0 FROM po;
 
-.print -- server file
-SELECT 'Varchar', quote(qapExtractVarchar('po.xml', '/po/customer'))
-UNION ALL SELECT 'Varchar2', quote(qapExtractVarchar2('po.xml', dtd, '/po/vendor')) FROM po
-UNION ALL SELECT 'Char', quote(qapExtractChar('po.xml', '/po/status'))
-UNION ALL SELECT 'Clob', quote(qapExtractClob('po.xml', '/po/item'))
-UNION ALL SELECT 'Clob2', quote(qapExtractClob2('po.xml', dtd, '/po/item')) FROM po
-UNION ALL SELECT 'Date', quote(qapExtractDate('po.xml', '/po/ordered'))
-UNION ALL SELECT 'Time', quote(qapExtractTime('po.xml', '/po/time'))
-UNION ALL SELECT 'Timestamp', quote(qapExtractTimestamp('po.xml', '/po/stamp'))
-UNION ALL SELECT 'Double', quote(qapExtractDouble('po.xml', '/po/item/price'))
-UNION ALL SELECT 'Double2', quote(qapExtractDouble2('po.xml', dtd, '/po/item/@discount')) FROM po
-UNION ALL SELECT 'Real', quote(qapExtractReal('po.xml', '/po/weight'))
-UNION ALL SELECT 'Real2', quote(qapExtractReal2('po.xml', dtd, '/po/item/@discount')) FROM po
-UNION ALL SELECT 'Integer', quote(qapExtractInteger('po.xml', '/po/item/qty'))
-UNION ALL SELECT 'Smallint', quote(qapExtractSmallint('po.xml', '/po/count'));
-
-.print -- VARCHAR document
-SELECT 'Varchar', quote(qapExtractVarcharFromVarchar(doc, '/po/customer')) FROM po
-UNION ALL SELECT 'Varchar2', quote(qapExtractVarcharFromVarchar2(doc, dtd, '/po/vendor')) FROM po
-UNION ALL SELECT 'Char', quote(qapExtractCharFromVarchar(doc, '/po/status')) FROM po
-UNION ALL SELECT 'Clob', quote(qapExtractClobFromVarchar(doc, '/po/item')) FROM po
-UNION ALL SELECT 'Clob2', quote(qapExtractClobFromVarchar2(doc, dtd, '/po/item')) FROM po
-UNION ALL SELECT 'Date', quote(qapExtractDateFromVarchar(doc, '/po/ordered')) FROM po
-UNION ALL SELECT 'Time', quote(qapExtractTimeFromVarchar(doc, '/po/time')) FROM po
-UNION ALL SELECT 'Timestamp', quote(qapExtractTimestampFromVarchar(doc, '/po/stamp')) FROM po
-UNION ALL SELECT 'Double', quote(qapExtractDoubleFromVarchar(doc, '/po/item/price')) FROM po
-UNION ALL SELECT 'Double2', quote(qapExtractDoubleFromVarchar2(doc, dtd, '/po/item/@discount')) FROM po
-UNION ALL SELECT 'Real', quote(qapExtractRealFromVarchar(doc, '/po/weight')) FROM po
-UNION ALL SELECT 'Real2', quote(qapExtractRealFromVarchar2(doc, dtd, '/po/item/@discount')) FROM po
-UNION ALL SELECT 'Integer', quote(qapExtractIntegerFromVarchar(doc, '/po/item/qty')) FROM po
-UNION ALL SELECT 'Smallint', quote(qapExtractSmallintFromVarchar(doc, '/po/count')) FROM po;
-
-.print -- CLOB document
-SELECT 'Varchar', quote(qapExtractVarcharFromClob(clob, '/po/customer')) FROM po
-UNION ALL SELECT 'Varchar2', quote(qapExtractVarcharFromClob2(clob, dtd, '/po/vendor')) FROM po
-UNION ALL SELECT 'Char', quote(qapExtractCharFromClob(clob, '/po/status')) FROM po
-UNION ALL SELECT 'Clob', quote(qapExtractClobFromClob(clob, '/po/item')) FROM po
-UNION ALL SELECT 'Clob2', quote(qapExtractClobFromClob2(clob, dtd, '/po/item')) FROM po
-UNION ALL SELECT 'Date', quote(qapExtractDateFromClob(clob, '/po/ordered')) FROM po
-UNION ALL SELECT 'Time', quote(qapExtractTimeFromClob(clob, '/po/time')) FROM po
-UNION ALL SELECT 'Timestamp', quote(qapExtractTimestampFromClob(clob, '/po/stamp')) FROM po
-UNION ALL SELECT 'Double', quote(qapExtractDoubleFromClob(clob, '/po/item/price')) FROM po
-UNION ALL SELECT 'Double2', quote(qapExtractDoubleFromClob2(clob, dtd, '/po/item/@discount')) FROM po
-UNION ALL SELECT 'Real', quote(qapExtractRealFromClob(clob, '/po/weight')) FROM po
-UNION ALL SELECT 'Real2', quote(qapExtractRealFromClob2(clob, dtd, '/po/item/@discount')) FROM po
-UNION ALL SELECT 'Integer', quote(qapExtractIntegerFromClob(clob, '/po/item/qty')) FROM po
-UNION ALL SELECT 'Smallint', quote(qapExtractSmallintFromClob(clob, '/po/count')) FROM po;
+.print -- kind|server file|VARCHAR document|CLOB document
+SELECT 'Varchar', quote(qapExtractVarchar('po.xml', '/po/customer')),
+  quote(qapExtractVarcharFromVarchar(doc, '/po/customer')), quote(qapExtractVarcharFromClob(clob, '/po/customer')) FROM po
+UNION ALL SELECT 'Varchar2', quote(qapExtractVarchar2('po.xml', dtd, '/po/vendor')),
+  quote(qapExtractVarcharFromVarchar2(doc, dtd, '/po/vendor')), quote(qapExtractVarcharFromClob2(clob, dtd, '/po/vendor')) FROM po
+UNION ALL SELECT 'Char', quote(qapExtractChar('po.xml', '/po/status')),
+  quote(qapExtractCharFromVarchar(doc, '/po/status')), quote(qapExtractCharFromClob(clob, '/po/status')) FROM po
+UNION ALL SELECT 'Clob', quote(qapExtractClob('po.xml', '/po/item')),
+  quote(qapExtractClobFromVarchar(doc, '/po/item')), quote(qapExtractClobFromClob(clob, '/po/item')) FROM po
+UNION ALL SELECT 'Clob2', quote(qapExtractClob2('po.xml', dtd, '/po/item')),
+  quote(qapExtractClobFromVarchar2(doc, dtd, '/po/item')), quote(qapExtractClobFromClob2(clob, dtd, '/po/item')) FROM po
+UNION ALL SELECT 'Date', quote(qapExtractDate('po.xml', '/po/ordered')),
+  quote(qapExtractDateFromVarchar(doc, '/po/ordered')), quote(qapExtractDateFromClob(clob, '/po/ordered')) FROM po
+UNION ALL SELECT 'Time', quote(qapExtractTime('po.xml', '/po/time')),
+  quote(qapExtractTimeFromVarchar(doc, '/po/time')), quote(qapExtractTimeFromClob(clob, '/po/time')) FROM po
+UNION ALL SELECT 'Timestamp', quote(qapExtractTimestamp('po.xml', '/po/stamp')),
+  quote(qapExtractTimestampFromVarchar(doc, '/po/stamp')), quote(qapExtractTimestampFromClob(clob, '/po/stamp')) FROM po
+UNION ALL SELECT 'Double', quote(qapExtractDouble('po.xml', '/po/item/price')),
+  quote(qapExtractDoubleFromVarchar(doc, '/po/item/price')), quote(qapExtractDoubleFromClob(clob, '/po/item/price')) FROM po
+UNION ALL SELECT 'Double2', quote(qapExtractDouble2('po.xml', dtd, '/po/item/@discount')),
+  quote(qapExtractDoubleFromVarchar2(doc, dtd, '/po/item/@discount')), quote(qapExtractDoubleFromClob2(clob, dtd, '/po/item/@discount')) FROM po
+UNION ALL SELECT 'Real', quote(qapExtractReal('po.xml', '/po/weight')),
+  quote(qapExtractRealFromVarchar(doc, '/po/weight')), quote(qapExtractRealFromClob(clob, '/po/weight')) FROM po
+UNION ALL SELECT 'Real2', quote(qapExtractReal2('po.xml', dtd, '/po/item/@discount')),
+  quote(qapExtractRealFromVarchar2(doc, dtd, '/po/item/@discount')), quote(qapExtractRealFromClob2(clob, dtd, '/po/item/@discount')) FROM po
+UNION ALL SELECT 'Integer', quote(qapExtractInteger('po.xml', '/po/item/qty')),
+  quote(qapExtractIntegerFromVarchar(doc, '/po/item/qty')), quote(qapExtractIntegerFromClob(clob, '/po/item/qty')) FROM po
+UNION ALL SELECT 'Smallint', quote(qapExtractSmallint('po.xml', '/po/count')),
+  quote(qapExtractSmallintFromVarchar(doc, '/po/count')), quote(qapExtractSmallintFromClob(clob, '/po/count')) FROM po;
 
 .print -- a document stored as a BLOB is read as its bytes
 SELECT quote(qapExtractVarcharFromVarchar(CAST(doc AS BLOB), '/po/customer')),
