@@ -1,14 +1,11 @@
 -- CLOB documents longer than the file threshold (131072 bytes when TARNQAP_MIN_TMPFILE_SIZE is
 -- unset) are spilled to a temporary file in TARNQAPTEMP for the parse and removed after the
 -- call (the runner checks that TARNQAPTEMP is empty at the end); large CLOB results come back
--- whole. The trace shows how many temporary files were named.
+-- whole. The trace shows that temporary files were named. (The threshold itself: the unit tests.)
 CREATE TABLE big(id INTEGER PRIMARY KEY, doc CLOB);
 WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5)
 INSERT INTO big SELECT i, '<doc>' || replace(hex(zeroblob(20000)), '00', '<pad>0123456789</pad>')
                           || '<last>' || i || '</last></doc>' FROM n;
-CREATE TABLE edge(len INTEGER PRIMARY KEY, doc CLOB);
-INSERT INTO edge SELECT len, '<doc><p>' || printf('%.*c', len - 26, 'x') || '</p><v>1</v></doc>'
-  FROM (SELECT 131072 AS len UNION ALL SELECT 131073);
 SELECT 'document sizes', min(length(doc)), max(length(doc)) FROM big;
 
 SELECT 'tracing on', writefile('trace/qapsqltest.ctl', 'trace/sql.trc') > 0;
@@ -21,16 +18,6 @@ SELECT qapExtractVarcharFromClob2(doc, '<!ENTITY unused "x">', '/doc/last') FROM
 SELECT length(r), r = doc FROM (SELECT qapExtractClobFromClob(doc, '/doc') AS r, doc FROM big WHERE id = 1);
 SELECT length(r), r = doc FROM (SELECT qapExtractClobFromVarchar(doc, '/doc') AS r, doc FROM big WHERE id = 2);
 SELECT 'temporary files named', (length(t) - length(replace(t, 'qap_tempFilename:', ''))) / 17 > 0
-  FROM (SELECT CAST(readfile('trace/sql.trc') AS TEXT) AS t);
-
-.print -- at the threshold the document stays in memory; one byte more goes to a file
-.once /dev/null
-SELECT writefile('trace/sql.trc', '');
-SELECT length(doc), (qapExtractIntegerFromClob(doc, '/doc/v')) FROM edge WHERE len = 131072;
-SELECT 'temporary files named', (length(t) - length(replace(t, 'qap_tempFilename:', ''))) / 17
-  FROM (SELECT CAST(readfile('trace/sql.trc') AS TEXT) AS t);
-SELECT length(doc), (qapExtractIntegerFromClob(doc, '/doc/v')) FROM edge WHERE len = 131073;
-SELECT 'temporary files named', (length(t) - length(replace(t, 'qap_tempFilename:', ''))) / 17
   FROM (SELECT CAST(readfile('trace/sql.trc') AS TEXT) AS t);
 
 .print -- an error in a spilled document removes the file too
