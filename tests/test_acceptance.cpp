@@ -1519,19 +1519,6 @@ private:
 
 } // namespace
 
-// The allowed-files rule compares the name as given: a parent component is not resolved, so a
-// name below an allowed directory is allowed whatever it holds.
-TEST(AcceptFiles, DISABLED_ParentComponentsAreNotResolved) {
-    // The code refuses any name with a ".." component unless the value is "ANY".
-    TestCtx ctx(1208, "UTF-8");
-    ASSERT_EQ(ctx.initRc, 0);
-    Registry read(TARN_REG_READ_ACCESS, "/xml");
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-    char msgtext[QAP_MSGTEXT_SIZE] = "";
-    EXPECT_EQ(qapChkRegistry(ctx, 0, "/xml/../etc/passwd", sqlstate, msgtext), 0);
-    EXPECT_STREQ(sqlstate, "00000");
-}
-
 TEST(AcceptFiles, DeniedAccessMessages) {
     TestCtx ctx(1208, "UTF-8");
     ASSERT_EQ(ctx.initRc, 0);
