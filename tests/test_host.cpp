@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -228,31 +227,6 @@ TEST_F(HostLob, InjectedFailureHitsTheCallAfterNSuccessfulOnes) {
     tarnLobReset();
     in = fromText("abc");
     EXPECT_EQ(sqludf_length(&in, &len), 0);
-}
-
-TEST_F(HostLob, ConcurrentUseKeepsLocatorsApart) {
-    constexpr int kThreads = 4, kEach = 200;
-    std::vector<std::vector<uint32_t>> made(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([t, &made] {
-            for (int i = 0; i < kEach; ++i) {
-                uint32_t loc = newResult();
-                int32_t n = 0;
-                append(loc, std::to_string(t * kEach + i), &n);
-                made[static_cast<size_t>(t)].push_back(loc);
-            }
-        });
-    for (std::thread &th : threads)
-        th.join();
-    std::set<uint32_t> all;
-    for (int t = 0; t < kThreads; ++t)
-        for (int i = 0; i < kEach; ++i) {
-            uint32_t loc = made[static_cast<size_t>(t)][static_cast<size_t>(i)];
-            all.insert(loc);
-            EXPECT_EQ(bytesOf(loc), std::to_string(t * kEach + i));
-        }
-    EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
 }
 
 // ---- Calling side -------------------------------------------------------------------------
