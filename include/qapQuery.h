@@ -19,14 +19,14 @@ enum QapMatchState : int32_t { NO = 0, PARTIAL = 1, YES = 2 };
 class QapPathNode {
 public:
     QapPathNode(QapRoutineCtx *ctx, const XMLCh *qname,
-                const XERCES_CPP_NAMESPACE::Attributes &attrs);
+                const XERCES_CPP_NAMESPACE::Attributes *attrs);
     ~QapPathNode();
     QapPathNode(const QapPathNode &) = delete;
     QapPathNode &operator=(const QapPathNode &) = delete;
 
     // Makes the node a copy of another element, reusing its buffers where they are large
-    // enough; throws QAPException.
-    void assign(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    // enough; attrs null keeps no attribute copy (attrs becomes null). Throws QAPException.
+    void assign(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes *attrs);
 
     XMLCh *qname = nullptr;
     QapAttrs *attrs = nullptr;
@@ -36,8 +36,9 @@ public:
 
 private:
     friend class QapStep;
-    uint32_t qnameLength = 0;   // units of qname
-    uint32_t qnameCapacity = 0; // units qname can hold, terminator included
+    uint32_t qnameLength = 0;      // units of qname
+    uint32_t qnameCapacity = 0;    // units qname can hold, terminator included
+    QapAttrs *attrStore = nullptr; // the owned copy, kept for reuse while attrs is null
 };
 
 // The open elements, root first.
@@ -50,8 +51,13 @@ public:
 
     // Appends a node for a started element (copies name and attributes); throws QAPException.
     void push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    // The same, copying the attributes only when attrs is not null: for elements whose
+    // attributes no match reads.
+    void push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes *attrs);
     // Destroys the innermost node.
     void pop();
+    // Number of nodes.
+    uint32_t depth() const { return depth_; }
 
     QapPathNode *first = nullptr;
     QapPathNode *last = nullptr;
@@ -60,6 +66,7 @@ public:
 private:
     // Popped nodes kept for the next push, so a parse allocates only while it goes deeper.
     QapPathNode *spare = nullptr;
+    uint32_t depth_ = 0;
 };
 
 // One location step; the strings point into the query's path text.
@@ -69,6 +76,11 @@ public:
     QapStep(QapRoutineCtx *ctx, XMLCh *name, XMLCh *predicateAttr, XMLCh *predicateValue);
     // True when the step matches the node.
     bool matches(const QapPathNode *node) const;
+    // The same for an element as the parser reports it (attributes by local name, as a node
+    // records them).
+    bool matches(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs) const {
+        return nameMatches(qname) && (predicateAttr == nullptr || predicateMatches(attrs));
+    }
 
     XMLCh *name;
     XMLCh *predicateAttr;
@@ -76,6 +88,16 @@ public:
     QapRoutineCtx *ctx;
 
 private:
+    bool nameMatches(const XMLCh *qname) const {
+        if (any) return true;
+        if (qname == nullptr) return nameLength == 0;
+        // Element names are short: a loop is cheaper than a call.
+        for (uint32_t i = 0; i < nameLength; ++i)
+            if (name[i] != qname[i]) return false;
+        return qname[nameLength] == 0;
+    }
+    bool predicateMatches(const XERCES_CPP_NAMESPACE::Attributes &attrs) const;
+
     uint32_t nameLength; // units of name
     bool any;            // name is "*"
 };
@@ -126,6 +148,26 @@ public:
 
     // The match state of the innermost element of the current path. No side effects.
     QapMatchState match(const QapCurrentPath &path) const;
+    // True when the state of an element follows from the element alone once its parent's
+    // state is known not to be NO: paths without "//", and paths whose only "//" comes before
+    // their last step. Handlers then need no list of open elements.
+    bool isShallow() const { return shallow_; }
+    // For a shallow path: the state match gives for a newly started element at depth (the
+    // root is at 1), with this qualified name and the parser's attributes, when the state of
+    // its parent (the open elements above it) is not NO.
+    QapMatchState matchElement(uint32_t depth, const XMLCh *qname,
+                               const XERCES_CPP_NAMESPACE::Attributes &attrs) const {
+        // The parent is not NO, so the elements above matched the head steps before this
+        // depth (or all of them). Head step d can only match the element at depth d.
+        if (depth <= headLength_) {
+            if (!headSteps_[depth - 1]->matches(qname, attrs)) return NO;
+            return depth == headLength_ && lastStep_ == nullptr ? YES : PARTIAL;
+        }
+        // Below the head: the step after "//" matches at any depth; without one, only the
+        // subtree of a tagged match still matches.
+        if (lastStep_ != nullptr) return lastStep_->matches(qname, attrs) ? YES : PARTIAL;
+        return targetKind == TAGGED_ELEMENT ? YES : NO;
+    }
 
     int32_t errorPosition = 0;
     QapTargetKind targetKind = ELEMENT;
@@ -135,6 +177,14 @@ public:
     QapChunk *tail = nullptr;
     QapRoutineCtx *ctx;
     XMLCh *pathText;
+
+private:
+    // For a shallow path: the head steps in order (headSteps_[i] can only match the element
+    // at depth i + 1) and the step after the "//", if any.
+    const QapStep **headSteps_ = nullptr;
+    uint32_t headLength_ = 0;
+    const QapStep *lastStep_ = nullptr;
+    bool shallow_ = false;
 };
 
 // XML 1.0 Appendix B character classes, by UTF-16 code unit.

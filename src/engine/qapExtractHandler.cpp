@@ -12,69 +12,76 @@ using XERCES_CPP_NAMESPACE::XMLString;
 
 namespace {
 
-constexpr int8_t UNKNOWN_STATE = -1;
-
-// The attribute list given to the open-element path when the path reads no attributes.
-class NoAttributes : public Attributes {
-public:
-    XMLSize_t getLength() const override { return 0; }
-    const XMLCh *getURI(const XMLSize_t) const override { return nullptr; }
-    const XMLCh *getLocalName(const XMLSize_t) const override { return nullptr; }
-    const XMLCh *getQName(const XMLSize_t) const override { return nullptr; }
-    const XMLCh *getType(const XMLSize_t) const override { return nullptr; }
-    const XMLCh *getValue(const XMLSize_t) const override { return nullptr; }
-    bool getIndex(const XMLCh *const, const XMLCh *const, XMLSize_t &) const override {
-        return false;
-    }
-    int getIndex(const XMLCh *const, const XMLCh *const) const override { return -1; }
-    bool getIndex(const XMLCh *const, XMLSize_t &) const override { return false; }
-    int getIndex(const XMLCh *const) const override { return -1; }
-    const XMLCh *getType(const XMLCh *const, const XMLCh *const) const override { return nullptr; }
-    const XMLCh *getType(const XMLCh *const) const override { return nullptr; }
-    const XMLCh *getValue(const XMLCh *const, const XMLCh *const) const override { return nullptr; }
-    const XMLCh *getValue(const XMLCh *const) const override { return nullptr; }
-};
-
-const NoAttributes kNoAttributes;
-
 bool chunkHasPredicate(const QapChunk *chunk) {
     for (; chunk != nullptr; chunk = chunk->next)
         if (chunk->step != nullptr && chunk->step->predicateAttr != nullptr) return true;
     return false;
 }
 
-// True when s[0..n) holds a character that escaping replaces (" & ' < >). Text without one
-// is appended raw: the same value, without the escaping copy and its trial allocation.
+// The characters that escaping replaces (" & ' < >), as bits by code unit below 64.
+constexpr uint64_t kSpecial =
+    (1ULL << u'"') | (1ULL << u'&') | (1ULL << u'\'') | (1ULL << u'<') | (1ULL << u'>');
+
+inline bool isSpecial(XMLCh c) {
+    return c < 64 && ((kSpecial >> c) & 1) != 0;
+}
+
+// True when s[0..n) holds a character that escaping replaces. Text without one is appended
+// raw: the same value, without the escaping copy and its trial allocation.
 bool needsEscape(const XMLCh *s, XMLSize_t n) {
-    constexpr uint64_t special =
-        (1ULL << u'"') | (1ULL << u'&') | (1ULL << u'\'') | (1ULL << u'<') | (1ULL << u'>');
     for (XMLSize_t i = 0; i < n; ++i)
-        if (s[i] < 64 && ((special >> s[i]) & 1) != 0) return true;
+        if (isSpecial(s[i])) return true;
     return false;
+}
+
+bool sameName(const XMLCh *a, const XMLCh *b) {
+    if (a == nullptr) return b[0] == 0;
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
 }
 
 } // namespace
 
 // Appends an attribute value as one new item, escaped.
 void qapExtractHandler::addValueItem(const XMLCh *value) {
-    const XMLSize_t n = XMLString::stringLen(value);
+    // Length and special characters in one pass.
+    XMLSize_t n = 0;
+    uint64_t special = 0;
+    for (XMLCh c; (c = value[n]) != 0; ++n)
+        special |= c < 64 ? (kSpecial >> c) & 1 : 0;
     result.newItem();
-    result.addToCurrentItem(needsEscape(value, n) ? 1 : 0, value, static_cast<uint32_t>(n));
+    result.addToCurrentItem(special != 0 ? 1 : 0, value, static_cast<uint32_t>(n));
+}
+
+// The parser's lookup by qualified name, the first attribute whose name equals attributeName,
+// but trying first the position where the previous element had it (names are unique within
+// an element, so a hit there is the first one).
+const XMLCh *qapExtractHandler::targetValue(const Attributes &attrs) {
+    const XMLSize_t n = attrs.getLength();
+    if (targetIndex_ < n && sameName(attrs.getQName(targetIndex_), attributeName))
+        return attrs.getValue(targetIndex_);
+    for (XMLSize_t i = 0; i < n; ++i) {
+        if (sameName(attrs.getQName(i), attributeName)) {
+            targetIndex_ = i;
+            return attrs.getValue(i);
+        }
+    }
+    return nullptr;
 }
 
 qapExtractHandler::qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path)
-    : qapSgDocHandler(ctx, path), states_(16, UNKNOWN_STATE) {
-    bool middleHasPredicate = false;
-    for (const QapChunkList *l = query.middle; l != nullptr; l = l->next)
-        middleHasPredicate = middleHasPredicate || chunkHasPredicate(l->chunk);
-    if (middleHasPredicate || chunkHasPredicate(query.tail)) {
-        attrsAnyDepth_ = true;
-    } else if (chunkHasPredicate(query.head)) {
-        if (query.middle != nullptr || query.tail != nullptr) {
-            attrsAnyDepth_ = true;
-        } else {
-            // Head step i (from 1) is matched against the open element at depth i only.
-            predicateDepths_.push_back(false);
+    : qapSgDocHandler(ctx, path), states_(16, PARTIAL) {
+    if (!query.isShallow()) {
+        // Head step i (from 1) is matched against the open element at depth i only; the
+        // other steps against any.
+        for (const QapChunkList *l = query.middle; l != nullptr; l = l->next)
+            attrsAnyDepth_ = attrsAnyDepth_ || chunkHasPredicate(l->chunk);
+        attrsAnyDepth_ = attrsAnyDepth_ || chunkHasPredicate(query.tail);
+        if (!attrsAnyDepth_ && chunkHasPredicate(query.head)) {
+            predicateDepths_.push_back(0);
             for (const QapChunk *c = query.head; c != nullptr; c = c->next)
                 predicateDepths_.push_back(c->step != nullptr && c->step->predicateAttr != nullptr);
         }
@@ -86,38 +93,39 @@ qapExtractHandler::qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path
     }
 }
 
-QapMatchState qapExtractHandler::stateAt(uint32_t d) {
-    if (d < states_.size() && states_[d] != UNKNOWN_STATE)
-        return static_cast<QapMatchState>(states_[d]);
-    const QapMatchState state = query.match(currentPath);
-    setStateAt(d, state);
-    return state;
-}
-
-void qapExtractHandler::setStateAt(uint32_t d, QapMatchState state) {
-    if (d >= states_.size()) states_.resize(2 * static_cast<size_t>(d) + 2, UNKNOWN_STATE);
-    states_[d] = static_cast<int8_t>(state);
-}
-
 void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
                                      const XMLCh *const qname, const Attributes &attrs) {
     const QapMatchState prev = isMatched;
-    ++depth_;
-    const bool readable =
-        prev != NO && taggedDepth_ == 0 &&
-        (attrsAnyDepth_ || (depth_ < predicateDepths_.size() && predicateDepths_[depth_]));
-    currentPath.push(qname, readable ? attrs : kNoAttributes);
-
+    const uint32_t depth = ++depth_;
     if (taggedDepth_ != 0) {
         // Inside a matched fragment everything belongs to it.
-        setStateAt(depth_, static_cast<QapMatchState>(UNKNOWN_STATE));
         composeStartElement(qname, attrs);
         return;
     }
-    if (isMatched != NO) isMatched = query.match(currentPath);
-    setStateAt(depth_, isMatched);
-    if (isMatched != YES) return;
+    // NO is kept by every element inside.
+    if (prev == NO) return;
 
+    // Here the states of all ancestors are known (and, for a path that is not shallow, they
+    // are on currentPath).
+    const QapMatchState state = query.isShallow() ? query.matchElement(depth, qname, attrs)
+                                                  : pushAndMatch(depth, qname, attrs);
+    isMatched = state;
+    if (depth >= states_.size()) states_.resize(2 * static_cast<size_t>(depth), PARTIAL);
+    states_[depth] = static_cast<int8_t>(state);
+    tracked_ = depth;
+    if (state == YES) startMatched(prev, depth, qname, attrs);
+}
+
+QapMatchState qapExtractHandler::pushAndMatch(uint32_t depth, const XMLCh *qname,
+                                              const Attributes &attrs) {
+    const bool copyAttrs =
+        attrsAnyDepth_ || (depth < predicateDepths_.size() && predicateDepths_[depth] != 0);
+    currentPath.push(qname, copyAttrs ? &attrs : nullptr);
+    return query.match(currentPath);
+}
+
+void qapExtractHandler::startMatched(QapMatchState prev, uint32_t depth, const XMLCh *qname,
+                                     const Attributes &attrs) {
     if (ctx != nullptr && ctx->traceOn) {
         char name[QAP_PARSER_TEXT_SIZE];
         QAP_TRACE(ctx, "qapExtractHandler::startElement", "qName: %s\n",
@@ -133,7 +141,7 @@ void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
             for (XMLSize_t i = 0; i < n; ++i) {
                 if (const XMLCh *value = attrs.getValue(i)) addValueItem(value);
             }
-        } else if (const XMLCh *value = attrs.getValue(attributeName)) {
+        } else if (const XMLCh *value = targetValue(attrs)) {
             addValueItem(value);
         }
         break;
@@ -142,7 +150,7 @@ void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
         break;
     case TAGGED_ELEMENT:
         if (prev == PARTIAL || result.last == nullptr) result.newItem();
-        taggedDepth_ = depth_;
+        taggedDepth_ = depth;
         composeStartElement(qname, attrs);
         break;
     default:
@@ -154,25 +162,32 @@ void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
 
 void qapExtractHandler::endElement(const XMLCh *const, const XMLCh *const,
                                    const XMLCh *const qname) {
-    currentPath.pop();
     const uint32_t closed = depth_--;
-
-    if (isMatched == YES && targetKind == TAGGED_ELEMENT) {
-        if (ctx != nullptr && ctx->traceOn) {
-            char name[QAP_PARSER_TEXT_SIZE];
-            QAP_TRACE(ctx, "qapExtractHandler::endElement", "qname: %s\n",
-                      qapParserText(ctx, qname, name));
-            QAP_TRACE(ctx, "qapExtractHandler::endElement",
-                      "isMatched==YES, target==TAGGED_ELEMENT\n");
-        }
-        if (result.last != nullptr) composeEndElement(qname);
-    }
+    if (isMatched == YES && targetKind == TAGGED_ELEMENT) endTagged(qname);
     if (taggedDepth_ != 0) {
         // Only the matched element's own end tag ends the fragment.
         if (closed != taggedDepth_) return;
         taggedDepth_ = 0;
     }
-    if (isMatched != PARTIAL) isMatched = stateAt(depth_);
+    // An element that started under NO: its parent is NO as well.
+    if (closed > tracked_) return;
+    tracked_ = closed - 1;
+    if (!query.isShallow()) currentPath.pop();
+    if (isMatched == PARTIAL) return;
+    // match depends only on the open elements: the parent's state is the one computed when
+    // it started.
+    isMatched =
+        closed > 1 ? static_cast<QapMatchState>(states_[closed - 1]) : query.match(currentPath);
+}
+
+void qapExtractHandler::endTagged(const XMLCh *qname) {
+    if (ctx != nullptr && ctx->traceOn) {
+        char name[QAP_PARSER_TEXT_SIZE];
+        QAP_TRACE(ctx, "qapExtractHandler::endElement", "qname: %s\n",
+                  qapParserText(ctx, qname, name));
+        QAP_TRACE(ctx, "qapExtractHandler::endElement", "isMatched==YES, target==TAGGED_ELEMENT\n");
+    }
+    if (result.last != nullptr) composeEndElement(qname);
 }
 
 void qapExtractHandler::characters(const XMLCh *const chars, const XMLSize_t length) {

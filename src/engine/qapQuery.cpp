@@ -347,15 +347,34 @@ QapStep::QapStep(QapRoutineCtx *ctx, XMLCh *name, XMLCh *predicateAttr, XMLCh *p
       nameLength(static_cast<uint32_t>(length(name))), any(isStar(name)) {}
 
 bool QapStep::matches(const QapPathNode *node) const {
-    if (!any && (nameLength != node->qnameLength ||
-                 memcmp(name, node->qname, nameLength * sizeof(XMLCh)) != 0))
-        return false;
+    if (!any) {
+        if (nameLength != node->qnameLength) return false;
+        // Element names are short: a loop is cheaper than a call.
+        const XMLCh *a = name;
+        const XMLCh *b = node->qname;
+        for (uint32_t i = 0; i < nameLength; ++i)
+            if (a[i] != b[i]) return false;
+    }
     if (predicateAttr != nullptr) {
         const XMLCh *value =
             node->attrs != nullptr ? node->attrs->getValue(predicateAttr) : nullptr;
         if (value == nullptr || !equal(value, predicateValue)) return false;
     }
     return true;
+}
+
+// The value of the first attribute whose local name is predicateAttr, as a node's copy looks
+// it up.
+bool QapStep::predicateMatches(const XERCES_CPP_NAMESPACE::Attributes &attrs) const {
+    const XMLSize_t n = attrs.getLength();
+    for (XMLSize_t i = 0; i < n; ++i) {
+        const XMLCh *local = attrs.getLocalName(i);
+        if (local != nullptr && equal(local, predicateAttr)) {
+            const XMLCh *value = attrs.getValue(i);
+            return value != nullptr && equal(value, predicateValue);
+        }
+    }
+    return false;
 }
 
 // The rest of the list is destroyed iteratively, so a long path cannot exhaust the stack.
@@ -387,6 +406,19 @@ QapChunkList::~QapChunkList() {
 QapQuery::QapQuery(QapRoutineCtx *ctx, XMLCh *pathText) : ctx(ctx), pathText(pathText) {
     try {
         PathParser(*this).run();
+        if (middle == nullptr && (tail == nullptr || tail->next == nullptr)) {
+            for (const QapChunk *c = head; c != nullptr; c = c->next)
+                ++headLength_;
+            if (headLength_ != 0) {
+                headSteps_ = new (std::nothrow) const QapStep *[headLength_];
+                if (headSteps_ == nullptr) throw QAPException(ctx, QAPG002E);
+                uint32_t i = 0;
+                for (const QapChunk *c = head; c != nullptr; c = c->next)
+                    headSteps_[i++] = c->step;
+            }
+            lastStep_ = tail != nullptr ? tail->step : nullptr;
+            shallow_ = true;
+        }
     } catch (...) {
         delete[] attributeName;
         delete head;
@@ -397,6 +429,7 @@ QapQuery::QapQuery(QapRoutineCtx *ctx, XMLCh *pathText) : ctx(ctx), pathText(pat
 }
 
 QapQuery::~QapQuery() {
+    delete[] headSteps_;
     delete[] attributeName;
     delete head;
     delete middle;
@@ -447,39 +480,62 @@ QapMatchState QapQuery::match(const QapCurrentPath &path) const {
 // The open elements
 
 QapPathNode::QapPathNode(QapRoutineCtx *ctx, const XMLCh *qname,
-                         const XERCES_CPP_NAMESPACE::Attributes &attrs)
+                         const XERCES_CPP_NAMESPACE::Attributes *attrs)
     : ctx(ctx) {
     try {
         assign(qname, attrs);
     } catch (...) {
         free(this->qname);
-        delete this->attrs;
+        delete attrStore;
         throw;
     }
 }
 
 QapPathNode::~QapPathNode() {
     free(qname);
-    delete attrs;
+    delete attrStore;
 }
 
-void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attributes &list) {
-    size_t n = name != nullptr ? length(name) : 0;
-    if (n + 1 > qnameCapacity) {
-        size_t capacity = n + 1 < 32 ? 32 : n + 1;
-        XMLCh *buffer = static_cast<XMLCh *>(malloc(capacity * sizeof(XMLCh)));
-        if (buffer == nullptr) throw QAPException(ctx, QAPG002E);
-        free(qname);
-        qname = buffer;
-        qnameCapacity = static_cast<uint32_t>(capacity);
+void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attributes *list) {
+    // Name and length in one pass while the name fits the buffer.
+    uint32_t n = 0;
+    if (name != nullptr) {
+        XMLCh *d = qname;
+        const uint32_t room = qnameCapacity;
+        while (n < room && name[n] != 0) {
+            d[n] = name[n];
+            ++n;
+        }
+        if (n == room) {
+            size_t total = n;
+            while (name[total] != 0)
+                ++total;
+            size_t capacity = total + 1 < 32 ? 32 : total + 1;
+            if (capacity > UINT32_MAX) throw QAPException(ctx, QAPG002E);
+            XMLCh *buffer = static_cast<XMLCh *>(malloc(capacity * sizeof(XMLCh)));
+            if (buffer == nullptr) throw QAPException(ctx, QAPG002E);
+            memcpy(buffer, name, total * sizeof(XMLCh));
+            free(qname);
+            qname = buffer;
+            qnameCapacity = static_cast<uint32_t>(capacity);
+            n = static_cast<uint32_t>(total);
+        }
+    } else if (qnameCapacity == 0) {
+        qname = static_cast<XMLCh *>(malloc(32 * sizeof(XMLCh)));
+        if (qname == nullptr) throw QAPException(ctx, QAPG002E);
+        qnameCapacity = 32;
     }
-    if (n != 0) memcpy(qname, name, n * sizeof(XMLCh));
     qname[n] = 0;
-    qnameLength = static_cast<uint32_t>(n);
-    if (attrs == nullptr)
-        attrs = allocate<QapAttrs>(ctx, ctx, list);
+    qnameLength = n;
+    if (list == nullptr) {
+        attrs = nullptr;
+        return;
+    }
+    if (attrStore == nullptr)
+        attrStore = allocate<QapAttrs>(ctx, ctx, *list);
     else
-        attrs->assign(list);
+        attrStore->assign(*list);
+    attrs = attrStore;
 }
 
 QapCurrentPath::~QapCurrentPath() {
@@ -496,6 +552,10 @@ QapCurrentPath::~QapCurrentPath() {
 }
 
 void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs) {
+    push(qname, &attrs);
+}
+
+void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes *attrs) {
     QapPathNode *node = spare;
     if (node != nullptr) {
         spare = node->next;
@@ -517,6 +577,7 @@ void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attrib
     else
         last->next = node;
     last = node;
+    ++depth_;
 }
 
 void QapCurrentPath::pop() {
@@ -530,4 +591,5 @@ void QapCurrentPath::pop() {
     node->prev = nullptr;
     node->next = spare;
     spare = node;
+    --depth_;
 }

@@ -66,25 +66,32 @@ public:
     qapDoctypeResolver *resolver = nullptr;
 
 private:
+    // The parts of startElement and endElement off the common path.
+    QapMatchState pushAndMatch(uint32_t depth, const XMLCh *qname,
+                               const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    void startMatched(QapMatchState prev, uint32_t depth, const XMLCh *qname,
+                      const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    void endTagged(const XMLCh *qname);
     void addValueItem(const XMLCh *value);
-
-    // The match state of the open elements' path at depth d, when known. match depends only on
-    // the open elements, so closing an element returns to the state computed when it started
-    // (NO is kept by every deeper element, so an inherited NO is known too).
-    QapMatchState stateAt(uint32_t d);
-    void setStateAt(uint32_t d, QapMatchState state);
+    // The value of the attribute named attributeName (by qualified name), or null.
+    const XMLCh *targetValue(const XERCES_CPP_NAMESPACE::Attributes &attrs);
 
     // Number of open elements, and (tagged mode) the depth of the element whose fragment is
     // being collected, 0 when none: everything inside it stays YES until its own end tag.
     uint32_t depth_ = 0;
     uint32_t taggedDepth_ = 0;
-    // Known states by depth; UNKNOWN_STATE where match was not asked.
+    // The states of the open elements at depths 1 to tracked_ are computed: states_[d] is the
+    // state computed when the element at depth d started. The others started while the state
+    // was NO (they and everything inside them stay NO) or inside a tagged fragment. Closing
+    // an element returns to its parent's state, as match depends only on the open elements.
+    // For a path that is not shallow, currentPath holds the elements at depths 1 to tracked_.
+    uint32_t tracked_ = 0;
     std::vector<int8_t> states_;
-    // Which open elements' attributes a match can read: none when no step has a predicate;
-    // for a path without "//" only those at the depths of head steps with a predicate (listed
-    // in predicateDepths_); otherwise any. Elements that start while the state is NO or inside
-    // a tagged fragment are never matched. The open-element path keeps no attribute copies
-    // for the others.
+    // Which open elements' attributes a match can read (paths that are not shallow): those at
+    // the depths of head steps with a predicate (predicateDepths_[d] is 1), or any when a
+    // later step has one. currentPath keeps no attribute copies for the others.
     bool attrsAnyDepth_ = false;
-    std::vector<bool> predicateDepths_;
+    std::vector<uint8_t> predicateDepths_;
+    // Where the target attribute was last found among an element's attributes: tried first.
+    XMLSize_t targetIndex_ = 0;
 };
