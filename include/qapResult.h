@@ -48,6 +48,8 @@ public:
 
 private:
     friend class qapResult;
+    // Makes the buffer hold at least units units, keeping the text; throws QAPException.
+    void reserve(uint64_t units);
     // Where content lives: a heap buffer of its own (freed with the item), or space in the
     // owning result's storage (owner set, ownBuffer false).
     class qapResult *owner = nullptr;
@@ -89,6 +91,7 @@ private:
     Slab *slabs = nullptr;
     XMLCh *slabTop = nullptr; // next free unit of the newest slab
     XMLCh *slabEnd = nullptr;
+    qapResultNode *tail = nullptr; // the item holding the newest slab's free room, or null
 };
 
 // Frees the strings, the values array and the message of a result record (not the record).

@@ -12,6 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -200,21 +203,76 @@ qapResultNode::~qapResultNode() {
     if (ownBuffer) free(content);
 }
 
+namespace {
+// Copies n units; the pieces of tags are mostly a unit or two.
+inline void copyUnits(XMLCh *d, const XMLCh *s, size_t n) {
+    if (n <= 2) {
+        d[0] = s[0];
+        if (n == 2) d[1] = s[1];
+        return;
+    }
+    memcpy(d, s, n * sizeof(XMLCh));
+}
+} // namespace
+
 void qapResultNode::addToContent(int escape, const XMLCh *s, uint32_t n) {
-    if (escape != 0 || contentLength + static_cast<uint64_t>(n) > contentMaxLength) {
+    if (n == 0) return;
+    if (escape != 0) {
         const Piece piece{s, n, escape};
         addPieces(&piece, 1);
         return;
     }
-    // Raw text that fits: no growth.
-    if (n == 0) return;
-    memcpy(content + contentLength, s, static_cast<size_t>(n) * sizeof(XMLCh));
-    contentLength += n;
-    content[contentLength] = 0;
+    const uint64_t length = static_cast<uint64_t>(contentLength) + n;
+    if (length > contentMaxLength) {
+        // Growth: the needed length plus twice the old capacity.
+        const uint64_t capacity = n + 2 * static_cast<uint64_t>(contentMaxLength);
+        if (capacity >= INT32_MAX) throw QAPException(ctx, QAPG002E);
+        if (capacity + 1 > allocated) reserve(capacity + 1);
+        contentMaxLength = static_cast<uint32_t>(capacity);
+    }
+    copyUnits(content + contentLength, s, n);
+    contentLength = static_cast<uint32_t>(length);
+    content[length] = 0;
+}
+
+void qapResultNode::reserve(uint64_t units) {
+    if (units <= allocated) return;
+    if (owner != nullptr) {
+        owner->growContent(*this, units);
+        return;
+    }
+    void *grown = realloc(content, units * sizeof(XMLCh));
+    if (grown == nullptr) throw QAPException(ctx, QAPG002E);
+    content = static_cast<XMLCh *>(grown);
+    ownBuffer = true;
+    allocated = static_cast<uint32_t>(units);
 }
 
 void qapResultNode::addPieces(const Piece *pieces, size_t count) {
-    // First the lengths and capacities one append after the other would give.
+    // Pieces that fit the room after the text (an escaped one with room for its terminator
+    // too) grow nothing: they are written at once.
+    size_t first = 0;
+    for (; first < count; ++first) {
+        const Piece &p = pieces[first];
+        if (p.n == 0) continue;
+        const uint64_t room = contentMaxLength - contentLength;
+        if (p.n > room) break;
+        XMLCh *d = content + contentLength;
+        if (p.escape == 0) {
+            copyUnits(d, p.s, p.n);
+            contentLength += p.n;
+        } else {
+            // An escaped unit takes at most 6 units.
+            if (6 * static_cast<uint64_t>(p.n) + 1 > room && escapedLength(p.s, p.n) + 1 > room)
+                break;
+            contentLength = static_cast<uint32_t>(writeEscaped(d, p.s, p.n) - content);
+        }
+    }
+    if (content != nullptr) content[contentLength] = 0;
+    if (first == count) return;
+
+    // From the first piece that grows the buffer: the lengths and capacities one append after
+    // the other would give.
     uint64_t length = contentLength;
     uint64_t capacity = contentMaxLength;
     // Growth: the needed length plus twice the old capacity.
@@ -223,7 +281,7 @@ void qapResultNode::addPieces(const Piece *pieces, size_t count) {
         capacity = want + 2 * capacity;
         if (capacity >= INT32_MAX) throw QAPException(ctx, QAPG002E);
     };
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = first; i < count; ++i) {
         const Piece &p = pieces[i];
         if (p.n == 0) continue;
         grow(p.n);
@@ -248,24 +306,14 @@ void qapResultNode::addPieces(const Piece *pieces, size_t count) {
     if (capacity == contentMaxLength && length == contentLength) return;
 
     // Then the buffer, once, and the text.
-    if (capacity + 1 > allocated) {
-        if (owner != nullptr) {
-            owner->growContent(*this, capacity + 1);
-        } else {
-            void *grown = realloc(content, (capacity + 1) * sizeof(XMLCh));
-            if (grown == nullptr) throw QAPException(ctx, QAPG002E);
-            content = static_cast<XMLCh *>(grown);
-            ownBuffer = true;
-            allocated = static_cast<uint32_t>(capacity + 1);
-        }
-    }
+    reserve(capacity + 1);
     contentMaxLength = static_cast<uint32_t>(capacity);
     XMLCh *d = content + contentLength;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = first; i < count; ++i) {
         const Piece &p = pieces[i];
         if (p.n == 0) continue;
         if (p.escape == 0) {
-            memcpy(d, p.s, static_cast<size_t>(p.n) * sizeof(XMLCh));
+            copyUnits(d, p.s, p.n);
             d += p.n;
         } else {
             d = writeEscaped(d, p.s, p.n);
@@ -299,6 +347,18 @@ constexpr size_t kFirstSlabUnits = 1024;
 } // namespace
 
 void qapResult::growContent(qapResultNode &item, uint64_t units) {
+    // The item that last got space from the newest slab holds all of its free room, so that
+    // it grows without coming back here; before anything else moves, the room it does not
+    // need goes back to the slab (all of it when that item is the one that moves).
+    if (tail != nullptr) {
+        if (tail == &item) {
+            slabTop = item.content;
+        } else {
+            slabTop = tail->content + tail->contentMaxLength + 1;
+            tail->allocated = tail->contentMaxLength + 1;
+        }
+        tail = nullptr;
+    }
     if (units > kLargeUnits) {
         void *grown;
         if (item.ownBuffer) {
@@ -311,13 +371,6 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
         if (grown == nullptr) throw QAPException(ctx, QAPG002E);
         item.content = static_cast<XMLCh *>(grown);
         item.ownBuffer = true;
-        item.allocated = static_cast<uint32_t>(units);
-        return;
-    }
-    // The newest buffer of the newest slab grows where it is.
-    if (item.content != nullptr && item.content + item.allocated == slabTop &&
-        static_cast<uint64_t>(slabEnd - item.content) >= units) {
-        slabTop = item.content + units;
         item.allocated = static_cast<uint32_t>(units);
         return;
     }
@@ -334,10 +387,13 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
         slabEnd = slabTop + size;
     }
     XMLCh *at = slabTop;
-    slabTop += units;
-    if (item.contentLength != 0) memcpy(at, item.content, item.contentLength * sizeof(XMLCh));
+    // The copy may overlap when the item moves down within the slab.
+    if (item.contentLength != 0 && item.content != at)
+        memmove(at, item.content, item.contentLength * sizeof(XMLCh));
     item.content = at;
-    item.allocated = static_cast<uint32_t>(units);
+    item.allocated = static_cast<uint32_t>(slabEnd - at);
+    slabTop = slabEnd;
+    tail = &item;
 }
 
 qapResult::~qapResult() {
@@ -403,59 +459,142 @@ void qapResult::addToCurrentItem(int escape, const XMLCh *text, uint32_t n) {
 }
 
 namespace {
-// Well-formed UTF-16 to UTF-8 within capacity bytes, terminator included: the byte count, or
-// -1 when the text does not fit or holds an unpaired surrogate.
-int32_t utf16ToUtf8(char *out, int32_t capacity, const XMLCh *in, uint32_t length) {
-    unsigned char *d = reinterpret_cast<unsigned char *>(out);
-    int32_t n = 0;
-    // A unit takes at most 3 bytes: with that much room the leading ASCII needs no checks.
-    if (static_cast<uint64_t>(capacity) > 3 * static_cast<uint64_t>(length)) {
-        while (*in != 0 && *in < 0x80)
-            d[n++] = static_cast<unsigned char>(*in++);
-    }
+// UTF-16 text (length units, NUL-terminated there) up to its first NUL as UTF-8 into d, which
+// has room for 3 bytes per unit and a terminator (no unit takes more: a surrogate pair takes 4
+// bytes for 2 units). Returns the byte count, or -1 when the text holds an unpaired surrogate.
+int32_t toUtf8(unsigned char *d, const XMLCh *in, uint32_t length) {
+    unsigned char *const start = d;
+    const XMLCh *const end = in + length;
     for (;;) {
-        uint32_t c = *in++;
+        // The bulk of text in a UTF-8 database: several units at a time while they are ASCII
+        // and not NUL.
+#if defined(__SSE2__)
+        // Eight at a time; of a block that is not all ASCII, the ASCII units before the first
+        // other one (the packed store writes all eight bytes, but d has room for them and the
+        // bytes beyond are written again later).
+        while (end - in >= 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
+            // Units from 1 to 0x7F (as signed 16-bit numbers).
+            const __m128i ok = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_setzero_si128()),
+                                             _mm_cmplt_epi16(v, _mm_set1_epi16(0x80)));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(d), _mm_packus_epi16(v, v));
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(ok));
+            if (mask != 0xFFFF) {
+                const unsigned ascii = static_cast<unsigned>(__builtin_ctz(~mask)) / 2;
+                d += ascii;
+                in += ascii;
+                break;
+            }
+            d += 8;
+            in += 8;
+        }
+#elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        // Four at a time: with every unit below 0x80, subtracting one sets a unit's top bit
+        // only when some unit is 0.
+        while (end - in >= 4) {
+            uint64_t v;
+            memcpy(&v, in, sizeof v);
+            if ((v & 0xFF80FF80FF80FF80ULL) != 0 ||
+                ((v - 0x0001000100010001ULL) & 0x8000800080008000ULL) != 0)
+                break;
+            v = (v | (v >> 8)) & 0x0000FFFF0000FFFFULL;
+            const uint32_t bytes = static_cast<uint32_t>(v | (v >> 16));
+            memcpy(d, &bytes, sizeof bytes);
+            d += 4;
+            in += 4;
+        }
+#endif
+        uint32_t c;
+        if (end - in < 8) {
+            // The last few units, ASCII ones without going round.
+            while ((c = *in) - 1 < 0x7F) {
+                *d++ = static_cast<unsigned char>(c);
+                ++in;
+            }
+        }
+        c = *in++;
         if (c < 0x80) {
-            if (c == 0) break;
-            if (capacity - n < 2) return -1;
-            d[n++] = static_cast<unsigned char>(c);
+            *d = static_cast<unsigned char>(c);
+            if (c == 0) return static_cast<int32_t>(d - start);
+            ++d;
         } else if (c < 0x800) {
-            if (capacity - n < 3) return -1;
-            d[n++] = static_cast<unsigned char>(0xC0 | (c >> 6));
-            d[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            *d++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+            *d++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
         } else if (c >= 0xD800 && c <= 0xDFFF) {
-            uint32_t low = *in;
+            const uint32_t low = *in;
             if (c > 0xDBFF || low < 0xDC00 || low > 0xDFFF) return -1;
             ++in;
             c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-            if (capacity - n < 5) return -1;
-            d[n++] = static_cast<unsigned char>(0xF0 | (c >> 18));
-            d[n++] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-            d[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-            d[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            *d++ = static_cast<unsigned char>(0xF0 | (c >> 18));
+            *d++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+            *d++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            *d++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
         } else {
-            if (capacity - n < 4) return -1;
-            d[n++] = static_cast<unsigned char>(0xE0 | (c >> 12));
-            d[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-            d[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            *d++ = static_cast<unsigned char>(0xE0 | (c >> 12));
+            *d++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            *d++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
         }
     }
-    if (capacity - n < 1) return -1;
-    d[n] = 0;
-    return n;
 }
 
-// UTF-16 to the database code page. A UTF-8 database converts well-formed text directly, without
-// the converter's per-call set-up (the bytes are the same); everything else, and every failure,
-// goes through QAP_wcstombsFunction.
-int32_t toDatabase(QapRoutineCtx *ctx, bool utf8, char *out, const XMLCh *in, uint32_t length,
-                   int32_t capacity) {
-    if (utf8) {
-        int32_t n = utf16ToUtf8(out, capacity, in, length);
-        if (n >= 0) return n;
+// Items up to this many units are converted through a buffer shared by the items, and copied
+// into a string of their exact size; longer ones are converted in place and then shrunk.
+constexpr uint32_t kScratchUnits = 16384;
+
+// The conversion of the items of one retrieve into the database code page.
+class ItemConverter {
+public:
+    ItemConverter(QapRoutineCtx *ctx)
+        : ctx_(ctx),
+          utf8_(ctx != nullptr && ctx->convInfo != nullptr && ctx->convInfo->dbConv != nullptr &&
+                ucnv_getType(ctx->convInfo->dbConv) == UCNV_UTF8) {}
+    ~ItemConverter() { free(scratch_); }
+    ItemConverter(const ItemConverter &) = delete;
+    ItemConverter &operator=(const ItemConverter &) = delete;
+
+    // The text converted within capacity bytes (terminator included): a new string, or null
+    // when it does not fit, cannot be converted or memory runs out. A UTF-8 database gets
+    // well-formed text directly (the bytes are the converter's), in a string of its exact
+    // size; everything else, and every failure, goes through QAP_wcstombsFunction in a
+    // buffer of capacity bytes.
+    char *convert(const XMLCh *in, uint32_t length, int32_t capacity) {
+        const uint64_t most = 3 * static_cast<uint64_t>(length) + 1;
+        if (utf8_ && most <= static_cast<uint64_t>(capacity)) {
+            if (length <= kScratchUnits) {
+                if (scratch_ == nullptr)
+                    scratch_ = static_cast<unsigned char *>(malloc(3 * kScratchUnits + 1));
+                if (scratch_ != nullptr) {
+                    const int32_t n = toUtf8(scratch_, in, length);
+                    if (n >= 0) {
+                        char *value = static_cast<char *>(malloc(static_cast<size_t>(n) + 1));
+                        if (value != nullptr) memcpy(value, scratch_, static_cast<size_t>(n) + 1);
+                        return value;
+                    }
+                }
+            } else {
+                char *value = static_cast<char *>(malloc(most));
+                if (value == nullptr) return nullptr;
+                const int32_t n = toUtf8(reinterpret_cast<unsigned char *>(value), in, length);
+                if (n >= 0) {
+                    void *shrunk = realloc(value, static_cast<size_t>(n) + 1);
+                    return shrunk != nullptr ? static_cast<char *>(shrunk) : value;
+                }
+                free(value);
+            }
+        }
+        char *value = static_cast<char *>(malloc(static_cast<size_t>(capacity)));
+        if (value != nullptr && QAP_wcstombsFunction(ctx_, value, in, capacity) == -1) {
+            free(value);
+            value = nullptr;
+        }
+        return value;
     }
-    return QAP_wcstombsFunction(ctx, out, in, capacity);
-}
+
+private:
+    QapRoutineCtx *ctx_;
+    bool utf8_;
+    unsigned char *scratch_ = nullptr;
+};
 } // namespace
 
 QapExtractResult *qapResult::retrieve(int32_t limit) {
@@ -473,9 +612,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     memcpy(r->sqlstate, "00000", 6);
     r->values[count] = nullptr;
     r->cursor = r->values;
-    const bool utf8 = ctx != nullptr && ctx->convInfo != nullptr &&
-                      ctx->convInfo->dbConv != nullptr &&
-                      ucnv_getType(ctx->convInfo->dbConv) == UCNV_UTF8;
+    ItemConverter converter(ctx);
 
     for (qapResultNode *item = first; item != nullptr; item = item->next) {
         char *value = nullptr;
@@ -486,15 +623,9 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
             // At most 4 bytes per unit and the terminator, never more than the limit.
             int64_t size = 4 * static_cast<int64_t>(item->contentLength) + 4;
             if (size > limit) size = limit;
-            if (size > 0) {
-                value = static_cast<char *>(malloc(static_cast<size_t>(size)));
-                if (value != nullptr &&
-                    toDatabase(ctx, utf8, value, item->content, item->contentLength,
-                               static_cast<int32_t>(size)) == -1) {
-                    free(value);
-                    value = nullptr;
-                }
-            }
+            if (size > 0)
+                value = converter.convert(item->content, item->contentLength,
+                                          static_cast<int32_t>(size));
         }
         *r->cursor = value;
         if (value == nullptr) {
