@@ -36,9 +36,12 @@ public:
         uint32_t n;
         int escape;
     };
-    // Appends the pieces in order, with exactly the effect of one addToContent per piece, but
-    // moving the buffer at most once. Throws QAPException.
+    // Appends the pieces in order, with exactly the effect of one addToContent per piece.
+    // Throws QAPException.
     void addPieces(const Piece *pieces, size_t count);
+    // Appends the pieces' concatenation raw, with exactly the effect of one addToContent of
+    // it (the pieces' escape flags are not read). Throws QAPException.
+    void addJoined(const Piece *pieces, size_t count);
 
     XMLCh *content = nullptr;
     uint32_t contentLength = 0;

@@ -185,6 +185,17 @@ TEST(ResultItems, ManyItemsAndRunsOfPieces) {
             ASSERT_EQ(run.last->contentLength, one.last->contentLength) << round;
             ASSERT_EQ(run.last->contentMaxLength, one.last->contentMaxLength) << round;
             ASSERT_EQ(str(run.last->content), str(one.last->content)) << round;
+            // The same pieces joined: one raw append of their concatenation.
+            std::u16string joined;
+            for (const auto &p : pieces)
+                joined.append(p.s, p.n);
+            one.last->addToContent(0, joined.data(), static_cast<uint32_t>(joined.size()));
+            run.last->addJoined(pieces.data(), pieces.size());
+            ASSERT_EQ(run.last->contentLength, one.last->contentLength) << round;
+            ASSERT_EQ(run.last->contentMaxLength, one.last->contentMaxLength) << round;
+            ASSERT_EQ(std::u16string(run.last->content, run.last->contentLength),
+                      std::u16string(one.last->content, one.last->contentLength))
+                << round;
         }
     }
 }
@@ -236,6 +247,43 @@ TEST(Retrieve, Utf8DatabaseBytesMatchTheConverter) {
         const int32_t bytes = static_cast<int32_t>(strlen(expected));
         EXPECT_STREQ(Record(retrieve(ctx, {t}, bytes + 1)).r->sqlstate, "00000");
         EXPECT_STREQ(Record(retrieve(ctx, {t}, bytes)).r->sqlstate, "38X39");
+    }
+}
+
+// Longer texts: ASCII runs of every length around non-ASCII characters, pairs and NULs, in
+// items short and long (the longest beyond what is converted through a shared buffer).
+TEST(Retrieve, Utf8DatabaseLongTextsMatchTheConverter) {
+    TestCtx ctx(1208);
+    ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+    uint32_t seed = 99;
+    auto next = [&seed](uint32_t bound) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % bound;
+    };
+    const std::u16string others[] = {u"\u00e9", u"\u2013", u"\U0001F600", u"\u07ff",
+                                     std::u16string(1, u'\0')};
+    std::vector<std::u16string> texts;
+    for (int i = 0; i < 300; ++i) {
+        std::u16string t;
+        const size_t target = i == 0 ? 40000 : next(60);
+        while (t.size() < target) {
+            t.append(next(20), static_cast<char16_t>(u'a' + next(26)));
+            if (next(3) == 0) t += others[next(i % 7 == 0 ? 5 : 4)];
+        }
+        texts.push_back(t);
+    }
+    for (const std::u16string &t : texts) {
+        // The converter stops at a NUL as the conversion does.
+        std::vector<char> expected(4 * t.size() + 4);
+        ASSERT_GE(QAP_wcstombsFunction(ctx, expected.data(), t.c_str(),
+                                       static_cast<int32_t>(expected.size())),
+                  0);
+        qapResult result(ctx);
+        result.newItem();
+        result.last->addToContent(0, t.data(), static_cast<uint32_t>(t.size()));
+        Record rec(result.retrieve(1 << 20));
+        ASSERT_STREQ(rec.r->sqlstate, "00000");
+        ASSERT_STREQ(rec.r->values[0], expected.data()) << t.size();
     }
 }
 

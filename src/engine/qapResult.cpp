@@ -249,47 +249,44 @@ void qapResultNode::reserve(uint64_t units) {
 }
 
 void qapResultNode::addPieces(const Piece *pieces, size_t count) {
-    // Pieces that fit the room after the text (an escaped one with room for its terminator
-    // too) grow nothing: they are written at once.
-    size_t first = 0;
-    for (; first < count; ++first) {
-        const Piece &p = pieces[first];
-        if (p.n == 0) continue;
-        const uint64_t room = contentMaxLength - contentLength;
-        if (p.n > room) break;
-        XMLCh *d = content + contentLength;
-        if (p.escape == 0) {
-            copyUnits(d, p.s, p.n);
-            contentLength += p.n;
-        } else {
-            // An escaped unit takes at most 6 units.
-            if (6 * static_cast<uint64_t>(p.n) + 1 > room && escapedLength(p.s, p.n) + 1 > room)
-                break;
-            contentLength = static_cast<uint32_t>(writeEscaped(d, p.s, p.n) - content);
-        }
-    }
-    if (content != nullptr) content[contentLength] = 0;
-    if (first == count) return;
-
-    // From the first piece that grows the buffer: the lengths and capacities one append after
-    // the other would give.
+    // One append after the other, as addToContent does it; the buffer rarely moves, as the
+    // item being appended to mostly has room beyond its capacity. Length and capacity are
+    // kept in locals while the text is written.
     uint64_t length = contentLength;
     uint64_t capacity = contentMaxLength;
-    // Growth: the needed length plus twice the old capacity.
-    auto grow = [this, &length, &capacity](uint64_t want) {
-        if (length + want <= capacity) return;
-        capacity = want + 2 * capacity;
-        if (capacity >= INT32_MAX) throw QAPException(ctx, QAPG002E);
+    XMLCh *d = content;
+    // What is written so far stays a valid text when growing fails.
+    auto settle = [&]() {
+        contentLength = static_cast<uint32_t>(length);
+        if (d != nullptr) d[length] = 0;
     };
-    for (size_t i = first; i < count; ++i) {
+    auto growTo = [&](uint64_t to) {
+        if (to >= INT32_MAX) {
+            settle();
+            throw QAPException(ctx, QAPG002E);
+        }
+        if (to + 1 > allocated) {
+            settle();
+            reserve(to + 1);
+            d = content;
+        }
+        capacity = to;
+        contentMaxLength = static_cast<uint32_t>(to);
+    };
+    for (size_t i = 0; i < count; ++i) {
         const Piece &p = pieces[i];
         if (p.n == 0) continue;
-        grow(p.n);
-        uint64_t appended = p.n;
-        if (p.escape != 0) {
-            // The escaping copy fails, and is retried with 2n + 10, while the escaped text and
-            // its terminator do not fit the room after the text.
-            appended = escapedLength(p.s, p.n);
+        // Growth: the needed length plus twice the old capacity.
+        if (length + p.n > capacity) growTo(p.n + 2 * capacity);
+        if (p.escape == 0) {
+            copyUnits(d + length, p.s, p.n);
+            length += p.n;
+            continue;
+        }
+        // The escaping copy fails, and is retried with 2n + 10, while the escaped text and its
+        // terminator do not fit the room after the text (an escaped unit takes at most 6).
+        if (6 * static_cast<uint64_t>(p.n) + 1 > capacity - length) {
+            const uint64_t appended = escapedLength(p.s, p.n);
             uint64_t want = p.n;
             while (appended + 1 > capacity - length) {
                 QAP_TRACE(ctx, "qapResultNode::addToContent",
@@ -298,29 +295,34 @@ void qapResultNode::addPieces(const Piece *pieces, size_t count) {
                           -1L, static_cast<int>(length), static_cast<int>(capacity),
                           static_cast<int>(want));
                 want = 2 * want + 10;
-                grow(want);
+                if (length + want > capacity) growTo(want + 2 * capacity);
             }
         }
-        length += appended;
+        length = static_cast<uint64_t>(writeEscaped(d + length, p.s, p.n) - d);
     }
-    if (capacity == contentMaxLength && length == contentLength) return;
+    settle();
+}
 
-    // Then the buffer, once, and the text.
-    reserve(capacity + 1);
-    contentMaxLength = static_cast<uint32_t>(capacity);
+void qapResultNode::addJoined(const Piece *pieces, size_t count) {
+    uint64_t n = 0;
+    for (size_t i = 0; i < count; ++i)
+        n += pieces[i].n;
+    if (n == 0) return;
+    const uint64_t length = contentLength + n;
+    if (length > contentMaxLength) {
+        const uint64_t capacity = n + 2 * static_cast<uint64_t>(contentMaxLength);
+        if (capacity >= INT32_MAX) throw QAPException(ctx, QAPG002E);
+        if (capacity + 1 > allocated) reserve(capacity + 1);
+        contentMaxLength = static_cast<uint32_t>(capacity);
+    }
     XMLCh *d = content + contentLength;
-    for (size_t i = first; i < count; ++i) {
-        const Piece &p = pieces[i];
-        if (p.n == 0) continue;
-        if (p.escape == 0) {
-            copyUnits(d, p.s, p.n);
-            d += p.n;
-        } else {
-            d = writeEscaped(d, p.s, p.n);
-        }
+    for (size_t i = 0; i < count; ++i) {
+        if (pieces[i].n == 0) continue;
+        copyUnits(d, pieces[i].s, pieces[i].n);
+        d += pieces[i].n;
     }
     contentLength = static_cast<uint32_t>(length);
-    content[contentLength] = 0;
+    content[length] = 0;
 }
 
 // ---------------------------------------------------------------------------------------------

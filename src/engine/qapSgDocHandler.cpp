@@ -62,7 +62,13 @@ void qapSgDocHandler::composeStartElement(const XMLCh *qname, const Attributes &
 }
 
 void qapSgDocHandler::composeEndElement(const XMLCh *qname) {
-    const size_t n = length(qname);
+    const uint32_t n = length(qname);
+    if (result.last != nullptr && (ctx == nullptr || !ctx->traceOn)) {
+        // "</" name ">" as one append, without building it first.
+        const qapResultNode::Piece pieces[3] = {{u"</", 2, 0}, {qname, n, 0}, {u">", 1, 0}};
+        result.last->addJoined(pieces, 3);
+        return;
+    }
     // "</" name ">": on the stack for ordinary names.
     XMLCh local[128];
     std::unique_ptr<XMLCh[]> heap;
@@ -77,5 +83,5 @@ void qapSgDocHandler::composeEndElement(const XMLCh *qname) {
     if (n != 0) memcpy(tag + 2, qname, n * sizeof(XMLCh));
     tag[n + 2] = u'>';
     tag[n + 3] = 0;
-    result.addToCurrentItem(0, tag, static_cast<uint32_t>(n + 3));
+    result.addToCurrentItem(0, tag, n + 3);
 }
