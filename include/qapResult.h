@@ -6,6 +6,7 @@
 #include "qapCtx.h"
 
 #include <cstdint>
+#include <cstring>
 #include <xercesc/sax2/Attributes.hpp>
 
 // Thrown by value on allocation failure inside the parse; carries a formatted message.
@@ -28,7 +29,19 @@ public:
 
     // Appends n units of s, raw (escape 0) or with the five special characters replaced by
     // entity references (escape 1; s must be NUL-terminated at n). Throws QAPException.
-    void addToContent(int escape, const XMLCh *s, uint32_t n);
+    void addToContent(int escape, const XMLCh *s, uint32_t n) {
+        // Here raw text that needs no new buffer; the rest out of line.
+        const uint64_t length = static_cast<uint64_t>(contentLength) + n;
+        if (escape != 0 || n == 0 ||
+            (length > contentMaxLength &&
+             // Growth: the needed length plus twice the capacity.
+             n + 2 * static_cast<uint64_t>(contentMaxLength) >= allocated))
+            return appendSlow(escape, s, n);
+        if (length > contentMaxLength) contentMaxLength = n + 2 * contentMaxLength;
+        memcpy(content + contentLength, s, static_cast<size_t>(n) * sizeof(XMLCh));
+        contentLength = static_cast<uint32_t>(length);
+        content[length] = 0;
+    }
 
     // One text of a run of appends.
     struct Piece {
@@ -51,6 +64,8 @@ public:
 
 private:
     friend class qapResult;
+    // addToContent where it may need a new buffer, or escapes.
+    void appendSlow(int escape, const XMLCh *s, uint32_t n);
     // Makes the buffer hold at least units units, keeping the text; throws QAPException.
     void reserve(uint64_t units);
     // Where content lives: a heap buffer of its own (freed with the item), or space in the

@@ -215,7 +215,7 @@ inline void copyUnits(XMLCh *d, const XMLCh *s, size_t n) {
 }
 } // namespace
 
-void qapResultNode::addToContent(int escape, const XMLCh *s, uint32_t n) {
+void qapResultNode::appendSlow(int escape, const XMLCh *s, uint32_t n) {
     if (n == 0) return;
     if (escape != 0) {
         const Piece piece{s, n, escape};
