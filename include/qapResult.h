@@ -84,6 +84,8 @@ public:
     qapResult &operator=(const qapResult &) = delete;
 
     void newItem();
+    // A new item holding n units of text: newItem, then addToCurrentItem(escape, text, n).
+    void addItem(int escape, const XMLCh *text, uint32_t n);
     void addToCurrentItem(int escape, const XMLCh *text);
     void addToCurrentItem(int escape, const XMLCh *text, uint32_t length);
     // The items converted to the database code page, each shorter than limit bytes; a new

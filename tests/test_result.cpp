@@ -200,6 +200,31 @@ TEST(ResultItems, ManyItemsAndRunsOfPieces) {
     }
 }
 
+// addItem is newItem and addToCurrentItem in one, across slabs and with appends after it.
+TEST(ResultItems, AddItemIsNewItemThenAppend) {
+    const std::u16string texts[] = {
+        u"", u"7.50", u"a&b", u"<<", std::u16string(300, u'x'), std::u16string(9000, u'y')};
+    qapResult one(nullptr), two(nullptr);
+    for (int i = 0; i < 3000; ++i) {
+        const std::u16string &t = texts[(i * 7) % 6];
+        const int escape = i % 3 == 0 ? 1 : 0;
+        one.newItem();
+        one.addToCurrentItem(escape, t.c_str(), static_cast<uint32_t>(t.size()));
+        two.addItem(escape, t.c_str(), static_cast<uint32_t>(t.size()));
+        if (i % 5 == 0) {
+            one.last->addToContent(0, u"tail", 4);
+            two.last->addToContent(0, u"tail", 4);
+        }
+    }
+    ASSERT_EQ(one.count, two.count);
+    for (qapResultNode *a = one.first, *b = two.first; a != nullptr; a = a->next, b = b->next) {
+        ASSERT_NE(b, nullptr);
+        ASSERT_EQ(a->contentLength, b->contentLength);
+        ASSERT_EQ(a->contentMaxLength, b->contentMaxLength);
+        ASSERT_EQ(str(a->content), str(b->content));
+    }
+}
+
 TEST(Retrieve, ItemsInOrderEmptyItemAsEmptyString) {
     TestCtx ctx;
     ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;

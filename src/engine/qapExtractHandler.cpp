@@ -52,8 +52,7 @@ void qapExtractHandler::addValueItem(const XMLCh *value) {
     uint64_t special = 0;
     for (XMLCh c; (c = value[n]) != 0; ++n)
         special |= c < 64 ? (kSpecial >> c) & 1 : 0;
-    result.newItem();
-    result.addToCurrentItem(special != 0 ? 1 : 0, value, static_cast<uint32_t>(n));
+    result.addItem(special != 0 ? 1 : 0, value, static_cast<uint32_t>(n));
 }
 
 // The parser's lookup by qualified name, the first attribute whose name equals attributeName,

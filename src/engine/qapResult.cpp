@@ -436,6 +436,35 @@ void qapResult::newItem() {
     ++count;
 }
 
+void qapResult::addItem(int escape, const XMLCh *text, uint32_t n) {
+    newItem();
+    if (escape != 0 || text == nullptr || n == 0 || n >= kLargeUnits ||
+        (ctx != nullptr && ctx->traceOn)) {
+        addToCurrentItem(escape, text, n);
+        return;
+    }
+    // A first raw append: capacity n, in the free room of the newest slab, which the item
+    // then holds (as growContent does it).
+    if (tail != nullptr) {
+        slabTop = tail->content + tail->contentMaxLength + 1;
+        tail->allocated = tail->contentMaxLength + 1;
+        tail = nullptr;
+    }
+    if (static_cast<uint64_t>(slabEnd - slabTop) <= n) {
+        last->addToContent(0, text, n);
+        return;
+    }
+    qapResultNode &item = *last;
+    item.content = slabTop;
+    item.allocated = static_cast<uint32_t>(slabEnd - slabTop);
+    slabTop = slabEnd;
+    tail = &item;
+    item.contentMaxLength = n;
+    item.contentLength = n;
+    memcpy(item.content, text, static_cast<size_t>(n) * sizeof(XMLCh));
+    item.content[n] = 0;
+}
+
 void qapResult::addToCurrentItem(int escape, const XMLCh *text) {
     if (text == nullptr) return;
     addToCurrentItem(escape, text, static_cast<uint32_t>(length(text)));
@@ -542,6 +571,8 @@ int32_t toUtf8(unsigned char *d, const XMLCh *in, uint32_t length) {
 // Items up to this many units are converted through a buffer shared by the items, and copied
 // into a string of their exact size; longer ones are converted in place and then shrunk.
 constexpr uint32_t kScratchUnits = 16384;
+// Strings of at most this many bytes take the smallest block the heap hands out.
+constexpr uint64_t kSmallBytes = 24;
 
 // The conversion of the items of one retrieve into the database code page.
 class ItemConverter {
@@ -557,12 +588,18 @@ public:
     // The text converted within capacity bytes (terminator included): a new string, or null
     // when it does not fit, cannot be converted or memory runs out. A UTF-8 database gets
     // well-formed text directly (the bytes are the converter's), in a string of its exact
-    // size; everything else, and every failure, goes through QAP_wcstombsFunction in a
-    // buffer of capacity bytes.
+    // size (short ones in the heap's smallest block); everything else, and every failure,
+    // goes through QAP_wcstombsFunction in a buffer of capacity bytes.
     char *convert(const XMLCh *in, uint32_t length, int32_t capacity) {
         const uint64_t most = 3 * static_cast<uint64_t>(length) + 1;
         if (utf8_ && most <= static_cast<uint64_t>(capacity)) {
-            if (length <= kScratchUnits) {
+            if (most <= kSmallBytes) {
+                // As small as a heap block gets anyway: converted in place.
+                char *value = static_cast<char *>(malloc(most));
+                if (value == nullptr) return nullptr;
+                if (toUtf8(reinterpret_cast<unsigned char *>(value), in, length) >= 0) return value;
+                free(value);
+            } else if (length <= kScratchUnits) {
                 if (scratch_ == nullptr)
                     scratch_ = static_cast<unsigned char *>(malloc(3 * kScratchUnits + 1));
                 if (scratch_ != nullptr) {
