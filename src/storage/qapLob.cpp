@@ -362,7 +362,7 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
             const char *start = piece;
             int32_t n = length;
             // A UTF-16 byte order mark at the start of the file is not part of the text.
-            if (first && ctx->convInfo->appCodePage == 1200 && n >= 2 &&
+            if (first && qapIsUtf16CodePage(ctx->convInfo->appCodePage) && n >= 2 &&
                 ((piece[0] == '\xFE' && piece[1] == '\xFF') ||
                  (piece[0] == '\xFF' && piece[1] == '\xFE'))) {
                 start += 2;
