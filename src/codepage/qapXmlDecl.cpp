@@ -60,6 +60,27 @@ int32_t invalidDocument(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
     return -1;
 }
 
+// "=", blanks and a quoted value without blanks in it; pos ends on the closing quote. What is
+// missing is traced with the caller's texts (the same text for a missing "=" in both places).
+bool scanAssignment(QapRoutineCtx *ctx, const UChar *text, int32_t &pos, const char *noQuote,
+                    const char *noEndQuote) {
+    if (text[pos] != u'=') {
+        QAP_TRACE(ctx, FN, "no xml version equals char =%x\n", text[pos]);
+        return false;
+    }
+    ++pos;
+    skipBlanks(text, pos);
+    if (!isQuote(text[pos])) {
+        QAP_TRACE(ctx, FN, noQuote, text[pos]);
+        return false;
+    }
+    if (!scanQuoted(text, pos)) {
+        QAP_TRACE(ctx, FN, noEndQuote, text[pos]);
+        return false;
+    }
+    return true;
+}
+
 int32_t icuError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, UErrorCode status) {
     char number[16];
     snprintf(number, sizeof number, "%d", static_cast<int>(status));
@@ -122,20 +143,9 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     }
     pos += 7;
     skipBlanks(text, pos);
-    if (text[pos] != u'=') {
-        QAP_TRACE(ctx, FN, "no xml version equals char =%x\n", text[pos]);
+    if (!scanAssignment(ctx, text, pos, "no xml version number char = %x\n",
+                        "missing end quote for xml version char=%x\n"))
         return invalidDocument(ctx, sqlstate, msgtext);
-    }
-    ++pos;
-    skipBlanks(text, pos);
-    if (!isQuote(text[pos])) {
-        QAP_TRACE(ctx, FN, "no xml version number char = %x\n", text[pos]);
-        return invalidDocument(ctx, sqlstate, msgtext);
-    }
-    if (!scanQuoted(text, pos)) {
-        QAP_TRACE(ctx, FN, "missing end quote for xml version char=%x\n", text[pos]);
-        return invalidDocument(ctx, sqlstate, msgtext);
-    }
     int32_t prefixLength = pos + 1;
 
     // Byte order mark, then the declaration through its version value.
@@ -184,20 +194,9 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     if (startsWith(text, pos, u"encoding")) {
         pos += 8;
         skipBlanks(text, pos);
-        if (text[pos] != u'=') {
-            QAP_TRACE(ctx, FN, "no xml version equals char =%x\n", text[pos]);
+        if (!scanAssignment(ctx, text, pos, "no encoding decl quote: char = %x\n",
+                            "missing end quote for encoding decl char=%x\n"))
             return invalidDocument(ctx, sqlstate, msgtext);
-        }
-        ++pos;
-        skipBlanks(text, pos);
-        if (!isQuote(text[pos])) {
-            QAP_TRACE(ctx, FN, "no encoding decl quote: char = %x\n", text[pos]);
-            return invalidDocument(ctx, sqlstate, msgtext);
-        }
-        if (!scanQuoted(text, pos)) {
-            QAP_TRACE(ctx, FN, "missing end quote for encoding decl char=%x\n", text[pos]);
-            return invalidDocument(ctx, sqlstate, msgtext);
-        }
         ++pos;
         skipBlanks(text, pos);
     }
