@@ -133,6 +133,13 @@ private:
     QapHeap<char> bytes_;
 };
 
+// Records the message a caller of a file transfer reports, and its SQLSTATE from the message
+// table.
+void noteFailure(char *sqlstate, int32_t *msgNo, int32_t msg) {
+    *msgNo = msg;
+    qapSetState(sqlstate, qapSqlStateTable[msg].sqlstate);
+}
+
 } // namespace
 
 int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, uint32_t *docLoc,
@@ -200,14 +207,12 @@ int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *na
     int32_t length = 0;
     int rc = sqludf_length(loc, &length);
     if (rc != 0) {
-        *msgNo = QAPC004E;
-        qapSetState(sqlstate, "38X04");
+        noteFailure(sqlstate, msgNo, QAPC004E);
         return rc;
     }
     QapFileHandle file(xml_fopen(ctx, name, "wb+"));
     if (!file) {
-        *msgNo = QAPC000E;
-        qapSetState(sqlstate, "38X00");
+        noteFailure(sqlstate, msgNo, QAPC000E);
         return -1;
     }
 
@@ -218,14 +223,12 @@ int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *na
         result = readPiece(loc, done + 1, n, piece);
         if (result != 0) {
             QAP_TRACE(ctx, "qap_locator2file", "read at %d failed, rc=%d\n", done + 1, result);
-            *msgNo = QAPC004E;
-            qapSetState(sqlstate, "38X04");
+            noteFailure(sqlstate, msgNo, QAPC004E);
             break;
         }
         if (fwrite(piece, 1, static_cast<size_t>(n), file.get()) != static_cast<size_t>(n)) {
             result = -1;
-            *msgNo = QAPC003E;
-            qapSetState(sqlstate, "38X03");
+            noteFailure(sqlstate, msgNo, QAPC003E);
             break;
         }
         done += n;
@@ -233,8 +236,7 @@ int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *na
     // Buffered bytes reach the file only here, so a failing close is a failed write.
     if (fclose(file.release()) != 0 && result == 0) {
         result = -1;
-        *msgNo = QAPC003E;
-        qapSetState(sqlstate, "38X03");
+        noteFailure(sqlstate, msgNo, QAPC003E);
     }
     return result;
 }
@@ -308,25 +310,21 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
     *msgNo = 0;
     int32_t size = 0;
     if (qap_getFileSize(ctx, name, &size) != 0) {
-        *msgNo = QAPC001E;
-        qapSetState(sqlstate, "38X01");
+        noteFailure(sqlstate, msgNo, QAPC001E);
         return -1;
     }
     if (size > QAP_LOB_LIMIT) {
-        *msgNo = QAPC006E;
-        qapSetState(sqlstate, "38X06");
+        noteFailure(sqlstate, msgNo, QAPC006E);
         return -1;
     }
     int rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
     if (rc != 0) {
-        *msgNo = QAPC004E;
-        qapSetState(sqlstate, "38X04");
+        noteFailure(sqlstate, msgNo, QAPC004E);
         return rc;
     }
     QapFileHandle file(xml_fopen(ctx, name, "rb"));
     if (!file) {
-        *msgNo = QAPC000E;
-        qapSetState(sqlstate, "38X00");
+        noteFailure(sqlstate, msgNo, QAPC000E);
         return -1;
     }
 
@@ -336,8 +334,7 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
         conv.reset(new (std::nothrow)
                        QapPieceConverter(ctx->convInfo->appConv, ctx->convInfo->dbConv));
         if (!conv || !conv->ok()) {
-            *msgNo = QAPG002E;
-            qapSetState(sqlstate, "38X10");
+            noteFailure(sqlstate, msgNo, QAPG002E);
             return -1;
         }
     }
@@ -375,14 +372,12 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
         first = false;
         if (appendRc != 0) {
             QAP_TRACE(ctx, "qap_file2locator", "sqludf_append rc=%d\n", appendRc);
-            *msgNo = QAPC004E;
-            qapSetState(sqlstate, "38X04");
+            noteFailure(sqlstate, msgNo, QAPC004E);
             result = appendRc;
             break;
         }
         if (result == 0 && remaining > 0 && qap_fseek(ctx, file.get(), size - remaining) != 0) {
-            *msgNo = QAPC002E;
-            qapSetState(sqlstate, "38X02");
+            noteFailure(sqlstate, msgNo, QAPC002E);
             result = -1;
         }
     }
@@ -391,16 +386,14 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
         int32_t appendRc = 0;
         result = conv->convert(nullptr, 0, true, out, &appendRc);
         if (appendRc != 0) {
-            *msgNo = QAPC004E;
-            qapSetState(sqlstate, "38X04");
+            noteFailure(sqlstate, msgNo, QAPC004E);
         }
     }
     if (result == 0) {
         int32_t length = 0;
         rc = sqludf_length(out, &length);
         if (rc != 0) {
-            *msgNo = QAPC004E;
-            qapSetState(sqlstate, "38X04");
+            noteFailure(sqlstate, msgNo, QAPC004E);
             result = rc;
         }
     }
