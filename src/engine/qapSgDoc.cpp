@@ -68,6 +68,40 @@ void qapSetParserError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, const 
     qapSetState(sqlstate, "38X13");
 }
 
+void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext) {
+    try {
+        throw;
+    } catch (const SAXParseException &e) {
+        char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
+        qapParserText(ctx, e.getMessage(), text);
+        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getLineNumber(), line),
+                          qapLocText(e.getColumnNumber(), column), text);
+        if (ctx != nullptr && ctx->traceOn) {
+            char sysId[QAP_PARSER_TEXT_SIZE];
+            QAP_TRACE(ctx, fn, "parse err4 in %s line %d col %d: %s\n",
+                      qapParserText(ctx, e.getSystemId(), sysId),
+                      static_cast<int>(e.getLineNumber()), static_cast<int>(e.getColumnNumber()),
+                      text);
+        }
+    } catch (const XMLException &e) {
+        char text[QAP_PARSER_TEXT_SIZE], line[24];
+        qapParserText(ctx, e.getMessage(), text);
+        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getSrcLine(), line), nullptr, text);
+        QAP_TRACE(ctx, fn, "parse err5 in %s line %d: %s\n",
+                  e.getSrcFile() != nullptr ? e.getSrcFile() : "", static_cast<int>(e.getSrcLine()),
+                  text);
+    } catch (const SAXException &e) {
+        char text[QAP_PARSER_TEXT_SIZE];
+        qapParserText(ctx, e.getMessage(), text);
+        qapSetParserError(ctx, sqlstate, msgtext, nullptr, nullptr, text);
+        QAP_TRACE(ctx, fn, "parse err6: %s\n", text);
+    } catch (...) {
+        // Among others the handler's QAPException: the state says the parse failed.
+        QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
+        qapSetState(sqlstate, "38X13");
+    }
+}
+
 // ---- DOCTYPE resolver ------------------------------------------------------------------------
 
 qapDoctypeResolver::qapDoctypeResolver(QapRoutineCtx *ctx, const char *dtdText)
@@ -258,34 +292,8 @@ int32_t runParse(QapRoutineCtx *ctx, ExtractionParts &parts, const char *doc,
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", doc);
         }
         return 0;
-    } catch (const SAXParseException &e) {
-        char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
-        qapParserText(ctx, e.getMessage(), text);
-        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getLineNumber(), line),
-                          qapLocText(e.getColumnNumber(), column), text);
-        if (ctx != nullptr && ctx->traceOn) {
-            char sysId[QAP_PARSER_TEXT_SIZE];
-            QAP_TRACE(ctx, fn, "parse err4 in %s line %d col %d: %s\n",
-                      qapParserText(ctx, e.getSystemId(), sysId),
-                      static_cast<int>(e.getLineNumber()), static_cast<int>(e.getColumnNumber()),
-                      text);
-        }
-    } catch (const XMLException &e) {
-        char text[QAP_PARSER_TEXT_SIZE], line[24];
-        qapParserText(ctx, e.getMessage(), text);
-        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getSrcLine(), line), nullptr, text);
-        QAP_TRACE(ctx, fn, "parse err5 in %s line %d: %s\n",
-                  e.getSrcFile() != nullptr ? e.getSrcFile() : "", static_cast<int>(e.getSrcLine()),
-                  text);
-    } catch (const SAXException &e) {
-        char text[QAP_PARSER_TEXT_SIZE];
-        qapParserText(ctx, e.getMessage(), text);
-        qapSetParserError(ctx, sqlstate, msgtext, nullptr, nullptr, text);
-        QAP_TRACE(ctx, fn, "parse err6: %s\n", text);
     } catch (...) {
-        // Among others the handler's QAPException: the state says the parse failed.
-        QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
-        qapSetState(sqlstate, "38X13");
+        qapReportParseException(ctx, fn, sqlstate, msgtext);
     }
     return -1;
 }

@@ -26,6 +26,11 @@ const char *qapLocText(uint64_t loc, char *out);
 void qapSetParserError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, const char *line,
                        const char *column, const char *text);
 
+// Reports the exception being handled (call it from a catch clause) as a failed parse:
+// SQLSTATE "38X13", with message QAPQ047E for the parser's own exceptions, tried in the order
+// SAXParseException, XMLException, SAXException, anything else.
+void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext);
+
 // The SAX handler of extraction: collects attribute values, element text or tagged fragments
 // at the path into the inherited result.
 class qapExtractHandler : public qapSgDocHandler {

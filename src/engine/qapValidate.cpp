@@ -175,30 +175,8 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         qapSetState(sqlstate, "00000");
         QAP_TRACE(ctx, fn, "Exit, valid\n");
         return 1;
-    } catch (const SAXParseException &e) {
-        char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
-        qapParserText(ctx, e.getMessage(), text);
-        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getLineNumber(), line),
-                          qapLocText(e.getColumnNumber(), column), text);
-        if (ctx != nullptr && ctx->traceOn) {
-            char sysId[QAP_PARSER_TEXT_SIZE];
-            QAP_TRACE(ctx, fn, "parse error in %s line %s col %s: %s\n",
-                      qapParserText(ctx, e.getSystemId(), sysId), line, column, text);
-        }
-    } catch (const XMLException &e) {
-        char text[QAP_PARSER_TEXT_SIZE], line[24];
-        qapParserText(ctx, e.getMessage(), text);
-        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getSrcLine(), line), nullptr, text);
-        QAP_TRACE(ctx, fn, "XML exception in %s line %s: %s\n",
-                  e.getSrcFile() != nullptr ? e.getSrcFile() : "", line, text);
-    } catch (const SAXException &e) {
-        char text[QAP_PARSER_TEXT_SIZE];
-        qapParserText(ctx, e.getMessage(), text);
-        qapSetParserError(ctx, sqlstate, msgtext, nullptr, nullptr, text);
-        QAP_TRACE(ctx, fn, "SAX exception: %s\n", text);
     } catch (...) {
-        QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
-        qapSetState(sqlstate, "38X13");
+        qapReportParseException(ctx, fn, sqlstate, msgtext);
     }
     return 0;
 }
