@@ -112,6 +112,7 @@ private:
     XMLCh *slabTop = nullptr; // next free unit of the newest slab
     XMLCh *slabEnd = nullptr;
     qapResultNode *tail = nullptr; // the item holding the newest slab's free room, or null
+    size_t ownBuffers = 0;         // items whose buffer is a heap block of their own
 };
 
 // Frees the strings, the values array and the message of a result record (not the record).

@@ -328,10 +328,22 @@ void qapResultNode::addJoined(const Piece *pieces, size_t count) {
 // ---------------------------------------------------------------------------------------------
 // The result list
 
+// A block of items: the first holds 16, each next one twice as many up to 1024, so that a
+// small result stays small and a large one takes few allocations.
 struct qapResult::ItemBlock {
-    static constexpr uint32_t kItems = 64;
+    static constexpr uint32_t kFirstItems = 16;
+    static constexpr uint32_t kMaxItems = 1024;
     ItemBlock *next;
-    alignas(qapResultNode) unsigned char storage[kItems * sizeof(qapResultNode)];
+    uint32_t items;
+    qapResultNode *at(uint32_t i) {
+        return reinterpret_cast<qapResultNode *>(reinterpret_cast<unsigned char *>(this) +
+                                                 kStorage) +
+               i;
+    }
+    // Where the items start: after the header, aligned for them.
+    static constexpr size_t kStorage =
+        (sizeof(ItemBlock *) + sizeof(uint32_t) + alignof(qapResultNode) - 1) /
+        alignof(qapResultNode) * alignof(qapResultNode);
 };
 
 struct qapResult::Slab {
@@ -344,7 +356,8 @@ namespace {
 // Items longer than this get a heap buffer of their own, which grows by realloc and leaves
 // nothing behind; shorter ones share slabs of at most kSlabUnits.
 constexpr uint64_t kLargeUnits = 8192;
-constexpr size_t kSlabUnits = 65536;
+// Slabs stay below the size the heap maps separately (128 KiB).
+constexpr size_t kSlabUnits = 32768;
 constexpr size_t kFirstSlabUnits = 1024;
 } // namespace
 
@@ -371,6 +384,7 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
                 memcpy(grown, item.content, item.contentLength * sizeof(XMLCh));
         }
         if (grown == nullptr) throw QAPException(ctx, QAPG002E);
+        if (!item.ownBuffer) ++ownBuffers;
         item.content = static_cast<XMLCh *>(grown);
         item.ownBuffer = true;
         item.allocated = static_cast<uint32_t>(units);
@@ -399,8 +413,10 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
 }
 
 qapResult::~qapResult() {
-    for (qapResultNode *n = first; n != nullptr;) {
+    // Only items grown into heap buffers of their own have anything to free.
+    for (qapResultNode *n = first; n != nullptr && ownBuffers != 0;) {
         qapResultNode *next = n->next;
+        if (n->ownBuffer) --ownBuffers;
         n->~qapResultNode();
         n = next;
     }
@@ -418,14 +434,20 @@ qapResult::~qapResult() {
 
 void qapResult::newItem() {
     if (blockFree == 0) {
-        ItemBlock *b = static_cast<ItemBlock *>(malloc(sizeof(ItemBlock)));
+        uint32_t items = ItemBlock::kFirstItems;
+        if (blocks != nullptr)
+            items = blocks->items < ItemBlock::kMaxItems ? 2 * blocks->items : blocks->items;
+        ItemBlock *b = static_cast<ItemBlock *>(
+            malloc(ItemBlock::kStorage + static_cast<size_t>(items) * sizeof(qapResultNode)));
         if (b == nullptr) throw QAPException(ctx, QAPG002E);
         b->next = blocks;
+        b->items = items;
         blocks = b;
-        blockFree = ItemBlock::kItems;
+        blockFree = items;
     }
+    // Items in creation order, so that walking the list goes forward through memory.
+    void *at = blocks->at(blocks->items - blockFree);
     --blockFree;
-    void *at = blocks->storage + static_cast<size_t>(blockFree) * sizeof(qapResultNode);
     qapResultNode *node = new (at) qapResultNode(ctx);
     node->owner = this;
     if (last == nullptr)
