@@ -1,9 +1,9 @@
 // Extraction benchmark. Generates a deterministic purchase-order document of a chosen size into
 // a temporary file, then measures on that file a bare SAX2 parse with an empty handler and the
 // parser features of extraction (the floor), and extractAll for an attribute path, a "//"
-// element path and a tagged path: the median throughput of several runs, its ratio to the
-// floor, and the peak resident memory of each case (every run is a forked child, so the peaks
-// of the cases do not mix).
+// element path and a tagged path: the median and the best throughput of several runs, their
+// ratios to the floor, the median of the ratios round by round, and the peak resident memory
+// of each case (every run is a forked child, so the peaks of the cases do not mix).
 #include "qapCtx.h"
 #include "qapResult.h"
 #include "qapSgDoc.h"
