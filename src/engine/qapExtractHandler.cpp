@@ -1,14 +1,13 @@
-// The extract handler: on every start and end tag it tracks the open elements, re-matches the
-// path and collects attribute values, element text or whole tagged fragments as result items.
+// The extract handler: on every start and end tag it follows the match state of the open
+// elements (from the element alone where the path allows it, and not at all below a NO) and
+// collects attribute values, element text or whole tagged fragments as result items.
 #include "qapSgDocImpl.h"
 #include "qapTrace.h"
 
 #include <xercesc/sax/SAXParseException.hpp>
-#include <xercesc/util/XMLString.hpp>
 
 using XERCES_CPP_NAMESPACE::Attributes;
 using XERCES_CPP_NAMESPACE::SAXParseException;
-using XERCES_CPP_NAMESPACE::XMLString;
 
 namespace {
 

@@ -402,10 +402,9 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
         slabTop = slab->data();
         slabEnd = slabTop + size;
     }
+    // The new place lies above the old one (or in a new slab), so the copy cannot overlap.
     XMLCh *at = slabTop;
-    // The copy may overlap when the item moves down within the slab.
-    if (item.contentLength != 0 && item.content != at)
-        memmove(at, item.content, item.contentLength * sizeof(XMLCh));
+    if (item.contentLength != 0) memcpy(at, item.content, item.contentLength * sizeof(XMLCh));
     item.content = at;
     item.allocated = static_cast<uint32_t>(slabEnd - at);
     slabTop = slabEnd;
