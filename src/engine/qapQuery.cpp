@@ -5,11 +5,14 @@
 #include "qapMsg.h"
 #include "qapTrace.h"
 
+#include <xercesc/util/XMLString.hpp>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
+
+using XERCES_CPP_NAMESPACE::XMLString;
 
 namespace {
 
@@ -20,21 +23,6 @@ constexpr XMLCh kQuote = u'"';
 constexpr XMLCh kOpenBracket = u'[';
 constexpr XMLCh kCloseBracket = u']';
 constexpr XMLCh kStar = u'*';
-
-size_t length(const XMLCh *s) {
-    const XMLCh *p = s;
-    while (*p != 0)
-        ++p;
-    return static_cast<size_t>(p - s);
-}
-
-bool equal(const XMLCh *a, const XMLCh *b) {
-    while (*a != 0 && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
 
 // The first c at or after s, or null when the text ends first.
 XMLCh *find(XMLCh *s, XMLCh c) {
@@ -160,7 +148,7 @@ void PathParser::checkName(XMLCh *name) {
 // last step.
 XMLCh *PathParser::stepEnd(XMLCh *step) {
     XMLCh *slash = find(step, kSlash);
-    if (slash == nullptr) return step + length(step);
+    if (slash == nullptr) return step + XMLString::stringLen(step);
     bool quoteBefore = false;
     for (XMLCh *p = step; p < slash; ++p)
         if (*p == kQuote) {
@@ -274,13 +262,14 @@ void PathParser::run() {
         q_.errorPosition = 1;
         return;
     }
-    QAP_TRACE(ctx, "QapQuery::QapQuery", "query length is %d\n", static_cast<int>(length(text)));
+    QAP_TRACE(ctx, "QapQuery::QapQuery", "query length is %d\n",
+              static_cast<int>(XMLString::stringLen(text)));
 
     XMLCh *lastAt = findLast(text, kAt);
     XMLCh *lastEquals = findLast(text, kEquals);
     if (lastAt != nullptr && (lastEquals == nullptr || lastAt > lastEquals)) {
         q_.targetKind = ATTRIBUTE;
-        size_t n = length(lastAt + 1);
+        size_t n = XMLString::stringLen(lastAt + 1);
         q_.attributeName = new (std::nothrow) XMLCh[n + 1];
         if (q_.attributeName == nullptr) throw QAPException(ctx, QAPG002E);
         memcpy(q_.attributeName, lastAt + 1, (n + 1) * sizeof(XMLCh));
@@ -344,7 +333,7 @@ QapMatchState matchSequence(const QapChunk *chunk, const QapPathNode *start,
 
 QapStep::QapStep(QapRoutineCtx *ctx, XMLCh *name, XMLCh *predicateAttr, XMLCh *predicateValue)
     : name(name), predicateAttr(predicateAttr), predicateValue(predicateValue), ctx(ctx),
-      nameLength(static_cast<uint32_t>(length(name))), any(isStar(name)) {}
+      nameLength(static_cast<uint32_t>(XMLString::stringLen(name))), any(isStar(name)) {}
 
 bool QapStep::matches(const QapPathNode *node) const {
     if (!any) {
@@ -358,7 +347,7 @@ bool QapStep::matches(const QapPathNode *node) const {
     if (predicateAttr != nullptr) {
         const XMLCh *value =
             node->attrs != nullptr ? node->attrs->getValue(predicateAttr) : nullptr;
-        if (value == nullptr || !equal(value, predicateValue)) return false;
+        if (value == nullptr || !XMLString::equals(value, predicateValue)) return false;
     }
     return true;
 }
@@ -369,9 +358,9 @@ bool QapStep::predicateMatches(const XERCES_CPP_NAMESPACE::Attributes &attrs) co
     const XMLSize_t n = attrs.getLength();
     for (XMLSize_t i = 0; i < n; ++i) {
         const XMLCh *local = attrs.getLocalName(i);
-        if (local != nullptr && equal(local, predicateAttr)) {
+        if (local != nullptr && XMLString::equals(local, predicateAttr)) {
             const XMLCh *value = attrs.getValue(i);
-            return value != nullptr && equal(value, predicateValue);
+            return value != nullptr && XMLString::equals(value, predicateValue);
         }
     }
     return false;

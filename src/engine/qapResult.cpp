@@ -7,6 +7,7 @@
 #include "qapMsg.h"
 #include "qapTrace.h"
 
+#include <xercesc/util/XMLString.hpp>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
@@ -16,22 +17,9 @@
 #include <emmintrin.h>
 #endif
 
+using XERCES_CPP_NAMESPACE::XMLString;
+
 namespace {
-
-size_t length(const XMLCh *s) {
-    const XMLCh *p = s;
-    while (*p != 0)
-        ++p;
-    return static_cast<size_t>(p - s);
-}
-
-bool equal(const XMLCh *a, const XMLCh *b) {
-    while (*a != 0 && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
 
 int formatMessage(QapRoutineCtx *ctx, char *out, int32_t msgNo, ...) {
     va_list args;
@@ -162,12 +150,12 @@ XMLCh *writeEscaped(XMLCh *d, const XMLCh *s, uint32_t n) {
 
 // The lengths of the three strings of one attribute, terminators included (0 for none).
 size_t units(const XMLCh *s) {
-    return s != nullptr ? length(s) + 1 : 0;
+    return s != nullptr ? XMLString::stringLen(s) + 1 : 0;
 }
 
 XMLCh *place(XMLCh *&cursor, const XMLCh *s) {
     if (s == nullptr) return nullptr;
-    size_t n = length(s) + 1;
+    size_t n = XMLString::stringLen(s) + 1;
     memcpy(cursor, s, n * sizeof(XMLCh));
     XMLCh *at = cursor;
     cursor += n;
@@ -488,7 +476,7 @@ void qapResult::addItem(int escape, const XMLCh *text, uint32_t n) {
 
 void qapResult::addToCurrentItem(int escape, const XMLCh *text) {
     if (text == nullptr) return;
-    addToCurrentItem(escape, text, static_cast<uint32_t>(length(text)));
+    addToCurrentItem(escape, text, static_cast<uint32_t>(XMLString::stringLen(text)));
 }
 
 void qapResult::addToCurrentItem(int escape, const XMLCh *text, uint32_t n) {
@@ -875,6 +863,6 @@ const XMLCh *QapAttrs::getValue(const XMLCh *const, const XMLCh *const) const {
 const XMLCh *QapAttrs::getValue(const XMLCh *const qName) const {
     if (qName == nullptr) return nullptr;
     for (uint32_t i = 0; i < count; ++i)
-        if (localNames[i] != nullptr && equal(localNames[i], qName)) return values[i];
+        if (localNames[i] != nullptr && XMLString::equals(localNames[i], qName)) return values[i];
     return nullptr;
 }
