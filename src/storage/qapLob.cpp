@@ -140,6 +140,31 @@ void noteFailure(char *sqlstate, int32_t *msgNo, int32_t msg) {
     qapSetState(sqlstate, qapSqlStateTable[msg].sqlstate);
 }
 
+// The length of a CLOB that a conversion to a file reads whole; 0, or -1 with "38X04".
+int32_t wholeClobLength(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t *length, char *sqlstate,
+                        char *msgtext) {
+    if (int rc = sqludf_length(loc, length); rc != 0) {
+        setLobError(ctx, sqlstate, msgtext, rc);
+        return -1;
+    }
+    *length = std::max(*length, 0);
+    return 0;
+}
+
+// Reads a whole CLOB of length bytes into buf with one host call and terminates it; 0 or the
+// failing read's result.
+int32_t readWholeClob(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, char *buf,
+                      char *sqlstate, char *msgtext) {
+    if (length > 0) {
+        if (int32_t r = readPiece(loc, 1, length, buf)) {
+            setLobError(ctx, sqlstate, msgtext, r);
+            return r;
+        }
+    }
+    buf[length] = '\0';
+    return 0;
+}
+
 } // namespace
 
 int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, uint32_t *docLoc,
@@ -244,12 +269,7 @@ int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *na
 int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
                               char *sqlstate, char *msgtext) {
     int32_t length = 0;
-    int rc = sqludf_length(loc, &length);
-    if (rc != 0) {
-        setLobError(ctx, sqlstate, msgtext, rc);
-        return -1;
-    }
-    length = std::max(length, 0);
+    if (wholeClobLength(ctx, loc, &length, sqlstate, msgtext) != 0) return -1;
     // Room for the conversion in place: two bytes per input byte and a terminator.
     const size_t size = 2 * static_cast<size_t>(length) + 2;
     QapHeap<char> buf = qapAlloc<char>(size);
@@ -257,13 +277,7 @@ int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const cha
         qapSetState(sqlstate, "38X10");
         return -1;
     }
-    if (length > 0) {
-        if (int32_t r = readPiece(loc, 1, length, buf.get())) {
-            setLobError(ctx, sqlstate, msgtext, r);
-            return r;
-        }
-    }
-    buf.get()[length] = '\0';
+    if (int32_t r = readWholeClob(ctx, loc, length, buf.get(), sqlstate, msgtext)) return r;
 
     int32_t count = length;
     if (codePagesDiffer(ctx)) {
@@ -277,12 +291,7 @@ int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const cha
 int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
                                char *sqlstate, char *msgtext) {
     int32_t length = 0;
-    int rc = sqludf_length(loc, &length);
-    if (rc != 0) {
-        setLobError(ctx, sqlstate, msgtext, rc);
-        return -1;
-    }
-    length = std::max(length, 0);
+    if (wholeClobLength(ctx, loc, &length, sqlstate, msgtext) != 0) return -1;
     const size_t inSize = static_cast<size_t>(length) + 1;
     QapHeap<char> in = qapAlloc<char>(inSize);
     QapHeap<char> out = qapAlloc<char>(3 * inSize);
@@ -290,13 +299,7 @@ int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc, const ch
         qapSetState(sqlstate, "38X10");
         return -1;
     }
-    if (length > 0) {
-        if (int32_t r = readPiece(loc, 1, length, in.get())) {
-            setLobError(ctx, sqlstate, msgtext, r);
-            return r;
-        }
-    }
-    in.get()[length] = '\0';
+    if (int32_t r = readWholeClob(ctx, loc, length, in.get(), sqlstate, msgtext)) return r;
 
     const int32_t count = qapConvBufferTarnToAppEncoding(ctx, in.get(), length + 1, out.get(),
                                                          capacityOf(3 * inSize), msgtext, sqlstate);
