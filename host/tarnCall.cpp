@@ -61,28 +61,7 @@ private:
 };
 
 size_t outputSize(const RoutineDesc &d) {
-    switch (d.output) {
-    case SqlType::Varchar:
-    case SqlType::Char:
-        return static_cast<size_t>(d.outputLength) + 1;
-    case SqlType::Clob:
-        return sizeof(sqludf_locator);
-    case SqlType::Double:
-        return sizeof(double);
-    case SqlType::Real:
-        return sizeof(float);
-    case SqlType::Integer:
-        return sizeof(int32_t);
-    case SqlType::Smallint:
-        return sizeof(int16_t);
-    case SqlType::Date:
-        return 11;
-    case SqlType::Time:
-        return 9;
-    case SqlType::Timestamp:
-        return 27;
-    }
-    return 0;
+    return tessel::outputSize(d.output, d.outputLength);
 }
 
 // Calls the entry with count pointer arguments, through a function type of that arity.
@@ -137,9 +116,9 @@ public:
         if (desc_.inputs.size() > 3)
             throw std::invalid_argument("tarn: more than 3 inputs: " + desc_.name);
         for (SqlType t : desc_.inputs)
-            if (t != SqlType::Varchar && t != SqlType::Char && t != SqlType::Clob)
+            if (t != SqlType::VARCHAR && t != SqlType::CHAR && t != SqlType::CLOB)
                 throw std::invalid_argument("tarn: unsupported input type: " + desc_.name);
-        if ((desc_.output == SqlType::Varchar || desc_.output == SqlType::Char) &&
+        if ((desc_.output == SqlType::VARCHAR || desc_.output == SqlType::CHAR) &&
             desc_.outputLength <= 0)
             throw std::invalid_argument("tarn: no output length: " + desc_.name);
         memset(dbinfo_.get(), 0, dbinfo_.size());
@@ -161,6 +140,18 @@ private:
 
 } // namespace
 
+RoutineDesc RoutineDesc::of(const tessel::RoutineInfo &routine, void *entry) {
+    RoutineDesc d;
+    d.name = routine.name;
+    d.entry = entry;
+    for (int i = 0; i < routine.count; ++i)
+        d.inputs.push_back(routine.clobInput(i) ? SqlType::CLOB : SqlType::VARCHAR);
+    d.output = routine.result;
+    d.outputLength = routine.length;
+    d.table = routine.isTable();
+    return d;
+}
+
 Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
     const size_t n = desc_.inputs.size();
     if (given.size() > n) throw std::invalid_argument("tarn: too many inputs for " + desc_.name);
@@ -178,7 +169,7 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
         const Input &in = i < given.size() ? given[i] : empty;
         const std::string &text = in.isNull ? empty.text : in.text;
         inds[i] = in.isNull ? -1 : 0;
-        if (desc_.inputs[i] == SqlType::Clob) {
+        if (desc_.inputs[i] == SqlType::CLOB) {
             if (!in.isNull) {
                 if (text.size() > INT32_MAX) throw std::length_error("tarn: CLOB input too long");
                 locators.loc[i] = tarnLobFromBytes(text.data(), static_cast<int32_t>(text.size()));
@@ -192,7 +183,7 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
     }
 
     Block out(outputSize(desc_));
-    memset(out.get(), desc_.output == SqlType::Clob ? 0 : FILL, out.size());
+    memset(out.get(), desc_.output == SqlType::CLOB ? 0 : FILL, out.size());
     out.get()[0] = 0;
     int16_t outInd = 0;
     Block sqlstate(SQLSTATE_SIZE);
@@ -226,7 +217,7 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
     o.message = msgtext.text();
     o.nullInd = outInd;
     switch (desc_.output) {
-    case SqlType::Clob: {
+    case SqlType::CLOB: {
         memcpy(&o.locator, out.get(), sizeof o.locator);
         if (o.locator != 0) {
             const char *bytes = nullptr;
@@ -236,16 +227,16 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
         }
         break;
     }
-    case SqlType::Double:
+    case SqlType::DOUBLE:
         memcpy(&o.dbl, out.get(), sizeof o.dbl);
         break;
-    case SqlType::Real:
+    case SqlType::REAL:
         memcpy(&o.real, out.get(), sizeof o.real);
         break;
-    case SqlType::Integer:
+    case SqlType::INTEGER:
         memcpy(&o.integer, out.get(), sizeof o.integer);
         break;
-    case SqlType::Smallint:
+    case SqlType::SMALLINT:
         memcpy(&o.smallint, out.get(), sizeof o.smallint);
         break;
     default:

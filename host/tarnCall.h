@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tarn.h"
+#include "tesselCatalog.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,36 +14,32 @@
 namespace tarn {
 
 // Kinds of SQL inputs and outputs a routine can have.
-enum class SqlType {
-    Varchar,   // NUL-terminated text in the database code page
-    Char,      // as Varchar
-    Clob,      // a LOB locator
-    Double,
-    Real,
-    Integer,
-    Smallint,
-    Date,      // 11 bytes
-    Time,      // 9 bytes
-    Timestamp  // 27 bytes
-};
+using SqlType = tessel::SqlType;
 
 // What the calling side needs to know about a routine. The statements' constructors throw
-// std::invalid_argument for a routine they cannot call (no entry, an input that is not text or
-// a CLOB, a VARCHAR or CHAR output without a length).
+// std::invalid_argument for a routine they cannot call (no entry, more than 3 inputs, an input
+// that is not text or a CLOB, a VARCHAR or CHAR output without a length).
 struct RoutineDesc {
     std::string name;
-    void *entry = nullptr;            // the routine's address
-    std::vector<SqlType> inputs;      // 0 to 3 inputs
-    SqlType output = SqlType::Varchar;
-    int32_t outputLength = 0;         // declared length of a VARCHAR or CHAR output
-    bool table = false;               // a table routine
+    void *entry = nullptr;       // the routine's address
+    std::vector<SqlType> inputs; // 0 to 3 inputs
+    SqlType output = SqlType::VARCHAR;
+    int32_t outputLength = 0; // declared length of a VARCHAR or CHAR output
+    bool table = false;       // a table routine
+
+    // The description of a catalogued routine found at entry.
+    TARN_API static RoutineDesc of(const tessel::RoutineInfo &routine, void *entry);
 };
 
 // One SQL input value. A Clob input is passed as a new host locator holding the text.
 struct Input {
     bool isNull = false;
     std::string text;
-    static Input null() { Input i; i.isNull = true; return i; }
+    static Input null() {
+        Input i;
+        i.isNull = true;
+        return i;
+    }
     Input() = default;
     Input(const char *t) : text(t) {}
     Input(std::string t) : text(std::move(t)) {}
@@ -50,15 +47,15 @@ struct Input {
 
 // The outcome of one call.
 struct Outcome {
-    std::string sqlstate;   // five characters
-    std::string message;    // the message text as the routine left it
-    int16_t nullInd = -1;   // the output null indicator
-    std::string text;       // Varchar/Char/Date/Time/Timestamp output, or a Clob result's bytes
+    std::string sqlstate; // five characters
+    std::string message;  // the message text as the routine left it
+    int16_t nullInd = -1; // the output null indicator
+    std::string text;     // Varchar/Char/Date/Time/Timestamp output, or a Clob result's bytes
     double dbl = 0;
     float real = 0;
     int32_t integer = 0;
     int16_t smallint = 0;
-    uint32_t locator = 0;   // a Clob result's locator (dropped after the call)
+    uint32_t locator = 0; // a Clob result's locator (dropped after the call)
     bool isNull() const { return nullInd < 0; }
     bool ok() const { return sqlstate == "00000"; }
 };
@@ -89,8 +86,8 @@ private:
 // One statement of a table routine. run() makes FIRST (once per statement), OPEN, FETCH until
 // "02000" or an error, CLOSE; finish() makes FINAL.
 struct TableRun {
-    std::vector<Outcome> rows;  // the fetched rows (SQLSTATE "00000" or a warning)
-    Outcome end;                // the call that ended the run ("02000" or an error)
+    std::vector<Outcome> rows; // the fetched rows (SQLSTATE "00000" or a warning)
+    Outcome end;               // the call that ended the run ("02000" or an error)
 };
 
 class TARN_API TableStatement {

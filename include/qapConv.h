@@ -25,6 +25,9 @@ struct QapEncodingRow {
 // The encoding table: built once (its CCSID-based names come from ICU), then constant.
 const QapEncodingRow *qapEncodingTable();
 
+// Reads the database code page from the host's database-information record.
+int32_t qapDbCodePage(const void *dbinfo);
+
 // Opens the application and database converters of ctx->convInfo. 0, -1, or the ICU status.
 int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
                 const char *appEncoding);

@@ -11,6 +11,16 @@ struct QapConvInfo;
 constexpr uint32_t QAP_FILE = 0; // the argument is a server file name
 constexpr uint32_t QAP_MEM = 1;  // the argument is a NUL-terminated buffer
 
+// The document a driver parses: a server file or a buffer, the code page of its bytes, and the
+// DTD text that replaces the one its DOCTYPE names.
+struct QapDoc {
+    const char *doc;             // a file name (QAP_FILE) or NUL-terminated text (QAP_MEM)
+    uint32_t docLoc;             // QAP_FILE or QAP_MEM
+    uint32_t docInDbCodePage;    // 1: the bytes are in the database code page (SQL values);
+                                 // 0: the parser detects the encoding (server files)
+    const char *dtdText;         // replacement DTD text, or null
+};
+
 // Sizes of the status arguments of a routine.
 constexpr int QAP_SQLSTATE_SIZE = 6; // five characters and a NUL
 constexpr int QAP_MSGTEXT_SIZE = 71; // at most 70 characters and a NUL
@@ -40,8 +50,6 @@ struct QapExtractResult {
 
 // The program's layout of the scratchpad's data area (zero-filled by the host).
 struct QapScratch {
-    uint32_t docInDbCodePage; // 1: document bytes are in the database code page
-    uint32_t docLoc;          // QAP_MEM or QAP_FILE
     QapRoutineCtx *ctx;       // the routine context, or null
     char *dtdText;            // DTD text of the "2" variants, or null
     QapExtractResult results; // the open result of a table function
@@ -56,12 +64,3 @@ int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, cha
 // Releases everything the context holds (the block itself stays allocated). Returns 0, or -58
 // with "38X10" for a null context. A second release is harmless.
 int32_t qapRelease(QapRoutineCtx *ctx, char *sqlstate);
-
-// Copies a five-character SQLSTATE into a routine's SQLSTATE argument.
-void qapSetState(char *sqlstate, const char *state);
-
-// True for "00000" and for warnings ("01...").
-bool qapStateIsOk(const char *sqlstate);
-
-// Reads the database code page from the host's database-information record.
-int32_t qapDbCodePage(const void *dbinfo);

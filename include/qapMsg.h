@@ -47,14 +47,15 @@ enum QapMsgNo : int32_t {
     QAPQ070E = 177, // cannot open trace file %s for output
 };
 
-struct QapSqlStateRow {
+// A row of the built-in message table.
+struct QapMessageRow {
+    const char *text;
     char sqlstate[6];
     int32_t code;
 };
 
-// The built-in texts (row = message number) and the parallel SQLSTATE table.
-extern const char *const qapMessageTable[QAP_MSG_ROWS];
-extern const QapSqlStateRow qapSqlStateTable[QAP_MSG_ROWS];
+// The built-in message table (row = message number).
+extern const QapMessageRow qapMessages[QAP_MSG_ROWS];
 
 // Text identifying this build, for the internal-error messages.
 extern const char qapBuildStamp[];
@@ -70,9 +71,18 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
 // without one the text is not cut to 70 characters (out must hold 1025 bytes).
 int qapSetMsg(QapRoutineCtx *ctx, char *msgtext, int32_t msgNo, ...);
 
+// Sets a routine's SQLSTATE and message text in one step, the state from the message table.
+int qapFail(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t msgNo, ...);
+
 // Sets a routine's SQLSTATE and message text in one step, the state taken from the caller.
 int qapSetError(QapRoutineCtx *ctx, char *sqlstate, const char *state, char *msgtext,
                 int32_t msgNo, ...);
+
+// Copies a five-character SQLSTATE into a routine's SQLSTATE argument.
+void qapSetState(char *sqlstate, const char *state);
+
+// True for "00000" and for warnings ("01...").
+bool qapStateIsOk(const char *sqlstate);
 
 // Turns an SQLSTATE back into the program's code.
 void qapStateToCode(QapRoutineCtx *ctx, int32_t *code, const char *sqlstate);

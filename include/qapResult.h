@@ -9,6 +9,43 @@
 #include <cstring>
 #include <xercesc/sax2/Attributes.hpp>
 
+// The characters that extracted values and re-serialised documents escape, and their
+// replacements.
+struct QapEscape {
+    char16_t ch;
+    const char16_t *text;
+    uint32_t length;
+};
+inline constexpr QapEscape qapEscapes[] = {{u'"', u"&quot;", 6},
+                                           {u'&', u"&amp;", 5},
+                                           {u'\'', u"&apos;", 6},
+                                           {u'<', u"&lt;", 4},
+                                           {u'>', u"&gt;", 4}};
+
+// The escaped characters as bits by code unit (all are below 64), for a test per character.
+constexpr uint64_t qapEscapeBits() {
+    uint64_t mask = 0;
+    for (const QapEscape &e : qapEscapes)
+        mask |= 1ULL << e.ch;
+    return mask;
+}
+inline constexpr uint64_t qapEscapeMask = qapEscapeBits();
+
+// The replacement of c, or null when c stands for itself.
+inline const QapEscape *qapEscapeOf(char16_t c) {
+    if (c >= 64 || ((qapEscapeMask >> c) & 1) == 0) return nullptr;
+    for (const QapEscape &e : qapEscapes)
+        if (e.ch == c) return &e;
+    return nullptr;
+}
+
+// True when s[0..n) holds a character that escaping replaces.
+inline bool qapNeedsEscape(const char16_t *s, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (qapEscapeOf(s[i]) != nullptr) return true;
+    return false;
+}
+
 // Thrown by value on allocation failure inside the parse; carries a formatted message.
 class QAPException {
 public:

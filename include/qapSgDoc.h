@@ -10,15 +10,13 @@
 #include <xercesc/sax/InputSource.hpp>
 
 // Every value at the path, in document order, each shorter than limit bytes in the database
-// code page. doc is a file name (QAP_FILE) or a NUL-terminated buffer (QAP_MEM). 0 or -1.
-int32_t extractAll(QapRoutineCtx *ctx, const char *doc, const char *dtdText,
-                   uint32_t docInDbCodePage, uint32_t docLoc, int tagged, const char *path,
+// code page. 0 or -1.
+int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
                    QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext);
 
 // Exactly one non-empty value (a heap string the caller frees), or -1: "01HX0" for none,
 // "38X08" for several, "00000" for an empty value, or the state of the parse.
-int32_t extractOne(QapRoutineCtx *ctx, const char *doc, const char *dtdText,
-                   uint32_t docInDbCodePage, uint32_t docLoc, int tagged, const char *path,
+int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
                    char **value, int32_t limit, char *sqlstate, char *msgtext);
 
 // Validates a document against its DTD or a replacement (a file, or text when dtdLoc is

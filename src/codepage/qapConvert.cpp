@@ -42,7 +42,7 @@ int32_t toUtf16(QapRoutineCtx *ctx, const char *fn, UConverter *cnv, XMLCh *out,
     return count;
 }
 
-// Reports a conversion failure: message 162 with the ICU status, SQLSTATE "38X45".
+// Reports a conversion failure: QAPQ055E with the ICU status, SQLSTATE "38X45".
 void reportIcuError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, UErrorCode status) {
     char number[16];
     snprintf(number, sizeof number, "%d", static_cast<int>(status));

@@ -4,6 +4,7 @@
 #include "qapCtx.h"
 #include "qapMsg.h"
 #include "qapTrace.h"
+#include "tarn.h"
 
 #include <cstdio>
 #include <cstring>
@@ -235,4 +236,12 @@ int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_
               out != nullptr && capacity > 2 && out[0] && out[1] ? out[2] : 0u,
               out != nullptr && capacity > 3 && out[0] && out[1] && out[2] ? out[3] : 0u, result);
     return result;
+}
+
+int32_t qapDbCodePage(const void *dbinfo) {
+    if (dbinfo == nullptr) return 0;
+    int32_t codePage;
+    memcpy(&codePage, static_cast<const char *>(dbinfo) + SQLUDF_DBINFO_CODEPAGE_OFFSET,
+           sizeof codePage);
+    return codePage;
 }

@@ -17,22 +17,6 @@ bool chunkHasPredicate(const QapChunk *chunk) {
     return false;
 }
 
-// The characters that escaping replaces (" & ' < >), as bits by code unit below 64.
-constexpr uint64_t kSpecial =
-    (1ULL << u'"') | (1ULL << u'&') | (1ULL << u'\'') | (1ULL << u'<') | (1ULL << u'>');
-
-inline bool isSpecial(XMLCh c) {
-    return c < 64 && ((kSpecial >> c) & 1) != 0;
-}
-
-// True when s[0..n) holds a character that escaping replaces. Text without one is appended
-// raw: the same value, without the escaping copy and its trial allocation.
-bool needsEscape(const XMLCh *s, XMLSize_t n) {
-    for (XMLSize_t i = 0; i < n; ++i)
-        if (isSpecial(s[i])) return true;
-    return false;
-}
-
 bool sameName(const XMLCh *a, const XMLCh *b) {
     if (a == nullptr) return b[0] == 0;
     while (*a != 0 && *a == *b) {
@@ -50,7 +34,7 @@ void qapExtractHandler::addValueItem(const XMLCh *value) {
     XMLSize_t n = 0;
     uint64_t special = 0;
     for (XMLCh c; (c = value[n]) != 0; ++n)
-        special |= c < 64 ? (kSpecial >> c) & 1 : 0;
+        special |= c < 64 ? (qapEscapeMask >> c) & 1 : 0;
     result.addItem(special != 0 ? 1 : 0, value, static_cast<uint32_t>(n));
 }
 
@@ -191,7 +175,7 @@ void qapExtractHandler::endTagged(const XMLCh *qname) {
 void qapExtractHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
     if (isMatched != YES || targetKind == ATTRIBUTE || result.last == nullptr) return;
     // The parser's character buffers are NUL-terminated at length, as the escaping copy needs.
-    const int escape = tagged == 1 && needsEscape(chars, length) ? 1 : 0;
+    const int escape = tagged == 1 && qapNeedsEscape(chars, length) ? 1 : 0;
     result.last->addToContent(escape, chars, static_cast<uint32_t>(length));
 }
 

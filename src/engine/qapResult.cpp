@@ -44,35 +44,11 @@ int32_t entityReplace(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, size_t n, in
             QAP_TRACE(ctx, fn, " Exit\n");
             return w + 1;
         }
-        const char16_t *rep = nullptr;
-        int32_t repLength = 0;
-        switch (ch) {
-        case u'"':
-            rep = u"&quot;";
-            repLength = 6;
-            break;
-        case u'&':
-            rep = u"&amp;";
-            repLength = 5;
-            break;
-        case u'\'':
-            rep = u"&apos;";
-            repLength = 6;
-            break;
-        case u'<':
-            rep = u"&lt;";
-            repLength = 4;
-            break;
-        case u'>':
-            rep = u"&gt;";
-            repLength = 4;
-            break;
-        default:
-            break;
-        }
-        if (rep != nullptr) {
+        const QapEscape *e = qapEscapeOf(ch);
+        if (e != nullptr) {
+            const int32_t repLength = static_cast<int32_t>(e->length);
             if (c - w - 1 >= repLength) {
-                memcpy(d + w, rep, static_cast<size_t>(repLength) * sizeof(XMLCh));
+                memcpy(d + w, e->text, static_cast<size_t>(repLength) * sizeof(XMLCh));
                 w += repLength;
                 continue;
             }
@@ -92,21 +68,8 @@ int32_t entityReplace(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, size_t n, in
 uint32_t escapedLength(const XMLCh *s, uint32_t n) {
     uint64_t total = 0;
     for (uint32_t i = 0; i < n && s[i] != 0; ++i) {
-        switch (s[i]) {
-        case u'"':
-        case u'\'':
-            total += 6;
-            break;
-        case u'&':
-            total += 5;
-            break;
-        case u'<':
-        case u'>':
-            total += 4;
-            break;
-        default:
-            total += 1;
-        }
+        const QapEscape *e = qapEscapeOf(s[i]);
+        total += e != nullptr ? e->length : 1;
     }
     return total < INT32_MAX ? static_cast<uint32_t>(total) : INT32_MAX;
 }
@@ -115,35 +78,13 @@ uint32_t escapedLength(const XMLCh *s, uint32_t n) {
 // end of what it wrote.
 XMLCh *writeEscaped(XMLCh *d, const XMLCh *s, uint32_t n) {
     for (uint32_t i = 0; i < n && s[i] != 0; ++i) {
-        const char16_t *rep;
-        size_t k;
-        switch (s[i]) {
-        case u'"':
-            rep = u"&quot;";
-            k = 6;
-            break;
-        case u'&':
-            rep = u"&amp;";
-            k = 5;
-            break;
-        case u'\'':
-            rep = u"&apos;";
-            k = 6;
-            break;
-        case u'<':
-            rep = u"&lt;";
-            k = 4;
-            break;
-        case u'>':
-            rep = u"&gt;";
-            k = 4;
-            break;
-        default:
+        const QapEscape *e = qapEscapeOf(s[i]);
+        if (e == nullptr) {
             *d++ = s[i];
             continue;
         }
-        memcpy(d, rep, k * sizeof(XMLCh));
-        d += k;
+        memcpy(d, e->text, e->length * sizeof(XMLCh));
+        d += e->length;
     }
     return d;
 }

@@ -1,9 +1,11 @@
 // The extraction drivers (extractAll, extractOne), the non-validating reader and the DOCTYPE
 // resolver shared with the update driver, and the reporting of parser diagnostics.
 #include "qapSgDoc.h"
+
 #include "qapConv.h"
 #include "qapFile.h"
 #include "qapMsg.h"
+#include "qapOwned.h"
 #include "qapParseMemory.h"
 #include "qapPlatform.h"
 #include "qapSgDocImpl.h"
@@ -29,11 +31,6 @@ namespace {
 
 // Encoding names are asked for into buffers of this many units.
 constexpr int32_t ENCODING_UNITS = 1025;
-
-// Frees a heap block allocated with malloc.
-struct FreeDeleter {
-    void operator()(void *p) const { free(p); }
-};
 
 } // namespace
 
@@ -268,15 +265,16 @@ void setDbEncoding(QapRoutineCtx *ctx, InputSource &source) {
         source.setEncoding(encoding);
 }
 
-// Parses the document (step 11) and turns the parser's exceptions into SQLSTATE and message
-// (step 12). 0, or -1.
-int32_t runParse(QapRoutineCtx *ctx, ExtractionParts &parts, const char *doc,
-                 uint32_t docInDbCodePage, uint32_t docLoc, char *sqlstate, char *msgtext) {
+// Parses the document and turns the parser's exceptions into SQLSTATE and message. 0, or -1.
+int32_t runParse(QapRoutineCtx *ctx, ExtractionParts &parts, const QapDoc &document,
+                 char *sqlstate, char *msgtext) {
     static const char *const fn = "extractAll";
+    const char *doc = document.doc;
+    const bool inDbCodePage = document.docInDbCodePage == 1;
     try {
-        if (docLoc == QAP_MEM) {
+        if (document.docLoc == QAP_MEM) {
             QAP_TRACE(ctx, fn, "Before calling parser using memory interface\n");
-            if (docInDbCodePage == 1) setDbEncoding(ctx, *parts.memSource);
+            if (inDbCodePage) setDbEncoding(ctx, *parts.memSource);
             parts.reader->parse(*parts.memSource);
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", "buffer");
         } else {
@@ -286,7 +284,7 @@ int32_t runParse(QapRoutineCtx *ctx, ExtractionParts &parts, const char *doc,
                 return -1;
             }
             LocalFileInputSource source(name);
-            if (docInDbCodePage == 1) setDbEncoding(ctx, source);
+            if (inDbCodePage) setDbEncoding(ctx, source);
             QAP_TRACE(ctx, fn, "Before calling parser->parse(%s)\n", doc);
             parts.reader->parse(source);
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", doc);
@@ -300,12 +298,12 @@ int32_t runParse(QapRoutineCtx *ctx, ExtractionParts &parts, const char *doc,
 
 } // namespace
 
-int32_t extractAll(QapRoutineCtx *ctx, const char *doc, const char *dtdText,
-                   uint32_t docInDbCodePage, uint32_t docLoc, int tagged, const char *path,
+int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const char *path,
                    QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext) {
     static const char *const fn = "extractAll";
+    const char *doc = document.doc;
     int32_t rc = -1;
-    if (docLoc == QAP_MEM)
+    if (document.docLoc == QAP_MEM)
         QAP_TRACE(ctx, fn, "Entered, input uri=buffer and query='%s'\n", path ? path : "");
     else
         QAP_TRACE(ctx, fn, "Entered, input uri='%s' and query='%s'\n", doc ? doc : "",
@@ -313,8 +311,8 @@ int32_t extractAll(QapRoutineCtx *ctx, const char *doc, const char *dtdText,
 
     ExtractionParts parts;
     do {
-        // Step 2: the document.
-        if (docLoc == QAP_FILE) {
+        // The document.
+        if (document.docLoc == QAP_FILE) {
             int32_t size = 0;
             int getRc = qap_getFileSize(ctx, doc, &size);
             QAP_TRACE(ctx, fn, "call qap_getFileSize() return rc=%d\n", getRc);
@@ -333,7 +331,7 @@ int32_t extractAll(QapRoutineCtx *ctx, const char *doc, const char *dtdText,
             QAP_TRACE(ctx, fn, "document is from memory\n");
         }
 
-        // Step 3: the path in UTF-16.
+        // The path in UTF-16.
         const size_t pathLength = path != nullptr ? strlen(path) : 0;
         parts.path.reset(new (std::nothrow) XMLCh[4 * (pathLength + 1)]);
         if (parts.path == nullptr) {
@@ -353,14 +351,14 @@ int32_t extractAll(QapRoutineCtx *ctx, const char *doc, const char *dtdText,
             }
         }
 
-        // Steps 4 to 10: reader, handler, resolver, features.
-        if (buildParser(ctx, parts, dtdText, tagged, sqlstate, msgtext) != 0) break;
+        // Reader, handler, resolver, features.
+        if (buildParser(ctx, parts, document.dtdText, tagged, sqlstate, msgtext) != 0) break;
 
-        // Steps 11 and 12: the parse.
-        if (runParse(ctx, parts, doc, docInDbCodePage, docLoc, sqlstate, msgtext) != 0) break;
+        // The parse.
+        if (runParse(ctx, parts, document, sqlstate, msgtext) != 0) break;
 
-        // Step 13: the values in the database code page.
-        std::unique_ptr<QapExtractResult, FreeDeleter> record;
+        // The values in the database code page.
+        QapHeap<QapExtractResult> record;
         try {
             record.reset(parts.handler->result.retrieve(limit));
         } catch (...) {
@@ -382,24 +380,22 @@ int32_t extractAll(QapRoutineCtx *ctx, const char *doc, const char *dtdText,
         rc = strcmp(record->sqlstate, "00000") == 0 ? 0 : -1;
     } while (false);
 
-    // Step 14: reader, handler, resolver, input source and path go with parts.
+    // Reader, handler, resolver, input source and path go with parts.
     parts.release();
     QAP_TRACE(ctx, fn, "Exit return rc=%d\n", rc);
     return rc;
 }
 
-int32_t extractOne(QapRoutineCtx *ctx, const char *doc, const char *dtdText,
-                   uint32_t docInDbCodePage, uint32_t docLoc, int tagged, const char *path,
+int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
                    char **value, int32_t limit, char *sqlstate, char *msgtext) {
     static const char *const fn = "extractOne";
     QAP_TRACE(ctx, fn, "Entered\n");
     qapSetState(sqlstate, "00000");
     *value = nullptr;
 
-    QAP_TRACE(ctx, fn, "docloc = %d\n", static_cast<int>(docLoc));
+    QAP_TRACE(ctx, fn, "docloc = %d\n", static_cast<int>(doc.docLoc));
     QapExtractResult local{};
-    int32_t rc = extractAll(ctx, doc, dtdText, docInDbCodePage, docLoc, tagged, path, &local, limit,
-                            sqlstate, msgtext);
+    int32_t rc = extractAll(ctx, doc, tagged, path, &local, limit, sqlstate, msgtext);
     QAP_TRACE(ctx, fn, "call extractAll() got sqlstate=%s return rc=%d\n", sqlstate, rc);
 
     int32_t out = -1;

@@ -87,21 +87,3 @@ int32_t qapRelease(QapRoutineCtx *ctx, char *sqlstate) {
     ctx->tempDir = nullptr;
     return qapTraceClose(ctx);
 }
-
-void qapSetState(char *sqlstate, const char *state) {
-    if (sqlstate == nullptr || state == nullptr) return;
-    memcpy(sqlstate, state, QAP_SQLSTATE_SIZE - 1);
-    sqlstate[QAP_SQLSTATE_SIZE - 1] = '\0';
-}
-
-bool qapStateIsOk(const char *sqlstate) {
-    return sqlstate != nullptr &&
-           (strcmp(sqlstate, "00000") == 0 || (sqlstate[0] == '0' && sqlstate[1] == '1'));
-}
-
-int32_t qapDbCodePage(const void *dbinfo) {
-    if (dbinfo == nullptr) return 0;
-    int32_t codePage;
-    memcpy(&codePage, static_cast<const char *>(dbinfo) + 268, sizeof codePage);
-    return codePage;
-}

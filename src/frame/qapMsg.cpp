@@ -18,7 +18,7 @@ constexpr int QAP_CATALOG_SET = 1;
 
 // The text of a message: from the catalog when it can be opened and holds the message.
 const char *messageText(QapRoutineCtx *ctx, int32_t msgNo) {
-    const char *builtin = msgNo < QAP_MSG_ROWS ? qapMessageTable[msgNo] : "";
+    const char *builtin = msgNo < QAP_MSG_ROWS ? qapMessages[msgNo].text : "";
     intptr_t catalog = qapCatOpen("qap.cat", 1);
     if (catalog == -1) {
         QAP_TRACE(ctx, "qapVsprint", "Message catalog open error. Using internal messages.\n");
@@ -92,14 +92,24 @@ int qapSetError(QapRoutineCtx *ctx, char *sqlstate, const char *state, char *msg
     return rc;
 }
 
+int qapFail(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t msgNo, ...) {
+    qapSetState(sqlstate,
+                msgNo >= 0 && msgNo < QAP_MSG_ROWS ? qapMessages[msgNo].sqlstate : "38X18");
+    va_list args;
+    va_start(args, msgNo);
+    int rc = qapVsprint(ctx, msgtext, msgNo, 0, args);
+    va_end(args);
+    return rc;
+}
+
 void qapStateToCode(QapRoutineCtx *ctx, int32_t *code, const char *sqlstate) {
     if (strcmp(sqlstate, "38X13") == 0) {
         *code = -85;
         return;
     }
     for (int32_t row = 0; row < QAP_MSG_ROWS; ++row) {
-        if (strcmp(qapSqlStateTable[row].sqlstate, sqlstate) == 0) {
-            *code = qapSqlStateTable[row].code;
+        if (strcmp(qapMessages[row].sqlstate, sqlstate) == 0) {
+            *code = qapMessages[row].code;
             return;
         }
     }
@@ -107,4 +117,15 @@ void qapStateToCode(QapRoutineCtx *ctx, int32_t *code, const char *sqlstate) {
     QAP_TRACE(ctx, "qapStateToCode",
               "sqlState '%s' not found in qapSqlStateTable.\n%ld returned.\n", sqlstate,
               static_cast<long>(*code));
+}
+
+void qapSetState(char *sqlstate, const char *state) {
+    if (sqlstate == nullptr || state == nullptr) return;
+    memcpy(sqlstate, state, QAP_SQLSTATE_SIZE - 1);
+    sqlstate[QAP_SQLSTATE_SIZE - 1] = '\0';
+}
+
+bool qapStateIsOk(const char *sqlstate) {
+    return sqlstate != nullptr &&
+           (strcmp(sqlstate, "00000") == 0 || (sqlstate[0] == '0' && sqlstate[1] == '1'));
 }

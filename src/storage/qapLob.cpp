@@ -137,7 +137,7 @@ private:
 // table.
 void noteFailure(char *sqlstate, int32_t *msgNo, int32_t msg) {
     *msgNo = msg;
-    qapSetState(sqlstate, qapSqlStateTable[msg].sqlstate);
+    qapSetState(sqlstate, qapMessages[msg].sqlstate);
 }
 
 // The length of a CLOB that a conversion to a file reads whole; 0, or -1 with "38X04".

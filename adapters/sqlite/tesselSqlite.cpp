@@ -2,9 +2,8 @@
 // function and each table routine as a table-valued function, under the routine's own name.
 // Every call goes through the host stand-in's calling side, so the routines run exactly as the
 // host runs them: first, normal and final calls on one scratchpad per statement.
-#include "tesselRoutines.h"
-
 #include "tarnCall.h"
+#include "tesselCatalog.h"
 
 #include <sqlite3ext.h>
 SQLITE_EXTENSION_INIT1
@@ -25,9 +24,6 @@ SQLITE_EXTENSION_INIT1
 #include <vector>
 
 namespace {
-
-using tessel_sqlite::RoutineKind;
-using tessel_sqlite::RoutineRow;
 
 // A routine the library exports, described for the calling side.
 struct Routine {
@@ -103,32 +99,29 @@ void *libraryHandle() {
     return dlopen((dir + "/libtessel.so").c_str(), RTLD_LAZY | RTLD_NOLOAD);
 }
 
-// The routines the library exports, looked up once per process.
-const std::vector<Routine> *exportedRoutines() {
+// The catalogued routines of the families this build has, looked up once per process. A
+// routine the library does not export is an error, named in *missing.
+const std::vector<Routine> *exportedRoutines(std::string *missing) {
     static std::vector<Routine> routines;
+    static std::string lacking;
     static bool found = false;
     static std::once_flag once;
     std::call_once(once, [] {
         void *handle = libraryHandle();
         if (handle == nullptr) return;
-        size_t count = 0;
-        const RoutineRow *rows = tessel_sqlite::routineRows(&count);
-        for (size_t i = 0; i < count; ++i) {
-            void *entry = dlsym(handle, rows[i].name);
-            if (entry == nullptr) continue;
-            Routine r;
-            r.desc.name = rows[i].name;
-            r.desc.entry = entry;
-            r.desc.inputs = rows[i].shape.inputs;
-            r.desc.output = rows[i].output;
-            r.desc.outputLength = rows[i].outputLength;
-            r.desc.table = rows[i].kind == RoutineKind::Table;
-            r.serverFiles = rows[i].shape.serverFiles;
-            routines.push_back(std::move(r));
+        for (const tessel::RoutineInfo &row : tessel::catalog) {
+            if (!row.built) continue;
+            void *entry = dlsym(handle, row.name);
+            if (entry == nullptr) {
+                lacking = row.name;
+                break;
+            }
+            routines.push_back(Routine{tarn::RoutineDesc::of(row, entry), row.hasFileInput()});
         }
         dlclose(handle); // the extension's own link keeps the library loaded
-        found = true;
+        found = lacking.empty();
     });
+    *missing = lacking;
     return found ? &routines : nullptr;
 }
 
@@ -178,16 +171,16 @@ void setResult(sqlite3_context *ctx, tarn::SqlType type, const tarn::Outcome &ou
         return;
     }
     switch (type) {
-    case tarn::SqlType::Double:
+    case tarn::SqlType::DOUBLE:
         sqlite3_result_double(ctx, outcome.dbl);
         break;
-    case tarn::SqlType::Real:
+    case tarn::SqlType::REAL:
         sqlite3_result_double(ctx, static_cast<double>(outcome.real));
         break;
-    case tarn::SqlType::Integer:
+    case tarn::SqlType::INTEGER:
         sqlite3_result_int(ctx, outcome.integer);
         break;
-    case tarn::SqlType::Smallint:
+    case tarn::SqlType::SMALLINT:
         sqlite3_result_int(ctx, outcome.smallint);
         break;
     default: // text kinds, and a CLOB read back from its locator
@@ -292,29 +285,10 @@ struct TableCursor {
 };
 
 std::string columnType(tarn::SqlType type, int32_t length) {
-    switch (type) {
-    case tarn::SqlType::Varchar:
-        return "VARCHAR(" + std::to_string(length) + ")";
-    case tarn::SqlType::Char:
-        return "CHAR(" + std::to_string(length) + ")";
-    case tarn::SqlType::Clob:
-        return "CLOB";
-    case tarn::SqlType::Double:
-        return "DOUBLE";
-    case tarn::SqlType::Real:
-        return "REAL";
-    case tarn::SqlType::Integer:
-        return "INTEGER";
-    case tarn::SqlType::Smallint:
-        return "SMALLINT";
-    case tarn::SqlType::Date:
-        return "DATE";
-    case tarn::SqlType::Time:
-        return "TIME";
-    case tarn::SqlType::Timestamp:
-        return "TIMESTAMP";
-    }
-    return "";
+    std::string name = tessel::sqlTypeName(type);
+    if (type == tarn::SqlType::VARCHAR || type == tarn::SqlType::CHAR)
+        name += "(" + std::to_string(length) + ")";
+    return name;
 }
 
 int tableConnect(sqlite3 *db, void *aux, int, const char *const *, sqlite3_vtab **vtab,
@@ -502,9 +476,12 @@ const sqlite3_module kTableModule = makeTableModule();
 int registerRoutines(sqlite3 *db, char **errorMessage) {
     static std::once_flag prepared;
     std::call_once(prepared, prepareProcess);
-    const std::vector<Routine> *routines = exportedRoutines();
+    std::string missing;
+    const std::vector<Routine> *routines = exportedRoutines(&missing);
     if (routines == nullptr) {
-        *errorMessage = sqlite3_mprintf("libtessel.so is not loaded");
+        *errorMessage = missing.empty()
+                            ? sqlite3_mprintf("libtessel.so is not loaded")
+                            : sqlite3_mprintf("libtessel.so lacks the routine %s", missing.c_str());
         return SQLITE_ERROR;
     }
     for (const Routine &r : *routines) {

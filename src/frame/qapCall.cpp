@@ -1,0 +1,139 @@
+// The routine frame shared by every family.
+#include "qapCall.h"
+
+#include "qapLob.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+QapPhase qapPhaseOf(tessel::Kind kind, int32_t callType) {
+    if (kind == tessel::Kind::SCALAR) {
+        switch (callType) {
+        case SQLUDF_FIRST_CALL:
+            return QapPhase::First;
+        case SQLUDF_NORMAL_CALL:
+            return QapPhase::Fetch;
+        case SQLUDF_FINAL_CALL:
+            return QapPhase::Final;
+        }
+        return QapPhase::Unknown;
+    }
+    switch (callType) {
+    case SQL_TF_FIRST:
+        return QapPhase::First;
+    case SQL_TF_OPEN:
+        return QapPhase::Open;
+    case SQL_TF_FETCH:
+        return QapPhase::Fetch;
+    case SQL_TF_CLOSE:
+        return QapPhase::Close;
+    case SQL_TF_FINAL:
+        return QapPhase::Final;
+    }
+    return QapPhase::Unknown;
+}
+
+QapCall::QapCall(const tessel::RoutineInfo &r, const QapArgs &a)
+    : routine(r), args(a), phase(qapPhaseOf(r.kind, a.callType)),
+      scratch(reinterpret_cast<QapScratch *>(a.scratchpad->data)), sqlstate(a.sqlstate),
+      msgtext(a.msgtext) {}
+
+bool QapCall::anyNull() const {
+    for (int i = 0; i < routine.count; ++i)
+        if (isNull(i)) return true;
+    return false;
+}
+
+int32_t QapCall::failLob(int rc) {
+    char code[16];
+    snprintf(code, sizeof code, "%d", rc);
+    qapFail(ctx, sqlstate, msgtext, QAPC004E, code);
+    return rc;
+}
+
+bool QapCall::start(const char *appEncoding) {
+    if (phase == QapPhase::Final) {
+        if (scratch->ctx != nullptr) {
+            QAP_TRACE(scratch->ctx, name(), "final call %s\n", sqlstate);
+            drop();
+        }
+        return false;
+    }
+    if (phase == QapPhase::First) {
+        drop(); // the host hands a zero-filled scratchpad; never leak a stale one
+        scratch->ctx = static_cast<QapRoutineCtx *>(calloc(1, sizeof(QapRoutineCtx)));
+        if (qapInit(scratch->ctx, 0, args.dbinfo, sqlstate, msgtext, appEncoding) < 0) return false;
+        QAP_TRACE(scratch->ctx, name(), "first call\n");
+    }
+    // A context whose initialisation failed has no converters: nothing to work with.
+    if (scratch->ctx != nullptr && scratch->ctx->convInfo != nullptr) ctx = scratch->ctx;
+    return ctx != nullptr;
+}
+
+int32_t QapCall::fetchDtd(sqludf_locator *dtd) {
+    int32_t length = 0;
+    if (const int rc = sqludf_length(dtd, &length); rc != 0) return failLob(rc);
+    char *text = static_cast<char *>(malloc(static_cast<size_t>(length < 0 ? 0 : length) + 1));
+    if (text == nullptr) return fail(QAPG002E);
+    text[0] = '\0';
+    scratch->dtdText = text;
+    return qap_locator2buf(ctx, dtd, text, length, sqlstate, msgtext);
+}
+
+void QapCall::drop() {
+    if (scratch->ctx != nullptr) {
+        char state[QAP_SQLSTATE_SIZE] = "00000";
+        qapRelease(scratch->ctx, state);
+        free(scratch->ctx);
+        scratch->ctx = nullptr;
+    }
+    free(scratch->dtdText);
+    scratch->dtdText = nullptr;
+    ctx = nullptr;
+}
+
+void QapCall::clearOutput() const {
+    *args.outInd = -1;
+    if (args.out == nullptr) return;
+    switch (routine.result) {
+    case tessel::SqlType::DOUBLE:
+        *out<double>() = 0;
+        break;
+    case tessel::SqlType::REAL:
+        *out<float>() = 0;
+        break;
+    case tessel::SqlType::INTEGER:
+        *out<int32_t>() = 0;
+        break;
+    case tessel::SqlType::SMALLINT:
+        *out<int16_t>() = 0;
+        break;
+    case tessel::SqlType::CLOB:
+        *out<sqludf_locator>() = 0;
+        break;
+    default:
+        *out<char>() = '\0';
+        break;
+    }
+}
+
+void QapCall::caught() noexcept {
+    clearOutput();
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+        fail(QAPG002E);
+    } catch (...) {
+        qapSetState(sqlstate, "38X13");
+    }
+}
+
+void QapCall::end() {
+    if (ctx == nullptr) return;
+    if (phase == QapPhase::First || phase == QapPhase::Fetch || phase == QapPhase::Open)
+        QAP_TRACE(ctx, name(), "sqlstate %s, %s\n", sqlstate,
+                  *args.outInd == 0 ? "result returned" : "result_ind is NULL");
+    if (phase == QapPhase::First && routine.kind == tessel::Kind::SCALAR && !qapStateIsOk(sqlstate))
+        drop();
+}

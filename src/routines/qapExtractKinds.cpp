@@ -1,0 +1,173 @@
+// The result kinds of the extract routines and their text conversions.
+#include "qapExtractKinds.h"
+
+#include "qapMsg.h"
+#include "qapTrace.h"
+
+#include <cctype>
+#include <cfloat>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+int16_t qapCopyValue(QapCall &, char *value, char *out) {
+    memcpy(out, value, strlen(value) + 1);
+    return 0;
+}
+
+int16_t qapToLocator(QapCall &c, char *value, sqludf_locator *out) {
+    const int32_t rc = qap_buf2locator(c.ctx, value, static_cast<int32_t>(strlen(value)), out,
+                                       c.sqlstate, c.msgtext);
+    return rc == 0 ? 0 : -1;
+}
+
+int16_t qapToTimestamp(QapCall &c, char *value, char *out) {
+    char stamp[27];
+    memset(stamp, '0', 26);
+    stamp[26] = '\0';
+    if (normal_tstamp(c.ctx, value, static_cast<int32_t>(strlen(value)), stamp) != 0) {
+        c.fail(QAPQ061E);
+        return -1;
+    }
+    memcpy(out, stamp, sizeof stamp);
+    qapSetState(c.sqlstate, "00000");
+    return 0;
+}
+
+int16_t qapToDouble(QapCall &, char *value, double *out) {
+    int32_t err = 0;
+    const double d = qapatof(value, &err);
+    if (err != 0) return -1;
+    *out = d;
+    return 0;
+}
+
+// Narrowed as the hardware would, without the undefined conversion of an out-of-range value.
+int16_t qapToReal(QapCall &c, char *value, float *out) {
+    double d = 0;
+    if (qapToDouble(c, value, &d) != 0) return -1;
+    if (std::fabs(d) <= FLT_MAX)
+        *out = static_cast<float>(d);
+    else
+        *out = d > 0 ? HUGE_VALF : -HUGE_VALF;
+    return 0;
+}
+
+// atoi and atol agree here (both are strtol cut to 32 bits), so every source uses one: leading
+// blanks are skipped, anything after the digits is ignored, no leading number gives 0.
+int16_t qapToInteger(QapCall &, char *value, int32_t *out) {
+    *out = static_cast<int32_t>(atol(value));
+    return 0;
+}
+
+// The low 16 bits of the integer.
+int16_t qapToSmallint(QapCall &, char *value, int16_t *out) {
+    *out = static_cast<int16_t>(atoi(value));
+    return 0;
+}
+
+double qapatof(char *text, int32_t *errCode) {
+    const auto fail = [errCode](int32_t code) {
+        *errCode = code;
+        return 0.0;
+    };
+    *errCode = 0;
+    const char point = *localeconv()->decimal_point;
+    size_t n = strlen(text);
+    if (n > 30) return fail(QAP_ATOF_TOO_LONG);
+    for (char *p = text; *p != '\0'; ++p)
+        if (*p == '\n') *p = ' ';
+    if (n > 1)
+        while (n > 0 && text[n - 1] == ' ')
+            text[--n] = '\0';
+
+    // The decimal exponent of the first significant digit: the range check needs it before
+    // strtod sees the text.
+    size_t i = 0;
+    while (text[i] == ' ')
+        ++i;
+    if (text[i] == '+' || text[i] == '-') ++i;
+    while (text[i] == '0')
+        ++i;
+    int64_t exponent = -1;
+    bool significant = false;
+    const char *dot = nullptr;
+    if (text[i] == '.') {
+        dot = text + i++;
+        for (; text[i] == '0'; ++i)
+            --exponent;
+    }
+    for (; i < n && text[i] != 'e' && text[i] != 'E'; ++i) {
+        if (isdigit(static_cast<unsigned char>(text[i]))) {
+            significant = true;
+            if (dot == nullptr) ++exponent;
+        } else if (text[i] == '.' && dot == nullptr) {
+            dot = text + i;
+        } else {
+            return fail(QAP_ATOF_SYNTAX);
+        }
+    }
+    if (i < n) {
+        const char *e = text + i + 1;
+        if (*e == '\0') return fail(QAP_ATOF_SYNTAX);
+        const char *p = e + (*e == '+' || *e == '-');
+        while (isdigit(static_cast<unsigned char>(*p)))
+            ++p;
+        while (*p == ' ')
+            ++p;
+        if (*p != '\0') return fail(QAP_ATOF_SYNTAX);
+        if (!significant) return 0.0;
+        exponent += strtol(e, nullptr, 10); // saturates, so a huge exponent stays out of range
+        if (exponent < -79 || exponent > 75) return fail(QAP_ATOF_RANGE);
+    }
+
+    char local[31];
+    memcpy(local, text, n + 1);
+    if (dot != nullptr) local[dot - text] = point;
+    char *end = nullptr;
+    const double d = strtod(local, &end);
+    if (*end != '\0') return fail(QAP_ATOF_UNCONVERTED);
+    return d;
+}
+
+int32_t normal_tstamp(QapRoutineCtx *ctx, const char *value, int32_t length, char *out) {
+    if (length < 0 || length > 26) return -1;
+    int32_t i = 0;
+    int32_t o = 0;
+    const auto digit = [&](int32_t at) {
+        return at < length && isdigit(static_cast<unsigned char>(value[at]));
+    };
+    // One or two digits, written as two.
+    const auto field = [&] {
+        if (!digit(i)) return false;
+        const int32_t width = digit(i + 1) ? 2 : 1;
+        out[o++] = width == 2 ? value[i] : '0';
+        out[o++] = value[i + width - 1];
+        i += width;
+        return true;
+    };
+    const auto separator = [&](const char *allowed) {
+        if (i >= length || strchr(allowed, value[i]) == nullptr) return false;
+        out[o++] = value[i++];
+        return true;
+    };
+
+    for (; i < 4; ++i, ++o) {
+        if (!digit(i)) return -1;
+        out[o] = value[i];
+    }
+    if (!separator("-") || !field() || !separator("-") || !field() || !separator("- ") ||
+        !field() || !separator(".:") || !field() || !separator(".:") || !field())
+        return -1;
+    out[o++] = '.';
+    if (i < length) {
+        if (value[i++] != '.' || length - i < 1 || length - i > 6) return -1;
+        for (; i < length; ++i, ++o) {
+            if (!digit(i)) return -1;
+            out[o] = value[i];
+        }
+    }
+    QAP_TRACE(ctx, "normal_tstamp", "'%.*s' -> '%s'\n", length, value, out);
+    return 0;
+}

@@ -1,0 +1,72 @@
+// The result kinds of the extract routines, shared by the scalar and table families: how the
+// extracted text becomes each SQL type, and the text conversions they use (numbers with a
+// checked exponent range, timestamps normalised to the host's 26-character form).
+#pragma once
+
+#include "qapCall.h"
+#include "qapLob.h"
+
+#include <cstdint>
+
+struct QapRoutineCtx;
+
+// Errors of qapatof.
+constexpr int32_t QAP_ATOF_TOO_LONG = -124;   // longer than 30 characters
+constexpr int32_t QAP_ATOF_RANGE = -86;       // leading digit's decimal exponent outside -79..75
+constexpr int32_t QAP_ATOF_SYNTAX = -141;     // a character that does not belong to a number
+constexpr int32_t QAP_ATOF_UNCONVERTED = -57; // strtod did not take the whole text
+
+// The number in text (at most 30 characters; blanks around it allowed). Line feeds become
+// blanks and trailing blanks are cut, in place. *errCode is 0 when the whole text was a number,
+// else one of the errors above and the result is 0.0.
+double qapatof(char *text, int32_t *errCode);
+
+// Rewrites a timestamp "yyyy-m[m]-d[d]{-| }h[h]{.|:}m[m]{.|:}s[s][.f{1,6}]" (at most 26
+// characters) into out, which the caller fills with 26 '0' characters and a NUL: the fields
+// get two digits each and the fraction is left-aligned. 0, or -1 when the text has another
+// form (no field is range-checked).
+int32_t normal_tstamp(QapRoutineCtx *ctx, const char *value, int32_t length, char *out);
+
+// Each turns the extracted text (a heap string the call owns and may change) into the output
+// and returns the output's null indicator. The driver's limit keeps text shorter than the
+// output buffer (DATE 11 bytes: at most 10 characters, TIME 9: at most 8).
+int16_t qapCopyValue(QapCall &c, char *value, char *out);
+int16_t qapToLocator(QapCall &c, char *value, sqludf_locator *out);
+int16_t qapToTimestamp(QapCall &c, char *value, char *out);
+int16_t qapToDouble(QapCall &c, char *value, double *out); // not a number: NULL, no error
+int16_t qapToReal(QapCall &c, char *value, float *out);
+int16_t qapToInteger(QapCall &c, char *value, int32_t *out);
+int16_t qapToSmallint(QapCall &c, char *value, int16_t *out);
+
+// The typed scalar members over a file or VARCHAR read their text into a 256-byte buffer: a
+// value of 256 bytes or more is refused by the driver ("38X39", QAPC013E), as the CLOB members
+// and the table members refuse one of 254 bytes or more, so no source converts a cut value.
+constexpr int32_t QAP_CONVERSION_BUFFER = 256;
+constexpr int32_t QAP_TYPED_LIMIT = 254;
+
+// A result kind: its output type, its size limits, whether values are tagged fragments, and
+// the conversion that makes the output.
+template <class O, int32_t Limit, int32_t ClobLimit, int Tagged,
+          int16_t (*Make)(QapCall &, char *, O *)>
+struct QapResultKind {
+    using Out = O;
+    static constexpr int32_t limit = Limit;         // scalar file and VARCHAR members
+    static constexpr int32_t clobLimit = ClobLimit; // scalar CLOB members and table members
+    static constexpr int tagged = Tagged;           // 1: the element with its tags
+    static int16_t make(QapCall &c, char *value, Out *out) { return Make(c, value, out); }
+};
+
+template <tessel::SqlType> struct QapKind;
+// clang-format off
+//                                                      output          file, VARCHAR          CLOB and table   tagged  made by
+template <> struct QapKind<tessel::SqlType::VARCHAR>   : QapResultKind<char,           4000,                  4000,            0, qapCopyValue> {};
+template <> struct QapKind<tessel::SqlType::CHAR>      : QapResultKind<char,           254,                   254,             0, qapCopyValue> {};
+template <> struct QapKind<tessel::SqlType::CLOB>      : QapResultKind<sqludf_locator, QAP_LOB_LIMIT,         QAP_LOB_LIMIT,   1, qapToLocator> {};
+template <> struct QapKind<tessel::SqlType::DATE>      : QapResultKind<char,           11,                    11,              0, qapCopyValue> {};
+template <> struct QapKind<tessel::SqlType::TIME>      : QapResultKind<char,           9,                     9,               0, qapCopyValue> {};
+template <> struct QapKind<tessel::SqlType::TIMESTAMP> : QapResultKind<char,           27,                    27,              0, qapToTimestamp> {};
+template <> struct QapKind<tessel::SqlType::DOUBLE>    : QapResultKind<double,         QAP_CONVERSION_BUFFER, QAP_TYPED_LIMIT, 0, qapToDouble> {};
+template <> struct QapKind<tessel::SqlType::REAL>      : QapResultKind<float,          QAP_CONVERSION_BUFFER, QAP_TYPED_LIMIT, 0, qapToReal> {};
+template <> struct QapKind<tessel::SqlType::INTEGER>   : QapResultKind<int32_t,        QAP_CONVERSION_BUFFER, QAP_TYPED_LIMIT, 0, qapToInteger> {};
+template <> struct QapKind<tessel::SqlType::SMALLINT>  : QapResultKind<int16_t,        QAP_CONVERSION_BUFFER, QAP_TYPED_LIMIT, 0, qapToSmallint> {};
+// clang-format on

@@ -1,0 +1,19 @@
+#include "qapClobDoc.h"
+
+#include "qapLob.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+int32_t QapClobDoc::load(QapRoutineCtx *ctx, sqludf_locator *loc, char *sqlstate, char *msgtext) {
+    release();
+    loc_ = QAP_MEM; // until the transfer says otherwise
+    return qapGetDataFromClob(ctx, loc, &data_, &loc_, sqlstate, msgtext);
+}
+
+void QapClobDoc::release() {
+    if (data_ != nullptr && loc_ == QAP_FILE) remove(data_);
+    free(data_);
+    data_ = nullptr;
+    loc_ = QAP_MEM;
+}

@@ -1,0 +1,27 @@
+// The document of a CLOB argument for one call: read into a heap buffer, or beyond the
+// context's file threshold into a temporary file, which goes when the document does.
+#pragma once
+
+#include "qapCtx.h"
+#include "tarn.h"
+
+#include <cstdint>
+
+class QapClobDoc {
+public:
+    QapClobDoc() = default;
+    ~QapClobDoc() { release(); }
+    QapClobDoc(const QapClobDoc &) = delete;
+    QapClobDoc &operator=(const QapClobDoc &) = delete;
+
+    // Reads the CLOB. 0, or the transfer's code with the SQLSTATE and message set.
+    int32_t load(QapRoutineCtx *ctx, sqludf_locator *loc, char *sqlstate, char *msgtext);
+    // The document for a driver: in the database code page, with the given DTD text.
+    QapDoc doc(const char *dtdText) const { return QapDoc{data_, loc_, 1, dtdText}; }
+    // Removes the temporary file, if any, and frees the buffer or name.
+    void release();
+
+private:
+    char *data_ = nullptr;
+    uint32_t loc_ = QAP_MEM;
+};
