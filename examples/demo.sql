@@ -50,6 +50,16 @@ SELECT qapExtractClobFromClob(clob, '/purchaseOrder/customer') AS customer
 SELECT qapExtractTimestamp('examples/po-1003.xml', '/purchaseOrder/created') AS created;
 
 .print
+.print Table routines: every item of every order, in a join (one row per value found)
+SELECT o.id AS "order", p.value AS part
+  FROM orders o, qapExtractVarcharsFromVarchar(o.doc, '/purchaseOrder/items/item/@partNum') p
+ ORDER BY o.id, p.rowid;
+SELECT o.id AS "order", count(*) AS items, printf('%.2f', sum(p.value)) AS "sum of prices",
+       max(p.value) AS dearest
+  FROM orders o, qapExtractDoublesFromClob(o.clob, '/purchaseOrder/items/item/price') p
+ GROUP BY o.id ORDER BY o.id;
+
+.print
 .print A path that matches twice is an error (order 1001 has two items):
 SELECT id, qapExtractDoubleFromVarchar(doc, '/purchaseOrder/items/item/price') AS price
   FROM orders WHERE id = 1001;

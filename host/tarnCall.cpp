@@ -100,11 +100,6 @@ struct InputLocators {
     }
 };
 
-// A state that ends a table run: anything but success, a warning or the end of the rows.
-bool failed(const Outcome &o) {
-    return o.sqlstate != "00000" && o.sqlstate != "02000" && o.sqlstate.compare(0, 2, "01") != 0;
-}
-
 // What both statement kinds share: the routine, its scratchpad and database information, and
 // one call with fresh argument buffers.
 class Frame {
@@ -310,22 +305,38 @@ TableStatement::~TableStatement() {
     }
 }
 
+Outcome TableStatement::open(const std::vector<Input> &inputs) {
+    if (!impl_->started) {
+        Outcome first = callAs(SQL_TF_FIRST, inputs);
+        if (first.failed()) return first;
+    }
+    return callAs(SQL_TF_OPEN, inputs);
+}
+
+Outcome TableStatement::fetch(const std::vector<Input> &inputs) {
+    return callAs(SQL_TF_FETCH, inputs);
+}
+
+Outcome TableStatement::close(const std::vector<Input> &inputs) {
+    return callAs(SQL_TF_CLOSE, inputs);
+}
+
 TableRun TableStatement::run(const std::vector<Input> &inputs) {
     TableRun r;
     if (!impl_->started) {
         Outcome first = callAs(SQL_TF_FIRST, inputs);
-        if (failed(first)) {
-            r.end = std::move(first);
+        if (first.failed()) {
+            r.end = std::move(first); // nothing is open
             return r;
         }
     }
     Outcome open = callAs(SQL_TF_OPEN, inputs);
-    if (failed(open) || open.sqlstate == "02000") {
+    if (open.failed() || open.endOfTable()) {
         r.end = std::move(open);
     } else {
         for (;;) {
-            Outcome row = callAs(SQL_TF_FETCH, inputs);
-            if (failed(row) || row.sqlstate == "02000") {
+            Outcome row = fetch(inputs);
+            if (row.failed() || row.endOfTable()) {
                 r.end = std::move(row);
                 break;
             }
@@ -333,8 +344,8 @@ TableRun TableStatement::run(const std::vector<Input> &inputs) {
         }
     }
     // The cursor is closed after a failed open too: the routine's close copes with no rows.
-    Outcome close = callAs(SQL_TF_CLOSE, inputs);
-    if (failed(close) && !failed(r.end)) r.end = std::move(close);
+    Outcome close = this->close(inputs);
+    if (close.failed() && !r.end.failed()) r.end = std::move(close);
     return r;
 }
 
@@ -356,6 +367,10 @@ Outcome TableStatement::callAs(int32_t callType, const std::vector<Input> &input
 
 char *TableStatement::scratchData() {
     return impl_->frame.scratchData();
+}
+
+bool TableStatement::started() const {
+    return impl_->started;
 }
 
 } // namespace tarn

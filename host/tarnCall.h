@@ -58,6 +58,11 @@ struct Outcome {
     uint32_t locator = 0; // a Clob result's locator (dropped after the call)
     bool isNull() const { return nullInd < 0; }
     bool ok() const { return sqlstate == "00000"; }
+    bool endOfTable() const { return sqlstate == "02000"; }
+    // An error: anything but success, a warning or the end of a table.
+    bool failed() const {
+        return sqlstate != "00000" && !endOfTable() && sqlstate.compare(0, 2, "01") != 0;
+    }
 };
 
 // One statement of a scalar routine: the first call() is call type -1, later calls are 0;
@@ -84,7 +89,8 @@ private:
 };
 
 // One statement of a table routine. run() makes FIRST (once per statement), OPEN, FETCH until
-// "02000" or an error, CLOSE; finish() makes FINAL.
+// "02000" or an error, CLOSE; finish() makes FINAL. The destructor finishes an unfinished
+// statement.
 struct TableRun {
     std::vector<Outcome> rows; // the fetched rows (SQLSTATE "00000" or a warning)
     Outcome end;               // the call that ended the run ("02000" or an error)
@@ -98,9 +104,15 @@ public:
     TableStatement &operator=(const TableStatement &) = delete;
 
     TableRun run(const std::vector<Input> &inputs);
+    // One step at a time: open() makes FIRST (once per statement) and OPEN, fetch() one FETCH,
+    // close() CLOSE.
+    Outcome open(const std::vector<Input> &inputs);
+    Outcome fetch(const std::vector<Input> &inputs);
+    Outcome close(const std::vector<Input> &inputs);
     Outcome finish();
     Outcome callAs(int32_t callType, const std::vector<Input> &inputs);
     char *scratchData();
+    bool started() const;
 
 private:
     struct Impl;

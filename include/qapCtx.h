@@ -40,6 +40,8 @@ struct QapRoutineCtx {
     int32_t fileThreshold;     // a longer CLOB is spilled to a temporary file
 };
 
+constexpr int QAP_RESULT_MESSAGE_SIZE = 1025; // a result record's message buffer
+
 // The result record of an extraction (filled by extractAll, owned by the caller).
 struct QapExtractResult {
     char **values;   // heap strings in the database code page, ended by a null entry

@@ -257,8 +257,10 @@ void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
 // ---- Table routines ----------------------------------------------------------------------
 
 // A table routine is an eponymous table-valued function: one column "value" and one hidden
-// column per input. A cursor is one statement of the routine (FIRST at its first scan, FINAL
-// when it closes); each scan (xFilter) opens the table, fetches every row and closes it.
+// column per input. A cursor is one statement of the routine: FIRST at its first scan, OPEN at
+// every scan (xFilter; in a join, once per outer row), FETCH per row (xNext), CLOSE before the
+// next scan and when the cursor closes, then FINAL. A statement stopped early (LIMIT) or failed
+// closes its cursors too.
 
 struct TableVtab {
     sqlite3_vtab base;
@@ -267,11 +269,27 @@ struct TableVtab {
 
 struct CursorState {
     std::unique_ptr<tarn::TableStatement> statement;
-    std::vector<tarn::Outcome> rows;
-    size_t next = 0;
-    std::vector<sqlite3_value *> args; // the arguments, shown in the hidden columns
+    std::vector<tarn::Input> values;   // the inputs of the open table
+    std::vector<sqlite3_value *> args; // the same, shown in the hidden columns
+    tarn::Outcome row;                 // the current row
+    sqlite3_int64 rowid = 0;
+    bool open = false;
+    bool eof = true;
 
-    ~CursorState() { clearArgs(); }
+    ~CursorState() {
+        try {
+            close();
+            if (statement) statement->finish(); // FINAL
+        } catch (...) {
+            // the last calls' outcomes have nowhere to go
+        }
+        clearArgs();
+    }
+    void close() {
+        if (open) statement->close(values);
+        open = false;
+        eof = true;
+    }
     void clearArgs() {
         for (sqlite3_value *v : args)
             sqlite3_value_free(v);
@@ -367,12 +385,7 @@ int tableOpen(sqlite3_vtab *, sqlite3_vtab_cursor **cursor) {
 
 int tableClose(sqlite3_vtab_cursor *cursor) {
     auto *c = reinterpret_cast<TableCursor *>(cursor);
-    try {
-        if (c->state->statement) c->state->statement->finish(); // the FINAL call
-    } catch (...) {
-        // the final call's outcome has nowhere to go
-    }
-    delete c->state;
+    delete c->state; // CLOSE and FINAL
     sqlite3_free(c);
     return SQLITE_OK;
 }
@@ -382,6 +395,21 @@ void setVtabError(sqlite3_vtab *vtab, const std::string &text) {
     vtab->zErrMsg = sqlite3_mprintf("%s", text.c_str());
 }
 
+// The next row into the cursor; an error closes the table.
+int fetchRow(sqlite3_vtab *vtab, CursorState &state) {
+    tarn::Outcome row = state.statement->fetch(state.values);
+    if (row.failed()) {
+        setVtabError(vtab, errorText(row));
+        state.close();
+        return SQLITE_ERROR;
+    }
+    state.eof = row.endOfTable();
+    state.row = std::move(row);
+    ++state.rowid;
+    return SQLITE_OK;
+}
+
+// Each scan opens the table again with the scan's arguments and fetches its first row.
 int tableFilter(sqlite3_vtab_cursor *cursor, int idxNum, const char *, int argc,
                 sqlite3_value **argv) {
     auto *c = reinterpret_cast<TableCursor *>(cursor);
@@ -389,9 +417,9 @@ int tableFilter(sqlite3_vtab_cursor *cursor, int idxNum, const char *, int argc,
     const Routine *routine = reinterpret_cast<TableVtab *>(vtab)->routine;
     CursorState &state = *c->state;
     try {
-        state.rows.clear();
-        state.next = 0;
+        state.close();
         state.clearArgs();
+        state.rowid = 0;
         const size_t inputs = routine->desc.inputs.size();
         if (static_cast<unsigned>(idxNum) != (1u << inputs) - 1 ||
             static_cast<size_t>(argc) != inputs) {
@@ -399,10 +427,10 @@ int tableFilter(sqlite3_vtab_cursor *cursor, int idxNum, const char *, int argc,
                          routine->desc.name + "() takes " + std::to_string(inputs) + " arguments");
             return SQLITE_ERROR;
         }
-        std::vector<tarn::Input> values(inputs);
+        state.values.assign(inputs, tarn::Input());
         for (size_t i = 0; i < inputs; ++i) {
             sqlite3_value *copy = sqlite3_value_dup(argv[i]);
-            if (copy == nullptr || !toInput(argv[i], values[i])) {
+            if (copy == nullptr || !toInput(argv[i], state.values[i])) {
                 sqlite3_value_free(copy);
                 return SQLITE_NOMEM;
             }
@@ -410,13 +438,14 @@ int tableFilter(sqlite3_vtab_cursor *cursor, int idxNum, const char *, int argc,
         }
         if (!state.statement)
             state.statement = std::make_unique<tarn::TableStatement>(routine->desc);
-        tarn::TableRun run = state.statement->run(values);
-        if (run.end.sqlstate != "02000" && !succeeded(run.end.sqlstate)) {
-            setVtabError(vtab, errorText(run.end));
+        tarn::Outcome open = state.statement->open(state.values);
+        if (open.failed()) {
+            setVtabError(vtab, errorText(open));
+            if (state.statement->started()) state.statement->close(state.values);
             return SQLITE_ERROR;
         }
-        state.rows = std::move(run.rows);
-        return SQLITE_OK;
+        state.open = true;
+        return fetchRow(vtab, state);
     } catch (const std::bad_alloc &) {
         return SQLITE_NOMEM;
     } catch (const std::exception &e) {
@@ -429,27 +458,33 @@ int tableFilter(sqlite3_vtab_cursor *cursor, int idxNum, const char *, int argc,
 }
 
 int tableNext(sqlite3_vtab_cursor *cursor) {
-    ++reinterpret_cast<TableCursor *>(cursor)->state->next;
-    return SQLITE_OK;
+    CursorState &state = *reinterpret_cast<TableCursor *>(cursor)->state;
+    try {
+        return fetchRow(cursor->pVtab, state);
+    } catch (const std::bad_alloc &) {
+        return SQLITE_NOMEM;
+    } catch (...) {
+        setVtabError(cursor->pVtab, "Tessel: the routine call failed");
+        return SQLITE_ERROR;
+    }
 }
 
 int tableEof(sqlite3_vtab_cursor *cursor) {
-    const CursorState &state = *reinterpret_cast<TableCursor *>(cursor)->state;
-    return state.next >= state.rows.size();
+    return reinterpret_cast<TableCursor *>(cursor)->state->eof;
 }
 
 int tableColumn(sqlite3_vtab_cursor *cursor, sqlite3_context *ctx, int column) {
     const CursorState &state = *reinterpret_cast<TableCursor *>(cursor)->state;
     const Routine *routine = reinterpret_cast<TableVtab *>(cursor->pVtab)->routine;
-    if (column == 0 && state.next < state.rows.size())
-        setResult(ctx, routine->desc.output, state.rows[state.next]);
+    if (column == 0 && !state.eof)
+        setResult(ctx, routine->desc.output, state.row);
     else if (column >= 1 && static_cast<size_t>(column) <= state.args.size())
         sqlite3_result_value(ctx, state.args[static_cast<size_t>(column) - 1]);
     return SQLITE_OK;
 }
 
 int tableRowid(sqlite3_vtab_cursor *cursor, sqlite3_int64 *rowid) {
-    *rowid = static_cast<sqlite3_int64>(reinterpret_cast<TableCursor *>(cursor)->state->next) + 1;
+    *rowid = reinterpret_cast<TableCursor *>(cursor)->state->rowid;
     return SQLITE_OK;
 }
 
