@@ -110,16 +110,16 @@
     X(qapExtractIntegersFromClob,      qapExtractTable,  TABLE,  CLOB,    INTEGER,   0,    2, (C, V)) \
     X(qapExtractSmallintsFromClob,     qapExtractTable,  TABLE,  CLOB,    SMALLINT,  0,    2, (C, V)) \
     /* Update routines: the document with the values at a path replaced. */ \
-    X(qapUpdateXMLVarchar,             qapUpdate,        SCALAR, VARCHAR, VARCHAR,   32672, 3, (V, V, V)) \
-    X(qapUpdateXMLClob,                qapUpdate,        SCALAR, CLOB,    CLOB,      0,    3, (C, V, V)) \
-    X(qapUpdateXMLFile,                qapUpdate,        SCALAR, FILE,    VARCHAR,   1024, 3, (B, V, V)) \
+    X(qapUpdateXMLVarchar,             qapUpdateXML,     SCALAR, VARCHAR, VARCHAR,   32672, 3, (V, V, V)) \
+    X(qapUpdateXMLClob,                qapUpdateXML,     SCALAR, CLOB,    CLOB,      0,    3, (C, V, V)) \
+    X(qapUpdateXMLFile,                qapUpdateXML,     SCALAR, FILE,    VARCHAR,   1024, 3, (B, V, V)) \
     /* Validate routines: document, DTD file name (empty for none) or DTD text, DTD id. */ \
-    X(qapValidateFile,                 qapValidate,      SCALAR, FILE,    INTEGER,   0,    3, (R, R, V)) \
-    X(qapValidateFile2,                qapValidate,      SCALAR, FILE,    INTEGER,   0,    3, (R, C, V)) \
-    X(qapValidateVarchar,              qapValidate,      SCALAR, VARCHAR, INTEGER,   0,    3, (V, R, V)) \
-    X(qapValidateVarchar2,             qapValidate,      SCALAR, VARCHAR, INTEGER,   0,    3, (V, C, V)) \
-    X(qapValidateClob,                 qapValidate,      SCALAR, CLOB,    INTEGER,   0,    3, (C, R, V)) \
-    X(qapValidateClob2,                qapValidate,      SCALAR, CLOB,    INTEGER,   0,    3, (C, C, V)) \
+    X(qapValidateFile,                 qapValidateXML,   SCALAR, FILE,    INTEGER,   0,    3, (R, R, V)) \
+    X(qapValidateFile2,                qapValidateXML,   SCALAR, FILE,    INTEGER,   0,    3, (R, C, V)) \
+    X(qapValidateVarchar,              qapValidateXML,   SCALAR, VARCHAR, INTEGER,   0,    3, (V, R, V)) \
+    X(qapValidateVarchar2,             qapValidateXML,   SCALAR, VARCHAR, INTEGER,   0,    3, (V, C, V)) \
+    X(qapValidateClob,                 qapValidateXML,   SCALAR, CLOB,    INTEGER,   0,    3, (C, R, V)) \
+    X(qapValidateClob2,                qapValidateXML,   SCALAR, CLOB,    INTEGER,   0,    3, (C, C, V)) \
     /* Storage routines: documents between server files, VARCHAR and CLOB; sequence numbers. */ \
     X(qapFile,                         qapStorage,       SCALAR, CLOB,    VARCHAR,   1024, 2, (C, W)) \
     X(qapXMLFileFromClob2,             qapStorage,       SCALAR, CLOB,    VARCHAR,   1024, 3, (C, W, V)) \

@@ -195,7 +195,9 @@ void setResult(sqlite3_context *ctx, tarn::SqlType type, const tarn::Outcome &ou
 // One call site of one statement: its scratchpad lives from the first call to the final call.
 // SQLite keeps auxiliary data for the call site's constant arguments until the statement is
 // reset; the site holds one reference per argument it was attached to, and the last one to go
-// makes the final call. Without a constant argument every call is its own first and final call.
+// makes the final call. Without a constant argument every call is its own first and final call;
+// a routine without inputs (qapSeqno) therefore takes a constant argument it ignores:
+// qapSeqno(0) counts the rows of a statement, qapSeqno() answers 1 on every row.
 struct CallSite {
     explicit CallSite(const tarn::RoutineDesc &desc) : statement(desc) {}
     tarn::ScalarStatement statement;
@@ -216,8 +218,9 @@ void dropHold(void *p) {
 void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
     const auto *routine = static_cast<const Routine *>(sqlite3_user_data(ctx));
     try {
-        std::vector<tarn::Input> inputs(static_cast<size_t>(argc));
-        for (int i = 0; i < argc; ++i) {
+        // A routine without inputs takes any arguments, unused but for keeping the call site.
+        std::vector<tarn::Input> inputs(routine->desc.inputs.size());
+        for (int i = 0; i < static_cast<int>(inputs.size()); ++i) {
             if (!toInput(argv[i], inputs[static_cast<size_t>(i)])) {
                 sqlite3_result_error_nomem(ctx);
                 return;
@@ -527,7 +530,8 @@ int registerRoutines(sqlite3 *db, char **errorMessage) {
         } else {
             int flags = SQLITE_UTF8 | (r.serverFiles ? SQLITE_DIRECTONLY : 0);
             rc = sqlite3_create_function_v2(
-                db, r.desc.name.c_str(), static_cast<int>(r.desc.inputs.size()), flags,
+                db, r.desc.name.c_str(),
+                r.desc.inputs.empty() ? -1 : static_cast<int>(r.desc.inputs.size()), flags,
                 const_cast<Routine *>(&r), callScalar, nullptr, nullptr, nullptr);
         }
         if (rc != SQLITE_OK) {

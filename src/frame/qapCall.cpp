@@ -1,6 +1,7 @@
 // The routine frame shared by every family.
 #include "qapCall.h"
 
+#include "qapFile.h"
 #include "qapLob.h"
 
 #include <cstdio>
@@ -79,6 +80,17 @@ int32_t QapCall::fetchDtd(sqludf_locator *dtd) {
     text[0] = '\0';
     scratch->dtdText = text;
     return qap_locator2buf(ctx, dtd, text, length, sqlstate, msgtext);
+}
+
+int32_t QapCall::checkFiles() {
+    for (int i = 0; i < routine.count; ++i) {
+        if (!routine.namesFile(i) || isNull(i) || text(i)[0] == '\0') continue;
+        if (routine.readsFile(i) && qapChkRegistry(ctx, 0, text(i), sqlstate, msgtext) != 0)
+            return -1;
+        if (routine.writesFile(i) && qapChkRegistry(ctx, 1, text(i), sqlstate, msgtext) != 0)
+            return -1;
+    }
+    return 0;
 }
 
 void QapCall::drop() {

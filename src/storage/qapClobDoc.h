@@ -18,6 +18,8 @@ public:
     int32_t load(QapRoutineCtx *ctx, sqludf_locator *loc, char *sqlstate, char *msgtext);
     // The document for a driver: in the database code page, with the given DTD text.
     QapDoc doc(const char *dtdText) const { return QapDoc{data_, loc_, 1, dtdText}; }
+    const char *data() const { return data_; } // the text, or the temporary file's name
+    uint32_t loc() const { return loc_; }      // QAP_MEM or QAP_FILE
     // Removes the temporary file, if any, and frees the buffer or name.
     void release();
 

@@ -1,0 +1,121 @@
+// The storage routines: documents moved between server files (in the application code page)
+// and VARCHAR or CLOB values (in the database code page). The "2" routines take an encoding
+// name as their last input, which becomes the application code page; those that write a file
+// also rewrite the encoding in its XML declaration. qapSeqno counts the calls of a statement.
+#include "qapConv.h"
+#include "qapFile.h"
+#include "qapLob.h"
+#include "qapMembers.h"
+#include "qapOwned.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using tessel::Input;
+using tessel::RoutineInfo;
+using tessel::Source;
+using tessel::SqlType;
+
+// The input that names the server file.
+constexpr int fileInput(const RoutineInfo &r) {
+    for (int i = 0; i < r.count; ++i)
+        if (r.namesFile(i)) return i;
+    return -1;
+}
+
+struct Storage {
+    template <tessel::RoutineId Id> static void call(QapCall &c) {
+        constexpr const RoutineInfo &r = tessel::routine(Id);
+        if constexpr (r.source == Source::NONE) {
+            sequenceNumber(c);
+        } else {
+            constexpr bool withEncoding = r.inputs[r.count - 1] == Input::V;
+            constexpr int file = fileInput(r);
+            static_assert(file >= 0, "a storage routine names a file");
+            // A "2" routine cannot make its context without the encoding name.
+            if (withEncoding && c.phase == QapPhase::First && c.isNull(r.count - 1)) {
+                qapSetState(c.sqlstate, "38X16");
+                return;
+            }
+            if (!c.start(withEncoding ? c.text(r.count - 1) : nullptr)) return;
+            // A NULL CLOB writes nothing and gives NULL; a NULL file name is an error, but for
+            // qapCLOB, whose NULL file name gives NULL.
+            if (r.source == Source::CLOB && c.isNull(0)) return;
+            if (c.isNull(file)) {
+                if (r.result != SqlType::CLOB || withEncoding) qapSetState(c.sqlstate, "38X16");
+                return;
+            }
+            qapSetState(c.sqlstate, "00000");
+            if (c.checkFiles() != 0) return;
+            const char *name = c.text(file);
+            const int32_t rc = transfer<Id, withEncoding>(c, name);
+            if (rc != 0) return;
+            if (r.writesFile(file)) snprintf(c.out<char>(), r.length + 1u, "%s", name);
+            c.setNull(false);
+        }
+    }
+
+    template <tessel::RoutineId Id, bool withEncoding>
+    static int32_t transfer(QapCall &c, const char *name) {
+        constexpr const RoutineInfo &r = tessel::routine(Id);
+        if constexpr (r.source == Source::CLOB) {
+            return withEncoding
+                       ? qap_conv_locator2file2(c.ctx, c.locator(0), name, c.sqlstate, c.msgtext)
+                       : qap_conv_locator2file(c.ctx, c.locator(0), name, c.sqlstate, c.msgtext);
+        } else if constexpr (r.source == Source::VARCHAR) {
+            return contentToFile(c, c.text(0), name, withEncoding);
+        } else if constexpr (r.result == SqlType::CLOB) {
+            int32_t msgNo = 0;
+            const int32_t rc =
+                qap_file2locator(c.ctx, name, c.out<sqludf_locator>(), c.sqlstate, &msgNo);
+            if (rc != 0 && strcmp(c.sqlstate, "38X04") == 0)
+                c.failLob(rc);
+            else if (rc != 0)
+                qapSetMsg(c.ctx, c.msgtext, msgNo);
+            return rc;
+        } else {
+            return qap_file2varchar(c.ctx, name, c.out<char>(), r.length, c.sqlstate, c.msgtext);
+        }
+    }
+
+    // Writes VARCHAR content to a file in the application code page: unchanged when the code
+    // pages agree, converted otherwise, and for a "2" routine always converted with the
+    // encoding of its XML declaration rewritten.
+    static int32_t contentToFile(QapCall &c, const char *content, const char *name, bool rewrite) {
+        const size_t length = strlen(content);
+        const QapConvInfo *conv = c.ctx->convInfo;
+        if (!rewrite && conv->appCodePage == conv->dbCodePage)
+            return qap_buf2file(c.ctx, content, static_cast<int32_t>(length), name, c.sqlstate,
+                                c.msgtext);
+        if (length > INT32_MAX / 3) return c.fail(QAPG002E);
+        const int32_t capacity = static_cast<int32_t>(3 * length);
+        QapHeapText converted(static_cast<char *>(malloc(capacity > 0 ? capacity : 1)));
+        if (!converted) return c.fail(QAPG002E);
+        const int32_t n =
+            rewrite
+                ? qapConvBufferTarnToAppEncoding(c.ctx, content, static_cast<int32_t>(length),
+                                                 converted.get(), capacity, c.msgtext, c.sqlstate)
+                : convertBufferTarnToApp(c.ctx, content, static_cast<int32_t>(length),
+                                         converted.get(), capacity, c.msgtext, c.sqlstate);
+        if (n < 0) return -1;
+        return qap_buf2file(c.ctx, converted.get(), n, name, c.sqlstate, c.msgtext);
+    }
+
+    // qapSeqno: every call, the final one too, counts in the scratchpad's first word.
+    static void sequenceNumber(QapCall &c) {
+        uint32_t count;
+        memcpy(&count, c.args.scratchpad->data, sizeof count);
+        ++count; // wraps from 2147483647 to -2147483648 as a signed value
+        memcpy(c.args.scratchpad->data, &count, sizeof count);
+        *c.out<int32_t>() = static_cast<int32_t>(count);
+        c.setNull(false);
+    }
+};
+
+} // namespace
+
+#define QAP_MEMBER_OF_qapStorage QAP_THIS_FAMILY(Storage)
+TESSEL_CATALOG(QAP_MEMBER)
