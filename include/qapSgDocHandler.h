@@ -7,6 +7,8 @@
 
 #include <xercesc/sax2/DefaultHandler.hpp>
 
+class qapDoctypeResolver;
+
 class qapSgDocHandler : public XERCES_CPP_NAMESPACE::DefaultHandler {
 public:
     // Parses the path (QapQuery); throws QAPException on allocation failure.
@@ -25,4 +27,5 @@ public:
     QapTargetKind targetKind;
     const XMLCh *attributeName;
     qapResult result;
+    qapDoctypeResolver *resolver = nullptr; // told the DOCTYPE's system identifier, not owned
 };

@@ -179,48 +179,13 @@ void qapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XML
 
 namespace {
 
-// Everything one extraction builds, released in the order reader, handler, resolver, input
-// source, path, and last the reader's memory (members are destroyed in reverse order of
-// declaration).
-struct ExtractionParts {
-    qapParseMemory memory;
-    std::unique_ptr<XMLCh[]> path;
-    std::unique_ptr<MemBufInputSource> memSource;
-    std::unique_ptr<qapDoctypeResolver> resolver;
-    std::unique_ptr<qapExtractHandler> handler;
-    std::unique_ptr<qapNonValidateReader> reader;
-
-    ~ExtractionParts() { release(); }
-    void release() {
-        reader.reset();
-        handler.reset();
-        resolver.reset();
-        memSource.reset();
-        path.reset();
-    }
-};
-
-// Builds the reader, the handler and the resolver and sets the reader up (steps 4 to 9).
-// 0, or -1 with SQLSTATE and message set for an allocation failure or a malformed path, or -2
-// when something else went wrong (SQLSTATE untouched).
-int32_t buildParser(QapRoutineCtx *ctx, ExtractionParts &parts, const char *dtdText, int tagged,
+// Builds the reader and the resolver around parts.handler and sets the reader up, as every
+// non-validating parse does. 0, or -1 with SQLSTATE and message set for an allocation
+// failure, or -2 when something else went wrong (SQLSTATE untouched).
+int32_t setUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
                     char *sqlstate, char *msgtext) {
-    static const char *const fn = "extractAll";
     try {
         parts.reader.reset(new qapNonValidateReader(&parts.memory));
-        parts.handler.reset(new (std::nothrow)
-                                qapExtractHandler(ctx, tagged == 1 ? 1 : 0, parts.path.get()));
-        if (parts.handler == nullptr) {
-            qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
-            return -1;
-        }
-        if (int32_t pos = parts.handler->query.getErrorPosition(); pos != 0) {
-            char num[24];
-            snprintf(num, sizeof num, "%d", pos);
-            qapSetError(ctx, sqlstate, "38X09", msgtext, QAPD002E, num);
-            QAP_TRACE(ctx, fn, "Error in XPATH: %s\n", msgtext);
-            return -1;
-        }
         qapNonValidateReader &reader = *parts.reader;
         reader.setContentHandler(parts.handler.get());
         reader.setErrorHandler(parts.handler.get());
@@ -228,7 +193,7 @@ int32_t buildParser(QapRoutineCtx *ctx, ExtractionParts &parts, const char *dtdT
 
         parts.resolver.reset(new (std::nothrow) qapDoctypeResolver(ctx, dtdText));
         if (parts.resolver == nullptr) {
-            qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+            qapFail(ctx, sqlstate, msgtext, QAPG002E);
             return -1;
         }
         parts.handler->resolver = parts.resolver.get();
@@ -241,15 +206,41 @@ int32_t buildParser(QapRoutineCtx *ctx, ExtractionParts &parts, const char *dtdT
         reader.setFeature(XMLUni::fgXercesSchema, false);
         return 0;
     } catch (const std::bad_alloc &) {
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        qapFail(ctx, sqlstate, msgtext, QAPG002E);
         return -1;
     } catch (const OutOfMemoryException &) {
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        qapFail(ctx, sqlstate, msgtext, QAPG002E);
         return -1;
     } catch (...) {
-        QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
+        QAP_TRACE(ctx, "qapSetUpReader", "parser->parse crashed w/o an XMLException.\n");
         return -2;
     }
+}
+
+// The extraction handler for the path, checked for a syntax error ("38X09"). 0, or as
+// setUpReader.
+int32_t buildExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
+                        int tagged, char *sqlstate, char *msgtext) {
+    try {
+        auto *handler = new (std::nothrow)
+            qapExtractHandler(ctx, tagged == 1 ? 1 : 0, parts.path.get());
+        parts.handler.reset(handler);
+        if (handler == nullptr) {
+            qapFail(ctx, sqlstate, msgtext, QAPG002E);
+            return -1;
+        }
+        if (int32_t pos = handler->query.getErrorPosition(); pos != 0) {
+            char num[24];
+            snprintf(num, sizeof num, "%d", pos);
+            qapFail(ctx, sqlstate, msgtext, QAPD002E, num);
+            QAP_TRACE(ctx, "extractAll", "Error in XPATH: %s\n", msgtext);
+            return -1;
+        }
+    } catch (...) {
+        qapFail(ctx, sqlstate, msgtext, QAPG002E);
+        return -1;
+    }
+    return qapSetUpReader(ctx, parts, dtdText, sqlstate, msgtext);
 }
 
 // Sets the database code page's encoding on a source when the document bytes are in it. When
@@ -265,10 +256,28 @@ void setDbEncoding(QapRoutineCtx *ctx, InputSource &source) {
         source.setEncoding(encoding);
 }
 
-// Parses the document and turns the parser's exceptions into SQLSTATE and message. 0, or -1.
-int32_t runParse(QapRoutineCtx *ctx, ExtractionParts &parts, const QapDoc &document,
-                 char *sqlstate, char *msgtext) {
-    static const char *const fn = "extractAll";
+} // namespace
+
+qapParseParts::~qapParseParts() {
+    release();
+}
+
+void qapParseParts::release() {
+    reader.reset();
+    handler.reset();
+    resolver.reset();
+    memSource.reset();
+    path.reset();
+}
+
+int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
+                       char *sqlstate, char *msgtext) {
+    return setUpReader(ctx, parts, dtdText, sqlstate, msgtext);
+}
+
+int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &document,
+                    char *sqlstate, char *msgtext) {
+    static const char *const fn = "qapRunParse";
     const char *doc = document.doc;
     const bool inDbCodePage = document.docInDbCodePage == 1;
     try {
@@ -296,8 +305,6 @@ int32_t runParse(QapRoutineCtx *ctx, ExtractionParts &parts, const QapDoc &docum
     return -1;
 }
 
-} // namespace
-
 int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const char *path,
                    QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext) {
     static const char *const fn = "extractAll";
@@ -309,7 +316,7 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
         QAP_TRACE(ctx, fn, "Entered, input uri='%s' and query='%s'\n", doc ? doc : "",
                   path ? path : "");
 
-    ExtractionParts parts;
+    qapParseParts parts;
     do {
         // The document.
         if (document.docLoc == QAP_FILE) {
@@ -352,10 +359,10 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
         }
 
         // Reader, handler, resolver, features.
-        if (buildParser(ctx, parts, document.dtdText, tagged, sqlstate, msgtext) != 0) break;
+        if (buildExtraction(ctx, parts, document.dtdText, tagged, sqlstate, msgtext) != 0) break;
 
         // The parse.
-        if (runParse(ctx, parts, document, sqlstate, msgtext) != 0) break;
+        if (qapRunParse(ctx, parts, document, sqlstate, msgtext) != 0) break;
 
         // The values in the database code page.
         QapHeap<QapExtractResult> record;

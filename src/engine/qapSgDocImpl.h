@@ -5,8 +5,12 @@
 #include "qapSgDoc.h"
 #include "qapSgDocHandler.h"
 
+#include "qapParseMemory.h"
+
 #include <cstdint>
+#include <memory>
 #include <vector>
+#include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
@@ -30,6 +34,35 @@ void qapSetParserError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, const 
 // SQLSTATE "38X13", with message QAPQ047E for the parser's own exceptions, tried in the order
 // SAXParseException, XMLException, SAXException, anything else.
 void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext);
+
+// Everything one non-validating parse builds, released in the order reader, handler, resolver,
+// input source, path, and last the reader's memory (members go in reverse order).
+struct qapParseParts {
+    qapParseMemory memory;
+    std::unique_ptr<XMLCh[]> path;
+    std::unique_ptr<XERCES_CPP_NAMESPACE::MemBufInputSource> memSource;
+    std::unique_ptr<qapDoctypeResolver> resolver;
+    std::unique_ptr<qapSgDocHandler> handler;
+    std::unique_ptr<qapNonValidateReader> reader;
+
+    qapParseParts() = default;
+    ~qapParseParts();
+    qapParseParts(const qapParseParts &) = delete;
+    qapParseParts &operator=(const qapParseParts &) = delete;
+    void release();
+};
+
+// The set-up every non-validating parse shares (extraction and update): the reader and the
+// DOCTYPE resolver (dtdText replaces the DTD a document names; null: an empty DTD) around
+// parts.handler, with namespaces and validation off. 0, or -1 with SQLSTATE and message set
+// for an allocation failure, or -2 when something else went wrong (SQLSTATE untouched).
+int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
+                       char *sqlstate, char *msgtext);
+
+// Parses the document (a file, or parts.memSource over the buffer) and turns the parser's
+// exceptions into SQLSTATE and message. 0, or -1.
+int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &doc,
+                    char *sqlstate, char *msgtext);
 
 // The SAX handler of extraction: collects attribute values, element text or tagged fragments
 // at the path into the inherited result.
@@ -68,7 +101,6 @@ public:
     void fatalError(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
 
     int32_t tagged = 0;
-    qapDoctypeResolver *resolver = nullptr;
 
 private:
     // The parts of startElement and endElement off the common path.

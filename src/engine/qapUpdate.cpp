@@ -1,0 +1,314 @@
+// The update driver: one non-validating parse whose handler writes every event back out as XML
+// into one result item, with the new value where the path matches.
+#include "qapUpdate.h"
+
+#include "qapConv.h"
+#include "qapFile.h"
+#include "qapMsg.h"
+#include "qapOwned.h"
+#include "qapSgDocImpl.h"
+#include "qapTrace.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLDocumentHandler.hpp>
+
+XERCES_CPP_NAMESPACE_USE
+
+namespace {
+
+// Lengths of parser strings (null: empty).
+uint32_t units(const XMLCh *s) {
+    uint32_t n = 0;
+    if (s != nullptr)
+        while (s[n] != 0)
+            ++n;
+    return n;
+}
+
+bool empty(const XMLCh *s) {
+    return s == nullptr || s[0] == 0;
+}
+
+} // namespace
+
+// ---- The update handler ------------------------------------------------------------------
+
+qapUpdateHandler::qapUpdateHandler(QapRoutineCtx *ctx, const XMLCh *value, XMLCh *path)
+    : qapSgDocHandler(ctx, path), newValue(value) {
+    result.newItem();
+}
+
+void qapUpdateHandler::write(const XMLCh *s) {
+    result.addToCurrentItem(0, s);
+}
+
+void qapUpdateHandler::writeDecl(const XMLCh *version, const XMLCh *encoding,
+                                 const XMLCh *standalone) {
+    write(u"<?xml");
+    if (version != nullptr) {
+        write(u" version='");
+        write(version);
+        write(u"'");
+    }
+    if (!empty(encoding)) {
+        write(u" encoding='");
+        write(encoding);
+        write(u"'");
+    }
+    if (!empty(standalone)) {
+        write(u" standalone='");
+        write(standalone);
+        write(u"'");
+    }
+    write(u"?>");
+}
+
+void qapUpdateHandler::startDTD(const XMLCh *const name, const XMLCh *const publicId,
+                                const XMLCh *const systemId) {
+    QAP_TRACE(ctx, "qapUpdateHandler::startDTD", "Entered\n");
+    if (resolver != nullptr) resolver->setDtdId(systemId);
+    write(u"<!DOCTYPE ");
+    if (name != nullptr) write(name);
+    if (!empty(publicId) && !empty(systemId)) {
+        write(u" PUBLIC \"");
+        write(publicId);
+        write(u"\" \"");
+        write(systemId);
+        write(u"\">");
+    } else if (!empty(systemId)) {
+        write(u" SYSTEM \"");
+        write(systemId);
+        write(u"\">");
+    } else {
+        write(u">");
+    }
+}
+
+void qapUpdateHandler::comment(const XMLCh *const chars, const XMLSize_t length) {
+    write(u"<!--");
+    result.addToCurrentItem(0, chars, static_cast<uint32_t>(length));
+    write(u"-->");
+}
+
+void qapUpdateHandler::processingInstruction(const XMLCh *const target, const XMLCh *const data) {
+    write(u"<?");
+    write(target);
+    write(u" ");
+    write(data);
+    write(u"?>");
+}
+
+void qapUpdateHandler::startElement(const XMLCh *const, const XMLCh *const,
+                                    const XMLCh *const qname, const Attributes &attrs) {
+    const QapMatchState prev = isMatched;
+    currentPath.push(qname, attrs);
+    if (isMatched == PARTIAL) isMatched = query.match(currentPath);
+    if (isMatched != YES) {
+        composeStartElement(qname, attrs);
+        return;
+    }
+    switch (targetKind) {
+    case ATTRIBUTE: {
+        if (prev != PARTIAL) {
+            composeStartElement(qname, attrs);
+            break;
+        }
+        // The matched element: every attribute of that name gets the new value, none is added.
+        QapAttrs copy(ctx, attrs);
+        for (XMLSize_t i = 0; i < copy.getLength(); ++i)
+            if (attributeName != nullptr && XMLString::equals(copy.getLocalName(i), attributeName))
+                copy.setValue(i, newValue);
+        composeStartElement(qname, copy);
+        break;
+    }
+    case ELEMENT:
+        composeStartElement(qname, attrs);
+        if (prev == PARTIAL) result.addToCurrentItem(1, newValue);
+        break;
+    default:
+        QAP_TRACE(ctx, "qapUpdateHandler::startElement", "startElement got an invalid target %d.\n",
+                  static_cast<int>(targetKind));
+        break;
+    }
+}
+
+void qapUpdateHandler::endElement(const XMLCh *const, const XMLCh *const,
+                                  const XMLCh *const qname) {
+    currentPath.pop();
+    composeEndElement(qname);
+    if (isMatched == YES || isMatched == NO) isMatched = query.match(currentPath);
+}
+
+void qapUpdateHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
+    if (isMatched == YES && targetKind == ELEMENT) return;
+    result.addToCurrentItem(1, chars, static_cast<uint32_t>(length));
+}
+
+void qapUpdateHandler::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length) {
+    if (isMatched == YES && targetKind == ELEMENT) return;
+    result.addToCurrentItem(0, chars, static_cast<uint32_t>(length));
+}
+
+void qapUpdateHandler::warning(const SAXParseException &exc) {
+    throw SAXParseException(exc);
+}
+
+void qapUpdateHandler::error(const SAXParseException &exc) {
+    throw SAXParseException(exc);
+}
+
+void qapUpdateHandler::fatalError(const SAXParseException &exc) {
+    throw SAXParseException(exc);
+}
+
+namespace {
+
+// Receives the XML declaration, which SAX2 does not report, for the update handler.
+class qapXmlDeclHandler : public XMLDocumentHandler {
+public:
+    qapXmlDeclHandler(QapRoutineCtx *ctx, qapUpdateHandler *handler) : ctx(ctx), handler(handler) {}
+    void docCharacters(const XMLCh *const, const XMLSize_t, const bool) override {}
+    void docComment(const XMLCh *const) override {}
+    void docPI(const XMLCh *const, const XMLCh *const) override {}
+    void endDocument() override {}
+    void endElement(const XMLElementDecl &, const unsigned int, const bool,
+                    const XMLCh *const) override {}
+    void endEntityReference(const XMLEntityDecl &) override {}
+    void ignorableWhitespace(const XMLCh *const, const XMLSize_t, const bool) override {}
+    void resetDocument() override { handler->resetDocument(); }
+    void startDocument() override {}
+    void startElement(const XMLElementDecl &, const unsigned int, const XMLCh *const,
+                      const RefVectorOf<XMLAttr> &, const XMLSize_t, const bool,
+                      const bool) override {}
+    void startEntityReference(const XMLEntityDecl &) override {}
+    void XMLDecl(const XMLCh *const version, const XMLCh *const encoding,
+                 const XMLCh *const standalone, const XMLCh *const) override {
+        handler->writeDecl(version, encoding, standalone);
+    }
+
+    QapRoutineCtx *ctx;
+    qapUpdateHandler *handler;
+};
+
+} // namespace
+
+// ---- The drivers -------------------------------------------------------------------------
+
+int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t docInDbCodePage,
+                  const XMLCh *path, const XMLCh *value, char **out, int32_t limit, char *sqlstate,
+                  char *msgtext) {
+    static const char *const fn = "qapUpdate";
+    *out = nullptr;
+    QAP_TRACE(ctx, fn, "Entered, input query='%x %x' and value='%x %x'\n", path[0],
+              path[0] != 0 ? path[1] : 0, value[0], value[0] != 0 ? value[1] : 0);
+    QAP_TRACE(ctx, fn,
+              docLoc == QAP_MEM ? "Entered with docLoc = QAP_MEM\n"
+                                : "Entered with docLoc = QAP_FILE\n");
+
+    qapParseParts parts;
+    std::unique_ptr<qapXmlDeclHandler> declHandler;
+    qapUpdateHandler *handler = nullptr;
+    try {
+        const size_t pathUnits = units(path) + 1;
+        parts.path.reset(new XMLCh[pathUnits]);
+        memcpy(parts.path.get(), path, pathUnits * sizeof(XMLCh));
+        handler = new qapUpdateHandler(ctx, value, parts.path.get());
+        parts.handler.reset(handler);
+        declHandler = std::make_unique<qapXmlDeclHandler>(ctx, handler);
+    } catch (const std::bad_alloc &) {
+        qapFail(ctx, sqlstate, msgtext, QAPG002E);
+        return -1;
+    } catch (const QAPException &) {
+        qapFail(ctx, sqlstate, msgtext, QAPG002E);
+        return -1;
+    }
+    if (const int32_t rc = qapSetUpReader(ctx, parts, nullptr, sqlstate, msgtext); rc != 0) {
+        if (rc == -2) qapSetState(sqlstate, "38X13");
+        return -1;
+    }
+    try {
+        parts.reader->installAdvDocHandler(declHandler.get());
+        if (docLoc == QAP_MEM)
+            parts.memSource.reset(new MemBufInputSource(reinterpret_cast<const XMLByte *>(doc),
+                                                        strlen(doc), "IdForDocBuffer", false));
+    } catch (...) {
+        qapFail(ctx, sqlstate, msgtext, QAPG002E);
+        return -1;
+    }
+    if (qapRunParse(ctx, parts, QapDoc{doc, docLoc, docInDbCodePage, nullptr}, sqlstate, msgtext) !=
+        0)
+        return -1;
+
+    QapHeap<QapExtractResult> record;
+    try {
+        record.reset(handler->result.retrieve(limit));
+    } catch (...) {
+        record.reset();
+    }
+    if (record == nullptr) {
+        QAP_TRACE(ctx, fn, "The resulting array, a, is NULL.\n");
+        return -1;
+    }
+    if (record->message != nullptr) snprintf(msgtext, QAP_MSGTEXT_SIZE, "%s", record->message);
+    qapSetState(sqlstate, record->sqlstate);
+    int32_t rc = -1;
+    if (strcmp(record->sqlstate, "00000") == 0 && record->values != nullptr) {
+        *out = record->values[0];
+        record->values[0] = nullptr;
+        rc = 0;
+    }
+    freeExtractResult(ctx, record.get());
+    return rc;
+}
+
+int32_t qapUpdateFromBuf(QapRoutineCtx *ctx, const char *doc, const char *path, const char *value,
+                         char **out, int32_t limit, char *sqlstate, char *msgtext) {
+    static const char *const fn = "qapUpdateFromBuf";
+    QAP_TRACE(ctx, fn, "Entered,with query='%s' and value='%s'\n", path, value);
+    *out = nullptr;
+
+    // A long document is parsed from a temporary file.
+    QapTempFile staged;
+    const size_t length = strlen(doc);
+    if (length > static_cast<size_t>(ctx->fileThreshold)) {
+        staged.reset(qap_tempFilename(ctx));
+        if (staged.name() == nullptr) return qapFail(ctx, sqlstate, msgtext, QAPG002E), -1;
+        const int rc =
+            qap_buf2file(ctx, doc, static_cast<int32_t>(length), staged.name(), sqlstate, msgtext);
+        QAP_TRACE(ctx, fn, "call qap_buf2file() return rc=%d\n", rc);
+        if (rc != 0) return -1;
+    }
+
+    std::unique_ptr<XMLCh[]> wideValue;
+    std::unique_ptr<XMLCh[]> widePath;
+    if (qapToUtf16(ctx, value, &wideValue, sqlstate, msgtext) != 0 ||
+        qapToUtf16(ctx, path, &widePath, sqlstate, msgtext) != 0)
+        return -1;
+    const int32_t rc = staged.name() != nullptr
+                           ? qapUpdate(ctx, staged.name(), QAP_FILE, 1, widePath.get(),
+                                       wideValue.get(), out, limit, sqlstate, msgtext)
+                           : qapUpdate(ctx, doc, QAP_MEM, 1, widePath.get(), wideValue.get(), out,
+                                       limit, sqlstate, msgtext);
+    QAP_TRACE(ctx, fn, "Exit, return rc=%d\n", rc);
+    return rc;
+}
+
+int32_t qapToUtf16(QapRoutineCtx *ctx, const char *text, std::unique_ptr<XMLCh[]> *out,
+                   char *sqlstate, char *msgtext) {
+    const size_t capacity = 4 * (strlen(text) + 1);
+    out->reset(new (std::nothrow) XMLCh[capacity]);
+    if (*out == nullptr) return qapFail(ctx, sqlstate, msgtext, QAPG002E), -1;
+    const int32_t n = QAP_mbstowcsFunction(ctx, out->get(), text, static_cast<int32_t>(capacity));
+    if (n < 0) {
+        QAP_TRACE(ctx, "qapToUtf16", "call QAP_mbstowcs() return length= %d.\n", n);
+        char num[24];
+        snprintf(num, sizeof num, "%d", n);
+        qapFail(ctx, sqlstate, msgtext, QAPD002E, num);
+        return -1;
+    }
+    return 0;
+}

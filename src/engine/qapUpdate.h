@@ -1,0 +1,62 @@
+// The update handler and driver: the values at a location path replaced and the whole document
+// written back out as XML, from one SAX2 parse.
+#pragma once
+
+#include "qapCtx.h"
+#include "qapSgDocHandler.h"
+
+#include <cstdint>
+#include <memory>
+
+// Writes every event back out into its one result item; where the path matches, element text
+// or attribute values are the new value. Every parser diagnostic ends the parse.
+class qapUpdateHandler : public qapSgDocHandler {
+public:
+    // Parses the path; value (UTF-16) must outlive the handler. Throws QAPException.
+    qapUpdateHandler(QapRoutineCtx *ctx, const XMLCh *value, XMLCh *path);
+
+    // The XML declaration, from qapXmlDeclHandler: values in single quotes.
+    void writeDecl(const XMLCh *version, const XMLCh *encoding, const XMLCh *standalone);
+
+    // ContentHandler
+    void characters(const XMLCh *const chars, const XMLSize_t length) override;
+    void endElement(const XMLCh *const uri, const XMLCh *const localname,
+                    const XMLCh *const qname) override;
+    void ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length) override;
+    void processingInstruction(const XMLCh *const target, const XMLCh *const data) override;
+    void startElement(const XMLCh *const uri, const XMLCh *const localname,
+                      const XMLCh *const qname,
+                      const XERCES_CPP_NAMESPACE::Attributes &attrs) override;
+
+    // LexicalHandler
+    void comment(const XMLCh *const chars, const XMLSize_t length) override;
+    void startDTD(const XMLCh *const name, const XMLCh *const publicId,
+                  const XMLCh *const systemId) override;
+
+    // ErrorHandler
+    void warning(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
+    void error(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
+    void fatalError(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
+
+    const XMLCh *newValue;
+
+private:
+    void write(const XMLCh *s); // raw
+};
+
+// Updates a document (a file, or a NUL-terminated buffer: docLoc QAP_FILE or QAP_MEM) with the
+// UTF-16 path and value. 0 with *out the rewritten document (a heap string in the database
+// code page, shorter than limit bytes), or -1 with SQLSTATE and message set.
+int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t docInDbCodePage,
+                  const XMLCh *path, const XMLCh *value, char **out, int32_t limit, char *sqlstate,
+                  char *msgtext);
+
+// qapUpdate on text in the database code page (a document longer than the context's file
+// threshold is parsed from a temporary file, removed again), path and value converted first.
+int32_t qapUpdateFromBuf(QapRoutineCtx *ctx, const char *doc, const char *path, const char *value,
+                         char **out, int32_t limit, char *sqlstate, char *msgtext);
+
+// Text in the database code page to UTF-16 in a new buffer of 4 units per byte. 0, or -1 with
+// "38X10" (QAPG002E) or "38X09" (QAPD002E with the conversion's result).
+int32_t qapToUtf16(QapRoutineCtx *ctx, const char *text, std::unique_ptr<XMLCh[]> *out,
+                   char *sqlstate, char *msgtext);
