@@ -30,6 +30,7 @@ struct ExtractScalar {
             extract<Kind>(c, QapDoc{c.text(0), QAP_MEM, 1, dtd}, path, Kind::limit);
         } else {
             QAP_TRACE(c.ctx, c.name(), "file '%s', path '%s'\n", c.text(0), path);
+            if (c.checkFiles() != 0) return;
             extract<Kind>(c, QapDoc{c.text(0), QAP_FILE, 0, dtd}, path, Kind::limit);
         }
     }

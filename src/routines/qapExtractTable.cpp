@@ -57,6 +57,10 @@ struct ExtractTable {
         const char *dtd = c.scratch->dtdText;
         QapClobDoc clob;
         QapDoc doc{c.text(0), QAP_FILE, 0, dtd};
+        if (r.source == tessel::Source::FILE && c.checkFiles() != 0) {
+            freeExtractResult(c.ctx, &results);
+            return;
+        }
         if (r.source == tessel::Source::VARCHAR) {
             doc = QapDoc{c.text(0), QAP_MEM, 1, dtd};
         } else if (r.source == tessel::Source::CLOB) {
