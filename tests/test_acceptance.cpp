@@ -1086,7 +1086,7 @@ TEST(AcceptTables, StateToCodeTakesTheFirstRow) {
     }
 }
 
-// The full texts of the denied-access messages (the rule itself: test_files.cpp).
+// The full texts of the denied-access messages (the rule itself: test_security.cpp).
 TEST(AcceptFiles, DeniedAccessMessages) {
     TestCtx ctx(1208, "UTF-8");
     ASSERT_EQ(ctx.initRc, 0);
