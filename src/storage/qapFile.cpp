@@ -138,7 +138,9 @@ FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode) {
     char binaryMode[8];
     snprintf(binaryMode, sizeof binaryMode, strchr(mode, 'b') == nullptr ? "%sb" : "%s", mode);
     FILE *f = qapOpenFile(path, binaryMode);
+    const int error = errno; // callers tell a file that is not regular by it
     QAP_TRACE(ctx, "xml_fopen", "%s mode %s: %p\n", path, binaryMode, static_cast<void *>(f));
+    errno = error;
     return f;
 }
 
