@@ -104,7 +104,6 @@ void qapStateToCode(QapRoutineCtx *ctx, int32_t *code, const char *sqlstate) {
         }
     }
     *code = INT32_MIN;
-    QAP_TRACE(ctx, "qapStateToCode",
-              "sqlState '%s' not found in qapSqlStateTable.\n%ld returned.\n", sqlstate,
-              static_cast<long>(*code));
+    QAP_TRACE(ctx, "qapStateToCode", "sqlState '%s' not found in qapSqlStateTable, %ld returned.\n",
+              sqlstate, static_cast<long>(*code));
 }
