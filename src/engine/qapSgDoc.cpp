@@ -290,12 +290,12 @@ InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
                 return source;
         }
     } else if (!externalEntitiesAllowed()) {
-        refuseEntity(resource, u"External entities are not read: ");
+        refuseEntity(resource, u"External entity not read: ");
     }
 
     // A server file, when the read-access rule allows it.
     const std::u16string path = entityPath(systemId, resource->getBaseURI());
-    if (path.empty()) refuseEntity(resource, u"Only server files are read: ");
+    if (path.empty()) refuseEntity(resource, u"Not a server file: ");
     const std::string name = dbName(ctx_, path.c_str());
     char state[QAP_SQLSTATE_SIZE] = "00000";
     char msg[QAP_MSGTEXT_SIZE] = "";
