@@ -84,10 +84,12 @@ TARN_API void tarnLobFree(uint32_t locator);
 
 #define TARN_REG_READ_ACCESS 373
 #define TARN_REG_WRITE_ACCESS 374
+/* "YES": parses may read external entities from server files the read-access rule allows. */
+#define TARN_REG_EXTERNAL_ENTITIES 375
 
 /* The value of a registry entry as a heap string (the caller frees it with free()), or NULL
- * when the entry has no value. Unless set by tarnRegistrySet, 373 and 374 take the
- * environment variables TARN_READ_ACCESS and TARN_WRITE_ACCESS. */
+ * when the entry has no value. Unless set by tarnRegistrySet, 373, 374 and 375 take the
+ * environment variables TARN_READ_ACCESS, TARN_WRITE_ACCESS and TARN_EXTERNAL_ENTITIES. */
 TARN_API char *sqloGetEnv(int32_t id);
 /* Sets a registry value; NULL removes it (the environment fallback then applies again). */
 TARN_API void tarnRegistrySet(int32_t id, const char *value);

@@ -1,5 +1,6 @@
-// The host's profile registry: values set by tarnRegistrySet, with the read-access and
-// write-access entries falling back to the environment when nothing was set.
+// The host's profile registry: values set by tarnRegistrySet, with the read-access,
+// write-access and external-entities entries falling back to the environment when nothing was
+// set.
 #include "tarn.h"
 
 #include <cstdlib>
@@ -27,6 +28,8 @@ const char *environmentName(int32_t id) {
         return "TARN_READ_ACCESS";
     case TARN_REG_WRITE_ACCESS:
         return "TARN_WRITE_ACCESS";
+    case TARN_REG_EXTERNAL_ENTITIES:
+        return "TARN_EXTERNAL_ENTITIES";
     default:
         return nullptr;
     }

@@ -1,5 +1,7 @@
 // The host's XML start-up: starts Xerces-C and ICU once per process and answers whether that
 // worked. Xerces-C is never terminated: static objects of the library may use it until exit.
+// The parser is started without network access: routines parse what SQL callers hand them
+// with the server's rights, so no URL may be fetched.
 #include "tarn.h"
 
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <unicode/uclean.h>
 #include <unicode/utypes.h>
 #include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLNetAccessor.hpp>
 #include <xercesc/util/XMLException.hpp>
 
 namespace {
@@ -45,6 +48,8 @@ void start(StartUp &s) {
         s.message = u"The XML parser could not be started.";
         return;
     }
+    delete xercesc::XMLPlatformUtils::fgNetAccessor;
+    xercesc::XMLPlatformUtils::fgNetAccessor = nullptr;
     UErrorCode status = U_ZERO_ERROR;
     u_init(&status);
     if (U_FAILURE(status)) {

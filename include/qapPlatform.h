@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <string>
 
 constexpr char QAP_PATH_SEP = '/';
 constexpr size_t QAP_MAX_PATH = 1024; // path buffers, terminator included
@@ -24,17 +26,23 @@ bool qapIsAbsolutePath(const char *name);
 // current directory is unknown.
 char *qapFullPath(char *out, const char *name, size_t size);
 
-// The size of a file in bytes; 0 on success, -1 when stat fails. Sizes beyond INT32_MAX are
-// reported as INT32_MAX.
+// The size of a regular file in bytes; 0 on success, -1 when stat fails or the file is not a
+// regular file (errno EINVAL). Sizes beyond INT32_MAX are reported as INT32_MAX.
 int qapStatSize(const char *path, int32_t *size);
 
-// An unpredictable, unused name "<dir>/qapXXXXXX" (nothing is created): dir is the directory
-// named by TMP when it is one, else the given directory when it is one, else /tmp. Heap
-// string (free()), or null.
-char *qapTempnam(const char *dir, const char *prefix);
+// fopen for regular files only: a FIFO, device or directory is refused (errno EINVAL) without
+// blocking, even when it is swapped in between the check and the open.
+FILE *qapOpenFile(const char *path, const char *mode);
 
-// Sets ("NAME=value") or removes ("NAME=") a process environment variable; 0 or -1.
-int qapPutenv(const char *assignment);
+// Creates "<dir>/<prefix>XXXXXXXXXX" (random characters) with O_CREAT|O_EXCL|O_NOFOLLOW and
+// mode 0600. Returns the open descriptor and the heap name (free()), or -1 with errno set.
+int qapTempCreate(const char *dir, const char *prefix, char **name);
+
+// True when the path names a directory.
+bool qapIsDirectory(const char *path);
+
+// The path with every symbolic link, "." and ".." resolved; empty when it cannot be.
+std::string qapRealPath(const char *path);
 
 // The library-wide lock (the critical section of the original design).
 using QapMutex = std::mutex;

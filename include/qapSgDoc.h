@@ -22,8 +22,8 @@ int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char
 // Validates a document against its DTD or a replacement (a file, or text when dtdLoc is
 // QAP_MEM). 1 valid, 0 otherwise.
 int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t input_src,
-                    const char *dtdFile, uint32_t dtdinput_src, const char *dtdid,
-                    char *sqlstate, char *msgtext, uint32_t dtdLoc);
+                    const char *dtdFile, uint32_t dtdinput_src, const char *dtdid, char *sqlstate,
+                    char *msgtext, uint32_t dtdLoc);
 
 // Substitutes the DTD named in a document's DOCTYPE: the call's DTD text, or an empty DTD.
 class qapDoctypeResolver : public XERCES_CPP_NAMESPACE::DefaultHandler {
@@ -39,8 +39,7 @@ public:
     void notationDecl(const XMLCh *const name, const XMLCh *const publicId,
                       const XMLCh *const systemId) override;
     void unparsedEntityDecl(const XMLCh *const name, const XMLCh *const publicId,
-                            const XMLCh *const systemId,
-                            const XMLCh *const notationName) override;
+                            const XMLCh *const systemId, const XMLCh *const notationName) override;
     void resetDocType() override;
 
     QapRoutineCtx *ctx;
@@ -51,15 +50,52 @@ private:
     XMLCh *ownedId_ = nullptr;
 };
 
-// The non-validating reader of extraction and update: hands ignorable white space to the
-// content handler and tells the resolver the DOCTYPE's system identifier.
-class qapNonValidateReader : public XERCES_CPP_NAMESPACE::SAX2XMLReaderImpl {
+// The reader of every parse. It keeps the parser from reading anything the call did not ask
+// for: the DTD that the DOCTYPE names goes to the installed resolver (replacement DTD text,
+// or an empty DTD) or, when that gives nothing, is read as a server file that the read-access
+// rule allows; any other external entity fails the parse unless the host allows external
+// entities, and then it too must be such a file. No URL is ever opened.
+class qapGuardedReader : public XERCES_CPP_NAMESPACE::SAX2XMLReaderImpl {
 public:
     // Everything the reader allocates comes from manager, which must outlive the reader (a
     // per-parse manager frees what Xerces-C forgets to).
-    explicit qapNonValidateReader(XERCES_CPP_NAMESPACE::MemoryManager *manager);
-    void setContentHandler(XERCES_CPP_NAMESPACE::ContentHandler *const handler) override;
+    qapGuardedReader(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::MemoryManager *manager);
+    ~qapGuardedReader() override;
+    qapGuardedReader(const qapGuardedReader &) = delete;
+    qapGuardedReader &operator=(const qapGuardedReader &) = delete;
+
     void setEntityResolver(XERCES_CPP_NAMESPACE::EntityResolver *const resolver) override;
+    // A lexical handler is always installed (a quiet one for null): without one the parser
+    // does not report the DOCTYPE to the reader.
+    void setLexicalHandler(XERCES_CPP_NAMESPACE::LexicalHandler *const handler) override;
+    XERCES_CPP_NAMESPACE::InputSource *
+    resolveEntity(XERCES_CPP_NAMESPACE::XMLResourceIdentifier *resource) override;
+    void doctypeDecl(const XERCES_CPP_NAMESPACE::DTDElementDecl &elemDecl,
+                     const XMLCh *const publicId, const XMLCh *const systemId,
+                     const bool hasIntSubset, const bool hasExtSubset) override;
+    void endIntSubset() override;
+
+    XERCES_CPP_NAMESPACE::EntityResolver *entityResolver = nullptr;
+
+protected:
+    QapRoutineCtx *ctx_;
+
+private:
+    // Where the parse is relative to the DOCTYPE: the DTD request is the first one after the
+    // internal subset, and only that one.
+    enum class Dtd { None, InternalSubset, Next, Done };
+    Dtd dtd_ = Dtd::None;
+    bool hasExtSubset_ = false;
+    XMLCh *dtdId_ = nullptr; // copy of the DOCTYPE's system identifier
+    XERCES_CPP_NAMESPACE::DefaultHandler quiet_;
+};
+
+// The non-validating reader of extraction and update: hands ignorable white space to the
+// content handler and tells the resolver the DOCTYPE's system identifier.
+class qapNonValidateReader : public qapGuardedReader {
+public:
+    qapNonValidateReader(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::MemoryManager *manager);
+    void setContentHandler(XERCES_CPP_NAMESPACE::ContentHandler *const handler) override;
     void ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
                              const bool cdataSection) override;
     void doctypeDecl(const XERCES_CPP_NAMESPACE::DTDElementDecl &elemDecl,
@@ -67,5 +103,11 @@ public:
                      const bool hasIntSubset, const bool hasExtSubset) override;
 
     XERCES_CPP_NAMESPACE::ContentHandler *contentHandler = nullptr;
-    XERCES_CPP_NAMESPACE::EntityResolver *entityResolver = nullptr;
 };
+
+// A document file of a parse, opened by the library (regular files only, see xml_fopen);
+// null when it cannot be opened (errno EINVAL: not a regular file).
+XERCES_CPP_NAMESPACE::InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name);
+// Reports a document file that qapOpenDocument could not open: "38X01" (QAPC001E) when it is
+// missing or not a regular file, else "38X00" (QAPC000E).
+void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, char *sqlstate, char *msgtext);

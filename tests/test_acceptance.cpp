@@ -144,9 +144,13 @@ QapScratch *scratchOf(tarn::ScalarStatement &st) {
     return reinterpret_cast<QapScratch *>(st.scratchData());
 }
 
-// A message as a routine receives it: at most 70 characters, the last one a newline.
+// A message as a routine receives it: at most 70 bytes, the last one a newline.
 std::string routineText(const std::string &full) {
-    return full.size() < 70 ? full + "\n" : full.substr(0, 69) + "\n";
+    if (full.size() < 70) return full + "\n";
+    size_t cut = 69; // never inside a UTF-8 character
+    while (cut > 0 && (static_cast<unsigned char>(full[cut]) & 0xC0) == 0x80)
+        --cut;
+    return full.substr(0, cut) + "\n";
 }
 
 const std::string MSG_TOO_LONG =
@@ -1086,7 +1090,7 @@ TEST(AcceptTables, StateToCodeTakesTheFirstRow) {
     }
 }
 
-// The full texts of the denied-access messages (the rule itself: test_files.cpp).
+// The full texts of the denied-access messages (the rule itself: test_security.cpp).
 TEST(AcceptFiles, DeniedAccessMessages) {
     TestCtx ctx(1208, "UTF-8");
     ASSERT_EQ(ctx.initRc, 0);

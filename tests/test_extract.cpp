@@ -221,17 +221,6 @@ TEST_F(Extract, FromFile) {
     EXPECT_EQ(r.msg, "QAPC001E  The specified file is not found.\n");
 }
 
-// Entities the document declares itself are resolved by the parser as usual, though the DTD
-// its DOCTYPE names is replaced.
-TEST_F(Extract, OtherExternalEntitiesAreRead) {
-    std::string ext = writeFile("extract-ext.xml", "external text");
-    std::string doc = "<!DOCTYPE a SYSTEM \"/nonexistent/dir/missing.dtd\" [<!ENTITY x SYSTEM \"" +
-                      ext + "\">]><a><b>&x;</b></a>";
-    Extracted r = extract(ctx, doc, "/a/b");
-    EXPECT_EQ(r.state, "00000") << r.msg;
-    EXPECT_EQ(r.values, (Values{"external text"}));
-}
-
 TEST_F(Extract, ExtractOne) {
     const std::string file = writeFile("extract-one.xml", kDoc);
     const struct {

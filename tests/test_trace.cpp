@@ -71,8 +71,8 @@ TEST(Trace, LinesReachTheFileNamedByTheControlFile) {
         }
         std::string trace = control.contents();
         EXPECT_NE(trace.find("myFunction:\t\tvalue 42\n"), std::string::npos) << trace;
-        EXPECT_NE(trace.find("qapStateToCode:\t\tsqlState 'ZZZZZ' not found in qapSqlStateTable."
-                             "\n-2147483648 returned.\n"),
+        EXPECT_NE(trace.find("qapStateToCode:\t\tsqlState 'ZZZZZ' not found in qapSqlStateTable, "
+                             "-2147483648 returned.\n"),
                   std::string::npos);
         // The release is traced last, then the file is closed.
         const std::string exitLine = "qapTerminateParser:\t\tExit\n";

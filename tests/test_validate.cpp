@@ -91,7 +91,7 @@ TEST_F(Validate, DocumentsInMemoryAndInFiles) {
         {malformed, &file, 0, "38X13", "QAPQ047E  Parser error on line 2 column "},
         // without a replacement the parser looks for the named DTD
         {kValid, &none, 0, "38X13", "QAPQ047E  Parser error on line "},
-        {named, &none, 1, "00000", ""},
+        {named, &none, 0, "38X13", "QAPQ047E  "}, // unless the read-access rule allows it
         {"<order id=\"1\"><item>x</item></order>", &none, 0, "38X13", "QAPQ047E  "},
         {writeFile("validate-good.xml", kValid), &inFile, 1, "00000", ""},
         {writeFile("validate-bad.xml", kInvalid), &inFile, 0, "38X13", "QAPQ047E  "},

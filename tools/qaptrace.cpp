@@ -2,6 +2,8 @@
 //   qaptrace on DIR [INSTANCE]   trace file DIR/qap<instance>.trc, control file in TARNQAPPATH
 //   qaptrace off [INSTANCE]      removes the control file
 // The instance defaults to TARNINSTANCE. Prints the message text; exit status 0 or 1.
+// TARNQAPPATH must be a directory of this user (or root) that no one else can write: routines
+// ignore a control file anywhere else, so switching on fails there.
 #include "qapCtx.h"
 #include "qapTrace.h"
 

@@ -10,18 +10,23 @@
 #include "qapPlatform.h"
 #include "qapSgDocImpl.h"
 #include "qapTrace.h"
+#include "tarn.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <xercesc/framework/LocalFileInputSource.hpp>
+#include <string>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/BinFileInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
@@ -144,18 +149,199 @@ void qapDoctypeResolver::unparsedEntityDecl(const XMLCh *const, const XMLCh *con
                                             const XMLCh *const, const XMLCh *const) {}
 void qapDoctypeResolver::resetDocType() {}
 
+// ---- Guarded reader --------------------------------------------------------------------------
+
+namespace {
+
+// A document or DTD file opened by the library, handed to the parser as its stream once.
+class qapOpenFileSource : public InputSource {
+public:
+    qapOpenFileSource(FILE *file, const XMLCh *systemId, MemoryManager *manager)
+        : InputSource(systemId, manager), file_(file) {}
+    ~qapOpenFileSource() override {
+        if (file_ != nullptr) fclose(file_);
+    }
+    qapOpenFileSource(const qapOpenFileSource &) = delete;
+    qapOpenFileSource &operator=(const qapOpenFileSource &) = delete;
+    BinInputStream *makeStream() const override {
+        if (file_ == nullptr) return nullptr;
+        // The stream closes the file through the parser's POSIX file manager.
+        auto *stream = new (getMemoryManager()) BinFileInputStream(file_, getMemoryManager());
+        file_ = nullptr;
+        return stream;
+    }
+
+private:
+    mutable FILE *file_;
+};
+
+// The database code page form of a UTF-16 name, or empty.
+std::string dbName(QapRoutineCtx *ctx, const XMLCh *name) {
+    const XMLSize_t units = XMLString::stringLen(name);
+    std::string out(4 * units + 4, '\0');
+    int32_t n = QAP_wcstombsFunction(ctx, &out[0], name, static_cast<int32_t>(out.size()));
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
+// Ends the parse: the entity is refused, reported like any parser error.
+[[noreturn]] void refuseEntity(XMLResourceIdentifier *resource, const char16_t *why) {
+    std::u16string text = why;
+    if (const XMLCh *id = resource->getSystemId()) text += id;
+    if (const Locator *at = resource->getLocator()) throw SAXParseException(text.c_str(), *at);
+    throw SAXParseException(text.c_str(), resource->getPublicId(), resource->getSystemId(), 0, 0);
+}
+
+// The server file an entity's system identifier names, resolved against the entity that
+// refers to it; empty for anything but a local file (a URL of any other scheme).
+std::u16string entityPath(const XMLCh *systemId, const XMLCh *baseId) {
+    std::u16string id = systemId != nullptr ? systemId : u"";
+    auto schemeEnd = [](const std::u16string &s) -> size_t {
+        size_t i = 0;
+        while (i < s.size() && ((s[i] >= u'a' && s[i] <= u'z') || (s[i] >= u'A' && s[i] <= u'Z') ||
+                                (i > 0 && ((s[i] >= u'0' && s[i] <= u'9') || s[i] == u'+' ||
+                                           s[i] == u'-' || s[i] == u'.'))))
+            ++i;
+        return i > 0 && i < s.size() && s[i] == u':' ? i : std::u16string::npos;
+    };
+    auto localPath = [&](const std::u16string &s) -> std::u16string {
+        size_t end = schemeEnd(s);
+        if (end == std::u16string::npos) return s;
+        std::u16string scheme = s.substr(0, end);
+        for (auto &c : scheme)
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        std::u16string rest = s.substr(end + 1);
+        if (scheme != u"file" || rest.find(u'%') != std::u16string::npos) return u"";
+        if (rest.compare(0, 12, u"//localhost/") == 0) return rest.substr(11);
+        if (rest.compare(0, 3, u"///") == 0) return rest.substr(2);
+        if (rest.compare(0, 2, u"//") == 0) return u""; // another host
+        return rest;
+    };
+    std::u16string path = localPath(id);
+    if (path.empty() || path[0] == u'/') return path;
+    std::u16string base = baseId != nullptr ? localPath(baseId) : u"";
+    size_t slash = base.rfind(u'/');
+    if (base.empty() || base[0] != u'/' || slash == std::u16string::npos) return path;
+    return base.substr(0, slash + 1) + path;
+}
+
+// True when the host lets parses read external entities from allowed server files.
+bool externalEntitiesAllowed() {
+    char *value = sqloGetEnv(TARN_REG_EXTERNAL_ENTITIES);
+    bool allowed = value != nullptr && strcmp(value, "YES") == 0;
+    free(value);
+    return allowed;
+}
+
+} // namespace
+
+qapGuardedReader::qapGuardedReader(QapRoutineCtx *ctx, MemoryManager *manager)
+    : SAX2XMLReaderImpl(manager), ctx_(ctx) {
+    SAX2XMLReaderImpl::setLexicalHandler(&quiet_);
+}
+
+void qapGuardedReader::setLexicalHandler(LexicalHandler *const handler) {
+    SAX2XMLReaderImpl::setLexicalHandler(handler != nullptr ? handler : &quiet_);
+}
+
+qapGuardedReader::~qapGuardedReader() {
+    free(dtdId_);
+}
+
+void qapGuardedReader::setEntityResolver(EntityResolver *const resolver) {
+    entityResolver = resolver;
+    SAX2XMLReaderImpl::setEntityResolver(resolver);
+}
+
+void qapGuardedReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *const publicId,
+                                   const XMLCh *const systemId, const bool hasIntSubset,
+                                   const bool hasExtSubset) {
+    free(dtdId_);
+    dtdId_ = nullptr;
+    if (systemId != nullptr) {
+        const XMLSize_t n = XMLString::stringLen(systemId);
+        dtdId_ = static_cast<XMLCh *>(malloc((n + 1) * sizeof(XMLCh)));
+        if (dtdId_ == nullptr) throw QAPException(ctx_, QAPG002E);
+        memcpy(dtdId_, systemId, (n + 1) * sizeof(XMLCh));
+    }
+    hasExtSubset_ = hasExtSubset && systemId != nullptr;
+    dtd_ = hasIntSubset ? Dtd::InternalSubset : hasExtSubset_ ? Dtd::Next : Dtd::Done;
+    SAX2XMLReaderImpl::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
+}
+
+void qapGuardedReader::endIntSubset() {
+    if (dtd_ == Dtd::InternalSubset) dtd_ = hasExtSubset_ ? Dtd::Next : Dtd::Done;
+    SAX2XMLReaderImpl::endIntSubset();
+}
+
+InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
+    static const char fn[] = "resolveEntity";
+    const XMLCh *systemId = resource->getSystemId();
+    const bool isDtd = dtd_ == Dtd::Next && dtdId_ != nullptr && systemId != nullptr &&
+                       XMLString::equals(systemId, dtdId_);
+    if (isDtd) {
+        dtd_ = Dtd::Done;
+        if (entityResolver != nullptr) {
+            if (InputSource *source =
+                    entityResolver->resolveEntity(resource->getPublicId(), systemId))
+                return source;
+        }
+    } else if (!externalEntitiesAllowed()) {
+        refuseEntity(resource, u"External entity not read: ");
+    }
+
+    // A server file, when the read-access rule allows it.
+    const std::u16string path = entityPath(systemId, resource->getBaseURI());
+    if (path.empty()) refuseEntity(resource, u"Not a server file: ");
+    const std::string name = dbName(ctx_, path.c_str());
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char msg[QAP_MSGTEXT_SIZE] = "";
+    if (name.empty() || qapChkRegistry(ctx_, 0, name.c_str(), state, msg) != 0)
+        refuseEntity(resource, u"Not an allowed file: ");
+    FILE *file = xml_fopen(ctx_, name.c_str(), "rb");
+    if (file == nullptr) refuseEntity(resource, u"Cannot open the file: ");
+    QAP_TRACE(ctx_, fn, "reading %s\n", name.c_str());
+    try {
+        return new qapOpenFileSource(file, path.c_str(), XMLPlatformUtils::fgMemoryManager);
+    } catch (...) {
+        fclose(file);
+        throw;
+    }
+}
+
+InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name) {
+    char path[QAP_MAX_PATH];
+    XMLCh systemId[QAP_MAX_PATH];
+    if (qapGetAbsPath(ctx, name, path) != 0 ||
+        QAP_mbstowcsFunction(ctx, systemId, path, QAP_MAX_PATH) < 0) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    FILE *file = xml_fopen(ctx, path, "rb");
+    if (file == nullptr) return nullptr;
+    try {
+        return new qapOpenFileSource(file, systemId, XMLPlatformUtils::fgMemoryManager);
+    } catch (...) {
+        fclose(file);
+        throw;
+    }
+}
+
+void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, char *sqlstate, char *msgtext) {
+    if (error == EINVAL || error == ENOENT)
+        qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+    else
+        qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
+}
+
 // ---- Non-validating reader -------------------------------------------------------------------
 
-qapNonValidateReader::qapNonValidateReader(MemoryManager *manager) : SAX2XMLReaderImpl(manager) {}
+qapNonValidateReader::qapNonValidateReader(QapRoutineCtx *ctx, MemoryManager *manager)
+    : qapGuardedReader(ctx, manager) {}
 
 void qapNonValidateReader::setContentHandler(ContentHandler *const handler) {
     contentHandler = handler;
     SAX2XMLReaderImpl::setContentHandler(handler);
-}
-
-void qapNonValidateReader::setEntityResolver(EntityResolver *const resolver) {
-    entityResolver = resolver;
-    SAX2XMLReaderImpl::setEntityResolver(resolver);
 }
 
 void qapNonValidateReader::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
@@ -172,7 +358,7 @@ void qapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XML
         if (auto *resolver = dynamic_cast<qapDoctypeResolver *>(entityResolver))
             resolver->setDtdId(systemId);
     }
-    SAX2XMLReaderImpl::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
+    qapGuardedReader::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
 }
 
 // ---- Extraction ------------------------------------------------------------------------------
@@ -185,7 +371,7 @@ namespace {
 int32_t setUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
                     char *sqlstate, char *msgtext) {
     try {
-        parts.reader.reset(new qapNonValidateReader(&parts.memory));
+        parts.reader.reset(new qapNonValidateReader(ctx, &parts.memory));
         qapNonValidateReader &reader = *parts.reader;
         reader.setContentHandler(parts.handler.get());
         reader.setErrorHandler(parts.handler.get());
@@ -287,15 +473,14 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
             parts.reader->parse(*parts.memSource);
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", "buffer");
         } else {
-            XMLCh name[QAP_MAX_PATH];
-            if (QAP_mbstowcsFunction(ctx, name, doc, QAP_MAX_PATH) < 0) {
-                qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+            std::unique_ptr<InputSource> source(qapOpenDocument(ctx, doc));
+            if (source == nullptr) {
+                qapSetDocumentOpenError(ctx, errno, sqlstate, msgtext);
                 return -1;
             }
-            LocalFileInputSource source(name);
-            if (inDbCodePage) setDbEncoding(ctx, source);
+            if (inDbCodePage) setDbEncoding(ctx, *source);
             QAP_TRACE(ctx, fn, "Before calling parser->parse(%s)\n", doc);
-            parts.reader->parse(source);
+            parts.reader->parse(*source);
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", doc);
         }
         return 0;

@@ -1,5 +1,5 @@
 // DTD validation: one validating SAX2 parse of a document, optionally against a replacement
-// DTD (a file, or DTD text) that answers every external entity the parser asks for.
+// DTD (a file, or DTD text) that stands for the DTD the document's DOCTYPE names.
 #include "qapConv.h"
 #include "qapFile.h"
 #include "qapMsg.h"
@@ -9,17 +9,16 @@
 #include "qapSgDocImpl.h"
 #include "qapTrace.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
-#include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
@@ -29,8 +28,8 @@ namespace {
 
 constexpr int QAP_ENCODING_FIELD = 100; // units of the handler's encoding name
 
-// The handler of a validating parse: the replacement DTD answers every entity request, and
-// the first error or fatal error ends the parse.
+// The handler of a validating parse: the replacement DTD answers the request for the DOCTYPE's
+// DTD, and the first error or fatal error ends the parse.
 class qapValidateHandler : public DefaultHandler {
 public:
     qapValidateHandler(QapRoutineCtx *ctx, const char *dtdSource, const XMLCh *dtdId,
@@ -45,19 +44,17 @@ public:
         encoding[QAP_ENCODING_FIELD - 1] = 0;
     }
 
-    InputSource *resolveEntity(const XMLCh *const, const XMLCh *const) override {
-        if (dtdSource == nullptr) return nullptr; // the parser resolves the identifier
+    // Asked only for the DTD the DOCTYPE names (the reader refuses other entities).
+    InputSource *resolveEntity(const XMLCh *const publicId, const XMLCh *const systemId) override {
+        if (dtdSource == nullptr) return nullptr; // read by name, if the read rule allows
         InputSource *source;
         if (dtdIsText == QAP_MEM) {
             source = new MemBufInputSource(reinterpret_cast<const XMLByte *>(dtdSource),
                                            strlen(dtdSource), "IdForDtdDocBuffer", false);
         } else {
-            const size_t units = strlen(dtdSource) + 1;
-            std::unique_ptr<XMLCh[]> name(new (std::nothrow) XMLCh[units]);
-            if (name == nullptr) return nullptr;
-            name[0] = 0;
-            QAP_mbstowcsFunction(ctx, name.get(), dtdSource, static_cast<int32_t>(units));
-            source = new LocalFileInputSource(name.get());
+            source = qapOpenDocument(ctx, dtdSource);
+            if (source == nullptr)
+                throw SAXParseException(u"Cannot open the DTD file", publicId, systemId, 0, 0);
         }
         if (encoding[0] != 0) source->setEncoding(encoding);
         return source;
@@ -119,8 +116,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         }
 
         // Steps 3 and 4: a validating reader without namespaces.
-        reader.reset(XMLReaderFactory::createXMLReader(&memory));
-        if (reader == nullptr) return outOfMemory();
+        reader.reset(new qapGuardedReader(ctx, &memory));
         reader->setFeature(XMLUni::fgSAX2CoreValidation, true);
         reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
         reader->setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
@@ -165,12 +161,13 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
             if (input_src == 1) memSource->setEncoding(encoding);
             reader->parse(*memSource);
         } else {
-            XMLCh name[QAP_MAX_PATH];
-            name[0] = 0;
-            QAP_mbstowcsFunction(ctx, name, doc, QAP_MAX_PATH);
-            LocalFileInputSource source(name);
-            if (input_src == 1) source.setEncoding(encoding);
-            reader->parse(source);
+            std::unique_ptr<InputSource> source(qapOpenDocument(ctx, doc));
+            if (source == nullptr) {
+                qapSetDocumentOpenError(ctx, errno, sqlstate, msgtext);
+                return 0;
+            }
+            if (input_src == 1) source->setEncoding(encoding);
+            reader->parse(*source);
         }
         qapSetState(sqlstate, "00000");
         QAP_TRACE(ctx, fn, "Exit, valid\n");

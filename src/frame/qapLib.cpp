@@ -11,7 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLNetAccessor.hpp>
+
+XERCES_CPP_NAMESPACE_USE
 
 #ifndef TESSEL_CATALOG_PATH
 #define TESSEL_CATALOG_PATH "qap.cat"
@@ -89,6 +94,13 @@ int qapCatClose(intptr_t handle) {
 
 int32_t qapInitializeParser(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
     if (isSharedLibInitSuccess()) {
+        // Should a host start the parser with network access, it is taken away once: the
+        // library's parses never fetch a URL (the reader refuses them in any case).
+        static std::once_flag noNetwork;
+        std::call_once(noNetwork, [] {
+            delete XMLPlatformUtils::fgNetAccessor;
+            XMLPlatformUtils::fgNetAccessor = nullptr;
+        });
         QAP_TRACE(ctx, "qapInitializeParser", "Shared library has been initilized successfully \n");
         return 0;
     }

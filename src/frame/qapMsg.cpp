@@ -2,6 +2,7 @@
 // SQLSTATE-to-code lookup.
 #include "qapMsg.h"
 
+#include "qapConv.h"
 #include "qapCtx.h"
 #include "qapLib.h"
 #include "qapTrace.h"
@@ -10,6 +11,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <unicode/ucnv.h>
 
 namespace {
 constexpr int QAP_MSG_BUFFER = 1024; // the formatting buffer
@@ -31,6 +33,35 @@ const char *messageText(QapRoutineCtx *ctx, int32_t msgNo) {
     }
     return text;
 }
+// The longest prefix of text (len bytes) no longer than limit bytes that ends at a character
+// boundary of the database code page, so that a cut message stays valid text. UTF-8 backs up
+// over continuation bytes; other multi-byte code pages are walked character by character with
+// the context's converter; single-byte code pages and a context without converters cut at the
+// limit.
+int boundaryBefore(QapRoutineCtx *ctx, const char *text, int len, int limit) {
+    if (len <= limit) return len;
+    UConverter *cnv = ctx != nullptr && ctx->convInfo != nullptr ? ctx->convInfo->dbConv : nullptr;
+    if (cnv == nullptr || ucnv_getMaxCharSize(cnv) == 1) return limit;
+    if (ucnv_getType(cnv) == UCNV_UTF8) {
+        int cut = limit;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+            --cut;
+        return cut;
+    }
+    ucnv_resetToUnicode(cnv);
+    const char *at = text;
+    const char *const end = text + len;
+    int cut = 0;
+    while (at < end) {
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_getNextUChar(cnv, &at, end, &status);
+        if (U_FAILURE(status) || at - text > limit) break;
+        cut = static_cast<int>(at - text);
+    }
+    ucnv_resetToUnicode(cnv);
+    return cut;
+}
+
 } // namespace
 
 int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_list args) {
@@ -52,10 +83,11 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
             out[len + 1] = '\0';
             return len + 1;
         }
-        memcpy(out, buffer, QAP_MSG_ROOM);
-        out[QAP_MSG_ROOM - 1] = '\n';
-        out[QAP_MSG_ROOM] = '\0';
-        return QAP_MSG_ROOM;
+        const int cut = boundaryBefore(ctx, buffer, len, QAP_MSG_ROOM - 1);
+        memcpy(out, buffer, cut);
+        out[cut] = '\n';
+        out[cut + 1] = '\0';
+        return cut + 1;
     }
 
     // Any other caller appends at offset into a 1024-character output (plus a terminator).
@@ -68,10 +100,11 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
         dest[len + 1] = '\0';
         return len + 1;
     }
-    memcpy(dest, buffer, room);
-    dest[room - 1] = '\n';
-    dest[room] = '\0';
-    return room;
+    const int cut = boundaryBefore(ctx, buffer, len, room - 1);
+    memcpy(dest, buffer, cut);
+    dest[cut] = '\n';
+    dest[cut + 1] = '\0';
+    return cut + 1;
 }
 
 int qapSetMsg(QapRoutineCtx *ctx, char *msgtext, int32_t msgNo, ...) {
@@ -114,9 +147,8 @@ void qapStateToCode(QapRoutineCtx *ctx, int32_t *code, const char *sqlstate) {
         }
     }
     *code = INT32_MIN;
-    QAP_TRACE(ctx, "qapStateToCode",
-              "sqlState '%s' not found in qapSqlStateTable.\n%ld returned.\n", sqlstate,
-              static_cast<long>(*code));
+    QAP_TRACE(ctx, "qapStateToCode", "sqlState '%s' not found in qapSqlStateTable, %ld returned.\n",
+              sqlstate, static_cast<long>(*code));
 }
 
 void qapSetState(char *sqlstate, const char *state) {

@@ -1,5 +1,5 @@
 // POSIX implementations of the platform calls the library was designed around (_fullpath,
-// _stat, _tempnam, _putenv).
+// _stat, temporary files), and the opening and resolving of server files.
 #include "qapPlatform.h"
 
 #include <cerrno>
@@ -7,12 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool qapIsAbsolutePath(const char *name) { return name != nullptr && name[0] == QAP_PATH_SEP; }
+bool qapIsAbsolutePath(const char *name) {
+    return name != nullptr && name[0] == QAP_PATH_SEP;
+}
 
 char *qapFullPath(char *out, const char *name, size_t size) {
     if (out == nullptr || name == nullptr || size == 0) return nullptr;
@@ -38,40 +41,97 @@ char *qapFullPath(char *out, const char *name, size_t size) {
 int qapStatSize(const char *path, int32_t *size) {
     struct stat st;
     if (path == nullptr || stat(path, &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
     *size = st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
     return 0;
 }
 
-namespace {
-bool isDirectory(const char *dir) {
+FILE *qapOpenFile(const char *path, const char *mode) {
+    if (path == nullptr || mode == nullptr) return nullptr;
+    int flags;
+    switch (mode[0]) {
+    case 'r':
+        flags = strchr(mode, '+') != nullptr ? O_RDWR : O_RDONLY;
+        break;
+    case 'w':
+        flags = (strchr(mode, '+') != nullptr ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+        break;
+    case 'a':
+        flags = (strchr(mode, '+') != nullptr ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+        break;
+    default:
+        errno = EINVAL;
+        return nullptr;
+    }
+    // A FIFO or device is refused before it is opened; the non-blocking open and fstat catch
+    // one put there in between without waiting for a writer or reader.
     struct stat st;
-    return dir != nullptr && dir[0] != '\0' && stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == ENXIO || errno == EISDIR) errno = EINVAL;
+        return nullptr;
+    }
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    int fl = fcntl(fd, F_GETFL);
+    FILE *f = fl == -1 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0 ? nullptr : fdopen(fd, mode);
+    if (f == nullptr) close(fd);
+    return f;
 }
-} // namespace
 
-char *qapTempnam(const char *dir, const char *prefix) {
-    const char *base = getenv("TMP");
-    if (!isDirectory(base)) base = isDirectory(dir) ? dir : QAP_ROOT_TEMP_DIR;
+int qapTempCreate(const char *dir, const char *prefix, char **name) {
+    *name = nullptr;
+    if (dir == nullptr || dir[0] == '\0') {
+        errno = ENOENT;
+        return -1;
+    }
     static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[10];
-        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
-            return nullptr;
-        std::string name = base;
-        if (name.empty() || name.back() != QAP_PATH_SEP) name += QAP_PATH_SEP;
-        name += prefix ? prefix : "";
-        for (unsigned char r : random) name += alphabet[r % (sizeof alphabet - 1)];
-        struct stat st;
-        if (lstat(name.c_str(), &st) != 0 && errno == ENOENT) return strdup(name.c_str());
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
+        std::string path = dir;
+        if (path.back() != QAP_PATH_SEP) path += QAP_PATH_SEP;
+        path += prefix != nullptr ? prefix : "";
+        for (unsigned char r : random)
+            path += alphabet[r % (sizeof alphabet - 1)];
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return -1;
+        }
+        *name = strdup(path.c_str());
+        if (*name == nullptr) {
+            close(fd);
+            unlink(path.c_str());
+            errno = ENOMEM;
+            return -1;
+        }
+        return fd;
     }
-    return nullptr;
+    errno = EEXIST;
+    return -1;
 }
 
-int qapPutenv(const char *assignment) {
-    if (assignment == nullptr) return -1;
-    const char *eq = strchr(assignment, '=');
-    if (eq == nullptr || eq == assignment) return -1;
-    std::string name(assignment, eq);
-    if (eq[1] == '\0') return unsetenv(name.c_str()) == 0 ? 0 : -1;
-    return setenv(name.c_str(), eq + 1, 1) == 0 ? 0 : -1;
+bool qapIsDirectory(const char *path) {
+    struct stat st;
+    return path != nullptr && path[0] != '\0' && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string qapRealPath(const char *path) {
+    if (path == nullptr || path[0] == '\0') return std::string();
+    char *resolved = realpath(path, nullptr);
+    if (resolved == nullptr) return std::string();
+    std::string out(resolved);
+    free(resolved);
+    return out;
 }

@@ -1,5 +1,7 @@
 // The trace facility: a trace control file per instance switches tracing on; each routine
 // context decides at initialisation whether it appends to the trace file the control names.
+// Only a control file in a directory of the process's user (or root) that no one else can
+// write is trusted, and the trace file is opened 0600 without following links.
 #include "qapTrace.h"
 
 #include "qapMsg.h"
@@ -10,16 +12,115 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 int qapTrace(QapRoutineCtx *ctx, const char *format, ...) {
     if (ctx == nullptr || ctx->traceFile == nullptr) return 0;
     va_list args;
     va_start(args, format);
-    int written = vfprintf(ctx->traceFile, format, args);
+    char small[512];
+    std::string text;
+    int n = vsnprintf(small, sizeof small, format, args);
     va_end(args);
+    if (n < 0) return 0;
+    if (static_cast<size_t>(n) < sizeof small) {
+        text.assign(small, static_cast<size_t>(n));
+    } else {
+        text.resize(static_cast<size_t>(n) + 1);
+        va_start(args, format);
+        vsnprintf(&text[0], text.size(), format, args);
+        va_end(args);
+        text.resize(static_cast<size_t>(n));
+    }
+    // Traced text comes from SQL callers too: control characters in it (other than the tab
+    // of the line convention and the line's final newline) are escaped, so that no one can
+    // forge trace lines or send terminal sequences to whoever reads the file.
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\t' || (c == '\n' && i + 1 == text.size()) || (c >= 0x20 && c != 0x7F)) {
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    int written = static_cast<int>(fwrite(out.data(), 1, out.size(), ctx->traceFile));
     fflush(ctx->traceFile);
     return written;
 }
+
+namespace {
+
+// True for a file or directory that the process's user (or root) owns and that no one else
+// may write: only then may it switch tracing on and name the file the process appends to.
+bool trusted(const struct stat &st) {
+    return (st.st_uid == geteuid() || st.st_uid == 0) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool trustedDirectory(const char *dir) {
+    struct stat st;
+    return stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && trusted(st);
+}
+
+// Opens the trace file for appending: created 0600, never through a link, regular files only.
+FILE *openTraceFile(const char *name) {
+    int fd = open(name, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    FILE *f = nullptr;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        int fl = fcntl(fd, F_GETFL);
+        if (fl != -1 && fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == 0) f = fdopen(fd, "a");
+    }
+    if (f == nullptr) close(fd);
+    return f;
+}
+
+// Opens the control file for reading when it can be trusted; null with errno ENOENT when it
+// does not exist or cannot be trusted (tracing then stays off), else with the open's errno.
+FILE *openControlFile(const char *dir, const char *path) {
+    struct stat st;
+    if (stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && !trusted(st)) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ELOOP) errno = ENOENT; // a link: not trusted
+        return nullptr;
+    }
+    FILE *f = nullptr;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && trusted(st)) f = fdopen(fd, "r");
+    if (f == nullptr) {
+        close(fd);
+        errno = ENOENT;
+    }
+    return f;
+}
+
+// Writes the control file (0600, not through a link) in a trusted directory; false otherwise.
+bool writeControlFile(const char *dir, const char *path, const char *traceName) {
+    if (!trustedDirectory(dir)) return false;
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fchmod(fd, 0600) == 0;
+    size_t len = strlen(traceName);
+    ok = ok && write(fd, traceName, len) == static_cast<ssize_t>(len);
+    return close(fd) == 0 && ok;
+}
+
+} // namespace
 
 int32_t qapTraceOpen(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
     if (ctx->traceFile != nullptr && ctx->traceOn == 1) {
@@ -63,26 +164,24 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
         bool nameFits = snprintf(ctx->traceFileName, sizeof ctx->traceFileName,
                                  QAP_TRACE_FILE_FORMAT, dir != nullptr ? dir : "",
                                  instance) < static_cast<int>(sizeof ctx->traceFileName);
-        trace = nameFits ? fopen(ctx->traceFileName, "a+") : nullptr;
+        trace = nameFits ? openTraceFile(ctx->traceFileName) : nullptr;
         if (trace == nullptr) {
             qapSetMsg(ctx, msgtext, QAPC009E, dir != nullptr ? dir : "");
             *rc = -97;
             break;
         }
-        FILE *ctl = ctlFits ? fopen(ctlPath, "w+") : nullptr;
-        if (ctl == nullptr) {
+        // Routines ignore a control file that others could have written, so none is made.
+        if (!ctlFits || !writeControlFile(ctlDir, ctlPath, ctx->traceFileName)) {
             qapSetMsg(ctx, msgtext, QAPC011E);
             *rc = -105;
             break;
         }
-        fputs(ctx->traceFileName, ctl);
-        fclose(ctl);
         qapSetMsg(ctx, msgtext, QAPA068I);
         break;
     }
     case QAP_TRACE_OPEN: {
         if (!ctlFits) errno = ENAMETOOLONG;
-        FILE *ctl = ctlFits ? fopen(ctlPath, "r") : nullptr;
+        FILE *ctl = ctlFits ? openControlFile(ctlDir, ctlPath) : nullptr;
         if (ctl == nullptr) {
             if (errno != ENOENT) {
                 *rc = -1;
@@ -97,7 +196,7 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
             ctx->traceFileName[0] = '\0';
         fclose(ctl);
         ctx->traceFileName[strcspn(ctx->traceFileName, "\r\n")] = '\0';
-        trace = fopen(ctx->traceFileName, "a+");
+        trace = openTraceFile(ctx->traceFileName);
         if (trace == nullptr) {
             if (sqlstate != nullptr) qapSetState(sqlstate, "38X03");
             qapSetMsg(ctx, msgtext, QAPQ070E, ctx->traceFileName);

@@ -8,13 +8,18 @@
 #include "qapTrace.h"
 #include "tarn.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <unistd.h>
 
+#include <sys/stat.h>
 #include <unicode/uchar.h>
+#include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
 namespace {
@@ -63,6 +68,46 @@ int32_t registryUnits(size_t length) {
     return units > INT32_MAX || units < length ? INT32_MAX : static_cast<int32_t>(units);
 }
 
+// UTF-16 text in the system code page (ICU's default converter), as file names reach the
+// system; empty when it cannot be converted.
+std::string toSystem(const UChar *s) {
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter *cnv = ucnv_open(nullptr, &status);
+    if (cnv == nullptr || U_FAILURE(qapOpenStatus(status))) {
+        if (cnv != nullptr) ucnv_close(cnv);
+        return std::string();
+    }
+    status = U_ZERO_ERROR;
+    int32_t n = ucnv_fromUChars(cnv, nullptr, 0, s, -1, &status);
+    std::string out;
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+        out.resize(static_cast<size_t>(n) + 1);
+        status = U_ZERO_ERROR;
+        ucnv_fromUChars(cnv, &out[0], n + 1, s, -1, &status);
+        out.resize(U_SUCCESS(status) ? static_cast<size_t>(n) : 0);
+    }
+    ucnv_close(cnv);
+    return out;
+}
+
+// The absolute name a file is reached by: an existing file resolved whole (so a link in the
+// last component counts), a new one as its resolved directory and its own name. Empty when
+// the directory does not exist.
+std::string resolveFile(const std::string &name) {
+    if (name.empty()) return std::string();
+    struct stat st;
+    if (lstat(name.c_str(), &st) == 0) return qapRealPath(name.c_str());
+    if (errno != ENOENT) return std::string();
+    size_t slash = name.rfind(QAP_PATH_SEP);
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (base.empty() || base == "." || base == "..") return std::string();
+    std::string resolved = qapRealPath(dir.c_str());
+    if (resolved.empty()) return resolved;
+    if (resolved.back() != QAP_PATH_SEP) resolved += QAP_PATH_SEP;
+    return resolved + base;
+}
+
 } // namespace
 
 int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out) {
@@ -92,8 +137,10 @@ FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode) {
     if (qapGetAbsPath(ctx, name, path) != 0) return nullptr;
     char binaryMode[8];
     snprintf(binaryMode, sizeof binaryMode, strchr(mode, 'b') == nullptr ? "%sb" : "%s", mode);
-    FILE *f = fopen(path, binaryMode);
+    FILE *f = qapOpenFile(path, binaryMode);
+    const int error = errno; // callers tell a file that is not regular by it
     QAP_TRACE(ctx, "xml_fopen", "%s mode %s: %p\n", path, binaryMode, static_cast<void *>(f));
+    errno = error;
     return f;
 }
 
@@ -136,17 +183,32 @@ int qap_getTempDir(QapRoutineCtx *ctx) {
     return 0;
 }
 
-char *qap_tempFilename(QapRoutineCtx *ctx) {
-    char *name;
-    if (ctx != nullptr && ctx->tempDir != nullptr) {
-        // TMP would take precedence over the configured directory: hide it for the call.
-        if (ctx->savedTmpEnv != nullptr) qapPutenv("TMP=");
-        name = qapTempnam(ctx->tempDir, "qap");
-        if (ctx->savedTmpEnv != nullptr) qapPutenv(ctx->savedTmpEnv);
-    } else {
-        name = qapTempnam(QAP_ROOT_TEMP_DIR, "qap");
+FILE *qap_tempFileOpen(QapRoutineCtx *ctx, char **name) {
+    *name = nullptr;
+    // A configured directory is used or the call fails; otherwise TMP when it names a
+    // directory, else /tmp. TMP comes from the context's record when there is one.
+    const char *dir = ctx != nullptr ? ctx->tempDir : nullptr;
+    if (dir == nullptr) {
+        const char *tmp = getenv("TMP");
+        if (ctx != nullptr)
+            tmp = ctx->savedTmpEnv != nullptr ? ctx->savedTmpEnv + strlen("TMP=") : nullptr;
+        dir = qapIsDirectory(tmp) ? tmp : QAP_ROOT_TEMP_DIR;
     }
-    QAP_TRACE(ctx, "qap_tempFilename", "%s\n", name != nullptr ? name : "NULL");
+    int fd = qapTempCreate(dir, "qap", name);
+    FILE *f = fd < 0 ? nullptr : fdopen(fd, "wb+");
+    if (fd >= 0 && f == nullptr) {
+        close(fd);
+        remove(*name);
+        free(*name);
+        *name = nullptr;
+    }
+    QAP_TRACE(ctx, "qap_tempFilename", "%s in %s\n", *name != nullptr ? *name : "NULL", dir);
+    return f;
+}
+
+char *qap_tempFilename(QapRoutineCtx *ctx) {
+    char *name = nullptr;
+    if (FILE *f = qap_tempFileOpen(ctx, &name)) fclose(f);
     return name;
 }
 
@@ -154,7 +216,10 @@ int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char
                  char *sqlstate, char *msgtext) {
     FILE *f = xml_fopen(ctx, name, "wb+");
     if (f == nullptr) {
-        qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
+        if (errno == EINVAL) // not a regular file
+            qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+        else
+            qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
         return -1;
     }
     size_t written = 0;
@@ -245,9 +310,21 @@ int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlst
         QAP_TRACE(ctx, fn, "name %s has a parent component\n", name);
         return deny();
     }
+    // The file as the system sees it, links resolved: a link inside an allowed directory
+    // must not lead out of it.
+    std::string resolved;
+    try {
+        resolved = resolveFile(toSystem(file.get()));
+    } catch (const std::bad_alloc &) {
+        return outOfMemory();
+    }
+    if (resolved.empty()) {
+        QAP_TRACE(ctx, fn, "%s cannot be resolved\n", name);
+        return deny();
+    }
 
-    // Each entry: trimmed, normalised, ended by one separator, and compared as a prefix
-    // without regard to case. The entry is split in place; the list is not used afterwards.
+    // Each entry: trimmed, normalised, resolved like the name, ended by one separator, and
+    // compared as a prefix, case by case. The entry is split in place.
     std::unique_ptr<UChar[]> entry(new (std::nothrow) UChar[valueUnits + 1]);
     if (!entry) return outOfMemory();
     for (UChar *p = list.get(); *p != 0;) {
@@ -265,13 +342,17 @@ int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlst
         len = normaliseSeparators(entry.get());
         p = next;
         if (len == 0) continue;
-        if (entry[len - 1] != QAP_PATH_SEP) {
-            entry[len++] = QAP_PATH_SEP;
-            entry[len] = 0;
+        std::string dir;
+        try {
+            dir = qapRealPath(toSystem(entry.get()).c_str());
+            if (dir.empty()) continue; // a missing directory holds no file
+            if (dir.back() != QAP_PATH_SEP) dir += QAP_PATH_SEP;
+        } catch (const std::bad_alloc &) {
+            return outOfMemory();
         }
-        if (u_strncasecmp(entry.get(), file.get(), len, U_FOLD_CASE_DEFAULT) == 0) return 0;
+        if (resolved.compare(0, dir.size(), dir) == 0 && resolved.size() > dir.size()) return 0;
     }
-    QAP_TRACE(ctx, fn, "%s matches no entry\n", name);
+    QAP_TRACE(ctx, fn, "%s (%s) matches no entry\n", name, resolved.c_str());
     return deny();
 }
 

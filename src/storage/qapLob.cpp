@@ -10,6 +10,7 @@
 #include "qapTrace.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -165,6 +166,36 @@ int32_t readWholeClob(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, c
     return 0;
 }
 
+// Writes the length bytes of a CLOB to an open stream and closes it; 0 or the failure's
+// result, with the SQLSTATE and message number noted.
+int32_t locatorToStream(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, FILE *stream,
+                        char *sqlstate, int32_t *msgNo) {
+    QapFileHandle file(stream);
+    char piece[QAP_LOB_PIECE];
+    int32_t result = 0;
+    for (int32_t done = 0; done < length;) {
+        const int32_t n = std::min(length - done, QAP_LOB_PIECE);
+        result = readPiece(loc, done + 1, n, piece);
+        if (result != 0) {
+            QAP_TRACE(ctx, "qap_locator2file", "read at %d failed, rc=%d\n", done + 1, result);
+            noteFailure(sqlstate, msgNo, QAPC004E);
+            break;
+        }
+        if (fwrite(piece, 1, static_cast<size_t>(n), file.get()) != static_cast<size_t>(n)) {
+            result = -1;
+            noteFailure(sqlstate, msgNo, QAPC003E);
+            break;
+        }
+        done += n;
+    }
+    // Buffered bytes reach the file only here, so a failing close is a failed write.
+    if (fclose(file.release()) != 0 && result == 0) {
+        result = -1;
+        noteFailure(sqlstate, msgNo, QAPC003E);
+    }
+    return result;
+}
+
 } // namespace
 
 int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, uint32_t *docLoc,
@@ -188,15 +219,19 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
         return qap_locator2buf(ctx, loc, buf, length, sqlstate, msgtext);
     }
 
-    char *name = qap_tempFilename(ctx);
-    if (name == nullptr) {
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+    // The spill is written through the descriptor that created the file, so nothing can be
+    // put in its place in between.
+    char *name = nullptr;
+    FILE *spill = qap_tempFileOpen(ctx, &name);
+    if (spill == nullptr) {
+        // Mostly a configured temporary directory that is missing or not writable.
+        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPC012E);
         return -1;
     }
     *docLoc = QAP_FILE;
-    *doc = name;
+    *doc = name; // the caller removes the file and frees the name on every path
     int32_t msgNo = 0;
-    rc = qap_locator2file(ctx, loc, name, sqlstate, &msgNo);
+    rc = locatorToStream(ctx, loc, length, spill, sqlstate, &msgNo);
     if (rc != 0) {
         if (strcmp(sqlstate, "38X04") == 0)
             setLobError(ctx, sqlstate, msgtext, rc);
@@ -237,33 +272,10 @@ int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *na
     }
     QapFileHandle file(xml_fopen(ctx, name, "wb+"));
     if (!file) {
-        noteFailure(sqlstate, msgNo, QAPC000E);
+        noteFailure(sqlstate, msgNo, errno == EINVAL ? QAPC001E : QAPC000E);
         return -1;
     }
-
-    char piece[QAP_LOB_PIECE];
-    int32_t result = 0;
-    for (int32_t done = 0; done < length;) {
-        const int32_t n = std::min(length - done, QAP_LOB_PIECE);
-        result = readPiece(loc, done + 1, n, piece);
-        if (result != 0) {
-            QAP_TRACE(ctx, "qap_locator2file", "read at %d failed, rc=%d\n", done + 1, result);
-            noteFailure(sqlstate, msgNo, QAPC004E);
-            break;
-        }
-        if (fwrite(piece, 1, static_cast<size_t>(n), file.get()) != static_cast<size_t>(n)) {
-            result = -1;
-            noteFailure(sqlstate, msgNo, QAPC003E);
-            break;
-        }
-        done += n;
-    }
-    // Buffered bytes reach the file only here, so a failing close is a failed write.
-    if (fclose(file.release()) != 0 && result == 0) {
-        result = -1;
-        noteFailure(sqlstate, msgNo, QAPC003E);
-    }
-    return result;
+    return locatorToStream(ctx, loc, length, file.release(), sqlstate, msgNo);
 }
 
 int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,

@@ -1,0 +1,273 @@
+// Hostile inputs: external entities and URLs, the allowed-files rule, FIFOs, temporary files,
+// an untrusted trace directory and message cuts inside a character.
+#include "qapCtx.h"
+#include "qapFile.h"
+#include "qapMsg.h"
+#include "qapSgDoc.h"
+#include "qapTrace.h"
+#include "tarnCall.h"
+#include "tessel.h"
+#include "testSupport.h"
+
+#include <gtest/gtest.h>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace testing_support;
+using tarn::Input;
+using tarn::SqlType;
+
+// A listener on 127.0.0.1 that accepts, counts and drops every connection.
+struct Listener {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), port = 0;
+    std::atomic<bool> stop{false};
+    std::atomic<int> connections{0};
+    std::thread thread;
+    Listener() {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), len) | listen(fd, 4) |
+                      getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len),
+                  0);
+        port = ntohs(addr.sin_port);
+        thread = std::thread([this] {
+            for (pollfd p{fd, POLLIN, 0}; !stop; p.revents = 0)
+                if (poll(&p, 1, 20) == 1 && ++connections) close(accept(fd, nullptr, nullptr));
+        });
+    }
+    ~Listener() {
+        stop = true;
+        thread.join();
+        close(fd);
+    }
+    std::string url(const char *file) const {
+        return "http://127.0.0.1:" + std::to_string(port) + "/" + file;
+    }
+};
+
+tarn::RoutineDesc routine(void *entry, std::vector<SqlType> inputs) {
+    tarn::RoutineDesc d;
+    d.name = "r";
+    d.entry = entry;
+    d.inputs = std::move(inputs);
+    d.outputLength = 4000;
+    return d;
+}
+
+enum class Via { Extract, Extract2, Validate };
+
+// SQLSTATE, message and value (validation: its result) of one parse.
+std::vector<std::string> run(Via via, const std::string &doc, const std::string &dtd) {
+    if (via == Via::Validate) {
+        TestCtx ctx;
+        const char *replacement = dtd.empty() ? nullptr : dtd.c_str();
+        int rc = qapValidate(ctx, doc.c_str(), QAP_MEM, 1, replacement, 1, "a", ctx.sqlstate,
+                             ctx.msgtext, QAP_MEM);
+        return {ctx.sqlstate, ctx.msgtext, std::to_string(rc)};
+    }
+    const bool two = via == Via::Extract2;
+    tarn::ScalarStatement st(two ? routine(reinterpret_cast<void *>(&qapExtractVarcharFromVarchar2),
+                                           {SqlType::Varchar, SqlType::Clob, SqlType::Varchar})
+                                 : routine(reinterpret_cast<void *>(&qapExtractVarcharFromVarchar),
+                                           {SqlType::Varchar, SqlType::Varchar}));
+    auto o = two ? st.call({Input(doc), Input(dtd), Input("/a")}) : st.call({doc, "/a"});
+    return {o.sqlstate, o.message, o.text};
+}
+
+} // namespace
+
+TEST(Security, ExternalEntitiesAndUrlsAreNotRead) {
+    Listener net;
+    const std::string dir = scratchDir() + "/ent";
+    mkdir(dir.c_str(), 0700);
+    const std::string secret = writeFile(dir + "/secret.txt", "SECRET");
+    const std::string fifo = dir + "/fifo.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // A general entity in the document, a parameter entity (in a DTD), a DOCTYPE naming a DTD.
+    auto general = [](const std::string &id) {
+        return "<!DOCTYPE a [<!ENTITY x SYSTEM \"" + id + "\">]><a>&x;</a>";
+    };
+    auto pe = [](const std::string &id) { return "<!ENTITY % p SYSTEM \"" + id + "\"> %p;"; };
+    auto doctype = [](const std::string &id) {
+        return "<!DOCTYPE a SYSTEM \"" + id + "\"><a>v</a>";
+    };
+    const std::string ownDtd = doctype(writeFile(dir + "/a.dtd", "<!ELEMENT a (#PCDATA)>"));
+    const struct {
+        Via via;
+        std::string doc, dtd;
+        const char *readRule; // null: no read-access value
+        bool entities;        // the host allows external entities
+        const char *state, *value;
+    } rows[] = {
+        {Via::Extract, general(secret), "", "ANY", false, "38X13", ""},
+        {Via::Extract, general(net.url("g")), "", "ANY", false, "38X13", ""},
+        {Via::Extract, "<!DOCTYPE a [" + pe(secret) + "]><a>v</a>", "", "ANY", false, "38X13", ""},
+        {Via::Extract, "<!DOCTYPE a [" + pe(net.url("p")) + "]><a/>", "", "ANY", false, "38X13",
+         ""},
+        {Via::Extract, doctype(net.url("d")), "", nullptr, false, "00000", "v"}, // read as empty
+        {Via::Extract2, doctype("d.dtd"), pe(net.url("t")), "ANY", false, "38X13", ""},
+        {Via::Extract2, "<!DOCTYPE a SYSTEM \"d.dtd\"><a>&x;</a>",
+         "<!ENTITY x SYSTEM \"" + secret + "\">", "ANY", false, "38X13", ""},
+        // allowed by the host: only files the read rule allows, never a URL or a FIFO
+        {Via::Extract, general(secret), "", dir.c_str(), true, "00000", "SECRET"},
+        {Via::Extract, general("secret.txt"), "", dir.c_str(), true, "38X13", ""},
+        {Via::Extract, general(net.url("a")), "", "ANY", true, "38X13", ""},
+        {Via::Extract, general("file://" + secret), "", dir.c_str(), true, "00000", "SECRET"},
+        {Via::Extract, general(fifo), "", dir.c_str(), true, "38X13", ""},
+        {Via::Validate, doctype(net.url("v")), "", "ANY", false, "38X13", "0"},
+        {Via::Validate, doctype("d.dtd"), "<!ELEMENT a (#PCDATA)>" + pe(secret), "ANY", false,
+         "38X13", "0"},
+        {Via::Validate, ownDtd, "", dir.c_str(), false, "00000", "1"},
+        {Via::Validate, ownDtd, "", "/usr", false, "38X13", "0"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.doc + " | " + r.dtd);
+        tarnRegistrySet(TARN_REG_READ_ACCESS, r.readRule);
+        tarnRegistrySet(TARN_REG_EXTERNAL_ENTITIES, r.entities ? "YES" : nullptr);
+        std::vector<std::string> o = run(r.via, r.doc, r.dtd);
+        EXPECT_EQ(o[0], r.state) << o[1];
+        EXPECT_EQ(o[2], r.value);
+        EXPECT_EQ(o[1].substr(0, 9), std::string(r.state) == "38X13" ? "QAPQ047E " : "");
+    }
+    tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);
+    tarnRegistrySet(TARN_REG_EXTERNAL_ENTITIES, nullptr);
+    EXPECT_EQ(net.connections, 0);
+    EXPECT_EQ(XERCES_CPP_NAMESPACE::XMLPlatformUtils::fgNetAccessor, nullptr);
+    remove(fifo.c_str());
+}
+
+TEST(Security, AllowedFilesResolveLinksAndCompareCase) {
+    const std::string base = scratchDir() + "/rule", data = base + "/data", other = base + "/o";
+    for (const std::string &d : {base, data, data + "/sub", other})
+        mkdir(d.c_str(), 0700);
+    writeFile(data + "/a.xml", "<a/>");
+    symlink(writeFile(other + "/f.xml", "<a/>").c_str(), (data + "/ln.xml").c_str());
+    symlink(other.c_str(), (data + "/out").c_str());
+    symlink(data.c_str(), (base + "/link").c_str());
+    const struct {
+        std::string value, name;
+        bool allowed;
+    } rows[] = {
+        {data, data + "/a.xml", true},
+        {" " + data + "/ ;; ", data + "/new.xml", true}, // a new file in an allowed directory
+        {data, data + "/sub/../a.xml", false},
+        {data, base + "/DATA/a.xml", false},
+        {base + "/DATA", data + "/a.xml", false},
+        {data, data + "/out/f.xml", false}, // a linked directory leading out
+        {data, data + "/ln.xml", false},    // a linked file leading out
+        {base + "/link", data + "/a.xml", true},
+        {data, base + "/link/a.xml", true},
+        {data, data + "/missing/x.xml", false},
+        {data, data, false},
+        {data + ";" + other, other + "/f.xml", true},
+        {"ANY", "/no/such/dir/x", true},
+    };
+    TestCtx ctx;
+    for (int access : {0, 1}) {
+        for (const auto &r : rows) {
+            SCOPED_TRACE(r.value + " : " + r.name);
+            tarnRegistrySet(access == 0 ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS,
+                            r.value.c_str());
+            strcpy(ctx.sqlstate, "00000");
+            EXPECT_EQ(qapChkRegistry(ctx, access, r.name.c_str(), ctx.sqlstate, ctx.msgtext),
+                      r.allowed ? 0 : -1);
+            EXPECT_STREQ(ctx.sqlstate, r.allowed ? "00000" : access == 0 ? "38X02" : "38X03");
+        }
+    }
+    tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);
+    tarnRegistrySet(TARN_REG_WRITE_ACCESS, nullptr);
+}
+
+TEST(Security, FifoIsRefusedWithoutBlocking) {
+    const std::string fifo = scratchDir() + "/doc.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    tarn::ScalarStatement st(routine(reinterpret_cast<void *>(&qapExtractVarchar),
+                                     {SqlType::Varchar, SqlType::Varchar}));
+    EXPECT_EQ(st.call({Input(fifo), Input("/a")}).sqlstate, "38X01");
+    TestCtx c;
+    EXPECT_EQ(qapValidate(c, fifo.c_str(), QAP_FILE, 0, nullptr, 0, "a", c.sqlstate, c.msgtext, 0),
+              0);
+    EXPECT_STREQ(c.sqlstate, "38X01");
+    EXPECT_EQ(qap_buf2file(c, "x", 1, fifo.c_str(), c.sqlstate, c.msgtext), -1); // writing too
+    EXPECT_STREQ(c.sqlstate, "38X01");
+    remove(fifo.c_str());
+}
+
+TEST(Security, TemporaryFilesArePrivateAndGoneAndTheirDirectoryMustExist) {
+    TestCtx ctx;
+    char *name = qap_tempFilename(ctx);
+    struct stat st;
+    ASSERT_EQ(stat(name, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    remove(name);
+    free(name);
+
+    // A CLOB beyond the threshold is spilled and removed; a missing directory is an error,
+    // and the environment is never touched.
+    const std::string big = "<a>" + std::string(200000, 'x') + "</a>";
+    tarn::RoutineDesc clob = routine(reinterpret_cast<void *>(&qapExtractVarcharFromClob),
+                                     {SqlType::Clob, SqlType::Varchar});
+    ScopedEnv tmp("TMP", scratchDir().c_str());
+    for (const char *dir : {tempDir().c_str(), "/nonexistent/tessel-temp"}) {
+        ScopedEnv temp("TARNQAPTEMP", dir);
+        tarn::ScalarStatement s(clob);
+        auto o = s.call({Input(big), Input("/b")});
+        const bool exists = std::string(dir) == tempDir();
+        EXPECT_EQ(o.sqlstate, exists ? "01HX0" : "38X10") << o.message;
+        EXPECT_EQ(o.message.substr(0, 9), exists ? "QAPD003W " : "QAPC012E ");
+        EXPECT_STREQ(getenv("TMP"), scratchDir().c_str());
+    }
+    EXPECT_TRUE(listDir(tempDir()).empty());
+}
+
+TEST(Security, TraceIgnoresAnUntrustedDirectoryAndEscapesText) {
+    const std::string dir = scratchDir() + "/opentrace";
+    const std::string trace = scratchDir() + "/open.trc";
+    mkdir(dir.c_str(), 0700);
+    writeFile(dir + "/qap" + getenv("TARNINSTANCE") + ".ctl", trace);
+    ScopedEnv path("TARNQAPPATH", dir.c_str());
+    for (mode_t mode : {0777, 0770, 0700}) {
+        chmod(dir.c_str(), mode);
+        TestCtx ctx;
+        ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+        EXPECT_EQ(ctx->traceOn, mode == 0700 ? 1u : 0u);
+        QAP_TRACE(ctx.get(), "f", "a\nb%s\n", "\r\x1b");
+    }
+    EXPECT_NE(readFile(trace).find("f:\t\ta\\nb\\r\\x1B\n"), std::string::npos);
+    struct stat st;
+    ASSERT_EQ(stat(trace.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    remove(trace.c_str());
+}
+
+TEST(Security, MessageIsCutAtACharacterBoundary) {
+    const struct {
+        int32_t codePage;
+        std::string wide; // one character of two bytes
+    } rows[] = {{1208, "\xC3\xA9"}, {943, "\x82\xA0"}};
+    for (const auto &r : rows) {
+        TestCtx ctx(r.codePage);
+        ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+        // "QAPD001E  " and 58 letters: the 70th byte is the first half of a character.
+        const std::string arg = std::string(58, 'a') + r.wide + r.wide;
+        char msg[QAP_MSGTEXT_SIZE] = "";
+        qapSetMsg(ctx, msg, QAPD001E, arg.c_str());
+        EXPECT_EQ(std::string(msg), "QAPD001E  " + std::string(58, 'a') + "\n") << r.codePage;
+    }
+}
