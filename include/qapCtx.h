@@ -6,6 +6,7 @@
 #include <cstdio>
 
 struct QapConvInfo;
+struct qapParser;
 
 // Where a routine's document argument lives.
 constexpr uint32_t QAP_FILE = 0; // the argument is a server file name
@@ -14,11 +15,11 @@ constexpr uint32_t QAP_MEM = 1;  // the argument is a NUL-terminated buffer
 // The document a driver parses: a server file or a buffer, the code page of its bytes, and the
 // DTD text that replaces the one its DOCTYPE names.
 struct QapDoc {
-    const char *doc;             // a file name (QAP_FILE) or NUL-terminated text (QAP_MEM)
-    uint32_t docLoc;             // QAP_FILE or QAP_MEM
-    uint32_t docInDbCodePage;    // 1: the bytes are in the database code page (SQL values);
-                                 // 0: the parser detects the encoding (server files)
-    const char *dtdText;         // replacement DTD text, or null
+    const char *doc;          // a file name (QAP_FILE) or NUL-terminated text (QAP_MEM)
+    uint32_t docLoc;          // QAP_FILE or QAP_MEM
+    uint32_t docInDbCodePage; // 1: the bytes are in the database code page (SQL values);
+                              // 0: the parser detects the encoding (server files)
+    const char *dtdText;      // replacement DTD text, or null
 };
 
 // Sizes of the status arguments of a routine.
@@ -30,24 +31,25 @@ constexpr int32_t QAP_MIN_FILE_THRESHOLD = 131072;
 
 // Per-invocation state, allocated zero-filled on a routine's first call.
 struct QapRoutineCtx {
-    uint32_t traceOn;          // 1 while the trace file is open
-    char traceFileName[516];   // path of the trace file
-    FILE *traceFile;           // the open trace stream, or null
-    uint32_t callerKind;       // 0: called as an SQL function
-    QapConvInfo *convInfo;     // converters; non-null once initialised
-    char *savedTmpEnv;         // "TMP=<value>" as at initialisation, or null
-    char *tempDir;             // copy of TARNQAPTEMP, or null
-    int32_t fileThreshold;     // a longer CLOB is spilled to a temporary file
+    uint32_t traceOn;        // 1 while the trace file is open
+    char traceFileName[516]; // path of the trace file
+    FILE *traceFile;         // the open trace stream, or null
+    uint32_t callerKind;     // 0: called as an SQL function
+    QapConvInfo *convInfo;   // converters; non-null once initialised
+    char *savedTmpEnv;       // "TMP=<value>" as at initialisation, or null
+    char *tempDir;           // copy of TARNQAPTEMP, or null
+    int32_t fileThreshold;   // a longer CLOB is spilled to a temporary file
+    qapParser *parser;       // the reader reused by the context's parses, or null
 };
 
 constexpr int QAP_RESULT_MESSAGE_SIZE = 1025; // a result record's message buffer
 
 // The result record of an extraction (filled by extractAll, owned by the caller).
 struct QapExtractResult {
-    char **values;   // heap strings in the database code page, ended by a null entry
-    char **cursor;   // the next value to hand out
+    char **values; // heap strings in the database code page, ended by a null entry
+    char **cursor; // the next value to hand out
     char sqlstate[8];
-    char *message;   // heap buffer of 1025 bytes, or null
+    char *message; // heap buffer of 1025 bytes, or null
 };
 
 // The program's layout of the scratchpad's data area (zero-filled by the host).

@@ -75,6 +75,11 @@ public:
                      const bool hasIntSubset, const bool hasExtSubset) override;
     void endIntSubset() override;
 
+    // Forgets the previous document's DOCTYPE before the reader parses again.
+    void beginParse();
+    // True when the last parse read an external DTD subset.
+    bool readExternalSubset() const { return hasExtSubset_; }
+
     XERCES_CPP_NAMESPACE::EntityResolver *entityResolver = nullptr;
 
 protected:
@@ -104,6 +109,9 @@ public:
 
     XERCES_CPP_NAMESPACE::ContentHandler *contentHandler = nullptr;
 };
+
+// Releases the reader a context keeps for its parses (see qapParser), if it has one.
+void qapDropParser(QapRoutineCtx *ctx);
 
 // A document file of a parse, opened by the library (regular files only, see xml_fopen);
 // null when it cannot be opened (errno EINVAL: not a regular file).

@@ -269,6 +269,13 @@ void qapGuardedReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *
     SAX2XMLReaderImpl::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
 }
 
+void qapGuardedReader::beginParse() {
+    free(dtdId_);
+    dtdId_ = nullptr;
+    dtd_ = Dtd::None;
+    hasExtSubset_ = false;
+}
+
 void qapGuardedReader::endIntSubset() {
     if (dtd_ == Dtd::InternalSubset) dtd_ = hasExtSubset_ ? Dtd::Next : Dtd::Done;
     SAX2XMLReaderImpl::endIntSubset();
@@ -365,31 +372,40 @@ void qapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XML
 
 namespace {
 
-// Builds the reader and the resolver around parts.handler and sets the reader up, as every
-// non-validating parse does. 0, or -1 with SQLSTATE and message set for an allocation
-// failure, or -2 when something else went wrong (SQLSTATE untouched).
-int32_t setUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
-                    char *sqlstate, char *msgtext) {
+// A new reader and resolver with the features of every non-validating parse.
+std::unique_ptr<qapParser> buildParser(QapRoutineCtx *ctx) {
+    auto parser = std::make_unique<qapParser>();
+    parser->reader.reset(new qapNonValidateReader(ctx, &parser->memory));
+    parser->resolver.reset(new qapDoctypeResolver(ctx, nullptr));
+    qapNonValidateReader &reader = *parser->reader;
+    reader.setEntityResolver(parser->resolver.get());
+    reader.setDTDHandler(parser->resolver.get());
+    reader.setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
+    reader.setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
+    reader.setFeature(XMLUni::fgSAX2CoreValidation, false);
+    reader.setFeature(XMLUni::fgXercesSchema, false);
+    return parser;
+}
+
+int32_t setUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText, char *sqlstate,
+                    char *msgtext) {
     try {
-        parts.reader.reset(new qapNonValidateReader(ctx, &parts.memory));
-        qapNonValidateReader &reader = *parts.reader;
-        reader.setContentHandler(parts.handler.get());
-        reader.setErrorHandler(parts.handler.get());
-        reader.setLexicalHandler(parts.handler.get());
-
-        parts.resolver.reset(new (std::nothrow) qapDoctypeResolver(ctx, dtdText));
-        if (parts.resolver == nullptr) {
-            qapFail(ctx, sqlstate, msgtext, QAPG002E);
-            return -1;
+        parts.ctx = ctx;
+        if (ctx != nullptr && ctx->parser == nullptr) ctx->parser = buildParser(ctx).release();
+        if (ctx != nullptr) {
+            parts.parser = ctx->parser;
+        } else {
+            parts.ownParser = buildParser(ctx);
+            parts.parser = parts.ownParser.get();
         }
-        parts.handler->resolver = parts.resolver.get();
-        reader.setEntityResolver(parts.resolver.get());
-        reader.setDTDHandler(parts.resolver.get());
-
-        reader.setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
-        reader.setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
-        reader.setFeature(XMLUni::fgSAX2CoreValidation, false);
-        reader.setFeature(XMLUni::fgXercesSchema, false);
+        qapParser &parser = *parts.parser;
+        parser.resolver->dtdText = dtdText;
+        parser.resolver->setDtdId(nullptr);
+        parser.reader->beginParse();
+        parser.reader->setContentHandler(parts.handler.get());
+        parser.reader->setErrorHandler(parts.handler.get());
+        parser.reader->setLexicalHandler(parts.handler.get());
+        parts.handler->resolver = parser.resolver.get();
         return 0;
     } catch (const std::bad_alloc &) {
         qapFail(ctx, sqlstate, msgtext, QAPG002E);
@@ -405,11 +421,11 @@ int32_t setUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdTex
 
 // The extraction handler for the path, checked for a syntax error ("38X09"). 0, or as
 // setUpReader.
-int32_t buildExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
-                        int tagged, char *sqlstate, char *msgtext) {
+int32_t buildExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText, int tagged,
+                        char *sqlstate, char *msgtext) {
     try {
-        auto *handler = new (std::nothrow)
-            qapExtractHandler(ctx, tagged == 1 ? 1 : 0, parts.path.get());
+        auto *handler =
+            new (std::nothrow) qapExtractHandler(ctx, tagged == 1 ? 1 : 0, parts.path.get());
         parts.handler.reset(handler);
         if (handler == nullptr) {
             qapFail(ctx, sqlstate, msgtext, QAPG002E);
@@ -449,11 +465,27 @@ qapParseParts::~qapParseParts() {
 }
 
 void qapParseParts::release() {
-    reader.reset();
+    if (parser != nullptr) {
+        qapNonValidateReader &reader = *parser->reader;
+        reader.setContentHandler(nullptr);
+        reader.setErrorHandler(nullptr);
+        reader.setLexicalHandler(nullptr);
+        if (docHandler != nullptr) reader.removeAdvDocHandler(docHandler);
+        docHandler = nullptr;
+        parser->resolver->dtdText = nullptr;
+        if (parser->retired && parser != ownParser.get()) qapDropParser(ctx);
+        parser = nullptr;
+    }
+    ownParser.reset();
     handler.reset();
-    resolver.reset();
     memSource.reset();
     path.reset();
+}
+
+void qapDropParser(QapRoutineCtx *ctx) {
+    if (ctx == nullptr) return;
+    delete ctx->parser;
+    ctx->parser = nullptr;
 }
 
 int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
@@ -470,7 +502,7 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
         if (document.docLoc == QAP_MEM) {
             QAP_TRACE(ctx, fn, "Before calling parser using memory interface\n");
             if (inDbCodePage) setDbEncoding(ctx, *parts.memSource);
-            parts.reader->parse(*parts.memSource);
+            parts.parser->reader->parse(*parts.memSource);
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", "buffer");
         } else {
             std::unique_ptr<InputSource> source(qapOpenDocument(ctx, doc));
@@ -480,11 +512,13 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
             }
             if (inDbCodePage) setDbEncoding(ctx, *source);
             QAP_TRACE(ctx, fn, "Before calling parser->parse(%s)\n", doc);
-            parts.reader->parse(*source);
+            parts.parser->reader->parse(*source);
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", doc);
         }
+        if (parts.parser->reader->readExternalSubset()) parts.parser->retired = true;
         return 0;
     } catch (...) {
+        parts.parser->retired = true;
         qapReportParseException(ctx, fn, sqlstate, msgtext);
     }
     return -1;

@@ -35,15 +35,29 @@ void qapSetParserError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, const 
 // SAXParseException, XMLException, SAXException, anything else.
 void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext);
 
-// Everything one non-validating parse builds, released in the order reader, handler, resolver,
-// input source, path, and last the reader's memory (members go in reverse order).
+// A routine context's non-validating reader, with its DOCTYPE resolver and its memory, built at
+// the context's first parse and reused by the later ones: building a reader costs more than
+// parsing a small document. A parse that failed, or that read an external DTD subset (Xerces-C
+// forgets a little memory then), retires it and the next parse builds a new one.
+struct qapParser {
+    qapParseMemory memory; // first: goes last, after everything the reader allocated
+    std::unique_ptr<qapDoctypeResolver> resolver;
+    std::unique_ptr<qapNonValidateReader> reader;
+    bool retired = false;
+};
+
+// What one non-validating parse uses: the context's reader (or one of its own without a
+// context), and the handler, path and input source of this parse. Releasing it detaches the
+// handler from the reader, and drops a retired reader.
 struct qapParseParts {
-    qapParseMemory memory;
+    QapRoutineCtx *ctx = nullptr;
+    qapParser *parser = nullptr;
+    std::unique_ptr<qapParser> ownParser; // when there is no context to keep it
     std::unique_ptr<XMLCh[]> path;
     std::unique_ptr<XERCES_CPP_NAMESPACE::MemBufInputSource> memSource;
-    std::unique_ptr<qapDoctypeResolver> resolver;
     std::unique_ptr<qapSgDocHandler> handler;
-    std::unique_ptr<qapNonValidateReader> reader;
+    // An advanced document handler installed for this parse (not owned), removed again.
+    XERCES_CPP_NAMESPACE::XMLDocumentHandler *docHandler = nullptr;
 
     qapParseParts() = default;
     ~qapParseParts();
@@ -52,17 +66,18 @@ struct qapParseParts {
     void release();
 };
 
-// The set-up every non-validating parse shares (extraction and update): the reader and the
-// DOCTYPE resolver (dtdText replaces the DTD a document names; null: an empty DTD) around
-// parts.handler, with namespaces and validation off. 0, or -1 with SQLSTATE and message set
-// for an allocation failure, or -2 when something else went wrong (SQLSTATE untouched).
+// The set-up every non-validating parse shares (extraction and update): the context's reader
+// and DOCTYPE resolver (dtdText replaces the DTD a document names; null: an empty DTD), built
+// with namespaces and validation off when the context has none, armed with parts.handler.
+// 0, or -1 with SQLSTATE and message set for an allocation failure, or -2 when something else
+// went wrong (SQLSTATE untouched).
 int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
                        char *sqlstate, char *msgtext);
 
 // Parses the document (a file, or parts.memSource over the buffer) and turns the parser's
 // exceptions into SQLSTATE and message. 0, or -1.
-int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &doc,
-                    char *sqlstate, char *msgtext);
+int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &doc, char *sqlstate,
+                    char *msgtext);
 
 // The SAX handler of extraction: collects attribute values, element text or tagged fragments
 // at the path into the inherited result.

@@ -209,8 +209,8 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
               docLoc == QAP_MEM ? "Entered with docLoc = QAP_MEM\n"
                                 : "Entered with docLoc = QAP_FILE\n");
 
+    std::unique_ptr<qapXmlDeclHandler> declHandler; // outlives parts, which removes it
     qapParseParts parts;
-    std::unique_ptr<qapXmlDeclHandler> declHandler;
     qapUpdateHandler *handler = nullptr;
     try {
         const size_t pathUnits = units(path) + 1;
@@ -231,7 +231,8 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
         return -1;
     }
     try {
-        parts.reader->installAdvDocHandler(declHandler.get());
+        parts.parser->reader->installAdvDocHandler(declHandler.get());
+        parts.docHandler = declHandler.get();
         if (docLoc == QAP_MEM)
             parts.memSource.reset(new MemBufInputSource(reinterpret_cast<const XMLByte *>(doc),
                                                         strlen(doc), "IdForDocBuffer", false));

@@ -1,6 +1,8 @@
 // The routine context: initialisation on a routine's first call and release on its last.
 #include "qapCtx.h"
 
+#include "qapSgDoc.h"
+
 #include "qapConv.h"
 #include "qapFile.h"
 #include "qapLib.h"
@@ -74,6 +76,7 @@ int32_t qapRelease(QapRoutineCtx *ctx, char *sqlstate) {
         qapSetState(sqlstate, "38X10");
         return -58;
     }
+    qapDropParser(ctx);
     qapTerminateParser(ctx);
     if (QapConvInfo *conv = ctx->convInfo) {
         if (conv->appConv != nullptr) ucnv_close(conv->appConv);
