@@ -106,7 +106,8 @@ class Frame {
 public:
     Frame(RoutineDesc desc, int32_t dbCodePage)
         : desc_(std::move(desc)), dbinfo_(SQLUDF_DBINFO_LEN), name_(textBlock(desc_.name)),
-          specificName_(textBlock(desc_.name)) {
+          specificName_(textBlock(desc_.name)), out_(outputSize(desc_)), sqlstate_(SQLSTATE_SIZE),
+          msgtext_(MSGTEXT_SIZE) {
         if (desc_.entry == nullptr) throw std::invalid_argument("tarn: no entry for " + desc_.name);
         if (desc_.inputs.size() > 3)
             throw std::invalid_argument("tarn: more than 3 inputs: " + desc_.name);
@@ -131,6 +132,10 @@ private:
     Block dbinfo_;
     Block name_;
     Block specificName_;
+    // The output and status buffers, refilled for every call.
+    Block out_;
+    Block sqlstate_;
+    Block msgtext_;
 };
 
 } // namespace
@@ -177,13 +182,13 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
         }
     }
 
-    Block out(outputSize(desc_));
+    Block &out = out_;
     memset(out.get(), desc_.output == SqlType::CLOB ? 0 : FILL, out.size());
     out.get()[0] = 0;
     int16_t outInd = 0;
-    Block sqlstate(SQLSTATE_SIZE);
+    Block &sqlstate = sqlstate_;
     memcpy(sqlstate.get(), "00000", SQLSTATE_SIZE);
-    Block msgtext(MSGTEXT_SIZE);
+    Block &msgtext = msgtext_;
     memset(msgtext.get(), FILL, msgtext.size());
     msgtext.get()[0] = 0;
     int32_t callTypeArg = callType;

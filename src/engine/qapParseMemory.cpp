@@ -1,4 +1,5 @@
-// The per-parse memory manager: a list of live blocks, freed in full at the end.
+// A reader's memory manager: every block on one list, freed in full at the end; freed blocks
+// of the usual sizes kept for reuse.
 #include "qapParseMemory.h"
 
 #include <cstdlib>
@@ -20,12 +21,28 @@ MemoryManager *qapParseMemory::getExceptionMemoryManager() {
     return XMLPlatformUtils::fgMemoryManager;
 }
 
+size_t qapParseMemory::classOf(size_t size) {
+    size_t c = 0;
+    for (size_t capacity = kSmallest; capacity < size && c < kClasses; capacity <<= 1)
+        ++c;
+    return c;
+}
+
 void *qapParseMemory::allocate(XMLSize_t size) {
-    if (size > std::numeric_limits<size_t>::max() - sizeof(Header)) throw OutOfMemoryException();
-    auto *h = static_cast<Header *>(malloc(sizeof(Header) + size));
+    const size_t c = classOf(size);
+    if (c < kClasses && free_[c] != nullptr) {
+        Header *h = free_[c];
+        free_[c] = h->nextFree;
+        return h + 1;
+    }
+    const size_t bytes = c < kClasses ? kSmallest << c : size;
+    if (bytes > std::numeric_limits<size_t>::max() - sizeof(Header)) throw OutOfMemoryException();
+    auto *h = static_cast<Header *>(malloc(sizeof(Header) + bytes));
     if (h == nullptr) throw OutOfMemoryException();
     h->prev = &live_;
     h->next = live_.next;
+    h->nextFree = nullptr;
+    h->sizeClass = c;
     live_.next->prev = h;
     live_.next = h;
     return h + 1;
@@ -34,6 +51,11 @@ void *qapParseMemory::allocate(XMLSize_t size) {
 void qapParseMemory::deallocate(void *p) {
     if (p == nullptr) return;
     Header *h = static_cast<Header *>(p) - 1;
+    if (h->sizeClass < kClasses) {
+        h->nextFree = free_[h->sizeClass];
+        free_[h->sizeClass] = h;
+        return;
+    }
     h->prev->next = h->next;
     h->next->prev = h->prev;
     free(h);
