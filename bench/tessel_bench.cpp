@@ -400,7 +400,8 @@ int main(int argc, char **argv) {
     }
     const double mb = static_cast<double>(size) / (1024.0 * 1024.0);
 
-    printf("\n%.1f MB document, %d runs per case; peak MB = largest ru_maxrss of the case's "
+    printf("\nbuild: %s\n", TESSEL_BUILD_INFO);
+    printf("%.1f MB document, %d runs per case; peak MB = largest ru_maxrss of the case's "
            "children\n\n",
            mb, o.runs);
     const char *const rowFormat =

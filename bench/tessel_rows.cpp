@@ -140,6 +140,7 @@ int main(int argc, char **argv) {
     size_t bytes = 0;
     for (const std::string &d : docs)
         bytes += d.size();
+    printf("build: %s\n", TESSEL_BUILD_INFO);
     printf("%zu documents, %.0f bytes each on average, %d rounds\n", docs.size(),
            static_cast<double>(bytes) / static_cast<double>(docs.size()), rounds);
 
