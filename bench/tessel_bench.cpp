@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -190,6 +191,7 @@ const Case kCases[] = {
 struct RunReport {
     double seconds; // processor time of the parse (user and system)
     double wall;    // elapsed time of the parse
+    long faults;    // page faults during the parse
     uint64_t values;
     uint64_t valueBytes;
     char state[8];
@@ -202,13 +204,20 @@ class EmptyHandler : public DefaultHandler {};
 // "valgrind --tool=callgrind --collect-atstart=no" exactly the timed work is counted.
 struct Stopwatch {
     timespec cpu0{};
+    long faults0 = faults();
     std::chrono::steady_clock::time_point wall0 = std::chrono::steady_clock::now();
+    static long faults() {
+        struct rusage ru {};
+        getrusage(RUSAGE_SELF, &ru);
+        return ru.ru_minflt + ru.ru_majflt;
+    }
     Stopwatch() {
         clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu0);
         CALLGRIND_TOGGLE_COLLECT;
     }
     void stop(RunReport &r) const {
         CALLGRIND_TOGGLE_COLLECT;
+        r.faults = faults() - faults0;
         timespec cpu1{};
         clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu1);
         r.seconds = static_cast<double>(cpu1.tv_sec - cpu0.tv_sec) +
@@ -254,16 +263,20 @@ RunReport runTable(const std::string &doc, const Case &c) {
     Stopwatch watch;
     {
         tarn::TableStatement statement(tarn::RoutineDesc::of(*row, c.entry));
-        tarn::TableRun run = statement.run({doc, c.path});
-        statement.finish();
-        for (const tarn::Outcome &o : run.rows) {
-            ++r.values;
-            r.valueBytes += sizeof o.dbl;
+        const std::vector<tarn::Input> inputs{doc, c.path};
+        tarn::Outcome o = statement.open(inputs);
+        while (!o.failed() && !o.endOfTable()) {
+            o = statement.fetch(inputs);
+            if (!o.failed() && !o.endOfTable()) {
+                ++r.values;
+                r.valueBytes += sizeof o.dbl;
+            }
         }
-        snprintf(r.state, sizeof r.state, "%s", run.end.endOfTable() ? "00000" : "FAIL!");
-        if (!run.end.endOfTable())
-            fprintf(stderr, "%s: %s %s\n", c.routine, run.end.sqlstate.c_str(),
-                    run.end.message.c_str());
+        statement.close(inputs);
+        statement.finish();
+        snprintf(r.state, sizeof r.state, "%s", o.endOfTable() ? "00000" : "FAIL!");
+        if (!o.endOfTable())
+            fprintf(stderr, "%s: %s %s\n", c.routine, o.sqlstate.c_str(), o.message.c_str());
     }
     watch.stop(r);
     return r;
@@ -313,6 +326,17 @@ bool runInChild(const std::string &doc, const Case &c, RunReport &report, long &
     if (pid < 0) return false;
     if (pid == 0) {
         close(fds[0]);
+        if (getenv("TESSEL_BENCH_PREFAULT") != nullptr) {
+            mallopt(M_TRIM_THRESHOLD, 512 << 20);
+            mallopt(M_MMAP_THRESHOLD, 512 << 20);
+            std::vector<void *> blocks;
+            for (int i = 0; i < 1024; ++i) {
+                blocks.push_back(malloc(64 << 10));
+                memset(blocks.back(), 0, 64 << 10);
+            }
+            for (void *b : blocks)
+                free(b);
+        }
         RunReport r = c.path == nullptr ? runBare(doc) : runExtract(doc, c);
         ssize_t w = write(fds[1], &r, sizeof r);
         _exit(w == static_cast<ssize_t>(sizeof r) ? 0 : 1);
@@ -405,7 +429,7 @@ int main(int argc, char **argv) {
            "children\n\n",
            mb, o.runs);
     const char *const rowFormat =
-        "| %-38s | %8s | %7s | %9s | %8s | %7s | %7s | %7s | %9s | %8s |\n";
+        "| %-38s | %8s | %7s | %9s | %8s | %7s | %7s | %7s | %7s | %9s | %8s |\n";
     auto rule = [](int n) { return std::string(static_cast<size_t>(n), '-'); };
 
     // Runs go round the cases (run 1 of every case, then run 2, ...), so that a change in the
@@ -438,17 +462,17 @@ int main(int argc, char **argv) {
     }
 
     printf(rowFormat, "case", "MB/s", "vs bare", "MB/s wall", "best", "vs bare", "paired",
-           "peak MB", "values", "value MB");
-    printf("|%s|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", rule(40).c_str(), rule(10).c_str(), rule(9).c_str(),
-           rule(11).c_str(), rule(10).c_str(), rule(9).c_str(), rule(9).c_str(), rule(9).c_str(),
-           rule(11).c_str(), rule(10).c_str());
+           "peak MB", "faults", "values", "value MB");
+    printf("|%s|%s|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", rule(40).c_str(), rule(10).c_str(),
+           rule(9).c_str(), rule(11).c_str(), rule(10).c_str(), rule(9).c_str(), rule(9).c_str(),
+           rule(9).c_str(), rule(9).c_str(), rule(11).c_str(), rule(10).c_str());
     int failures = 0;
     double bareRate = 0, bareBest = 0;
     const std::vector<double> *bareTimes = nullptr;
     for (const Measured &m : measured) {
         const Case &c = *m.c;
         if (!m.ok) {
-            printf(rowFormat, c.name, "failed", "", "", "", "", "", "", "", m.last.state);
+            printf(rowFormat, c.name, "failed", "", "", "", "", "", "", "", "", m.last.state);
             ++failures;
             continue;
         }
@@ -464,7 +488,7 @@ int main(int argc, char **argv) {
         std::vector<double> paired;
         for (size_t i = 0; bareTimes != nullptr && i < m.times.size() && i < bareTimes->size(); ++i)
             paired.push_back((*bareTimes)[i] / m.times[i]);
-        char cells[9][24];
+        char cells[10][24];
         snprintf(cells[0], 24, "%.1f", rate);
         snprintf(cells[1], 24, "%.2f", bareRate > 0 ? rate / bareRate : 0.0);
         snprintf(cells[2], 24, "%.1f", mb / median(m.walls));
@@ -472,16 +496,18 @@ int main(int argc, char **argv) {
         snprintf(cells[4], 24, "%.2f", bareBest > 0 ? best / bareBest : 0.0);
         snprintf(cells[5], 24, "%.2f", paired.empty() ? 0.0 : median(paired));
         snprintf(cells[6], 24, "%.1f", static_cast<double>(m.peakKb) / 1024.0);
-        snprintf(cells[7], 24, "%" PRIu64, m.last.values);
-        snprintf(cells[8], 24, "%.1f", static_cast<double>(m.last.valueBytes) / (1024.0 * 1024.0));
-        if (c.path == nullptr) strcpy(cells[7], "-"), strcpy(cells[8], "-");
+        snprintf(cells[7], 24, "%ld", m.last.faults);
+        snprintf(cells[8], 24, "%" PRIu64, m.last.values);
+        snprintf(cells[9], 24, "%.1f", static_cast<double>(m.last.valueBytes) / (1024.0 * 1024.0));
+        if (c.path == nullptr) strcpy(cells[8], "-"), strcpy(cells[9], "-");
         printf(rowFormat, c.name, cells[0], cells[1], cells[2], cells[3], cells[4], cells[5],
-               cells[6], cells[7], cells[8]);
+               cells[6], cells[7], cells[8], cells[9]);
     }
     printf("\nMB/s and vs bare: median processor time of the runs; MB/s wall: median elapsed "
            "time;\nbest: the fastest run (least disturbed by other work on the machine); "
            "paired: the median,\nover the rounds, of the bare parse's time over the case's in "
-           "the same round.\n");
+           "the same round.\nfaults: page faults during the last run's parse (first touches of new "
+           "memory,\ncostly on a virtual machine).\n");
     if (o.set != "full")
         printf("\nThe one-order and //note cases match a handful of elements, so their peak shows "
                "what the parse itself holds.\n");

@@ -46,10 +46,13 @@ constexpr int QAP_RESULT_MESSAGE_SIZE = 1025; // a result record's message buffe
 
 // The result record of an extraction (filled by extractAll, owned by the caller).
 struct QapExtractResult {
-    char **values; // heap strings in the database code page, ended by a null entry
+    char **values; // strings in the database code page, ended by a null entry
     char **cursor; // the next value to hand out
     char sqlstate[8];
     char *message; // heap buffer of 1025 bytes, or null
+    // With several values: the chunks that hold them all (values point into them). Null: each
+    // value is a heap string of its own.
+    void *strings;
 };
 
 // The program's layout of the scratchpad's data area (zero-filled by the host).

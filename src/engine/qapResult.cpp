@@ -5,9 +5,11 @@
 
 #include "qapConv.h"
 #include "qapMsg.h"
+#include "qapPlatform.h"
 #include "qapTrace.h"
 
 #include <xercesc/util/XMLString.hpp>
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
@@ -261,7 +263,6 @@ void qapResultNode::addJoined(const Piece *pieces, size_t count) {
 // small result stays small and a large one takes few allocations.
 struct qapResult::ItemBlock {
     static constexpr uint32_t kFirstItems = 16;
-    static constexpr uint32_t kMaxItems = 1024;
     ItemBlock *next;
     uint32_t items;
     qapResultNode *at(uint32_t i) {
@@ -273,20 +274,29 @@ struct qapResult::ItemBlock {
     static constexpr size_t kStorage =
         (sizeof(ItemBlock *) + sizeof(uint32_t) + alignof(qapResultNode) - 1) /
         alignof(qapResultNode) * alignof(qapResultNode);
+    // Blocks double up to kSmallItems; a result that needs more goes on in big blocks (see
+    // qapBigAlloc).
+    static constexpr uint32_t kSmallItems = 1024;
+    static constexpr uint32_t kMaxItems =
+        static_cast<uint32_t>((QAP_BIG_BLOCK - kStorage) / sizeof(qapResultNode));
+    static size_t bytes(uint32_t items) { return kStorage + items * sizeof(qapResultNode); }
 };
 
 struct qapResult::Slab {
     Slab *next;
     size_t units;
     XMLCh *data() { return reinterpret_cast<XMLCh *>(this + 1); }
+    static size_t bytes(size_t units) { return sizeof(Slab) + units * sizeof(XMLCh); }
 };
 
 namespace {
 // Items longer than this get a heap buffer of their own, which grows by realloc and leaves
 // nothing behind; shorter ones share slabs of at most kSlabUnits.
 constexpr uint64_t kLargeUnits = 8192;
-// Slabs stay below the size the heap maps separately (128 KiB).
-constexpr size_t kSlabUnits = 32768;
+// Slabs double up to kSmallSlabUnits, then a result goes on in big blocks (see qapBigAlloc): a
+// small result takes little, a large one fills whole huge pages.
+constexpr size_t kSmallSlabUnits = 32768;
+constexpr size_t kSlabUnits = (QAP_BIG_BLOCK - sizeof(void *) - sizeof(size_t)) / sizeof(XMLCh);
 constexpr size_t kFirstSlabUnits = 1024;
 } // namespace
 
@@ -320,10 +330,11 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
         return;
     }
     if (slabTop == nullptr || static_cast<uint64_t>(slabEnd - slabTop) < units) {
-        size_t size = slabs == nullptr ? kFirstSlabUnits : slabs->units * 2;
-        if (size > kSlabUnits) size = kSlabUnits;
+        size_t size = slabs == nullptr                 ? kFirstSlabUnits
+                      : slabs->units < kSmallSlabUnits ? slabs->units * 2
+                                                       : kSlabUnits;
         if (size < units) size = static_cast<size_t>(units);
-        Slab *slab = static_cast<Slab *>(malloc(sizeof(Slab) + size * sizeof(XMLCh)));
+        Slab *slab = static_cast<Slab *>(qapBigAlloc(Slab::bytes(size)));
         if (slab == nullptr) throw QAPException(ctx, QAPG002E);
         slab->next = slabs;
         slab->units = size;
@@ -350,12 +361,12 @@ qapResult::~qapResult() {
     }
     while (blocks != nullptr) {
         ItemBlock *next = blocks->next;
-        free(blocks);
+        qapBigFree(blocks, ItemBlock::bytes(blocks->items));
         blocks = next;
     }
     while (slabs != nullptr) {
         Slab *next = slabs->next;
-        free(slabs);
+        qapBigFree(slabs, Slab::bytes(slabs->units));
         slabs = next;
     }
 }
@@ -363,10 +374,8 @@ qapResult::~qapResult() {
 void qapResult::newItem() {
     if (blockFree == 0) {
         uint32_t items = ItemBlock::kFirstItems;
-        if (blocks != nullptr)
-            items = blocks->items < ItemBlock::kMaxItems ? 2 * blocks->items : blocks->items;
-        ItemBlock *b = static_cast<ItemBlock *>(
-            malloc(ItemBlock::kStorage + static_cast<size_t>(items) * sizeof(qapResultNode)));
+        if (blocks != nullptr) items = std::min(2 * blocks->items, ItemBlock::kMaxItems);
+        ItemBlock *b = static_cast<ItemBlock *>(qapBigAlloc(ItemBlock::bytes(items)));
         if (b == nullptr) throw QAPException(ctx, QAPG002E);
         b->next = blocks;
         b->items = items;
@@ -525,6 +534,51 @@ constexpr uint32_t kScratchUnits = 16384;
 constexpr uint64_t kSmallBytes = 24;
 
 // The conversion of the items of one retrieve into the database code page.
+// The strings of a result of several values, in chunks that double from 64 KB to one big block
+// (see qapBigAlloc): one allocation serves many values. take() hands out room at the top of
+// the newest chunk, keep() gives back what the last taker did not use.
+class ValueChunks {
+public:
+    struct Chunk {
+        Chunk *next;
+        size_t bytes; // of the whole chunk, header included
+    };
+    explicit ValueChunks(void **head) : head_(head) {}
+    char *take(size_t n) {
+        if (static_cast<size_t>(end_ - top_) < n) {
+            size_t bytes = last_bytes_ < kSmallChunk ? 2 * last_bytes_ : QAP_BIG_BLOCK;
+            if (bytes < sizeof(Chunk) + n) bytes = sizeof(Chunk) + n;
+            auto *c = static_cast<Chunk *>(qapBigAlloc(bytes));
+            if (c == nullptr) return nullptr;
+            c->next = static_cast<Chunk *>(*head_);
+            c->bytes = bytes;
+            *head_ = c;
+            last_bytes_ = bytes;
+            top_ = reinterpret_cast<char *>(c + 1);
+            end_ = reinterpret_cast<char *>(c) + bytes;
+        }
+        last_ = top_;
+        top_ += n;
+        return last_;
+    }
+    void keep(size_t used) { top_ = last_ + used; }
+    static void release(void *head) {
+        for (auto *c = static_cast<Chunk *>(head); c != nullptr;) {
+            Chunk *next = c->next;
+            qapBigFree(c, c->bytes);
+            c = next;
+        }
+    }
+
+private:
+    static constexpr size_t kSmallChunk = 64 << 10;
+    size_t last_bytes_ = 16 << 10;
+    void **head_;
+    char *top_ = nullptr;
+    char *end_ = nullptr;
+    char *last_ = nullptr;
+};
+
 class ItemConverter {
 public:
     ItemConverter(QapRoutineCtx *ctx)
@@ -540,8 +594,29 @@ public:
     // well-formed text directly (the bytes are the converter's), in a string of its exact
     // size (short ones in the heap's smallest block); everything else, and every failure,
     // goes through QAP_wcstombsFunction in a buffer of capacity bytes.
-    char *convert(const XMLCh *in, uint32_t length, int32_t capacity) {
+    char *convert(const XMLCh *in, uint32_t length, int32_t capacity, ValueChunks *chunks) {
         const uint64_t most = 3 * static_cast<uint64_t>(length) + 1;
+        if (chunks != nullptr) {
+            // Converted straight into the chunk; what it did not need goes back.
+            if (utf8_ && most <= static_cast<uint64_t>(capacity)) {
+                char *value = chunks->take(most);
+                if (value == nullptr) return nullptr;
+                const int32_t n = toUtf8(reinterpret_cast<unsigned char *>(value), in, length);
+                if (n >= 0) {
+                    chunks->keep(static_cast<size_t>(n) + 1);
+                    return value;
+                }
+                chunks->keep(0);
+            }
+            char *value = chunks->take(static_cast<size_t>(capacity));
+            if (value == nullptr) return nullptr;
+            if (QAP_wcstombsFunction(ctx_, value, in, capacity) == -1) {
+                chunks->keep(0);
+                return nullptr;
+            }
+            chunks->keep(strlen(value) + 1);
+            return value;
+        }
         if (utf8_ && most <= static_cast<uint64_t>(capacity)) {
             if (most <= kSmallBytes) {
                 // As small as a heap block gets anyway: converted in place.
@@ -602,11 +677,14 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     r->values[count] = nullptr;
     r->cursor = r->values;
     ItemConverter converter(ctx);
+    // Several values share chunks; a single one is a heap string its taker may keep.
+    ValueChunks chunks(&r->strings);
+    ValueChunks *shared = count > 1 ? &chunks : nullptr;
 
     for (qapResultNode *item = first; item != nullptr; item = item->next) {
         char *value = nullptr;
         if (item->content == nullptr) {
-            value = static_cast<char *>(malloc(1));
+            value = static_cast<char *>(shared != nullptr ? shared->take(1) : malloc(1));
             if (value != nullptr) value[0] = 0;
         } else {
             // At most 4 bytes per unit and the terminator, never more than the limit.
@@ -614,7 +692,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
             if (size > limit) size = limit;
             if (size > 0)
                 value = converter.convert(item->content, item->contentLength,
-                                          static_cast<int32_t>(size));
+                                          static_cast<int32_t>(size), shared);
         }
         *r->cursor = value;
         if (value == nullptr) {
@@ -634,11 +712,14 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
 void freeExtractResult(QapRoutineCtx *, QapExtractResult *result) {
     if (result == nullptr) return;
     if (result->values != nullptr) {
-        for (char **v = result->values; *v != nullptr; ++v)
-            free(*v);
+        if (result->strings == nullptr)
+            for (char **v = result->values; *v != nullptr; ++v)
+                free(*v);
         free(result->values);
         result->values = nullptr;
     }
+    ValueChunks::release(result->strings);
+    result->strings = nullptr;
     result->cursor = nullptr;
     free(result->message);
     result->message = nullptr;

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/mman.h>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -134,4 +135,38 @@ std::string qapRealPath(const char *path) {
     std::string out(resolved);
     free(resolved);
     return out;
+}
+
+namespace {
+// Blocks above half a huge page are mapped, in whole huge pages.
+bool mapped(size_t size) {
+    return size > QAP_BIG_BLOCK / 2;
+}
+size_t mappedLength(size_t size) {
+    return (size + QAP_BIG_BLOCK - 1) & ~(QAP_BIG_BLOCK - 1);
+}
+} // namespace
+
+void *qapBigAlloc(size_t size) {
+    if (!mapped(size)) return malloc(size);
+    // Map one huge page more than needed and trim both ends to a 2 MB boundary.
+    const size_t length = mappedLength(size);
+    const size_t span = length + QAP_BIG_BLOCK;
+    void *raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + QAP_BIG_BLOCK - 1) & ~(uintptr_t{QAP_BIG_BLOCK} - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    const size_t tail = span - (aligned - start) - length;
+    if (tail > 0) munmap(reinterpret_cast<void *>(aligned + length), tail);
+    madvise(reinterpret_cast<void *>(aligned), length, MADV_HUGEPAGE);
+    return reinterpret_cast<void *>(aligned);
+}
+
+void qapBigFree(void *p, size_t size) {
+    if (p == nullptr) return;
+    if (mapped(size))
+        munmap(p, mappedLength(size));
+    else
+        free(p);
 }
