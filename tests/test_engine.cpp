@@ -1,0 +1,559 @@
+// The parse engine: location paths (their syntax and which open elements they match: the one
+// home of path semantics), result items with their escaping and their conversion within the
+// byte limit, and DTD validation.
+#include "qapConv.h"
+#include "qapQuery.h"
+#include "qapResult.h"
+#include "qapSgDoc.h"
+#include "tarn.h"
+#include "testAttrs.h"
+#include "testSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using testing_support::TestCtx;
+using testing_support::writeFile;
+
+namespace {
+
+// Pushes "name[k=v,k=v]" (attributes optional; local name = qualified name).
+void push(QapCurrentPath &path, const std::string &desc) {
+    ListAttrs attrs;
+    size_t b = desc.find('[');
+    if (b != std::string::npos) {
+        std::istringstream body(desc.substr(b + 1, desc.size() - b - 2));
+        for (std::string kv; std::getline(body, kv, ',');) {
+            std::u16string name = u16(kv.substr(0, kv.find('=')));
+            attrs.list.push_back({name, name, u16(kv.substr(kv.find('=') + 1))});
+        }
+    }
+    path.push(u16(desc.substr(0, b)).c_str(), attrs);
+}
+
+// A query with its path text, which must outlive it.
+struct Parsed {
+    std::u16string text;
+    QapQuery query;
+    explicit Parsed(const std::u16string &path) : text(path), query(nullptr, &text[0]) {}
+};
+
+// Pushes the elements one by one and records the state after each push.
+std::string statesAfterPushes(QapQuery &q, const std::string &elements) {
+    QapCurrentPath path(nullptr);
+    std::istringstream in(elements);
+    std::string states;
+    for (std::string desc; in >> desc;) {
+        push(path, desc);
+        states += "NPY"[q.match(path)];
+    }
+    return states;
+}
+
+TEST(QueryMatch, StatesAlongOpenElements) {
+    // TAGGED_ELEMENT is set after the parse, as the extract handler does; states: one per push.
+    const struct {
+        const char *path;
+        QapTargetKind kind;
+        const char *elements, *states;
+    } cases[] = {
+        // Absolute paths cover the whole current path.
+        {"/a/b", ELEMENT, "a b c", "PYN"},
+        {"/a/b", ELEMENT, "x b", "NN"},
+        {"/a/b", ELEMENT, "a c b", "PNN"},
+        {"/a", ELEMENT, "a a", "YN"},
+        {"/a:b/c", ELEMENT, "a:b c", "PY"},
+        {"/a/b", ELEMENT, "a B", "PN"},
+        // Children of a match are YES in tagged mode.
+        {"/a/b", TAGGED_ELEMENT, "a b c d", "PYYY"},
+        {"/a/b", TAGGED_ELEMENT, "a x y", "PNN"},
+        // "//" at the start.
+        {"//b", ELEMENT, "a b c b", "PYPY"},
+        {"//b/c", ELEMENT, "b c b x c", "PYPPP"},
+        {"//b", TAGGED_ELEMENT, "b c", "YP"},
+        // "//" in the middle: never the head's own element.
+        {"/a//a", ELEMENT, "a a x a", "PYPY"},
+        {"/a//b", ELEMENT, "a x b", "PPY"},
+        {"/a//b", ELEMENT, "x b", "NN"},
+        // Several "//": middle chunks at their leftmost occurrence, then the tail.
+        {"/a//b//c", ELEMENT, "a b c", "PPY"},
+        {"/a//b//c", ELEMENT, "a c b c", "PPPY"},
+        {"/a//b//c", ELEMENT, "a x b y c", "PPPPY"},
+        {"/a//b//c", ELEMENT, "a b", "PP"},
+        {"//a//b", ELEMENT, "x a b", "PPY"},
+        {"//a//b", ELEMENT, "b a", "PP"},
+        {"/r//a//b//c", ELEMENT, "r b a c", "PPPP"},
+        {"/r//a/b//c/d", ELEMENT, "r a x a b c d", "PPPPPPY"},
+        {"/r//a/b//c/d", ELEMENT, "r a b d c d", "PPPPPY"},
+        {"//a//b//c", ELEMENT, "a b c c", "PPYY"},
+        // "*".
+        {"/a/*", ELEMENT, "a b c", "PYN"},
+        {"/*/b", ELEMENT, "x b", "PY"},
+        {"//*", ELEMENT, "a b", "YY"},
+        // Predicates, on the last step and on ancestors.
+        {"/a/b[@x=\"1\"]/c", ELEMENT, "a b[x=1] c", "PPY"},
+        {"/a/b[@x=\"1\"]/c", ELEMENT, "a b[x=2] c", "PNN"},
+        {"/a/b[@x=\"1\"]/c", ELEMENT, "a b c", "PNN"},
+        {"/a/b[@x=\"1\"]/c", ELEMENT, "a b[y=1,x=1] c", "PPY"},
+        {"/a/b[@x=\"1\"]", ELEMENT, "a b[x=10]", "PN"},
+        {"//b[@x=\"\"]", ELEMENT, "b[x=] b", "YP"},
+        {"//b[@x=\"1\"]/c", ELEMENT, "b[x=2] c b[x=1] c", "PPPY"},
+        // The opening character after "=" is skipped unchecked; text after the closing quote
+        // up to "]" is ignored.
+        {"/a[@x='1\"]", ELEMENT, "a[x=1]", "Y"},
+        {"/a[@x=\"1\"junk]/b", ELEMENT, "a[x=1] b", "PY"},
+        {"/a[ignored@x=\"1\"]", ELEMENT, "a[x=1]", "Y"},
+        // A bracket without "@" has no effect.
+        {"/a/b[1]", ELEMENT, "a b", "PY"},
+        // A "/" inside a quoted value stays in the value.
+        {"/a/b[@x=\"1/2\"]/c", ELEMENT, "a b[x=1/2] c", "PPY"},
+        {"/a/b[@x=\"1/2\"]/c", ELEMENT, "a b[x=1] c", "PNN"},
+        {"/a[@x=\"v\"]/b[@y=\"1/2\"]", ELEMENT, "a[x=v] b[y=1/2]", "PY"},
+        // Attribute targets match the element that carries the attribute.
+        {"/a/b/@c", ATTRIBUTE, "a b d", "PYN"},
+        {"//b/@c", ATTRIBUTE, "a b", "PY"},
+        {"/a/b[@x=\"1\"]/@y", ATTRIBUTE, "a b[x=1]", "PY"},
+        // Nothing matches "//@a" and "//" alone, unless tagged.
+        {"//@a", ATTRIBUTE, "a b", "NN"},
+        {"//", ELEMENT, "a b", "NN"},
+        {"//", TAGGED_ELEMENT, "a b", "YY"},
+        {"/", ELEMENT, "a", "N"},
+        {"/", TAGGED_ELEMENT, "a b", "YY"},
+        // "/a//" has no tail: it is the absolute path /a.
+        {"/a//", ELEMENT, "a b", "YN"},
+        {"/a/", ELEMENT, "a b", "YN"},
+    };
+    for (const auto &c : cases) {
+        Parsed p(u16(c.path));
+        ASSERT_EQ(p.query.getErrorPosition(), 0) << c.path;
+        if (c.kind == TAGGED_ELEMENT)
+            p.query.setTargetKind(TAGGED_ELEMENT);
+        else
+            EXPECT_EQ(p.query.getTargetKind(), c.kind) << c.path;
+        EXPECT_EQ(statesAfterPushes(p.query, c.elements), c.states)
+            << c.path << " on " << c.elements;
+    }
+}
+
+TEST(QueryMatch, PopReturnsToEarlierStates) {
+    Parsed p(u"/a//b/c");
+    QapCurrentPath path(nullptr);
+    for (const char *e : {"a", "b", "c"})
+        push(path, e);
+    EXPECT_EQ(p.query.match(path), YES);
+    path.pop();
+    EXPECT_EQ(p.query.match(path), PARTIAL);
+    push(path, "x");
+    EXPECT_EQ(p.query.match(path), PARTIAL);
+    for (int i = 0; i < 3; ++i)
+        path.pop();
+    EXPECT_EQ(path.first, nullptr);
+    EXPECT_EQ(path.last, nullptr);
+    EXPECT_EQ(p.query.match(path), PARTIAL); // an empty current path matches no step
+    path.pop();                              // harmless on an empty list
+}
+
+TEST(QueryParse, ErrorPositions) {
+    const struct {
+        std::u16string path;
+        int32_t position;
+    } cases[] = {
+        {u"a/b", 1},
+        {u"", 1},
+        {u"/a/b@c", 3}, // the character before "@"
+        {u"/1/b@c", 3}, // the "@" error stops the parse
+        {u"/@a", 1},    // the head then begins with "@"
+        {u"/a/b*", 4},
+        {u"/*a", 1},
+        {u"/a/*", 0},
+        {u"/1a", 1},
+        {u"/a/-b", 3},
+        {u"/a b", 2},
+        {u"/a.b-c_d:e/_x/:y", 0},
+        {u"/a///b", 4}, // an empty step
+        {u"/a[@x=\"1\"]", 0},
+        {u"/a/b[@x='1']/c", 7}, // no double quote after "="
+        {u"/a/b[@x=1]/c", 7},
+        {u"/a/b[@x=\"1]", 7},       // no closing quote
+        {u"/a/b[@x=", 7},           // nothing after "="
+        {u"/a/b[@x]", 4},           // no "=" at all: an attribute step not after "/"
+        {u"/a[@x]/b[@y=\"1\"]", 3}, // no "=" in the predicate: at its "@"
+        {u"/a/b[@1x=\"v\"]", 6},    // the predicate's name
+        {u"/a/b[1]", 0},
+        {u"/a/b[@x=\"1//2\"]/c", 12}, // "//" splits the value: the tail's first name is bad
+        // Non-ASCII names: letters, combining characters, extenders, digits, ideographs.
+        {u"/\u00e9t\u00e9", 0},
+        {u"/a\u0300\u00b7\u0660", 0},
+        {u"/\u4e00\u3007", 0},
+        {u"/\u0300", 1},
+        {u"/\u0660", 1},
+        {u"/a\U00010000", 2},
+        {u"/a\u00d7", 2},
+        // The last error found wins: head, tail, then middle chunks from last to first.
+        {u"/1/2", 1 + 2},
+        {u"/1//2", 4},
+        {u"/1//2//3//4", 4},
+        {u"/a//2//3//b", 4},
+        {u"/1//b//c//4", 10},
+        // A predicate error ends its segment: later steps are not checked.
+        {u"/a[@x]/1[@y=\"v\"]", 3},
+        {u"/a[@x=\"1\"]/b*", 12},
+    };
+    for (const auto &c : cases) {
+        Parsed p(c.path);
+        EXPECT_EQ(p.query.getErrorPosition(), c.position)
+            << std::string(c.path.begin(), c.path.end());
+    }
+}
+
+TEST(QueryParse, LongPathsDoNotRecurse) {
+    std::u16string path;
+    for (int i = 0; i < 50000; ++i)
+        path += u"/a";
+    path += u"//b";
+    for (int i = 0; i < 50000; ++i)
+        path += u"//c";
+    Parsed p(path);
+    EXPECT_EQ(p.query.getErrorPosition(), 0);
+    QapCurrentPath open(nullptr);
+    push(open, "a");
+    EXPECT_EQ(p.query.match(open), PARTIAL);
+}
+
+// ---- Result items ---------------------------------------------------------------------------
+
+// A retrieved record, freed on every path.
+struct Record {
+    QapExtractResult *r;
+    explicit Record(QapExtractResult *r) : r(r) {}
+    ~Record() {
+        freeExtractResult(nullptr, r);
+        free(r);
+    }
+};
+
+// The texts as items, appended raw, then retrieved within the limit.
+QapExtractResult *retrieve(QapRoutineCtx *ctx, const std::vector<std::u16string> &texts,
+                           int32_t limit) {
+    qapResult result(ctx);
+    for (const std::u16string &t : texts) {
+        result.newItem();
+        result.last->addToContent(0, t.data(), static_cast<uint32_t>(t.size()));
+    }
+    return result.retrieve(limit);
+}
+
+std::u16string contentOf(const qapResultNode *n) {
+    return n->content != nullptr ? std::u16string(n->content, n->contentLength) : u"<null>";
+}
+
+TEST(EntityReplace, EscapesWithinCapacity) {
+    const struct {
+        std::u16string source;
+        int32_t capacity;
+        std::u16string expected; // empty with result -1 when it does not fit
+        int32_t result;
+    } cases[] = {
+        {u"\"&'<>", 64, u"&quot;&amp;&apos;&lt;&gt;", 26},
+        {u"plain", 6, u"plain", 6}, // exactly fits with the terminator
+        {u"plain", 5, u"", -1},
+        {u"a<b", 7, u"a&lt;b", 7},
+        {u"a<b", 6, u"", -1}, // the replacement needs room for the terminator
+        {u"&", 5, u"", -1},
+        {u"", 1, u"", 1},
+        {u"x", 0, u"", -1},
+    };
+    for (const auto &c : cases) {
+        std::vector<XMLCh> out(80, u'#');
+        int32_t err = 0;
+        char msg[QAP_MSGTEXT_SIZE] = "";
+        int32_t r =
+            qapEntityReplaceUCS(nullptr, out.data(), c.source.c_str(), c.capacity, &err, msg);
+        EXPECT_EQ(r, c.result) << std::string(c.source.begin(), c.source.end());
+        if (c.result > 0) {
+            EXPECT_EQ(std::u16string(out.data()), c.expected);
+        } else {
+            EXPECT_EQ(err, -58);
+            EXPECT_EQ(std::string(msg).substr(0, 8), "QAPG002E");
+        }
+        for (size_t i = static_cast<size_t>(c.capacity > 0 ? c.capacity : 0); i < out.size(); ++i)
+            ASSERT_EQ(out[i], u'#') << "written past the capacity";
+    }
+}
+
+// Many items, some far larger than others, appended in pieces, raw and escaped, out of order,
+// by runs of pieces and by addItem, keep exactly the text of one append per piece.
+TEST(ResultItems, EveryWayOfAppendingKeepsTheText) {
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t bound) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % bound;
+    };
+    qapResult result(nullptr);
+    std::vector<qapResultNode *> items;
+    std::vector<std::u16string> texts;
+    for (int round = 0; round < 20000; ++round) {
+        if (items.empty() || next(4) == 0) {
+            result.newItem();
+            items.push_back(result.last);
+            texts.emplace_back();
+        }
+        // Mostly the last item, sometimes an earlier one; item 3 grows very large.
+        size_t k = next(8) == 0 ? next(static_cast<uint32_t>(items.size())) : items.size() - 1;
+        if (round % 100 == 0 && items.size() > 3) k = 3;
+        uint32_t n = k == 3 ? 500 + next(3000) : 1 + next(40);
+        std::u16string piece(n, static_cast<char16_t>(u'a' + round % 26));
+        items[k]->addToContent(0, piece.c_str(), n);
+        texts[k] += piece;
+    }
+    ASSERT_EQ(result.count, items.size());
+    for (size_t k = 0; k < items.size(); ++k)
+        ASSERT_EQ(texts[k].empty() ? u"<null>" : texts[k], contentOf(items[k])) << k;
+
+    const std::u16string pool[] = {u"",
+                                   u"a",
+                                   u"<b>",
+                                   u"plain text",
+                                   u"\"&'",
+                                   u"&",
+                                   u"<<<<",
+                                   std::u16string(u"x\0y", 3),
+                                   std::u16string(300, u'<')};
+    for (int round = 0; round < 100; ++round) {
+        qapResult one(nullptr), run(nullptr), added(nullptr);
+        one.newItem();
+        run.newItem();
+        for (int batch = 0; batch < 4; ++batch) {
+            std::vector<qapResultNode::Piece> pieces(next(12));
+            for (auto &p : pieces) {
+                const std::u16string &t = pool[next(9)];
+                p = {t.c_str(), static_cast<uint32_t>(t.size()), static_cast<int>(next(2))};
+                one.last->addToContent(p.escape, p.s, p.n);
+                added.addItem(p.escape, p.s, p.n);
+                qapResultNode single(nullptr);
+                single.addToContent(p.escape, p.s, p.n);
+                ASSERT_EQ(contentOf(added.last), contentOf(&single)) << round;
+            }
+            run.last->addPieces(pieces.data(), pieces.size());
+            ASSERT_EQ(contentOf(run.last), contentOf(one.last)) << round;
+            // The same pieces joined: one raw append of their concatenation.
+            std::u16string joined;
+            for (const auto &p : pieces)
+                joined.append(p.s, p.n);
+            one.last->addToContent(0, joined.data(), static_cast<uint32_t>(joined.size()));
+            run.last->addJoined(pieces.data(), pieces.size());
+            ASSERT_EQ(contentOf(run.last), contentOf(one.last)) << round;
+        }
+    }
+}
+
+// UTF-8 is written without the converter: the bytes must be the converter's, for ASCII runs
+// of every length around non-ASCII characters, pairs, unpaired surrogates and NULs, in items
+// short and long; L - 1 bytes fit a limit of L.
+TEST(Retrieve, Utf8DatabaseBytesMatchTheConverter) {
+    TestCtx ctx(1208);
+    ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+    uint32_t seed = 99;
+    auto next = [&seed](uint32_t bound) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % bound;
+    };
+    const std::u16string others[] = {u"\u00e9",
+                                     u"\u07ff\u0800\uffff",
+                                     u"\U0001F600",
+                                     std::u16string(1, char16_t(0xD800)),
+                                     std::u16string(1, char16_t(0xDC00)),
+                                     std::u16string(1, u'\0')};
+    std::vector<std::u16string> texts = {std::u16string(1, char16_t(0xD800))};
+    for (int i = 0; i < 300; ++i) {
+        std::u16string t;
+        const size_t target = i == 0 ? 40000 : next(60);
+        while (t.size() < target) {
+            t.append(next(20), static_cast<char16_t>(u'a' + next(26)));
+            if (next(3) == 0) t += others[next(i % 7 == 0 ? 6 : 5)];
+        }
+        texts.push_back(t);
+    }
+    for (const std::u16string &t : texts) {
+        std::vector<char> expected(4 * t.size() + 4); // the converter stops at a NUL too
+        ASSERT_GE(QAP_wcstombsFunction(ctx, expected.data(), t.c_str(),
+                                       static_cast<int32_t>(expected.size())),
+                  0);
+        const int32_t bytes = static_cast<int32_t>(strlen(expected.data()));
+        Record rec(retrieve(ctx, {t}, bytes + 1));
+        ASSERT_STREQ(rec.r->sqlstate, "00000");
+        ASSERT_STREQ(rec.r->values[0], expected.data()) << t.size();
+        if (!t.empty()) {
+            EXPECT_STREQ(Record(retrieve(ctx, {t}, bytes)).r->sqlstate, "38X39");
+        }
+    }
+}
+
+// The limit counts bytes in the database code page, terminator included; the items before one
+// over the limit stay converted, and the list ends there.
+TEST(Retrieve, LimitInDatabaseBytes) {
+    using namespace std::string_literals;
+    const struct {
+        int32_t dbCodePage;
+        std::u16string text;
+        std::string converted; // without terminator
+    } cases[] = {
+        {1208, u"\u00e9\u00e9\u00e9\u4e2d", "\xc3\xa9\xc3\xa9\xc3\xa9\xe4\xb8\xad"},
+        {1200, u"abcd", "\0a\0b\0c\0d"s},
+        {1386, u"\u4e2d\u6587ab",
+         "\xd6\xd0\xce\xc4"
+         "ab"},
+        {819, u"\u00e9\u00e9x", "\xe9\xe9x"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.dbCodePage);
+        TestCtx ctx(c.dbCodePage);
+        ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+        const int32_t bytes = static_cast<int32_t>(c.converted.size());
+        Record fits(retrieve(ctx, {u"o", c.text, u"", u"z"}, bytes + 1));
+        EXPECT_STREQ(fits.r->sqlstate, "00000");
+        ASSERT_NE(fits.r->values[3], nullptr);
+        EXPECT_EQ(std::string(fits.r->values[1], c.converted.size()), c.converted);
+        EXPECT_STREQ(fits.r->values[2], ""); // an empty item is an empty string
+        EXPECT_EQ(fits.r->values[4], nullptr);
+        Record over(retrieve(ctx, {u"o", c.text, u"z"}, bytes));
+        EXPECT_STREQ(over.r->sqlstate, "38X39");
+        ASSERT_NE(over.r->values[0], nullptr);
+        EXPECT_EQ(over.r->values[1], nullptr);
+        ASSERT_NE(over.r->message, nullptr);
+        EXPECT_EQ(std::string(over.r->message).substr(0, 8), "QAPC013E");
+    }
+}
+
+// ---- DTD validation -------------------------------------------------------------------------
+
+const char *const kDtd = "<!ELEMENT order (item+)>\n"
+                         "<!ATTLIST order id CDATA #REQUIRED>\n"
+                         "<!ELEMENT item (#PCDATA)>\n";
+
+const char *const kValid = "<?xml version=\"1.0\"?>\n"
+                           "<!DOCTYPE order SYSTEM \"/nonexistent/dir/order.dtd\">\n"
+                           "<order id=\"7\"><item>x</item><item>y</item></order>\n";
+
+// The first error (an undeclared element) stands on line 4.
+const char *const kInvalid = "<?xml version=\"1.0\"?>\n"
+                             "<!DOCTYPE order SYSTEM \"/nonexistent/dir/order.dtd\">\n"
+                             "<order id=\"7\">\n"
+                             "  <item>x</item><note>n</note>\n"
+                             "  <item/><bad/>\n"
+                             "</order>\n";
+
+struct Outcome {
+    int32_t rc;
+    std::string state;
+    std::string msg;
+};
+
+struct Args {
+    uint32_t docLoc = QAP_MEM;
+    uint32_t inputSrc = 1;
+    const char *dtd = nullptr;
+    uint32_t dtdInputSrc = 0;
+    uint32_t dtdLoc = QAP_FILE;
+    const char *dtdid = "order";
+};
+
+Outcome validate(QapRoutineCtx *ctx, const std::string &doc, const Args &a) {
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char msg[QAP_MSGTEXT_SIZE] = "leftover";
+    int32_t rc = qapValidate(ctx, doc.c_str(), a.docLoc, a.inputSrc, a.dtd, a.dtdInputSrc, a.dtdid,
+                             state, msg, a.dtdLoc);
+    return {rc, state, msg};
+}
+
+class Validate : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_NE(isSharedLibInitSuccess(), 0); }
+    TestCtx ctx;
+};
+
+// Against a DTD file, DTD text or the DTD the DOCTYPE names: the result, and the first error's
+// line and column (a missing required attribute at the end of its start tag).
+TEST_F(Validate, DocumentsInMemoryAndInFiles) {
+    const std::string dtdFile = writeFile("validate-order.dtd", kDtd);
+    const std::string named =
+        "<!DOCTYPE order SYSTEM \"" + dtdFile + "\"><order id=\"1\"><item>x</item></order>";
+    Args file, text, none, inFile;
+    file.dtd = dtdFile.c_str();
+    text.dtd = kDtd;
+    text.dtdLoc = QAP_MEM;
+    inFile = file;
+    inFile.docLoc = QAP_FILE;
+    inFile.inputSrc = 0;
+    const std::string noAttr = "<!DOCTYPE order SYSTEM \"x.dtd\">\n\n<order><item>x</item></order>";
+    const std::string malformed =
+        "<!DOCTYPE order SYSTEM \"x.dtd\">\n<order id=\"1\"><item></order>";
+    const struct {
+        std::string doc;
+        const Args *args;
+        int32_t rc;
+        const char *state;
+        const char *msg; // how it starts
+    } rows[] = {
+        {kValid, &file, 1, "00000", ""}, // the message is cleared on entry
+        {kValid, &text, 1, "00000", ""}, // the named file is never opened
+        {kInvalid, &file, 0, "38X13", "QAPQ047E  Parser error on line 4 column "},
+        {kInvalid, &text, 0, "38X13", "QAPQ047E  Parser error on line 4 column "},
+        {noAttr, &file, 0, "38X13", "QAPQ047E  Parser error on line 3 column 8: "},
+        {malformed, &file, 0, "38X13", "QAPQ047E  Parser error on line 2 column "},
+        // without a replacement the parser looks for the named DTD
+        {kValid, &none, 0, "38X13", "QAPQ047E  Parser error on line "},
+        {named, &none, 1, "00000", ""},
+        {"<order id=\"1\"><item>x</item></order>", &none, 0, "38X13", "QAPQ047E  "},
+        {writeFile("validate-good.xml", kValid), &inFile, 1, "00000", ""},
+        {writeFile("validate-bad.xml", kInvalid), &inFile, 0, "38X13", "QAPQ047E  "},
+        {"validate-missing.xml", &inFile, 0, "38X01",
+         "QAPC001E  The specified file is not found.\n"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.doc);
+        Outcome o = validate(ctx, r.doc, *r.args);
+        EXPECT_EQ(o.rc, r.rc);
+        EXPECT_EQ(o.state, r.state);
+        EXPECT_EQ(o.msg.substr(0, strlen(r.msg)), r.msg);
+        EXPECT_EQ(o.msg.empty(), r.msg[0] == '\0');
+    }
+}
+
+TEST_F(Validate, DtdTextInDatabaseCodePage) {
+    TestCtx latin(819);
+    ASSERT_EQ(latin.initRc, 0) << latin.msgtext;
+    // An element name with a non-ASCII letter: the DTD text is ISO-8859-1, the document file
+    // UTF-8 (detected by the parser).
+    const std::string dtd = "<!ELEMENT caf\xE9 (#PCDATA)>";
+    const std::string doc =
+        writeFile("validate-utf8.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                                       "<!DOCTYPE caf\xC3\xA9 SYSTEM \"none.dtd\">"
+                                       "<caf\xC3\xA9>x</caf\xC3\xA9>");
+    Args a;
+    a.docLoc = QAP_FILE;
+    a.inputSrc = 0;
+    a.dtd = dtd.c_str();
+    a.dtdLoc = QAP_MEM;
+    a.dtdInputSrc = 1;
+    Outcome r = validate(latin, doc, a);
+    EXPECT_EQ(r.rc, 1) << r.msg;
+    // Read as UTF-8, the DTD text is malformed.
+    a.dtdInputSrc = 0;
+    r = validate(latin, doc, a);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.state, "38X13");
+
+    // A document buffer in the database code page.
+    a.docLoc = QAP_MEM;
+    a.inputSrc = 1;
+    a.dtdInputSrc = 1;
+    r = validate(latin, "<!DOCTYPE caf\xE9 SYSTEM \"none.dtd\"><caf\xE9>x</caf\xE9>", a);
+    EXPECT_EQ(r.rc, 1) << r.msg;
+}
+
+} // namespace
