@@ -1,114 +1,71 @@
-// The routine frame: context initialisation and release, the scalar frame through the host's
-// calling side, and the parser start-up check.
-#include "qapConv.h"
+// What every routine context rests on: its application encoding, messages by number (placement
+// for callers other than routines, the SQLSTATE-to-code lookup, the message catalog and its
+// fallback to the built-in texts) and the trace facility. (The calls of a statement, the
+// first call's failures and the routine message texts: test_routines.cpp.)
 #include "qapCtx.h"
-#include "qapFrame.h"
 #include "qapLib.h"
 #include "qapMsg.h"
-#include "tarnCall.h"
+#include "qapTrace.h"
+#include "tarn.h"
 #include "testSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
+using testing_support::readFile;
 using testing_support::ScopedEnv;
+using testing_support::scratchDir;
 using testing_support::TestCtx;
+using testing_support::writeFile;
 
 namespace {
 
-// A tiny scalar routine on the frame, VARCHAR in and VARCHAR(20) out, that keeps a DTD text in
-// the scratchpad: "warn" ends with a warning, "fail" with an error, anything else succeeds.
-// Every call that reaches the work counts in workCalls.
-int workCalls = 0;
+int vsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, ...) {
+    va_list args;
+    va_start(args, offset);
+    int rc = qapVsprint(ctx, out, msgNo, offset, args);
+    va_end(args);
+    return rc;
+}
 
-extern "C" void frameProbe(const char *in, char *out, int16_t *, int16_t *outInd, char *sqlstate,
-                           const char *, const char *, char *msgtext, sqludf_scratchpad *scratchpad,
-                           int32_t *callType, void *dbinfo) {
-    *outInd = -1;
-    out[0] = '\0';
-    QapScratch *scratch = qapScratchOf(scratchpad);
-    QapRoutineCtx *ctx = qapFrameBegin(scratch, *callType, dbinfo, sqlstate, msgtext, "frameProbe");
-    if (ctx == nullptr) return;
-    ++workCalls;
-    if (scratch->dtdText == nullptr) scratch->dtdText = strdup("<!ELEMENT a (#PCDATA)>");
-    if (strcmp(in, "fail") == 0) {
-        qapSetError(ctx, sqlstate, "38X08", msgtext, QAPD001E, "x");
-    } else if (strcmp(in, "warn") == 0) {
-        qapSetError(ctx, sqlstate, "01HX0", msgtext, QAPD003W);
-    } else {
-        strcpy(out, in);
-        *outInd = 0;
+// Runs a check in a child process (the catalog handle is cached once per process), starting
+// from a catalog not opened yet; the child's exit status is the number of failed checks.
+int inChild(const std::function<int()> &check) {
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        tarnCatRelease(qapLibLock.catalog); // inherited from the parent's earlier messages
+        qapLibLock.catalog = 0;
+        _exit(check());
     }
-    qapFrameEnd(scratch, *callType, sqlstate);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-tarn::RoutineDesc probeDesc() {
-    tarn::RoutineDesc d;
-    d.name = "frameProbe";
-    d.entry = reinterpret_cast<void *>(&frameProbe);
-    d.inputs = {tarn::SqlType::Varchar};
-    d.outputLength = 20;
-    return d;
+// 0 when the message text for the number is the wanted one.
+int expectText(int32_t msgNo, const std::string &want, const char *arg = "") {
+    QapRoutineCtx ctx{};
+    char out[QAP_MSGTEXT_SIZE];
+    qapSetMsg(&ctx, out, msgNo, arg);
+    if (want == out) return 0;
+    fprintf(stderr, "message text \"%s\", expected \"%s\"\n", out, want.c_str());
+    return 1;
 }
 
-QapScratch *scratchOf(tarn::ScalarStatement &s) {
-    return reinterpret_cast<QapScratch *>(s.scratchData());
+std::string controlPath(const std::string &instance) {
+    return testing_support::tracePathDir() + "/qap" + instance + ".ctl";
 }
-
-// Makes the host's XML start-up report a failure for the scope of the object.
-struct SimulatedStartUp {
-    SimulatedStartUp(int32_t code, const char16_t *message) { tarnXmlInitSimulate(code, message); }
-    ~SimulatedStartUp() { tarnXmlInitSimulate(0, nullptr); }
-};
 
 } // namespace
-
-// ---- qapInit and qapRelease --------------------------------------------------------------
-
-TEST(Context, FileThresholdNeverBelowMinimum) {
-    const struct {
-        const char *value;
-        int32_t threshold;
-    } cases[] = {{nullptr, 131072}, {"0", 131072},      {"letters", 131072},
-                 {"1000", 131072},  {"262144", 262144}, {"131073", 131073}};
-    for (const auto &c : cases) {
-        ScopedEnv env("TARNQAP_MIN_TMPFILE_SIZE", c.value);
-        TestCtx ctx;
-        ASSERT_EQ(ctx.initRc, 0) << ctx.sqlstate;
-        EXPECT_EQ(ctx->fileThreshold, c.threshold) << (c.value ? c.value : "(unset)");
-    }
-}
-
-TEST(Context, InitTwiceKeepsReleaseTwiceEmpties) {
-    TestCtx ctx(819); // two converters: application UTF-8, database Latin-1
-    ASSERT_EQ(ctx.initRc, 0);
-    QapConvInfo *conv = ctx->convInfo;
-    char *tempDir = ctx->tempDir;
-    ASSERT_NE(tempDir, nullptr);
-    EXPECT_EQ(qapInit(ctx, 0, ctx.dbinfo, ctx.sqlstate, ctx.msgtext, nullptr), 0);
-    EXPECT_EQ(ctx->convInfo, conv);
-    EXPECT_EQ(ctx->tempDir, tempDir);
-    EXPECT_STREQ(ctx.sqlstate, "00000");
-
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-    EXPECT_EQ(qapRelease(ctx, sqlstate), 0);
-    EXPECT_EQ(ctx->convInfo, nullptr);
-    EXPECT_EQ(ctx->tempDir, nullptr);
-    EXPECT_EQ(ctx->savedTmpEnv, nullptr);
-    EXPECT_EQ(qapRelease(ctx, sqlstate), 0);
-    EXPECT_STREQ(sqlstate, "00000");
-
-    // No context at all is out of memory.
-    EXPECT_EQ(qapInit(nullptr, 0, nullptr, sqlstate, ctx.msgtext, nullptr), -58);
-    EXPECT_STREQ(sqlstate, "38X10");
-    memcpy(sqlstate, "00000", QAP_SQLSTATE_SIZE);
-    EXPECT_EQ(qapRelease(nullptr, sqlstate), -58);
-    EXPECT_STREQ(sqlstate, "38X10");
-}
 
 TEST(Context, ApplicationEncodingNameUpTo99Characters) {
     // A converter name with an option ICU ignores, padded to the length under test.
@@ -118,122 +75,154 @@ TEST(Context, ApplicationEncodingNameUpTo99Characters) {
         TestCtx ctx(1208, name.c_str());
         EXPECT_EQ(ctx.initRc, length < 100 ? 0 : -119) << length;
         EXPECT_STREQ(ctx.sqlstate, length < 100 ? "00000" : "38X38");
-        EXPECT_EQ(ctx->convInfo != nullptr, length < 100);
-        EXPECT_EQ(ctx->tempDir != nullptr, length < 100);
     }
 }
 
-// ---- The scalar frame through the host's calling side ------------------------------------
+// ---- Messages --------------------------------------------------------------------------------
 
-// A warning on the first call keeps the context, an error releases it with its DTD text; the
-// final call releases whatever is left.
-TEST(Frame, ContextFromFirstToFinalCall) {
+// Callers other than routines get the text at an offset into a 1,024-character output, cut to
+// the room left and ended by a newline. ("QAPQ055E  ICU error: %s": 21 characters and the
+// argument.)
+TEST(Messages, OtherCallersPlaceTheTextAtAnOffset) {
     const struct {
-        const char *first, *state, *message;
-        bool kept;
-    } cases[] = {{"ok", "00000", "", true},
-                 {"warn", "01HX0", "QAPD003W  Path not found.  Null is returned.\n", true},
-                 {"fail", "38X08", "QAPD001E  x occurs multiple times.\n", false}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.first);
-        tarn::ScalarStatement s(probeDesc());
-        tarn::Outcome first = s.call({c.first});
-        EXPECT_EQ(first.sqlstate, c.state);
-        EXPECT_EQ(first.isNull(), strcmp(c.first, "ok") != 0);
-        QapRoutineCtx *ctx = scratchOf(s)->ctx;
-        EXPECT_EQ(ctx != nullptr, c.kept);
-        EXPECT_EQ(first.message, c.message);
-        EXPECT_EQ(scratchOf(s)->dtdText != nullptr, c.kept);
-
-        // A normal call works only with a context.
-        workCalls = 0;
-        tarn::Outcome normal = s.call({"next"});
-        EXPECT_EQ(workCalls, c.kept ? 1 : 0);
-        EXPECT_EQ(normal.text, c.kept ? "next" : "");
-        EXPECT_EQ(scratchOf(s)->ctx, ctx);
-
-        tarn::Outcome fin = s.finish();
-        EXPECT_TRUE(fin.isNull());
-        EXPECT_EQ(fin.text, "");
-        EXPECT_EQ(fin.sqlstate, "00000");
-        EXPECT_EQ(fin.message, "");
-        EXPECT_EQ(scratchOf(s)->ctx, nullptr);
-        EXPECT_EQ(scratchOf(s)->dtdText, nullptr);
-    }
-    EXPECT_TRUE(qapStateIsOk("01HX0"));
-    EXPECT_FALSE(qapStateIsOk("02000"));
-}
-
-// A context that cannot be initialised keeps its bare block until the final call; the calls
-// before it return NULL without working.
-TEST(Frame, FailedInitialisationKeepsTheBlockUntilTheFinalCall) {
-    for (const char *cause : {"instance", "start-up"}) {
-        SCOPED_TRACE(cause);
-        tarn::ScalarStatement s(probeDesc());
-        {
-            ScopedEnv noInstance("TARNINSTANCE", cause[0] == 'i' ? nullptr : "tessel_test");
-            SimulatedStartUp startUp(cause[0] == 'i' ? 0 : -1, u"broken");
-            tarn::Outcome first = s.call({"ok"});
-            EXPECT_EQ(first.sqlstate, cause[0] == 'i' ? "38X35" : "38X13");
-            EXPECT_EQ(first.message.substr(0, 10), cause[0] == 'i' ? "38X35" : "QAPG001E  ");
-            EXPECT_TRUE(first.isNull());
-        }
-        ASSERT_NE(scratchOf(s)->ctx, nullptr);
-        EXPECT_EQ(scratchOf(s)->ctx->convInfo, nullptr);
-        workCalls = 0;
-        EXPECT_TRUE(s.call({"ok"}).isNull());
-        EXPECT_EQ(workCalls, 0);
-        s.finish(); // frees the block (the leak check would see it otherwise)
-        EXPECT_EQ(scratchOf(s)->ctx, nullptr);
-    }
-}
-
-// ---- Parser start-up check ---------------------------------------------------------------
-
-TEST(ParserStartUp, EachFailureCode) {
-    const std::string internal = std::string("QAPG001E  An internal error occured in build ") +
-                                 qapBuildStamp + ", file qapSgDoc, and line ";
-    // The host's UTF-16 text arrives in the database code page (UTF-8 here).
-    const std::string parser = "QAPQ047E  Parser error on line 0 column 0: start-up \xc3\xa9"
-                               "chou\xc3\xa9 \n";
-    const struct {
-        int32_t code;
-        const char *state;  // the SQLSTATE left behind
-        std::string prefix; // how the message text starts
+        int32_t offset;
+        size_t argLength;
+        int result;
     } cases[] = {
-        {-4, "38X13", internal}, {-3, "38X13", parser},      {-2, "38X13", parser},
-        {-1, "38X13", internal}, {-7, "00000", "untouched"}, {0, "00000", "untouched"},
+        {0, 5, 27},      {1000, 1, 23}, {1000, 2, 24}, {1000, 200, 24},
+        {0, 1500, 1024}, {1023, 10, 1}, {1024, 10, 0}, {2000, 10, 0},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.code);
-        TestCtx ctx;
-        ASSERT_EQ(ctx.initRc, 0);
-        SimulatedStartUp failure(c.code, u"start-up \u00e9chou\u00e9");
-        char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-        char msgtext[QAP_MSGTEXT_SIZE] = "untouched";
-        EXPECT_EQ(qapInitializeParser(ctx, sqlstate, msgtext), c.code == 0 ? 0 : -1);
-        EXPECT_STREQ(sqlstate, c.state);
-        std::string msg = msgtext;
-        size_t n = std::min<size_t>(c.prefix.size(), 69); // the text is cut at 70
-        EXPECT_EQ(msg.compare(0, n, c.prefix, 0, n), 0) << msg;
-        EXPECT_LE(msg.size(), 70u);
-        EXPECT_EQ(qapTerminateParser(ctx), 0);
+        SCOPED_TRACE(testing::Message() << c.offset << "/" << c.argLength);
+        const std::string arg(c.argLength, 'b');
+        const std::string full = ("QAPQ055E  ICU error: " + arg).substr(0, 1023);
+        std::string out(1025 + 16, 'Z');
+        QapRoutineCtx procedure{};
+        procedure.callerKind = 1;
+        EXPECT_EQ(vsprint(&procedure, &out[0], QAPQ055E, c.offset, arg.c_str()), c.result);
+        EXPECT_EQ(out.substr(1025), std::string(16, 'Z')); // nothing beyond 1025 bytes
+        if (c.result == 0) {
+            EXPECT_EQ(out.find_first_not_of('Z'), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(out.substr(0, c.offset), std::string(c.offset, 'Z'));
+        EXPECT_EQ(std::string(out.c_str() + c.offset),
+                  full.substr(0, static_cast<size_t>(c.result - 1)) + "\n");
+    }
+    char out[QAP_MSGTEXT_SIZE] = "untouched";
+    EXPECT_EQ(vsprint(nullptr, out, -3, 0), -1); // a negative number writes nothing
+    EXPECT_STREQ(out, "untouched");
+    QapRoutineCtx routine{};
+    qapSetMsg(&routine, out, QAPQ047E, "1", "2", static_cast<const char *>(nullptr));
+    EXPECT_EQ(std::string(out).compare(0, 38, "QAPQ047E  Parser error on line 1 colum"), 0);
+}
 
-        // The same failure on a routine's first call.
-        TestCtx failing;
-        const bool fails = strcmp(c.state, "38X13") == 0;
-        EXPECT_EQ(failing.initRc, fails ? -85 : 0);
-        EXPECT_STREQ(failing.sqlstate, c.state);
-        EXPECT_EQ(failing->convInfo != nullptr, !fails);
+// The code of a state is that of its first row; states are compared in full and by case.
+TEST(Messages, StateToCodeTakesTheFirstRow) {
+    const std::pair<const char *, int32_t> rows[] = {
+        {"00000", 0},         {"38X13", -85},      {"38X29", -73},       {"38x33", -91},
+        {"38X33", INT32_MIN}, {"0000", INT32_MIN}, {"000000", INT32_MIN}};
+    for (const auto &r : rows) {
+        int32_t code = 7;
+        qapStateToCode(nullptr, &code, r.first);
+        EXPECT_EQ(code, r.second) << r.first;
     }
 }
 
-TEST(ParserStartUp, LongHostMessageIsCut) {
-    std::u16string text(5000, u'e');
-    SimulatedStartUp failure(-2, text.c_str());
+TEST(Catalog, BuiltCatalogOpenedByDefaultWithBuiltInFallback) {
+    EXPECT_EQ(inChild([] {
+                  int f = expectText(QAPC000E, "QAPC000E  Unable to open the specified file.\n");
+                  const intptr_t handle = qapLibLock.catalog;
+                  if (handle == 0 || handle == -1) ++f; // not opened from the build directory
+                  // A number missing from the catalog: the built-in (empty) text.
+                  if (qapCatGet(handle, 1, 181) != nullptr) ++f;
+                  return f + expectText(181, "\n");
+              }),
+              0);
+}
+
+TEST(Catalog, TextsComeFromTheCatalogNamedByNlspath) {
+    const std::string dir = scratchDir() + "/nls";
+    ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
+    const std::string src =
+        writeFile("nls/qap.msg", "$quote \"\n$set 1\n92 \"QAPG002E  Custom %s.\"\n");
+    ASSERT_EQ(system(("gencat " + dir + "/qap.cat " + src).c_str()), 0);
+    EXPECT_EQ(inChild([&dir] {
+                  setenv("NLSPATH", (dir + "/%N").c_str(), 1);
+                  return expectText(QAPG002E, "QAPG002E  Custom text.\n", "text") +
+                         expectText(QAPC002E, "QAPC002E  Unable to read file.\n");
+              }),
+              0);
+    // A catalog that cannot be opened is not tried again, even where one could be found now.
+    EXPECT_EQ(inChild([] {
+                  setenv("NLSPATH", "/nonexistent/%N", 1);
+                  int f = expectText(QAPG002E, "QAPG002E  The system is out of memory.\n");
+                  setenv("NLSPATH", TESSEL_BINARY_DIR "/%N", 1);
+                  f += expectText(QAPC001E, "QAPC001E  The specified file is not found.\n");
+                  return f + (qapLibLock.catalog != -1);
+              }),
+              0);
+}
+
+// ---- Tracing -----------------------------------------------------------------------------------
+
+// A context traces when the control file exists at its initialisation, into the file the
+// control file names (whatever line end follows the name), until it is released.
+TEST(Trace, DecidedAtInitialisationByTheControlFile) {
+    const std::string traceFile = scratchDir() + "/lines.trc";
+    const std::string control = controlPath("tessel_test");
+    for (const char *ending : {"", "\n", "\r\n"}) {
+        SCOPED_TRACE(ending);
+        TestCtx before;
+        writeFile(control, traceFile + ending);
+        {
+            TestCtx during;
+            remove(control.c_str()); // does not stop a tracing context
+            TestCtx after;
+            QAP_TRACE(during.get(), "during", "value %d\n", 42);
+            QAP_TRACE(before.get(), "before", "x\n");
+            QAP_TRACE(after.get(), "after", "x\n");
+        }
+        const std::string trace = readFile(traceFile);
+        EXPECT_NE(trace.find("during:\t\tvalue 42\n"), std::string::npos) << trace;
+        EXPECT_EQ(trace.find("before:"), std::string::npos);
+        EXPECT_EQ(trace.find("after:"), std::string::npos);
+        remove(traceFile.c_str());
+    }
+    // A control file that cannot be opened (not merely missing) fails the initialisation.
+    const std::string notDir = writeFile("notadir", "");
+    ScopedEnv path("TARNQAPPATH", notDir.c_str());
     TestCtx ctx;
-    EXPECT_EQ(ctx.initRc, -85);
-    EXPECT_EQ(strlen(ctx.msgtext), 70u);
-    EXPECT_EQ(ctx.msgtext[69], '\n');
-    EXPECT_EQ(std::string(ctx.msgtext, 44), "QAPQ047E  Parser error on line 0 column 0: e");
+    EXPECT_EQ(ctx.initRc, -1);
+    EXPECT_EQ(std::string(ctx.msgtext),
+              ("'" + notDir + "/qaptessel_test.ctl' Not a directory\n").substr(0, 70));
+}
+
+TEST(Trace, SwitchOnAndOff) {
+    const std::string instance = "switched";
+    const std::string traceFile = scratchDir() + "/qap" + instance + ".trc";
+    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
+    char msgtext[QAP_MSGTEXT_SIZE] = "";
+    ASSERT_EQ(qapTraceSwitchOn(scratchDir().c_str(), instance.c_str(), sqlstate, msgtext), 0);
+    EXPECT_STREQ(msgtext, "QAPA068I  Tessel has successfully turned the trace on.\n");
+    EXPECT_EQ(readFile(controlPath(instance)), traceFile);
+    EXPECT_EQ(readFile(traceFile).compare(0, 20, "*** Trace turned on "), 0);
+    EXPECT_EQ(qapTraceSwitchOff(instance.c_str(), sqlstate, msgtext), 0);
+    EXPECT_STREQ(msgtext, "QAPA069I  Tessel has successfully turned the trace off.\n");
+    EXPECT_FALSE(testing_support::exists(controlPath(instance)));
+    // Switching off again: nothing to remove.
+    EXPECT_EQ(qapTraceSwitchOff(instance.c_str(), sqlstate, msgtext), -1);
+    EXPECT_EQ(std::string(msgtext),
+              ("QAPC008E  Can not remove the file " + controlPath(instance) + ".\n").substr(0, 69) +
+                  "\n");
+    EXPECT_EQ(qapTraceSwitchOn("/nonexistent", "bad", sqlstate, msgtext), -1);
+    EXPECT_STREQ(msgtext, "QAPC009E  Unable to create file to /nonexistent directory.\n");
+    // The trace file opens but the control file cannot be written.
+    const std::string notDir = writeFile("plainfile", "");
+    ScopedEnv path("TARNQAPPATH", notDir.c_str());
+    EXPECT_EQ(qapTraceSwitchOn(scratchDir().c_str(), "bad", sqlstate, msgtext), 0);
+    EXPECT_STREQ(msgtext, "QAPC011E  Unable to write to the trace control file.\n");
+    ScopedEnv noInstance("TARNINSTANCE", nullptr);
+    EXPECT_EQ(qapTraceSwitchOn(scratchDir().c_str(), nullptr, sqlstate, msgtext), -1);
+    EXPECT_STREQ(msgtext, "38X35");
 }
