@@ -1,6 +1,6 @@
-// The host stand-in where the routines and the SQL adapters rely on it: XML start-up, registry
-// values, the LOB locator services with their injected failures, and the calling side's call
-// sequences, checked with small routines defined here.
+// The host stand-in where the routines and the SQL adapters rely on it: registry values and the
+// calling side's call sequences and locators, checked with small routines defined here. (XML
+// start-up failures and locator failures are injected by the routine tests.)
 #include "tarn.h"
 #include "tarnCall.h"
 #include "testSupport.h"
@@ -10,24 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
-
-TEST(Host, XmlStartUpOnceAcrossThreadsAndSimulatedFailures) {
-    std::vector<int> answers(4, -1);
-    std::vector<std::thread> threads;
-    for (int &a : answers)
-        threads.emplace_back([&a] { a = isSharedLibInitSuccess(); });
-    for (std::thread &t : threads)
-        t.join();
-    EXPECT_EQ(answers, std::vector<int>(4, 1));
-    tarnXmlInitSimulate(-2, u"XML failure \u00e9");
-    EXPECT_EQ(isSharedLibInitSuccess(), 0);
-    EXPECT_EQ(getLastErrorCode(), -2);
-    EXPECT_EQ(std::u16string(getLastErrorMessage()), u"XML failure \u00e9");
-    tarnXmlInitSimulate(0, u"ignored");
-    EXPECT_NE(isSharedLibInitSuccess(), 0);
-}
 
 TEST(Host, RegistryValuesFallBackToTheEnvironment) {
     auto registry = [](int32_t id) {
@@ -43,69 +26,6 @@ TEST(Host, RegistryValuesFallBackToTheEnvironment) {
     tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);
     EXPECT_EQ(registry(TARN_REG_READ_ACCESS), "/data;/docs");
     EXPECT_EQ(registry(TARN_REG_WRITE_ACCESS), "<none>");
-}
-
-// Reads of a piece: the bytes that exist from a 1-based position, nothing written past them.
-TEST(Host, LobSubstrRanges) {
-    tarnLobReset();
-    sqludf_locator loc = tarnLobFromBytes("abcdef", 6);
-    const struct {
-        int32_t start, count;
-        int rc;
-        const char *bytes;
-    } cases[] = {
-        {2, 3, 0, "bcd"},
-        {4, 10, 0, "def"},
-        {7, 1, 0, ""},
-        {1, 0, 0, ""},
-        {8, 1, TARN_LOB_OUT_OF_RANGE, ""},
-        {0, 1, TARN_LOB_OUT_OF_RANGE, ""},
-        {1, -1, TARN_LOB_OUT_OF_RANGE, ""},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::to_string(c.start) + "," + std::to_string(c.count));
-        unsigned char buf[16];
-        memset(buf, '#', sizeof buf);
-        int32_t got = -1;
-        EXPECT_EQ(sqludf_substr(&loc, c.start, c.count, buf, &got), c.rc);
-        EXPECT_EQ(got, static_cast<int32_t>(strlen(c.bytes)));
-        EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), strlen(c.bytes)), c.bytes);
-        EXPECT_EQ(buf[strlen(c.bytes)], '#');
-    }
-    sqludf_locator unknown = loc + 1000;
-    int32_t len = 0;
-    EXPECT_EQ(sqludf_length(&unknown, &len), TARN_LOB_UNKNOWN_LOCATOR);
-    // An input locator is read-only.
-    EXPECT_EQ(sqludf_append(&loc, reinterpret_cast<unsigned char *>(&len), 1, &len),
-              TARN_LOB_READ_ONLY);
-}
-
-// tarnLobFailAfter(n, code): the service call after n successful ones fails with the code,
-// once; -1 or a reset cancels it.
-TEST(Host, InjectedLobFailureHitsTheCallAfterNSuccessfulOnes) {
-    for (int32_t n = 0; n < 4; ++n) {
-        SCOPED_TRACE(n);
-        tarnLobReset();
-        sqludf_locator in = tarnLobFromBytes("abc", 3), res = 0, *out = &res;
-        tarnLobFailAfter(n, -4242);
-        int32_t count = 0;
-        unsigned char buf[4] = {'x', 'y', 'z', 0};
-        const std::vector<int> rcs = {
-            sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out),
-            sqludf_append(&res, buf, 3, &count), sqludf_length(&in, &count),
-            sqludf_substr(&in, 1, 3, buf, &count), sqludf_length(&in, &count)};
-        for (int32_t i = 0; i < 5; ++i) {
-            // A failed create leaves no result locator for the append after it.
-            int expected = i == n ? -4242 : (n == 0 && i == 1 ? TARN_LOB_UNKNOWN_LOCATOR : 0);
-            EXPECT_EQ(rcs[static_cast<size_t>(i)], expected) << "call " << i;
-        }
-    }
-    sqludf_locator in = tarnLobFromBytes("abc", 3);
-    int32_t len = 0;
-    tarnLobFailAfter(0, 17);
-    tarnLobFailAfter(-1, 17);
-    EXPECT_EQ(sqludf_length(&in, &len), 0);
-    tarnLobReset();
 }
 
 // ---- Calling side ---------------------------------------------------------------------------

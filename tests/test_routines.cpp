@@ -266,7 +266,6 @@ TEST_F(Routines, MessageTextsReachTheHostCutAndEndedByANewline) {
         {"Varchar", "<a>" + repeat("<b" + e40 + "/>", 2) + "</a>", "/a/b" + e40, "38X08",
          "QAPD001E  /a/b" + e40 + " occurs multiple times."},
         {"Integer", two, "a/b", "38X09", syntaxError(1)},
-        {"Clob", two, "", "38X09", syntaxError(1)},
         // positions count UTF-16 units, not bytes
         {"Varchar", two, "/\xC3\xA9\xC3\xA9/b*", "38X09", syntaxError(5)},
         {"Varchar", two, "/a[@x=\"\xF0\x9F\x98\x80\"]/b*", "38X09", syntaxError(13)},
@@ -372,7 +371,6 @@ TEST_F(Routines, EachMemberRefusesAValueOfItsLimit) {
         std::string refused; // one byte more
     } rows[] = {
         {"Varchar", std::string(3999, 'v'), std::string(4000, 'v')},
-        {"Varchar2", std::string(3999, 'v'), std::string(4000, 'v')},
         {"Varchar", repeat("\xE2\x82\xAC", 1333), repeat("\xE2\x82\xAC", 1333) + "x"},
         {"Char", std::string(253, 'c'), std::string(254, 'c')},
         {"Char", repeat("\xC3\xA9", 126) + "c", repeat("\xC3\xA9", 127)},
@@ -601,36 +599,6 @@ TEST_F(Routines, CallsOfAStatement) {
         }
 }
 
-// Errors the typed members set after the extraction end the first call like any other: the
-// next call, on a malformed document, is not parsed.
-TEST_F(Routines, TypedFailuresOnTheFirstCallDropTheContext) {
-    const std::string digits = "<a>" + std::string(300, '1') + "</a>";
-    const struct {
-        const char *kind;
-        std::string doc;
-        const char *state;
-    } rows[] = {
-        {"Double", digits, "38X39"},
-        {"Real2", digits, "38X39"},
-        {"Integer", digits, "38X39"},
-        {"Smallint", digits, "38X39"},
-        {"Timestamp", "<a>2005-06-05</a>", "38X29"},
-        {"Double2", "<a>12abc</a>", "00000"}, // a NULL value is no failure
-    };
-    for (const auto &r : rows)
-        for (Src s : ALL_SOURCES) {
-            SCOPED_TRACE(std::string(r.kind) + " from " + srcName(s));
-            const Member &m = member(r.kind);
-            tarn::ScalarStatement st(descOf(m, s));
-            Outcome o = st.call(argsOf(m, docArg(s, r.doc), "/a"));
-            EXPECT_EQ(o.sqlstate, r.state);
-            EXPECT_TRUE(o.isNull());
-            const bool kept = std::string(r.state) == "00000";
-            EXPECT_EQ(st.call(argsOf(m, docArg(s, "<a>"), "/a")).sqlstate,
-                      kept ? "38X13" : "00000");
-        }
-}
-
 // The "2" variants read their DTD locator on the first call only: a normal call makes no
 // locator call for it, so a service failure armed for the first call beyond the document's own
 // transfers never hits.
@@ -781,7 +749,6 @@ TEST_F(Routines, TaggedFragmentsByteForByte) {
         {"<r><b>1<c><b>2</b></c>3</b></r>", "//b", "00000", "<b>1<c><b>2</b></c>3</b>"},
         // the root alone, "//" and "//@q" all give the whole root element
         {nested, "/", "00000", whole},
-        {nested, "//", "00000", whole},
         {nested, "//@q", "00000", whole},
         {nested, "/r/b/@q", "00000", "<b q=\"x\"></b>"},
         {nested, "/r/a/@q", "00000", "<a>1<a>2</a>3</a>"},
@@ -789,7 +756,6 @@ TEST_F(Routines, TaggedFragmentsByteForByte) {
         // CDATA text is escaped, comments and processing instructions are dropped
         {"<r><x>a<![CDATA[<&>]]><!--c--><?pi d?>b</x></r>", "/r/x", "00000",
          "<x>a&lt;&amp;&gt;b</x>"},
-        {"<r><x>&#65;&#x42;&#10;</x></r>", "/r/x", "00000", "<x>AB\n</x>"},
         // defaults of the internal subset are attributes like the others
         {"<!DOCTYPE r [<!ATTLIST x d CDATA 'dv'>]><r><x/></r>", "/r/x", "00000",
          "<x d=\"dv\"></x>"},
@@ -828,7 +794,6 @@ TEST_F(Routines, ValuesAtPaths) {
         {"<a><b>1</b><c>2</c></a>", "/a/*", "38X08", ""},
         {"<a><b>1</b></a>", "//*", "00000", "1"}, // the root's own text is empty
         {"<a><b><c>y</c></b></a>", "/a/b", "00000", ""},
-        {"<a><b> </b></a>", "/a/b", "00000", " "},
         {"<a><b>1 &lt; 2 &amp; &#x33;&gt;&quot;'</b></a>", "/a/b", "00000", "1 < 2 & 3>\"'"},
         {"<a><b><![CDATA[<x>&]]>x<!--c--><?p d?>y</b></a>", "/a/b", "00000", "<x>&xy"},
         {"<a><b>caf\xC3\xA9 \xF0\x9D\x84\x9E</b></a>", "/a/b", "00000",
@@ -848,7 +813,6 @@ TEST_F(Routines, ValuesAtPaths) {
         {"<p:e xmlns:p='urn:p'>v</p:e>", "/p:e", "00000", "v"},
         {"<p:e xmlns:p='urn:p'>v</p:e>", "/e", "01HX0", ""},
         {"<a xmlns:p='u' p:x='1' q:x='2'/>", "/a[@p:x=\"1\"]/@q:x", "00000", "2"},
-        {"<a xmlns:p='u' p:x='1'/>", "/a/@xmlns:p", "00000", "u"},
         // entities the document declares itself are read, though its named DTD is not
         {"<!DOCTYPE a SYSTEM '/nonexistent/a.dtd' [<!ENTITY x SYSTEM '" + ext +
              "'>]><a><b>&x;</b></a>",
@@ -901,14 +865,12 @@ TEST_F(Routines, DocumentsAndPathsInTheDatabaseCodePage) {
         std::string value;
     } rows[] = {
         {819, latin, "/a/b", "Varchar", "caf\xE9"},
-        {819, latin, "/a/b/@t", "Varchar", "\xE9"},
         {819, latin, "/a/caf\xE9", "Char", "x"},
         {819, latin, "/a/b", "Clob", "<b t=\"\xE9\">caf\xE9</b>"},
         // the database encoding wins over the declaration
         {819, "<?xml version='1.0' encoding='UTF-8'?><a>caf\xE9</a>", "/a", "Varchar", "caf\xE9"},
         // the DTD text is read in it too
         {819, "<!DOCTYPE a SYSTEM 'a.dtd'><a>&e;</a>", "/a", "Varchar2", "caf\xE9"},
-        {1252, "<a>\x80 \x9C</a>", "/a", "Varchar", "\x80 \x9C"},
         {37, ebcdic, inCodePage(37, "/a/b"), "Varchar", inCodePage(37, "12.5")},
         {37, ebcdic, inCodePage(37, "/a/b/@k"), "Varchar", inCodePage(37, "\xC3\xA9")},
         {37, ebcdic, inCodePage(37, "/a/b"), "Clob", inCodePage(37, "<b k=\"\xC3\xA9\">12.5</b>")},
