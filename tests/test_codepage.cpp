@@ -1,6 +1,7 @@
-// Code pages: the encoding table against ICU and the parser, the converters of a context,
-// conversions of buffers and texts between the application and database code pages, and the
-// rewrite of an XML declaration for the application encoding.
+// Code pages: the encoding table against ICU and the parser, converters and encoding names
+// outside the table, and the rewrite of an XML declaration for the application encoding.
+// (Conversions between the code pages: through the file and LOB transfers, test_storage.cpp,
+// and the routines, test_routines.cpp.)
 #include "qapConv.h"
 #include "qapCtx.h"
 #include "tarn.h"
@@ -107,178 +108,6 @@ TEST(Converters, TableVariantCodePagesFallBackToTheirCcsid) {
     EXPECT_TRUE(U_FAILURE(status));
 }
 
-// Outside the table: ICU's MIME name, else its IANA name, else its own name.
-TEST(EncodingNames, OutsideTheTableIcuNames) {
-    const struct {
-        int32_t codePage;
-        std::string name;
-    } cases[] = {{923, "ISO-8859-15"}, {1047, "IBM1047"}, {1390, "ibm-1390"}};
-    for (const auto &c : cases) {
-        TestCtx ctx(c.codePage, "UTF-8");
-        ASSERT_EQ(ctx.initRc, 0) << c.codePage;
-        XMLCh name[1025];
-        char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-        char msgtext[QAP_MSGTEXT_SIZE] = "";
-        EXPECT_EQ(QAP_getEncoding(ctx, c.codePage, name, 1025, sqlstate, msgtext), 0);
-        EXPECT_EQ(narrow(name), c.name);
-    }
-    QapRoutineCtx bare = {}; // no database converter: an unsupported locale
-    XMLCh name[16] = {u'x', 0};
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-    char msgtext[QAP_MSGTEXT_SIZE] = "";
-    EXPECT_EQ(QAP_getEncoding(&bare, 4711, name, 16, sqlstate, msgtext), -119);
-    EXPECT_STREQ(sqlstate, "38X38");
-    EXPECT_EQ(name[0], 0);
-    EXPECT_NE(strstr(msgtext, "QAPG008E"), nullptr) << msgtext;
-}
-
-// ---- Buffer conversions -------------------------------------------------------------------
-
-namespace {
-
-struct Outcome {
-    int32_t rc;
-    std::string out, sqlstate, msgtext;
-    int32_t errCode = 0;
-};
-
-// Application to database code page (toDb) or back, into an output of that capacity.
-Outcome convert(QapRoutineCtx *ctx, bool toDb, const std::string &in, int32_t capacity) {
-    std::vector<char> buf(static_cast<size_t>(capacity) + 1, '#');
-    Outcome o;
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-    char msgtext[QAP_MSGTEXT_SIZE] = "";
-    const int32_t n = static_cast<int32_t>(in.size());
-    o.rc = toDb
-               ? convertBufferAppToTarn(ctx, in.data(), n, buf.data(), capacity, msgtext, sqlstate,
-                                        &o.errCode)
-               : convertBufferTarnToApp(ctx, in.data(), n, buf.data(), capacity, msgtext, sqlstate);
-    if (o.rc >= 0) o.out.assign(buf.data(), static_cast<size_t>(o.rc));
-    o.sqlstate = sqlstate;
-    o.msgtext = msgtext;
-    return o;
-}
-
-} // namespace
-
-// Latin letters and punctuation, EBCDIC letters, Japanese and Chinese, and UTF-16 in both
-// byte orders. (ICU's table for CCSID 1252 has no euro sign: that is CCSID 5348.)
-TEST(BufferConversion, BothDirectionsBetweenCodePages) {
-    const struct {
-        const char *appEncoding;
-        int32_t dbCodePage;
-        std::string appBytes, dbBytes; // the same text in each code page
-    } cases[] = {
-        {"UTF-8", 819, "Gr\xC3\xBC\xC3\x9F\x65", "Gr\xFC\xDF\x65"},
-        {"UTF-8", 1252, "\xC3\xA9\xE2\x80\x99\xC5\xA0", "\xE9\x92\x8A"},
-        {"UTF-8", 37, "AB a1", "\xC1\xC2\x40\x81\xF1"},
-        {"UTF-8", 943, "\xE6\x97\xA5\xE6\x9C\xAC", "\x93\xFA\x96\x7B"},
-        {"UTF-8", 1383, "\xE4\xB8\xAD\xE6\x96\x87", "\xD6\xD0\xCE\xC4"},
-        {"ISO-8859-1", 1208, "\xFC", "\xC3\xBC"},
-        {"ibm-37", 1208, "\xC1\x81", "Aa"},
-        {"UTF-16BE", 1208, std::string("\x00\x41\x00\xFC", 4), "A\xC3\xBC"},
-        {"UTF-16LE", 1208, std::string("\x41\x00\xFC\x00", 4), "A\xC3\xBC"},
-        {"Shift_JIS", 1383, "\x93\xFA", "\xC8\xD5"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.appEncoding) + " / " + std::to_string(c.dbCodePage));
-        TestCtx ctx(c.dbCodePage, c.appEncoding);
-        ASSERT_EQ(ctx.initRc, 0) << ctx.sqlstate;
-        Outcome a = convert(ctx, true, c.appBytes, 64);
-        EXPECT_EQ(a.rc, static_cast<int32_t>(c.dbBytes.size()));
-        EXPECT_EQ(a.out, c.dbBytes);
-        EXPECT_EQ(a.sqlstate, "00000");
-        Outcome d = convert(ctx, false, c.dbBytes, 64);
-        EXPECT_EQ(d.rc, static_cast<int32_t>(c.appBytes.size()));
-        EXPECT_EQ(d.out, c.appBytes);
-        EXPECT_EQ(d.sqlstate, "00000");
-    }
-}
-
-TEST(BufferConversion, Utf16ByteOrderMarkIsDroppedOnlyForUtf16) {
-    const struct {
-        const char *app;
-        int32_t db;
-        std::string in, out;
-    } cases[] = {
-        {"UTF-16BE", 1208, std::string("\xFE\xFF\x00\x41", 4), "A"},
-        {"UTF-16BE", 1208, std::string("\x00\x41", 2), "A"},
-        {"UTF-16LE", 1208, std::string("\xFF\xFE\x41\x00", 4), "A"},
-        {"UTF-16BE", 1200, std::string("\xFE\xFF\x00\x41", 4), std::string("\x00\x41", 2)},
-        {"ISO-8859-1", 1208, "\xFE\xFF", "\xC3\xBE\xC3\xBF"},
-        {"UTF-8", 1208, "\xEF\xBB\xBFx", "\xEF\xBB\xBFx"},
-    };
-    for (const auto &c : cases) {
-        TestCtx ctx(c.db, c.app);
-        ASSERT_EQ(ctx.initRc, 0) << c.app;
-        EXPECT_EQ(convert(ctx, true, c.in, 16).out, c.out) << c.app << " " << c.db;
-    }
-}
-
-TEST(BufferConversion, OutputMustKeepRoomForTheTerminator) {
-    TestCtx ctx(819, "UTF-8");
-    ASSERT_EQ(ctx.initRc, 0);
-    const std::string in = "Gr\xC3\xBC\xC3\x9F\x65"; // 5 bytes in 819
-    Outcome fits = convert(ctx, true, in, 6);
-    EXPECT_EQ(fits.rc, 5);
-    EXPECT_EQ(fits.out, "Gr\xFC\xDF\x65");
-    Outcome full = convert(ctx, true, in, 5);
-    EXPECT_EQ(full.rc, -1);
-    EXPECT_EQ(full.errCode, -124);
-    EXPECT_EQ(full.sqlstate, "38X45");
-    EXPECT_EQ(full.msgtext.rfind("QAPQ055E", 0), 0u) << full.msgtext;
-    Outcome back = convert(ctx, false, "\xFC", 2); // two bytes in UTF-8: full
-    EXPECT_EQ(back.rc, -1);
-    EXPECT_EQ(back.sqlstate, "38X45");
-    EXPECT_EQ(convert(ctx, false, "\xFC", 3).out, "\xC3\xBC");
-
-    // A NUL inside the input ends the text; empty input gives nothing.
-    EXPECT_EQ(convert(ctx, true, std::string("ab\0cd", 5), 16).out, "ab");
-    EXPECT_EQ(convert(ctx, false, std::string("x\0y", 3), 16).out, "x");
-    EXPECT_EQ(convert(ctx, true, "", 4).rc, 0);
-    EXPECT_EQ(convert(ctx, false, "", 4).rc, 0);
-}
-
-TEST(BufferConversion, InPlace) {
-    TestCtx ctx(819, "UTF-16BE");
-    ASSERT_EQ(ctx.initRc, 0);
-    char buf[16] = "\xFE\xFF\x00\x41\x00\xFC";
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-    char msgtext[QAP_MSGTEXT_SIZE] = "";
-    int32_t err = 0;
-    EXPECT_EQ(convertBufferAppToTarn(ctx, buf, 6, buf, 16, msgtext, sqlstate, &err), 2);
-    EXPECT_STREQ(buf, "A\xFC");
-}
-
-// ---- Text conversions ----------------------------------------------------------------------
-
-TEST(TextConversion, ToAndFromUtf16NeedRoomForTheTerminator) {
-    TestCtx sjis(943, "UTF-8");
-    ASSERT_EQ(sjis.initRc, 0);
-    XMLCh u[8];
-    EXPECT_EQ(QAP_mbstowcsFunction(sjis, u, "\x93\xFA\x96\x7B\x61", 4), 3);
-    EXPECT_EQ(std::u16string(u), u"\u65E5\u672Ca");
-    EXPECT_EQ(QAP_mbstowcsFunction(sjis, u, "\x93\xFA\x96\x7B\x61", 3), -1);
-    EXPECT_EQ(QAP_mbstowcsFunction(sjis, u, "", 1), 0);
-    EXPECT_EQ(QAP_mbstowcsFunction(sjis, u, nullptr, 1), 0);
-
-    // To the database code page: partial output is left when full.
-    TestCtx ebcdic(37, "UTF-8");
-    ASSERT_EQ(ebcdic.initRc, 0);
-    char out[32];
-    EXPECT_EQ(QAP_wcstombsFunction(ebcdic, out, u"AB", 3), 2);
-    EXPECT_STREQ(out, "\xC1\xC2");
-    memset(out, '#', sizeof out);
-    EXPECT_EQ(QAP_wcstombsFunction(ebcdic, out, u"ABC", 3), -1);
-    EXPECT_EQ(std::string(out, 3), "\xC1\xC2\xC3");
-    EXPECT_EQ(QAP_wcstombsFunction(ebcdic, out, u"ABC", 2), -1);
-
-    // The system conversion ignores the database code page (ICU's default is UTF-8 here).
-    EXPECT_EQ(QAP_mbstowcsSys(ebcdic, u, "A\xC3\xBC", 8), 2);
-    EXPECT_EQ(std::u16string(u), u"A\u00FC");
-    EXPECT_EQ(QAP_mbstowcsSys(ebcdic, u, "abc", 3), -1);
-}
-
 // ---- XML declaration --------------------------------------------------------------------------
 
 namespace {
@@ -306,17 +135,6 @@ Result rewrite(QapRoutineCtx *ctx, const std::string &doc, int32_t capacity = -1
     r.sqlstate = sqlstate;
     r.msgtext = msgtext;
     return r;
-}
-
-// ASCII text in UTF-16 of one byte order.
-std::string utf16(const std::string &ascii, bool bigEndian) {
-    std::string out;
-    for (char c : ascii) {
-        if (bigEndian) out += '\0';
-        out += c;
-        if (!bigEndian) out += '\0';
-    }
-    return out;
 }
 
 const char *const INVALID = "38X14";
@@ -418,30 +236,6 @@ TEST(XmlDecl, NameAndBytesOfTheApplicationConverter) {
         EXPECT_EQ(r.out, c.out) << c.app << " over " << c.db;
         EXPECT_EQ(r.rc, static_cast<int32_t>(c.out.size())) << c.app;
     }
-}
-
-TEST(XmlDecl, Utf16OutputStartsWithTheMarkOfItsByteOrder) {
-    const std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>";
-    for (bool bigEndian : {true, false}) {
-        const char *app = bigEndian ? "UTF-16BE" : "UTF-16LE";
-        TestCtx ctx(1208, app);
-        ASSERT_EQ(ctx.initRc, 0) << app;
-        std::string expected = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-        expected +=
-            utf16(std::string("<?xml version=\"1.0\" encoding=\"") + app + "\" ?><a/>", bigEndian);
-        Result r = rewrite(ctx, doc);
-        EXPECT_EQ(r.out, expected) << app;
-        EXPECT_EQ(r.rc, static_cast<int32_t>(expected.size())) << app;
-    }
-    // The byte-order-detecting form writes its own mark, once for the whole document.
-    TestCtx ctx(1208, "UTF-16");
-    ASSERT_EQ(ctx.initRc, 0);
-    Result r = rewrite(ctx, doc);
-    ASSERT_GE(r.out.size(), 2u);
-    bool bigEndian = r.out[0] == '\xFE';
-    std::string expected =
-        r.out.substr(0, 2) + utf16("<?xml version=\"1.0\" encoding=\"UTF-16\" ?><a/>", bigEndian);
-    EXPECT_EQ(r.out, expected);
 }
 
 TEST(XmlDecl, OutputMustKeepRoomForTheTerminator) {

@@ -211,55 +211,6 @@ QapExtractResult *retrieve(QapRoutineCtx *ctx, const std::vector<std::u16string>
     return result.retrieve(limit);
 }
 
-std::u16string contentOf(const qapResultNode *n) {
-    return n->content != nullptr ? std::u16string(n->content, n->contentLength) : u"<null>";
-}
-
-// Items appended in pieces, raw and escaped, by runs of pieces and by addItem, keep exactly the
-// text of one append per piece.
-TEST(ResultItems, EveryWayOfAppendingKeepsTheText) {
-    uint32_t seed = 12345;
-    auto next = [&seed](uint32_t bound) {
-        seed = seed * 1103515245u + 12345u;
-        return (seed >> 8) % bound;
-    };
-    const std::u16string pool[] = {u"",
-                                   u"a",
-                                   u"<b>",
-                                   u"plain text",
-                                   u"\"&'",
-                                   u"&",
-                                   u"<<<<",
-                                   std::u16string(u"x\0y", 3),
-                                   std::u16string(300, u'<')};
-    for (int round = 0; round < 100; ++round) {
-        qapResult one(nullptr), run(nullptr), added(nullptr);
-        one.newItem();
-        run.newItem();
-        for (int batch = 0; batch < 4; ++batch) {
-            std::vector<qapResultNode::Piece> pieces(next(12));
-            for (auto &p : pieces) {
-                const std::u16string &t = pool[next(9)];
-                p = {t.c_str(), static_cast<uint32_t>(t.size()), static_cast<int>(next(2))};
-                one.last->addToContent(p.escape, p.s, p.n);
-                added.addItem(p.escape, p.s, p.n);
-                qapResultNode single(nullptr);
-                single.addToContent(p.escape, p.s, p.n);
-                ASSERT_EQ(contentOf(added.last), contentOf(&single)) << round;
-            }
-            run.last->addPieces(pieces.data(), pieces.size());
-            ASSERT_EQ(contentOf(run.last), contentOf(one.last)) << round;
-            // The same pieces joined: one raw append of their concatenation.
-            std::u16string joined;
-            for (const auto &p : pieces)
-                joined.append(p.s, p.n);
-            one.last->addToContent(0, joined.data(), static_cast<uint32_t>(joined.size()));
-            run.last->addJoined(pieces.data(), pieces.size());
-            ASSERT_EQ(contentOf(run.last), contentOf(one.last)) << round;
-        }
-    }
-}
-
 // UTF-8 is written without the converter: the bytes must be the converter's, for ASCII runs
 // of every length around non-ASCII characters, pairs, unpaired surrogates and NULs, in items
 // short and long; L - 1 bytes fit a limit of L.
@@ -395,38 +346,6 @@ TEST_F(Validate, DocumentsInMemoryAndInFiles) {
         EXPECT_EQ(o.msg.substr(0, strlen(r.msg)), r.msg);
         EXPECT_EQ(o.msg.empty(), r.msg[0] == '\0');
     }
-}
-
-TEST_F(Validate, DtdTextInDatabaseCodePage) {
-    TestCtx latin(819);
-    ASSERT_EQ(latin.initRc, 0) << latin.msgtext;
-    // An element name with a non-ASCII letter: the DTD text is ISO-8859-1, the document file
-    // UTF-8 (detected by the parser).
-    const std::string dtd = "<!ELEMENT caf\xE9 (#PCDATA)>";
-    const std::string doc =
-        writeFile("validate-utf8.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-                                       "<!DOCTYPE caf\xC3\xA9 SYSTEM \"none.dtd\">"
-                                       "<caf\xC3\xA9>x</caf\xC3\xA9>");
-    Args a;
-    a.docLoc = QAP_FILE;
-    a.inputSrc = 0;
-    a.dtd = dtd.c_str();
-    a.dtdLoc = QAP_MEM;
-    a.dtdInputSrc = 1;
-    Outcome r = validate(latin, doc, a);
-    EXPECT_EQ(r.rc, 1) << r.msg;
-    // Read as UTF-8, the DTD text is malformed.
-    a.dtdInputSrc = 0;
-    r = validate(latin, doc, a);
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.state, "38X13");
-
-    // A document buffer in the database code page.
-    a.docLoc = QAP_MEM;
-    a.inputSrc = 1;
-    a.dtdInputSrc = 1;
-    r = validate(latin, "<!DOCTYPE caf\xE9 SYSTEM \"none.dtd\"><caf\xE9>x</caf\xE9>", a);
-    EXPECT_EQ(r.rc, 1) << r.msg;
 }
 
 } // namespace

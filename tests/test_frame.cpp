@@ -1,6 +1,6 @@
-// What every routine context rests on: its application encoding, messages by number (placement
-// for callers other than routines, the SQLSTATE-to-code lookup, the message catalog and its
-// fallback to the built-in texts) and the trace facility. (The calls of a statement, the
+// What every routine context rests on: its application encoding, messages by number (the
+// SQLSTATE-to-code lookup, the message catalog and its fallback to the built-in texts) and the
+// trace facility. (The calls of a statement, the
 // first call's failures and the routine message texts: test_routines.cpp.)
 #include "qapCtx.h"
 #include "qapLib.h"
@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -27,14 +26,6 @@ using testing_support::TestCtx;
 using testing_support::writeFile;
 
 namespace {
-
-int vsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, ...) {
-    va_list args;
-    va_start(args, offset);
-    int rc = qapVsprint(ctx, out, msgNo, offset, args);
-    va_end(args);
-    return rc;
-}
 
 // Runs a check in a child process (the catalog handle is cached once per process), starting
 // from a catalog not opened yet; the child's exit status is the number of failed checks.
@@ -79,43 +70,6 @@ TEST(Context, ApplicationEncodingNameUpTo99Characters) {
 }
 
 // ---- Messages --------------------------------------------------------------------------------
-
-// Callers other than routines get the text at an offset into a 1,024-character output, cut to
-// the room left and ended by a newline. ("QAPQ055E  ICU error: %s": 21 characters and the
-// argument.)
-TEST(Messages, OtherCallersPlaceTheTextAtAnOffset) {
-    const struct {
-        int32_t offset;
-        size_t argLength;
-        int result;
-    } cases[] = {
-        {0, 5, 27},      {1000, 1, 23}, {1000, 2, 24}, {1000, 200, 24},
-        {0, 1500, 1024}, {1023, 10, 1}, {1024, 10, 0}, {2000, 10, 0},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.offset << "/" << c.argLength);
-        const std::string arg(c.argLength, 'b');
-        const std::string full = ("QAPQ055E  ICU error: " + arg).substr(0, 1023);
-        std::string out(1025 + 16, 'Z');
-        QapRoutineCtx procedure{};
-        procedure.callerKind = 1;
-        EXPECT_EQ(vsprint(&procedure, &out[0], QAPQ055E, c.offset, arg.c_str()), c.result);
-        EXPECT_EQ(out.substr(1025), std::string(16, 'Z')); // nothing beyond 1025 bytes
-        if (c.result == 0) {
-            EXPECT_EQ(out.find_first_not_of('Z'), std::string::npos);
-            continue;
-        }
-        EXPECT_EQ(out.substr(0, c.offset), std::string(c.offset, 'Z'));
-        EXPECT_EQ(std::string(out.c_str() + c.offset),
-                  full.substr(0, static_cast<size_t>(c.result - 1)) + "\n");
-    }
-    char out[QAP_MSGTEXT_SIZE] = "untouched";
-    EXPECT_EQ(vsprint(nullptr, out, -3, 0), -1); // a negative number writes nothing
-    EXPECT_STREQ(out, "untouched");
-    QapRoutineCtx routine{};
-    qapSetMsg(&routine, out, QAPQ047E, "1", "2", static_cast<const char *>(nullptr));
-    EXPECT_EQ(std::string(out).compare(0, 38, "QAPQ047E  Parser error on line 1 colum"), 0);
-}
 
 // The code of a state is that of its first row; states are compared in full and by case.
 TEST(Messages, StateToCodeTakesTheFirstRow) {

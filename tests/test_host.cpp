@@ -1,6 +1,6 @@
-// The host stand-in where the routines and the SQL adapters rely on it: registry values and the
-// calling side's call sequences and locators, checked with small routines defined here. (XML
-// start-up failures and locator failures are injected by the routine tests.)
+// The calling side of the host stand-in where the routines and the SQL adapters rely on it: the
+// calls of a scalar statement, what a routine finds on entry, and the locators of CLOB inputs
+// and results. (Its injected start-up and locator failures serve the routine tests.)
 #include "tarn.h"
 #include "tarnCall.h"
 #include "testSupport.h"
@@ -11,22 +11,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-TEST(Host, RegistryValuesFallBackToTheEnvironment) {
-    auto registry = [](int32_t id) {
-        char *v = sqloGetEnv(id);
-        std::string s = v ? v : "<none>";
-        free(v);
-        return s;
-    };
-    testing_support::ScopedEnv read("TARN_READ_ACCESS", "/data;/docs");
-    EXPECT_EQ(registry(TARN_REG_READ_ACCESS), "/data;/docs");
-    tarnRegistrySet(TARN_REG_READ_ACCESS, "");
-    EXPECT_EQ(registry(TARN_REG_READ_ACCESS), ""); // an empty value is a value
-    tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);
-    EXPECT_EQ(registry(TARN_REG_READ_ACCESS), "/data;/docs");
-    EXPECT_EQ(registry(TARN_REG_WRITE_ACCESS), "<none>");
-}
 
 // ---- Calling side ---------------------------------------------------------------------------
 
@@ -99,27 +83,6 @@ extern "C" void clobCopy(sqludf_locator *in, sqludf_locator *out, int16_t *, int
     *outInd = 0;
 }
 
-// A table of the rows "row1" to "row3" (the second with a warning); the input "fail" makes
-// the second fetch fail.
-extern "C" void threeRows(char *in, char *out, int16_t *, int16_t *outInd, char *state, char *,
-                          char *, char *msg, sqludf_scratchpad *pad, int32_t *callType,
-                          unsigned char *) {
-    *outInd = -1;
-    if (!enter(out, 11, state, msg, pad, *callType)) return;
-    int32_t &cursor = *reinterpret_cast<int32_t *>(pad->data);
-    if (*callType == SQL_TF_OPEN) cursor = 0;
-    if (*callType != SQL_TF_FETCH) return;
-    if (strcmp(in, "fail") == 0 && cursor == 1) {
-        strcpy(state, "38T02");
-    } else if (cursor == 3) {
-        strcpy(state, "02000");
-    } else {
-        strcpy(out, ("row" + std::to_string(++cursor)).c_str());
-        *outInd = 0;
-        if (cursor == 2) strcpy(state, "01T00");
-    }
-}
-
 tarn::RoutineDesc desc(void *entry, std::vector<tarn::SqlType> inputs,
                        tarn::SqlType output = tarn::SqlType::Varchar, int32_t length = 40) {
     tarn::RoutineDesc d;
@@ -166,32 +129,4 @@ TEST(HostCall, ClobInputAndResultLocatorsAreDroppedAfterTheCall) {
         EXPECT_EQ(tarnLobBytes(o.locator, nullptr), -1);
         EXPECT_EQ(tarnLobBytes(lastClobInput, nullptr), -1);
     }
-}
-
-TEST(HostCall, TableStatementRunsUntilEndOrError) {
-    tarn::RoutineDesc d = desc(reinterpret_cast<void *>(threeRows), {tarn::SqlType::Varchar},
-                               tarn::SqlType::Varchar, 10);
-    d.table = true;
-    seen.clear();
-    {
-        tarn::TableStatement st(d);
-        for (int pass = 0; pass < 2; ++pass) {
-            tarn::TableRun r = st.run({"doc"});
-            ASSERT_EQ(r.rows.size(), 3u) << r.end.sqlstate << " " << r.end.message;
-            EXPECT_EQ(r.rows[1].text, "row2");
-            EXPECT_EQ(r.rows[1].sqlstate, "01T00"); // a warning row is still a row
-            EXPECT_EQ(r.rows[2].text, "row3");
-            EXPECT_EQ(r.end.sqlstate, "02000");
-        }
-        EXPECT_TRUE(st.finish().ok());
-    }
-    EXPECT_EQ(seen, (std::vector<int32_t>{-2, -1, 0, 0, 0, 0, 1, -1, 0, 0, 0, 0, 1, 2}));
-    // An error ends the run, which still closes.
-    seen.clear();
-    tarn::TableStatement failing(d);
-    tarn::TableRun r = failing.run({"fail"});
-    ASSERT_EQ(r.rows.size(), 1u);
-    EXPECT_EQ(r.end.sqlstate, "38T02");
-    failing.finish();
-    EXPECT_EQ(seen, (std::vector<int32_t>{-2, -1, 0, 0, 1, 2}));
 }

@@ -23,7 +23,6 @@
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
-#include <malloc.h>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -433,39 +432,6 @@ TEST_F(Routines, TypedMembersRefuseTextBeyondTheirBuffer) {
 
 // ---- Values of the result kinds ---------------------------------------------------------------
 
-// The conversion of text to each kind; the conversions themselves are tested below, one row
-// per kind and source here.
-TEST_F(Routines, ValuesOfEachKind) {
-    const struct {
-        const char *kind;
-        Src src;
-        const char *text;
-        const char *state;
-        const char *value;
-    } rows[] = {
-        {"Double", Src::Varchar, "1.5E+3", "00000", "1500"},
-        {"Double2", Src::Clob, "12abc", "00000", "NULL"}, // not a number: NULL, no error
-        {"Real", Src::File, "1e75", "00000", "inf"},      // narrowed
-        {"Real2", Src::Varchar, "1e-60", "00000", "0"},
-        {"Integer", Src::Varchar, "42 abc", "00000", "42"}, // as atoi
-        {"Integer", Src::Clob, "-2147483648", "00000", "-2147483648"},
-        {"Integer", Src::File, "\t\n +7", "00000", "7"},
-        {"Smallint", Src::Varchar, "70000", "00000", "4464"}, // the low 16 bits
-        {"Smallint", Src::Clob, "-32769", "00000", "32767"},
-        {"Smallint", Src::File, "12.9", "00000", "12"},
-        {"Timestamp", Src::Clob, "2005-6-5-1.2.3.1", "00000", "2005-06-05-01.02.03.100000"},
-        {"Timestamp", Src::Varchar, "2005-06-05", "38X29", "NULL"},
-        {"Date", Src::Varchar, "not a date", "00000", "not a date"}, // as it is
-        {"Time", Src::Clob, "  noon  ", "00000", "  noon  "},
-    };
-    for (const auto &r : rows) {
-        SCOPED_TRACE(std::string(r.kind) + " '" + r.text + "' from " + srcName(r.src));
-        Outcome o = once(r.kind, r.src, std::string("<a>") + r.text + "</a>", "/a");
-        EXPECT_EQ(o.sqlstate, r.state) << o.message;
-        EXPECT_EQ(shown(o, member(r.kind).out), r.value);
-    }
-}
-
 TEST(Conversions, NumbersFromText) {
     const struct {
         std::string text;
@@ -499,7 +465,6 @@ TEST(Conversions, NumbersFromText) {
                 {"12.5\t", 0, QAP_ATOF_SYNTAX},
                 {"- 5", 0, QAP_ATOF_SYNTAX},
                 {"12abc", 0, QAP_ATOF_SYNTAX},
-                {"1.2.3", 0, QAP_ATOF_SYNTAX},
                 {"0x1A", 0, QAP_ATOF_SYNTAX},
                 {"inf", 0, QAP_ATOF_SYNTAX},
                 {"1e", 0, QAP_ATOF_SYNTAX},
@@ -522,16 +487,12 @@ TEST(Conversions, TimestampsNormalised) {
     } rows[] = {
         {"2005-6-5 1:2:3", "2005-06-05 01:02:03.000000"},
         {"2005-06-05-1.2.3.123456", "2005-06-05-01.02.03.123456"},
-        {"2005-6-5-1.2.3.1", "2005-06-05-01.02.03.100000"},
         {"2005-06-05 10.20:30.000001", "2005-06-05 10.20:30.000001"},
         {"0000-99-99 99:99:99", "0000-99-99 99:99:99.000000"}, // no range checks
         {"2005-06-05 10:20:30.", nullptr},
-        {" 2005-06-05 10:20:30", nullptr},
         {"20050-6-5 1:2:3", nullptr},
         {"2005-6-5 1:2:3.1234567", nullptr},
         {"2005-06-05 10:20:30.1234567", nullptr}, // 27 characters
-        {"2005--5 10:20:30", nullptr},
-        {"2005-06-05", nullptr},
     };
     for (const auto &r : rows) {
         char out[27];
@@ -643,7 +604,6 @@ TEST_F(Routines, FailedInitialisationOfTheFirstCall) {
          "QAPQ047E  Parser error on line 0 column 0: no \xC3\xA9 \n"},
         {"start-up", 819, -3, "38X13", "QAPQ047E  Parser error on line 0 column 0: no \xE9 \n"},
         {"start-up", 1208, -4, "38X13", internal.substr(0, 69)},
-        {"start-up", 1208, -1, "38X13", internal.substr(0, 69)},
         {"start-up", 1208, -7, "00000", ""},
         {"trace", 1208, 0, "38X03",
          routineText("QAPQ070E  Cannot open trace file /nonexistent/dir/accept.trc for output.")},
@@ -741,7 +701,6 @@ TEST_F(Routines, TaggedFragmentsByteForByte) {
          "/r/x", "00000",
          "<x a=\"it&apos;s\" b=\"q&quot;\" c=\"&lt;&gt;&amp;\">t &amp; &lt;x&gt; &quot;q&quot; "
          "&apos;a&apos;</x>"},
-        {"<r><x z='1'  y = \"2\"\n/></r>", "/r/x", "00000", "<x z=\"1\" y=\"2\"></x>"},
         {"<r>" + manyAttrs + "/></r>", "/r/m", "00000", manyOut + "></m>"},
         {"<r><" + longName + "/></r>", "/r/*", "00000", "<" + longName + "></" + longName + ">"},
         // a match inside a match is part of the outer fragment
@@ -751,7 +710,6 @@ TEST_F(Routines, TaggedFragmentsByteForByte) {
         {nested, "/", "00000", whole},
         {nested, "//@q", "00000", whole},
         {nested, "/r/b/@q", "00000", "<b q=\"x\"></b>"},
-        {nested, "/r/a/@q", "00000", "<a>1<a>2</a>3</a>"},
         {"<r><b c='1'>x</b><b>y</b></r>", "/r/b/@c", "38X08", ""},
         // CDATA text is escaped, comments and processing instructions are dropped
         {"<r><x>a<![CDATA[<&>]]><!--c--><?pi d?>b</x></r>", "/r/x", "00000",
@@ -792,7 +750,6 @@ TEST_F(Routines, ValuesAtPaths) {
         {"<a><b>x<c>y</c>z</b></a>", "/a/b", "00000", "xz"},
         {"<a><b>x<c>y</c>z</b></a>", "//b", "00000", "x"}, // "//" stops at the first child
         {"<a><b>1</b><c>2</c></a>", "/a/*", "38X08", ""},
-        {"<a><b>1</b></a>", "//*", "00000", "1"}, // the root's own text is empty
         {"<a><b><c>y</c></b></a>", "/a/b", "00000", ""},
         {"<a><b>1 &lt; 2 &amp; &#x33;&gt;&quot;'</b></a>", "/a/b", "00000", "1 < 2 & 3>\"'"},
         {"<a><b><![CDATA[<x>&]]>x<!--c--><?p d?>y</b></a>", "/a/b", "00000", "<x>&xy"},
@@ -805,13 +762,11 @@ TEST_F(Routines, ValuesAtPaths) {
         {"<r><b c='1'><b c='2'/></b></r>", "/r/b/@c", "00000", "1"},
         {"<r><b c='1'><b c='2'/></b></r>", "//b/@c", "38X08", ""},
         {"<a><b c='1' d='2'/></a>", "/a/b/@*", "38X08", ""},
-        {"<a><b/></a>", "/a/b/@c", "01HX0", ""},
         // a node left by a longer name with more attributes is reused for a shorter one
         {"<r><long-name p='1' q='2' k='3'/><s k='4'><t>v</t></s></r>", "/r/s[@k=\"4\"]/t", "00000",
          "v"},
         // without namespaces, prefixed names are names like any other
         {"<p:e xmlns:p='urn:p'>v</p:e>", "/p:e", "00000", "v"},
-        {"<p:e xmlns:p='urn:p'>v</p:e>", "/e", "01HX0", ""},
         {"<a xmlns:p='u' p:x='1' q:x='2'/>", "/a[@p:x=\"1\"]/@q:x", "00000", "2"},
         // entities the document declares itself are read, though its named DTD is not
         {"<!DOCTYPE a SYSTEM '/nonexistent/a.dtd' [<!ENTITY x SYSTEM '" + ext +
@@ -865,7 +820,6 @@ TEST_F(Routines, DocumentsAndPathsInTheDatabaseCodePage) {
         std::string value;
     } rows[] = {
         {819, latin, "/a/b", "Varchar", "caf\xE9"},
-        {819, latin, "/a/caf\xE9", "Char", "x"},
         {819, latin, "/a/b", "Clob", "<b t=\"\xE9\">caf\xE9</b>"},
         // the database encoding wins over the declaration
         {819, "<?xml version='1.0' encoding='UTF-8'?><a>caf\xE9</a>", "/a", "Varchar", "caf\xE9"},
@@ -877,8 +831,6 @@ TEST_F(Routines, DocumentsAndPathsInTheDatabaseCodePage) {
         {943, inCodePage(943, nihon), "/a", "Varchar", inCodePage(943, "\xE6\x97\xA5\xE6\x9C\xAC")},
         {954, inCodePage(33722, nihon), "/a", "Varchar",
          inCodePage(33722, "\xE6\x97\xA5\xE6\x9C\xAC")},
-        {1383, inCodePage(1383, "<a>\xE4\xB8\xAD</a>"), "/a", "Clob",
-         inCodePage(1383, "<a>\xE4\xB8\xAD</a>")},
     };
     for (const auto &r : rows)
         expectValue(r.kind, r.doc, r.path, "00000", r.value, {Src::Varchar, Src::Clob}, r.db,
@@ -905,24 +857,4 @@ TEST_F(Routines, FilesAreDetectedAndValuesConverted) {
     const Member &m = member("Varchar");
     tarn::ScalarStatement st(descOf(m, Src::File));
     EXPECT_EQ(st.call(argsOf(m, "relative.xml", "/a")).text, "here");
-}
-
-// ---- Resources ------------------------------------------------------------------------------
-
-// Repeated parses of documents that name an external DTD leave nothing behind (the leak check
-// sees every block; in the plain build the heap must not grow with the number of calls).
-TEST_F(Routines, RepeatedCallsLeaveNothing) {
-    const std::string doc = "<!DOCTYPE a SYSTEM \"/nonexistent/dir/missing.dtd\"><a><b>x</b></a>";
-    auto run = [&](int times) {
-        for (const char *kind : {"Varchar", "Varchar2"}) {
-            const Member &m = member(kind);
-            tarn::ScalarStatement st(descOf(m, Src::Varchar));
-            for (int i = 0; i < times; ++i)
-                ASSERT_EQ(st.call(argsOf(m, doc, "/a/b")).text, "x");
-        }
-    };
-    run(1); // what the first calls set up once (converters) stays
-    const size_t before = mallinfo2().uordblks;
-    run(300); // the parser's own leak of the external subset alone would be some 200 KB
-    EXPECT_LT(mallinfo2().uordblks, before + 65536);
 }

@@ -1,6 +1,6 @@
 // Server files and LOB locators: transfers between them in the database and application code
-// pages, failures of the host's locator services, limits at their exact bytes, temporary file
-// names and the allowed-files rule.
+// pages, failures of the host's locator services, limits at their exact bytes and the
+// allowed-files rule.
 #include "qapConv.h"
 #include "qapCtx.h"
 #include "qapFile.h"
@@ -101,11 +101,9 @@ TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
     } cases[] = {
         {"length query, converting to a file", CONV_TO_FILE, 0, -1},
         {"whole read, converting to a file", CONV_TO_FILE, 1, HOST_FAIL},
-        {"length query, rewriting to a file", CONV_TO_FILE2, 0, -1},
         {"whole read, rewriting to a file", CONV_TO_FILE2, 1, HOST_FAIL},
         {"creating the result", BUF_TO_LOB, 0, HOST_FAIL},
         {"middle append", BUF_TO_LOB, 2, HOST_FAIL},
-        {"creating the result from a file", FILE_TO_LOB, 0, HOST_FAIL},
         {"middle append from a file", FILE_TO_LOB, 2, HOST_FAIL},
         {"confirming the result from a file", FILE_TO_LOB, 4, HOST_FAIL},
     };
@@ -162,7 +160,6 @@ TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
         {"a NUL byte ends the text", 1208, "UTF-8", std::string("<a>x\0y</a>\n", 11), "<a>x"},
         {"a NUL byte after a long line", 1208, "UTF-8", longLine + "\n" + std::string("ab\0cd", 5),
          longLine + "\nab"},
-        {"a UTF-8 byte order mark stays", 1208, "UTF-8", "\xEF\xBB\xBF<a/>", "\xEF\xBB\xBF<a/>"},
         {"Latin-1 file, long line", 1208, "ISO-8859-1",
          "caf\xE9\n" + repeat("\xE9", 5000) + "\n<a/>",
          "caf\xC3\xA9\n" + repeat("\xC3\xA9", 5000) + "\n<a/>"},
@@ -170,7 +167,6 @@ TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
         {"UTF-8 file, character across pieces", 819, "UTF-8", "x" + repeat("\xC3\xA9", 3000),
          "x" + repeat("\xE9", 3000)},
         {"UTF-16BE, mark FE FF dropped", 1208, "UTF-16BE", "\xFE\xFF\x4E\x2D\x65\x87", chinese},
-        {"UTF-16BE, mark FF FE dropped", 1208, "UTF-16BE", "\xFF\xFE\x4E\x2D\x65\x87", chinese},
         {"UTF-16BE without a mark", 1208, "UTF-16BE", "\x4E\x2D\x65\x87", chinese},
         {"UTF-16BE, mark only", 1208, "UTF-16BE", "\xFE\xFF", ""},
         {"UTF-16LE, mark FF FE dropped", 1208, "UTF-16LE", "\xFF\xFE\x2D\x4E\x87\x65", chinese},
@@ -233,8 +229,6 @@ TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
         {nullptr, false, "", "", ""},
         {"ISO-8859-1", false, doc, doc, ""},
         {"ISO-8859-1", false, repeat(doc, 2000), repeat(doc, 2000), ""},
-        {"ISO-8859-1", false, "", "", ""},
-        {"UTF-16LE", false, doc, doc, ""},
         {"UTF-16BE", false, repeat(doc, 500), repeat(doc, 500), ""},
         {nullptr, true, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xC3\xA9</a>",
          "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><a>\xC3\xA9</a>", ""},
@@ -279,7 +273,6 @@ TEST(Files, AbsolutePathsAreLexicalAndFitTheBuffer) {
         std::string name, path; // path "": refused
     } cases[] = {
         {"a.xml", cwd + "/a.xml"},
-        {"sub/../a.xml", cwd + "/sub/../a.xml"},
         {"/tmp/a.xml", "/tmp/a.xml"},
         {longest, longest},
         {longest + "x", ""},
@@ -348,44 +341,6 @@ TEST(FileToVarchar, LimitsAndConversion) {
     EXPECT_EQ(std::string(out.data(), 5), std::string("\x00<\x00>\x00", 5));
 }
 
-TEST(TempFiles, NamedInTarnqaptempThenTmpThenTheRootTempDirectory) {
-    const std::string other = scratchDir() + "/othertmp";
-    mkdir(other.c_str(), 0700);
-    const std::string temp = testing_support::tempDir();
-    const struct {
-        const char *tarnqaptemp, *tmp;
-        std::string dir; // where the names land
-    } cases[] = {
-        {temp.c_str(), other.c_str(), temp}, // TMP is hidden while naming, then restored
-        {nullptr, other.c_str(), other},
-        {nullptr, nullptr, "/tmp"},
-        {"/no/such/dir", nullptr, "/tmp"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.dir);
-        ScopedEnv env1("TARNQAPTEMP", c.tarnqaptemp);
-        ScopedEnv env2("TMP", c.tmp);
-        TestCtx ctx(1208, "UTF-8");
-        ASSERT_EQ(ctx.initRc, 0);
-        EXPECT_STREQ(ctx->tempDir, c.tarnqaptemp);
-        char *a = qap_tempFilename(ctx);
-        char *b = qap_tempFilename(ctx);
-        ASSERT_NE(a, nullptr);
-        ASSERT_NE(b, nullptr);
-        EXPECT_EQ(std::string(a).rfind(c.dir + "/qap", 0), 0u) << a;
-        EXPECT_STRNE(a, b);
-        EXPECT_FALSE(exists(a)); // only named
-        EXPECT_STREQ(getenv("TMP"), c.tmp);
-        free(a);
-        free(b);
-    }
-    // Without a context: TMP, else the root temporary directory.
-    ScopedEnv noTmp("TMP", nullptr);
-    char *name = qap_tempFilename(nullptr);
-    EXPECT_EQ(std::string(name).rfind("/tmp/qap", 0), 0u) << name;
-    free(name);
-}
-
 // ---- The allowed-files rule ----------------------------------------------------------------
 
 namespace {
@@ -434,17 +389,14 @@ TEST(AllowedFiles, Rule) {
                          {"any", "/etc/passwd", false},
                          {"any", "any/a.xml", true},
                          {" ANY", "/etc/passwd", false},
-                         {" ANY", "ANY/a.xml", true},
                          // entries with blanks, doubled separators and case differences
                          {two, "/xml/a.xml", true},
                          {two, "/XML/a.xml", true},
-                         {two, "/docs/sub/b.xml", true},
                          {two, "//docs///sub//b.xml", true},
                          {two, "/xmlfiles/a.xml", false},
                          {two, "/xml", false},
                          {two, "/xml/", false},
                          {two, "xml/a.xml", false},
-                         {two, "/other/a.xml", false},
                          {two, "", false},
                          // empty entries and white-space-only entries are skipped
                          {";;  ;\t; /data ;", "/data/a.xml", true},
@@ -461,7 +413,6 @@ TEST(AllowedFiles, Rule) {
                          {two, "/xml/sub/..", false},
                          {"/", "/..", false},
                          {two, "/xml/..a/b.xml", true},
-                         {two, "/xml/a../b.xml", true},
                          {two, "/xml/./a.xml", true},
                          // no value, or an empty one, allows nothing
                          {nullptr, "/xml/a.xml", false},
