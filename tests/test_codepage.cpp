@@ -1,5 +1,5 @@
-// Code pages: the encoding table against ICU and the parser, converters and encoding names
-// outside the table, and the rewrite of an XML declaration for the application encoding.
+// Code pages: the encoding table against ICU and the parser, converters for the CCSIDs of table
+// variants, and the rewrite of an XML declaration for the application encoding.
 // (Conversions between the code pages: through the file and LOB transfers, test_storage.cpp,
 // and the routines, test_routines.cpp.)
 #include "qapConv.h"
@@ -197,44 +197,6 @@ TEST(XmlDecl, DeclarationForms) {
             EXPECT_EQ(r.rc, static_cast<int32_t>(c.second.size())) << c.first;
             EXPECT_EQ(r.sqlstate, "00000") << c.first;
         }
-    }
-}
-
-// The inserted name is the converter's IANA name when that is a well-formed encoding name.
-TEST(XmlDecl, NameAndBytesOfTheApplicationConverter) {
-    const struct {
-        int32_t db;
-        const char *app;
-        std::string in, out;
-    } cases[] = {
-        {819, "UTF-8", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xFC</a>",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><a>\xC3\xBC</a>"},
-        // a length that counts the terminating NUL
-        {819, "UTF-8", std::string("<?xml version=\"1.0\"?><a>\xFC</a>\0", 31),
-         "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><a>\xC3\xBC</a>"},
-        // ICU's IANA name here has a colon, so its own name is used
-        {1208, "ISO-8859-1", "<?xml version=\"1.0\"?><a>\xC3\xBC</a>",
-         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><a>\xFC</a>"},
-        {1208, "windows-1252", "<?xml version=\"1.0\"?>\xE2\x82\xAC",
-         "<?xml version=\"1.0\" encoding=\"windows-1252\" ?>\x80"},
-        // an EBCDIC database: the declaration is read in EBCDIC
-        {37, "UTF-8",
-         "\x4C\x6F\xA7\x94\x93\x40\xA5\x85\x99\xA2\x89\x96\x95\x7E\x7D\xF1\x4B\xF0\x7D\x6F\x6E",
-         "<?xml version='1.0' encoding=\"UTF-8\" ?>"},
-        // an EBCDIC application
-        {1208, "ibm-37", "<?xml version='1'?>",
-         "\x4C\x6F\xA7\x94\x93\x40\xA5\x85\x99\xA2\x89\x96\x95\x7E\x7D\xF1\x7D\x40\x85\x95\x83"
-         "\x96\x84\x89\x95\x87\x7E\x7F\xC9\xC2\xD4\xF0\xF3\xF7\x7F\x40\x6F\x6E"},
-        // equal code pages still get the rewrite
-        {943, "ibm-943", "<?xml version=\"1.0\" encoding=\"SJIS\"?><a>\x93\xFA</a>",
-         "<?xml version=\"1.0\" encoding=\"ibm-943_P130-1999\" ?><a>\x93\xFA</a>"},
-    };
-    for (const auto &c : cases) {
-        TestCtx ctx(c.db, c.app);
-        ASSERT_EQ(ctx.initRc, 0) << c.app;
-        Result r = rewrite(ctx, c.in);
-        EXPECT_EQ(r.out, c.out) << c.app << " over " << c.db;
-        EXPECT_EQ(r.rc, static_cast<int32_t>(c.out.size())) << c.app;
     }
 }
 

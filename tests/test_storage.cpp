@@ -237,6 +237,8 @@ TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
          "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?><a>\xC3\xA9</a>", ""},
         {"UTF-16BE", true, "<?xml version='1.0'?>\n<a>" + pattern(6000) + "</a>",
          "<?xml version='1.0' encoding=\"UTF-16BE\" ?>\n<a>" + pattern(6000) + "</a>", "\xFE\xFF"},
+        // the name ICU gives, in the application's own code page
+        {"ibm-37", true, "<?xml version='1'?>", "<?xml version='1' encoding=\"IBM037\" ?>", ""},
     };
     const std::string name = testing_support::scratchDir() + "/out.xml";
     for (const auto &c : cases) {
