@@ -1,5 +1,5 @@
-// Code pages: the encoding table against ICU and the parser, converters for the CCSIDs of table
-// variants, and the rewrite of an XML declaration for the application encoding.
+// Code pages: the encoding table against ICU and the parser, and the rewrite of an XML
+// declaration for the application encoding.
 // (Conversions between the code pages: through the file and LOB transfers, test_storage.cpp,
 // and the routines, test_routines.cpp.)
 #include "qapConv.h"
@@ -29,11 +29,6 @@ std::string narrow(const XMLCh *s) {
     for (; s != nullptr && *s != 0; ++s)
         out += static_cast<char>(*s);
     return out;
-}
-
-int32_t ccsidOf(UConverter *cnv) {
-    UErrorCode status = U_ZERO_ERROR;
-    return ucnv_getCCSID(cnv, &status);
 }
 
 struct CountingErrors : DefaultHandler {
@@ -90,22 +85,6 @@ TEST(EncodingTable, EveryNameOpensInIcuAndInTheParser) {
         EXPECT_EQ(parserAccepts(rows[n].name), known) << narrow(rows[n].name);
     }
     EXPECT_GT(n, 20u);
-}
-
-// The double-byte code pages named by a table variant get a converter for their CCSID even
-// though the installed ICU carries other variants of those tables.
-TEST(Converters, TableVariantCodePagesFallBackToTheirCcsid) {
-    for (int32_t ccsid : {942, 943, 949, 1363, 1383, 37}) {
-        UErrorCode status = U_ZERO_ERROR;
-        UConverter *cnv = qapOpenConverter(ccsid, &status);
-        ASSERT_NE(cnv, nullptr) << ccsid;
-        EXPECT_EQ(status, U_ZERO_ERROR) << ccsid;
-        EXPECT_EQ(ccsidOf(cnv), ccsid);
-        ucnv_close(cnv);
-    }
-    UErrorCode status = U_ZERO_ERROR;
-    EXPECT_EQ(qapOpenConverter(4711, &status), nullptr);
-    EXPECT_TRUE(U_FAILURE(status));
 }
 
 // ---- XML declaration --------------------------------------------------------------------------

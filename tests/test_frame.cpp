@@ -1,6 +1,5 @@
-// What every routine context rests on: its application encoding, messages by number (the
-// SQLSTATE-to-code lookup, the message catalog and its fallback to the built-in texts) and the
-// trace facility. (The calls of a statement, the
+// What every routine context rests on: its application encoding, the message catalog with its
+// fallback to the built-in texts, and the trace facility. (The calls of a statement, the
 // first call's failures and the routine message texts: test_routines.cpp.)
 #include "qapCtx.h"
 #include "qapLib.h"
@@ -11,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -70,30 +68,6 @@ TEST(Context, ApplicationEncodingNameUpTo99Characters) {
 }
 
 // ---- Messages --------------------------------------------------------------------------------
-
-// The code of a state is that of its first row; states are compared in full and by case.
-TEST(Messages, StateToCodeTakesTheFirstRow) {
-    const std::pair<const char *, int32_t> rows[] = {
-        {"00000", 0},         {"38X13", -85},      {"38X29", -73},       {"38x33", -91},
-        {"38X33", INT32_MIN}, {"0000", INT32_MIN}, {"000000", INT32_MIN}};
-    for (const auto &r : rows) {
-        int32_t code = 7;
-        qapStateToCode(nullptr, &code, r.first);
-        EXPECT_EQ(code, r.second) << r.first;
-    }
-}
-
-TEST(Catalog, BuiltCatalogOpenedByDefaultWithBuiltInFallback) {
-    EXPECT_EQ(inChild([] {
-                  int f = expectText(QAPC000E, "QAPC000E  Unable to open the specified file.\n");
-                  const intptr_t handle = qapLibLock.catalog;
-                  if (handle == 0 || handle == -1) ++f; // not opened from the build directory
-                  // A number missing from the catalog: the built-in (empty) text.
-                  if (qapCatGet(handle, 1, 181) != nullptr) ++f;
-                  return f + expectText(181, "\n");
-              }),
-              0);
-}
 
 TEST(Catalog, TextsComeFromTheCatalogNamedByNlspath) {
     const std::string dir = scratchDir() + "/nls";

@@ -1,6 +1,6 @@
 // The calling side of the host stand-in where the routines and the SQL adapters rely on it: the
-// calls of a scalar statement, what a routine finds on entry, and the locators of CLOB inputs
-// and results. (Its injected start-up and locator failures serve the routine tests.)
+// calls of a scalar statement and what a routine finds on entry. (Its injected start-up and
+// locator failures serve the routine tests.)
 #include "tarn.h"
 #include "tarnCall.h"
 #include "testSupport.h"
@@ -58,31 +58,6 @@ extern "C" void echo(char *a, char *b, char *c, char *out, int16_t *ia, int16_t 
     snprintf(msg, 71, "cp=%d calls=%d", cp, calls);
 }
 
-// Copies a CLOB input into a new CLOB result, 3 bytes per host call; remembers the input
-// locator so that the test can see it was dropped.
-sqludf_locator lastClobInput = 0;
-extern "C" void clobCopy(sqludf_locator *in, sqludf_locator *out, int16_t *, int16_t *outInd,
-                         char *state, char *, char *, char *msg, sqludf_scratchpad *,
-                         int32_t *callType, unsigned char *) {
-    *outInd = -1;
-    if (*callType == SQLUDF_FINAL_CALL) return;
-    lastClobInput = *in;
-    int32_t length = 0, n = 0;
-    int rc = sqludf_length(in, &length);
-    if (rc == 0) rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
-    for (int32_t pos = 1; rc == 0 && pos <= length; pos += 3) {
-        unsigned char piece[3];
-        rc = sqludf_substr(in, pos, 3, piece, &n);
-        if (rc == 0) rc = sqludf_append(out, piece, n, &n);
-    }
-    if (rc != 0) {
-        strcpy(state, "38X04");
-        snprintf(msg, 71, "rc=%d", rc);
-        return;
-    }
-    *outInd = 0;
-}
-
 tarn::RoutineDesc desc(void *entry, std::vector<tarn::SqlType> inputs,
                        tarn::SqlType output = tarn::SqlType::Varchar, int32_t length = 40) {
     tarn::RoutineDesc d;
@@ -116,17 +91,4 @@ TEST(HostCall, ScalarStatementCallsFirstNormalAndFinal) {
     }
     { tarn::ScalarStatement unused(desc(reinterpret_cast<void *>(echo), three)); }
     EXPECT_EQ(seen, (std::vector<int32_t>{-1, 0, 1, -1, 1}));
-}
-
-TEST(HostCall, ClobInputAndResultLocatorsAreDroppedAfterTheCall) {
-    tarn::ScalarStatement st(
-        desc(reinterpret_cast<void *>(clobCopy), {tarn::SqlType::Clob}, tarn::SqlType::Clob, 0));
-    for (const std::string &text : {std::string("<a>clob</a>"), std::string(100000, 'c')}) {
-        SCOPED_TRACE(text.size());
-        tarn::Outcome o = st.call({text});
-        ASSERT_TRUE(o.ok()) << o.sqlstate << " " << o.message;
-        EXPECT_EQ(o.text, text);
-        EXPECT_EQ(tarnLobBytes(o.locator, nullptr), -1);
-        EXPECT_EQ(tarnLobBytes(lastClobInput, nullptr), -1);
-    }
 }
