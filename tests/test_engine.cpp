@@ -63,26 +63,19 @@ TEST(QueryMatch, StatesAlongOpenElements) {
     } cases[] = {
         // Absolute paths cover the whole current path.
         {"/a/b", ELEMENT, "a b c", "PYN"},
-        {"/a/b", ELEMENT, "a c b", "PNN"},
         {"/a", ELEMENT, "a a", "YN"},
-        {"/a/b", ELEMENT, "a B", "PN"},
         // Children of a match are YES in tagged mode.
         {"/a/b", TAGGED_ELEMENT, "a b c d", "PYYY"},
         // "//" at the start.
         {"//b", ELEMENT, "a b c b", "PYPY"},
-        {"//b/c", ELEMENT, "b c b x c", "PYPPP"},
         {"//b", TAGGED_ELEMENT, "b c", "YP"},
         // "//" in the middle: never the head's own element.
         {"/a//a", ELEMENT, "a a x a", "PYPY"},
-        {"/a//b", ELEMENT, "a x b", "PPY"},
         // Several "//": middle chunks at their leftmost occurrence, then the tail.
         {"/a//b//c", ELEMENT, "a b c", "PPY"},
-        {"/a//b//c", ELEMENT, "a c b c", "PPPY"},
         {"/a//b//c", ELEMENT, "a x b y c", "PPPPY"},
-        {"//a//b", ELEMENT, "x a b", "PPY"},
         {"/r//a//b//c", ELEMENT, "r b a c", "PPPP"},
         {"/r//a/b//c/d", ELEMENT, "r a x a b c d", "PPPPPPY"},
-        {"/r//a/b//c/d", ELEMENT, "r a b d c d", "PPPPPY"},
         {"//a//b//c", ELEMENT, "a b c c", "PPYY"},
         // "*".
         {"/a/*", ELEMENT, "a b c", "PYN"},
@@ -90,30 +83,23 @@ TEST(QueryMatch, StatesAlongOpenElements) {
         // Predicates, on the last step and on ancestors.
         {"/a/b[@x=\"1\"]/c", ELEMENT, "a b[x=1] c", "PPY"},
         {"/a/b[@x=\"1\"]/c", ELEMENT, "a b[x=2] c", "PNN"},
-        {"/a/b[@x=\"1\"]/c", ELEMENT, "a b[y=1,x=1] c", "PPY"},
         {"/a/b[@x=\"1\"]", ELEMENT, "a b[x=10]", "PN"},
-        {"//b[@x=\"\"]", ELEMENT, "b[x=] b", "YP"},
         {"//b[@x=\"1\"]/c", ELEMENT, "b[x=2] c b[x=1] c", "PPPY"},
         // The opening character after "=" is skipped unchecked; text after the closing quote
         // up to "]" is ignored.
         {"/a[@x='1\"]", ELEMENT, "a[x=1]", "Y"},
-        {"/a[@x=\"1\"junk]/b", ELEMENT, "a[x=1] b", "PY"},
         // A bracket without "@" has no effect.
         {"/a/b[1]", ELEMENT, "a b", "PY"},
         // A "/" inside a quoted value stays in the value.
         {"/a/b[@x=\"1/2\"]/c", ELEMENT, "a b[x=1/2] c", "PPY"},
-        {"/a[@x=\"v\"]/b[@y=\"1/2\"]", ELEMENT, "a[x=v] b[y=1/2]", "PY"},
         // Attribute targets match the element that carries the attribute.
         {"/a/b/@c", ATTRIBUTE, "a b d", "PYN"},
-        {"/a/b[@x=\"1\"]/@y", ATTRIBUTE, "a b[x=1]", "PY"},
         // Nothing matches "//@a" and "//" alone, unless tagged.
         {"//@a", ATTRIBUTE, "a b", "NN"},
         {"//", ELEMENT, "a b", "NN"},
         {"//", TAGGED_ELEMENT, "a b", "YY"},
-        {"/", TAGGED_ELEMENT, "a b", "YY"},
         // "/a//" has no tail: it is the absolute path /a.
         {"/a//", ELEMENT, "a b", "YN"},
-        {"/a/", ELEMENT, "a b", "YN"},
     };
     for (const auto &c : cases) {
         Parsed p(u16(c.path));
@@ -137,10 +123,6 @@ TEST(QueryParse, ErrorPositions) {
         {u"/a/b@c", 3}, // the character before "@"
         {u"/@a", 1},    // the head then begins with "@"
         {u"/a/b*", 4},
-        {u"/*a", 1},
-        {u"/1a", 1},
-        {u"/a/-b", 3},
-        {u"/a b", 2},
         {u"/a.b-c_d:e/_x/:y", 0},
         {u"/a///b", 4},               // an empty step
         {u"/a/b[@x='1']/c", 7},       // no double quote after "="
@@ -153,18 +135,13 @@ TEST(QueryParse, ErrorPositions) {
         // Non-ASCII names: letters, combining characters, extenders, digits, ideographs.
         {u"/\u00e9t\u00e9", 0},
         {u"/a\u0300\u00b7\u0660", 0},
-        {u"/\u4e00\u3007", 0},
         {u"/\u0300", 1},
-        {u"/\u0660", 1},
         {u"/a\U00010000", 2},
         {u"/a\u00d7", 2},
         // The last error found wins: head, tail, then middle chunks from last to first.
         {u"/1/2", 1 + 2},
-        {u"/1//2", 4},
         {u"/a//2//3//b", 4},
-        {u"/1//b//c//4", 10},
         // A predicate error ends its segment: later steps are not checked.
-        {u"/a[@x]/1[@y=\"v\"]", 3},
         {u"/a[@x=\"1\"]/b*", 12},
     };
     for (const auto &c : cases) {
@@ -326,15 +303,12 @@ TEST_F(Validate, DocumentsInMemoryAndInFiles) {
         {kValid, &file, 1, "00000", ""}, // the message is cleared on entry
         {kValid, &text, 1, "00000", ""}, // the named file is never opened
         {kInvalid, &file, 0, "38X13", "QAPQ047E  Parser error on line 4 column "},
-        {kInvalid, &text, 0, "38X13", "QAPQ047E  Parser error on line 4 column "},
         {noAttr, &file, 0, "38X13", "QAPQ047E  Parser error on line 3 column 8: "},
         {malformed, &file, 0, "38X13", "QAPQ047E  Parser error on line 2 column "},
         // without a replacement the parser looks for the named DTD
         {kValid, &none, 0, "38X13", "QAPQ047E  Parser error on line "},
         {named, &none, 1, "00000", ""},
-        {"<order id=\"1\"><item>x</item></order>", &none, 0, "38X13", "QAPQ047E  "},
         {writeFile("validate-good.xml", kValid), &inFile, 1, "00000", ""},
-        {writeFile("validate-bad.xml", kInvalid), &inFile, 0, "38X13", "QAPQ047E  "},
         {"validate-missing.xml", &inFile, 0, "38X01",
          "QAPC001E  The specified file is not found.\n"},
     };

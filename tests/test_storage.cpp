@@ -154,10 +154,8 @@ TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
         std::string file, clob;
     } cases[] = {
         {"empty file", 1208, "UTF-8", "", ""},
-        {"exactly one piece", 1208, "UTF-8", pattern(4096), pattern(4096)},
         {"one byte beyond a piece", 1208, "UTF-8", pattern(4097), pattern(4097)},
         {"lines longer than a piece", 1208, "UTF-8", lines, lines},
-        {"a NUL byte ends the text", 1208, "UTF-8", std::string("<a>x\0y</a>\n", 11), "<a>x"},
         {"a NUL byte after a long line", 1208, "UTF-8", longLine + "\n" + std::string("ab\0cd", 5),
          longLine + "\nab"},
         {"Latin-1 file, long line", 1208, "ISO-8859-1",
@@ -167,8 +165,6 @@ TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
         {"UTF-8 file, character across pieces", 819, "UTF-8", "x" + repeat("\xC3\xA9", 3000),
          "x" + repeat("\xE9", 3000)},
         {"UTF-16BE, mark FE FF dropped", 1208, "UTF-16BE", "\xFE\xFF\x4E\x2D\x65\x87", chinese},
-        {"UTF-16BE without a mark", 1208, "UTF-16BE", "\x4E\x2D\x65\x87", chinese},
-        {"UTF-16BE, mark only", 1208, "UTF-16BE", "\xFE\xFF", ""},
         {"UTF-16LE, mark FF FE dropped", 1208, "UTF-16LE", "\xFF\xFE\x2D\x4E\x87\x65", chinese},
     };
     for (const auto &c : cases) {
@@ -226,10 +222,8 @@ TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
         std::string mark;           // byte order mark before it
     } cases[] = {
         {nullptr, false, doc, doc, ""},
-        {nullptr, false, "", "", ""},
         {"ISO-8859-1", false, doc, doc, ""},
         {"ISO-8859-1", false, repeat(doc, 2000), repeat(doc, 2000), ""},
-        {"UTF-16BE", false, repeat(doc, 500), repeat(doc, 500), ""},
         {nullptr, true, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xC3\xA9</a>",
          "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><a>\xC3\xA9</a>", ""},
         {"ISO-8859-1", true,
@@ -275,7 +269,6 @@ TEST(Files, AbsolutePathsAreLexicalAndFitTheBuffer) {
         std::string name, path; // path "": refused
     } cases[] = {
         {"a.xml", cwd + "/a.xml"},
-        {"/tmp/a.xml", "/tmp/a.xml"},
         {longest, longest},
         {longest + "x", ""},
         {std::string(1022 - cwd.size(), 'r'), cwd + "/" + std::string(1022 - cwd.size(), 'r')},
@@ -300,12 +293,10 @@ TEST(FileToVarchar, LimitsAndConversion) {
     } cases[] = {
         {1208, "UTF-8", full, "", full},
         {1208, "UTF-8", full + "a", "38X05QAPC005E", ""},
-        {1208, "UTF-8", "", "", ""},
         {1208, "ISO-8859-1", "<a>\xFC</a>", "", "<a>\xC3\xBC</a>"},
         // Converted, the result must leave a byte for the terminator.
         {1208, "ISO-8859-1", full.substr(1), "", full.substr(1)},
         {1208, "ISO-8859-1", full, "38X45QAPC005E", ""},
-        {1208, "ISO-8859-1", std::string(20000, '\xE9'), "38X45QAPC005E", ""},
         // A UTF-16 byte order mark is dropped.
         {1208, "UTF-16BE", std::string("\xFE\xFF\x00<\x00\xE9\x00>", 8), "", "<\xC3\xA9>"},
     };
