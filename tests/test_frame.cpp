@@ -4,7 +4,6 @@
 #include "qapCtx.h"
 #include "qapLib.h"
 #include "qapMsg.h"
-#include "qapTrace.h"
 #include "tarn.h"
 #include "testSupport.h"
 
@@ -17,7 +16,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using testing_support::readFile;
 using testing_support::ScopedEnv;
 using testing_support::scratchDir;
 using testing_support::TestCtx;
@@ -48,10 +46,6 @@ int expectText(int32_t msgNo, const std::string &want, const char *arg = "") {
     if (want == out) return 0;
     fprintf(stderr, "message text \"%s\", expected \"%s\"\n", out, want.c_str());
     return 1;
-}
-
-std::string controlPath(const std::string &instance) {
-    return testing_support::tracePathDir() + "/qap" + instance + ".ctl";
 }
 
 } // namespace
@@ -103,33 +97,4 @@ TEST(Trace, UnreadableControlFileFailsInitialisation) {
     EXPECT_EQ(ctx.initRc, -1);
     EXPECT_EQ(std::string(ctx.msgtext),
               ("'" + notDir + "/qaptessel_test.ctl' Not a directory\n").substr(0, 70));
-}
-
-TEST(Trace, SwitchOnAndOff) {
-    const std::string instance = "switched";
-    const std::string traceFile = scratchDir() + "/qap" + instance + ".trc";
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-    char msgtext[QAP_MSGTEXT_SIZE] = "";
-    ASSERT_EQ(qapTraceSwitchOn(scratchDir().c_str(), instance.c_str(), sqlstate, msgtext), 0);
-    EXPECT_STREQ(msgtext, "QAPA068I  Tessel has successfully turned the trace on.\n");
-    EXPECT_EQ(readFile(controlPath(instance)), traceFile);
-    EXPECT_EQ(readFile(traceFile).compare(0, 20, "*** Trace turned on "), 0);
-    EXPECT_EQ(qapTraceSwitchOff(instance.c_str(), sqlstate, msgtext), 0);
-    EXPECT_STREQ(msgtext, "QAPA069I  Tessel has successfully turned the trace off.\n");
-    EXPECT_FALSE(testing_support::exists(controlPath(instance)));
-    // Switching off again: nothing to remove.
-    EXPECT_EQ(qapTraceSwitchOff(instance.c_str(), sqlstate, msgtext), -1);
-    EXPECT_EQ(std::string(msgtext),
-              ("QAPC008E  Can not remove the file " + controlPath(instance) + ".\n").substr(0, 69) +
-                  "\n");
-    EXPECT_EQ(qapTraceSwitchOn("/nonexistent", "bad", sqlstate, msgtext), -1);
-    EXPECT_STREQ(msgtext, "QAPC009E  Unable to create file to /nonexistent directory.\n");
-    // The trace file opens but the control file cannot be written.
-    const std::string notDir = writeFile("plainfile", "");
-    ScopedEnv path("TARNQAPPATH", notDir.c_str());
-    EXPECT_EQ(qapTraceSwitchOn(scratchDir().c_str(), "bad", sqlstate, msgtext), 0);
-    EXPECT_STREQ(msgtext, "QAPC011E  Unable to write to the trace control file.\n");
-    ScopedEnv noInstance("TARNINSTANCE", nullptr);
-    EXPECT_EQ(qapTraceSwitchOn(scratchDir().c_str(), nullptr, sqlstate, msgtext), -1);
-    EXPECT_STREQ(msgtext, "38X35");
 }
