@@ -1,10 +1,12 @@
-// What every routine context rests on: its application encoding, the message catalog with its
-// fallback to the built-in texts, and the trace facility. (The calls of a statement, the
-// first call's failures and the routine message texts: test_routines.cpp.)
+// What every routine call rests on: the host's calling side (the calls of a scalar statement
+// and what a routine finds on entry), the context's application encoding, the message catalog
+// with its fallback to the built-in texts, and the trace control file. (The calls of the
+// routines themselves, their first-call failures and message texts: test_routines.cpp.)
 #include "qapCtx.h"
 #include "qapLib.h"
 #include "qapMsg.h"
 #include "tarn.h"
+#include "tarnCall.h"
 #include "testSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +17,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using testing_support::ScopedEnv;
 using testing_support::scratchDir;
@@ -97,4 +100,85 @@ TEST(Trace, UnreadableControlFileFailsInitialisation) {
     EXPECT_EQ(ctx.initRc, -1);
     EXPECT_EQ(std::string(ctx.msgtext),
               ("'" + notDir + "/qaptessel_test.ctl' Not a directory\n").substr(0, 70));
+}
+
+// ---- Calling side ---------------------------------------------------------------------------
+
+namespace {
+
+std::vector<int32_t> seen; // the call types the test routines saw
+
+// Records the call type; reports in the SQLSTATE what the host did not promise on entry.
+bool enter(const char *out, size_t outSize, char *state, char *msg, sqludf_scratchpad *pad,
+           int32_t callType) {
+    seen.push_back(callType);
+    const char *problem = nullptr;
+    if (reinterpret_cast<uintptr_t>(pad->data) % 8 != 0) problem = "scratchpad data unaligned";
+    if (pad->length != SQLUDF_SCRATCHPAD_LEN) problem = "scratchpad length";
+    if (strcmp(state, "00000") != 0) problem = "sqlstate not reset";
+    if (msg[0] != 0) problem = "message not emptied";
+    if (out[0] != 0) problem = "output first byte";
+    for (size_t i = 1; i < outSize; ++i)
+        if (out[i] != 0x5A) problem = "output pattern";
+    if (problem == nullptr) return true;
+    strcpy(state, "38T01");
+    snprintf(msg, 71, "%s", problem);
+    return false;
+}
+
+// Three inputs joined by "|" ("NULL" for a null input) into a VARCHAR(40); the message reports
+// the code page and the calls the scratchpad counted.
+extern "C" void echo(char *a, char *b, char *c, char *out, int16_t *ia, int16_t *ib, int16_t *ic,
+                     int16_t *outInd, char *state, char *, char *, char *msg,
+                     sqludf_scratchpad *pad, int32_t *callType, unsigned char *dbinfo) {
+    *outInd = -1;
+    if (!enter(out, 41, state, msg, pad, *callType) || *callType == SQLUDF_FINAL_CALL) return;
+    char *in[] = {a, b, c};
+    int16_t *ind[] = {ia, ib, ic};
+    std::string text;
+    for (int i = 0; i < 3; ++i)
+        text += (i ? "|" : "") + (*ind[i] == -1 ? "NULL" : std::string(in[i]));
+    snprintf(out, 41, "%s", text.c_str());
+    *outInd = 0;
+    int32_t cp = 0, calls = 0;
+    memcpy(&cp, dbinfo + SQLUDF_DBINFO_CODEPAGE_OFFSET, sizeof cp);
+    memcpy(&calls, pad->data, sizeof calls);
+    ++calls;
+    memcpy(pad->data, &calls, sizeof calls);
+    snprintf(msg, 71, "cp=%d calls=%d", cp, calls);
+}
+
+tarn::RoutineDesc desc(void *entry, std::vector<tarn::SqlType> inputs,
+                       tarn::SqlType output = tarn::SqlType::Varchar, int32_t length = 40) {
+    tarn::RoutineDesc d;
+    d.name = "TEST";
+    d.entry = entry;
+    d.inputs = std::move(inputs);
+    d.output = output;
+    d.outputLength = length;
+    return d;
+}
+
+} // namespace
+
+TEST(HostCall, ScalarStatementCallsFirstNormalAndFinal) {
+    seen.clear();
+    const std::vector<tarn::SqlType> three(3, tarn::SqlType::Varchar);
+    {
+        tarn::ScalarStatement st(desc(reinterpret_cast<void *>(echo), three), 819);
+        tarn::Outcome o = st.call({"x", "", tarn::Input::null()});
+        ASSERT_TRUE(o.ok()) << o.sqlstate << " " << o.message;
+        EXPECT_EQ(o.text, "x||NULL");
+        EXPECT_EQ(o.message, "cp=819 calls=1");
+        o = st.call({std::string(38, 'w'), "", ""}); // exactly fills the output
+        EXPECT_EQ(o.text, std::string(38, 'w') + "||");
+        EXPECT_EQ(o.message, "cp=819 calls=2");
+        tarn::Outcome fin = st.finish();
+        EXPECT_TRUE(fin.ok()) << fin.message;
+        EXPECT_TRUE(fin.isNull());
+        // A new statement starts from a zero-filled scratchpad; the destructor finishes it.
+        EXPECT_EQ(st.call({"d", "e", "f"}).message, "cp=819 calls=1");
+    }
+    { tarn::ScalarStatement unused(desc(reinterpret_cast<void *>(echo), three)); }
+    EXPECT_EQ(seen, (std::vector<int32_t>{-1, 0, 1, -1, 1}));
 }
