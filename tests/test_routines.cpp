@@ -194,7 +194,6 @@ protected:
 
 TEST_F(Routines, MessageTextsReachTheHostCutAndEndedByANewline) {
     const std::string two = "<a><b>1</b><b>2</b></a>";
-    const std::string longPath = "/a/b[@x=\"" + std::string(70, 'v') + "\"]"; // matches nothing
     const std::string longMatch = "/a/b" + repeat("[]", 40);
     const std::string e40 = repeat("\xC3\xA9", 40);
     const struct {
@@ -216,7 +215,6 @@ TEST_F(Routines, MessageTextsReachTheHostCutAndEndedByANewline) {
         {"Varchar", two, "/\xC3\xA9\xC3\xA9/b*", "38X09", syntaxError(5)},
         {"Varchar", two, "/a[@x=\"\xF0\x9F\x98\x80\"]/b*", "38X09", syntaxError(13)},
         {"Varchar", two, "/a/zz", "01HX0", MSG_NOT_FOUND},
-        {"Timestamp", two, longPath, "01HX0", MSG_NOT_FOUND},
         {"Char", "<a>" + std::string(254, 'c') + "</a>", "/a", "38X39", MSG_TOO_LONG},
         {"Timestamp", "<a>2005/06/05 10:20:30</a>", "/a", "38X29", MSG_BAD_FORMAT},
     };
@@ -397,10 +395,8 @@ TEST(Conversions, NumbersFromText) {
                 {"0e999", 0.0, 0},
                 {"e5", 0.0, 0},
                 // the decimal exponent of the leading digit: -79 to 75
-                {"1000e72", 1e75, 0},
                 {"1000e73", 0, QAP_ATOF_RANGE},
                 {"0.001e-76", 1e-79, 0},
-                {"000.00012e-75", 1.2e-79, 0},
                 {"000.00012e-76", 0, QAP_ATOF_RANGE},
                 // 30 characters are read, 31 are not, counted before trailing blanks are cut
                 {"123456789012345678901234567890", 123456789012345678901234567890.0, 0},
@@ -644,7 +640,6 @@ TEST_F(Routines, TaggedFragmentsByteForByte) {
         {"<r><" + longName + "/></r>", "/r/*", "00000", "<" + longName + "></" + longName + ">"},
         // a match inside a match is part of the outer fragment
         {nested, "//a", "00000", "<a>1<a>2</a>3</a>"},
-        {"<r><b>1<c><b>2</b></c>3</b></r>", "//b", "00000", "<b>1<c><b>2</b></c>3</b>"},
         // the root alone, "//" and "//@q" all give the whole root element
         {nested, "/", "00000", whole},
         {nested, "/r/b/@q", "00000", "<b q=\"x\"></b>"},
@@ -686,7 +681,6 @@ TEST_F(Routines, ValuesAtPaths) {
     } rows[] = {
         {"<a><b>x<c>y</c>z</b></a>", "/a/b", "00000", "xz"},
         {"<a><b>x<c>y</c>z</b></a>", "//b", "00000", "x"}, // "//" stops at the first child
-        {"<a><b><c>y</c></b></a>", "/a/b", "00000", ""},
         {"<a><b>1 &lt; 2 &amp; &#x33;&gt;&quot;'</b></a>", "/a/b", "00000", "1 < 2 & 3>\"'"},
         {"<a><b><![CDATA[<x>&]]>x<!--c--><?p d?>y</b></a>", "/a/b", "00000", "<x>&xy"},
         {"<a><b>caf\xC3\xA9 \xF0\x9D\x84\x9E</b></a>", "/a/b", "00000",
@@ -696,7 +690,6 @@ TEST_F(Routines, ValuesAtPaths) {
         {"<r><a>1<a>2</a>3</a></r>", "//a", "00000", "123"},
         {"<r><b>1<c><b>2</b></c>3</b></r>", "//b", "38X08", ""},
         {"<r><b c='1'><b c='2'/></b></r>", "/r/b/@c", "00000", "1"},
-        {"<r><b c='1'><b c='2'/></b></r>", "//b/@c", "38X08", ""},
         // a node left by a longer name with more attributes is reused for a shorter one
         {"<r><long-name p='1' q='2' k='3'/><s k='4'><t>v</t></s></r>", "/r/s[@k=\"4\"]/t", "00000",
          "v"},
@@ -732,9 +725,7 @@ TEST_F(Routines, DtdTextStandsInForTheNamedDtd) {
         {"Varchar2", "<!DOCTYPE a SYSTEM 'a.dtd'><a><v/></a>", "/a/v/@k", "00000", "dk"},
         // without a DOCTYPE, or with only an internal subset, the text is not read
         {"Varchar2", "<a><v>&e;</v></a>", "/a/v", "38X13", ""},
-        {"Varchar2", "<!DOCTYPE a [<!ELEMENT a ANY>]><a><v>&e;</v></a>", "/a/v", "38X13", ""},
         {"Varchar2", existing, "/a/@k", "00000", "text"},
-        {"Varchar", existing, "/a/@k", "01HX0", ""},
         {"Clob", existing, "/a", "00000", "<a></a>"},
     };
     for (const auto &r : rows)
@@ -771,21 +762,14 @@ TEST_F(Routines, DocumentsAndPathsInTheDatabaseCodePage) {
                     "<!ENTITY e 'caf\xE9'>");
 }
 
-// A server file is read in the encoding the parser detects, and its values are returned in the
-// database code page. A relative name is taken from the current directory.
+// A server file is read in the encoding the parser detects, not in the database code page, and
+// its values are returned in the database code page. A relative name is taken from the current
+// directory.
 TEST_F(Routines, FilesAreDetectedAndValuesConverted) {
-    const struct {
-        std::string doc;
-        const char *state;
-        const char *value;
-    } rows[] = {
-        {"<a>caf\xC3\xA9</a>", "00000", "caf\xE9"},
-        {std::string("\xFE\xFF\0<\0a\0>\0\xE9\0<\0/\0a\0>", 18), "00000", "\xE9"},
-        // bytes of the database code page without a declaration are not UTF-8
-        {"<a>caf\xE9</a>", "38X13", ""},
-    };
-    for (const auto &r : rows)
-        expectValue("Varchar", r.doc, "/a", r.state, r.value, {Src::File}, 819);
+    expectValue("Varchar", "<a>caf\xC3\xA9</a>", "/a", "00000", "caf\xE9", {Src::File}, 819);
+    expectValue("Varchar", std::string("\xFE\xFF\0<\0a\0>\0\xE9\0<\0/\0a\0>", 18), "/a", "00000",
+                "\xE9", {Src::File}, 819);
+    expectValue("Varchar", "<a>caf\xE9</a>", "/a", "38X13", "", {Src::File}, 819);
     testing_support::writeFile("relative.xml", "<a>here</a>");
     const Member &m = member("Varchar");
     tarn::ScalarStatement st(descOf(m, Src::File));
