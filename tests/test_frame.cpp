@@ -1,5 +1,5 @@
 // What every routine call rests on: the host's calling side (the calls of a scalar statement
-// and what a routine finds on entry), the context's application encoding, the message catalog
+// and what a routine finds on entry), the message catalog
 // with its fallback to the built-in texts, and the trace control file. (The calls of the
 // routines themselves, their first-call failures and message texts: test_routines.cpp.)
 #include "qapCtx.h"
@@ -53,19 +53,6 @@ int expectText(int32_t msgNo, const std::string &want, const char *arg = "") {
 
 } // namespace
 
-TEST(Context, ApplicationEncodingNameUpTo99Characters) {
-    // A converter name with an option ICU ignores, padded to the length under test.
-    for (size_t length : {99u, 100u}) {
-        std::string name = "UTF-8,locale=";
-        name += std::string(length - name.size(), 'x');
-        TestCtx ctx(1208, name.c_str());
-        EXPECT_EQ(ctx.initRc, length < 100 ? 0 : -119) << length;
-        EXPECT_STREQ(ctx.sqlstate, length < 100 ? "00000" : "38X38");
-    }
-}
-
-// ---- Messages --------------------------------------------------------------------------------
-
 TEST(Catalog, TextsComeFromTheCatalogNamedByNlspath) {
     const std::string dir = scratchDir() + "/nls";
     ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
@@ -76,15 +63,6 @@ TEST(Catalog, TextsComeFromTheCatalogNamedByNlspath) {
                   setenv("NLSPATH", (dir + "/%N").c_str(), 1);
                   return expectText(QAPG002E, "QAPG002E  Custom text.\n", "text") +
                          expectText(QAPC002E, "QAPC002E  Unable to read file.\n");
-              }),
-              0);
-    // A catalog that cannot be opened is not tried again, even where one could be found now.
-    EXPECT_EQ(inChild([] {
-                  setenv("NLSPATH", "/nonexistent/%N", 1);
-                  int f = expectText(QAPG002E, "QAPG002E  The system is out of memory.\n");
-                  setenv("NLSPATH", TESSEL_BINARY_DIR "/%N", 1);
-                  f += expectText(QAPC001E, "QAPC001E  The specified file is not found.\n");
-                  return f + (qapLibLock.catalog != -1);
               }),
               0);
 }

@@ -569,29 +569,3 @@ TEST(XmlDecl, DeclarationForms) {
         }
     }
 }
-
-TEST(XmlDecl, OutputMustKeepRoomForTheTerminator) {
-    TestCtx ctx(1208, "UTF-8");
-    ASSERT_EQ(ctx.initRc, 0);
-    const std::string doc = "<?xml version=\"1\"?><a/>";
-    const std::string out = "<?xml version=\"1\" encoding=\"UTF-8\" ?><a/>";
-    const int32_t n = static_cast<int32_t>(out.size());
-    EXPECT_EQ(rewrite(ctx, doc, n + 1).out, out);
-    // Too small for the whole, for the encoding text, and for the declaration's start.
-    for (int32_t capacity : {n, n - 3, 20, 10}) {
-        Result r = rewrite(ctx, doc, capacity);
-        EXPECT_EQ(r.rc, -1) << capacity;
-        EXPECT_EQ(r.sqlstate, "38X45") << capacity;
-        EXPECT_EQ(r.msgtext.rfind("QAPQ055E", 0), 0u) << r.msgtext;
-    }
-}
-
-TEST(XmlDecl, EncodingNames) {
-    const std::vector<std::pair<const char *, bool>> cases = {
-        {"", true},       {"UTF-8", true}, {"a", true},         {"A.b_c-9", true},
-        {"IBM037", true}, {"1abc", false}, {"-x", false},       {"_x", false},
-        {"x y", false},   {"x:y", false},  {"\xC3\xA9", false}, {"ISO_8859-1:1987", false},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(qapIsEncName(c.first), c.second) << c.first;
-}
