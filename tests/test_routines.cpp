@@ -18,6 +18,7 @@
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <sys/stat.h>
 #include <vector>
 
@@ -194,7 +195,6 @@ protected:
 
 TEST_F(Routines, MessageTextsReachTheHostCutAndEndedByANewline) {
     const std::string two = "<a><b>1</b><b>2</b></a>";
-    const std::string longMatch = "/a/b" + repeat("[]", 40);
     const std::string e40 = repeat("\xC3\xA9", 40);
     const struct {
         const char *kind;
@@ -203,7 +203,6 @@ TEST_F(Routines, MessageTextsReachTheHostCutAndEndedByANewline) {
         std::string full; // the message before the cut
     } rows[] = {
         {"Varchar", two, "/a/b", "38X08", "QAPD001E  /a/b occurs multiple times."},
-        {"Char", two, longMatch, "38X08", "QAPD001E  " + longMatch + " occurs multiple times."},
         // the cut counts bytes: here it falls inside a two-byte character
         {"Varchar", "<a>" + repeat("<b" + e40 + "/>", 2) + "</a>", "/a/b" + e40, "38X08",
          "QAPD001E  /a/b" + e40 + " occurs multiple times."},
@@ -368,9 +367,8 @@ TEST_F(Routines, TypedMembersRefuseTextBeyondTheirBuffer) {
             SCOPED_TRACE(std::string(kind) + " from " + srcName(s));
             const std::string ok = "7" + std::string(s == Src::Clob ? 252 : 254, ' ');
             Outcome a = once(kind, s, "<a>" + ok + "x</a>", "/a");
-            EXPECT_EQ(a.sqlstate, "38X39");
-            EXPECT_EQ(a.message, routineText(MSG_TOO_LONG));
-            EXPECT_TRUE(a.isNull());
+            EXPECT_EQ(a.sqlstate + a.message + shown(a, member(kind).out),
+                      "38X39" + routineText(MSG_TOO_LONG) + "NULL");
             Outcome b = once(kind, s, "<a>" + ok + "</a>", "/a");
             EXPECT_EQ(b.sqlstate, "00000");
             // longer than 30 characters: no number for DOUBLE and REAL; atoi reads 7
@@ -392,8 +390,6 @@ TEST(Conversions, NumbersFromText) {
                 {"+0012.50", 12.5, 0},
                 {"1.5E-3", 0.0015, 0},
                 {"-.5", -0.5, 0},
-                {"0e999", 0.0, 0},
-                {"e5", 0.0, 0},
                 // the decimal exponent of the leading digit: -79 to 75
                 {"1000e73", 0, QAP_ATOF_RANGE},
                 {"0.001e-76", 1e-79, 0},
@@ -406,7 +402,6 @@ TEST(Conversions, NumbersFromText) {
                 {"\t12.5", 0, QAP_ATOF_SYNTAX},
                 {"- 5", 0, QAP_ATOF_SYNTAX},
                 {"12abc", 0, QAP_ATOF_SYNTAX},
-                {"inf", 0, QAP_ATOF_SYNTAX},
                 {"1e", 0, QAP_ATOF_SYNTAX},
                 {" ", 0, QAP_ATOF_UNCONVERTED}};
     for (const auto &r : rows) {
@@ -426,7 +421,6 @@ TEST(Conversions, TimestampsNormalised) {
         {"2005-6-5 1:2:3", "2005-06-05 01:02:03.000000"},
         {"2005-06-05-1.2.3.123456", "2005-06-05-01.02.03.123456"},
         {"0000-99-99 99:99:99", "0000-99-99 99:99:99.000000"}, // no range checks
-        {"2005-06-05 10:20:30.", nullptr},
         {"2005-6-5 1:2:3.1234567", nullptr},
         {"2005-06-05 10:20:30.1234567", nullptr}, // 27 characters
     };
@@ -449,14 +443,10 @@ TEST(Conversions, TimestampsNormalised) {
 // leave the output empty, and the final call touches neither the SQLSTATE nor the message.
 TEST_F(Routines, CallsOfAStatement) {
     const std::string doc = "<a><v>10</v><ts>2005-6-5 1:2:3</ts><e/></a>";
-    auto expectEmpty = [](const Outcome &o) {
-        EXPECT_TRUE(o.isNull());
-        EXPECT_EQ(o.text, "");
-        EXPECT_EQ(o.dbl, 0.0);
-        EXPECT_EQ(o.real, 0.0f);
-        EXPECT_EQ(o.integer, 0);
-        EXPECT_EQ(o.smallint, 0);
-        EXPECT_EQ(o.locator, 0u);
+    auto expectEmpty = [](const Outcome &o) { // NULL, and every output untouched
+        EXPECT_EQ(
+            std::make_tuple(o.isNull(), o.text, o.dbl, o.real, o.integer, o.smallint, o.locator),
+            std::make_tuple(true, std::string(), 0.0, 0.0f, 0, int16_t(0), 0u));
     };
     for (const Member &m : members())
         for (Src s : ALL_SOURCES) {
@@ -487,10 +477,8 @@ TEST_F(Routines, CallsOfAStatement) {
             {
                 tarn::ScalarStatement st(descOf(m, s));
                 EXPECT_EQ(st.call(argsOf(m, arg, "/a/v*")).sqlstate, "38X09");
-                Outcome next = st.call(argsOf(m, docArg(s, "<a>"), "/a/v"));
-                EXPECT_EQ(next.sqlstate, "00000");
-                EXPECT_EQ(next.message, "");
-                EXPECT_TRUE(next.isNull());
+                Outcome next = st.call(argsOf(m, docArg(s, "<a>"), "/a/v")); // not parsed
+                EXPECT_EQ(next.sqlstate + next.message + shown(next, m.out), "00000NULL");
                 EXPECT_EQ(st.finish().sqlstate, "00000");
             }
         }
@@ -642,7 +630,6 @@ TEST_F(Routines, TaggedFragmentsByteForByte) {
         {nested, "//a", "00000", "<a>1<a>2</a>3</a>"},
         // the root alone, "//" and "//@q" all give the whole root element
         {nested, "/", "00000", whole},
-        {nested, "/r/b/@q", "00000", "<b q=\"x\"></b>"},
         // CDATA text is escaped, comments and processing instructions are dropped
         {"<r><x>a<![CDATA[<&>]]><!--c--><?pi d?>b</x></r>", "/r/x", "00000",
          "<x>a&lt;&amp;&gt;b</x>"},

