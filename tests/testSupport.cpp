@@ -16,16 +16,10 @@
 namespace testing_support {
 
 namespace {
-std::string makeDir(const char *tag) {
-    const char *base = "/tmp";
-    std::string templ = std::string(base) + "/tessel-" + tag + "-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr) {
-        perror("mkdtemp");
-        std::abort();
-    }
-    return std::string(buf.data());
+std::string makeDir() {
+    char templ[] = "/tmp/tessel-test-XXXXXX";
+    if (mkdtemp(templ) == nullptr) std::abort();
+    return templ;
 }
 
 int removeEntry(const char *path, const struct stat *, int, struct FTW *) {
@@ -33,7 +27,7 @@ int removeEntry(const char *path, const struct stat *, int, struct FTW *) {
 }
 
 struct Dirs {
-    std::string scratch = makeDir("test");
+    std::string scratch = makeDir();
     std::string temp = scratch + "/tmp";
     std::string trace = scratch + "/trace";
     Dirs() {

@@ -24,8 +24,6 @@ SELECT 'file written', writefile('po.xml', doc) > 0 FROM po;
 .print -- kind|server file|VARCHAR document|CLOB document
 SELECT 'Varchar', quote(qapExtractVarchar('po.xml', '/po/customer')),
   quote(qapExtractVarcharFromVarchar(doc, '/po/customer')), quote(qapExtractVarcharFromClob(clob, '/po/customer')) FROM po
-UNION ALL SELECT 'Varchar2', quote(qapExtractVarchar2('po.xml', dtd, '/po/vendor')),
-  quote(qapExtractVarcharFromVarchar2(doc, dtd, '/po/vendor')), quote(qapExtractVarcharFromClob2(clob, dtd, '/po/vendor')) FROM po
 UNION ALL SELECT 'Char', quote(qapExtractChar('po.xml', '/po/status')),
   quote(qapExtractCharFromVarchar(doc, '/po/status')), quote(qapExtractCharFromClob(clob, '/po/status')) FROM po
 UNION ALL SELECT 'Clob', quote(qapExtractClob('po.xml', '/po/item')),
@@ -44,8 +42,6 @@ UNION ALL SELECT 'Double2', quote(qapExtractDouble2('po.xml', dtd, '/po/item/@di
   quote(qapExtractDoubleFromVarchar2(doc, dtd, '/po/item/@discount')), quote(qapExtractDoubleFromClob2(clob, dtd, '/po/item/@discount')) FROM po
 UNION ALL SELECT 'Real', quote(qapExtractReal('po.xml', '/po/weight')),
   quote(qapExtractRealFromVarchar(doc, '/po/weight')), quote(qapExtractRealFromClob(clob, '/po/weight')) FROM po
-UNION ALL SELECT 'Real2', quote(qapExtractReal2('po.xml', dtd, '/po/item/@discount')),
-  quote(qapExtractRealFromVarchar2(doc, dtd, '/po/item/@discount')), quote(qapExtractRealFromClob2(clob, dtd, '/po/item/@discount')) FROM po
 UNION ALL SELECT 'Integer', quote(qapExtractInteger('po.xml', '/po/item/qty')),
   quote(qapExtractIntegerFromVarchar(doc, '/po/item/qty')), quote(qapExtractIntegerFromClob(clob, '/po/item/qty')) FROM po
 UNION ALL SELECT 'Smallint', quote(qapExtractSmallint('po.xml', '/po/count')),

@@ -16,7 +16,6 @@ SELECT sum(qapExtractDoubleFromClob(doc, '/doc/last')), count(*) FROM big;
 SELECT qapExtractVarcharFromClob2(doc, '<!ENTITY unused "x">', '/doc/last') FROM big WHERE id = 5;
 .print -- a large CLOB result, from a CLOB and from a VARCHAR document
 SELECT length(r), r = doc FROM (SELECT qapExtractClobFromClob(doc, '/doc') AS r, doc FROM big WHERE id = 1);
-SELECT length(r), r = doc FROM (SELECT qapExtractClobFromVarchar(doc, '/doc') AS r, doc FROM big WHERE id = 2);
 SELECT 'temporary files named', (length(t) - length(replace(t, 'qap_tempFilename:', ''))) / 17 > 0
   FROM (SELECT CAST(readfile('trace/sql.trc') AS TEXT) AS t);
 

@@ -11,9 +11,6 @@ SELECT quote(qapExtractVarcharFromVarchar(doc, '/po/missing')),
        quote(qapExtractDoubleFromClob(doc, '/po/missing')),
        quote(qapExtractClobFromVarchar(doc, '/po/missing'))
   FROM docs WHERE id = 1;
-SELECT 'doc.xml', writefile('doc.xml', doc) > 0 FROM docs WHERE id = 1;
-SELECT quote(qapExtractInteger('doc.xml', '/po/missing')),
-       quote(qapExtractTimestamp('doc.xml', '/po/missing'));
 
 .print -- an empty element: NULL as text and number; as a tagged fragment it is the element
 SELECT quote(qapExtractVarcharFromVarchar(doc, '/po/note')),

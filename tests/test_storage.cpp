@@ -1,0 +1,555 @@
+// Code pages, server files and LOB locators: the encoding table against ICU and the parser,
+// transfers between files and locators in the database and application code pages with the
+// rewrite of an XML declaration, failures of the host's locator services, limits at their exact
+// bytes, and the allowed-files rule.
+#include "qapConv.h"
+#include "qapCtx.h"
+#include "qapFile.h"
+#include "qapLob.h"
+#include "qapMsg.h"
+#include "qapPlatform.h"
+#include "tarn.h"
+#include "testSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unicode/ucnv.h>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <unistd.h>
+#include <vector>
+
+using testing_support::exists;
+using testing_support::readFile;
+using testing_support::ScopedEnv;
+using testing_support::scratchDir;
+using testing_support::TestCtx;
+using testing_support::writeFile;
+XERCES_CPP_NAMESPACE_USE
+
+namespace {
+
+constexpr int32_t HOST_FAIL = -423;
+
+struct Status {
+    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
+    char msgtext[QAP_MSGTEXT_SIZE] = "";
+    bool is(const char *state, const char *msgId) const {
+        return strcmp(sqlstate, state) == 0 && strncmp(msgtext, msgId, 8) == 0;
+    }
+};
+
+// The value of a locator, or "<none>" when the host does not know it.
+std::string lobValue(sqludf_locator loc) {
+    const char *bytes = nullptr;
+    int32_t n = tarnLobBytes(loc, &bytes);
+    return n < 0 ? std::string("<none>") : std::string(bytes, static_cast<size_t>(n));
+}
+
+sqludf_locator lobOf(const std::string &value) {
+    return tarnLobFromBytes(value.data(), static_cast<int32_t>(value.size()));
+}
+
+// Text whose bytes differ from one piece to the next, so a lost or misplaced piece shows.
+std::string pattern(size_t n) {
+    std::string s(n, ' ');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>('!' + i % 89);
+    return s;
+}
+
+// UTF-8 text in another encoding, converted by ICU.
+std::string encode(const char *to, const std::string &utf8) {
+    std::string out(utf8.size() * 4 + 8, '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t n = ucnv_convert(to, "UTF-8", &out[0], static_cast<int32_t>(out.size()), utf8.data(),
+                             static_cast<int32_t>(utf8.size()), &status);
+    EXPECT_TRUE(U_SUCCESS(status)) << to;
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+std::string repeat(const std::string &s, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += s;
+    return out;
+}
+
+class Storage : public ::testing::Test {
+protected:
+    void SetUp() override { tarnLobReset(); }
+    void TearDown() override {
+        tarnLobReset();
+        EXPECT_TRUE(testing_support::listDir(testing_support::tempDir()).empty());
+    }
+    Status st;
+};
+
+} // namespace
+
+// Every locator operation that fails ends the transfer with "38X04" and the host's code.
+TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
+    enum Op { CONV_TO_FILE, CONV_TO_FILE2, BUF_TO_LOB, FILE_TO_LOB };
+    const struct {
+        const char *what;
+        Op op;
+        int32_t failAfter; // successful service calls before the failing one
+        int32_t result;
+    } cases[] = {
+        {"length query, converting to a file", CONV_TO_FILE, 0, -1},
+        {"whole read, rewriting to a file", CONV_TO_FILE2, 1, HOST_FAIL},
+        {"middle append", BUF_TO_LOB, 2, HOST_FAIL},
+        {"confirming the result from a file", FILE_TO_LOB, 4, HOST_FAIL},
+    };
+    const std::string outName = scratchDir() + "/lob-out.xml";
+    // A document with an XML declaration, so that it suits every transfer; three pieces.
+    const std::string value = "<?xml version=\"1.0\"?>" + pattern(3 * 4096 - 21);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TestCtx ctx;
+        ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+        tarnLobReset();
+        sqludf_locator loc = lobOf(value), out = 0;
+        st = Status();
+        tarnLobFailAfter(c.failAfter, HOST_FAIL);
+        int32_t rc = 0, msgNo = 0;
+        switch (c.op) {
+        case CONV_TO_FILE:
+        case CONV_TO_FILE2:
+            rc = (c.op == CONV_TO_FILE ? qap_conv_locator2file : qap_conv_locator2file2)(
+                ctx, &loc, outName.c_str(), st.sqlstate, st.msgtext);
+            EXPECT_FALSE(exists(outName));
+            break;
+        case BUF_TO_LOB:
+            rc = qap_buf2locator(ctx, value.data(), static_cast<int32_t>(value.size()), &out,
+                                 st.sqlstate, st.msgtext);
+            break;
+        case FILE_TO_LOB:
+            rc = qap_file2locator(ctx, writeFile("lob-in.xml", value).c_str(), &out, st.sqlstate,
+                                  &msgNo);
+            EXPECT_EQ(msgNo, QAPC004E);
+            qapSetMsg(ctx, st.msgtext, msgNo, std::to_string(rc).c_str()); // as a routine would
+            break;
+        }
+        EXPECT_EQ(rc, c.result);
+        EXPECT_STREQ(st.sqlstate, "38X04");
+        EXPECT_STREQ(st.msgtext, "QAPC004E  Unable to operate the LOB Locator: rc=-423.\n");
+    }
+}
+
+TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
+    const std::string longLine = pattern(10000);
+    const std::string lines = longLine + "\n<a>\n\n</a>\n" + pattern(5000);
+    const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87"; // two characters, UTF-8
+    const struct {
+        const char *what;
+        int32_t dbCodePage;
+        const char *appEncoding;
+        std::string file, clob;
+    } cases[] = {
+        {"one byte beyond a piece", 1208, "UTF-8", pattern(4097), pattern(4097)},
+        {"a NUL byte after a long line", 1208, "UTF-8", longLine + "\n" + std::string("ab\0cd", 5),
+         longLine + "\nab"},
+        {"Latin-1 file, long line", 1208, "ISO-8859-1",
+         "caf\xE9\n" + repeat("\xE9", 5000) + "\n<a/>",
+         "caf\xC3\xA9\n" + repeat("\xC3\xA9", 5000) + "\n<a/>"},
+        // The first piece ends inside a two-byte character.
+        {"UTF-8 file, character across pieces", 819, "UTF-8", "x" + repeat("\xC3\xA9", 3000),
+         "x" + repeat("\xE9", 3000)},
+        {"UTF-16BE, mark FE FF dropped", 1208, "UTF-16BE", "\xFE\xFF\x4E\x2D\x65\x87", chinese},
+        {"UTF-16LE, mark FF FE dropped", 1208, "UTF-16LE", "\xFF\xFE\x2D\x4E\x87\x65", chinese},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TestCtx ctx(c.dbCodePage, c.appEncoding);
+        ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+        tarnLobReset();
+        const std::string path = writeFile("in.xml", c.file);
+        sqludf_locator out = 0;
+        int32_t msgNo = -5;
+        strcpy(st.sqlstate, "38X99");
+        EXPECT_EQ(qap_file2locator(ctx, path.c_str(), &out, st.sqlstate, &msgNo), 0);
+        EXPECT_STREQ(st.sqlstate, "00000");
+        EXPECT_EQ(lobValue(out), c.clob);
+    }
+}
+
+// Files beyond the LOB limit are refused before any locator service is called.
+TEST_F(Storage, FileBeyondTheLobLimitIsRefused) {
+    TestCtx ctx;
+    ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+    const std::string path = testing_support::scratchDir() + "/huge.xml";
+    for (off_t size : {off_t(QAP_LOB_LIMIT) + 1, off_t(3000000000LL)}) {
+        SCOPED_TRACE(static_cast<long long>(size));
+        int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+        ASSERT_GE(fd, 0);
+        const int truncated = ftruncate(fd, size);
+        close(fd);
+        ASSERT_EQ(truncated, 0);
+
+        // An armed failure that any locator call would consume.
+        tarnLobFailAfter(0, HOST_FAIL);
+        const sqludf_locator untouched = 0xABCDu;
+        sqludf_locator out = untouched;
+        int32_t msgNo = 0;
+        EXPECT_EQ(qap_file2locator(ctx, path.c_str(), &out, st.sqlstate, &msgNo), -1);
+        EXPECT_STREQ(st.sqlstate, "38X06");
+        EXPECT_EQ(msgNo, QAPC006E);
+        EXPECT_EQ(out, untouched);
+        int32_t length = 0;
+        EXPECT_EQ(sqludf_length(&out, &length), HOST_FAIL) << "a locator service was called";
+        tarnLobReset();
+    }
+    EXPECT_EQ(remove(path.c_str()), 0);
+}
+
+// Plain, or with the XML declaration rewritten for the application encoding (and a byte order
+// mark for UTF-16).
+TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
+    const std::string doc = "<a>caf\xC3\xA9</a>\n";
+    const struct {
+        const char *appEncoding; // null: ICU's default, UTF-8
+        bool rewrite;
+        std::string clob, fileText; // UTF-8; the file holds fileText in the application encoding
+        std::string mark;           // byte order mark before it
+    } cases[] = {
+        {nullptr, false, doc, doc, ""},
+        {"ISO-8859-1", false, doc, doc, ""},
+        {"ISO-8859-1", false, repeat(doc, 2000), repeat(doc, 2000), ""},
+        {nullptr, true, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xC3\xA9</a>",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><a>\xC3\xA9</a>", ""},
+        {"ISO-8859-1", true,
+         "<?xml version=\"1.0\" encoding='UTF-8' standalone=\"yes\"?><a>\xC3\xA9</a>",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?><a>\xC3\xA9</a>", ""},
+        {"UTF-16BE", true, "<?xml version='1.0'?>\n<a>" + pattern(6000) + "</a>",
+         "<?xml version='1.0' encoding=\"UTF-16BE\" ?>\n<a>" + pattern(6000) + "</a>", "\xFE\xFF"},
+        // the name ICU gives, in the application's own code page
+        {"ibm-37", true, "<?xml version='1'?>", "<?xml version='1' encoding=\"IBM037\" ?>", ""},
+    };
+    const std::string name = testing_support::scratchDir() + "/out.xml";
+    for (const auto &c : cases) {
+        const char *enc = c.appEncoding != nullptr ? c.appEncoding : "UTF-8";
+        SCOPED_TRACE(std::string(enc) + (c.rewrite ? " rewritten, " : ", ") +
+                     std::to_string(c.clob.size()) + " bytes");
+        TestCtx ctx(1208, c.appEncoding);
+        ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+        sqludf_locator loc = lobOf(c.clob);
+        remove(name.c_str());
+        EXPECT_EQ((c.rewrite ? qap_conv_locator2file2 : qap_conv_locator2file)(
+                      ctx, &loc, name.c_str(), st.sqlstate, st.msgtext),
+                  0)
+            << st.msgtext;
+        EXPECT_TRUE(exists(name));
+        EXPECT_EQ(readFile(name), c.mark + encode(enc, c.fileText));
+    }
+
+    // Without an XML declaration nothing is written.
+    TestCtx ctx(1208, "ISO-8859-1");
+    ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
+    sqludf_locator loc = lobOf("<a/>");
+    remove(name.c_str());
+    EXPECT_EQ(qap_conv_locator2file2(ctx, &loc, name.c_str(), st.sqlstate, st.msgtext), -1);
+    EXPECT_STREQ(st.sqlstate, "38X14");
+    EXPECT_FALSE(exists(name));
+}
+
+TEST(Files, AbsolutePathsAreLexicalAndFitTheBuffer) {
+    char buf[4096];
+    const std::string cwd = getcwd(buf, sizeof buf);
+    const std::string longest = "/" + std::string(1022, 'x'); // 1023 bytes and the terminator
+    const struct {
+        std::string name, path; // path "": refused
+    } cases[] = {
+        {longest, longest},
+        {longest + "x", ""},
+        {std::string(1022 - cwd.size(), 'r'), cwd + "/" + std::string(1022 - cwd.size(), 'r')},
+        {std::string(1023 - cwd.size(), 'r'), ""},
+    };
+    for (const auto &c : cases) {
+        char out[QAP_MAX_PATH];
+        EXPECT_EQ(qapGetAbsPath(nullptr, c.name.c_str(), out), c.path.empty() ? -1 : 0);
+        EXPECT_EQ(std::string(out), c.path) << c.name.size();
+    }
+    EXPECT_EQ(xml_fopen(nullptr, (longest + "x").c_str(), "rb"), nullptr);
+}
+
+// ---- File to VARCHAR -----------------------------------------------------------------------
+
+TEST(FileToVarchar, LimitsAndConversion) {
+    const std::string full(QAP_VARCHAR_MAX, 'a');
+    const struct {
+        int32_t db;
+        const char *app;
+        std::string file, state, text; // state: SQLSTATE and message id, "" when read
+    } cases[] = {
+        {1208, "UTF-8", full, "", full},
+        {1208, "UTF-8", full + "a", "38X05QAPC005E", ""},
+        {1208, "ISO-8859-1", "<a>\xFC</a>", "", "<a>\xC3\xBC</a>"},
+        // Converted, the result must leave a byte for the terminator.
+        {1208, "ISO-8859-1", full.substr(1), "", full.substr(1)},
+        {1208, "ISO-8859-1", full, "38X45QAPC005E", ""},
+        // A UTF-16 byte order mark is dropped.
+        {1208, "UTF-16BE", std::string("\xFE\xFF\x00<\x00\xE9\x00>", 8), "", "<\xC3\xA9>"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.app) + " " + std::to_string(c.file.size()));
+        TestCtx ctx(c.db, c.app);
+        ASSERT_EQ(ctx.initRc, 0);
+        writeFile("in.xml", c.file);
+        std::vector<char> out(QAP_VARCHAR_MAX + 1, '#');
+        Status st;
+        int rc =
+            qap_file2varchar(ctx, "in.xml", out.data(), QAP_VARCHAR_MAX, st.sqlstate, st.msgtext);
+        EXPECT_EQ(rc, c.state.empty() ? 0 : -1);
+        if (c.state.empty())
+            EXPECT_EQ(std::string(out.data()), c.text);
+        else
+            EXPECT_TRUE(st.is(c.state.substr(0, 5).c_str(), c.state.substr(5).c_str()))
+                << st.sqlstate << " " << st.msgtext;
+    }
+}
+
+// ---- The allowed-files rule ----------------------------------------------------------------
+
+namespace {
+
+struct Access {
+    const char *value; // null: no registry value
+    const char *name;
+    bool allowed;
+};
+
+// Each case for reading and for writing, with the other kind of access allowing everything.
+void checkAccess(QapRoutineCtx *ctx, const std::vector<Access> &cases) {
+    for (int access : {0, 1}) {
+        const int32_t id = access == 0 ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS;
+        tarnRegistrySet(TARN_REG_READ_ACCESS + TARN_REG_WRITE_ACCESS - id, "ANY");
+        for (const Access &c : cases) {
+            tarnRegistrySet(id, c.value);
+            Status st;
+            int rc = qapChkRegistry(ctx, access, c.name, st.sqlstate, st.msgtext);
+            SCOPED_TRACE(std::string(access == 0 ? "read " : "write ") +
+                         (c.value != nullptr ? c.value : "(none)") + " : " + c.name);
+            EXPECT_EQ(rc, c.allowed ? 0 : -1);
+            EXPECT_STREQ(st.sqlstate, c.allowed ? "00000" : access == 0 ? "38X02" : "38X03");
+            EXPECT_STREQ(st.msgtext, c.allowed ? ""
+                                     : access == 0
+                                         ? "QAPC002E  Unable to read file.\n"
+                                         : "QAPC003E  Unable to write to the specified file.\n");
+        }
+    }
+    tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);
+    tarnRegistrySet(TARN_REG_WRITE_ACCESS, nullptr);
+}
+
+} // namespace
+
+TEST(AllowedFiles, Rule) {
+    TestCtx ctx(1208, "UTF-8");
+    ASSERT_EQ(ctx.initRc, 0);
+    const char *two = "/xml; /docs//";
+    checkAccess(ctx, {
+                         // "ANY" exactly allows everything, even an empty name or ".."
+                         {"ANY", "/etc/passwd", true},
+                         {"ANY", "", true},
+                         {"ANY", "/xml/../etc/passwd", true},
+                         // other spellings are ordinary entries
+                         {"any", "/etc/passwd", false},
+                         {"any", "any/a.xml", true},
+                         {" ANY", "/etc/passwd", false},
+                         // entries with blanks, doubled separators and case differences
+                         {two, "/xml/a.xml", true},
+                         {two, "/XML/a.xml", true},
+
+                         {two, "/xmlfiles/a.xml", false},
+                         {two, "/xml", false},
+
+                         {two, "xml/a.xml", false},
+                         {two, "", false},
+                         // empty entries and white-space-only entries are skipped
+                         {";;  ;\t; /data ;", "/data/a.xml", true},
+
+                         {" \t/Data/In/ ", "/data/in/x/y.xml", true},
+                         // relative entries match relative names as written
+                         {"rel", "rel/a.xml", true},
+                         {"rel", "/rel/a.xml", false},
+                         // the root allows every absolute name
+                         {"/", "/a.xml", true},
+
+                         // a parent component is refused whatever the entries say
+                         {two, "/xml/../etc/passwd", false},
+                         {two, "/xml/sub/..", false},
+                         {"/", "/..", false},
+                         {two, "/xml/..a/b.xml", true},
+
+                         // no value, or an empty one, allows nothing
+                         {nullptr, "/xml/a.xml", false},
+                         {"", "/xml/a.xml", false},
+                     });
+
+    // Names arrive in the database code page (EBCDIC "/xml/a" and "/xml/../a"); the registry
+    // value is in the system code page.
+    TestCtx ebcdic(37, "UTF-8");
+    ASSERT_EQ(ebcdic.initRc, 0);
+    checkAccess(ebcdic, {{"/XML", "\x61\xA7\x94\x93\x61\x81", true},
+                         {"/XML", "/xml/a", false},
+                         {"/xml", "\x61\xA7\x94\x93\x61\x4B\x4B\x61\x81", false}});
+}
+
+namespace {
+
+std::string narrow(const XMLCh *s) {
+    std::string out;
+    for (; s != nullptr && *s != 0; ++s)
+        out += static_cast<char>(*s);
+    return out;
+}
+
+struct CountingErrors : DefaultHandler {
+    int errors = 0;
+    void warning(const SAXParseException &) override { ++errors; }
+    void error(const SAXParseException &) override { ++errors; }
+    void fatalError(const SAXParseException &) override { ++errors; }
+};
+
+// True when the parser reads a small ASCII document, encoded by ICU's converter of that name
+// (left as it is when ICU has none), told to be in that encoding.
+bool parserAccepts(const XMLCh *encoding) {
+    std::string doc = "<doc a='1'>text &amp; more</doc>";
+    UErrorCode status = U_ZERO_ERROR;
+    if (UConverter *cnv = ucnv_open(narrow(encoding).c_str(), &status)) {
+        std::u16string u(doc.begin(), doc.end());
+        std::vector<char> out(doc.size() * 4 + 8);
+        int32_t n = ucnv_fromUChars(cnv, out.data(), static_cast<int32_t>(out.size()), u.data(),
+                                    static_cast<int32_t>(u.size()), &status);
+        ucnv_close(cnv);
+        doc.assign(out.data(), static_cast<size_t>(n));
+    }
+    SAX2XMLReader *reader = XMLReaderFactory::createXMLReader();
+    CountingErrors handler;
+    reader->setContentHandler(&handler);
+    reader->setErrorHandler(&handler);
+    bool ok = false;
+    try {
+        MemBufInputSource source(reinterpret_cast<const XMLByte *>(doc.data()), doc.size(), "doc");
+        source.setEncoding(encoding);
+        reader->parse(source);
+        ok = handler.errors == 0;
+    } catch (...) {
+    }
+    delete reader;
+    return ok;
+}
+
+} // namespace
+
+// Every name in the table opens in ICU and in the parser (which transcodes with ICU), except
+// the one ICU does not carry.
+TEST(EncodingTable, EveryNameOpensInIcuAndInTheParser) {
+    ASSERT_TRUE(isSharedLibInitSuccess());
+    ASSERT_FALSE(parserAccepts(u"no-such-encoding"));
+    const QapEncodingRow *rows = qapEncodingTable();
+    size_t n = 0;
+    for (; rows[n].codePage != -2; ++n) {
+        const bool known = rows[n].codePage != 1046;
+        UErrorCode status = U_ZERO_ERROR;
+        UConverter *cnv = ucnv_open(narrow(rows[n].name).c_str(), &status);
+        ucnv_close(cnv);
+        EXPECT_EQ(cnv != nullptr && U_SUCCESS(status), known) << narrow(rows[n].name);
+        EXPECT_EQ(parserAccepts(rows[n].name), known) << narrow(rows[n].name);
+    }
+    EXPECT_GT(n, 20u);
+}
+
+// ---- XML declaration --------------------------------------------------------------------------
+
+namespace {
+
+struct Result {
+    int32_t rc;
+    std::string out, sqlstate, msgtext;
+};
+
+// Runs the rewrite on an input buffer of exactly the document's bytes (so that a read past its
+// end is caught by the sanitizer).
+Result rewrite(QapRoutineCtx *ctx, const std::string &doc, int32_t capacity = -1) {
+    std::vector<char> in(doc.begin(), doc.end());
+    if (capacity < 0) capacity = static_cast<int32_t>(doc.size()) * 3 + 64;
+    std::vector<char> out(static_cast<size_t>(capacity), '#');
+    Result r;
+    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
+    char msgtext[QAP_MSGTEXT_SIZE] = "";
+    r.rc = qapConvBufferTarnToAppEncoding(ctx, in.data(), static_cast<int32_t>(in.size()),
+                                          out.data(), capacity, msgtext, sqlstate);
+    if (r.rc >= 0) {
+        r.out.assign(out.data(), static_cast<size_t>(r.rc));
+        EXPECT_TRUE(r.rc < capacity && out[static_cast<size_t>(r.rc)] == '\0') << "terminator";
+    }
+    r.sqlstate = sqlstate;
+    r.msgtext = msgtext;
+    return r;
+}
+
+const char *const INVALID = "38X14";
+
+} // namespace
+
+// Document in, bytes out (application UTF-8 over a UTF-8 database), or "38X14".
+TEST(XmlDecl, DeclarationForms) {
+    TestCtx ctx(1208, "UTF-8");
+    ASSERT_EQ(ctx.initRc, 0) << ctx.sqlstate;
+    const std::string E = " encoding=\"UTF-8\" ";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        // an encoding is added, or replaced even when it already was right
+        {"<?xml version=\"1.0\"?><a/>", "<?xml version=\"1.0\"" + E + "?><a/>"},
+        {"<?xml version='1.0' encoding='ISO-8859-1'?><a/>", "<?xml version='1.0'" + E + "?><a/>"},
+        // blanks: none needed after "<?xml", any around "=", tabs and line ends too
+        {"<?xml\tversion\n=\r'1.0'\n\nencoding = \"a\"\t?>x",
+         "<?xml\tversion\n=\r'1.0'" + E + "?>x"},
+        // standalone stays in place, after the inserted encoding
+        {"<?xml  version = \"1.0\"  encoding = 'x'  standalone=\"yes\"?><a/>",
+         "<?xml  version = \"1.0\"" + E + "standalone=\"yes\"?><a/>"},
+        {"<?xml version=\"1.0\" standalone=\"yes\"?>",
+         "<?xml version=\"1.0\"" + E + "standalone=\"yes\"?>"},
+        // only an encoding right after the version is recognised
+        {"<?xml version=\"1.0\" standalone=\"yes\" encoding=\"x\"?>",
+         "<?xml version=\"1.0\"" + E + "standalone=\"yes\" encoding=\"x\"?>"},
+        // the rest is copied as it is
+        {"<?xml version=\"1.0\"?>\n<a b='\xC3\xBC'>\xE2\x82\xAC</a>\n",
+         "<?xml version=\"1.0\"" + E + "?>\n<a b='\xC3\xBC'>\xE2\x82\xAC</a>\n"},
+        // the start must be exactly "<?xml"
+        {" <?xml version=\"1.0\"?>", INVALID},
+        // version information
+        {"<?xml ver=\"1.0\"?>", INVALID},
+        {"<?xml version=1.0?>", INVALID},
+        // the dropped encoding declaration
+        {"<?xml version=\"1.0\" encoding=UTF-8?>", INVALID},
+        {"<?xml version=\"1.0\" encoding=\"UTF 8\"?>", INVALID},
+        // documents that end inside the declaration
+        {"<?xml", INVALID},
+        {"<?xml version=\"1.0", INVALID},
+        {"<?xml version=\"1.0\"", "<?xml version=\"1.0\"" + E},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"", "<?xml version=\"1.0\"" + E},
+    };
+    for (const auto &c : cases) {
+        Result r = rewrite(ctx, c.first);
+        if (c.second == INVALID) {
+            EXPECT_EQ(r.rc, -1) << c.first;
+            EXPECT_EQ(r.sqlstate, "38X14") << c.first;
+            EXPECT_EQ(r.msgtext.rfind("QAPD000E", 0), 0u) << c.first << ": " << r.msgtext;
+        } else {
+            EXPECT_EQ(r.out, c.second) << c.first;
+            EXPECT_EQ(r.rc, static_cast<int32_t>(c.second.size())) << c.first;
+            EXPECT_EQ(r.sqlstate, "00000") << c.first;
+        }
+    }
+}
