@@ -1,5 +1,7 @@
 #include "testSupport.h"
 
+#include "tessel.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -7,6 +9,8 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <map>
+#include <stdexcept>
 #include <ftw.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -113,6 +117,15 @@ TestCtx::~TestCtx() {
     free(ctx_);
 }
 
+#define TESSEL_TEST_ENTRY(name, ...) {#name, reinterpret_cast<void *>(&name)},
+
+tarn::RoutineDesc routine(const std::string &name) {
+    static const std::map<std::string, void *> entries = {TESSEL_CATALOG(TESSEL_TEST_ENTRY)};
+    const tessel::RoutineInfo *row = tessel::findRoutine(name.c_str());
+    if (row == nullptr) throw std::invalid_argument("no routine " + name);
+    return tarn::RoutineDesc::of(*row, entries.at(name));
+}
+
 } // namespace testing_support
 
 // Every test process starts from the same environment, whatever the machine's.
@@ -121,8 +134,10 @@ int main(int argc, char **argv) {
     setenv("TZ", "UTC", 1);
     unsetenv("TMP");
     unsetenv("TARNQAP_MIN_TMPFILE_SIZE");
-    unsetenv("TARN_READ_ACCESS");
-    unsetenv("TARN_WRITE_ACCESS");
+    unsetenv("TARN_EXTERNAL_ENTITIES");
+    // The routines may read and write the files the tests make (tests of the rule set their own).
+    setenv("TARN_READ_ACCESS", testing_support::scratchDir().c_str(), 1);
+    setenv("TARN_WRITE_ACCESS", testing_support::scratchDir().c_str(), 1);
     unsetenv("NLSPATH");
     setlocale(LC_ALL, "C");
     tzset();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "tarnCall.h"
 
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ std::string readFile(const std::string &path);
 std::vector<std::string> listDir(const std::string &dir);
 // True when something exists at the path.
 bool exists(const std::string &path);
+
+// A catalogued routine described for the calling side, by its name.
+tarn::RoutineDesc routine(const std::string &name);
 
 // Sets or (value null) unsets an environment variable for the scope of the object.
 class ScopedEnv {

@@ -77,7 +77,7 @@ extern "C" void echo(char *a, char *b, char *c, char *out, int16_t *ia, int16_t 
 }
 
 tarn::RoutineDesc desc(void *entry, std::vector<tarn::SqlType> inputs,
-                       tarn::SqlType output = tarn::SqlType::Varchar, int32_t length = 40) {
+                       tarn::SqlType output = tarn::SqlType::VARCHAR, int32_t length = 40) {
     tarn::RoutineDesc d;
     d.name = "TEST";
     d.entry = entry;
@@ -91,7 +91,7 @@ tarn::RoutineDesc desc(void *entry, std::vector<tarn::SqlType> inputs,
 
 TEST(HostCall, ScalarStatementCallsFirstNormalAndFinal) {
     seen.clear();
-    const std::vector<tarn::SqlType> three(3, tarn::SqlType::Varchar);
+    const std::vector<tarn::SqlType> three(3, tarn::SqlType::VARCHAR);
     {
         tarn::ScalarStatement st(desc(reinterpret_cast<void *>(echo), three), 819);
         tarn::Outcome o = st.call({"x", "", tarn::Input::null()});

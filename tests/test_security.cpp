@@ -61,15 +61,6 @@ struct Listener {
     }
 };
 
-tarn::RoutineDesc routine(void *entry, std::vector<SqlType> inputs) {
-    tarn::RoutineDesc d;
-    d.name = "r";
-    d.entry = entry;
-    d.inputs = std::move(inputs);
-    d.outputLength = 4000;
-    return d;
-}
-
 enum class Via { Extract, Extract2, Validate };
 
 // SQLSTATE, message and value (validation: its result) of one parse.
@@ -82,10 +73,8 @@ std::vector<std::string> run(Via via, const std::string &doc, const std::string 
         return {ctx.sqlstate, ctx.msgtext, std::to_string(rc)};
     }
     const bool two = via == Via::Extract2;
-    tarn::ScalarStatement st(two ? routine(reinterpret_cast<void *>(&qapExtractVarcharFromVarchar2),
-                                           {SqlType::Varchar, SqlType::Clob, SqlType::Varchar})
-                                 : routine(reinterpret_cast<void *>(&qapExtractVarcharFromVarchar),
-                                           {SqlType::Varchar, SqlType::Varchar}));
+    tarn::ScalarStatement st(testing_support::routine(two ? "qapExtractVarcharFromVarchar2"
+                                                          : "qapExtractVarcharFromVarchar"));
     auto o = two ? st.call({Input(doc), Input(dtd), Input("/a")}) : st.call({doc, "/a"});
     return {o.sqlstate, o.message, o.text};
 }
@@ -197,8 +186,7 @@ TEST(Security, AllowedFilesResolveLinksAndCompareCase) {
 TEST(Security, FifoIsRefusedWithoutBlocking) {
     const std::string fifo = scratchDir() + "/doc.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    tarn::ScalarStatement st(routine(reinterpret_cast<void *>(&qapExtractVarchar),
-                                     {SqlType::Varchar, SqlType::Varchar}));
+    tarn::ScalarStatement st(testing_support::routine("qapExtractVarchar"));
     EXPECT_EQ(st.call({Input(fifo), Input("/a")}).sqlstate, "38X01");
     TestCtx c;
     EXPECT_EQ(qapValidate(c, fifo.c_str(), QAP_FILE, 0, nullptr, 0, "a", c.sqlstate, c.msgtext, 0),
@@ -221,8 +209,7 @@ TEST(Security, TemporaryFilesArePrivateAndGoneAndTheirDirectoryMustExist) {
     // A CLOB beyond the threshold is spilled and removed; a missing directory is an error,
     // and the environment is never touched.
     const std::string big = "<a>" + std::string(200000, 'x') + "</a>";
-    tarn::RoutineDesc clob = routine(reinterpret_cast<void *>(&qapExtractVarcharFromClob),
-                                     {SqlType::Clob, SqlType::Varchar});
+    tarn::RoutineDesc clob = testing_support::routine("qapExtractVarcharFromClob");
     ScopedEnv tmp("TMP", scratchDir().c_str());
     for (const char *dir : {tempDir().c_str(), "/nonexistent/tessel-temp"}) {
         ScopedEnv temp("TARNQAPTEMP", dir);

@@ -23,6 +23,15 @@ struct ExtractScalar {
         const char *dtd = c.scratch->dtdText;
 
         if constexpr (r.source == tessel::Source::CLOB) {
+            // The length is asked for on its own first (the host's failure is reported before
+            // any transfer), then again by the transfer.
+            int32_t length = 0;
+            if (const int rc = sqludf_length(c.locator(0), &length); rc != 0) {
+                c.failLob(rc);
+                return;
+            }
+            QAP_TRACE(c.ctx, c.name(), "CLOB of %d bytes, threshold %d\n", length,
+                      c.ctx->fileThreshold);
             QapClobDoc doc;
             if (doc.load(c.ctx, c.locator(0), c.sqlstate, c.msgtext) != 0) return;
             extract<Kind>(c, doc.doc(dtd), path, Kind::clobLimit);

@@ -37,6 +37,8 @@ cleanup() {
 trap cleanup EXIT
 mkdir -m 700 "$work/trace" "$work/tmp" "$work/home"
 export HOME=$work/home TARNINSTANCE=sqltest TARNQAPPATH=$work/trace TARNQAPTEMP=$work/tmp
+# The routines may read and write the files a script makes (a script may say otherwise).
+export TARN_READ_ACCESS=$work TARN_WRITE_ACCESS=$work
 
 while read -r tag verb name value; do
     [ "$tag" = "--" ] || continue
