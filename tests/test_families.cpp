@@ -1,0 +1,279 @@
+// The table extract, update, validate and storage routines as the host calls them: one table of
+// cases per behaviour, through the calling side.
+#include "qapFile.h"
+#include "tarnCall.h"
+#include "testSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+using namespace testing_support;
+using tarn::Input;
+using tarn::Outcome;
+
+class Families : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_NE(isSharedLibInitSuccess(), 0); }
+    void TearDown() override {
+        EXPECT_TRUE(listDir(tempDir()).empty()) << "a temporary file outlived its call";
+    }
+};
+
+// One statement of a scalar routine with one call: "state|message|value" (value "NULL").
+std::string once(const char *name, const std::vector<Input> &in, int32_t db = 1208) {
+    tarn::ScalarStatement st(routine(name), db);
+    Outcome o = st.call(in);
+    std::string v = o.isNull() ? "NULL" : o.text;
+    if (o.isNull() || o.text.empty()) {
+        const tarn::SqlType t = routine(name).output;
+        if (!o.isNull() && t == tarn::SqlType::INTEGER) v = std::to_string(o.integer);
+    }
+    return o.sqlstate + "|" + o.message + "|" + v;
+}
+
+// Every row of one table statement, then how it ended: "v1,v2,NULL;02000".
+std::string table(const char *name, const std::vector<Input> &in) {
+    tarn::TableStatement st(routine(name));
+    tarn::TableRun run = st.run(in);
+    std::string out;
+    for (const Outcome &o : run.rows) {
+        char n[32];
+        snprintf(n, sizeof n, "%g", o.dbl);
+        out += (o.isNull()                                      ? "NULL"
+                : routine(name).output == tarn::SqlType::DOUBLE ? n
+                                                                : o.text) +
+               ",";
+    }
+    return out + ";" + run.end.sqlstate + (run.end.message.empty() ? "" : " " + run.end.message);
+}
+
+const std::string PO = "<po><i q='2'>a</i><i q='x'>b</i><i q='5'/><d>2024-1-2 3:4:5</d></po>";
+
+} // namespace
+
+// ---- Table extract routines ------------------------------------------------------------------
+
+TEST_F(Families, TablesGiveEveryValueInDocumentOrder) {
+    const std::string file = writeFile("po.xml", PO);
+    const std::string big = "<a><b>" + std::string(3999, 'v') + "</b></a>";
+    const struct {
+        const char *routine;
+        std::vector<Input> in;
+        std::string rows;
+    } cases[] = {
+        {"qapExtractVarchars", {file, "/po/i"}, "a,b,NULL,;02000"},
+        {"qapExtractVarcharsFromVarchar", {PO, "/po/i/@q"}, "2,x,5,;02000"},
+        {"qapExtractDoublesFromClob", {PO, "/po/i/@q"}, "2,NULL,5,;02000"}, // not a number: NULL
+        {"qapExtractClobsFromVarchar", {PO, "/po/i[@q=\"5\"]"}, "<i q=\"5\"></i>,;02000"},
+        {"qapExtractDatesFromVarchar",
+         {"<a><b/><b>2024-05-06</b></a>", "/a/b"},
+         "NULL,2024-05-06,;02000"}, // an empty element is a NULL row
+        {"qapExtractClobsFromClob", {PO, "/po/i[@q=\"2\"]"}, "<i q=\"2\">a</i>,;02000"},
+        {"qapExtractTimestampsFromVarchar", {PO, "/po/d"}, "2024-01-02 03:04:05.000000,;02000"},
+        {"qapExtractTimestampsFromVarchar",
+         {PO, "/po/i"},
+         ";38X29 QAPQ061E  The format of the string is invalid.\n"},
+        {"qapExtractVarcharsFromVarchar", {PO, "/po/none"}, ";02000"}, // no warning
+        {"qapExtractDoublesFromVarchar2",
+         {"<!DOCTYPE po SYSTEM 'po.dtd'><po><p>&e;</p></po>", "<!ENTITY e '7.5'>", "/po/p"},
+         "7.5,;02000"},
+        {"qapExtractVarcharsFromClob", {big, "/a/b"}, std::string(3999, 'v') + ",;02000"},
+        {"qapExtractVarcharsFromClob",
+         {"<a><b>" + std::string(4000, 'v') + "</b></a>", "/a/b"},
+         ";38X39 QAPC013E  The results of the extract UDF exceed the size limit for th\n"},
+        {"qapExtractCharsFromVarchar",
+         {PO, "/po/["},
+         ";38X09 QAPD002E  A syntax error occurred "
+         "near position 4 in the search path.\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.routine);
+        EXPECT_EQ(table(c.routine, c.in), c.rows);
+    }
+}
+
+TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsForTheOpenOnly) {
+    tarn::TableStatement st(routine("qapExtractIntegersFromClob"));
+    for (int round = 0; round < 2; ++round) { // CLOSE, then OPEN starts from the first value
+        tarn::TableRun run = st.run({PO, "/po/i/@q"});
+        ASSERT_EQ(run.rows.size(), 3u);
+        EXPECT_EQ(run.rows[0].integer, 2);
+        EXPECT_EQ(run.rows[2].integer, 5);
+    }
+    const std::string large = "<a>" + std::string(200000, ' ') + "<b>1</b><b>2</b></a>";
+    EXPECT_TRUE(st.open({large, "/a/b"}).ok());
+    EXPECT_TRUE(listDir(tempDir()).empty()); // the values are kept, the file is gone
+    EXPECT_EQ(st.fetch({large, "/a/b"}).integer, 1);
+    EXPECT_EQ(st.fetch({large, "/a/b"}).integer, 2);
+    EXPECT_EQ(st.fetch({large, "/a/b"}).sqlstate, "02000");
+    EXPECT_TRUE(st.close({}).ok());
+}
+
+// ---- Update routines -----------------------------------------------------------------------
+
+TEST_F(Families, UpdateWritesTheDocumentBackWithTheNewValue) {
+    const struct {
+        std::string doc, path, value, out;
+    } cases[] = {
+        {"<?xml version=\"1.0\" encoding='UTF-8' standalone=\"yes\"?><a>x</a>", "/a", "v",
+         "<?xml version='1.0' encoding='UTF-8' standalone='yes'?><a>v</a>"},
+        {"<!DOCTYPE a PUBLIC \"p\" \"s.dtd\" [<!ENTITY e \"E\">]><a>&e;</a>", "/b", "v",
+         "<!DOCTYPE a PUBLIC \"p\" \"s.dtd\"><a>E</a>"},
+        {"<!-- c --><?p d?>\n<a><!--i--><?q?><![CDATA[<&]]>'\"<e/></a>", "/x", "v",
+         "<!-- c --><?p d?>\n<a><!--i--><?q ?>&lt;&amp;&apos;&quot;<e></e></a>"},
+        {"<a><b>x<c>y</c>z</b><b>w</b></a>", "/a/b", "<&",
+         "<a><b>&lt;&amp;<c></c></b><b>&lt;&amp;</b></a>"},
+        {"<a x='1'><a x='2'/></a>", "/a/@x", "N", "<a x=\"N\"><a x=\"2\"></a></a>"},
+        {"<a y='1'/>", "/a/@x", "N", "<a y=\"1\"></a>"},
+        {"<a y='1'/>", "/a/@*", "N", "<a y=\"1\"></a>"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.doc);
+        EXPECT_EQ(once("qapUpdateXMLVarchar", {c.doc, c.path, c.value}), "00000||" + c.out);
+        EXPECT_EQ(once("qapUpdateXMLClob", {c.doc, c.path, c.value}), "00000||" + c.out);
+    }
+    EXPECT_EQ(once("qapUpdateXMLVarchar", {Input::null(), "/a", "v"}), "00000||NULL");
+    EXPECT_EQ(once("qapUpdateXMLVarchar", {"<a>" + std::string(32660, 'x') + "</a>", "/a", "v"}),
+              "00000||<a>v</a>");
+    EXPECT_EQ(once("qapUpdateXMLVarchar", {"<a>x</a><b/>", "/a", "v"}).substr(0, 16),
+              "38X13|QAPQ047E  ");
+}
+
+TEST_F(Families, UpdatedFileIsRewrittenOnlyAfterASuccessfulUpdate) {
+    const std::string file = writeFile("u.xml", "<a><b>old</b></a>");
+    EXPECT_EQ(once("qapUpdateXMLFile", {file, "/a/b", "new"}), "00000||" + file);
+    EXPECT_EQ(once("qapExtractVarchar", {file, "/a/b"}), "00000||new"); // the round trip
+    const std::string bad = writeFile("bad.xml", "<a><b>old</b>");
+    EXPECT_EQ(once("qapUpdateXMLFile", {bad, "/a/b", "new"}).substr(0, 6), "38X13|");
+    EXPECT_EQ(readFile(bad), "<a><b>old</b>");
+}
+
+// ---- Validate routines ---------------------------------------------------------------------
+
+TEST_F(Families, ValidateFromEachSourceAgainstADtdFileOrText) {
+    const std::string dtdText = "<!ELEMENT a (b+)><!ELEMENT b (#PCDATA)>";
+    const std::string dtd = writeFile("a.dtd", dtdText);
+    const std::string valid = "<!DOCTYPE a SYSTEM 'a.dtd'><a><b>1</b></a>";
+    const std::string invalid = "<!DOCTYPE a SYSTEM 'missing.dtd'>\n<a><c/></a>";
+    const std::string validFile = writeFile("valid.xml", valid);
+    const std::string invalidFile = writeFile("invalid.xml", invalid);
+    const std::string error =
+        "38X13|QAPQ047E  Parser error on line 2 column 6: no declaration found for e\n|0";
+    const struct {
+        const char *routine;
+        std::vector<Input> in;
+        std::string out;
+    } cases[] = {
+        {"qapValidateFile", {validFile, "", "id"}, "00000||1"}, // the DOCTYPE's own DTD
+        {"qapValidateFile", {invalidFile, dtd, "id"}, error},
+        {"qapValidateFile2", {invalidFile, dtdText, "id"}, error},
+        {"qapValidateVarchar", {valid, dtd, "id"}, "00000||1"},
+        {"qapValidateVarchar2", {invalid, dtdText, "id"}, error},
+        {"qapValidateClob", {invalid, dtd, "id"}, error},
+        {"qapValidateClob2", {valid, dtdText, "id"}, "00000||1"},
+        {"qapValidateFile",
+         {"missing.xml", "missing.dtd", "id"},
+         "38X00|QAPC000E  Unable to open the specified file.\n|NULL"},
+        {"qapValidateFile",
+         {"missing.xml", dtd, "id"},
+         "38X01|QAPC001E  The specified file is not found.\n|0"},
+        {"qapValidateClob2",
+         {valid, dtdText, Input::null()},
+         "38X14|QAPD000E  An invalid XML document is rejected.\n|NULL"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.routine) + " " + c.in[0].text);
+        EXPECT_EQ(once(c.routine, c.in), c.out);
+    }
+}
+
+TEST_F(Families, ValidateGivesTheSameAnswerOnEitherSideOfTheFileThreshold) {
+    for (size_t extra : {0, 1}) {
+        std::string doc = "<!DOCTYPE a [<!ELEMENT a (#PCDATA)>]><a></a>";
+        doc.insert(doc.size() - 4, 131072 - doc.size() + extra, 'x');
+        ASSERT_EQ(doc.size(), 131072 + extra);
+        EXPECT_EQ(once("qapValidateVarchar", {doc, "", "id"}), "00000||1");
+    }
+}
+
+// ---- Storage routines --------------------------------------------------------------------
+
+TEST_F(Families, StorageRoundTripsBetweenFilesVarcharAndClob) {
+    const std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>caf\xC3\xA9</a>";
+    const std::string file = scratchDir() + "/s.xml";
+    EXPECT_EQ(once("qapFile", {doc, file}), "00000||" + file);
+    EXPECT_EQ(once("qapCLOB", {file}), "00000||" + doc);
+    EXPECT_EQ(once("qapVarChar", {file}), "00000||" + doc);
+    EXPECT_EQ(once("qapContent_varchar2file", {doc, file}), "00000||" + file);
+    EXPECT_EQ(readFile(file), doc);
+
+    // Another application code page: the declaration follows the file's encoding.
+    const std::string latin = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><a>caf\xE9</a>";
+    EXPECT_EQ(once("qapXMLFileFromVarchar2", {doc, file, "ISO-8859-1"}), "00000||" + file);
+    EXPECT_EQ(readFile(file), latin);
+    EXPECT_EQ(once("qapXMLVarcharFromFile2", {file, "ISO-8859-1"}),
+              "00000||<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><a>caf\xC3\xA9</a>");
+    EXPECT_EQ(once("qapXMLFileFromClob2", {doc, file, "UTF-16BE"}), "00000||" + file);
+    EXPECT_EQ(once("qapXMLVarcharFromFile2", {file, "UTF-16BE"}),
+              "00000||<?xml version=\"1.0\" encoding=\"UTF-16BE\" ?><a>caf\xC3\xA9</a>");
+    EXPECT_EQ(once("qapXMLFileFromClob2", {doc, file, "ISO-8859-1"}), "00000||" + file);
+    EXPECT_EQ(once("qapXMLCLOBFromFile2", {file, "ISO-8859-1"}),
+              "00000||<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><a>caf\xC3\xA9</a>");
+
+    // No declaration to rewrite: refused, nothing written.
+    const std::string none = scratchDir() + "/none.xml";
+    EXPECT_EQ(once("qapXMLFileFromVarchar2", {"<a/>", none, "UTF-8"}),
+              "38X14|QAPD000E  An invalid XML document is rejected.\n|NULL");
+    EXPECT_FALSE(exists(none));
+    EXPECT_EQ(once("qapVarChar", {Input::null()}), "38X16||NULL");
+    EXPECT_EQ(once("qapCLOB", {Input::null()}), "00000||NULL");
+}
+
+TEST_F(Families, VarcharFilesUpToTheirLimit) {
+    const std::string fits = writeFile("fits.xml", std::string(32672, 'x'));
+    const std::string over = writeFile("over.xml", std::string(32673, 'x'));
+    EXPECT_EQ(once("qapVarChar", {fits}).size(), 7 + 32672u);
+    EXPECT_EQ(once("qapVarChar", {over}),
+              "38X05|QAPC005E  Input file size is greater than XMLVarchar size.\n|NULL");
+}
+
+TEST_F(Families, EveryRowOfAStatementPassesTheAllowedFilesRule) {
+    const std::string allowed = writeFile("ok.xml", "<a>1</a>");
+    const struct {
+        const char *routine;
+        std::vector<Input> first, second;
+        const char *refusal;
+    } cases[] = {
+        {"qapVarChar", {allowed}, {"/etc/hostname"}, "38X02"},
+        {"qapExtractInteger", {allowed, "/a"}, {"/etc/hostname", "/a"}, "38X02"},
+        {"qapContent_varchar2file",
+         {"<a/>", allowed},
+         {"<a/>", "/tmp/tessel-elsewhere.xml"},
+         "38X03"},
+        {"qapValidateVarchar",
+         {"<!DOCTYPE a [<!ELEMENT a EMPTY>]><a/>", "", "id"},
+         {"<a/>", "/etc/hostname", "id"},
+         "38X02"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.routine);
+        tarn::ScalarStatement st(routine(c.routine));
+        EXPECT_FALSE(st.call(c.first).failed());
+        EXPECT_EQ(st.call(c.second).sqlstate, c.refusal);
+    }
+    EXPECT_FALSE(exists("/tmp/tessel-elsewhere.xml"));
+}
+
+TEST_F(Families, SequenceNumbersCountTheCallsOfAStatement) {
+    for (int statement = 0; statement < 2; ++statement) {
+        tarn::ScalarStatement st(routine("qapSeqno"));
+        for (int32_t n = 1; n <= 3; ++n)
+            EXPECT_EQ(st.call({}).integer, n);
+        EXPECT_EQ(st.finish().integer, 4); // the final call counts too
+    }
+}
