@@ -4,7 +4,9 @@
 --   sqlite3 -cmd '.load build/libtessel_sqlite' < examples/demo.sql
 -- The documents are examples/po-100[123].xml. Each order is kept twice, as a VARCHAR value
 -- (the ...FromVarchar routines) and as a CLOB value (the ...FromClob routines); the routines
--- without a suffix read a server file instead.
+-- without a suffix read a server file instead. Server files are read from examples/ and
+-- written to build/demo-export/ only: scripts/demo.sh allows those directories with
+-- TARN_READ_ACCESS and TARN_WRITE_ACCESS.
 .headers on
 .mode box
 .nullvalue NULL
@@ -58,6 +60,28 @@ SELECT o.id AS "order", count(*) AS items, printf('%.2f', sum(p.value)) AS "sum 
        max(p.value) AS dearest
   FROM orders o, qapExtractDoublesFromClob(o.clob, '/purchaseOrder/items/item/price') p
  GROUP BY o.id ORDER BY o.id;
+
+.print
+.print Validation against examples/po.dtd (each document names it in a DOCTYPE): 1 is valid
+SELECT id,
+       qapValidateVarchar(replace(doc, '<purchaseOrder', '<!DOCTYPE purchaseOrder SYSTEM "po.dtd"><purchaseOrder'),
+                          'examples/po.dtd', 'po') AS valid
+  FROM orders ORDER BY id;
+
+.print
+.print An update: order 1002 gets a new ship date, read back from the rewritten document
+SELECT qapExtractDateFromVarchar(
+         qapUpdateXMLVarchar(doc, '/purchaseOrder/shipDate', '2024-03-15'),
+         '/purchaseOrder/shipDate') AS "new ship date"
+  FROM orders WHERE id = 1002;
+
+.print
+.print Every order exported to a file of its own in build/demo-export (TARN_WRITE_ACCESS allows it),
+.print numbered by qapSeqno, and the first one read back
+SELECT qapSeqno(0) AS n,
+       qapContent_varchar2file(doc, 'build/demo-export/po-' || id || '.xml') AS file
+  FROM orders ORDER BY id;
+SELECT length(qapVarChar('build/demo-export/po-1001.xml')) AS "bytes read back";
 
 .print
 .print A path that matches twice is an error (order 1001 has two items):

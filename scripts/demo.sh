@@ -13,6 +13,12 @@ if [ ! -f build/libtessel_sqlite.so ]; then
     exit 1
 fi
 
+# The routines read server files from examples/ and write them to build/demo-export/ only.
+rm -rf build/demo-export
+mkdir -p build/demo-export
+export TARN_READ_ACCESS="$PWD/examples;$PWD/build/demo-export"
+export TARN_WRITE_ACCESS="$PWD/build/demo-export"
+
 echo
 echo "== sqlite3 -cmd '.load build/libtessel_sqlite' < examples/demo.sql"
 log=$(mktemp)
