@@ -103,7 +103,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
 
     XMLCh encoding[1024];
     try {
-        // Step 2: the document.
+        // The document.
         if (docLoc == QAP_FILE) {
             int32_t size = 0;
             if (qap_getFileSize(ctx, doc, &size) != 0) {
@@ -121,7 +121,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
         reader->setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
 
-        // Step 5: the DTD identifier in UTF-16.
+        // The DTD identifier in UTF-16.
         const size_t idLength = strlen(dtdid);
         dtdId16.reset(new (std::nothrow) XMLCh[2 * (idLength + 1)]);
         if (dtdId16 == nullptr) return outOfMemory();
@@ -133,7 +133,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
             return 0;
         }
 
-        // Step 6: the database code page's encoding name.
+        // The database code page's encoding name.
         const int32_t dbCodePage =
             ctx != nullptr && ctx->convInfo != nullptr ? ctx->convInfo->dbCodePage : 0;
         if (QAP_getEncoding(ctx, dbCodePage, encoding, 1024, sqlstate, msgtext) != 0) return 0;

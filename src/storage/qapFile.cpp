@@ -4,6 +4,7 @@
 #include "qapConv.h"
 #include "qapCtx.h"
 #include "qapMsg.h"
+#include "qapOwned.h"
 #include "qapPlatform.h"
 #include "qapTrace.h"
 #include "tarn.h"
@@ -23,18 +24,6 @@
 #include <unicode/ustring.h>
 
 namespace {
-
-struct FreeDeleter {
-    void operator()(void *p) const { free(p); }
-};
-template <typename T> using HeapPtr = std::unique_ptr<T, FreeDeleter>;
-
-struct FileCloser {
-    void operator()(FILE *f) const {
-        if (f != nullptr) fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // Collapses every run of separators to one and drops trailing ones, in place. A text made of
 // separators only keeps one, so that the root stays a usable entry. Returns the new length.
@@ -248,7 +237,7 @@ int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t ca
         qapSetError(ctx, sqlstate, "38X05", msgtext, QAPC005E);
         return -1;
     }
-    FilePtr f(xml_fopen(ctx, name, "rb"));
+    QapFilePtr f(xml_fopen(ctx, name, "rb"));
     if (!f) {
         qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
         return -1;
@@ -289,7 +278,7 @@ int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlst
         return -1;
     };
 
-    HeapPtr<char> value(sqloGetEnv(reading ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS));
+    QapHeap<char> value(sqloGetEnv(reading ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS));
     if (!value) {
         QAP_TRACE(ctx, fn, "no registry value for %s access\n", reading ? "read" : "write");
         return deny();

@@ -7,6 +7,7 @@
 #include "qapCtx.h"
 #include "qapFile.h"
 #include "qapMsg.h"
+#include "qapOwned.h"
 #include "qapTrace.h"
 
 #include <algorithm>
@@ -23,18 +24,6 @@ namespace {
 // UTF-16 and output buffers of the file-to-locator conversion, sized for one piece.
 constexpr int32_t QAP_PIECE_UNITS = 16384;
 constexpr int32_t QAP_PIECE_OUT = 12288;
-
-struct QapFileCloser {
-    void operator()(FILE *f) const {
-        if (f != nullptr) fclose(f);
-    }
-};
-using QapFileHandle = std::unique_ptr<FILE, QapFileCloser>;
-
-struct QapFree {
-    void operator()(void *p) const { free(p); }
-};
-template <typename T> using QapHeap = std::unique_ptr<T, QapFree>;
 
 template <typename T> QapHeap<T> qapAlloc(size_t count) {
     return QapHeap<T>(static_cast<T *>(malloc(count * sizeof(T))));
@@ -170,7 +159,7 @@ int32_t readWholeClob(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, c
 // result, with the SQLSTATE and message number noted.
 int32_t locatorToStream(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, FILE *stream,
                         char *sqlstate, int32_t *msgNo) {
-    QapFileHandle file(stream);
+    QapFilePtr file(stream);
     char piece[QAP_LOB_PIECE];
     int32_t result = 0;
     for (int32_t done = 0; done < length;) {
@@ -270,7 +259,7 @@ int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *na
         noteFailure(sqlstate, msgNo, QAPC004E);
         return rc;
     }
-    QapFileHandle file(xml_fopen(ctx, name, "wb+"));
+    QapFilePtr file(xml_fopen(ctx, name, "wb+"));
     if (!file) {
         noteFailure(sqlstate, msgNo, errno == EINVAL ? QAPC001E : QAPC000E);
         return -1;
@@ -337,7 +326,7 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
         noteFailure(sqlstate, msgNo, QAPC004E);
         return rc;
     }
-    QapFileHandle file(xml_fopen(ctx, name, "rb"));
+    QapFilePtr file(xml_fopen(ctx, name, "rb"));
     if (!file) {
         noteFailure(sqlstate, msgNo, QAPC000E);
         return -1;

@@ -23,7 +23,7 @@ const char *qapCatGet(intptr_t handle, int set, int number);
 // Does nothing: the catalog stays open until unload. Returns 0.
 int qapCatClose(intptr_t handle);
 
-// 0 when the parser can be used; -1 with "38X13" and message 91 or 154 on a start-up failure.
+// 0 when the parser can be used; -1 with "38X13" and QAPG001E or QAPQ047E on a start-up failure.
 int32_t qapInitializeParser(QapRoutineCtx *ctx, char *sqlstate, char *msgtext);
 // Writes the trace line "Exit" and returns 0: nothing is shut down per routine.
 int32_t qapTerminateParser(QapRoutineCtx *ctx);
