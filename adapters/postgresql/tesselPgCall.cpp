@@ -154,12 +154,12 @@ bool declaresExternalEntity(const char *text, size_t length) noexcept {
     static const char keyword[] = "<!ENTITY";
     const size_t k = sizeof keyword - 1;
     const char *end = text + length;
-    for (const char *p = text; static_cast<size_t>(end - p) > k;) {
-        const char *hit = static_cast<const char *>(memchr(p, '<', static_cast<size_t>(end - p)));
-        if (hit == nullptr || static_cast<size_t>(end - hit) <= k) return false;
-        p = hit + 1;
-        if (memcmp(hit, keyword, k) != 0) continue;
+    for (const char *p = text; p < end;) {
+        const char *hit =
+            static_cast<const char *>(memmem(p, static_cast<size_t>(end - p), keyword, k));
+        if (hit == nullptr) return false;
         const char *q = hit + k;
+        p = q;
         while (q < end && space(*q))
             ++q;
         if (q < end && *q == '%') { // a parameter entity
