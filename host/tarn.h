@@ -93,6 +93,19 @@ TARN_API void tarnLobFree(uint32_t locator);
 TARN_API char *sqloGetEnv(int32_t id);
 /* Sets a registry value; NULL removes it (the environment fallback then applies again). */
 TARN_API void tarnRegistrySet(int32_t id, const char *value);
+/* Whether documents may load external entities: "ON" or "OFF". Set by SQL adapters; the
+ * library does not read it yet. */
+#define TARN_REG_EXTERNAL_ENTITIES 375
+
+/* ---- Cancellation ------------------------------------------------------------------------ */
+
+/* The host's answer to "has the running statement been cancelled?": nonzero when it has. The
+ * check must only look, never act (no signals handled, no jumps). NULL restores the default,
+ * which never reports a cancel. */
+typedef int (*TarnCancelCheck)(void);
+TARN_API void tarnSetCancelCheck(TarnCancelCheck check);
+/* Asks the installed check; 0 when none is installed. */
+TARN_API int tarnStatementCancelled(void);
 
 /* ---- XML start-up ------------------------------------------------------------------------ */
 

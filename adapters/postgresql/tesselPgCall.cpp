@@ -1,0 +1,275 @@
+// The C++ half of the PostgreSQL extension: runs routine statements through the host stand-in's
+// calling side. Nothing here includes PostgreSQL's headers or reports to it; every exception is
+// caught at the functions of tesselPgCall.h and becomes an outcome.
+#include "tesselPgCall.h"
+
+#include "tarnCall.h"
+
+#include <array>
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unicode/ucnv.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tesselpg {
+
+struct Site {
+    Site(const tessel::RoutineInfo &r, const tarn::RoutineDesc &desc, int32_t codePage) : row(r) {
+        if (r.isTable())
+            table = std::make_unique<tarn::TableStatement>(desc, codePage);
+        else
+            scalar = std::make_unique<tarn::ScalarStatement>(desc, codePage);
+    }
+    const tessel::RoutineInfo &row;
+    std::unique_ptr<tarn::ScalarStatement> scalar;
+    std::unique_ptr<tarn::TableStatement> table;
+    std::vector<tarn::Input> inputs; // the open table's arguments, given again to every call
+    bool open = false;
+    std::string text; // the last value's text
+};
+
+namespace {
+
+// The library changes the process locale while it formats a message (setlocale(LC_ALL, "")).
+// PostgreSQL relies on its own settings, so every call puts them back as they were.
+class LocaleGuard {
+public:
+    LocaleGuard() {
+        const char *current = setlocale(LC_ALL, nullptr);
+        if (current != nullptr) saved_ = current;
+    }
+    ~LocaleGuard() {
+        if (saved_.empty()) return;
+        const char *current = setlocale(LC_ALL, nullptr);
+        if (current == nullptr || saved_ != current) setlocale(LC_ALL, saved_.c_str());
+    }
+    LocaleGuard(const LocaleGuard &) = delete;
+    LocaleGuard &operator=(const LocaleGuard &) = delete;
+
+private:
+    std::string saved_;
+};
+
+// The handle of the libtessel.so this module was linked with.
+void *libraryHandle() {
+    void *handle = dlopen("libtessel.so", RTLD_LAZY | RTLD_NOLOAD);
+    if (handle != nullptr) return handle;
+    Dl_info self;
+    if (dladdr(reinterpret_cast<void *>(&libraryHandle), &self) == 0 || self.dli_fname == nullptr)
+        return nullptr;
+    std::string dir = self.dli_fname;
+    dir = dir.find('/') == std::string::npos ? "." : dir.substr(0, dir.find_last_of('/'));
+    return dlopen((dir + "/libtessel.so").c_str(), RTLD_LAZY | RTLD_NOLOAD);
+}
+
+// A routine's entry in the library, or null.
+void *entryOf(const tessel::RoutineInfo &row) {
+    static void *handle = nullptr;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        handle = libraryHandle();
+        if (handle != nullptr) dlclose(handle); // the module's own link keeps it loaded
+    });
+    return handle == nullptr ? nullptr : dlsym(handle, row.name);
+}
+
+void setState(Outcome &out, const char *state, const char *message) {
+    snprintf(out.sqlstate, sizeof out.sqlstate, "%s", state);
+    snprintf(out.message, sizeof out.message, "%s", message);
+}
+
+// The outcome of a routine call, its text kept in the site.
+void take(Site &site, tarn::Outcome &&o, Outcome &out) {
+    out = Outcome{};
+    if (o.sqlstate.size() != 5) o.sqlstate = "58004";
+    while (!o.message.empty() && (o.message.back() == '\n' || o.message.back() == '\r'))
+        o.message.pop_back();
+    setState(out, o.sqlstate.c_str(), o.message.c_str());
+    out.isNull = o.isNull();
+    out.dbl = o.dbl;
+    out.real = o.real;
+    out.integer = o.integer;
+    out.smallint = o.smallint;
+    site.text = std::move(o.text);
+    out.text = site.text.data();
+    out.textLength = site.text.size();
+}
+
+// Runs one step of a statement, keeping the locale, and turns an exception into an outcome.
+template <class Step> void guarded(Outcome &out, Step step) noexcept {
+    try {
+        LocaleGuard locale;
+        step();
+    } catch (const std::bad_alloc &) {
+        out = Outcome{};
+        setState(out, "53200", "Tessel: out of memory");
+    } catch (const std::exception &e) {
+        out = Outcome{};
+        setState(out, "XX000", (std::string("Tessel: ") + e.what()).c_str());
+    } catch (...) {
+        out = Outcome{};
+        setState(out, "XX000", "Tessel: the routine call failed");
+    }
+}
+
+std::vector<tarn::Input> inputsOf(const tessel::RoutineInfo &row, const Arg *args) {
+    std::vector<tarn::Input> inputs(static_cast<size_t>(row.count));
+    for (int i = 0; i < row.count; ++i) {
+        if (args[i].isNull)
+            inputs[static_cast<size_t>(i)] = tarn::Input::null();
+        else
+            inputs[static_cast<size_t>(i)] = tarn::Input(std::string(args[i].data, args[i].length));
+    }
+    return inputs;
+}
+
+// True when dir is a directory that only this user can write (created with mode 0700 when
+// missing).
+bool privateDirectory(const std::string &dir) {
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st;
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    return st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool space(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+} // namespace
+
+bool declaresExternalEntity(const char *text, size_t length) noexcept {
+    static const char keyword[] = "<!ENTITY";
+    const size_t k = sizeof keyword - 1;
+    const char *end = text + length;
+    for (const char *p = text; p < end;) {
+        const char *hit =
+            static_cast<const char *>(memmem(p, static_cast<size_t>(end - p), keyword, k));
+        if (hit == nullptr) return false;
+        const char *q = hit + k;
+        p = q;
+        while (q < end && space(*q))
+            ++q;
+        if (q < end && *q == '%') { // a parameter entity
+            ++q;
+            while (q < end && space(*q))
+                ++q;
+        }
+        while (q < end && !space(*q) && *q != '>') // the name
+            ++q;
+        while (q < end && space(*q))
+            ++q;
+        // An internal entity's value is a quoted literal; anything else names an external one.
+        if (q < end && *q != '"' && *q != '\'') return true;
+    }
+    return false;
+}
+
+void prepareProcess(const char *dataDir) noexcept {
+    try {
+        setenv("TARNINSTANCE", "tessel", 0);
+        const std::string home = dataDir != nullptr && dataDir[0] == '/'
+                                     ? std::string(dataDir) + "/tessel"
+                                     : std::string();
+        if (!home.empty() && getenv("TARNQAPPATH") == nullptr && privateDirectory(home))
+            setenv("TARNQAPPATH", home.c_str(), 0);
+        if (!home.empty() && getenv("TARNQAPTEMP") == nullptr && privateDirectory(home) &&
+            privateDirectory(home + "/tmp"))
+            setenv("TARNQAPTEMP", (home + "/tmp").c_str(), 0);
+    } catch (...) {
+        // without them every first call fails with 38X35, which says what to set
+    }
+    UErrorCode err = U_ZERO_ERROR;
+    UConverter *conv = ucnv_open(nullptr, &err);
+    if (U_SUCCESS(err)) {
+        const char *name = ucnv_getName(conv, &err);
+        if (U_SUCCESS(err) && strcmp(name, "US-ASCII") == 0) ucnv_setDefaultName("UTF-8");
+    }
+    ucnv_close(conv);
+}
+
+const tessel::RoutineInfo *findBuiltRoutine(const char *name) noexcept {
+    for (const tessel::RoutineInfo &row : tessel::catalog)
+        if (row.built && strcasecmp(row.name, name) == 0) return &row;
+    return nullptr;
+}
+
+Site *createSite(const tessel::RoutineInfo &row, int32_t dbCodePage, char *error,
+                 size_t errorSize) noexcept {
+    void *entry = entryOf(row);
+    if (entry == nullptr) {
+        snprintf(error, errorSize, "libtessel.so does not export the routine %s", row.name);
+        return nullptr;
+    }
+    try {
+        return new Site(row, tarn::RoutineDesc::of(row, entry), dbCodePage);
+    } catch (const std::exception &e) {
+        snprintf(error, errorSize, "cannot prepare %s: %s", row.name, e.what());
+    } catch (...) {
+        snprintf(error, errorSize, "cannot prepare %s", row.name);
+    }
+    return nullptr;
+}
+
+void destroySite(Site *site) noexcept {
+    if (site == nullptr) return;
+    Outcome ignored;
+    if (site->open) closeTable(*site, ignored);
+    guarded(ignored, [&] {
+        if (site->table) site->table->finish();
+        if (site->scalar) site->scalar->finish();
+    });
+    delete site;
+}
+
+void callScalar(Site &site, const Arg *args, Outcome &out) noexcept {
+    guarded(out, [&] { take(site, site.scalar->call(inputsOf(site.row, args)), out); });
+}
+
+void openTable(Site &site, const Arg *args, Outcome &out) noexcept {
+    guarded(out, [&] {
+        site.inputs = inputsOf(site.row, args);
+        tarn::Outcome open = site.table->open(site.inputs);
+        const bool failed = open.failed();
+        take(site, std::move(open), out);
+        // The routine's close copes with a failed open; a failed FIRST opened nothing.
+        if (failed && site.table->started()) site.table->close(site.inputs);
+        site.open = !failed;
+    });
+}
+
+void fetchRow(Site &site, Outcome &out) noexcept {
+    guarded(out, [&] { take(site, site.table->fetch(site.inputs), out); });
+    if (out.failed()) {
+        Outcome ignored;
+        closeTable(site, ignored);
+    }
+}
+
+void closeTable(Site &site, Outcome &out) noexcept {
+    if (!site.open) {
+        out = Outcome{};
+        setState(out, "00000", "");
+        return;
+    }
+    site.open = false;
+    guarded(out, [&] { take(site, site.table->close(site.inputs), out); });
+}
+
+bool tableOpen(const Site &site) noexcept {
+    return site.open;
+}
+
+} // namespace tesselpg

@@ -1,0 +1,40 @@
+# Sourced by scripts/pgtest.sh and bench/pgbench.sh: installs the extension from a build
+# directory into the server's directories (as root) and starts a throwaway PostgreSQL 15 cluster
+# as the user postgres, on a unix socket in a private temporary directory, with no TCP listener.
+# The cluster is stopped and the directory removed when the calling shell exits.
+#
+#   pg_cluster_start BUILD_DIR   sets PG_WORK (the directory), PG_BINDIR, PG_PORT, PG_USER;
+#                                $PG_WORK/files is a directory the server's user owns
+#   pg_psql ARGS...              psql connected to the cluster as the superuser
+pg_cluster_start() {
+    local build pgconfig
+    build=$(realpath "$1")
+    pgconfig=/usr/lib/postgresql/15/bin/pg_config
+    PG_BINDIR=$("$pgconfig" --bindir)
+    PG_USER=postgres
+    PG_PORT=54329
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "run as root: the extension is installed into $("$pgconfig" --pkglibdir)" >&2
+        return 1
+    fi
+    cmake --install "$build" --component postgresql >/dev/null
+    PG_WORK=$(mktemp -d /tmp/tessel-pg-XXXXXX)
+    trap pg_cluster_stop EXIT
+    chown "$PG_USER" "$PG_WORK"
+    chmod 700 "$PG_WORK"
+    runuser -u "$PG_USER" -- mkdir -m 700 "$PG_WORK/files"
+    runuser -u "$PG_USER" -- "$PG_BINDIR/initdb" -D "$PG_WORK/data" -A trust -E UTF8 \
+        --locale=C.UTF-8 --no-sync >/dev/null
+    runuser -u "$PG_USER" -- "$PG_BINDIR/pg_ctl" -D "$PG_WORK/data" -l "$PG_WORK/server.log" \
+        -w -s -o "-k $PG_WORK -p $PG_PORT -c listen_addresses= -c fsync=off" start
+}
+
+pg_cluster_stop() {
+    runuser -u "$PG_USER" -- "$PG_BINDIR/pg_ctl" -D "$PG_WORK/data" -m immediate stop \
+        >/dev/null 2>&1 || true
+    rm -rf "$PG_WORK"
+}
+
+pg_psql() {
+    "$PG_BINDIR/psql" -X -q -v ON_ERROR_STOP=1 -h "$PG_WORK" -p "$PG_PORT" -U "$PG_USER" "$@"
+}

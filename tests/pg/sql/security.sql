@@ -1,0 +1,23 @@
+-- Routines that name server files are for pg_read_server_files and pg_write_server_files, and
+-- only the superuser sets the files they may use.
+\getenv files TESSEL_PG_FILES
+\set s :files/s.xml
+SET tessel.read_access = :'files';
+SET tessel.write_access = :'files';
+SELECT qapContent_varchar2file('<a>1</a>', :'s') = :'s' AS written;
+CREATE ROLE clerk;
+CREATE ROLE reader IN ROLE pg_read_server_files;
+SET ROLE clerk;
+SELECT qapExtractVarchar(:'s', '/a');
+SELECT qapFile('<a/>', :'s');
+SELECT qapExtractVarcharFromVarchar('<a>1</a>', '/a');
+SET tessel.read_access = 'ANY';
+SET tessel.external_entities = on;
+SET ROLE reader;
+SELECT qapVarChar(:'s');
+SELECT qapVarChar(:'files' || '/x/../s.xml');
+SELECT qapUpdateXMLFile(:'s', '/a', '2');
+\echo :LAST_ERROR_SQLSTATE
+RESET ROLE;
+RESET tessel.read_access;
+SELECT qapVarChar(:'s');
