@@ -93,9 +93,6 @@ TARN_API void tarnLobFree(uint32_t locator);
 TARN_API char *sqloGetEnv(int32_t id);
 /* Sets a registry value; NULL removes it (the environment fallback then applies again). */
 TARN_API void tarnRegistrySet(int32_t id, const char *value);
-/* Whether documents may load external entities: "ON" or "OFF". Set by SQL adapters; the
- * library does not read it yet. */
-#define TARN_REG_EXTERNAL_ENTITIES 375
 
 /* ---- Cancellation ------------------------------------------------------------------------ */
 

@@ -144,38 +144,7 @@ bool privateDirectory(const std::string &dir) {
     return st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-bool space(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 } // namespace
-
-bool declaresExternalEntity(const char *text, size_t length) noexcept {
-    static const char keyword[] = "<!ENTITY";
-    const size_t k = sizeof keyword - 1;
-    const char *end = text + length;
-    for (const char *p = text; p < end;) {
-        const char *hit =
-            static_cast<const char *>(memmem(p, static_cast<size_t>(end - p), keyword, k));
-        if (hit == nullptr) return false;
-        const char *q = hit + k;
-        p = q;
-        while (q < end && space(*q))
-            ++q;
-        if (q < end && *q == '%') { // a parameter entity
-            ++q;
-            while (q < end && space(*q))
-                ++q;
-        }
-        while (q < end && !space(*q) && *q != '>') // the name
-            ++q;
-        while (q < end && space(*q))
-            ++q;
-        // An internal entity's value is a quoted literal; anything else names an external one.
-        if (q < end && *q != '"' && *q != '\'') return true;
-    }
-    return false;
-}
 
 void prepareProcess(const char *dataDir) noexcept {
     try {

@@ -47,11 +47,6 @@ struct Outcome {
 // that can carry documents when ICU's default is plain ASCII (the C locale).
 void prepareProcess(const char *dataDir) noexcept;
 
-// True when text holds an external entity declaration (<!ENTITY [%] name SYSTEM|PUBLIC ...),
-// which the parser would resolve by reading the file or URL it names. Looks at every
-// "<!ENTITY", wherever it stands, so it may refuse one that a comment only mentions.
-bool declaresExternalEntity(const char *text, size_t length) noexcept;
-
 // The catalogue row of a built routine named name (case-insensitively), or null.
 const tessel::RoutineInfo *findBuiltRoutine(const char *name) noexcept;
 

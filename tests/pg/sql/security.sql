@@ -19,5 +19,11 @@ SELECT qapVarChar(:'files' || '/x/../s.xml');
 SELECT qapUpdateXMLFile(:'s', '/a', '2');
 \echo :LAST_ERROR_SQLSTATE
 RESET ROLE;
+-- an external entity is read when the setting is on, from a file the read rule allows
+SET tessel.read_access = :'files';
+SET tessel.external_entities = on;
+SELECT qapExtractVarcharFromVarchar('<!DOCTYPE a [<!ENTITY x SYSTEM "' || :'s' || '">]><a>&x;</a>', '/a/a');
+RESET tessel.external_entities;
+SELECT qapExtractVarcharFromVarchar('<!DOCTYPE a [<!ENTITY x SYSTEM "' || :'s' || '">]><a>&x;</a>', '/a/a');
 RESET tessel.read_access;
 SELECT qapVarChar(:'s');
