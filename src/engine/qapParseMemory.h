@@ -33,8 +33,9 @@ private:
         Header *nextFree; // in its size's free list, while it is free
         size_t sizeClass; // kClasses for a block of its own size
     };
-    // Size classes by powers of two from 32 bytes to 64 KB; larger blocks go back to the heap.
-    static constexpr size_t kClasses = 12;
+    // Size classes by powers of two from 32 bytes to 1 MB (an entity's reader takes buffers of
+    // more than 64 KB each time it opens); larger blocks go back to the heap.
+    static constexpr size_t kClasses = 16;
     static constexpr size_t kSmallest = 32;
     static size_t classOf(size_t size);
 

@@ -146,8 +146,14 @@ inline void copyUnits(XMLCh *d, const XMLCh *s, size_t n) {
 }
 } // namespace
 
+// True (and the item marked) when n more units would take the item to its result's limit.
+bool qapResultNode::reachesLimit(uint64_t n) {
+    if (!overLimit && owner != nullptr && contentLength + n >= owner->unitLimit) overLimit = true;
+    return overLimit;
+}
+
 void qapResultNode::appendSlow(int escape, const XMLCh *s, uint32_t n) {
-    if (n == 0) return;
+    if (n == 0 || reachesLimit(n)) return;
     if (escape != 0) {
         const Piece piece{s, n, escape};
         addPieces(&piece, 1);
@@ -180,6 +186,10 @@ void qapResultNode::reserve(uint64_t units) {
 }
 
 void qapResultNode::addPieces(const Piece *pieces, size_t count) {
+    uint64_t total = 0;
+    for (size_t i = 0; i < count; ++i)
+        total += pieces[i].n;
+    if (reachesLimit(total)) return;
     // One append after the other, as addToContent does it; the buffer rarely moves, as the
     // item being appended to mostly has room beyond its capacity. Length and capacity are
     // kept in locals while the text is written.
@@ -238,7 +248,7 @@ void qapResultNode::addJoined(const Piece *pieces, size_t count) {
     uint64_t n = 0;
     for (size_t i = 0; i < count; ++i)
         n += pieces[i].n;
-    if (n == 0) return;
+    if (n == 0 || reachesLimit(n)) return;
     const uint64_t length = contentLength + n;
     if (length > contentMaxLength) {
         const uint64_t capacity = n + 2 * static_cast<uint64_t>(contentMaxLength);
@@ -371,10 +381,27 @@ qapResult::~qapResult() {
     }
 }
 
+void qapResult::setBounds(int32_t limit, uint32_t items) {
+    byteLimit = limit;
+    unitLimit = limit > 0 ? static_cast<uint64_t>(limit) : 0;
+    maxItems = items;
+}
+
 void qapResult::newItem() {
+    if (maxItems != 0 && count >= maxItems) {
+        // The last item gives way to the new one, once it is known whether it fits the limit.
+        replacedOverLimit = replacedOverLimit || exceedsLimit(*last);
+        last->contentLength = 0;
+        last->contentMaxLength = 0;
+        last->overLimit = false;
+        if (last->content != nullptr) last->content[0] = 0;
+        return;
+    }
     if (blockFree == 0) {
         uint32_t items = ItemBlock::kFirstItems;
-        if (blocks != nullptr) items = std::min(2 * blocks->items, ItemBlock::kMaxItems);
+        if (blocks != nullptr)
+            items = blocks->items < ItemBlock::kSmallItems ? 2 * blocks->items
+                                                           : ItemBlock::kMaxItems;
         ItemBlock *b = static_cast<ItemBlock *>(qapBigAlloc(ItemBlock::bytes(items)));
         if (b == nullptr) throw QAPException(ctx, QAPG002E);
         b->next = blocks;
@@ -396,8 +423,9 @@ void qapResult::newItem() {
 }
 
 void qapResult::addItem(int escape, const XMLCh *text, uint32_t n) {
+    const bool replacing = maxItems != 0 && count >= maxItems;
     newItem();
-    if (escape != 0 || text == nullptr || n == 0 || n >= kLargeUnits ||
+    if (replacing || escape != 0 || text == nullptr || n == 0 || n >= kLargeUnits ||
         (ctx != nullptr && ctx->traceOn)) {
         addToCurrentItem(escape, text, n);
         return;
@@ -661,6 +689,20 @@ private:
 };
 } // namespace
 
+bool qapResult::exceedsLimit(const qapResultNode &item) {
+    if (item.overLimit) return true;
+    if (item.content == nullptr || item.contentLength == 0) return false;
+    int64_t size = 4 * static_cast<int64_t>(item.contentLength) + 4;
+    if (size > byteLimit) size = byteLimit;
+    if (size <= 0) return true;
+    ItemConverter converter(ctx);
+    char *value =
+        converter.convert(item.content, item.contentLength, static_cast<int32_t>(size), nullptr);
+    const bool fits = value != nullptr;
+    free(value);
+    return !fits;
+}
+
 QapExtractResult *qapResult::retrieve(int32_t limit) {
     static const char *const fn = "qapResult::retrieve";
     QapExtractResult *r = static_cast<QapExtractResult *>(calloc(1, sizeof(QapExtractResult)));
@@ -676,6 +718,15 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     memcpy(r->sqlstate, "00000", 6);
     r->values[count] = nullptr;
     r->cursor = r->values;
+    if (replacedOverLimit) {
+        QAP_TRACE(ctx, fn, "an extract result beyond the kept ones exceeds %d\n",
+                  static_cast<int>(limit));
+        r->values[0] = nullptr;
+        r->message = static_cast<char *>(calloc(1, 1025));
+        if (r->message != nullptr) formatMessage(ctx, r->message, QAPC013E);
+        memcpy(r->sqlstate, "38X39", 6);
+        return r;
+    }
     ItemConverter converter(ctx);
     // Several values share chunks; a single one is a heap string its taker may keep.
     ValueChunks chunks(&r->strings);
@@ -683,7 +734,9 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
 
     for (qapResultNode *item = first; item != nullptr; item = item->next) {
         char *value = nullptr;
-        if (item->content == nullptr) {
+        if (item->overLimit) {
+            // fails below
+        } else if (item->content == nullptr) {
             value = static_cast<char *>(shared != nullptr ? shared->take(1) : malloc(1));
             if (value != nullptr) value[0] = 0;
         } else {

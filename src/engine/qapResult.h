@@ -69,7 +69,7 @@ public:
     void addToContent(int escape, const XMLCh *s, uint32_t n) {
         // Here raw text that needs no new buffer; the rest out of line.
         const uint64_t length = static_cast<uint64_t>(contentLength) + n;
-        if (escape != 0 || n == 0 ||
+        if (escape != 0 || n == 0 || overLimit ||
             (length > contentMaxLength &&
              // Growth: the needed length plus twice the capacity.
              n + 2 * static_cast<uint64_t>(contentMaxLength) >= allocated))
@@ -98,11 +98,14 @@ public:
     uint32_t contentMaxLength = 0;
     qapResultNode *next = nullptr;
     QapRoutineCtx *ctx;
+    // The text reached the result's limit: it can only fail, so it stopped growing.
+    bool overLimit = false;
 
 private:
     friend class qapResult;
     // addToContent where it may need a new buffer, or escapes.
     void appendSlow(int escape, const XMLCh *s, uint32_t n);
+    bool reachesLimit(uint64_t n);
     // Makes the buffer hold at least units units, keeping the text; throws QAPException.
     void reserve(uint64_t units);
     // Where content lives: a heap buffer of its own (freed with the item), or space in the
@@ -134,8 +137,15 @@ public:
     qapResultNode *last = nullptr;
     QapRoutineCtx *ctx;
 
+    // Bounds what the parse keeps: a value that reaches limit units (so at least limit bytes in
+    // any code page) stops growing and fails at retrieve; beyond maxItems items (0: no bound)
+    // each new item replaces the last one, the one replaced only checked against the limit.
+    void setBounds(int32_t limit, uint32_t maxItems);
+
 private:
     friend class qapResultNode;
+    // True when the item cannot be converted within the limit.
+    bool exceedsLimit(const qapResultNode &item);
     // Moves or extends an item's buffer to hold units units.
     void growContent(qapResultNode &item, uint64_t units);
 
@@ -150,6 +160,10 @@ private:
     XMLCh *slabEnd = nullptr;
     qapResultNode *tail = nullptr; // the item holding the newest slab's free room, or null
     size_t ownBuffers = 0;         // items whose buffer is a heap block of their own
+    uint64_t unitLimit = UINT64_MAX;
+    int32_t byteLimit = INT32_MAX;
+    uint32_t maxItems = 0;
+    bool replacedOverLimit = false; // an item replaced beyond maxItems exceeded the limit
 };
 
 // Frees the strings, the values array and the message of a result record (not the record).

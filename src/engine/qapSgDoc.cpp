@@ -97,8 +97,26 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate,
         qapParserText(ctx, e.getMessage(), text);
         qapSetParserError(ctx, sqlstate, msgtext, nullptr, nullptr, text);
         QAP_TRACE(ctx, fn, "parse err6: %s\n", text);
+    } catch (const QapParseStop &stop) {
+        char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
+        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(stop.line, line),
+                          qapLocText(stop.column, column), qapParserText(ctx, stop.text, text));
+        qapSetState(sqlstate, stop.sqlstate);
+        QAP_TRACE(ctx, fn, "parse stopped: %s\n", text);
+    } catch (const QAPException &e) {
+        // Memory ran out in the handler: the parse failed, and the message says why.
+        QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
+        qapSetState(sqlstate, "38X13");
+        snprintf(msgtext, QAP_MSGTEXT_SIZE, "%.69s\n", e.getText());
+    } catch (const OutOfMemoryException &) {
+        QAP_TRACE(ctx, fn, "parser->parse ran out of memory.\n");
+        qapSetState(sqlstate, "38X13");
+        qapSetMsg(ctx, msgtext, QAPG002E);
+    } catch (const std::bad_alloc &) {
+        QAP_TRACE(ctx, fn, "parser->parse ran out of memory.\n");
+        qapSetState(sqlstate, "38X13");
+        qapSetMsg(ctx, msgtext, QAPG002E);
     } catch (...) {
-        // Among others the handler's QAPException: the state says the parse failed.
         QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
         qapSetState(sqlstate, "38X13");
     }
@@ -372,12 +390,22 @@ void qapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XML
 
 namespace {
 
+} // namespace
+
+void qapBoundEntities(SAX2XMLReader &reader, SecurityManager &security) {
+    security.setEntityExpansionLimit(QAP_MAX_ENTITY_EXPANSIONS);
+    reader.setProperty(XMLUni::fgXercesSecurityManager, &security);
+}
+
+namespace {
+
 // A new reader and resolver with the features of every non-validating parse.
 std::unique_ptr<qapParser> buildParser(QapRoutineCtx *ctx) {
     auto parser = std::make_unique<qapParser>();
     parser->reader.reset(new qapNonValidateReader(ctx, &parser->memory));
     parser->resolver.reset(new qapDoctypeResolver(ctx, nullptr));
     qapNonValidateReader &reader = *parser->reader;
+    qapBoundEntities(reader, parser->security);
     reader.setEntityResolver(parser->resolver.get());
     reader.setDTDHandler(parser->resolver.get());
     reader.setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
@@ -525,7 +553,8 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
 }
 
 int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const char *path,
-                   QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext) {
+                   QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext,
+                   uint32_t maxValues) {
     static const char *const fn = "extractAll";
     const char *doc = document.doc;
     int32_t rc = -1;
@@ -579,6 +608,7 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
 
         // Reader, handler, resolver, features.
         if (buildExtraction(ctx, parts, document.dtdText, tagged, sqlstate, msgtext) != 0) break;
+        parts.handler->result.setBounds(limit, maxValues);
 
         // The parse.
         if (qapRunParse(ctx, parts, document, sqlstate, msgtext) != 0) break;
@@ -621,7 +651,8 @@ int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char
 
     QAP_TRACE(ctx, fn, "docloc = %d\n", static_cast<int>(doc.docLoc));
     QapExtractResult local{};
-    int32_t rc = extractAll(ctx, doc, tagged, path, &local, limit, sqlstate, msgtext);
+    // One value, or the fact that there are several: two are enough to keep.
+    int32_t rc = extractAll(ctx, doc, tagged, path, &local, limit, sqlstate, msgtext, 2);
     QAP_TRACE(ctx, fn, "call extractAll() got sqlstate=%s return rc=%d\n", sqlstate, rc);
 
     int32_t out = -1;

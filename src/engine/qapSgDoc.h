@@ -11,8 +11,11 @@
 
 // Every value at the path, in document order, each shorter than limit bytes in the database
 // code page. 0 or -1.
+// With maxValues (0: all) only the first maxValues - 1 values and the last are kept, the others
+// only checked against the limit: enough to tell one value from several.
 int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
-                   QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext);
+                   QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext,
+                   uint32_t maxValues = 0);
 
 // Exactly one non-empty value (a heap string the caller frees), or -1: "01HX0" for none,
 // "38X08" for several, "00000" for an empty value, or the state of the parse.

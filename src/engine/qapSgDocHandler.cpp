@@ -3,6 +3,7 @@
 #include "qapSgDocHandler.h"
 
 #include "qapMsg.h"
+#include "tarn.h"
 
 #include <cstring>
 #include <memory>
@@ -84,4 +85,26 @@ void qapSgDocHandler::composeEndElement(const XMLCh *qname) {
     tag[n + 2] = u'>';
     tag[n + 3] = 0;
     result.addToCurrentItem(0, tag, n + 3);
+}
+
+void qapSgDocHandler::setDocumentLocator(const XERCES_CPP_NAMESPACE::Locator *const locator) {
+    locator_ = locator;
+}
+
+void qapSgDocHandler::startEntity(const XMLCh *const) {
+    ++entityDepth_;
+}
+
+void qapSgDocHandler::endEntity(const XMLCh *const) {
+    if (entityDepth_ != 0) --entityDepth_;
+}
+
+void qapSgDocHandler::pollHost() {
+    events_ = 0;
+    if (tarnStatementCancelled() != 0) stop("57014", u"the statement was cancelled");
+}
+
+void qapSgDocHandler::stop(const char *sqlstate, const char16_t *text) const {
+    throw QapParseStop{sqlstate, text, locator_ != nullptr ? locator_->getLineNumber() : 0,
+                       locator_ != nullptr ? locator_->getColumnNumber() : 0};
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
@@ -41,6 +42,7 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate,
 // forgets a little memory then), retires it and the next parse builds a new one.
 struct qapParser {
     qapParseMemory memory; // first: goes last, after everything the reader allocated
+    XERCES_CPP_NAMESPACE::SecurityManager security;
     std::unique_ptr<qapDoctypeResolver> resolver;
     std::unique_ptr<qapNonValidateReader> reader;
     bool retired = false;
@@ -65,6 +67,13 @@ struct qapParseParts {
     qapParseParts &operator=(const qapParseParts &) = delete;
     void release();
 };
+
+// Entity references one parse may expand (each reference counts, nested ones too): far more
+// than honest documents use, and billion laughs stops within a second.
+constexpr XMLSize_t QAP_MAX_ENTITY_EXPANSIONS = 100000;
+// Gives the reader the security manager that enforces that bound.
+void qapBoundEntities(XERCES_CPP_NAMESPACE::SAX2XMLReader &reader,
+                      XERCES_CPP_NAMESPACE::SecurityManager &security);
 
 // The set-up every non-validating parse shares (extraction and update): the context's reader
 // and DOCTYPE resolver (dtdText replaces the DTD a document names; null: an empty DTD), built

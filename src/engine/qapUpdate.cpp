@@ -104,6 +104,7 @@ void qapUpdateHandler::processingInstruction(const XMLCh *const target, const XM
 
 void qapUpdateHandler::startElement(const XMLCh *const, const XMLCh *const,
                                     const XMLCh *const qname, const Attributes &attrs) {
+    onEvent();
     const QapMatchState prev = isMatched;
     currentPath.push(qname, attrs);
     if (isMatched == PARTIAL) isMatched = query.match(currentPath);
@@ -144,6 +145,7 @@ void qapUpdateHandler::endElement(const XMLCh *const, const XMLCh *const,
 }
 
 void qapUpdateHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
+    onText(length);
     if (isMatched == YES && targetKind == ELEMENT) return;
     result.addToCurrentItem(1, chars, static_cast<uint32_t>(length));
 }
@@ -218,6 +220,7 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
         memcpy(parts.path.get(), path, pathUnits * sizeof(XMLCh));
         handler = new qapUpdateHandler(ctx, value, parts.path.get());
         parts.handler.reset(handler);
+        handler->result.setBounds(limit, 0); // a document beyond the limit stops growing
         declHandler = std::make_unique<qapXmlDeclHandler>(ctx, handler);
     } catch (const std::bad_alloc &) {
         qapFail(ctx, sqlstate, msgtext, QAPG002E);

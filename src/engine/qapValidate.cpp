@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
@@ -71,10 +72,6 @@ public:
     uint32_t dtdIsText;
 };
 
-struct ReaderDeleter {
-    void operator()(SAX2XMLReader *r) const { delete r; }
-};
-
 } // namespace
 
 int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t input_src,
@@ -92,10 +89,11 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
     // Released in the order reader, handler, buffer source, identifier, and last the reader's
     // memory (reverse declaration); the parse's exceptions are caught while all are alive.
     qapParseMemory memory;
+    SecurityManager security;
     std::unique_ptr<XMLCh[]> dtdId16;
     std::unique_ptr<MemBufInputSource> memSource;
     std::unique_ptr<qapValidateHandler> handler;
-    std::unique_ptr<SAX2XMLReader, ReaderDeleter> reader;
+    std::unique_ptr<SAX2XMLReader> reader;
     auto outOfMemory = [&]() {
         qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
         return 0;
@@ -117,6 +115,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
 
         // Steps 3 and 4: a validating reader without namespaces.
         reader.reset(new qapGuardedReader(ctx, &memory));
+        qapBoundEntities(*reader, security);
         reader->setFeature(XMLUni::fgSAX2CoreValidation, true);
         reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
         reader->setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
