@@ -88,13 +88,17 @@ void callEntry(void *entry, size_t count, void *const *args) {
     }
 }
 
-// The input locators of one call, dropped when the call is over.
-struct InputLocators {
+// The input arguments of a call: text blocks, and locators holding the CLOB inputs (dropped
+// with the set).
+struct InputSet {
+    std::vector<Block> texts;
     sqludf_locator loc[3] = {};
-    InputLocators() = default;
-    InputLocators(const InputLocators &) = delete;
-    InputLocators &operator=(const InputLocators &) = delete;
-    ~InputLocators() {
+    int16_t inds[3] = {};
+    void *args[3] = {};
+    InputSet() = default;
+    InputSet(const InputSet &) = delete;
+    InputSet &operator=(const InputSet &) = delete;
+    ~InputSet() {
         for (sqludf_locator l : loc)
             if (l != 0) tarnLobFree(l);
     }
@@ -124,7 +128,11 @@ public:
     void startStatement() { scratch_.reset(); }
     char *scratchData() { return scratch_.pad()->data; }
 
-    Outcome invoke(int32_t callType, const std::vector<Input> &given);
+    // One call. A table's FETCH and CLOSE calls get the very arguments of its OPEN (reuse),
+    // as a host passes them, without copying a CLOB into a new locator for every row.
+    enum class Inputs { Fresh, KeepForTheTable, ReuseTheTables };
+    Outcome invoke(int32_t callType, const std::vector<Input> &given,
+                   Inputs inputs = Inputs::Fresh);
 
 private:
     RoutineDesc desc_;
@@ -136,6 +144,7 @@ private:
     Block out_;
     Block sqlstate_;
     Block msgtext_;
+    std::unique_ptr<InputSet> tableInputs_; // the open table's arguments
 };
 
 } // namespace
@@ -152,35 +161,41 @@ RoutineDesc RoutineDesc::of(const tessel::RoutineInfo &routine, void *entry) {
     return d;
 }
 
-Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
+Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inputs) {
     const size_t n = desc_.inputs.size();
     if (given.size() > n) throw std::invalid_argument("tarn: too many inputs for " + desc_.name);
 
     // Missing inputs (the final call's) are empty values. A NULL input is an empty string, or
     // locator 0 for a CLOB, with indicator -1.
-    void *args[15] = {};
-    size_t count = 0;
-    std::vector<Block> texts;
-    texts.reserve(n);
-    InputLocators locators;
-    int16_t inds[3] = {};
-    for (size_t i = 0; i < n; ++i) {
-        static const Input empty;
-        const Input &in = i < given.size() ? given[i] : empty;
-        const std::string &text = in.isNull ? empty.text : in.text;
-        inds[i] = in.isNull ? -1 : 0;
-        if (desc_.inputs[i] == SqlType::CLOB) {
-            if (!in.isNull) {
-                if (text.size() > INT32_MAX) throw std::length_error("tarn: CLOB input too long");
-                locators.loc[i] = tarnLobFromBytes(text.data(), static_cast<int32_t>(text.size()));
-                if (locators.loc[i] == 0) throw std::bad_alloc();
+    std::unique_ptr<InputSet> fresh;
+    InputSet *set = inputs == Inputs::ReuseTheTables ? tableInputs_.get() : nullptr;
+    if (set == nullptr) {
+        fresh = std::make_unique<InputSet>();
+        set = fresh.get();
+        set->texts.reserve(n);
+        for (size_t i = 0; i < n; ++i) {
+            static const Input empty;
+            const Input &in = i < given.size() ? given[i] : empty;
+            const std::string &text = in.isNull ? empty.text : in.text;
+            set->inds[i] = in.isNull ? -1 : 0;
+            if (desc_.inputs[i] == SqlType::CLOB) {
+                if (!in.isNull) {
+                    if (text.size() > INT32_MAX)
+                        throw std::length_error("tarn: CLOB input too long");
+                    set->loc[i] = tarnLobFromBytes(text.data(), static_cast<int32_t>(text.size()));
+                    if (set->loc[i] == 0) throw std::bad_alloc();
+                }
+                set->args[i] = &set->loc[i];
+            } else {
+                set->texts.push_back(textBlock(text));
+                set->args[i] = set->texts.back().chars();
             }
-            args[count++] = &locators.loc[i];
-        } else {
-            texts.push_back(textBlock(text));
-            args[count++] = texts.back().chars();
         }
     }
+    void *args[15] = {};
+    size_t count = 0;
+    for (size_t i = 0; i < n; ++i)
+        args[count++] = set->args[i];
 
     Block &out = out_;
     memset(out.get(), desc_.output == SqlType::CLOB ? 0 : FILL, out.size());
@@ -195,7 +210,7 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
 
     args[count++] = out.get();
     for (size_t i = 0; i < n; ++i)
-        args[count++] = &inds[i];
+        args[count++] = &set->inds[i];
     args[count++] = &outInd;
     args[count++] = sqlstate.chars();
     args[count++] = name_.chars();
@@ -243,6 +258,7 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given) {
         o.text = out.text();
         break;
     }
+    if (inputs == Inputs::KeepForTheTable) tableInputs_ = std::move(fresh);
     return o;
 }
 
@@ -365,7 +381,11 @@ Outcome TableStatement::finish() {
 
 Outcome TableStatement::callAs(int32_t callType, const std::vector<Input> &inputs) {
     if (!impl_->started) impl_->frame.startStatement();
-    Outcome o = impl_->frame.invoke(callType, inputs);
+    using In = Frame::Inputs;
+    const In mode = callType == SQL_TF_OPEN                                ? In::KeepForTheTable
+                    : callType == SQL_TF_FETCH || callType == SQL_TF_CLOSE ? In::ReuseTheTables
+                                                                           : In::Fresh;
+    Outcome o = impl_->frame.invoke(callType, inputs, mode);
     impl_->started = callType != SQL_TF_FINAL;
     return o;
 }

@@ -12,7 +12,9 @@ SQLITE_EXTENSION_INIT1
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <ctime>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -70,7 +72,10 @@ std::string traceControlDirectory() {
 // Gives the process what a host instance always has: an instance name and a trace control
 // directory (never overriding the user's), and an application code page that can carry
 // documents when the process runs in the C locale.
+int pastDeadline();
+
 void prepareProcess() {
+    tarnSetCancelCheck(pastDeadline);
     setenv("TARNINSTANCE", kInstance, 0);
     if (getenv("TARNQAPPATH") == nullptr) {
         std::string dir = traceControlDirectory();
@@ -83,6 +88,64 @@ void prepareProcess() {
         if (U_SUCCESS(err) && strcmp(name, "US-ASCII") == 0) ucnv_setDefaultName("UTF-8");
     }
     ucnv_close(conv);
+}
+
+// ---- Time limit --------------------------------------------------------------------------
+
+// SQLite offers a function no way to see that its statement was interrupted, so a connection
+// may set a time limit for each routine call instead: SELECT tessel_time_limit(ms) (0: none,
+// the default). A call that runs longer stops within a few thousand parser events with
+// SQLSTATE 57014. The limits by connection; the deadline of the call running on this thread.
+std::mutex limitsLock;
+std::map<sqlite3 *, int64_t> limits;
+thread_local int64_t deadlineNs = 0;
+
+int64_t nowNs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// The host's cancel check: past the deadline of the call on this thread.
+int pastDeadline() {
+    return deadlineNs != 0 && nowNs() > deadlineNs ? 1 : 0;
+}
+
+// The deadline of one routine call from its connection's limit, for the call's duration.
+class CallDeadline {
+public:
+    explicit CallDeadline(sqlite3 *db) : saved_(deadlineNs) {
+        int64_t ms = 0;
+        {
+            std::lock_guard<std::mutex> lock(limitsLock);
+            auto it = limits.find(db);
+            if (it != limits.end()) ms = it->second;
+        }
+        deadlineNs = ms > 0 ? nowNs() + ms * 1000000 : 0;
+    }
+    ~CallDeadline() { deadlineNs = saved_; }
+    CallDeadline(const CallDeadline &) = delete;
+    CallDeadline &operator=(const CallDeadline &) = delete;
+
+private:
+    int64_t saved_;
+};
+
+void setTimeLimit(sqlite3_context *ctx, int, sqlite3_value **argv) {
+    sqlite3 *db = sqlite3_context_db_handle(ctx);
+    const sqlite3_int64 ms = sqlite3_value_int64(argv[0]);
+    std::lock_guard<std::mutex> lock(limitsLock);
+    if (ms > 0)
+        limits[db] = ms;
+    else
+        limits.erase(db);
+    sqlite3_result_int64(ctx, ms > 0 ? ms : 0);
+}
+
+// Forgets a connection's limit when it closes (the destructor of tessel_time_limit's data).
+void forgetTimeLimit(void *db) {
+    std::lock_guard<std::mutex> lock(limitsLock);
+    limits.erase(static_cast<sqlite3 *>(db));
 }
 
 // ---- The routines --------------------------------------------------------------------------
@@ -234,6 +297,7 @@ void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
             fresh = std::make_unique<CallSite>(routine->desc);
             site = fresh.get();
         }
+        CallDeadline deadline(sqlite3_context_db_handle(ctx));
         tarn::Outcome outcome = site->statement.call(inputs);
         if (succeeded(outcome.sqlstate))
             setResult(ctx, routine->desc.output, outcome);
@@ -267,6 +331,7 @@ void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
 
 struct TableVtab {
     sqlite3_vtab base;
+    sqlite3 *db;
     const Routine *routine;
 };
 
@@ -331,6 +396,7 @@ int tableConnect(sqlite3 *db, void *aux, int, const char *const *, sqlite3_vtab 
     if (table == nullptr) return SQLITE_NOMEM;
     memset(table, 0, sizeof *table);
     table->routine = routine;
+    table->db = db;
     *vtab = &table->base;
     (void)err;
     return SQLITE_OK;
@@ -400,6 +466,7 @@ void setVtabError(sqlite3_vtab *vtab, const std::string &text) {
 
 // The next row into the cursor; an error closes the table.
 int fetchRow(sqlite3_vtab *vtab, CursorState &state) {
+    CallDeadline deadline(reinterpret_cast<TableVtab *>(vtab)->db);
     tarn::Outcome row = state.statement->fetch(state.values);
     if (row.failed()) {
         setVtabError(vtab, errorText(row));
@@ -441,6 +508,7 @@ int tableFilter(sqlite3_vtab_cursor *cursor, int idxNum, const char *, int argc,
         }
         if (!state.statement)
             state.statement = std::make_unique<tarn::TableStatement>(routine->desc);
+        CallDeadline deadline(reinterpret_cast<TableVtab *>(vtab)->db);
         tarn::Outcome open = state.statement->open(state.values);
         if (open.failed()) {
             setVtabError(vtab, errorText(open));
@@ -522,8 +590,14 @@ int registerRoutines(sqlite3 *db, char **errorMessage) {
                             : sqlite3_mprintf("libtessel.so lacks the routine %s", missing.c_str());
         return SQLITE_ERROR;
     }
+    int rc = sqlite3_create_function_v2(db, "tessel_time_limit", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY,
+                                        db, setTimeLimit, nullptr, nullptr, forgetTimeLimit);
+    if (rc != SQLITE_OK) {
+        *errorMessage =
+            sqlite3_mprintf("cannot register tessel_time_limit: %s", sqlite3_errmsg(db));
+        return rc;
+    }
     for (const Routine &r : *routines) {
-        int rc;
         if (r.desc.table) {
             rc = sqlite3_create_module_v2(db, r.desc.name.c_str(), &kTableModule,
                                           const_cast<Routine *>(&r), nullptr);

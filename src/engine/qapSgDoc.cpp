@@ -99,8 +99,10 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate,
         QAP_TRACE(ctx, fn, "parse err6: %s\n", text);
     } catch (const QapParseStop &stop) {
         char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
-        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(stop.line, line),
-                          qapLocText(stop.column, column), qapParserText(ctx, stop.text, text));
+        qapSetParserError(ctx, sqlstate, msgtext,
+                          stop.located ? qapLocText(stop.line, line) : nullptr,
+                          stop.located ? qapLocText(stop.column, column) : nullptr,
+                          qapParserText(ctx, stop.text, text));
         qapSetState(sqlstate, stop.sqlstate);
         QAP_TRACE(ctx, fn, "parse stopped: %s\n", text);
     } catch (const QAPException &e) {
@@ -388,9 +390,7 @@ void qapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XML
 
 // ---- Extraction ------------------------------------------------------------------------------
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 void qapBoundEntities(SAX2XMLReader &reader, SecurityManager &security) {
     security.setEntityExpansionLimit(QAP_MAX_ENTITY_EXPANSIONS);

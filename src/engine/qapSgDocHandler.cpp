@@ -105,6 +105,7 @@ void qapSgDocHandler::pollHost() {
 }
 
 void qapSgDocHandler::stop(const char *sqlstate, const char16_t *text) const {
-    throw QapParseStop{sqlstate, text, locator_ != nullptr ? locator_->getLineNumber() : 0,
-                       locator_ != nullptr ? locator_->getColumnNumber() : 0};
+    const bool located = locator_ != nullptr && strcmp(sqlstate, "57014") != 0;
+    throw QapParseStop{sqlstate, text, located, located ? locator_->getLineNumber() : 0,
+                       located ? locator_->getColumnNumber() : 0};
 }

@@ -12,10 +12,12 @@ class qapDoctypeResolver;
 
 // Thrown by a handler to end a parse early: the host cancelled the statement ("57014"), or the
 // document's entities expanded beyond what any honest document needs ("38X13"). The message is
-// a parser error at the current line and column.
+// a parser error, at the current line and column for the expansion (whose place tells which
+// entity), without them for a cancellation (whose place depends on the time it came).
 struct QapParseStop {
     const char *sqlstate;
     const char16_t *text;
+    bool located;
     uint64_t line;
     uint64_t column;
 };

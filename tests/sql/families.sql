@@ -26,3 +26,11 @@ SELECT qapValidateVarchar2('<!DOCTYPE o SYSTEM "o.dtd">' || doc, '<!ELEMENT o (i
 <!ELEMENT i EMPTY><!ATTLIST i q CDATA #REQUIRED>', 'o') FROM docs WHERE id = 1;
 SELECT qapContent_varchar2file(doc, 'o.xml'), qapVarChar('o.xml') FROM docs WHERE id = 1;
 SELECT qapSeqno(0), id FROM docs WHERE id <= 3;
+
+.print -- a connection's time limit stops a long call with 57014; 0 lifts it
+SELECT tessel_time_limit(1);
+SELECT count(*) FROM qapExtractVarcharsFromVarchar(
+  '<a>' || replace(hex(zeroblob(500000)), '00', '<b>x</b>') || '</a>', '/a/b');
+SELECT tessel_time_limit(0);
+SELECT count(*) FROM qapExtractVarcharsFromVarchar(
+  '<a>' || replace(hex(zeroblob(500000)), '00', '<b>x</b>') || '</a>', '/a/b');
