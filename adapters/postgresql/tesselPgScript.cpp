@@ -34,7 +34,10 @@ void printRoutine(const tessel::RoutineInfo &r) {
         reads = reads || r.readsFile(i);
         writes = writes || r.writesFile(i);
     }
-    // Routines that touch files, and qapSeqno, give other results on every call.
+    // Routines that touch server files, and qapSeqno, may give another result on every call:
+    // VOLATILE, run where the statement runs. The others depend on their arguments alone:
+    // IMMUTABLE, which is also what lets postgres_fdw ship them to the server holding the rows
+    // (with "tessel" in the foreign server's extensions option).
     const bool volatileRoutine = reads || writes || r.source == tessel::Source::NONE;
 
     printf("\nCREATE FUNCTION %s\n", signature.c_str());
@@ -42,7 +45,7 @@ void printRoutine(const tessel::RoutineInfo &r) {
         printf("    RETURNS TABLE (value %s) ROWS 100\n", type);
     else
         printf("    RETURNS %s\n", type);
-    printf("    LANGUAGE C %s CALLED ON NULL INPUT\n", volatileRoutine ? "VOLATILE" : "STABLE");
+    printf("    LANGUAGE C %s CALLED ON NULL INPUT\n", volatileRoutine ? "VOLATILE" : "IMMUTABLE");
     printf("    AS 'MODULE_PATHNAME', '%s';\n", r.isTable() ? "tessel_table" : "tessel_scalar");
     printf("COMMENT ON FUNCTION %s IS '%s (%s): %s %s; document: %s';\n", signature.c_str(), r.name,
            r.family, r.isTable() ? "a table of" : "returns", declared.c_str(),
