@@ -183,6 +183,42 @@ TEST(Security, AllowedFilesResolveLinksAndCompareCase) {
     tarnRegistrySet(TARN_REG_WRITE_ACCESS, nullptr);
 }
 
+TEST(Security, ExpansionAndMatchesAreBounded) {
+    std::string laughs = "<!DOCTYPE a [<!ENTITY l0 \"lol\">";
+    for (int i = 1; i < 10; ++i) {
+        laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int k = 0; k < 10; ++k)
+            laughs += "&l" + std::to_string(i - 1) + ";";
+        laughs += "\">";
+    }
+    laughs += "]><a>&l9;</a>";
+    std::string big = "<!DOCTYPE a [<!ENTITY e \"" + std::string(50000, 'x') + "\">]><a>";
+    for (int i = 0; i < 2000; ++i)
+        big += "<b>&e;</b>";
+    big += "</a>";
+    std::string many = "<a>";
+    for (int i = 0; i < 100000; ++i)
+        many += "<b>" + std::string(i == 99999 ? 5000 : 10, 'v') + "</b>";
+    many += "</a>";
+    const struct {
+        std::string doc;
+        const char *path, *state, *message;
+    } rows[] = {
+        {laughs, "/a", "38X13", "QAPQ047E  Parser error on line 1 column 536: parser has encou"},
+        {big, "/a", "38X13", "QAPQ047E  Parser error on line 1 column 5338: entity expansion"},
+        // the scalar keeps two values, yet a later one over the limit is still found
+        {many, "/a/b", "38X39", "QAPC013E  The results of the extract UDF exceed the size li"},
+        {"<a><b>1</b><b>2</b><b>3</b></a>", "/a/b", "38X08", "QAPD001E  /a/b occurs multiple"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.message);
+        tarn::ScalarStatement st(testing_support::routine("qapExtractVarcharFromVarchar"));
+        auto o = st.call({r.doc, r.path});
+        EXPECT_EQ(o.sqlstate, r.state);
+        EXPECT_EQ(o.message.substr(0, strlen(r.message)), r.message);
+    }
+}
+
 TEST(Security, FifoIsRefusedWithoutBlocking) {
     const std::string fifo = scratchDir() + "/doc.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
