@@ -172,7 +172,7 @@ int qap_getTempDir(QapRoutineCtx *ctx) {
     return 0;
 }
 
-FILE *qap_tempFileOpen(QapRoutineCtx *ctx, char **name) {
+FILE *qapTempFileOpen(QapRoutineCtx *ctx, char **name) {
     *name = nullptr;
     // A configured directory is used or the call fails; otherwise TMP when it names a
     // directory, else /tmp. TMP comes from the context's record when there is one.
@@ -197,7 +197,7 @@ FILE *qap_tempFileOpen(QapRoutineCtx *ctx, char **name) {
 
 char *qap_tempFilename(QapRoutineCtx *ctx) {
     char *name = nullptr;
-    if (FILE *f = qap_tempFileOpen(ctx, &name)) fclose(f);
+    if (FILE *f = qapTempFileOpen(ctx, &name)) fclose(f);
     return name;
 }
 

@@ -23,8 +23,8 @@ int qap_getTempDir(QapRoutineCtx *ctx);
 // followed) in TARNQAPTEMP, which must then exist and be writable, else in TMP or /tmp.
 // Returns it open for writing with its heap name, or null. The caller closes it, removes it
 // and frees the name.
-FILE *qap_tempFileOpen(QapRoutineCtx *ctx, char **name);
-// As qap_tempFileOpen, but closed: the heap name of the new, empty file, or null.
+FILE *qapTempFileOpen(QapRoutineCtx *ctx, char **name);
+// As qapTempFileOpen, but closed: the heap name of the new, empty file, or null.
 char *qap_tempFilename(QapRoutineCtx *ctx);
 // Writes a whole buffer to a file; 0, or -1 with SQLSTATE and message.
 int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char *name,

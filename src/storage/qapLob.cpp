@@ -211,7 +211,7 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
     // The spill is written through the descriptor that created the file, so nothing can be
     // put in its place in between.
     char *name = nullptr;
-    FILE *spill = qap_tempFileOpen(ctx, &name);
+    FILE *spill = qapTempFileOpen(ctx, &name);
     if (spill == nullptr) {
         // Mostly a configured temporary directory that is missing or not writable.
         qapSetError(ctx, sqlstate, "38X10", msgtext, QAPC012E);
