@@ -2,12 +2,21 @@
 // of the usual sizes kept for reuse.
 #include "qapParseMemory.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <limits>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
 XERCES_CPP_NAMESPACE_USE
+
+namespace {
+std::atomic<long> failCountdown{-1};
+} // namespace
+
+void qapParseMemory::failAfter(long n) {
+    failCountdown.store(n, std::memory_order_relaxed);
+}
 
 qapParseMemory::~qapParseMemory() {
     for (Header *h = live_.next; h != &live_;) {
@@ -29,6 +38,9 @@ size_t qapParseMemory::classOf(size_t size) {
 }
 
 void *qapParseMemory::allocate(XMLSize_t size) {
+    if (!releasing_ && failCountdown.load(std::memory_order_relaxed) >= 0 &&
+        failCountdown.fetch_sub(1, std::memory_order_relaxed) == 0)
+        throw OutOfMemoryException();
     const size_t c = classOf(size);
     if (c < kClasses && free_[c] != nullptr) {
         Header *h = free_[c];

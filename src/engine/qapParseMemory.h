@@ -26,6 +26,13 @@ public:
     void *allocate(XMLSize_t size) override;
     void deallocate(void *p) override;
 
+    // For tests: the nth allocation from now (0: the next) of every parse memory fails, as when
+    // the heap is exhausted; -1 (the default) fails none.
+    static void failAfter(long n);
+    // The reader is being destroyed: the parser allocates in some destructors and cannot take
+    // a failure there, so no failure is made up from now on.
+    void beginRelease() { releasing_ = true; }
+
 private:
     struct alignas(16) Header {
         Header *prev;
@@ -41,4 +48,5 @@ private:
 
     Header live_{&live_, &live_, nullptr, 0}; // sentinel of the circular list of all blocks
     Header *free_[kClasses] = {};
+    bool releasing_ = false;
 };

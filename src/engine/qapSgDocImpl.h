@@ -46,6 +46,11 @@ struct qapParser {
     std::unique_ptr<qapDoctypeResolver> resolver;
     std::unique_ptr<qapNonValidateReader> reader;
     bool retired = false;
+
+    qapParser() = default;
+    ~qapParser() { memory.beginRelease(); }
+    qapParser(const qapParser &) = delete;
+    qapParser &operator=(const qapParser &) = delete;
 };
 
 // What one non-validating parse uses: the context's reader (or one of its own without a

@@ -94,6 +94,11 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
     std::unique_ptr<MemBufInputSource> memSource;
     std::unique_ptr<qapValidateHandler> handler;
     std::unique_ptr<SAX2XMLReader> reader;
+    // Goes first, so the reader is destroyed with its memory in release mode.
+    struct Releasing {
+        qapParseMemory &memory;
+        ~Releasing() { memory.beginRelease(); }
+    } releasing{memory};
     auto outOfMemory = [&]() {
         qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
         return 0;
