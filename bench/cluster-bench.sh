@@ -22,18 +22,7 @@ coordinator -c "ALTER SYSTEM SET track_functions = 'all'" -c "SELECT pg_reload_c
 
 coordinator <<SQL
 CREATE TABLE runs (query text, one_ms float8, shards_ms float8);
-CREATE FUNCTION best_ms(q text) RETURNS float8 LANGUAGE plpgsql AS \$\$
-DECLARE
-  best float8;
-  t timestamptz;
-BEGIN
-  FOR run IN 1..3 LOOP
-    t := clock_timestamp();
-    EXECUTE q;
-    best := least(best, extract(epoch FROM clock_timestamp() - t) * 1000);
-  END LOOP;
-  RETURN best;
-END \$\$;
+\i bench/best_ms.sql
 SQL
 for q in filter sum lateral; do
     coordinator -v q="$q" -v one="$(cluster_query "$q" documents_one)" \

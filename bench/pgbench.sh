@@ -28,18 +28,7 @@ SELECT o AS id, doc, doc::xml AS x FROM (
          || '</items><total>' || (o % 100000) / 10.0 || '</total></purchaseOrder>' AS doc
     FROM generate_series(1, $orders) o, generate_series(1, 10) i GROUP BY o) d;
 VACUUM ANALYZE orders;
-CREATE FUNCTION best_ms(q text) RETURNS float8 LANGUAGE plpgsql AS \$\$
-DECLARE
-  best float8;
-  t timestamptz;
-BEGIN
-  FOR run IN 1..3 LOOP
-    t := clock_timestamp();
-    EXECUTE q;
-    best := least(best, extract(epoch FROM clock_timestamp() - t) * 1000);
-  END LOOP;
-  RETURN best;
-END \$\$;
+\i bench/best_ms.sql
 \echo
 SELECT count(*) AS orders, round(avg(octet_length(doc))) AS avg_bytes,
        round(sum(qapExtractDoubleFromVarchar(doc, '/purchaseOrder/total'))::numeric, 2)

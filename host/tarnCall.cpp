@@ -4,6 +4,7 @@
 #include "tarnCall.h"
 
 #include <cstring>
+#include <dlfcn.h>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -396,6 +397,16 @@ char *TableStatement::scratchData() {
 
 bool TableStatement::started() const {
     return impl_->started;
+}
+
+void *libraryHandle(const void *anchor) {
+    void *handle = dlopen("libtessel.so", RTLD_LAZY | RTLD_NOLOAD);
+    if (handle != nullptr) return handle;
+    Dl_info module;
+    if (dladdr(anchor, &module) == 0 || module.dli_fname == nullptr) return nullptr;
+    std::string dir = module.dli_fname;
+    dir = dir.find('/') == std::string::npos ? "." : dir.substr(0, dir.find_last_of('/'));
+    return dlopen((dir + "/libtessel.so").c_str(), RTLD_LAZY | RTLD_NOLOAD);
 }
 
 } // namespace tarn

@@ -119,4 +119,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// The libtessel.so a module (an SQL engine adapter) was linked with: the copy already loaded,
+// else the one next to the module that contains anchor (an address in it). Null when neither is
+// loaded. The caller closes it with dlclose.
+TARN_API void *libraryHandle(const void *anchor);
+
 } // namespace tarn

@@ -62,24 +62,12 @@ private:
     std::string saved_;
 };
 
-// The handle of the libtessel.so this module was linked with.
-void *libraryHandle() {
-    void *handle = dlopen("libtessel.so", RTLD_LAZY | RTLD_NOLOAD);
-    if (handle != nullptr) return handle;
-    Dl_info self;
-    if (dladdr(reinterpret_cast<void *>(&libraryHandle), &self) == 0 || self.dli_fname == nullptr)
-        return nullptr;
-    std::string dir = self.dli_fname;
-    dir = dir.find('/') == std::string::npos ? "." : dir.substr(0, dir.find_last_of('/'));
-    return dlopen((dir + "/libtessel.so").c_str(), RTLD_LAZY | RTLD_NOLOAD);
-}
-
 // A routine's entry in the library, or null.
 void *entryOf(const tessel::RoutineInfo &row) {
     static void *handle = nullptr;
     static std::once_flag once;
     std::call_once(once, [] {
-        handle = libraryHandle();
+        handle = tarn::libraryHandle(reinterpret_cast<const void *>(&entryOf));
         if (handle != nullptr) dlclose(handle); // the module's own link keeps it loaded
     });
     return handle == nullptr ? nullptr : dlsym(handle, row.name);

@@ -150,18 +150,6 @@ void forgetTimeLimit(void *db) {
 
 // ---- The routines --------------------------------------------------------------------------
 
-// The library's handle: the copy this extension was linked with.
-void *libraryHandle() {
-    void *handle = dlopen("libtessel.so", RTLD_LAZY | RTLD_NOLOAD);
-    if (handle != nullptr) return handle;
-    Dl_info self;
-    if (dladdr(reinterpret_cast<void *>(&libraryHandle), &self) == 0 || self.dli_fname == nullptr)
-        return nullptr;
-    std::string dir = self.dli_fname;
-    dir = dir.find('/') == std::string::npos ? "." : dir.substr(0, dir.find_last_of('/'));
-    return dlopen((dir + "/libtessel.so").c_str(), RTLD_LAZY | RTLD_NOLOAD);
-}
-
 // The catalogued routines of the families this build has, looked up once per process. A
 // routine the library does not export is an error, named in *missing.
 const std::vector<Routine> *exportedRoutines(std::string *missing) {
@@ -170,7 +158,7 @@ const std::vector<Routine> *exportedRoutines(std::string *missing) {
     static bool found = false;
     static std::once_flag once;
     std::call_once(once, [] {
-        void *handle = libraryHandle();
+        void *handle = tarn::libraryHandle(reinterpret_cast<const void *>(&exportedRoutines));
         if (handle == nullptr) return;
         for (const tessel::RoutineInfo &row : tessel::catalog) {
             if (!row.built) continue;
