@@ -16,7 +16,9 @@ TARN_API const char *tarnCatGet(intptr_t handle, int set, int number, const char
     return catgets(reinterpret_cast<nl_catd>(handle), set, number, deflt);
 }
 
-TARN_API int tarnCatClose(intptr_t) { return 0; }
+TARN_API int tarnCatClose(intptr_t) {
+    return 0;
+}
 
 TARN_API int tarnCatRelease(intptr_t handle) {
     if (handle == 0 || handle == -1) return 0;

@@ -183,7 +183,7 @@
 #define TESSEL_INDS_3 ind1, ind2, ind3
 
 /* A routine's declaration. */
-#define TESSEL_DECLARE(name, family, kind, source, result, length, count, inputs)                 \
+#define TESSEL_DECLARE(name, family, kind, source, result, length, count, inputs)                  \
     TESSEL_API void name(TESSEL_PARAMS(TESSEL_OUT_##result, count, inputs));
 
 #ifdef __cplusplus
@@ -217,7 +217,9 @@ struct RoutineInfo {
     constexpr bool isTable() const { return kind == Kind::TABLE; }
     constexpr bool clobInput(int i) const { return inputs[i] == Input::C; }
     constexpr bool readsFile(int i) const { return inputs[i] == Input::R || inputs[i] == Input::B; }
-    constexpr bool writesFile(int i) const { return inputs[i] == Input::W || inputs[i] == Input::B; }
+    constexpr bool writesFile(int i) const {
+        return inputs[i] == Input::W || inputs[i] == Input::B;
+    }
     constexpr bool namesFile(int i) const { return readsFile(i) || writesFile(i); }
     constexpr bool hasFileInput() const {
         for (int i = 0; i < count; ++i)
@@ -254,7 +256,7 @@ constexpr size_t outputSize(SqlType type, int32_t length) {
 
 // The SQL name of a type.
 constexpr const char *sqlTypeName(SqlType type) {
-    constexpr const char *names[] = {"VARCHAR", "CHAR",   "CLOB", "DATE",    "TIME",
+    constexpr const char *names[] = {"VARCHAR",   "CHAR",   "CLOB", "DATE",    "TIME",
                                      "TIMESTAMP", "DOUBLE", "REAL", "INTEGER", "SMALLINT"};
     return names[static_cast<int>(type)];
 }
@@ -279,7 +281,7 @@ constexpr bool familyBuilt(const char *family) {
 #define TESSEL_INPUT_LIST_1(a) Input::a
 #define TESSEL_INPUT_LIST_2(a, b) Input::a, Input::b
 #define TESSEL_INPUT_LIST_3(a, b, c) Input::a, Input::b, Input::c
-#define TESSEL_ROW(name, family, kind, source, result, length, count, inputs)                     \
+#define TESSEL_ROW(name, family, kind, source, result, length, count, inputs)                      \
     RoutineInfo{#name,                                                                             \
                 #family,                                                                           \
                 Kind::kind,                                                                        \
@@ -299,7 +301,9 @@ inline constexpr size_t catalogSize = sizeof catalog / sizeof catalog[0];
 enum class RoutineId : size_t { TESSEL_CATALOG(TESSEL_ID) };
 #undef TESSEL_ID
 
-constexpr const RoutineInfo &routine(RoutineId id) { return catalog[static_cast<size_t>(id)]; }
+constexpr const RoutineInfo &routine(RoutineId id) {
+    return catalog[static_cast<size_t>(id)];
+}
 
 // The row of a routine by name, or null.
 inline const RoutineInfo *findRoutine(const char *name) {

@@ -400,8 +400,8 @@ void qapResult::newItem() {
     if (blockFree == 0) {
         uint32_t items = ItemBlock::kFirstItems;
         if (blocks != nullptr)
-            items = blocks->items < ItemBlock::kSmallItems ? 2 * blocks->items
-                                                           : ItemBlock::kMaxItems;
+            items =
+                blocks->items < ItemBlock::kSmallItems ? 2 * blocks->items : ItemBlock::kMaxItems;
         ItemBlock *b = static_cast<ItemBlock *>(qapBigAlloc(ItemBlock::bytes(items)));
         if (b == nullptr) throw QAPException(ctx, QAPG002E);
         b->next = blocks;

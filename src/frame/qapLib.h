@@ -10,9 +10,9 @@ struct QapRoutineCtx;
 
 // The one library-wide object.
 struct QapLibLock {
-    uint8_t initialised;   // 1 once the lock exists
-    QapMutex lock;         // serialises catalog opening and fetching
-    intptr_t catalog;      // 0 not opened yet, -1 failed, else the open catalog
+    uint8_t initialised; // 1 once the lock exists
+    QapMutex lock;       // serialises catalog opening and fetching
+    intptr_t catalog;    // 0 not opened yet, -1 failed, else the open catalog
 };
 extern QapLibLock qapLibLock;
 

@@ -11,34 +11,34 @@ constexpr int32_t QAP_MSG_ROWS = 182;
 
 // Message numbers that the library issues, named by their message ids.
 enum QapMsgNo : int32_t {
-    QAPA068I = 62,  // trace turned on
-    QAPA069I = 63,  // trace turned off
-    QAPC000E = 72,  // unable to open the specified file
-    QAPC001E = 73,  // the specified file is not found
-    QAPC002E = 74,  // unable to read file
-    QAPC003E = 75,  // unable to write to the specified file
-    QAPC004E = 76,  // unable to operate the LOB locator: rc=%s
-    QAPC005E = 77,  // input file size is greater than XMLVarchar size
-    QAPC006E = 78,  // input file exceeds the LOB limit
+    QAPA068I = 62, // trace turned on
+    QAPA069I = 63, // trace turned off
+    QAPC000E = 72, // unable to open the specified file
+    QAPC001E = 73, // the specified file is not found
+    QAPC002E = 74, // unable to read file
+    QAPC003E = 75, // unable to write to the specified file
+    QAPC004E = 76, // unable to operate the LOB locator: rc=%s
+    QAPC005E = 77, // input file size is greater than XMLVarchar size
+    QAPC006E = 78, // input file exceeds the LOB limit
     QAPC007E = 79,
-    QAPC008E = 80,  // can not remove the file %s
-    QAPC009E = 81,  // unable to create file to %s directory
+    QAPC008E = 80, // can not remove the file %s
+    QAPC009E = 81, // unable to create file to %s directory
     QAPC010E = 82,
-    QAPC011E = 83,  // unable to write to the trace control file
+    QAPC011E = 83, // unable to write to the trace control file
     QAPC012E = 84,
-    QAPC013E = 85,  // results exceed the size limit
-    QAPD000E = 86,  // an invalid XML document is rejected
-    QAPD001E = 87,  // %s occurs multiple times
-    QAPD002E = 88,  // syntax error near position %s in the search path
-    QAPD003W = 89,  // path not found, null is returned
+    QAPC013E = 85, // results exceed the size limit
+    QAPD000E = 86, // an invalid XML document is rejected
+    QAPD001E = 87, // %s occurs multiple times
+    QAPD002E = 88, // syntax error near position %s in the search path
+    QAPD003W = 89, // path not found, null is returned
     QAPG000E = 90,
-    QAPG001E = 91,  // internal error in build %s, file %s, line %s
-    QAPG002E = 92,  // out of memory
-    QAPG004E = 93,  // invalid null parameter
+    QAPG001E = 91, // internal error in build %s, file %s, line %s
+    QAPG002E = 92, // out of memory
+    QAPG004E = 93, // invalid null parameter
     QAPG005E = 94,
     QAPG006E = 95,
     QAPG007E = 96,
-    QAPG008E = 97,  // locale %s is not supported
+    QAPG008E = 97, // locale %s is not supported
     QAPG017E = 106,
     QAPM001W = 107,
     QAPQ047E = 154, // parser error on line %s column %s: %s
@@ -75,8 +75,8 @@ int qapSetMsg(QapRoutineCtx *ctx, char *msgtext, int32_t msgNo, ...);
 int qapFail(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t msgNo, ...);
 
 // Sets a routine's SQLSTATE and message text in one step, the state taken from the caller.
-int qapSetError(QapRoutineCtx *ctx, char *sqlstate, const char *state, char *msgtext,
-                int32_t msgNo, ...);
+int qapSetError(QapRoutineCtx *ctx, char *sqlstate, const char *state, char *msgtext, int32_t msgNo,
+                ...);
 
 // Copies a five-character SQLSTATE into a routine's SQLSTATE argument.
 void qapSetState(char *sqlstate, const char *state);

@@ -47,7 +47,8 @@ std::string qapRealPath(const char *path);
 // Storage that grows with a document (result slabs, item blocks, value chunks): a block of more
 // than half of QAP_BIG_BLOCK is mapped on its own in whole 2 MB pages, aligned and advised to
 // use huge pages, so that filling it costs one page fault per 2 MB instead of 512; a smaller
-// one comes from the heap. Null when memory runs out. qapBigFree takes the size that qapBigAlloc was given.
+// one comes from the heap. Null when memory runs out. qapBigFree takes the size that qapBigAlloc
+// was given.
 constexpr size_t QAP_BIG_BLOCK = 2u << 20;
 void *qapBigAlloc(size_t size);
 void qapBigFree(void *p, size_t size);
