@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <dlfcn.h>
+#include <unicode/ucnv.h>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -407,6 +408,16 @@ void *libraryHandle(const void *anchor) {
     std::string dir = module.dli_fname;
     dir = dir.find('/') == std::string::npos ? "." : dir.substr(0, dir.find_last_of('/'));
     return dlopen((dir + "/libtessel.so").c_str(), RTLD_LAZY | RTLD_NOLOAD);
+}
+
+void useUtf8WhenAscii() {
+    UErrorCode err = U_ZERO_ERROR;
+    UConverter *conv = ucnv_open(nullptr, &err);
+    if (U_SUCCESS(err)) {
+        const char *name = ucnv_getName(conv, &err);
+        if (U_SUCCESS(err) && strcmp(name, "US-ASCII") == 0) ucnv_setDefaultName("UTF-8");
+    }
+    ucnv_close(conv);
 }
 
 } // namespace tarn

@@ -124,4 +124,8 @@ private:
 // loaded. The caller closes it with dlclose.
 TARN_API void *libraryHandle(const void *anchor);
 
+// Makes UTF-8 ICU's default converter (the application code page) when the default is plain
+// ASCII, as in the C locale, so that documents in files can carry any character.
+TARN_API void useUtf8WhenAscii();
+
 } // namespace tarn

@@ -148,13 +148,7 @@ void prepareProcess(const char *dataDir) noexcept {
     } catch (...) {
         // without them every first call fails with 38X35, which says what to set
     }
-    UErrorCode err = U_ZERO_ERROR;
-    UConverter *conv = ucnv_open(nullptr, &err);
-    if (U_SUCCESS(err)) {
-        const char *name = ucnv_getName(conv, &err);
-        if (U_SUCCESS(err) && strcmp(name, "US-ASCII") == 0) ucnv_setDefaultName("UTF-8");
-    }
-    ucnv_close(conv);
+    tarn::useUtf8WhenAscii();
 }
 
 const tessel::RoutineInfo *findBuiltRoutine(const char *name) noexcept {

@@ -81,13 +81,7 @@ void prepareProcess() {
         std::string dir = traceControlDirectory();
         if (!dir.empty()) setenv("TARNQAPPATH", dir.c_str(), 0);
     }
-    UErrorCode err = U_ZERO_ERROR;
-    UConverter *conv = ucnv_open(nullptr, &err);
-    if (U_SUCCESS(err)) {
-        const char *name = ucnv_getName(conv, &err);
-        if (U_SUCCESS(err) && strcmp(name, "US-ASCII") == 0) ucnv_setDefaultName("UTF-8");
-    }
-    ucnv_close(conv);
+    tarn::useUtf8WhenAscii();
 }
 
 // ---- Time limit --------------------------------------------------------------------------
