@@ -19,7 +19,6 @@
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
-#include <unicode/ucnv.h>
 #include <unistd.h>
 #include <vector>
 

@@ -21,7 +21,6 @@ SQLITE_EXTENSION_INIT1
 #include <pwd.h>
 #include <string>
 #include <sys/stat.h>
-#include <unicode/ucnv.h>
 #include <unistd.h>
 #include <vector>
 
