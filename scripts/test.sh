@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite twice: plainly (build/) and under
 # AddressSanitizer + UndefinedBehaviorSanitizer with leak detection (build-asan/); then the
-# PostgreSQL extension's regression tests against the plain build (scripts/pgtest.sh).
+# threads test under ThreadSanitizer (build-tsan/, scripts/tsan.sh) and the PostgreSQL
+# extension's regression tests against the plain build (scripts/pgtest.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,4 +15,5 @@ run() {
 }
 run build -DTESSEL_SANITIZE=OFF
 ASAN_OPTIONS=detect_leaks=1 run build-asan -DTESSEL_SANITIZE=ON
+bash scripts/tsan.sh
 bash scripts/pgtest.sh build

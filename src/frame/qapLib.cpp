@@ -60,8 +60,8 @@ const char *catalogLocation(const char *name) {
 } // namespace
 
 // The handle is stored once, inside call_once: every later reader is ordered after that store,
-// so routines on other threads read it without the lock. A load that runs before the lock's
-// lifetime began, or after it ended, stores -1.
+// so routines on other threads read it without the lock. A first call made before the lock's
+// lifetime began, or after it ended, finds -1.
 intptr_t qapCatOpen(const char *name, int flag) {
     static std::once_flag opened;
     try {
