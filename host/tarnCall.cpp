@@ -66,9 +66,17 @@ size_t outputSize(const RoutineDesc &d) {
     return tessel::outputSize(d.output, d.outputLength);
 }
 
-// Calls the entry with count pointer arguments, through a function type of that arity.
+// Calls the entry with count pointer arguments, through a function type of that arity. Every
+// parameter of a routine is a pointer, so the call passes them as the routine takes them; the
+// types differ only in what is pointed to, which clang's function-type check would report.
 template <size_t> using VoidPtr = void *;
-template <size_t... I> void callWith(void *entry, void *const *args, std::index_sequence<I...>) {
+#if defined(__clang__)
+#define TARN_UNTYPED_CALL __attribute__((no_sanitize("function")))
+#else
+#define TARN_UNTYPED_CALL
+#endif
+template <size_t... I>
+TARN_UNTYPED_CALL void callWith(void *entry, void *const *args, std::index_sequence<I...>) {
     using Fn = void (*)(VoidPtr<I>...);
     reinterpret_cast<Fn>(entry)(args[I]...);
 }

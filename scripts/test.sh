@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite twice: plainly (build/) and under
 # AddressSanitizer + UndefinedBehaviorSanitizer with leak detection (build-asan/); then the
-# PostgreSQL extension's regression tests against the plain build (scripts/pgtest.sh), and the
-# same build over a coordinator and two shard servers (scripts/cluster-demo.sh --check).
+# threads test under ThreadSanitizer (build-tsan/, scripts/tsan.sh), the PostgreSQL extension's
+# regression tests against the plain build (scripts/pgtest.sh), and the same build over a
+# coordinator and two shard servers (scripts/cluster-demo.sh --check).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -15,5 +16,6 @@ run() {
 }
 run build -DTESSEL_SANITIZE=OFF
 ASAN_OPTIONS=detect_leaks=1 run build-asan -DTESSEL_SANITIZE=ON
+bash scripts/tsan.sh
 bash scripts/pgtest.sh build
 bash scripts/cluster-demo.sh --check build

@@ -604,8 +604,12 @@ int registerRoutines(sqlite3 *db, char **errorMessage) {
 // "libtessel_sqlite.so".
 extern "C" __attribute__((visibility("default"))) int
 sqlite3_extension_init(sqlite3 *db, char **errorMessage, const sqlite3_api_routines *api) {
-    SQLITE_EXTENSION_INIT2(api);
     try {
+        // Connections on other threads may be loading the extension, or calling routines that
+        // read the table, at the same time: it is the same table for every connection of the
+        // process, so it is set once.
+        static std::once_flag apiSet;
+        std::call_once(apiSet, [api] { SQLITE_EXTENSION_INIT2(api); });
         return registerRoutines(db, errorMessage);
     } catch (...) {
         return SQLITE_NOMEM;

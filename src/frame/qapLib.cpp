@@ -59,20 +59,24 @@ const char *catalogLocation(const char *name) {
 
 } // namespace
 
+// The handle is stored once, inside call_once: every later reader is ordered after that store,
+// so routines on other threads read it without the lock. A first call made before the lock's
+// lifetime began, or after it ended, finds -1.
 intptr_t qapCatOpen(const char *name, int flag) {
-    if (qapLibLock.catalog != 0) return qapLibLock.catalog;
-    if (!qapLibLock.initialised) {
-        qapLibLock.catalog = -1;
-        return -1;
-    }
+    static std::once_flag opened;
     try {
-        std::lock_guard<QapMutex> guard(qapLibLock.lock);
-        if (qapLibLock.catalog == 0) {
+        std::call_once(opened, [name, flag] {
+            if (qapLibLock.catalog != 0) return;
+            if (!qapLibLock.initialised) {
+                qapLibLock.catalog = -1;
+                return;
+            }
+            std::lock_guard<QapMutex> guard(qapLibLock.lock);
             intptr_t handle = tarnCatOpen(catalogLocation(name), flag);
             qapLibLock.catalog = handle == 0 ? -1 : handle;
-        }
+        });
     } catch (...) {
-        qapLibLock.catalog = -1;
+        return -1;
     }
     return qapLibLock.catalog;
 }

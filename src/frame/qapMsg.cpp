@@ -8,7 +8,6 @@
 #include "qapTrace.h"
 
 #include <climits>
-#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <unicode/ucnv.h>
@@ -19,9 +18,8 @@ constexpr int QAP_MSG_ROOM = 70;     // characters of a routine's message text
 constexpr int QAP_CATALOG_SET = 1;
 
 // The text of a message: from the catalog when it can be opened and holds the message.
-const char *messageText(QapRoutineCtx *ctx, int32_t msgNo) {
+const char *messageText(QapRoutineCtx *ctx, int32_t msgNo, intptr_t catalog) {
     const char *builtin = msgNo < QAP_MSG_ROWS ? qapMessages[msgNo].text : "";
-    intptr_t catalog = qapCatOpen("qap.cat", 1);
     if (catalog == -1) {
         QAP_TRACE(ctx, "qapVsprint", "Message catalog open error. Using internal messages.\n");
         return builtin;
@@ -66,12 +64,15 @@ int boundaryBefore(QapRoutineCtx *ctx, const char *text, int len, int limit) {
 
 int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_list args) {
     if (msgNo < 0) return -1;
-    setlocale(LC_ALL, "");
 
+    // The process locale is left alone: routines run on several host threads at once, and the
+    // texts are formatted with %s and %d only, which read no locale. The catalog is opened
+    // for the host's message locale (LC_MESSAGES of the process).
     char buffer[QAP_MSG_BUFFER];
-    const char *text = messageText(ctx, msgNo);
+    const intptr_t catalog = qapCatOpen("qap.cat", 1);
+    const char *text = messageText(ctx, msgNo, catalog);
     vsnprintf(buffer, sizeof buffer, text, args);
-    qapCatClose(qapLibLock.catalog);
+    qapCatClose(catalog);
     if (msgNo == QAPG001E) QAP_TRACE(ctx, "qapVsprint", "%s\n", buffer);
 
     int len = static_cast<int>(strlen(buffer));

@@ -4,6 +4,7 @@
 #include "qapMsg.h"
 #include "qapTrace.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cfloat>
 #include <clocale>
@@ -118,7 +119,9 @@ double qapatof(char *text, int32_t *errCode) {
             ++p;
         if (*p != '\0') return fail(QAP_ATOF_SYNTAX);
         if (!significant) return 0.0;
-        exponent += strtol(e, nullptr, 10); // saturates, so a huge exponent stays out of range
+        // Held to +-1000 (the digits move it by at most 31), so a huge exponent stays out of
+        // range without overflowing.
+        exponent += std::min(std::max(strtol(e, nullptr, 10), -1000L), 1000L);
         if (exponent < -79 || exponent > 75) return fail(QAP_ATOF_RANGE);
     }
 
@@ -148,7 +151,7 @@ int32_t normal_tstamp(QapRoutineCtx *ctx, const char *value, int32_t length, cha
         return true;
     };
     const auto separator = [&](const char *allowed) {
-        if (i >= length || strchr(allowed, value[i]) == nullptr) return false;
+        if (i >= length || value[i] == '\0' || strchr(allowed, value[i]) == nullptr) return false;
         out[o++] = value[i++];
         return true;
     };

@@ -1,0 +1,89 @@
+// Several SQLite connections, each on its own thread, load the extension at the same time and
+// run every family's routines over and over, with tracing on: each thread must see exactly the
+// results of a run alone. Built with TESSEL_TSAN, the same run is the ThreadSanitizer check.
+#include "qapTrace.h"
+#include "testSupport.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace testing_support;
+
+const char *const kQueries[] = {
+    "SELECT qapExtractVarcharFromVarchar('<a><b>x</b><c>y</c></a>', '/a/c')",
+    "SELECT qapExtractVarcharFromVarchar('<a><b>x</b><b>y</b></a>', '/a/b')", // 38X08
+    "SELECT qapExtractIntegerFromVarchar('<a>', '/a')",                       // parser error
+    "SELECT qapExtractTimestampFromVarchar('<t>2024-5-1-1.2.3.45</t>', '/t')",
+    "SELECT group_concat(value) FROM qapExtractDoublesFromClob("
+    "'<o><i q=\"1.5\"/><i q=\"2e3\"/></o>', '/o/i/@q')",
+    "SELECT qapUpdateXMLVarchar('<o><i q=\"1\"/></o>', '/o/i/@q', 'n')",
+    "SELECT qapValidateVarchar2('<!DOCTYPE o SYSTEM \"o.dtd\"><o><j/></o>', '<!ELEMENT o (i*)>"
+    "<!ELEMENT i EMPTY>', 'o')",
+    // Longer than the file threshold: spilled to a temporary file.
+    "SELECT count(*), sum(x.value) FROM (SELECT '<o>' || replace(hex(zeroblob(150)), '00', "
+    "'<i q=\"7\">' || hex(zeroblob(495)) || '</i>') || '</o>' AS d) s, "
+    "qapExtractIntegersFromClob(s.d, '/o/i/@q') x",
+};
+
+// Every query's rows ("|" between columns, ";" after rows) or its error message.
+std::vector<std::string> runAll(int rounds) {
+    std::vector<std::string> out;
+    sqlite3 *db = nullptr;
+    if (sqlite3_open(":memory:", &db) != SQLITE_OK) return {"cannot open"};
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 1, nullptr);
+    char *err = nullptr;
+    if (sqlite3_load_extension(db, TESSEL_BINARY_DIR "/libtessel_sqlite", nullptr, &err) != 0)
+        out.push_back(err != nullptr ? err : "cannot load");
+    sqlite3_free(err);
+    for (int r = 0; r < rounds; ++r) {
+        for (const char *sql : kQueries) {
+            std::string text;
+            char *error = nullptr;
+            sqlite3_exec(
+                db, sql,
+                [](void *p, int n, char **values, char **) {
+                    for (int i = 0; i < n; ++i)
+                        *static_cast<std::string *>(p) +=
+                            std::string(values[i] ? values[i] : "NULL") + (i + 1 < n ? "|" : ";");
+                    return 0;
+                },
+                &text, &error);
+            out.push_back(error != nullptr ? error : text);
+            sqlite3_free(error);
+        }
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+TEST(Threads, ConnectionsOnSeveralThreadsGetTheResultsOfARunAlone) {
+    char state[QAP_SQLSTATE_SIZE], message[QAP_MSGTEXT_SIZE];
+    ASSERT_EQ(qapTraceSwitchOn(scratchDir().c_str(), nullptr, state, message), 0) << message;
+    constexpr int kThreads = 4, kRounds = 8;
+    std::vector<std::vector<std::string>> results(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&results, t] { results[t] = runAll(kRounds); });
+    for (std::thread &t : threads)
+        t.join();
+    qapTraceSwitchOff(nullptr, state, message);
+    EXPECT_NE(readFile(scratchDir() + "/qaptessel_test.trc").find("first call"), std::string::npos);
+
+    const std::vector<std::string> alone = runAll(1);
+    ASSERT_EQ(alone.size(), std::size(kQueries));
+    EXPECT_EQ(alone[0], "y;");
+    EXPECT_NE(alone[1].find("38X08: QAPD001E"), std::string::npos) << alone[1];
+    EXPECT_EQ(alone[7], "150|1050;");
+    for (int t = 0; t < kThreads; ++t)
+        for (size_t i = 0; i < results[t].size(); ++i)
+            ASSERT_EQ(results[t][i], alone[i % alone.size()]) << "thread " << t << ", query " << i;
+    EXPECT_TRUE(listDir(tempDir()).empty()) << "a temporary file outlived its call";
+}
+
+} // namespace
