@@ -1,7 +1,6 @@
 // The table extract, update, validate and storage routines as the host calls them: one table of
 // cases per behaviour, through the calling side.
 #include "qapFile.h"
-#include "qapParseMemory.h"
 #include "tarnCall.h"
 #include "testSupport.h"
 
@@ -276,49 +275,5 @@ TEST_F(Families, SequenceNumbersCountTheCallsOfAStatement) {
         for (int32_t n = 1; n <= 3; ++n)
             EXPECT_EQ(st.call({}).integer, n);
         EXPECT_EQ(st.finish().integer, 4); // the final call counts too
-    }
-}
-
-// ---- Memory running out ----------------------------------------------------------------------
-
-// Each allocation of the parser's memory failing in turn, in one call of each family that
-// parses: the call fails with the out-of-memory message, or succeeds when the failure fell
-// where nothing needed it; nothing leaks (the sanitized run checks) and no file is left.
-TEST_F(Families, EveryParserAllocationMayFail) {
-    const std::string dtd = "<!ELEMENT a (b*)><!ELEMENT b (#PCDATA)>";
-    const struct {
-        const char *routine;
-        std::vector<Input> in;
-    } calls[] = {
-        {"qapExtractVarcharFromVarchar", {"<a><b>1</b></a>", "/a/b"}},
-        {"qapUpdateXMLVarchar", {"<a><b>1</b></a>", "/a/b", "2"}},
-        {"qapValidateVarchar2", {"<!DOCTYPE a SYSTEM 'a.dtd'><a><b>1</b></a>", dtd, "a"}},
-    };
-    for (const auto &c : calls) {
-        SCOPED_TRACE(c.routine);
-        int failures = 0;
-        for (long n = 0;; ++n) {
-            qapParseMemory::failAfter(n);
-            tarn::ScalarStatement st(routine(c.routine));
-            const Outcome o = st.call(c.in);
-            st.finish();
-            qapParseMemory::failAfter(-1);
-            if (o.ok()) break;
-            ++failures;
-            EXPECT_TRUE(o.sqlstate == "38X10" || o.sqlstate == "38X13") << o.sqlstate;
-            EXPECT_EQ(o.message, "QAPG002E  The system is out of memory.\n") << n;
-        }
-        EXPECT_GT(failures, 10);
-    }
-    tarn::TableStatement table(routine("qapExtractDoublesFromVarchar"));
-    for (long n = 0;; ++n) {
-        qapParseMemory::failAfter(n);
-        tarn::TableRun run = table.run({"<a><b>1</b><b>2</b></a>", "/a/b"});
-        qapParseMemory::failAfter(-1);
-        if (run.end.endOfTable()) {
-            EXPECT_EQ(run.rows.size(), 2u);
-            break;
-        }
-        EXPECT_EQ(run.end.message, "QAPG002E  The system is out of memory.\n") << n;
     }
 }
