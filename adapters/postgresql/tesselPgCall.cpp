@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cerrno>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,26 +39,6 @@ struct Site {
 };
 
 namespace {
-
-// The library changes the process locale while it formats a message (setlocale(LC_ALL, "")).
-// PostgreSQL relies on its own settings, so every call puts them back as they were.
-class LocaleGuard {
-public:
-    LocaleGuard() {
-        const char *current = setlocale(LC_ALL, nullptr);
-        if (current != nullptr) saved_ = current;
-    }
-    ~LocaleGuard() {
-        if (saved_.empty()) return;
-        const char *current = setlocale(LC_ALL, nullptr);
-        if (current == nullptr || saved_ != current) setlocale(LC_ALL, saved_.c_str());
-    }
-    LocaleGuard(const LocaleGuard &) = delete;
-    LocaleGuard &operator=(const LocaleGuard &) = delete;
-
-private:
-    std::string saved_;
-};
 
 // A routine's entry in the library, or null.
 void *entryOf(const tessel::RoutineInfo &row) {
@@ -94,10 +73,9 @@ void take(Site &site, tarn::Outcome &&o, Outcome &out) {
     out.textLength = site.text.size();
 }
 
-// Runs one step of a statement, keeping the locale, and turns an exception into an outcome.
+// Runs one step of a statement and turns an exception into an outcome.
 template <class Step> void guarded(Outcome &out, Step step) noexcept {
     try {
-        LocaleGuard locale;
         step();
     } catch (const std::bad_alloc &) {
         out = Outcome{};
