@@ -1,6 +1,6 @@
-// Memory running out inside the parser, allocation by allocation. Xerces-C 3.2 itself forgets
-// a few small blocks of its own (from its scanner's reset) when an allocation fails there; this
-// executable runs with a leak suppression for exactly that (lsan-xerces-oom.supp).
+// Memory running out inside the parser, allocation by allocation. Xerces-C 3.2 itself loses a
+// few blocks of its process-wide memory manager when an allocation fails inside it; this
+// executable runs with a leak suppression for exactly those (lsan-xerces-oom.supp).
 #include "qapParseMemory.h"
 #include "tarnCall.h"
 #include "testSupport.h"
