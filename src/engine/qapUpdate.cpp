@@ -15,19 +15,11 @@
 #include <new>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLDocumentHandler.hpp>
+#include <xercesc/util/XMLString.hpp>
 
 XERCES_CPP_NAMESPACE_USE
 
 namespace {
-
-// Lengths of parser strings (null: empty).
-uint32_t units(const XMLCh *s) {
-    uint32_t n = 0;
-    if (s != nullptr)
-        while (s[n] != 0)
-            ++n;
-    return n;
-}
 
 bool empty(const XMLCh *s) {
     return s == nullptr || s[0] == 0;
@@ -215,7 +207,7 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
     qapParseParts parts;
     qapUpdateHandler *handler = nullptr;
     try {
-        const size_t pathUnits = units(path) + 1;
+        const size_t pathUnits = XMLString::stringLen(path) + 1;
         parts.path.reset(new XMLCh[pathUnits]);
         memcpy(parts.path.get(), path, pathUnits * sizeof(XMLCh));
         handler = new qapUpdateHandler(ctx, value, parts.path.get());
