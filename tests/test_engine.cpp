@@ -4,6 +4,7 @@
 #include "qapQuery.h"
 #include "qapResult.h"
 #include "qapSgDoc.h"
+#include "qapSgDocImpl.h"
 #include "tarn.h"
 #include "testAttrs.h"
 #include "testSupport.h"
@@ -221,6 +222,28 @@ TEST(Retrieve, Utf8DatabaseBytesMatchTheConverter) {
             EXPECT_STREQ(Record(retrieve(ctx, {t}, bytes)).r->sqlstate, "38X39");
         }
     }
+}
+
+// An element with very many children, empty or not, costs the parser no memory per child.
+TEST(Extract, ParserMemoryIsFlatInTheNumberOfChildren) {
+    ASSERT_NE(isSharedLibInitSuccess(), 0);
+    TestCtx ctx;
+    std::string doc = "<a>";
+    for (int i = 0; i < 100000; ++i)
+        doc += "<b/><c>x</c>";
+    doc += "<d>last</d></a>";
+    QapExtractResult result{};
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char msg[QAP_MSGTEXT_SIZE] = "";
+    ASSERT_EQ(extractAll(ctx, QapDoc{doc.c_str(), QAP_MEM, 0, nullptr}, 0, "/a/d", &result, 100,
+                         state, msg),
+              0)
+        << msg;
+    ASSERT_NE(result.values, nullptr);
+    EXPECT_STREQ(result.values[0], "last");
+    freeExtractResult(ctx, &result);
+    ASSERT_NE(ctx->parser, nullptr);
+    EXPECT_LE(ctx->parser->memory.largestBlock(), size_t{256} << 10);
 }
 
 // ---- DTD validation -------------------------------------------------------------------------

@@ -219,6 +219,43 @@ TEST(Security, ExpansionAndMatchesAreBounded) {
     }
 }
 
+// A cancelled statement stops every parsing family within a few thousand parser events, and
+// nesting deeper than any honest document is refused where it starts.
+TEST(Security, CancellationAndNestingStopEveryParse) {
+    std::string doc = "<o>";
+    for (int i = 0; i < 5000; ++i)
+        doc += "<i q='1'/>";
+    doc += "</o>";
+    const std::string cancelled = "QAPQ047E  Parser error on line - column -: the statement";
+    tarnSetCancelCheck([] { return 1; });
+    const struct {
+        const char *routine;
+        std::vector<tarn::Input> args;
+    } calls[] = {
+        {"qapExtractVarcharFromVarchar", {doc, "/o/x"}},
+        {"qapUpdateXMLVarchar", {doc, "/o/i/@q", "2"}},
+        {"qapValidateVarchar2",
+         {"<!DOCTYPE o SYSTEM 'o.dtd'>" + doc,
+          "<!ELEMENT o (i*)><!ELEMENT i EMPTY><!ATTLIST i q CDATA #IMPLIED>", "o"}},
+    };
+    for (const auto &c : calls) {
+        SCOPED_TRACE(c.routine);
+        tarn::ScalarStatement st(testing_support::routine(c.routine));
+        auto o = st.call(c.args);
+        EXPECT_EQ(o.sqlstate, "57014");
+        EXPECT_EQ(o.message.substr(0, cancelled.size()), cancelled);
+    }
+    tarnSetCancelCheck(nullptr);
+
+    std::string deep;
+    for (int i = 0; i <= 100000; ++i)
+        deep += "<e>";
+    tarn::ScalarStatement st(testing_support::routine("qapExtractVarcharFromVarchar"));
+    auto o = st.call({deep, "/e"});
+    EXPECT_EQ(o.sqlstate, "38X13");
+    EXPECT_EQ(o.message, "QAPQ047E  Parser error on line 1 column 300004: element nesting excee\n");
+}
+
 TEST(Security, FifoIsRefusedWithoutBlocking) {
     const std::string fifo = scratchDir() + "/doc.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

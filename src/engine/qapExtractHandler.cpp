@@ -77,7 +77,6 @@ qapExtractHandler::qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path
 
 void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
                                      const XMLCh *const qname, const Attributes &attrs) {
-    onEvent();
     const QapMatchState prev = isMatched;
     const uint32_t depth = ++depth_;
     if (taggedDepth_ != 0) {
@@ -174,7 +173,6 @@ void qapExtractHandler::endTagged(const XMLCh *qname) {
 }
 
 void qapExtractHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
-    onText(length);
     if (isMatched != YES || targetKind == ATTRIBUTE || result.last == nullptr) return;
     // The parser's character buffers are NUL-terminated at length, as the escaping copy needs.
     const int escape = tagged == 1 && qapNeedsEscape(chars, length) ? 1 : 0;

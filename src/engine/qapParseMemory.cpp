@@ -51,6 +51,7 @@ void *qapParseMemory::allocate(XMLSize_t size) {
     if (bytes > std::numeric_limits<size_t>::max() - sizeof(Header)) throw OutOfMemoryException();
     auto *h = static_cast<Header *>(malloc(sizeof(Header) + bytes));
     if (h == nullptr) throw OutOfMemoryException();
+    if (bytes > largest_) largest_ = bytes;
     h->prev = &live_;
     h->next = live_.next;
     h->nextFree = nullptr;

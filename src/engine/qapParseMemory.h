@@ -32,6 +32,8 @@ public:
     // The reader is being destroyed: the parser allocates in some destructors and cannot take
     // a failure there, so no failure is made up from now on.
     void beginRelease() { releasing_ = true; }
+    // The largest block taken from the heap so far: what the parser holds in one piece.
+    size_t largestBlock() const { return largest_; }
 
 private:
     struct alignas(16) Header {
@@ -49,4 +51,5 @@ private:
     Header live_{&live_, &live_, nullptr, 0}; // sentinel of the circular list of all blocks
     Header *free_[kClasses] = {};
     bool releasing_ = false;
+    size_t largest_ = 0;
 };

@@ -12,6 +12,7 @@
 #include "qapTrace.h"
 #include "tarn.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -21,6 +22,8 @@
 #include <new>
 #include <string>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLValidator.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
@@ -255,9 +258,27 @@ bool externalEntitiesAllowed() {
 
 } // namespace
 
+namespace {
+
+// The reader's scanner and its element stack, through members Xerces-C keeps protected.
+struct ValidatorAccess : XMLValidator {
+    static XMLScanner *scannerOf(XMLValidator &validator) {
+        return (validator.*
+                static_cast<XMLScanner *(XMLValidator::*)()>(&ValidatorAccess::getScanner))();
+    }
+};
+struct ScannerAccess : XMLScanner {
+    static ElemStack &elemStackOf(XMLScanner &scanner) {
+        return scanner.*&ScannerAccess::fElemStack;
+    }
+};
+
+} // namespace
+
 qapGuardedReader::qapGuardedReader(QapRoutineCtx *ctx, MemoryManager *manager)
     : SAX2XMLReaderImpl(manager), ctx_(ctx) {
     SAX2XMLReaderImpl::setLexicalHandler(&quiet_);
+    if (XMLValidator *validator = getValidator()) scanner_ = ValidatorAccess::scannerOf(*validator);
 }
 
 void qapGuardedReader::setLexicalHandler(LexicalHandler *const handler) {
@@ -294,6 +315,65 @@ void qapGuardedReader::beginParse() {
     dtdId_ = nullptr;
     dtd_ = Dtd::None;
     hasExtSubset_ = false;
+    depth_ = 0;
+    events_ = 0;
+    entityDepth_ = 0;
+    expanded_ = 0;
+}
+
+void qapGuardedReader::startElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
+                                    const XMLCh *const elemPrefix,
+                                    const RefVectorOf<XMLAttr> &attrList, const XMLSize_t attrCount,
+                                    const bool isEmpty, const bool isRoot) {
+    onEvent();
+    if (isRoot) depth_ = 0;
+    if (depth_ >= QAP_MAX_DEPTH) stop("38X13", u"element nesting exceeds the limit");
+    if (!isEmpty) ++depth_;
+    SAX2XMLReaderImpl::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
+                                    isRoot);
+}
+
+void qapGuardedReader::endElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
+                                  const bool isRoot, const XMLCh *const elemPrefix) {
+    if (depth_ != 0) --depth_;
+    SAX2XMLReaderImpl::endElement(elemDecl, urlId, isRoot, elemPrefix);
+}
+
+void qapGuardedReader::docCharacters(const XMLCh *const chars, const XMLSize_t length,
+                                     const bool cdataSection) {
+    // Text from an entity counts against the bound.
+    if (entityDepth_ != 0 && (expanded_ += length) > QAP_MAX_EXPANDED_UNITS)
+        stop("38X13", u"entity expansion exceeds the limit");
+    onEvent();
+    SAX2XMLReaderImpl::docCharacters(chars, length, cdataSection);
+}
+
+void qapGuardedReader::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
+                                           const bool cdataSection) {
+    onEvent();
+    SAX2XMLReaderImpl::ignorableWhitespace(chars, length, cdataSection);
+}
+
+void qapGuardedReader::startEntityReference(const XMLEntityDecl &entDecl) {
+    ++entityDepth_;
+    SAX2XMLReaderImpl::startEntityReference(entDecl);
+}
+
+void qapGuardedReader::endEntityReference(const XMLEntityDecl &entDecl) {
+    if (entityDepth_ != 0) --entityDepth_;
+    SAX2XMLReaderImpl::endEntityReference(entDecl);
+}
+
+void qapGuardedReader::pollHost() {
+    events_ = 0;
+    if (tarnStatementCancelled() != 0) stop("57014", u"the statement was cancelled");
+}
+
+void qapGuardedReader::stop(const char *sqlstate, const char16_t *text) const {
+    const Locator *locator = scanner_ != nullptr ? scanner_->getLocator() : nullptr;
+    const bool located = locator != nullptr && strcmp(sqlstate, "57014") != 0;
+    throw QapParseStop{sqlstate, text, located, located ? locator->getLineNumber() : 0,
+                       located ? locator->getColumnNumber() : 0};
 }
 
 void qapGuardedReader::endIntSubset() {
@@ -364,7 +444,27 @@ void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, char *sqlstate, char
 // ---- Non-validating reader -------------------------------------------------------------------
 
 qapNonValidateReader::qapNonValidateReader(QapRoutineCtx *ctx, MemoryManager *manager)
-    : qapGuardedReader(ctx, manager) {}
+    : qapGuardedReader(ctx, manager) {
+    if (scanner_ != nullptr) elemStack_ = &ScannerAccess::elemStackOf(*scanner_);
+}
+
+void qapNonValidateReader::startElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
+                                        const XMLCh *const elemPrefix,
+                                        const RefVectorOf<XMLAttr> &attrList,
+                                        const XMLSize_t attrCount, const bool isEmpty,
+                                        const bool isRoot) {
+    if (elemStack_ != nullptr) {
+        // Here the element is on top of the stack and its parent lists it as a child.
+        const size_t depth = isRoot ? 0 : std::min(depth_, QAP_MAX_DEPTH);
+        if (depth != 0) open_[depth - 1]->fChildCount = 0;
+        if (!isEmpty) {
+            if (open_.size() == depth) open_.push_back(nullptr);
+            open_[depth] = const_cast<ElemStack::StackElem *>(elemStack_->topElement());
+        }
+    }
+    qapGuardedReader::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
+                                   isRoot);
+}
 
 void qapNonValidateReader::setContentHandler(ContentHandler *const handler) {
     contentHandler = handler;
@@ -375,7 +475,7 @@ void qapNonValidateReader::ignorableWhitespace(const XMLCh *const chars, const X
                                                const bool cdataSection) {
     // The base suppresses whitespace outside the root element; the handler gets it all.
     if (contentHandler != nullptr) contentHandler->ignorableWhitespace(chars, length);
-    SAX2XMLReaderImpl::ignorableWhitespace(chars, length, cdataSection);
+    qapGuardedReader::ignorableWhitespace(chars, length, cdataSection);
 }
 
 void qapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *const publicId,

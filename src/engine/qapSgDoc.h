@@ -6,8 +6,29 @@
 #include "qapSgDocHandler.h"
 
 #include <cstdint>
+#include <vector>
+#include <xercesc/internal/ElemStack.hpp>
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/sax/InputSource.hpp>
+
+// Thrown where a parse is bounded, to end it early: the host cancelled the statement ("57014"),
+// or the document goes beyond what any honest document needs ("38X13"). The message is a
+// parser error, at the current line and column for a bound (whose place tells which entity or
+// element), without them for a cancellation (whose place depends on the time it came).
+struct QapParseStop {
+    const char *sqlstate;
+    const char16_t *text;
+    bool located;
+    uint64_t line;
+    uint64_t column;
+};
+
+// Characters of entity replacement text one parse may produce (billion laughs and its kin stop
+// here), elements open at once, and how many parser events pass between two questions to the
+// host.
+constexpr uint64_t QAP_MAX_EXPANDED_UNITS = uint64_t{16} << 20;
+constexpr size_t QAP_MAX_DEPTH = 100000;
+constexpr uint32_t QAP_POLL_EVENTS = 4096;
 
 // Every value at the path, in document order, each shorter than limit bytes in the database
 // code page. 0 or -1.
@@ -78,7 +99,24 @@ public:
                      const bool hasIntSubset, const bool hasExtSubset) override;
     void endIntSubset() override;
 
-    // Forgets the previous document's DOCTYPE before the reader parses again.
+    // The bounds of every parse, counted where the scanner reports to the reader: every few
+    // thousand events the host is asked whether the statement was cancelled, and entity text
+    // and nesting are limited.
+    void
+    startElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
+                 const XMLCh *const elemPrefix,
+                 const XERCES_CPP_NAMESPACE::RefVectorOf<XERCES_CPP_NAMESPACE::XMLAttr> &attrList,
+                 const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) override;
+    void endElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
+                    const bool isRoot, const XMLCh *const elemPrefix) override;
+    void docCharacters(const XMLCh *const chars, const XMLSize_t length,
+                       const bool cdataSection) override;
+    void ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
+                             const bool cdataSection) override;
+    void startEntityReference(const XERCES_CPP_NAMESPACE::XMLEntityDecl &entDecl) override;
+    void endEntityReference(const XERCES_CPP_NAMESPACE::XMLEntityDecl &entDecl) override;
+
+    // Forgets the previous document's DOCTYPE and counts before the reader parses again.
     void beginParse();
     // True when the last parse read an external DTD subset.
     bool readExternalSubset() const { return hasExtSubset_; }
@@ -87,8 +125,18 @@ public:
 
 protected:
     QapRoutineCtx *ctx_;
+    XERCES_CPP_NAMESPACE::XMLScanner *scanner_ = nullptr; // the reader's, when it can be reached
+    size_t depth_ = 0;                                    // elements open
 
 private:
+    void onEvent() {
+        if (++events_ >= QAP_POLL_EVENTS) pollHost();
+    }
+    void pollHost();
+    [[noreturn]] void stop(const char *sqlstate, const char16_t *text) const;
+    uint32_t events_ = 0;
+    uint32_t entityDepth_ = 0;
+    uint64_t expanded_ = 0;
     // Where the parse is relative to the DOCTYPE: the DTD request is the first one after the
     // internal subset, and only that one.
     enum class Dtd { None, InternalSubset, Next, Done };
@@ -99,7 +147,8 @@ private:
 };
 
 // The non-validating reader of extraction and update: hands ignorable white space to the
-// content handler and tells the resolver the DOCTYPE's system identifier.
+// content handler, tells the resolver the DOCTYPE's system identifier, and keeps the parser's
+// memory flat however many children an element has.
 class qapNonValidateReader : public qapGuardedReader {
 public:
     qapNonValidateReader(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::MemoryManager *manager);
@@ -109,8 +158,19 @@ public:
     void doctypeDecl(const XERCES_CPP_NAMESPACE::DTDElementDecl &elemDecl,
                      const XMLCh *const publicId, const XMLCh *const systemId,
                      const bool hasIntSubset, const bool hasExtSubset) override;
-
+    void
+    startElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
+                 const XMLCh *const elemPrefix,
+                 const XERCES_CPP_NAMESPACE::RefVectorOf<XERCES_CPP_NAMESPACE::XMLAttr> &attrList,
+                 const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) override;
     XERCES_CPP_NAMESPACE::ContentHandler *contentHandler = nullptr;
+
+private:
+    // The scanner lists every child of each open element, for content models checked at the
+    // end tag, even when it does not validate: 8 bytes per child of the widest element. This
+    // reader never validates, so each open element's list is emptied as its children come.
+    XERCES_CPP_NAMESPACE::ElemStack *elemStack_ = nullptr;
+    std::vector<XERCES_CPP_NAMESPACE::ElemStack::StackElem *> open_;
 };
 
 // Releases the reader a context keeps for its parses (see qapParser), if it has one.

@@ -86,26 +86,3 @@ void qapSgDocHandler::composeEndElement(const XMLCh *qname) {
     tag[n + 3] = 0;
     result.addToCurrentItem(0, tag, n + 3);
 }
-
-void qapSgDocHandler::setDocumentLocator(const XERCES_CPP_NAMESPACE::Locator *const locator) {
-    locator_ = locator;
-}
-
-void qapSgDocHandler::startEntity(const XMLCh *const) {
-    ++entityDepth_;
-}
-
-void qapSgDocHandler::endEntity(const XMLCh *const) {
-    if (entityDepth_ != 0) --entityDepth_;
-}
-
-void qapSgDocHandler::pollHost() {
-    events_ = 0;
-    if (tarnStatementCancelled() != 0) stop("57014", u"the statement was cancelled");
-}
-
-void qapSgDocHandler::stop(const char *sqlstate, const char16_t *text) const {
-    const bool located = locator_ != nullptr && strcmp(sqlstate, "57014") != 0;
-    throw QapParseStop{sqlstate, text, located, located ? locator_->getLineNumber() : 0,
-                       located ? locator_->getColumnNumber() : 0};
-}

@@ -96,7 +96,6 @@ void qapUpdateHandler::processingInstruction(const XMLCh *const target, const XM
 
 void qapUpdateHandler::startElement(const XMLCh *const, const XMLCh *const,
                                     const XMLCh *const qname, const Attributes &attrs) {
-    onEvent();
     const QapMatchState prev = isMatched;
     currentPath.push(qname, attrs);
     if (isMatched == PARTIAL) isMatched = query.match(currentPath);
@@ -137,7 +136,6 @@ void qapUpdateHandler::endElement(const XMLCh *const, const XMLCh *const,
 }
 
 void qapUpdateHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
-    onText(length);
     if (isMatched == YES && targetKind == ELEMENT) return;
     result.addToCurrentItem(1, chars, static_cast<uint32_t>(length));
 }
