@@ -86,6 +86,13 @@ TEST_F(Families, TablesGiveEveryValueInDocumentOrder) {
         {"qapExtractVarcharsFromClob",
          {"<a><b>" + std::string(4000, 'v') + "</b></a>", "/a/b"},
          ";38X39 QAPC013E  The results of the extract UDF exceed the size limit for th\n"},
+        // a value over the limit between others, and a parse error after it
+        {"qapExtractVarcharsFromClob",
+         {"<a><b>x</b><b>" + std::string(4000, 'v') + "</b><b>y</b></a>", "/a/b"},
+         ";38X39 QAPC013E  The results of the extract UDF exceed the size limit for th\n"},
+        {"qapExtractVarcharsFromClob",
+         {"<a><b>x</b><b>" + std::string(4000, 'v') + "</b><b>y</b>", "/a/b"},
+         ";38X13 QAPQ047E  Parser error on line 1 column 4027: input ended before all \n"},
         {"qapExtractCharsFromVarchar",
          {PO, "/po/["},
          ";38X09 QAPD002E  A syntax error occurred "

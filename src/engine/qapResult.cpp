@@ -361,40 +361,32 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
     tail = &item;
 }
 
-qapResult::~qapResult() {
-    // Only items grown into heap buffers of their own have anything to free.
-    for (qapResultNode *n = first; n != nullptr && ownBuffers != 0;) {
-        qapResultNode *next = n->next;
-        if (n->ownBuffer) --ownBuffers;
-        n->~qapResultNode();
-        n = next;
-    }
-    while (blocks != nullptr) {
-        ItemBlock *next = blocks->next;
-        qapBigFree(blocks, ItemBlock::bytes(blocks->items));
-        blocks = next;
-    }
-    while (slabs != nullptr) {
-        Slab *next = slabs->next;
-        qapBigFree(slabs, Slab::bytes(slabs->units));
-        slabs = next;
-    }
-}
-
 void qapResult::setBounds(int32_t limit, uint32_t items) {
     byteLimit = limit;
     unitLimit = limit > 0 ? static_cast<uint64_t>(limit) : 0;
     maxItems = items;
+    convertEarly = items == 0;
+}
+
+void qapResult::reuseLast() {
+    last->contentLength = 0;
+    last->contentMaxLength = 0;
+    last->overLimit = false;
+    if (last->content != nullptr) last->content[0] = 0;
 }
 
 void qapResult::newItem() {
     if (maxItems != 0 && count >= maxItems) {
         // The last item gives way to the new one, once it is known whether it fits the limit.
         replacedOverLimit = replacedOverLimit || exceedsLimit(*last);
-        last->contentLength = 0;
-        last->contentMaxLength = 0;
-        last->overLimit = false;
-        if (last->content != nullptr) last->content[0] = 0;
+        reuseLast();
+        return;
+    }
+    if (convertEarly && last != nullptr) {
+        const bool failed = convertLast();
+        reuseLast();
+        last->overLimit = failed; // after a value that failed, nothing more is kept
+        ++count;
         return;
     }
     if (blockFree == 0) {
@@ -423,7 +415,8 @@ void qapResult::newItem() {
 }
 
 void qapResult::addItem(int escape, const XMLCh *text, uint32_t n) {
-    const bool replacing = maxItems != 0 && count >= maxItems;
+    const bool replacing =
+        (maxItems != 0 && count >= maxItems) || (convertEarly && last != nullptr);
     newItem();
     if (replacing || escape != 0 || text == nullptr || n == 0 || n >= kLargeUnits ||
         (ctx != nullptr && ctx->traceOn)) {
@@ -687,7 +680,96 @@ private:
     bool utf8_;
     unsigned char *scratch_ = nullptr;
 };
+
+// The item in the database code page within limit bytes (terminator included), or null when it
+// does not fit or cannot be converted. Several values share chunks; a single one is a heap
+// string its taker may keep (chunks null).
+char *convertItem(QapRoutineCtx *ctx, const qapResultNode &item, int32_t limit,
+                  ItemConverter &converter, ValueChunks *chunks) {
+    char *value = nullptr;
+    if (item.overLimit) {
+        // fails
+    } else if (item.content == nullptr) {
+        value = static_cast<char *>(chunks != nullptr ? chunks->take(1) : malloc(1));
+        if (value != nullptr) value[0] = 0;
+    } else {
+        // At most 4 bytes per unit and the terminator, never more than the limit.
+        int64_t size = 4 * static_cast<int64_t>(item.contentLength) + 4;
+        if (size > limit) size = limit;
+        if (size > 0)
+            value = converter.convert(item.content, item.contentLength, static_cast<int32_t>(size),
+                                      chunks);
+    }
+    if (value == nullptr)
+        QAP_TRACE(ctx, "qapResult::retrieve", "extract result exceeds %d\n",
+                  static_cast<int>(limit));
+    else
+        QAP_TRACE(ctx, "qapResult::retrieve", "extract result %s\n", value);
+    return value;
+}
 } // namespace
+
+struct qapResult::Converted {
+    explicit Converted(QapRoutineCtx *ctx) : converter(ctx) {}
+    ~Converted() {
+        ValueChunks::release(strings);
+        free(values);
+    }
+    Converted(const Converted &) = delete;
+    Converted &operator=(const Converted &) = delete;
+
+    ItemConverter converter;
+    void *strings = nullptr; // the chunks, handed over with the values
+    ValueChunks chunks{&strings};
+    char **values = nullptr;
+    size_t count = 0;
+    size_t capacity = 0;
+    bool failed = false; // a value did not fit: the values end before it
+};
+
+qapResult::~qapResult() {
+    delete converted;
+    // Only items grown into heap buffers of their own have anything to free.
+    for (qapResultNode *n = first; n != nullptr && ownBuffers != 0;) {
+        qapResultNode *next = n->next;
+        if (n->ownBuffer) --ownBuffers;
+        n->~qapResultNode();
+        n = next;
+    }
+    while (blocks != nullptr) {
+        ItemBlock *next = blocks->next;
+        qapBigFree(blocks, ItemBlock::bytes(blocks->items));
+        blocks = next;
+    }
+    while (slabs != nullptr) {
+        Slab *next = slabs->next;
+        qapBigFree(slabs, Slab::bytes(slabs->units));
+        slabs = next;
+    }
+}
+
+bool qapResult::convertLast() {
+    if (converted == nullptr) {
+        converted = new (std::nothrow) Converted(ctx);
+        if (converted == nullptr) throw QAPException(ctx, QAPG002E);
+    }
+    Converted &c = *converted;
+    if (c.failed) return true;
+    if (c.count + 2 > c.capacity) {
+        // Room for this value and the terminator.
+        const size_t capacity = c.capacity < 1024 ? 1024 : 2 * c.capacity;
+        auto *values = static_cast<char **>(realloc(c.values, capacity * sizeof(char *)));
+        if (values == nullptr) throw QAPException(ctx, QAPG002E);
+        c.values = values;
+        c.capacity = capacity;
+    }
+    char *value = convertItem(ctx, *last, byteLimit, c.converter, &c.chunks);
+    if (value == nullptr)
+        c.failed = true;
+    else
+        c.values[c.count++] = value;
+    return c.failed;
+}
 
 bool qapResult::exceedsLimit(const qapResultNode &item) {
     if (item.overLimit) return true;
@@ -708,54 +790,56 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     QapExtractResult *r = static_cast<QapExtractResult *>(calloc(1, sizeof(QapExtractResult)));
     if (r == nullptr) return nullptr;
     QAP_TRACE(ctx, fn, "entered count %d\n", static_cast<int>(count));
+    auto exceeds = [&]() {
+        r->message = static_cast<char *>(calloc(1, 1025));
+        if (r->message != nullptr) formatMessage(ctx, r->message, QAPC013E);
+        memcpy(r->sqlstate, "38X39", 6);
+    };
+    memcpy(r->sqlstate, "00000", 6);
+
+    if (converted != nullptr) {
+        // Every item but the last was converted during the parse.
+        try {
+            convertLast();
+        } catch (const QAPException &) {
+            memcpy(r->sqlstate, "38X10", 6);
+            return r;
+        }
+        Converted &c = *converted;
+        c.values[c.count] = nullptr;
+        r->values = c.values;
+        r->strings = c.strings;
+        c.values = nullptr;
+        c.strings = nullptr;
+        r->cursor = r->values;
+        if (c.failed) exceeds();
+        return r;
+    }
 
     r->values = static_cast<char **>(malloc((static_cast<size_t>(count) + 1) * sizeof(char *)));
-    r->message = nullptr;
     if (r->values == nullptr) {
         memcpy(r->sqlstate, "38X10", 6);
         return r;
     }
-    memcpy(r->sqlstate, "00000", 6);
     r->values[count] = nullptr;
     r->cursor = r->values;
     if (replacedOverLimit) {
         QAP_TRACE(ctx, fn, "an extract result beyond the kept ones exceeds %d\n",
                   static_cast<int>(limit));
         r->values[0] = nullptr;
-        r->message = static_cast<char *>(calloc(1, 1025));
-        if (r->message != nullptr) formatMessage(ctx, r->message, QAPC013E);
-        memcpy(r->sqlstate, "38X39", 6);
+        exceeds();
         return r;
     }
     ItemConverter converter(ctx);
-    // Several values share chunks; a single one is a heap string its taker may keep.
     ValueChunks chunks(&r->strings);
     ValueChunks *shared = count > 1 ? &chunks : nullptr;
-
     for (qapResultNode *item = first; item != nullptr; item = item->next) {
-        char *value = nullptr;
-        if (item->overLimit) {
-            // fails below
-        } else if (item->content == nullptr) {
-            value = static_cast<char *>(shared != nullptr ? shared->take(1) : malloc(1));
-            if (value != nullptr) value[0] = 0;
-        } else {
-            // At most 4 bytes per unit and the terminator, never more than the limit.
-            int64_t size = 4 * static_cast<int64_t>(item->contentLength) + 4;
-            if (size > limit) size = limit;
-            if (size > 0)
-                value = converter.convert(item->content, item->contentLength,
-                                          static_cast<int32_t>(size), shared);
-        }
+        char *value = convertItem(ctx, *item, limit, converter, shared);
         *r->cursor = value;
         if (value == nullptr) {
-            QAP_TRACE(ctx, fn, "extract result exceeds %d\n", static_cast<int>(limit));
-            r->message = static_cast<char *>(calloc(1, 1025));
-            if (r->message != nullptr) formatMessage(ctx, r->message, QAPC013E);
-            memcpy(r->sqlstate, "38X39", 6);
+            exceeds();
             break;
         }
-        QAP_TRACE(ctx, fn, "extract result %s\n", value);
         ++r->cursor;
     }
     r->cursor = r->values;

@@ -140,6 +140,9 @@ public:
     // Bounds what the parse keeps: a value that reaches limit units (so at least limit bytes in
     // any code page) stops growing and fails at retrieve; beyond maxItems items (0: no bound)
     // each new item replaces the last one, the one replaced only checked against the limit.
+    // With no bound on items, an item is converted (within limit) as soon as the next one
+    // starts, and its node and buffer serve the next: the parse holds one item's text at a
+    // time, and retrieve only hands over the values.
     void setBounds(int32_t limit, uint32_t maxItems);
 
 private:
@@ -148,6 +151,11 @@ private:
     bool exceedsLimit(const qapResultNode &item);
     // Moves or extends an item's buffer to hold units units.
     void growContent(qapResultNode &item, uint64_t units);
+    // Empties the last item in place for the next one.
+    void reuseLast();
+    // Converts the last item into the values converted so far; true once a value did not fit.
+    // Throws QAPException.
+    bool convertLast();
 
     // The items, and the buffers of all but large items, live in blocks owned by the result:
     // one allocation serves many items, and the last item grows in place.
@@ -164,6 +172,9 @@ private:
     int32_t byteLimit = INT32_MAX;
     uint32_t maxItems = 0;
     bool replacedOverLimit = false; // an item replaced beyond maxItems exceeded the limit
+    bool convertEarly = false;
+    struct Converted;
+    Converted *converted = nullptr; // the values converted during the parse
 };
 
 // Frees the strings, the values array and the message of a result record (not the record).
