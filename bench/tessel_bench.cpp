@@ -4,6 +4,7 @@
 // element path and a tagged path: the median and the best throughput of several runs, their
 // ratios to the floor, the median of the ratios round by round, and the peak resident memory
 // of each case (every run is a forked child, so the peaks of the cases do not mix).
+#include "tesselBuildCommit.h"
 #include "qapCtx.h"
 #include "qapResult.h"
 #include "qapSgDoc.h"
@@ -424,7 +425,7 @@ int main(int argc, char **argv) {
     }
     const double mb = static_cast<double>(size) / (1024.0 * 1024.0);
 
-    printf("\nbuild: %s\n", TESSEL_BUILD_INFO);
+    printf("\nbuild: commit %s, %s\n", TESSEL_BUILD_COMMIT, TESSEL_BUILD_INFO);
     printf("%.1f MB document, %d runs per case; peak MB = largest ru_maxrss of the case's "
            "children\n\n",
            mb, o.runs);

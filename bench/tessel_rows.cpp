@@ -8,6 +8,7 @@
 //   + heap    the scalar case again with ~200 MB of other small live allocations in the
 //             process, as in a host with a warm cache
 // Reported: microseconds per row (median of the rounds, processor time) and the ratios.
+#include "tesselBuildCommit.h"
 #include "tarn.h"
 #include "tarnCall.h"
 #include "tessel.h"
@@ -140,7 +141,7 @@ int main(int argc, char **argv) {
     size_t bytes = 0;
     for (const std::string &d : docs)
         bytes += d.size();
-    printf("build: %s\n", TESSEL_BUILD_INFO);
+    printf("build: commit %s, %s\n", TESSEL_BUILD_COMMIT, TESSEL_BUILD_INFO);
     printf("%zu documents, %.0f bytes each on average, %d rounds\n", docs.size(),
            static_cast<double>(bytes) / static_cast<double>(docs.size()), rounds);
 
