@@ -387,7 +387,17 @@ int main(int argc, char **argv) {
     setenv("TARNINSTANCE", "tessel_bench", 1);
     setenv("TARNQAPPATH", work.c_str(), 1);
     setenv("TARNQAPTEMP", work.c_str(), 1);
-    setenv("TARN_READ_ACCESS", work.c_str(), 1); // the table routine reads the document file
+    // The table routine reads the document file: its directory is allowed too.
+    std::string readAccess = work;
+    if (!o.file.empty()) {
+        char *real = realpath(o.file.c_str(), nullptr);
+        if (real != nullptr) {
+            const std::string r = real;
+            free(real);
+            readAccess += ";" + r.substr(0, r.rfind('/'));
+        }
+    }
+    setenv("TARN_READ_ACCESS", readAccess.c_str(), 1);
     ucnv_setDefaultName("UTF-8");
     if (!isSharedLibInitSuccess()) {
         fprintf(stderr, "parser start-up failed\n");
