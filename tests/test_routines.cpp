@@ -17,6 +17,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <stdexcept>
+#include <random>
 #include <string>
 #include <tuple>
 #include <sys/stat.h>
@@ -410,6 +411,22 @@ TEST(Conversions, NumbersFromText) {
         int32_t err = 99;
         EXPECT_DOUBLE_EQ(qapatof(&text[0], &err), r.value);
         EXPECT_EQ(err, r.err);
+    }
+    // Decimals of up to 18 digits, the point anywhere: the same bits as strtod.
+    std::mt19937_64 rng(7);
+    for (int k = 0; k < 200000; ++k) {
+        std::string text = rng() % 3 == 0 ? "-" : "";
+        const int digits = 1 + static_cast<int>(rng() % 18);
+        const int point = static_cast<int>(rng() % (digits + 2));
+        for (int i = 0; i < digits; ++i) {
+            if (i == point) text += '.';
+            text += static_cast<char>('0' + (rng() % (i < 3 ? 3 : 10)));
+        }
+        const double expected = strtod(text.c_str(), nullptr);
+        int32_t err = 99;
+        const double got = qapatof(&text[0], &err);
+        ASSERT_EQ(err, 0) << text;
+        ASSERT_EQ(memcmp(&got, &expected, sizeof got), 0) << text;
     }
 }
 

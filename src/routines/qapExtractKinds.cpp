@@ -68,15 +68,55 @@ int16_t qapToSmallint(QapCall &, char *value, int16_t *out) {
     return 0;
 }
 
+namespace {
+
+// A plain decimal ([blanks][sign]digits[.digits]) of at most 15 significant digits and 22
+// decimals: the digits are exact as an integer and the power of ten as a double, so one
+// division rounds exactly as strtod does. False for anything else.
+bool plainDecimal(const char *s, double *out) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    while (*s == ' ')
+        ++s;
+    const bool negative = *s == '-';
+    if (*s == '+' || *s == '-') ++s;
+    uint64_t digits = 0;
+    int significant = 0;
+    int decimals = 0;
+    bool any = false;
+    bool dot = false;
+    for (;; ++s) {
+        if (*s >= '0' && *s <= '9') {
+            any = true;
+            decimals += dot;
+            if (digits == 0 && *s == '0') continue;
+            if (++significant > 15) return false;
+            digits = 10 * digits + static_cast<uint64_t>(*s - '0');
+        } else if (*s == '.' && !dot) {
+            dot = true;
+        } else {
+            break;
+        }
+    }
+    if (*s != '\0' || !any || decimals > 22) return false;
+    const double value = static_cast<double>(digits) / kPowers[decimals];
+    *out = negative ? -value : value;
+    return true;
+}
+
+} // namespace
+
 double qapatof(char *text, int32_t *errCode) {
     const auto fail = [errCode](int32_t code) {
         *errCode = code;
         return 0.0;
     };
     *errCode = 0;
-    const char point = *localeconv()->decimal_point;
     size_t n = strlen(text);
     if (n > 30) return fail(QAP_ATOF_TOO_LONG);
+    double d = 0;
+    if (plainDecimal(text, &d)) return d; // the usual value, at once
     for (char *p = text; *p != '\0'; ++p)
         if (*p == '\n') *p = ' ';
     if (n > 1)
@@ -127,9 +167,9 @@ double qapatof(char *text, int32_t *errCode) {
 
     char local[31];
     memcpy(local, text, n + 1);
-    if (dot != nullptr) local[dot - text] = point;
+    if (dot != nullptr) local[dot - text] = *localeconv()->decimal_point;
     char *end = nullptr;
-    const double d = strtod(local, &end);
+    d = strtod(local, &end);
     if (*end != '\0') return fail(QAP_ATOF_UNCONVERTED);
     return d;
 }
