@@ -7,6 +7,7 @@
 #include "tesselCatalog.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,10 +59,13 @@ struct Outcome {
     uint32_t locator = 0; // a Clob result's locator (dropped after the call)
     bool isNull() const { return nullInd < 0; }
     bool ok() const { return sqlstate == "00000"; }
-    bool endOfTable() const { return sqlstate == "02000"; }
+    bool endOfTable() const { return is("02000"); }
     // An error: anything but success, a warning or the end of a table.
     bool failed() const {
-        return sqlstate != "00000" && !endOfTable() && sqlstate.compare(0, 2, "01") != 0;
+        return !is("00000") && !endOfTable() && sqlstate.compare(0, 2, "01") != 0;
+    }
+    bool is(const char (&state)[6]) const {
+        return sqlstate.size() == 5 && memcmp(sqlstate.data(), state, 5) == 0;
     }
 };
 
