@@ -24,6 +24,11 @@ qapParseMemory::~qapParseMemory() {
         free(h);
         h = next;
     }
+    while (chunks_ != nullptr) {
+        Chunk *next = chunks_->next;
+        free(chunks_);
+        chunks_ = next;
+    }
 }
 
 MemoryManager *qapParseMemory::getExceptionMemoryManager() {
@@ -49,9 +54,25 @@ void *qapParseMemory::allocate(XMLSize_t size) {
     }
     const size_t bytes = c < kClasses ? kSmallest << c : size;
     if (bytes > std::numeric_limits<size_t>::max() - sizeof(Header)) throw OutOfMemoryException();
+    if (bytes > largest_) largest_ = bytes;
+    if (bytes <= kCarved) {
+        // Small blocks side by side in chunks, wherever the process heap has room.
+        const size_t need = sizeof(Header) + bytes;
+        if (static_cast<size_t>(chunkEnd_ - chunkTop_) < need) {
+            auto *chunk = static_cast<Chunk *>(malloc(kChunk));
+            if (chunk == nullptr) throw OutOfMemoryException();
+            chunk->next = chunks_;
+            chunks_ = chunk;
+            chunkTop_ = reinterpret_cast<char *>(chunk + 1);
+            chunkEnd_ = reinterpret_cast<char *>(chunk) + kChunk;
+        }
+        auto *h = reinterpret_cast<Header *>(chunkTop_);
+        chunkTop_ += need;
+        *h = Header{nullptr, nullptr, nullptr, c};
+        return h + 1;
+    }
     auto *h = static_cast<Header *>(malloc(sizeof(Header) + bytes));
     if (h == nullptr) throw OutOfMemoryException();
-    if (bytes > largest_) largest_ = bytes;
     h->prev = &live_;
     h->next = live_.next;
     h->nextFree = nullptr;

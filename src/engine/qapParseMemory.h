@@ -9,10 +9,11 @@
 #include <cstddef>
 #include <xercesc/framework/MemoryManager.hpp>
 
-// Keeps every block on a doubly-linked list through a small header before it and frees them
-// all when it is destroyed. One manager serves one reader on one thread; it must outlive the
-// reader, everything the reader owns, and every exception the parse threw. Blocks are aligned
-// to 16 bytes.
+// Blocks of up to 16 KB are carved from 256 KB chunks, so that the parser's small blocks lie
+// together however scattered the process heap is; larger ones are kept on a doubly-linked
+// list through a small header before them. All are freed when the manager is destroyed. One manager
+// serves one reader on one thread; it must outlive the reader, everything the reader owns, and
+// every exception the parse threw. Blocks are aligned to 16 bytes.
 class qapParseMemory : public XERCES_CPP_NAMESPACE::MemoryManager {
 public:
     qapParseMemory() = default;
@@ -48,7 +49,16 @@ private:
     static constexpr size_t kSmallest = 32;
     static size_t classOf(size_t size);
 
-    Header live_{&live_, &live_, nullptr, 0}; // sentinel of the circular list of all blocks
+    struct alignas(16) Chunk {
+        Chunk *next;
+    };
+    static constexpr size_t kChunk = 256 << 10;
+    static constexpr size_t kCarved = 16 << 10; // the largest block carved from a chunk
+
+    Header live_{&live_, &live_, nullptr, 0}; // sentinel of the circular list of large blocks
+    Chunk *chunks_ = nullptr;
+    char *chunkTop_ = nullptr;
+    char *chunkEnd_ = nullptr;
     Header *free_[kClasses] = {};
     bool releasing_ = false;
     size_t largest_ = 0;
