@@ -52,12 +52,13 @@ struct Options {
     std::string dir;          // where the document is written
     std::string file;         // an existing document to use instead
     bool keep = false;
+    std::string only; // only the cases whose name holds this text (and the bare parse)
 };
 
 void usage(const char *argv0) {
     fprintf(stderr,
             "usage: %s [--size-mb N] [--size-gb N] [--runs N] [--set full|small|all] "
-            "[--dir DIR] [--file DOC] [--keep]\n"
+            "[--dir DIR] [--file DOC] [--keep] [--only TEXT]\n"
             "  --size-mb N   document size in MB (default 100; 1024 for 1 GB)\n"
             "  --runs N      runs per case, the median is reported (default 5, at least 1)\n"
             "  --set S       full: paths whose results grow with the document; small: paths\n"
@@ -65,7 +66,8 @@ void usage(const char *argv0) {
             "                Default: all up to 256 MB, small above.\n"
             "  --dir DIR     directory of the generated document (default TMPDIR or /tmp)\n"
             "  --file DOC    use an existing document (must be one this tool generated)\n"
-            "  --keep        keep the generated document\n",
+            "  --keep        keep the generated document\n"
+            "  --only TEXT   only the cases whose name holds TEXT, beside the bare parse\n",
             argv0);
 }
 
@@ -86,6 +88,8 @@ bool parseOptions(int argc, char **argv, Options &o) {
             o.dir = v;
         else if (a == "--file" && (v = next()))
             o.file = v;
+        else if (a == "--only" && (v = next()))
+            o.only = v;
         else if (a == "--keep")
             o.keep = true;
         else
@@ -457,6 +461,7 @@ int main(int argc, char **argv) {
     for (const Case &c : kCases) {
         const bool wanted = c.path == nullptr || o.set == "all" || (o.set == "small" && c.small) ||
                             (o.set == "full" && !c.small);
+        if (c.path != nullptr && strstr(c.name, o.only.c_str()) == nullptr) continue;
         if (wanted) measured.push_back(Measured{&c, {}, {}, 0, {}, true});
     }
     for (int i = 0; i < o.runs; ++i) {
