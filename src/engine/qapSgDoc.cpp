@@ -490,8 +490,6 @@ void qapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XML
 
 // ---- Extraction ------------------------------------------------------------------------------
 
-namespace {} // namespace
-
 void qapBoundEntities(SAX2XMLReader &reader, SecurityManager &security) {
     security.setEntityExpansionLimit(QAP_MAX_ENTITY_EXPANSIONS);
     reader.setProperty(XMLUni::fgXercesSecurityManager, &security);
