@@ -11,9 +11,9 @@
 
 // Blocks of up to 16 KB are carved from 256 KB chunks, so that the parser's small blocks lie
 // together however scattered the process heap is; larger ones are kept on a doubly-linked
-// list through a small header before them. All are freed when the manager is destroyed. One manager
-// serves one reader on one thread; it must outlive the reader, everything the reader owns, and
-// every exception the parse threw. Blocks are aligned to 16 bytes.
+// list through a small header before them. All are freed when the manager is destroyed.
+// One manager serves one reader on one thread; it must outlive the reader, everything the
+// reader owns, and every exception the parse threw. Blocks are aligned to 16 bytes.
 class qapParseMemory : public XERCES_CPP_NAMESPACE::MemoryManager {
 public:
     qapParseMemory() = default;
