@@ -325,12 +325,16 @@ void qapGuardedReader::startElement(const XMLElementDecl &elemDecl, const unsign
                                     const XMLCh *const elemPrefix,
                                     const RefVectorOf<XMLAttr> &attrList, const XMLSize_t attrCount,
                                     const bool isEmpty, const bool isRoot) {
+    countElement(isEmpty, isRoot);
+    SAX2XMLReaderImpl::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
+                                    isRoot);
+}
+
+void qapGuardedReader::countElement(bool isEmpty, bool isRoot) {
     onEvent();
     if (isRoot) depth_ = 0;
     if (depth_ >= QAP_MAX_DEPTH) stop("38X13", u"element nesting exceeds the limit");
     if (!isEmpty) ++depth_;
-    SAX2XMLReaderImpl::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
-                                    isRoot);
 }
 
 void qapGuardedReader::endElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
@@ -462,8 +466,9 @@ void qapNonValidateReader::startElement(const XMLElementDecl &elemDecl, const un
             open_[depth] = const_cast<ElemStack::StackElem *>(elemStack_->topElement());
         }
     }
-    qapGuardedReader::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
-                                   isRoot);
+    countElement(isEmpty, isRoot);
+    SAX2XMLReaderImpl::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
+                                    isRoot);
 }
 
 void qapNonValidateReader::setContentHandler(ContentHandler *const handler) {

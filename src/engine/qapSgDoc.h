@@ -127,6 +127,8 @@ protected:
     QapRoutineCtx *ctx_;
     XERCES_CPP_NAMESPACE::XMLScanner *scanner_ = nullptr; // the reader's, when it can be reached
     size_t depth_ = 0;                                    // elements open
+    // An element's start against the bounds (see startElement); throws QapParseStop.
+    void countElement(bool isEmpty, bool isRoot);
 
 private:
     void onEvent() {
