@@ -757,7 +757,7 @@ bool qapResult::convertLast() {
     if (c.failed) return true;
     if (c.count + 2 > c.capacity) {
         // Room for this value and the terminator.
-        const size_t capacity = c.capacity < 1024 ? 1024 : 2 * c.capacity;
+        const size_t capacity = c.capacity < 16 ? 16 : 2 * c.capacity;
         auto *values = static_cast<char **>(realloc(c.values, capacity * sizeof(char *)));
         if (values == nullptr) throw QAPException(ctx, QAPG002E);
         c.values = values;
