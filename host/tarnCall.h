@@ -7,7 +7,6 @@
 #include "tesselCatalog.h"
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,7 +64,10 @@ struct Outcome {
         return !is("00000") && !endOfTable() && sqlstate.compare(0, 2, "01") != 0;
     }
     bool is(const char (&state)[6]) const {
-        return sqlstate.size() == 5 && memcmp(sqlstate.data(), state, 5) == 0;
+        if (sqlstate.size() != 5) return false;
+        for (int i = 0; i < 5; ++i)
+            if (sqlstate[static_cast<size_t>(i)] != state[i]) return false;
+        return true;
     }
 };
 
