@@ -64,6 +64,13 @@ std::string writeFile(const std::string &name, const std::string &content) {
     return path;
 }
 
+std::string repeat(const std::string &s, int n) {
+    std::string r;
+    for (int i = 0; i < n; ++i)
+        r += s;
+    return r;
+}
+
 std::string readFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

@@ -19,6 +19,8 @@ const std::string &tracePathDir();
 
 // Writes a file below scratchDir() (or at an absolute path) and returns its absolute path.
 std::string writeFile(const std::string &name, const std::string &content);
+// s written n times.
+std::string repeat(const std::string &s, int n);
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::string &path);
 // The names of the entries in a directory.

@@ -26,6 +26,7 @@
 using tarn::Input;
 using tarn::Outcome;
 using tarn::SqlType;
+using testing_support::repeat;
 using testing_support::ScopedEnv;
 
 namespace {
@@ -171,13 +172,6 @@ std::string inCodePage(int32_t ccsid, const std::string &utf8) {
     EXPECT_TRUE(U_SUCCESS(st)) << u_errorName(st);
     out.resize(static_cast<size_t>(len));
     return out;
-}
-
-std::string repeat(const std::string &s, int n) {
-    std::string r;
-    for (int i = 0; i < n; ++i)
-        r += s;
-    return r;
 }
 
 class Routines : public ::testing::Test {

@@ -29,6 +29,7 @@
 
 using testing_support::exists;
 using testing_support::readFile;
+using testing_support::repeat;
 using testing_support::ScopedEnv;
 using testing_support::scratchDir;
 using testing_support::TestCtx;
@@ -74,13 +75,6 @@ std::string encode(const char *to, const std::string &utf8) {
                              static_cast<int32_t>(utf8.size()), &status);
     EXPECT_TRUE(U_SUCCESS(status)) << to;
     out.resize(static_cast<size_t>(n));
-    return out;
-}
-
-std::string repeat(const std::string &s, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i)
-        out += s;
     return out;
 }
 
