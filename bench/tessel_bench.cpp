@@ -4,6 +4,7 @@
 // element path and a tagged path: the median and the best throughput of several runs, their
 // ratios to the floor, the median of the ratios round by round, and the peak resident memory
 // of each case (every run is a forked child, so the peaks of the cases do not mix).
+#include "benchSupport.h"
 #include "tesselBuildCommit.h"
 #include "qapCtx.h"
 #include "qapResult.h"
@@ -202,8 +203,6 @@ struct RunReport {
     char state[8];
 };
 
-class EmptyHandler : public DefaultHandler {};
-
 // Processor time and elapsed time of a piece of work: the machine may be shared, so the table
 // is computed from processor time and shows the elapsed rate beside it. Under
 // "valgrind --tool=callgrind --collect-atstart=no" exactly the timed work is counted.
@@ -234,25 +233,17 @@ struct Stopwatch {
 RunReport runBare(const std::string &doc) {
     RunReport r{};
     strcpy(r.state, "00000");
-    SAX2XMLReader *reader = XMLReaderFactory::createXMLReader();
-    EmptyHandler handler;
-    reader->setContentHandler(&handler);
-    reader->setErrorHandler(&handler);
-    reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
-    reader->setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
-    reader->setFeature(XMLUni::fgSAX2CoreValidation, false);
-    reader->setFeature(XMLUni::fgXercesSchema, false);
+    BareReader bare;
     XMLCh *name = XMLString::transcode(doc.c_str());
     Stopwatch watch;
     try {
         LocalFileInputSource source(name);
-        reader->parse(source);
+        bare.reader->parse(source);
     } catch (...) {
         strcpy(r.state, "ERROR");
     }
     watch.stop(r);
     XMLString::release(&name);
-    delete reader;
     return r;
 }
 
