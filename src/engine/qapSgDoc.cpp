@@ -330,13 +330,6 @@ void qapGuardedReader::startElement(const XMLElementDecl &elemDecl, const unsign
                                     isRoot);
 }
 
-void qapGuardedReader::countElement(bool isEmpty, bool isRoot) {
-    onEvent();
-    if (isRoot) depth_ = 0;
-    if (depth_ >= QAP_MAX_DEPTH) stop("38X13", u"element nesting exceeds the limit");
-    if (!isEmpty) ++depth_;
-}
-
 void qapGuardedReader::endElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
                                   const bool isRoot, const XMLCh *const elemPrefix) {
     if (depth_ != 0) --depth_;
@@ -345,10 +338,7 @@ void qapGuardedReader::endElement(const XMLElementDecl &elemDecl, const unsigned
 
 void qapGuardedReader::docCharacters(const XMLCh *const chars, const XMLSize_t length,
                                      const bool cdataSection) {
-    // Text from an entity counts against the bound.
-    if (entityDepth_ != 0 && (expanded_ += length) > QAP_MAX_EXPANDED_UNITS)
-        stop("38X13", u"entity expansion exceeds the limit");
-    onEvent();
+    countText(length);
     SAX2XMLReaderImpl::docCharacters(chars, length, cdataSection);
 }
 
@@ -452,23 +442,53 @@ qapNonValidateReader::qapNonValidateReader(QapRoutineCtx *ctx, MemoryManager *ma
     if (scanner_ != nullptr) elemStack_ = &ScannerAccess::elemStackOf(*scanner_);
 }
 
-void qapNonValidateReader::startElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
-                                        const XMLCh *const elemPrefix,
-                                        const RefVectorOf<XMLAttr> &attrList,
+void qapNonValidateReader::startElement(const XMLElementDecl &elemDecl, const unsigned int,
+                                        const XMLCh *const, const RefVectorOf<XMLAttr> &attrList,
                                         const XMLSize_t attrCount, const bool isEmpty,
                                         const bool isRoot) {
-    if (elemStack_ != nullptr) {
-        // Here the element is on top of the stack and its parent lists it as a child.
-        const size_t depth = isRoot ? 0 : std::min(depth_, QAP_MAX_DEPTH);
-        if (depth != 0) open_[depth - 1]->fChildCount = 0;
-        if (!isEmpty) {
-            if (open_.size() == depth) open_.push_back(nullptr);
-            open_[depth] = const_cast<ElemStack::StackElem *>(elemStack_->topElement());
-        }
-    }
+    const size_t level = isRoot ? 0 : depth_; // elements open around this one
     countElement(isEmpty, isRoot);
-    SAX2XMLReaderImpl::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
-                                    isRoot);
+    if (elemStack_ != nullptr) trimChildren(level, isEmpty);
+    if (contentHandler == nullptr) return;
+    // With namespaces off the handler gets empty URI and local name and the qualified name.
+    const XMLCh *qname = elemDecl.getElementName()->getRawName();
+    attrs_.setVector(&attrList, attrCount, scanner_);
+    contentHandler->startElement(XMLUni::fgZeroLenString, XMLUni::fgZeroLenString, qname, attrs_);
+    if (isEmpty)
+        contentHandler->endElement(XMLUni::fgZeroLenString, XMLUni::fgZeroLenString, qname);
+}
+
+void qapNonValidateReader::learnLevel(size_t level, bool isEmpty) {
+    // Here the element is on top of the scanner's stack.
+    if (level == 0 && !levels_.empty() && levels_[0] != elemStack_->topElement())
+        levels_.clear(); // not the stack this reader knew: learn it again
+    if (level == levels_.size() && !isEmpty)
+        levels_.push_back(const_cast<ElemStack::StackElem *>(elemStack_->topElement()));
+}
+
+void qapNonValidateReader::endElement(const XMLElementDecl &elemDecl, const unsigned int,
+                                      const bool, const XMLCh *const) {
+    if (depth_ != 0) --depth_;
+    if (contentHandler != nullptr)
+        contentHandler->endElement(XMLUni::fgZeroLenString, XMLUni::fgZeroLenString,
+                                   elemDecl.getElementName()->getRawName());
+}
+
+void qapNonValidateReader::docCharacters(const XMLCh *const chars, const XMLSize_t length,
+                                         const bool cdataSection) {
+    // Most text is plain and needs a count only.
+    if (cdataSection || !passText()) return sendText(chars, length, cdataSection);
+    if (depth_ != 0 && contentHandler != nullptr) contentHandler->characters(chars, length);
+}
+
+void qapNonValidateReader::sendText(const XMLCh *chars, XMLSize_t length, bool cdataSection) {
+    countText(length);
+    // Text outside the root element is not reported.
+    if (depth_ == 0) return;
+    LexicalHandler *lexical = cdataSection ? getLexicalHandler() : nullptr;
+    if (lexical != nullptr) lexical->startCDATA();
+    if (contentHandler != nullptr) contentHandler->characters(chars, length);
+    if (lexical != nullptr) lexical->endCDATA();
 }
 
 void qapNonValidateReader::setContentHandler(ContentHandler *const handler) {
@@ -477,10 +497,10 @@ void qapNonValidateReader::setContentHandler(ContentHandler *const handler) {
 }
 
 void qapNonValidateReader::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
-                                               const bool cdataSection) {
-    // The base suppresses whitespace outside the root element; the handler gets it all.
+                                               const bool) {
+    // The handler gets it all, also outside the root element.
+    countText(length);
     if (contentHandler != nullptr) contentHandler->ignorableWhitespace(chars, length);
-    qapGuardedReader::ignorableWhitespace(chars, length, cdataSection);
 }
 
 void qapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *const publicId,

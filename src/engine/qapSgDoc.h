@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 #include <xercesc/internal/ElemStack.hpp>
+#include <xercesc/internal/VecAttributesImpl.hpp>
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/sax/InputSource.hpp>
 
@@ -128,7 +129,26 @@ protected:
     XERCES_CPP_NAMESPACE::XMLScanner *scanner_ = nullptr; // the reader's, when it can be reached
     size_t depth_ = 0;                                    // elements open
     // An element's start against the bounds (see startElement); throws QapParseStop.
-    void countElement(bool isEmpty, bool isRoot);
+    void countElement(bool isEmpty, bool isRoot) {
+        onEvent();
+        if (isRoot) depth_ = 0;
+        if (depth_ >= QAP_MAX_DEPTH) stop("38X13", u"element nesting exceeds the limit");
+        if (!isEmpty) ++depth_;
+    }
+    // Text against the bounds (see docCharacters); throws QapParseStop.
+    void countText(XMLSize_t length) {
+        // Text from an entity counts against the bound.
+        if (entityDepth_ != 0 && (expanded_ += length) > QAP_MAX_EXPANDED_UNITS)
+            stop("38X13", u"entity expansion exceeds the limit");
+        onEvent();
+    }
+    // Counts a text event that needs no closer look (outside entities, the host not due a
+    // question) and says so; false counts nothing: countText is then the way.
+    bool passText() {
+        if (entityDepth_ != 0 || events_ + 1 >= QAP_POLL_EVENTS) return false;
+        ++events_;
+        return true;
+    }
 
 private:
     void onEvent() {
@@ -150,7 +170,9 @@ private:
 
 // The non-validating reader of extraction and update: hands ignorable white space to the
 // content handler, tells the resolver the DOCTYPE's system identifier, and keeps the parser's
-// memory flat however many children an element has.
+// memory flat however many children an element has. Elements and text go straight to the
+// content handler, as the base reader would hand them on with namespaces off and no advanced
+// handler, without its bookkeeping for the cases this reader never meets.
 class qapNonValidateReader : public qapGuardedReader {
 public:
     qapNonValidateReader(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::MemoryManager *manager);
@@ -165,14 +187,28 @@ public:
                  const XMLCh *const elemPrefix,
                  const XERCES_CPP_NAMESPACE::RefVectorOf<XERCES_CPP_NAMESPACE::XMLAttr> &attrList,
                  const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) override;
+    void endElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
+                    const bool isRoot, const XMLCh *const elemPrefix) override;
+    void docCharacters(const XMLCh *const chars, const XMLSize_t length,
+                       const bool cdataSection) override;
     XERCES_CPP_NAMESPACE::ContentHandler *contentHandler = nullptr;
 
 private:
     // The scanner lists every child of each open element, for content models checked at the
     // end tag, even when it does not validate: 8 bytes per child of the widest element. This
     // reader never validates, so each open element's list is emptied as its children come.
+    void trimChildren(size_t level, bool isEmpty) {
+        if (level != 0) levels_[level - 1]->fChildCount = 0;
+        if (level == 0 || (level == levels_.size() && !isEmpty)) learnLevel(level, isEmpty);
+    }
+    void learnLevel(size_t level, bool isEmpty);
+    // Text in full: the bounds, CDATA sections.
+    void sendText(const XMLCh *chars, XMLSize_t length, bool cdataSection);
     XERCES_CPP_NAMESPACE::ElemStack *elemStack_ = nullptr;
-    std::vector<XERCES_CPP_NAMESPACE::ElemStack::StackElem *> open_;
+    // The scanner's stack entry of each level reached so far. The element stack keeps an entry
+    // per level for its whole life and reuses it for every element at that level.
+    std::vector<XERCES_CPP_NAMESPACE::ElemStack::StackElem *> levels_;
+    XERCES_CPP_NAMESPACE::VecAttributesImpl attrs_; // the started element's, for the handler
 };
 
 // Releases the reader a context keeps for its parses (see qapParser), if it has one.
