@@ -410,6 +410,13 @@ InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
     }
 }
 
+MemBufInputSource *qapMemoryDocument(const char *doc) {
+    auto *source = new MemBufInputSource(reinterpret_cast<const XMLByte *>(doc), strlen(doc),
+                                         "IdForDocBuffer", false);
+    source->setCopyBufToStream(false); // no copy of the document for every parse
+    return source;
+}
+
 InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name) {
     char path[QAP_MAX_PATH];
     XMLCh systemId[QAP_MAX_PATH];
@@ -700,8 +707,7 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
             }
         } else {
             try {
-                parts.memSource.reset(new MemBufInputSource(reinterpret_cast<const XMLByte *>(doc),
-                                                            strlen(doc), "IdForDocBuffer", false));
+                parts.memSource.reset(qapMemoryDocument(doc));
             } catch (...) {
                 qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
                 break;

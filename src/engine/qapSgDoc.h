@@ -9,6 +9,7 @@
 #include <vector>
 #include <xercesc/internal/ElemStack.hpp>
 #include <xercesc/internal/VecAttributesImpl.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/sax/InputSource.hpp>
 
@@ -210,6 +211,10 @@ private:
     std::vector<XERCES_CPP_NAMESPACE::ElemStack::StackElem *> levels_;
     XERCES_CPP_NAMESPACE::VecAttributesImpl attrs_; // the started element's, for the handler
 };
+
+// A document in memory as a parse's input, read in place: the text must outlive the parse.
+// Throws what allocation throws.
+XERCES_CPP_NAMESPACE::MemBufInputSource *qapMemoryDocument(const char *doc);
 
 // Releases the reader a context keeps for its parses (see qapParser), if it has one.
 void qapDropParser(QapRoutineCtx *ctx);

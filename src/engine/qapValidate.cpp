@@ -114,8 +114,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
                 return 0;
             }
         } else {
-            memSource.reset(new MemBufInputSource(reinterpret_cast<const XMLByte *>(doc),
-                                                  strlen(doc), "IdForDocBuffer", false));
+            memSource.reset(qapMemoryDocument(doc));
         }
 
         // Steps 3 and 4: a validating reader without namespaces.
