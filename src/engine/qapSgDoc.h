@@ -7,9 +7,9 @@
 
 #include <cstdint>
 #include <vector>
+#include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/internal/ElemStack.hpp>
 #include <xercesc/internal/VecAttributesImpl.hpp>
-#include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/sax/InputSource.hpp>
 
@@ -172,8 +172,9 @@ private:
 // The non-validating reader of extraction and update: hands ignorable white space to the
 // content handler, tells the resolver the DOCTYPE's system identifier, and keeps the parser's
 // memory flat however many children an element has. Elements and text go straight to the
-// content handler, as the base reader would hand them on with namespaces off and no advanced
-// handler, without its bookkeeping for the cases this reader never meets.
+// content handler, as the base reader hands them on with namespaces off, without its
+// bookkeeping for the cases this reader never meets; an advanced document handler (the update's
+// XML declaration handler) does not see them.
 class qapNonValidateReader : public qapGuardedReader {
 public:
     qapNonValidateReader(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::MemoryManager *manager);
