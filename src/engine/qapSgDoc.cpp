@@ -410,9 +410,10 @@ InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
     }
 }
 
-MemBufInputSource *qapMemoryDocument(const char *doc) {
-    auto *source = new MemBufInputSource(reinterpret_cast<const XMLByte *>(doc), strlen(doc),
-                                         "IdForDocBuffer", false);
+MemBufInputSource *qapMemoryDocument(const char *doc, MemoryManager *manager) {
+    // The identifier in UTF-16: a char one would go through the transcoder at every row.
+    auto *source = new (manager) MemBufInputSource(reinterpret_cast<const XMLByte *>(doc),
+                                                   strlen(doc), u"IdForDocBuffer", false, manager);
     source->setCopyBufToStream(false); // no copy of the document for every parse
     return source;
 }
@@ -623,6 +624,7 @@ qapParseParts::~qapParseParts() {
 }
 
 void qapParseParts::release() {
+    memSource.reset(); // first: it may live in the parser's memory
     if (parser != nullptr) {
         qapNonValidateReader &reader = *parser->reader;
         reader.setContentHandler(nullptr);
@@ -636,7 +638,6 @@ void qapParseParts::release() {
     }
     ownParser.reset();
     handler.reset();
-    memSource.reset();
     path.reset();
 }
 
@@ -705,14 +706,6 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
                 qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
                 break;
             }
-        } else {
-            try {
-                parts.memSource.reset(qapMemoryDocument(doc));
-            } catch (...) {
-                qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
-                break;
-            }
-            QAP_TRACE(ctx, fn, "document is from memory\n");
         }
 
         // The path in UTF-16.
@@ -738,6 +731,15 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
         // Reader, handler, resolver, features.
         if (buildExtraction(ctx, parts, document.dtdText, tagged, sqlstate, msgtext) != 0) break;
         parts.handler->result.setBounds(limit, maxValues);
+        if (document.docLoc != QAP_FILE) {
+            try {
+                parts.memSource.reset(qapMemoryDocument(doc, &parts.parser->memory));
+            } catch (...) {
+                qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+                break;
+            }
+            QAP_TRACE(ctx, fn, "document is from memory\n");
+        }
 
         // The parse.
         if (qapRunParse(ctx, parts, document, sqlstate, msgtext) != 0) break;

@@ -214,8 +214,10 @@ private:
 };
 
 // A document in memory as a parse's input, read in place: the text must outlive the parse.
-// Throws what allocation throws.
-XERCES_CPP_NAMESPACE::MemBufInputSource *qapMemoryDocument(const char *doc);
+// The source and its stream live in manager (a reader's memory, so that a row takes nothing
+// from the process heap). Throws what allocation throws.
+XERCES_CPP_NAMESPACE::MemBufInputSource *
+qapMemoryDocument(const char *doc, XERCES_CPP_NAMESPACE::MemoryManager *manager);
 
 // Releases the reader a context keeps for its parses (see qapParser), if it has one.
 void qapDropParser(QapRoutineCtx *ctx);

@@ -226,7 +226,7 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
     try {
         parts.parser->reader->installAdvDocHandler(declHandler.get());
         parts.docHandler = declHandler.get();
-        if (docLoc == QAP_MEM) parts.memSource.reset(qapMemoryDocument(doc));
+        if (docLoc == QAP_MEM) parts.memSource.reset(qapMemoryDocument(doc, &parts.parser->memory));
     } catch (...) {
         qapFail(ctx, sqlstate, msgtext, QAPG002E);
         return -1;

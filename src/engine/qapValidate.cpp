@@ -114,7 +114,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
                 return 0;
             }
         } else {
-            memSource.reset(qapMemoryDocument(doc));
+            memSource.reset(qapMemoryDocument(doc, XMLPlatformUtils::fgMemoryManager));
         }
 
         // Steps 3 and 4: a validating reader without namespaces.
