@@ -8,6 +8,7 @@
 #include "qapPlatform.h"
 #include "qapTrace.h"
 
+#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <algorithm>
 #include <cstdarg>
@@ -344,7 +345,7 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
                       : slabs->units < kSmallSlabUnits ? slabs->units * 2
                                                        : kSlabUnits;
         if (size < units) size = static_cast<size_t>(units);
-        Slab *slab = static_cast<Slab *>(qapBigAlloc(Slab::bytes(size)));
+        Slab *slab = static_cast<Slab *>(takeBlock(Slab::bytes(size)));
         if (slab == nullptr) throw QAPException(ctx, QAPG002E);
         slab->next = slabs;
         slab->units = size;
@@ -359,6 +360,27 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
     item.allocated = static_cast<uint32_t>(slabEnd - at);
     slabTop = slabEnd;
     tail = &item;
+}
+
+namespace {
+// The largest block a result takes from a reader's memory: the doubling blocks of small results.
+constexpr size_t kPooledBytes = 128u << 10;
+} // namespace
+
+void *qapResult::takeBlock(size_t bytes) {
+    if (memory_ == nullptr || bytes > kPooledBytes) return qapBigAlloc(bytes);
+    try {
+        return memory_->allocate(bytes);
+    } catch (const XERCES_CPP_NAMESPACE::OutOfMemoryException &) {
+        return nullptr;
+    }
+}
+
+void qapResult::giveBlock(void *block, size_t bytes) {
+    if (memory_ == nullptr || bytes > kPooledBytes)
+        qapBigFree(block, bytes);
+    else
+        memory_->deallocate(block);
 }
 
 void qapResult::setBounds(int32_t limit, uint32_t items) {
@@ -394,7 +416,7 @@ void qapResult::newItem() {
         if (blocks != nullptr)
             items =
                 blocks->items < ItemBlock::kSmallItems ? 2 * blocks->items : ItemBlock::kMaxItems;
-        ItemBlock *b = static_cast<ItemBlock *>(qapBigAlloc(ItemBlock::bytes(items)));
+        ItemBlock *b = static_cast<ItemBlock *>(takeBlock(ItemBlock::bytes(items)));
         if (b == nullptr) throw QAPException(ctx, QAPG002E);
         b->next = blocks;
         b->items = items;
@@ -553,10 +575,13 @@ int32_t toUtf8(unsigned char *d, const XMLCh *in, uint32_t length) {
 constexpr uint32_t kScratchUnits = 16384;
 // Strings of at most this many bytes take the smallest block the heap hands out.
 constexpr uint64_t kSmallBytes = 24;
+// Longer values of up to this many bytes are converted on the stack first.
+constexpr uint64_t kLocalBytes = 1024;
 
 // The conversion of the items of one retrieve into the database code page.
-// The strings of a result of several values, in chunks that double from 64 KB to one big block
-// (see qapBigAlloc): one allocation serves many values. take() hands out room at the top of
+// The strings of a result of several values, in chunks that double from 1 KB to 64 KB, then
+// big blocks (see qapBigAlloc): one allocation serves many values, and the few values of a
+// small document take a block the heap keeps at hand. take() hands out room at the top of
 // the newest chunk, keep() gives back what the last taker did not use.
 class ValueChunks {
 public:
@@ -593,7 +618,7 @@ public:
 
 private:
     static constexpr size_t kSmallChunk = 64 << 10;
-    size_t last_bytes_ = 16 << 10;
+    size_t last_bytes_ = 512;
     void **head_;
     char *top_ = nullptr;
     char *end_ = nullptr;
@@ -645,6 +670,15 @@ public:
                 if (value == nullptr) return nullptr;
                 if (toUtf8(reinterpret_cast<unsigned char *>(value), in, length) >= 0) return value;
                 free(value);
+            } else if (most <= kLocalBytes) {
+                // Converted on the stack, then copied into a string of its exact size.
+                unsigned char local[kLocalBytes];
+                const int32_t n = toUtf8(local, in, length);
+                if (n >= 0) {
+                    char *value = static_cast<char *>(malloc(static_cast<size_t>(n) + 1));
+                    if (value != nullptr) memcpy(value, local, static_cast<size_t>(n) + 1);
+                    return value;
+                }
             } else if (length <= kScratchUnits) {
                 if (scratch_ == nullptr)
                     scratch_ = static_cast<unsigned char *>(malloc(3 * kScratchUnits + 1));
@@ -738,12 +772,12 @@ qapResult::~qapResult() {
     }
     while (blocks != nullptr) {
         ItemBlock *next = blocks->next;
-        qapBigFree(blocks, ItemBlock::bytes(blocks->items));
+        giveBlock(blocks, ItemBlock::bytes(blocks->items));
         blocks = next;
     }
     while (slabs != nullptr) {
         Slab *next = slabs->next;
-        qapBigFree(slabs, Slab::bytes(slabs->units));
+        giveBlock(slabs, Slab::bytes(slabs->units));
         slabs = next;
     }
 }

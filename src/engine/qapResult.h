@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 
 // The characters that extracted values and re-serialised documents escape, and their
@@ -144,9 +145,20 @@ public:
     // starts, and its node and buffer serve the next: the parse holds one item's text at a
     // time, and retrieve only hands over the values.
     void setBounds(int32_t limit, uint32_t maxItems);
+    // Takes the blocks of small results from memory (a reader's, which keeps freed blocks for
+    // the next parse) instead of the process heap; before the first item only. The manager
+    // must outlive the result.
+    void useMemory(XERCES_CPP_NAMESPACE::MemoryManager *memory) {
+        if (blocks == nullptr && slabs == nullptr) memory_ = memory;
+    }
 
 private:
     friend class qapResultNode;
+    // A block for items or text: from memory_ when it is small, else qapBigAlloc. Null when
+    // memory runs out.
+    void *takeBlock(size_t bytes);
+    void giveBlock(void *block, size_t bytes);
+    XERCES_CPP_NAMESPACE::MemoryManager *memory_ = nullptr;
     // True when the item cannot be converted within the limit.
     bool exceedsLimit(const qapResultNode &item);
     // Moves or extends an item's buffer to hold units units.

@@ -112,7 +112,7 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate,
         // Memory ran out in the handler: the parse failed, and the message says why.
         QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
         qapSetState(sqlstate, "38X13");
-        snprintf(msgtext, QAP_MSGTEXT_SIZE, "%.69s\n", e.getText());
+        snprintf(msgtext, QAP_MSGTEXT_SIZE, "%.70s", e.getText()); // it ends with its newline
     } catch (const OutOfMemoryException &) {
         QAP_TRACE(ctx, fn, "parser->parse ran out of memory.\n");
         qapSetState(sqlstate, "38X13");
@@ -565,6 +565,7 @@ int32_t setUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdTex
         parser.reader->setErrorHandler(parts.handler.get());
         parser.reader->setLexicalHandler(parts.handler.get());
         parts.handler->resolver = parser.resolver.get();
+        parts.handler->result.useMemory(&parser.memory);
         return 0;
     } catch (const std::bad_alloc &) {
         qapFail(ctx, sqlstate, msgtext, QAPG002E);
@@ -624,7 +625,6 @@ qapParseParts::~qapParseParts() {
 }
 
 void qapParseParts::release() {
-    memSource.reset(); // first: it may live in the parser's memory
     if (parser != nullptr) {
         qapNonValidateReader &reader = *parser->reader;
         reader.setContentHandler(nullptr);
@@ -633,11 +633,13 @@ void qapParseParts::release() {
         if (docHandler != nullptr) reader.removeAdvDocHandler(docHandler);
         docHandler = nullptr;
         parser->resolver->dtdText = nullptr;
-        if (parser->retired && parser != ownParser.get()) qapDropParser(ctx);
-        parser = nullptr;
     }
-    ownParser.reset();
+    // The source and the handler's result may live in the parser's memory: they go first.
+    memSource.reset();
     handler.reset();
+    if (parser != nullptr && parser->retired && parser != ownParser.get()) qapDropParser(ctx);
+    parser = nullptr;
+    ownParser.reset();
     path.reset();
 }
 
