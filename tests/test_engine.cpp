@@ -249,6 +249,50 @@ TEST(Extract, ParserMemoryIsFlatInTheNumberOfChildren) {
     EXPECT_LE(ctx->parser->memory.largestBlock(), size_t{256} << 10);
 }
 
+// A context keeps its extraction handler for the next parse of the same path: every row gives
+// exactly what a new context gives, whatever the rows before it left behind.
+TEST(Extract, AKeptHandlerGivesWhatANewOneGives) {
+    ASSERT_NE(isSharedLibInitSuccess(), 0);
+    struct Row {
+        const char *doc;
+        const char *path;
+        int tagged;
+        int32_t limit;
+    };
+    const Row rows[] = {
+        {"<r><v>1</v><v>2</v></r>", "/r/v", 0, 100},
+        {"<r><x><v>deep</v><v>deeper</v></x><v>3</v></r>", "/r/v", 0, 100},
+        {"<r><v>far too long</v><v>5</v></r>", "/r/v", 0, 5},
+        {"<r><v>4</v></r>", "/r/v", 0, 100},
+        {"<r><v/><w>no</w></r>", "//v", 0, 100},
+        {"<r><x><v>a<v>b</v></v></x></r>", "//v", 0, 100},
+        {"<r><t a='1'>x<b/>y</t><t>&amp;</t></r>", "/r/t", 1, 100},
+        {"<r><s><t>in</t></s><t><t>z</t></t></r>", "/r/t", 1, 100},
+        {"<r><t a='7' b='8'/></r>", "/r/t/@b", 0, 100},
+        {"<r><t a='9'/><t b='10'/></r>", "/r/t/@b", 0, 100},
+    };
+    TestCtx shared;
+    auto run = [](QapRoutineCtx *ctx, const Row &row) {
+        QapExtractResult result{};
+        char state[QAP_SQLSTATE_SIZE] = "00000";
+        char msg[QAP_MSGTEXT_SIZE] = "";
+        const int32_t rc = extractAll(ctx, QapDoc{row.doc, QAP_MEM, 0, nullptr}, row.tagged,
+                                      row.path, &result, row.limit, state, msg);
+        std::string out = std::to_string(rc) + " " + state + " " + msg;
+        for (char **v = result.values; v != nullptr && *v != nullptr; ++v)
+            out += std::string("|") + *v;
+        freeExtractResult(ctx, &result);
+        return out;
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.doc);
+        TestCtx fresh;
+        EXPECT_EQ(run(shared, row), run(fresh, row));
+        ASSERT_NE(shared->parser, nullptr);
+        EXPECT_NE(shared->parser->kept.handler, nullptr);
+    }
+}
+
 // ---- DTD validation -------------------------------------------------------------------------
 
 // Against a DTD file, DTD text or the DTD the DOCTYPE names, with the first error's line and

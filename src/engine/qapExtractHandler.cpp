@@ -75,6 +75,18 @@ qapExtractHandler::qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path
     }
 }
 
+void qapExtractHandler::rearm() {
+    isMatched = PARTIAL;
+    while (currentPath.depth() != 0)
+        currentPath.pop();
+    result.clear();
+    resolver = nullptr;
+    depth_ = 0;
+    taggedDepth_ = 0;
+    tracked_ = 0;
+    targetIndex_ = 0;
+}
+
 void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
                                      const XMLCh *const qname, const Attributes &attrs) {
     const QapMatchState prev = isMatched;

@@ -383,6 +383,15 @@ void qapResult::giveBlock(void *block, size_t bytes) {
         memory_->deallocate(block);
 }
 
+void qapResult::clear() {
+    // The destructor frees everything and the constructor sets every member as new.
+    XERCES_CPP_NAMESPACE::MemoryManager *memory = memory_;
+    QapRoutineCtx *owner = ctx;
+    this->~qapResult();
+    new (this) qapResult(owner);
+    memory_ = memory;
+}
+
 void qapResult::setBounds(int32_t limit, uint32_t items) {
     byteLimit = limit;
     unitLimit = limit > 0 ? static_cast<uint64_t>(limit) : 0;

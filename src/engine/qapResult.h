@@ -145,6 +145,9 @@ public:
     // starts, and its node and buffer serve the next: the parse holds one item's text at a
     // time, and retrieve only hands over the values.
     void setBounds(int32_t limit, uint32_t maxItems);
+    // Empties the result (items, bounds, converted values) as if it were new; the memory it
+    // takes its blocks from stays.
+    void clear();
     // Takes the blocks of small results from memory (a reader's, which keeps freed blocks for
     // the next parse) instead of the process heap; before the first item only. The manager
     // must outlive the result.

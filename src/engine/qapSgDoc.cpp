@@ -605,6 +605,20 @@ int32_t buildExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const char *dt
     return qapSetUpReader(ctx, parts, dtdText, sqlstate, msgtext);
 }
 
+// Arms parts with the handler the context's reader kept from its previous parse, when that was
+// for the same path. False when there is none to take.
+bool takeKept(QapRoutineCtx *ctx, qapParseParts &parts, const char *path, int tagged) {
+    if (ctx == nullptr || ctx->traceOn || ctx->parser == nullptr) return false;
+    qapParser::Kept &kept = ctx->parser->kept;
+    if (kept.handler == nullptr || kept.tagged != (tagged == 1 ? 1 : 0) ||
+        kept.path != (path != nullptr ? path : ""))
+        return false;
+    parts.path = std::move(kept.path16);
+    parts.handler = std::move(kept.handler);
+    static_cast<qapExtractHandler &>(*parts.handler).rearm();
+    return true;
+}
+
 // Sets the database code page's encoding on a source when the document bytes are in it. When
 // the name is not available the parser detects the encoding from the document itself.
 void setDbEncoding(QapRoutineCtx *ctx, InputSource &source) {
@@ -636,6 +650,19 @@ void qapParseParts::release() {
     }
     // The source and the handler's result may live in the parser's memory: they go first.
     memSource.reset();
+    if (keepPath != nullptr && handler != nullptr && parser != nullptr && !parser->retired &&
+        ctx != nullptr && parser == ctx->parser) {
+        qapParser::Kept &kept = parser->kept;
+        try {
+            kept.path.assign(keepPath);
+            kept.tagged = keepTagged;
+            kept.path16 = std::move(path);
+            kept.handler = std::move(handler);
+        } catch (...) {
+            kept.handler.reset(); // no room for the key: nothing is kept
+        }
+    }
+    keepPath = nullptr;
     handler.reset();
     if (parser != nullptr && parser->retired && parser != ownParser.get()) qapDropParser(ctx);
     parser = nullptr;
@@ -710,28 +737,40 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
             }
         }
 
-        // The path in UTF-16.
-        const size_t pathLength = path != nullptr ? strlen(path) : 0;
-        parts.path.reset(new (std::nothrow) XMLCh[4 * (pathLength + 1)]);
-        if (parts.path == nullptr) {
-            qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
-            break;
-        }
-        parts.path[0] = 0;
-        if (path != nullptr) {
-            int32_t n = QAP_mbstowcsFunction(ctx, parts.path.get(), path,
-                                             static_cast<int32_t>(4 * (pathLength + 1)));
-            if (n < 0) {
-                QAP_TRACE(ctx, fn, "call QAP_mbstowcs() return length=%d\n", n);
-                char num[24];
-                snprintf(num, sizeof num, "%d", n);
-                qapSetError(ctx, sqlstate, "38X09", msgtext, QAPD002E, num);
+        // The handler of the context's previous parse when it was for the same path, else the
+        // path in UTF-16 and a new handler.
+        const bool kept = takeKept(ctx, parts, path, tagged);
+        if (!kept) {
+            // The path in UTF-16.
+            const size_t pathLength = path != nullptr ? strlen(path) : 0;
+            parts.path.reset(new (std::nothrow) XMLCh[4 * (pathLength + 1)]);
+            if (parts.path == nullptr) {
+                qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
                 break;
+            }
+            parts.path[0] = 0;
+            if (path != nullptr) {
+                int32_t n = QAP_mbstowcsFunction(ctx, parts.path.get(), path,
+                                                 static_cast<int32_t>(4 * (pathLength + 1)));
+                if (n < 0) {
+                    QAP_TRACE(ctx, fn, "call QAP_mbstowcs() return length=%d\n", n);
+                    char num[24];
+                    snprintf(num, sizeof num, "%d", n);
+                    qapSetError(ctx, sqlstate, "38X09", msgtext, QAPD002E, num);
+                    break;
+                }
             }
         }
 
         // Reader, handler, resolver, features.
-        if (buildExtraction(ctx, parts, document.dtdText, tagged, sqlstate, msgtext) != 0) break;
+        if ((kept ? qapSetUpReader(ctx, parts, document.dtdText, sqlstate, msgtext)
+                  : buildExtraction(ctx, parts, document.dtdText, tagged, sqlstate, msgtext)) != 0)
+            break;
+        if (ctx != nullptr && !ctx->traceOn) {
+            // Traced calls build their handler anew, so that each traces its path.
+            parts.keepPath = path != nullptr ? path : "";
+            parts.keepTagged = tagged == 1 ? 1 : 0;
+        }
         parts.handler->result.setBounds(limit, maxValues);
         if (document.docLoc != QAP_FILE) {
             try {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/util/SecurityManager.hpp>
@@ -46,6 +47,16 @@ struct qapParser {
     std::unique_ptr<qapDoctypeResolver> resolver;
     std::unique_ptr<qapNonValidateReader> reader;
     bool retired = false;
+    // The extraction handler of the last parse with the path it was built for (its steps point
+    // into path16): the next parse of the same path, as every row of a statement with a literal
+    // path, re-arms it instead of parsing the path again. Goes first: its result may live in
+    // memory.
+    struct Kept {
+        std::string path; // as the call gave it
+        int tagged = 0;
+        std::unique_ptr<XMLCh[]> path16;
+        std::unique_ptr<qapSgDocHandler> handler;
+    } kept;
 
     qapParser() = default;
     ~qapParser() { memory.beginRelease(); }
@@ -65,6 +76,10 @@ struct qapParseParts {
     std::unique_ptr<qapSgDocHandler> handler;
     // An advanced document handler installed for this parse (not owned), removed again.
     XERCES_CPP_NAMESPACE::XMLDocumentHandler *docHandler = nullptr;
+    // Set when the handler is an extraction handler for this path (the call's) that the
+    // context's reader may keep for its next parse (see qapParser::kept).
+    const char *keepPath = nullptr;
+    int keepTagged = 0;
 
     qapParseParts() = default;
     ~qapParseParts();
@@ -99,6 +114,8 @@ class qapExtractHandler : public qapSgDocHandler {
 public:
     // Parses the path; tagged 1 makes the target TAGGED_ELEMENT. Throws QAPException.
     qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path);
+    // Forgets everything of the previous parse, to parse again with the same path.
+    void rearm();
 
     // ContentHandler
     void characters(const XMLCh *const chars, const XMLSize_t length) override;
