@@ -238,7 +238,7 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs 
     }
 
     Outcome o;
-    o.sqlstate = sqlstate.text();
+    o.sqlstate.assign(sqlstate.chars(), strnlen(sqlstate.chars(), sqlstate.size()));
     if (msgtext.chars()[0] != '\0') o.message = msgtext.text();
     o.nullInd = outInd;
     switch (desc_.output) {
