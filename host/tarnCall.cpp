@@ -187,15 +187,19 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs 
             static const Input empty;
             const Input &in = i < given.size() ? given[i] : empty;
             const std::string &text = in.isNull ? empty.text : in.text;
+            const char *view = in.isNull ? nullptr : in.view;
             set->inds[i] = in.isNull ? -1 : 0;
             if (desc_.inputs[i] == SqlType::CLOB) {
                 if (!in.isNull) {
-                    if (text.size() > INT32_MAX)
-                        throw std::length_error("tarn: CLOB input too long");
-                    set->loc[i] = tarnLobFromBytes(text.data(), static_cast<int32_t>(text.size()));
+                    const size_t size = view != nullptr ? strlen(view) : text.size();
+                    if (size > INT32_MAX) throw std::length_error("tarn: CLOB input too long");
+                    set->loc[i] = tarnLobFromBytes(view != nullptr ? view : text.data(),
+                                                   static_cast<int32_t>(size));
                     if (set->loc[i] == 0) throw std::bad_alloc();
                 }
                 set->args[i] = &set->loc[i];
+            } else if (view != nullptr) {
+                set->args[i] = const_cast<char *>(view);
             } else {
                 set->texts.push_back(textBlock(text));
                 set->args[i] = set->texts.back().chars();

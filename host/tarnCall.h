@@ -31,13 +31,23 @@ struct RoutineDesc {
     TARN_API static RoutineDesc of(const tessel::RoutineInfo &routine, void *entry);
 };
 
-// One SQL input value. A Clob input is passed as a new host locator holding the text.
+// One SQL input value. A Clob input is passed as a new host locator holding the text. A text
+// input is passed in a heap block of its own size made for the call, so that a read beyond it
+// or after the call is caught by the sanitizers; a view passes the caller's own NUL-terminated
+// text as it is, as a host passes its row buffer (the caller keeps it alive and unchanged
+// through every call that uses it, a table's to its CLOSE).
 struct Input {
     bool isNull = false;
     std::string text;
+    const char *view = nullptr; // when set, the text passed instead of text
     static Input null() {
         Input i;
         i.isNull = true;
+        return i;
+    }
+    static Input of(const char *t) {
+        Input i;
+        i.view = t;
         return i;
     }
     Input() = default;

@@ -101,6 +101,8 @@ TEST(HostCall, ScalarStatementCallsFirstNormalAndFinal) {
         o = st.call({std::string(38, 'w'), "", ""}); // exactly fills the output
         EXPECT_EQ(o.text, std::string(38, 'w') + "||");
         EXPECT_EQ(o.message, "cp=819 calls=2");
+        const char own[] = "mine"; // passed as it is, as a host passes its row buffer
+        EXPECT_EQ(st.call({tarn::Input::of(own), tarn::Input::null(), ""}).text, "mine|NULL|");
         tarn::Outcome fin = st.finish();
         EXPECT_TRUE(fin.ok()) << fin.message;
         EXPECT_TRUE(fin.isNull());
@@ -108,5 +110,5 @@ TEST(HostCall, ScalarStatementCallsFirstNormalAndFinal) {
         EXPECT_EQ(st.call({"d", "e", "f"}).message, "cp=819 calls=1");
     }
     { tarn::ScalarStatement unused(desc(reinterpret_cast<void *>(echo), three)); }
-    EXPECT_EQ(seen, (std::vector<int32_t>{-1, 0, 1, -1, 1}));
+    EXPECT_EQ(seen, (std::vector<int32_t>{-1, 0, 0, 1, -1, 1}));
 }
