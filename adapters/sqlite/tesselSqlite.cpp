@@ -171,8 +171,9 @@ const std::vector<Routine> *exportedRoutines(std::string *missing) {
 
 // ---- Values and status -------------------------------------------------------------------
 
-// One SQL argument as a routine input; false when SQLite ran out of memory.
-bool toInput(sqlite3_value *value, tarn::Input &input) {
+// One SQL argument as a routine input; false when SQLite ran out of memory. With view, text
+// is passed in SQLite's own buffer, valid for the call (a VARCHAR input, read to its NUL).
+bool toInput(sqlite3_value *value, tarn::Input &input, bool view = false) {
     switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
         input = tarn::Input::null();
@@ -186,6 +187,10 @@ bool toInput(sqlite3_value *value, tarn::Input &input) {
     default: {
         const unsigned char *text = sqlite3_value_text(value);
         if (text == nullptr) return false;
+        if (view) {
+            input = tarn::Input::of(reinterpret_cast<const char *>(text));
+            return true;
+        }
         input = tarn::Input(std::string(reinterpret_cast<const char *>(text),
                                         static_cast<size_t>(sqlite3_value_bytes(value))));
         return true;
@@ -265,7 +270,9 @@ void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
         // A routine without inputs takes any arguments, unused but for keeping the call site.
         std::vector<tarn::Input> inputs(routine->desc.inputs.size());
         for (int i = 0; i < static_cast<int>(inputs.size()); ++i) {
-            if (!toInput(argv[i], inputs[static_cast<size_t>(i)])) {
+            const bool varchar =
+                routine->desc.inputs[static_cast<size_t>(i)] != tarn::SqlType::CLOB;
+            if (!toInput(argv[i], inputs[static_cast<size_t>(i)], varchar)) {
                 sqlite3_result_error_nomem(ctx);
                 return;
             }
