@@ -614,8 +614,7 @@ bool takeKept(QapRoutineCtx *ctx, qapParseParts &parts, const char *path, int ta
         kept.path != (path != nullptr ? path : ""))
         return false;
     parts.path = std::move(kept.path16);
-    parts.handler = std::move(kept.handler);
-    static_cast<qapExtractHandler &>(*parts.handler).rearm();
+    parts.handler = std::move(kept.handler); // re-armed when it was kept
     return true;
 }
 
@@ -653,6 +652,8 @@ void qapParseParts::release() {
     if (keepPath != nullptr && handler != nullptr && parser != nullptr && !parser->retired &&
         ctx != nullptr && parser == ctx->parser) {
         qapParser::Kept &kept = parser->kept;
+        // Re-armed now, so that nothing of this document stays while the context waits.
+        static_cast<qapExtractHandler &>(*handler).rearm();
         try {
             kept.path.assign(keepPath);
             kept.tagged = keepTagged;
