@@ -834,7 +834,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     if (r == nullptr) return nullptr;
     QAP_TRACE(ctx, fn, "entered count %d\n", static_cast<int>(count));
     auto exceeds = [&]() {
-        r->message = static_cast<char *>(calloc(1, 1025));
+        r->message = static_cast<char *>(calloc(1, QAP_RESULT_MESSAGE_SIZE));
         if (r->message != nullptr) formatMessage(ctx, r->message, QAPC013E);
         memcpy(r->sqlstate, "38X39", 6);
     };

@@ -606,13 +606,11 @@ int32_t buildExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const char *dt
 }
 
 // Arms parts with the handler the context's reader kept from its previous parse, when that was
-// for the same path. False when there is none to take.
+// for the same path (never null) and tagged flag (0 or 1). False when there is none to take.
 bool takeKept(QapRoutineCtx *ctx, qapParseParts &parts, const char *path, int tagged) {
-    if (ctx == nullptr || ctx->traceOn || ctx->parser == nullptr) return false;
+    if (ctx->parser == nullptr) return false;
     qapParser::Kept &kept = ctx->parser->kept;
-    if (kept.handler == nullptr || kept.tagged != (tagged == 1 ? 1 : 0) ||
-        kept.path != (path != nullptr ? path : ""))
-        return false;
+    if (kept.handler == nullptr || kept.tagged != tagged || kept.path != path) return false;
     parts.path = std::move(kept.path16);
     parts.handler = std::move(kept.handler); // re-armed when it was kept
     return true;
@@ -739,8 +737,12 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
         }
 
         // The handler of the context's previous parse when it was for the same path, else the
-        // path in UTF-16 and a new handler.
-        const bool kept = takeKept(ctx, parts, path, tagged);
+        // path in UTF-16 and a new handler. Traced calls build their handler anew, so that each
+        // traces its path.
+        const bool mayKeep = ctx != nullptr && !ctx->traceOn;
+        const int taggedFlag = tagged == 1 ? 1 : 0;
+        const char *keyPath = path != nullptr ? path : "";
+        const bool kept = mayKeep && takeKept(ctx, parts, keyPath, taggedFlag);
         if (!kept) {
             // The path in UTF-16.
             const size_t pathLength = path != nullptr ? strlen(path) : 0;
@@ -767,10 +769,9 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
         if ((kept ? qapSetUpReader(ctx, parts, document.dtdText, sqlstate, msgtext)
                   : buildExtraction(ctx, parts, document.dtdText, tagged, sqlstate, msgtext)) != 0)
             break;
-        if (ctx != nullptr && !ctx->traceOn) {
-            // Traced calls build their handler anew, so that each traces its path.
-            parts.keepPath = path != nullptr ? path : "";
-            parts.keepTagged = tagged == 1 ? 1 : 0;
+        if (mayKeep) {
+            parts.keepPath = keyPath;
+            parts.keepTagged = taggedFlag;
         }
         parts.handler->result.setBounds(limit, maxValues);
         if (document.docLoc != QAP_FILE) {
