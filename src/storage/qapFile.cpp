@@ -15,7 +15,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 #include <unistd.h>
@@ -204,15 +203,14 @@ bool regularFile(int fd) {
     return fl != -1 && fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == 0;
 }
 
-// The library's own temporary files, open for the length of a call. Each is known by a key
-// (the name of its descriptor under /proc/self/fd), by which the parse reaches it through
-// xml_fopen; it is never opened by a name in the temporary directory.
-std::mutex ownLock;
-std::vector<std::pair<std::string, int>> ownFiles;
+// The library's own temporary files, open for the length of a call on the calling thread.
+// Each is known by a key (the name of its descriptor under /proc/self/fd), by which the parse
+// reaches it through xml_fopen; it is never opened by a name in the temporary directory, and
+// no other thread (another session) can reach it by its key.
+thread_local std::vector<std::pair<std::string, int>> ownFiles;
 
 int ownFile(const char *key) {
     if (key == nullptr || strncmp(key, "/proc/self/fd/", 14) != 0) return -1;
-    std::lock_guard<std::mutex> hold(ownLock);
     for (const auto &f : ownFiles)
         if (f.first == key) return f.second;
     return -1;
@@ -599,7 +597,6 @@ int32_t QapTempFile::create(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
     }
     try {
         std::string key = "/proc/self/fd/" + std::to_string(fd.get());
-        std::lock_guard<std::mutex> hold(ownLock);
         ownFiles.emplace_back(key, fd.get());
         key_ = ownFiles.back().first;
     } catch (const std::bad_alloc &) {
@@ -635,15 +632,11 @@ void QapTempFile::reset() {
 }
 
 void qapTempFileDrop(const char *key) {
-    int fd = -1;
-    {
-        std::lock_guard<std::mutex> hold(ownLock);
-        for (auto it = ownFiles.begin(); it != ownFiles.end(); ++it)
-            if (key != nullptr && it->first == key) {
-                fd = it->second;
-                ownFiles.erase(it);
-                break;
-            }
+    for (auto it = ownFiles.begin(); it != ownFiles.end(); ++it) {
+        if (key != nullptr && it->first == key) {
+            close(it->second);
+            ownFiles.erase(it);
+            return;
+        }
     }
-    if (fd >= 0) close(fd);
 }
