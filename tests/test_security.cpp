@@ -262,20 +262,6 @@ TEST(Security, CancellationAndNestingStopEveryParse) {
     EXPECT_EQ(o.message, "QAPQ047E  Parser error on line 1 column 300004: element nesting excee\n");
 }
 
-TEST(Security, FifoIsRefusedWithoutBlocking) {
-    const std::string fifo = scratchDir() + "/doc.fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    tarn::ScalarStatement st(testing_support::routine("qapExtractVarchar"));
-    EXPECT_EQ(st.call({Input(fifo), Input("/a")}).sqlstate, "38X01");
-    TestCtx c;
-    EXPECT_EQ(qapValidate(c, fifo.c_str(), QAP_FILE, 0, nullptr, 0, "a", c.sqlstate, c.msgtext, 0),
-              0);
-    EXPECT_STREQ(c.sqlstate, "38X01");
-    EXPECT_EQ(qap_buf2file(c, "x", 1, fifo.c_str(), c.sqlstate, c.msgtext), -1); // writing too
-    EXPECT_STREQ(c.sqlstate, "38X01");
-    remove(fifo.c_str());
-}
-
 TEST(Security, TemporaryFilesArePrivateAndGoneAndTheirDirectoryMustExist) {
     TestCtx ctx;
     char *name = qap_tempFilename(ctx);
@@ -366,12 +352,17 @@ struct Escape {
 } // namespace
 
 // A name whose bytes are not valid in the database code page is refused, not checked as one
-// name and opened as another: a link or a linked directory so named leads nowhere.
-TEST(Security, NamesThatDoNotConvertAreRefused) {
+// name and opened as another: a link or a linked directory so named leads nowhere. A FIFO is
+// refused at once, read or written, without waiting for its other end.
+TEST(Security, NamesThatDoNotConvertAndFifosAreRefused) {
     Escape e;
     symlink(e.secret.c_str(), (e.a + "/x\xFF.xml").c_str());
     symlink(e.o.c_str(), (e.a + "/\xFF").c_str());
-    const std::string link = e.a + "/x\xFF.xml", dir = e.a + "/\xFF/s.xml";
+    const std::string link = e.a + "/x\xFF.xml", dir = e.a + "/\xFF/s.xml", fifo = e.a + "/p";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(once("qapExtractVarchar", {fifo, "/a"}).sqlstate, "38X01");
+    EXPECT_EQ(once("qapValidateFile2", {fifo, "<!ELEMENT a EMPTY>", "a"}).sqlstate, "38X01");
+    EXPECT_EQ(once("qapContent_varchar2file", {"<b/>", fifo}).sqlstate, "38X01");
     EXPECT_EQ(once("qapCLOB", {link}).sqlstate, "38X02");
     EXPECT_EQ(once("qapVarChar", {dir}).sqlstate, "38X02");
     EXPECT_EQ(once("qapExtractVarchar", {dir, "/a"}).sqlstate, "38X02");
@@ -419,14 +410,14 @@ TEST(Security, LinksSwappedInDuringACallLeadNowhere) {
 TEST(Security, TemporaryFilesHaveNoName) {
     const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(inotify_add_watch(watch, tempDir().c_str(), IN_CREATE), 0);
-    const std::string big = "<!DOCTYPE a SYSTEM 'a.dtd'><a><b>1</b>" + std::string(200000, ' ') +
-                            "</a>";
+    const std::string big =
+        "<!DOCTYPE a SYSTEM 'a.dtd'><a><b>1</b>" + std::string(200000, ' ') + "</a>";
     // staged, parsed, and then too long for a VARCHAR
     EXPECT_EQ(once("qapUpdateXMLVarchar", {big, "/a/b", "2"}).sqlstate, "38X39");
     EXPECT_EQ(once("qapUpdateXMLClob", {Input(big), "/a/b", "2"}).sqlstate, "00000");
-    EXPECT_EQ(once("qapValidateVarchar2", {big, "<!ELEMENT a (b)><!ELEMENT b (#PCDATA)>", "a"})
-                  .sqlstate,
-              "00000");
+    EXPECT_EQ(
+        once("qapValidateVarchar2", {big, "<!ELEMENT a (b)><!ELEMENT b (#PCDATA)>", "a"}).sqlstate,
+        "00000");
     EXPECT_EQ(once("qapExtractVarcharFromClob", {Input(big), Input("/a/b")}).text, "1");
     char events[4096];
     EXPECT_LT(read(watch, events, sizeof events), 0);
