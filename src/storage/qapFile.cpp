@@ -94,10 +94,9 @@ struct QapAllowed {
 enum { ALLOWED = 0, REFUSED = -1, NO_MEMORY = -2 };
 
 // The allowed-files rule for one name. Unless the value is "ANY", the name must not have a
-// ".." component and must lie beneath an entry, either as written (made absolute) or with its
-// directory resolved; entries count both as written and resolved, names compared case by
-// case. What is then opened is opened beneath the entry's directory, so no link or rename can
-// lead out of it.
+// ".." component, and with its directory resolved must lie beneath a resolved entry (names
+// compared case by case). What is then opened is opened beneath the entry's directory by the
+// name's remaining part, so no link or rename made since can lead out of it.
 int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &a) {
     static const char fn[] = "qapChkRegistry";
     QapHeap<char> value(sqloGetEnv(access == 0 ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS));
@@ -132,13 +131,13 @@ int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &
     }
     char absolute[QAP_MAX_PATH];
     if (qapFullPath(absolute, file.c_str(), sizeof absolute) == nullptr) return REFUSED;
-    const std::string lexical = collapseSeparators(absolute);
-    const size_t slash = lexical.rfind(QAP_PATH_SEP);
-    const std::string base = lexical.substr(slash + 1);
+    const std::string full = collapseSeparators(absolute);
+    const size_t slash = full.rfind(QAP_PATH_SEP);
+    const std::string base = full.substr(slash + 1);
     if (base.empty() || base == "." || base == "..") return REFUSED;
-    std::string resolved = qapRealPath(slash == 0 ? "/" : lexical.substr(0, slash).c_str());
-    if (!resolved.empty()) resolved += (resolved.back() == QAP_PATH_SEP ? "" : "/") + base;
-    const std::string *names[] = {&lexical, &resolved};
+    std::string resolved = qapRealPath(slash == 0 ? "/" : full.substr(0, slash).c_str());
+    if (resolved.empty()) return REFUSED; // a missing directory holds no file
+    resolved += (resolved.back() == QAP_PATH_SEP ? "" : "/") + base;
 
     std::unique_ptr<UChar[]> entry(new (std::nothrow) UChar[valueUnits + 1]);
     if (!entry) return NO_MEMORY;
@@ -157,23 +156,14 @@ int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &
         len = normaliseSeparators(entry.get());
         p = next;
         if (len == 0) continue;
-        const std::string written = toSystem(entry.get());
-        const std::string dir = qapRealPath(written.c_str());
+        std::string dir = qapRealPath(toSystem(entry.get()).c_str());
         if (dir.empty()) continue; // a missing directory holds no file
-        char entryPath[QAP_MAX_PATH];
-        std::string forms[] = {dir, qapFullPath(entryPath, written.c_str(), sizeof entryPath)
-                                        ? collapseSeparators(entryPath)
-                                        : dir};
-        for (std::string &form : forms) {
-            if (form.back() != QAP_PATH_SEP) form += QAP_PATH_SEP;
-            for (const std::string *n : names) {
-                if (n->size() <= form.size() || n->compare(0, form.size(), form) != 0) continue;
-                a.dir.reset(open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-                if (!a.dir) return REFUSED;
-                a.rel = n->substr(form.size());
-                return ALLOWED;
-            }
-        }
+        if (dir.back() != QAP_PATH_SEP) dir += QAP_PATH_SEP;
+        if (resolved.size() <= dir.size() || resolved.compare(0, dir.size(), dir) != 0) continue;
+        a.dir.reset(open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!a.dir) return REFUSED;
+        a.rel = resolved.substr(dir.size());
+        return ALLOWED;
     }
     QAP_TRACE(ctx, fn, "%s matches no entry\n", name);
     return REFUSED;
