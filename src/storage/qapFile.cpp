@@ -341,32 +341,12 @@ int qap_getTempDir(QapRoutineCtx *ctx) {
     return 0;
 }
 
-FILE *qapTempFileOpen(QapRoutineCtx *ctx, char **name) {
-    *name = nullptr;
-    // A configured directory is used or the call fails; otherwise TMP when it names a
-    // directory, else /tmp. TMP comes from the context's record when there is one.
-    const char *dir = ctx != nullptr ? ctx->tempDir : nullptr;
-    if (dir == nullptr) {
-        const char *tmp = getenv("TMP");
-        if (ctx != nullptr)
-            tmp = ctx->savedTmpEnv != nullptr ? ctx->savedTmpEnv + strlen("TMP=") : nullptr;
-        dir = qapIsDirectory(tmp) ? tmp : QAP_ROOT_TEMP_DIR;
-    }
-    int fd = qapTempCreate(dir, "qap", name);
-    FILE *f = fd < 0 ? nullptr : fdopen(fd, "wb+");
-    if (fd >= 0 && f == nullptr) {
-        close(fd);
-        remove(*name);
-        free(*name);
-        *name = nullptr;
-    }
-    QAP_TRACE(ctx, "qap_tempFilename", "%s in %s\n", *name != nullptr ? *name : "NULL", dir);
-    return f;
-}
-
 char *qap_tempFilename(QapRoutineCtx *ctx) {
     char *name = nullptr;
-    if (FILE *f = qapTempFileOpen(ctx, &name)) fclose(f);
+    const char *dir = tempDirectory(ctx);
+    const int fd = qapTempCreate(dir, "qap", &name);
+    if (fd >= 0) close(fd);
+    QAP_TRACE(ctx, "qap_tempFilename", "%s in %s\n", name != nullptr ? name : "NULL", dir);
     return name;
 }
 
