@@ -494,7 +494,8 @@ TEST(Security, ConcurrentWritersLeaveOneWholeVersion) {
     }
 }
 
-// A character the file's encoding cannot hold fails the call and leaves the file alone.
+// A character the file's encoding cannot hold fails the call and leaves the file alone; a file
+// that is not what its encoding says is not read with substitutes either.
 TEST(Security, UnmappableCharactersAreNotReplaced) {
     const std::string f = writeFile("unmappable.xml", "<old/>");
     const std::string doc =
@@ -508,6 +509,10 @@ TEST(Security, UnmappableCharactersAreNotReplaced) {
         }
     }
     EXPECT_EQ(readFile(f), "<old/>");
+    // reading: a byte that is no character of the file's encoding
+    writeFile(f, "<a>caf\xE9</a>");
+    EXPECT_EQ(once("qapXMLVarcharFromFile2", {f, "US-ASCII"}).sqlstate, "38X45");
+    EXPECT_EQ(once("qapXMLCLOBFromFile2", {f, "US-ASCII"}).sqlstate, "38X07");
 }
 
 // A trace file that someone else made or put in place, or one in a directory others can

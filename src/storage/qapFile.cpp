@@ -408,6 +408,10 @@ int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t ca
     }
     out[size] = '\0';
 
+    // No substitute characters: what cannot be converted fails the call ("38X45").
+    QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
+    QapStrictConversion strictApp(ci != nullptr ? ci->appConv : nullptr),
+        strictDb(ci != nullptr ? ci->dbConv : nullptr);
     int32_t errCode = 0;
     int32_t count =
         convertBufferAppToTarn(ctx, out, size, out, capacity, msgtext, sqlstate, &errCode);

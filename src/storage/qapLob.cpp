@@ -363,6 +363,11 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
         return rc;
     }
 
+    // A character the database code page cannot hold, or a byte sequence not valid in the
+    // file's, fails the transfer instead of becoming a substitute.
+    QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
+    QapStrictConversion strictApp(ci != nullptr ? ci->appConv : nullptr),
+        strictDb(ci != nullptr ? ci->dbConv : nullptr);
     std::unique_ptr<QapPieceConverter> conv;
     const bool convert = codePagesDiffer(ctx);
     if (convert) {
@@ -401,8 +406,10 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
                 n -= 2;
             }
             result = conv->convert(start, n, false, out, &appendRc);
-            if (result != 0 && appendRc == 0)
+            if (result != 0 && appendRc == 0) {
                 QAP_TRACE(ctx, "qap_file2locator", "conversion failed at %d\n", size - remaining);
+                noteFailure(sqlstate, msgNo, QAPC007E);
+            }
         }
         first = false;
         if (appendRc != 0) {
@@ -420,9 +427,7 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
     if (result == 0 && convert) {
         int32_t appendRc = 0;
         result = conv->convert(nullptr, 0, true, out, &appendRc);
-        if (appendRc != 0) {
-            noteFailure(sqlstate, msgNo, QAPC004E);
-        }
+        if (result != 0) noteFailure(sqlstate, msgNo, appendRc != 0 ? QAPC004E : QAPC007E);
     }
     if (result == 0) {
         int32_t length = 0;
