@@ -341,15 +341,6 @@ int qap_getTempDir(QapRoutineCtx *ctx) {
     return 0;
 }
 
-char *qap_tempFilename(QapRoutineCtx *ctx) {
-    char *name = nullptr;
-    const char *dir = tempDirectory(ctx);
-    const int fd = qapTempCreate(dir, "qap", &name);
-    if (fd >= 0) close(fd);
-    QAP_TRACE(ctx, "qap_tempFilename", "%s in %s\n", name != nullptr ? name : "NULL", dir);
-    return name;
-}
-
 void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, char *sqlstate, char *msgtext) {
     if (error == EXDEV)
         qapSetError(ctx, sqlstate, access == 0 ? "38X02" : "38X03", msgtext,

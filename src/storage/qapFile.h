@@ -31,11 +31,6 @@ int qap_getFileSize(QapRoutineCtx *ctx, const char *name, int32_t *size);
 int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset);
 // Captures TMP and TARNQAPTEMP into the context; 0, or -58.
 int qap_getTempDir(QapRoutineCtx *ctx);
-// Creates a new, empty temporary file "qap" + random characters (mode 0600, O_EXCL, links not
-// followed) in TARNQAPTEMP, which must then exist and be writable, else in TMP or /tmp.
-// Returns its heap name, or null; the caller removes it and frees the name. (The library's
-// own temporary files are QapTempFile's, which have no name.)
-char *qap_tempFilename(QapRoutineCtx *ctx);
 // Replaces a whole file with a buffer (see QapReplacement); 0, or -1 with SQLSTATE and message.
 int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char *name,
                  char *sqlstate, char *msgtext);
