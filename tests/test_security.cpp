@@ -155,6 +155,7 @@ TEST(Security, AllowedFilesResolveLinksAndCompareCase) {
     symlink(writeFile(other + "/f.xml", "<a/>").c_str(), (data + "/ln.xml").c_str());
     symlink(other.c_str(), (data + "/out").c_str());
     symlink(data.c_str(), (base + "/link").c_str());
+    symlink((data + "/a.xml").c_str(), (data + "/in.xml").c_str());
     const struct {
         std::string value, name;
         bool allowed;
@@ -166,6 +167,7 @@ TEST(Security, AllowedFilesResolveLinksAndCompareCase) {
         {base + "/DATA", data + "/a.xml", false},
         {data, data + "/out/f.xml", false}, // a linked directory leading out
         {data, data + "/ln.xml", false},    // a linked file leading out
+        {data, data + "/in.xml", false},    // or in: a final link is never followed
         {base + "/link", data + "/a.xml", true},
         {data, base + "/link/a.xml", true},
         {data, data + "/missing/x.xml", false},
