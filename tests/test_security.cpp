@@ -14,14 +14,20 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -149,6 +155,7 @@ TEST(Security, AllowedFilesResolveLinksAndCompareCase) {
     symlink(writeFile(other + "/f.xml", "<a/>").c_str(), (data + "/ln.xml").c_str());
     symlink(other.c_str(), (data + "/out").c_str());
     symlink(data.c_str(), (base + "/link").c_str());
+    symlink((data + "/a.xml").c_str(), (data + "/in.xml").c_str());
     const struct {
         std::string value, name;
         bool allowed;
@@ -160,6 +167,7 @@ TEST(Security, AllowedFilesResolveLinksAndCompareCase) {
         {base + "/DATA", data + "/a.xml", false},
         {data, data + "/out/f.xml", false}, // a linked directory leading out
         {data, data + "/ln.xml", false},    // a linked file leading out
+        {data, data + "/in.xml", false},    // or in: a final link is never followed
         {base + "/link", data + "/a.xml", true},
         {data, base + "/link/a.xml", true},
         {data, data + "/missing/x.xml", false},
@@ -256,29 +264,7 @@ TEST(Security, CancellationAndNestingStopEveryParse) {
     EXPECT_EQ(o.message, "QAPQ047E  Parser error on line 1 column 300004: element nesting excee\n");
 }
 
-TEST(Security, FifoIsRefusedWithoutBlocking) {
-    const std::string fifo = scratchDir() + "/doc.fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    tarn::ScalarStatement st(testing_support::routine("qapExtractVarchar"));
-    EXPECT_EQ(st.call({Input(fifo), Input("/a")}).sqlstate, "38X01");
-    TestCtx c;
-    EXPECT_EQ(qapValidate(c, fifo.c_str(), QAP_FILE, 0, nullptr, 0, "a", c.sqlstate, c.msgtext, 0),
-              0);
-    EXPECT_STREQ(c.sqlstate, "38X01");
-    EXPECT_EQ(qap_buf2file(c, "x", 1, fifo.c_str(), c.sqlstate, c.msgtext), -1); // writing too
-    EXPECT_STREQ(c.sqlstate, "38X01");
-    remove(fifo.c_str());
-}
-
-TEST(Security, TemporaryFilesArePrivateAndGoneAndTheirDirectoryMustExist) {
-    TestCtx ctx;
-    char *name = qap_tempFilename(ctx);
-    struct stat st;
-    ASSERT_EQ(stat(name, &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    remove(name);
-    free(name);
-
+TEST(Security, TemporaryFilesAreGoneAndTheirDirectoryMustExist) {
     // A CLOB beyond the threshold is spilled and removed; a missing directory is an error,
     // and the environment is never touched.
     const std::string big = "<a>" + std::string(200000, 'x') + "</a>";
@@ -330,4 +316,217 @@ TEST(Security, MessageIsCutAtACharacterBoundary) {
         qapSetMsg(ctx, msg, QAPD001E, arg.c_str());
         EXPECT_EQ(std::string(msg), "QAPD001E  " + std::string(58, 'a') + "\n") << r.codePage;
     }
+}
+
+namespace {
+
+// One call of a routine on a statement of its own.
+tarn::Outcome once(const char *routine, const std::vector<Input> &args) {
+    tarn::ScalarStatement st(testing_support::routine(routine));
+    return st.call(args);
+}
+
+// An allowed directory A and, outside it, O with a secret document; both rules allow only A.
+struct Escape {
+    std::string a = scratchDir() + "/esc-a", o = scratchDir() + "/esc-o";
+    std::string secret = o + "/s.xml";
+    Escape() {
+        mkdir(a.c_str(), 0700);
+        mkdir(o.c_str(), 0700);
+        writeFile(secret, "<a>SECRET</a>");
+        tarnRegistrySet(TARN_REG_READ_ACCESS, a.c_str());
+        tarnRegistrySet(TARN_REG_WRITE_ACCESS, a.c_str());
+    }
+    ~Escape() {
+        tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);
+        tarnRegistrySet(TARN_REG_WRITE_ACCESS, nullptr);
+    }
+};
+
+} // namespace
+
+// A name whose bytes are not valid in the database code page is refused, not checked as one
+// name and opened as another: a link or a linked directory so named leads nowhere. A FIFO is
+// refused at once, read or written, without waiting for its other end.
+TEST(Security, NamesThatDoNotConvertAndFifosAreRefused) {
+    Escape e;
+    symlink(e.secret.c_str(), (e.a + "/x\xFF.xml").c_str());
+    symlink(e.o.c_str(), (e.a + "/\xFF").c_str());
+    const std::string link = e.a + "/x\xFF.xml", dir = e.a + "/\xFF/s.xml", fifo = e.a + "/p";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(once("qapExtractVarchar", {fifo, "/a"}).sqlstate, "38X01");
+    EXPECT_EQ(once("qapValidateFile2", {fifo, "<!ELEMENT a EMPTY>", "a"}).sqlstate, "38X01");
+    EXPECT_EQ(once("qapContent_varchar2file", {"<b/>", fifo}).sqlstate, "38X01");
+    EXPECT_EQ(once("qapCLOB", {link}).sqlstate, "38X02");
+    EXPECT_EQ(once("qapVarChar", {dir}).sqlstate, "38X02");
+    EXPECT_EQ(once("qapExtractVarchar", {dir, "/a"}).sqlstate, "38X02");
+    EXPECT_EQ(once("qapValidateVarchar", {"<a/>", dir, "a"}).sqlstate, "38X02");
+    EXPECT_EQ(once("qapContent_varchar2file", {"<b/>", link}).sqlstate, "38X03");
+    EXPECT_EQ(once("qapContent_varchar2file", {"<b/>", e.a + "/\xFF/n.xml"}).sqlstate, "38X03");
+    EXPECT_EQ(readFile(e.secret), "<a>SECRET</a>");
+    EXPECT_TRUE(listDir(e.o).size() == 1);
+}
+
+// Another user swaps a directory, or the file itself, with a link out of A while the routines
+// read and write: what is opened is still checked, so nothing outside A is read or written.
+TEST(Security, LinksSwappedInDuringACallLeadNowhere) {
+    Escape e;
+    mkdir((e.a + "/d").c_str(), 0700);
+    writeFile(e.a + "/d/s.xml", "<a>ok</a>");
+    writeFile(e.a + "/s.xml", "<a>ok</a>");
+    symlink(e.o.c_str(), (e.a + "/dl").c_str());
+    symlink(e.secret.c_str(), (e.a + "/sl").c_str());
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        for (int i = 0; !stop; ++i)
+            renameat2(AT_FDCWD, (e.a + (i % 2 ? "/d" : "/s.xml")).c_str(), AT_FDCWD,
+                      (e.a + (i % 2 ? "/dl" : "/sl")).c_str(), RENAME_EXCHANGE);
+    });
+    int leaks = 0, reads = 0;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+         std::chrono::steady_clock::now() < end;) {
+        for (const char *name : {"/d/s.xml", "/s.xml"}) {
+            auto o = once("qapVarChar", {e.a + name});
+            leaks += o.text.find("SECRET") != std::string::npos;
+            reads += o.ok();
+            once("qapContent_varchar2file", {"<a>W</a>", e.a + "/d/w.xml"});
+        }
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(leaks, 0);
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(readFile(e.secret), "<a>SECRET</a>");
+    EXPECT_TRUE(listDir(e.o).size() == 1);
+}
+
+// Temporary files never appear by name where others could replace them with a link.
+TEST(Security, TemporaryFilesHaveNoName) {
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, tempDir().c_str(), IN_CREATE), 0);
+    const std::string big =
+        "<!DOCTYPE a SYSTEM 'a.dtd'><a><b>1</b>" + std::string(200000, ' ') + "</a>";
+    // staged, parsed, and then too long for a VARCHAR
+    EXPECT_EQ(once("qapUpdateXMLVarchar", {big, "/a/b", "2"}).sqlstate, "38X39");
+    EXPECT_EQ(once("qapUpdateXMLClob", {Input(big), "/a/b", "2"}).sqlstate, "00000");
+    EXPECT_EQ(
+        once("qapValidateVarchar2", {big, "<!ELEMENT a (b)><!ELEMENT b (#PCDATA)>", "a"}).sqlstate,
+        "00000");
+    EXPECT_EQ(once("qapExtractVarcharFromClob", {Input(big), Input("/a/b")}).text, "1");
+    char events[4096];
+    EXPECT_LT(read(watch, events, sizeof events), 0);
+    close(watch);
+}
+
+// A rewrite that fails (here at the file size limit) leaves the file byte for byte as it was
+// and nothing beside it; a new file takes 0666 less the umask, a rewritten one its own mode.
+TEST(Security, FailedRewritesLeaveTheFileAsItWas) {
+    const std::string dir = scratchDir() + "/whole", f = dir + "/f.xml";
+    mkdir(dir.c_str(), 0700);
+    const std::string original = "<a><b>" + std::string(40000, 'o') + "</b></a>";
+    writeFile(f, original);
+    chmod(f.c_str(), 0640);
+    const std::string big = "<a><b>" + std::string(50000, 'n') + "</b></a>";
+    pid_t child = fork();
+    if (child == 0) { // each write fails with "38X03"
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{30000, 30000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit((once("qapContent_varchar2file", {big, f}).sqlstate +
+               once("qapUpdateXMLFile", {f, "/a/b", big}).sqlstate +
+               once("qapXMLFileFromVarchar2", {"<?xml version='1.0'?>" + big, f, "UTF-16"})
+                   .sqlstate) != "38X0338X0338X03");
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(f), original);
+    EXPECT_EQ(listDir(dir), std::vector<std::string>{"f.xml"});
+
+    EXPECT_EQ(once("qapUpdateXMLFile", {f, "/a/b", "x"}).sqlstate, "00000");
+    const mode_t mask = umask(027);
+    EXPECT_EQ(once("qapContent_varchar2file", {"<n/>", dir + "/n.xml"}).sqlstate, "00000");
+    umask(mask);
+    struct stat st, sn;
+    ASSERT_EQ(stat(f.c_str(), &st) | stat((dir + "/n.xml").c_str(), &sn), 0);
+    EXPECT_EQ(readFile(f), "<a><b>x</b></a>");
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(sn.st_mode & 0777, 0640u);
+}
+
+// Two writers of one name: the file is always one whole version, never a mix.
+TEST(Security, ConcurrentWritersLeaveOneWholeVersion) {
+    const std::string f = scratchDir() + "/two.xml";
+    const std::string large = "<a>" + std::string(1 << 20, 'L') + "</a>", small = "<a>s</a>";
+    writeFile(f, small);
+    std::atomic<int> running{2};
+    auto writer = [&](const std::string &doc) {
+        for (int i = 0; i < 20; ++i)
+            once("qapContent_varchar2file", {doc, f});
+        --running;
+    };
+    std::thread one(writer, large), two(writer, small);
+    int mixed = 0;
+    while (running > 0) {
+        const std::string seen = readFile(f);
+        mixed += seen != large && seen != small;
+    }
+    one.join();
+    two.join();
+    const std::string last = readFile(f);
+    EXPECT_EQ(mixed, 0);
+    EXPECT_TRUE(last == large || last == small);
+    for (const std::string &name : listDir(scratchDir())) {
+        EXPECT_NE(name.compare(0, 4, ".qap"), 0) << name;
+    }
+}
+
+// A character the file's encoding cannot hold fails the call and leaves the file alone; a file
+// that is not what its encoding says is not read with substitutes either.
+TEST(Security, UnmappableCharactersAreNotReplaced) {
+    const std::string f = writeFile("unmappable.xml", "<old/>");
+    const std::string doc =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xE4\xB8\xAD\xE2\x82\xAC</a>";
+    for (const char *encoding : {"ISO-8859-1", "ibm-930"}) {
+        SCOPED_TRACE(encoding);
+        for (const char *routine : {"qapXMLFileFromVarchar2", "qapXMLFileFromClob2"}) {
+            auto o = once(routine, {doc, f, encoding});
+            EXPECT_EQ(o.sqlstate, "38X45");
+            EXPECT_EQ(o.message, "QAPQ055E  ICU error: 10\n");
+        }
+    }
+    EXPECT_EQ(readFile(f), "<old/>");
+    // reading: a byte that is no character of the file's encoding
+    writeFile(f, "<a>caf\xE9</a>");
+    EXPECT_EQ(once("qapXMLVarcharFromFile2", {f, "US-ASCII"}).sqlstate, "38X45");
+    EXPECT_EQ(once("qapXMLCLOBFromFile2", {f, "US-ASCII"}).sqlstate, "38X07");
+}
+
+// A trace file that someone else made or put in place, or one in a directory others can
+// write, is not used: the routine runs untraced and its result is as without a trace.
+TEST(Security, TraceFilesOfOthersAreNotUsed) {
+    const std::string ctl = tracePathDir() + "/qap" + getenv("TARNINSTANCE") + ".ctl";
+    const std::string dir = scratchDir() + "/trc", shared = scratchDir() + "/trc-shared";
+    mkdir(dir.c_str(), 0700);
+    mkdir(shared.c_str(), 0777);
+    chmod(shared.c_str(), 01777);
+    const std::string made = writeFile(dir + "/made.trc", ""), fifo = dir + "/fifo.trc";
+    chmod(made.c_str(), 0666);
+    const bool root = geteuid() == 0;
+    EXPECT_EQ(root ? chown(made.c_str(), 65534, 65534) : 0, 0);
+    mkfifo(fifo.c_str(), 0600);
+    symlink(made.c_str(), (dir + "/link.trc").c_str());
+    symlink(dir.c_str(), (shared + "/ldir").c_str());
+    for (const std::string &trace :
+         {root ? made : fifo, fifo, dir + "/link.trc", shared + "/t.trc", shared + "/ldir/t.trc"}) {
+        SCOPED_TRACE(trace);
+        writeFile(ctl, trace);
+        auto o = once("qapExtractVarcharFromVarchar", {"<a>private</a>", "/a"});
+        EXPECT_EQ(o.sqlstate, "00000");
+        EXPECT_EQ(o.text, "private");
+    }
+    remove(ctl.c_str());
+    EXPECT_EQ(readFile(made), "");
+    EXPECT_EQ(listDir(shared), std::vector<std::string>{"ldir"});
+    EXPECT_EQ(listDir(dir).size(), 3u);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <unicode/ucnv.h>
 #include <xercesc/util/XercesDefs.hpp>
 
@@ -72,6 +73,28 @@ int32_t convertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLen
 // declaration. Bytes written (byte order mark included), or -1.
 int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32_t inLength,
                                        char *out, int32_t capacity, char *msgtext, char *sqlstate);
+// While it lives, cnv stops at a character it cannot convert, in either direction, instead of
+// putting a substitute in its place: what is written to a file is the document or nothing.
+class QapStrictConversion {
+public:
+    explicit QapStrictConversion(UConverter *cnv);
+    ~QapStrictConversion();
+    QapStrictConversion(const QapStrictConversion &) = delete;
+    QapStrictConversion &operator=(const QapStrictConversion &) = delete;
+
+private:
+    UConverter *cnv_;
+    UConverterToUCallback oldTo_ = nullptr;
+    const void *oldToContext_ = nullptr;
+    UConverterFromUCallback oldFrom_ = nullptr;
+    const void *oldFromContext_ = nullptr;
+};
+
+// A file name in the database code page as the system's bytes (ICU's default converter; UTF-8
+// when that is plain ASCII). False when a character does not convert exactly, or the name is
+// empty.
+bool qapSystemName(QapRoutineCtx *ctx, const char *name, std::string &out);
+
 // A well-formed encoding name: empty, or an ASCII letter followed by letters, digits, ".", "_"
 // and "-".
 bool qapIsEncName(const char *name);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include <unicode/ucnv_err.h>
 #include <unicode/ustring.h>
 
 namespace {
@@ -194,4 +195,64 @@ int32_t convertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLen
                                int32_t capacity, char *msgtext, char *sqlstate) {
     return convertBuffer(ctx, "convertBufferTarnToApp", false, in, inLength, out, capacity, msgtext,
                          sqlstate, nullptr);
+}
+
+QapStrictConversion::QapStrictConversion(UConverter *cnv) : cnv_(cnv) {
+    if (cnv_ == nullptr) return;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setToUCallBack(cnv_, UCNV_TO_U_CALLBACK_STOP, nullptr, &oldTo_, &oldToContext_, &status);
+    status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(cnv_, UCNV_FROM_U_CALLBACK_STOP, nullptr, &oldFrom_, &oldFromContext_,
+                          &status);
+}
+
+QapStrictConversion::~QapStrictConversion() {
+    if (cnv_ == nullptr) return;
+    UErrorCode status = U_ZERO_ERROR;
+    UConverterToUCallback to;
+    const void *toContext;
+    ucnv_setToUCallBack(cnv_, oldTo_, oldToContext_, &to, &toContext, &status);
+    UConverterFromUCallback from;
+    const void *fromContext;
+    status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(cnv_, oldFrom_, oldFromContext_, &from, &fromContext, &status);
+}
+
+bool qapSystemName(QapRoutineCtx *ctx, const char *name, std::string &out) {
+    out.clear();
+    UConverter *db = dbConverter(ctx);
+    if (name == nullptr || name[0] == '\0' || db == nullptr) return false;
+    const int32_t length = static_cast<int32_t>(strnlen(name, INT32_MAX - 1));
+    std::u16string wide(static_cast<size_t>(length) * 2 + 1, u'\0');
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t units;
+    {
+        QapStrictConversion strict(db);
+        units = ucnv_toUChars(db, wide.data(), static_cast<int32_t>(wide.size()), name, length,
+                              &status);
+    }
+    if (status != U_ZERO_ERROR || units <= 0) return false;
+    wide.resize(static_cast<size_t>(units));
+    if (wide.find(u'\0') != std::u16string::npos) return false;
+
+    status = U_ZERO_ERROR;
+    const char *sys = ucnv_getDefaultName();
+    UConverter *cnv =
+        ucnv_open(sys != nullptr && strcmp(sys, "US-ASCII") != 0 ? sys : "UTF-8", &status);
+    if (cnv == nullptr || U_FAILURE(qapOpenStatus(status))) {
+        if (cnv != nullptr) ucnv_close(cnv);
+        return false;
+    }
+    ucnv_setFromUCallBack(cnv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    status = U_ZERO_ERROR;
+    out.resize(static_cast<size_t>(units) * 4 + 1);
+    int32_t n = ucnv_fromUChars(cnv, &out[0], static_cast<int32_t>(out.size()), wide.data(), units,
+                                &status);
+    ucnv_close(cnv);
+    if (status != U_ZERO_ERROR || n <= 0 || memchr(out.data(), 0, static_cast<size_t>(n))) {
+        out.clear();
+        return false;
+    }
+    out.resize(static_cast<size_t>(n));
+    return true;
 }

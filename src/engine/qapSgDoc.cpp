@@ -437,10 +437,7 @@ InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name) {
 }
 
 void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, char *sqlstate, char *msgtext) {
-    if (error == EINVAL || error == ENOENT)
-        qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
-    else
-        qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
+    qapSetOpenError(ctx, 0, error, sqlstate, msgtext);
 }
 
 // ---- Non-validating reader -------------------------------------------------------------------

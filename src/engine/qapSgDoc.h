@@ -226,5 +226,6 @@ void qapDropParser(QapRoutineCtx *ctx);
 // null when it cannot be opened (errno EINVAL: not a regular file).
 XERCES_CPP_NAMESPACE::InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name);
 // Reports a document file that qapOpenDocument could not open: "38X01" (QAPC001E) when it is
-// missing or not a regular file, else "38X00" (QAPC000E).
+// missing or not a regular file, "38X02" when the read-access rule refuses what is there, else
+// "38X00" (QAPC000E).
 void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, char *sqlstate, char *msgtext);

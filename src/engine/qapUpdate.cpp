@@ -267,11 +267,10 @@ int32_t qapUpdateFromBuf(QapRoutineCtx *ctx, const char *doc, const char *path, 
     QapTempFile staged;
     const size_t length = strlen(doc);
     if (length > static_cast<size_t>(ctx->fileThreshold)) {
-        staged.reset(qap_tempFilename(ctx));
-        if (staged.name() == nullptr) return qapFail(ctx, sqlstate, msgtext, QAPG002E), -1;
-        const int rc =
-            qap_buf2file(ctx, doc, static_cast<int32_t>(length), staged.name(), sqlstate, msgtext);
-        QAP_TRACE(ctx, fn, "call qap_buf2file() return rc=%d\n", rc);
+        const int rc = staged.create(ctx, sqlstate, msgtext) != 0
+                           ? -1
+                           : staged.write(ctx, doc, length, sqlstate, msgtext);
+        QAP_TRACE(ctx, fn, "staging the document return rc=%d\n", rc);
         if (rc != 0) return -1;
     }
 

@@ -2,6 +2,7 @@
 // _stat, temporary files), and the opening and resolving of server files.
 #include "qapPlatform.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -9,10 +10,14 @@
 #include <sys/mman.h>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <string>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include "qapOwned.h"
 
 bool qapIsAbsolutePath(const char *name) {
     return name != nullptr && name[0] == QAP_PATH_SEP;
@@ -50,44 +55,54 @@ int qapStatSize(const char *path, int32_t *size) {
     return 0;
 }
 
-FILE *qapOpenFile(const char *path, const char *mode) {
-    if (path == nullptr || mode == nullptr) return nullptr;
-    int flags;
-    switch (mode[0]) {
-    case 'r':
-        flags = strchr(mode, '+') != nullptr ? O_RDWR : O_RDONLY;
-        break;
-    case 'w':
-        flags = (strchr(mode, '+') != nullptr ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
-        break;
-    case 'a':
-        flags = (strchr(mode, '+') != nullptr ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
-        break;
-    default:
-        errno = EINVAL;
-        return nullptr;
+namespace {
+std::atomic<bool> noOpenat2{false}; // the kernel said ENOSYS once
+} // namespace
+
+int qapOpenBeneath(int dirfd, const char *rel, int flags, unsigned mode) {
+    flags |= O_NOFOLLOW | O_CLOEXEC;
+    if (rel == nullptr || rel[0] == '\0' || rel[0] == QAP_PATH_SEP) {
+        errno = EXDEV;
+        return -1;
     }
-    // A FIFO or device is refused before it is opened; the non-blocking open and fstat catch
-    // one put there in between without waiting for a writer or reader.
-    struct stat st;
-    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-        errno = EINVAL;
-        return nullptr;
+#ifdef SYS_openat2
+    if (!noOpenat2.load(std::memory_order_relaxed)) {
+        open_how how{};
+        how.flags = static_cast<uint64_t>(flags);
+        how.mode = (flags & O_CREAT) != 0 ? mode : 0;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            long fd = syscall(SYS_openat2, dirfd, rel, &how, sizeof how);
+            if (fd >= 0) return static_cast<int>(fd);
+            if (errno != EAGAIN) break; // EAGAIN: a rename raced the lookup
+        }
+        if (errno != ENOSYS) return -1;
+        noOpenat2.store(true, std::memory_order_relaxed);
     }
-    int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (errno == ENXIO || errno == EISDIR) errno = EINVAL;
-        return nullptr;
+#endif
+    // One component at a time, no link followed anywhere, no ".." at all.
+    const std::string path(rel);
+    QapFd dir;
+    int at = dirfd;
+    size_t start = 0;
+    for (;;) {
+        size_t end = path.find(QAP_PATH_SEP, start);
+        const bool last = end == std::string::npos ||
+                          path.find_first_not_of(QAP_PATH_SEP, end) == std::string::npos;
+        std::string part = path.substr(start, end == std::string::npos ? end : end - start);
+        if (part == "..") {
+            errno = EXDEV;
+            return -1;
+        }
+        if (last) return openat(at, part.empty() ? "." : part.c_str(), flags, mode);
+        if (!part.empty() && part != ".") {
+            int next = openat(at, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (next < 0) return -1;
+            dir.reset(next);
+            at = next;
+        }
+        start = end + 1;
     }
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        errno = EINVAL;
-        return nullptr;
-    }
-    int fl = fcntl(fd, F_GETFL);
-    FILE *f = fl == -1 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0 ? nullptr : fdopen(fd, mode);
-    if (f == nullptr) close(fd);
-    return f;
 }
 
 int qapTempCreate(const char *dir, const char *prefix, char **name) {

@@ -30,9 +30,11 @@ char *qapFullPath(char *out, const char *name, size_t size);
 // regular file (errno EINVAL). Sizes beyond INT32_MAX are reported as INT32_MAX.
 int qapStatSize(const char *path, int32_t *size);
 
-// fopen for regular files only: a FIFO, device or directory is refused (errno EINVAL) without
-// blocking, even when it is swapped in between the check and the open.
-FILE *qapOpenFile(const char *path, const char *mode);
+// Opens rel beneath the directory dirfd: no component may lead out of it (an absolute link, a
+// ".." above it, a /proc link), and a final link is not followed. Uses openat2 where the kernel
+// has it, else a walk of openat calls that follows no link at all. Returns the descriptor, or
+// -1 with errno (EXDEV or ELOOP for a name that would leave the directory).
+int qapOpenBeneath(int dirfd, const char *rel, int flags, unsigned mode);
 
 // Creates "<dir>/<prefix>XXXXXXXXXX" (random characters) with O_CREAT|O_EXCL|O_NOFOLLOW and
 // mode 0600. Returns the open descriptor and the heap name (free()), or -1 with errno set.

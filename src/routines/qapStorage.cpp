@@ -94,6 +94,8 @@ struct Storage {
         const int32_t capacity = static_cast<int32_t>(3 * length);
         QapHeapText converted(static_cast<char *>(malloc(capacity > 0 ? capacity : 1)));
         if (!converted) return c.fail(QAPG002E);
+        // A character the file's code page cannot hold fails the call; the file is untouched.
+        QapStrictConversion strictDb(conv->dbConv), strictApp(conv->appConv);
         const int32_t n =
             rewrite
                 ? qapConvBufferTarnToAppEncoding(c.ctx, content, static_cast<int32_t>(length),

@@ -59,13 +59,8 @@ struct Validate {
             const size_t length = strlen(doc);
             docLoc = QAP_MEM;
             if (length > static_cast<size_t>(c.ctx->fileThreshold)) {
-                staged.reset(qap_tempFilename(c.ctx));
-                if (staged.name() == nullptr) {
-                    c.fail(QAPG002E);
-                    return;
-                }
-                if (qap_buf2file(c.ctx, doc, static_cast<int32_t>(length), staged.name(),
-                                 c.sqlstate, c.msgtext) != 0)
+                if (staged.create(c.ctx, c.sqlstate, c.msgtext) != 0 ||
+                    staged.write(c.ctx, doc, length, c.sqlstate, c.msgtext) != 0)
                     return;
                 doc = staged.name();
                 docLoc = QAP_FILE;

@@ -1,5 +1,6 @@
 #include "qapClobDoc.h"
 
+#include "qapFile.h"
 #include "qapLob.h"
 
 #include <cstdio>
@@ -12,7 +13,7 @@ int32_t QapClobDoc::load(QapRoutineCtx *ctx, sqludf_locator *loc, char *sqlstate
 }
 
 void QapClobDoc::release() {
-    if (data_ != nullptr && loc_ == QAP_FILE) remove(data_);
+    if (data_ != nullptr && loc_ == QAP_FILE) qapTempFileDrop(data_);
     free(data_);
     data_ = nullptr;
     loc_ = QAP_MEM;

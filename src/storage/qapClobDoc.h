@@ -1,5 +1,5 @@
 // The document of a CLOB argument for one call: read into a heap buffer, or beyond the
-// context's file threshold into a temporary file, which goes when the document does.
+// context's file threshold into an unnamed temporary file, which goes when the document does.
 #pragma once
 
 #include "qapCtx.h"
@@ -18,9 +18,9 @@ public:
     int32_t load(QapRoutineCtx *ctx, sqludf_locator *loc, char *sqlstate, char *msgtext);
     // The document for a driver: in the database code page, with the given DTD text.
     QapDoc doc(const char *dtdText) const { return QapDoc{data_, loc_, 1, dtdText}; }
-    const char *data() const { return data_; } // the text, or the temporary file's name
+    const char *data() const { return data_; } // the text, or the temporary file's key
     uint32_t loc() const { return loc_; }      // QAP_MEM or QAP_FILE
-    // Removes the temporary file, if any, and frees the buffer or name.
+    // Closes the temporary file, if any, and frees the buffer or key.
     void release();
 
 private:

@@ -1,5 +1,5 @@
-// Server files: absolute names, binary opening, sizes, temporary file names, whole-buffer writes,
-// whole-file reads into a VARCHAR result, and the allowed-files rule.
+// Server files: absolute names, opening under the allowed-files rule, sizes, temporary files,
+// whole-file replacement, whole-file reads into a VARCHAR result.
 #include "qapFile.h"
 #include "qapConv.h"
 #include "qapCtx.h"
@@ -13,11 +13,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <new>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
@@ -39,18 +42,6 @@ int32_t normaliseSeparators(UChar *s) {
     return w;
 }
 
-// True when one of the "/"-separated components of the name is "..".
-bool hasParentComponent(const UChar *s) {
-    const UChar *start = s;
-    for (const UChar *p = s;; ++p) {
-        if (*p == QAP_PATH_SEP || *p == 0) {
-            if (p - start == 2 && start[0] == u'.' && start[1] == u'.') return true;
-            if (*p == 0) return false;
-            start = p + 1;
-        }
-    }
-}
-
 // The UTF-16 buffer size for text of length bytes: (length + 1) * 4 units.
 int32_t registryUnits(size_t length) {
     size_t units = (length + 1) * 4;
@@ -58,7 +49,7 @@ int32_t registryUnits(size_t length) {
 }
 
 // UTF-16 text in the system code page (ICU's default converter), as file names reach the
-// system; empty when it cannot be converted.
+// system; empty when it cannot be converted exactly.
 std::string toSystem(const UChar *s) {
     UErrorCode status = U_ZERO_ERROR;
     UConverter *cnv = ucnv_open(nullptr, &status);
@@ -66,6 +57,8 @@ std::string toSystem(const UChar *s) {
         if (cnv != nullptr) ucnv_close(cnv);
         return std::string();
     }
+    status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(cnv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     status = U_ZERO_ERROR;
     int32_t n = ucnv_fromUChars(cnv, nullptr, 0, s, -1, &status);
     std::string out;
@@ -79,22 +72,151 @@ std::string toSystem(const UChar *s) {
     return out;
 }
 
-// The absolute name a file is reached by: an existing file resolved whole (so a link in the
-// last component counts), a new one as its resolved directory and its own name. Empty when
-// the directory does not exist.
-std::string resolveFile(const std::string &name) {
-    if (name.empty()) return std::string();
+// Collapses runs of "/" and drops trailing ones (the root keeps its one).
+std::string collapseSeparators(const std::string &s) {
+    std::string out;
+    for (char c : s)
+        if (c != QAP_PATH_SEP || out.empty() || out.back() != QAP_PATH_SEP) out += c;
+    while (out.size() > 1 && out.back() == QAP_PATH_SEP)
+        out.pop_back();
+    return out;
+}
+
+// Where the rule puts a file: an allowed directory, held open, and the name beneath it; or,
+// with "ANY", just the name in the system's bytes.
+struct QapAllowed {
+    bool any = false;
+    std::string name; // the system's bytes of the file name
+    QapFd dir;        // the allowed directory (not with ANY)
+    std::string rel;  // the name beneath it
+};
+
+enum { ALLOWED = 0, REFUSED = -1, NO_MEMORY = -2 };
+
+// The allowed-files rule for one name. Unless the value is "ANY", the name must not have a
+// ".." component, and with its directory resolved must lie beneath a resolved entry (names
+// compared case by case). What is then opened is opened beneath the entry's directory by the
+// name's remaining part, so no link or rename made since can lead out of it.
+int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &a) {
+    static const char fn[] = "qapChkRegistry";
+    QapHeap<char> value(sqloGetEnv(access == 0 ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS));
+    if (!value) {
+        QAP_TRACE(ctx, fn, "no registry value for %s access\n", access == 0 ? "read" : "write");
+        return REFUSED;
+    }
+    int32_t valueUnits = registryUnits(strlen(value.get()));
+    std::unique_ptr<UChar[]> list(new (std::nothrow) UChar[valueUnits]);
+    if (!list) return NO_MEMORY;
+    if (QAP_mbstowcsSys(ctx, list.get(), value.get(), valueUnits) < 1) return REFUSED;
+    // The string that is checked is the string that is opened: the SQL name converted once,
+    // exactly, or not at all.
+    if (name == nullptr || !qapSystemName(ctx, name, a.name)) {
+        QAP_TRACE(ctx, fn, "name does not convert exactly\n");
+        return REFUSED;
+    }
+    if (u_strcmp(list.get(), u"ANY") == 0) {
+        a.any = true;
+        return ALLOWED;
+    }
+
+    std::string file = collapseSeparators(a.name);
+    for (size_t at = 0;;) {
+        size_t end = file.find(QAP_PATH_SEP, at);
+        if (file.compare(at, end == std::string::npos ? std::string::npos : end - at, "..") == 0) {
+            QAP_TRACE(ctx, fn, "name %s has a parent component\n", name);
+            return REFUSED;
+        }
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    char absolute[QAP_MAX_PATH];
+    if (qapFullPath(absolute, file.c_str(), sizeof absolute) == nullptr) return REFUSED;
+    const std::string full = collapseSeparators(absolute);
+    const size_t slash = full.rfind(QAP_PATH_SEP);
+    const std::string base = full.substr(slash + 1);
+    if (base.empty() || base == "." || base == "..") return REFUSED;
+    std::string resolved = qapRealPath(slash == 0 ? "/" : full.substr(0, slash).c_str());
+    if (resolved.empty()) return REFUSED; // a missing directory holds no file
+    resolved += (resolved.back() == QAP_PATH_SEP ? "" : "/") + base;
+
+    std::unique_ptr<UChar[]> entry(new (std::nothrow) UChar[valueUnits + 1]);
+    if (!entry) return NO_MEMORY;
+    for (UChar *p = list.get(); *p != 0;) {
+        UChar *end = p;
+        while (*end != 0 && *end != u';')
+            ++end;
+        UChar *next = *end != 0 ? end + 1 : end;
+        while (p < end && u_isWhitespace(*p))
+            ++p;
+        while (end > p && u_isWhitespace(end[-1]))
+            --end;
+        int32_t len = static_cast<int32_t>(end - p);
+        u_memcpy(entry.get(), p, len);
+        entry[len] = 0;
+        len = normaliseSeparators(entry.get());
+        p = next;
+        if (len == 0) continue;
+        std::string dir = qapRealPath(toSystem(entry.get()).c_str());
+        if (dir.empty()) continue; // a missing directory holds no file
+        if (dir.back() != QAP_PATH_SEP) dir += QAP_PATH_SEP;
+        if (resolved.size() <= dir.size() || resolved.compare(0, dir.size(), dir) != 0) continue;
+        a.dir.reset(open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!a.dir) return REFUSED;
+        a.rel = resolved.substr(dir.size());
+        return ALLOWED;
+    }
+    QAP_TRACE(ctx, fn, "%s matches no entry\n", name);
+    return REFUSED;
+}
+
+// Splits the name beneath an allowed directory into its directory, opened (O_PATH) beneath it,
+// and its last component. -1 with errno when the directory cannot be reached.
+int openParent(const QapAllowed &a, QapFd &parent, std::string &base) {
+    const size_t slash = a.rel.rfind(QAP_PATH_SEP);
+    base = slash == std::string::npos ? a.rel : a.rel.substr(slash + 1);
+    parent.reset(slash == std::string::npos
+                     ? openat(a.dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                     : qapOpenBeneath(a.dir.get(), a.rel.substr(0, slash).c_str(),
+                                      O_RDONLY | O_DIRECTORY, 0));
+    if (!parent) return -1;
+    return 0;
+}
+
+// Makes a descriptor of a regular file blocking again; false (errno EINVAL) for anything else.
+bool regularFile(int fd) {
     struct stat st;
-    if (lstat(name.c_str(), &st) == 0) return qapRealPath(name.c_str());
-    if (errno != ENOENT) return std::string();
-    size_t slash = name.rfind(QAP_PATH_SEP);
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
-    std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-    if (base.empty() || base == "." || base == "..") return std::string();
-    std::string resolved = qapRealPath(dir.c_str());
-    if (resolved.empty()) return resolved;
-    if (resolved.back() != QAP_PATH_SEP) resolved += QAP_PATH_SEP;
-    return resolved + base;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    int fl = fcntl(fd, F_GETFL);
+    return fl != -1 && fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == 0;
+}
+
+// The library's own temporary files, open for the length of a call on the calling thread.
+// Each is known by a key (the name of its descriptor under /proc/self/fd), by which the parse
+// reaches it through xml_fopen; it is never opened by a name in the temporary directory, and
+// no other thread (another session) can reach it by its key.
+thread_local std::vector<std::pair<std::string, int>> ownFiles;
+
+int ownFile(const char *key) {
+    if (key == nullptr || strncmp(key, "/proc/self/fd/", 14) != 0) return -1;
+    for (const auto &f : ownFiles)
+        if (f.first == key) return f.second;
+    return -1;
+}
+
+// The directory temporary files go to: a configured one or nothing; else TMP as the context
+// recorded it when it names a directory, else /tmp.
+const char *tempDirectory(QapRoutineCtx *ctx) {
+    const char *dir = ctx != nullptr ? ctx->tempDir : nullptr;
+    if (dir == nullptr) {
+        const char *tmp = getenv("TMP");
+        if (ctx != nullptr)
+            tmp = ctx->savedTmpEnv != nullptr ? ctx->savedTmpEnv + strlen("TMP=") : nullptr;
+        dir = qapIsDirectory(tmp) ? tmp : QAP_ROOT_TEMP_DIR;
+    }
+    return dir;
 }
 
 } // namespace
@@ -120,15 +242,55 @@ int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out) {
     return 0;
 }
 
+int qapOpenChecked(QapRoutineCtx *ctx, int access, const char *name, int flags) {
+    const int own = ownFile(name);
+    if (own >= 0) {
+        int fd = fcntl(own, F_DUPFD_CLOEXEC, 0);
+        if (fd >= 0 && lseek(fd, 0, SEEK_SET) != 0) {
+            close(fd);
+            fd = -1;
+        }
+        return fd;
+    }
+    QapAllowed a;
+    int rc = ALLOWED;
+    try {
+        rc = allowedTarget(ctx, access, name, a);
+    } catch (const std::bad_alloc &) {
+        rc = NO_MEMORY;
+    }
+    if (rc != ALLOWED) {
+        errno = rc == NO_MEMORY ? ENOMEM : EXDEV;
+        return -1;
+    }
+    // Non-blocking, so that a FIFO put in the file's place cannot hold the call.
+    flags |= O_NONBLOCK | O_CLOEXEC;
+    QapFd fd(a.any ? open(a.name.c_str(), flags, 0666)
+                   : qapOpenBeneath(a.dir.get(), a.rel.c_str(), flags, 0666));
+    if (!fd) {
+        if (errno == ELOOP) errno = EXDEV; // a link where the file should be
+        if (errno == ENXIO || errno == EISDIR) errno = EINVAL;
+        QAP_TRACE(ctx, "xml_fopen", "%s: errno %d\n", name, errno);
+        return -1;
+    }
+    if (!regularFile(fd.get())) return -1;
+    return fd.release();
+}
+
 FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode) {
-    char path[QAP_MAX_PATH];
     if (mode == nullptr || strlen(mode) > 6) return nullptr;
-    if (qapGetAbsPath(ctx, name, path) != 0) return nullptr;
+    int flags = O_RDONLY;
+    if (mode[0] == 'w') flags = O_WRONLY | O_CREAT | O_TRUNC;
+    if (mode[0] == 'a') flags = O_WRONLY | O_CREAT | O_APPEND;
+    if (strchr(mode, '+') != nullptr) flags = (flags & ~O_WRONLY) | O_RDWR;
     char binaryMode[8];
     snprintf(binaryMode, sizeof binaryMode, strchr(mode, 'b') == nullptr ? "%sb" : "%s", mode);
-    FILE *f = qapOpenFile(path, binaryMode);
-    const int error = errno; // callers tell a file that is not regular by it
-    QAP_TRACE(ctx, "xml_fopen", "%s mode %s: %p\n", path, binaryMode, static_cast<void *>(f));
+    QapFd fd(qapOpenChecked(ctx, mode[0] == 'r' ? 0 : 1, name, flags));
+    FILE *f = fd ? fdopen(fd.get(), binaryMode) : nullptr;
+    const int error = errno; // callers tell a file that is not regular or not allowed by it
+    if (f != nullptr) fd.release();
+    QAP_TRACE(ctx, "xml_fopen", "%s mode %s: %p\n", name != nullptr ? name : "", binaryMode,
+              static_cast<void *>(f));
     errno = error;
     return f;
 }
@@ -139,7 +301,14 @@ int qap_getFileSize(QapRoutineCtx *ctx, const char *name, int32_t *size) {
     char path[QAP_MAX_PATH];
     int rc = qapGetAbsPath(ctx, name, path);
     if (rc != 0) return rc;
-    rc = qapStatSize(path, size);
+    const int own = ownFile(path);
+    struct stat st;
+    if (own >= 0)
+        rc = fstat(own, &st) == 0 ? 0 : -1;
+    else
+        rc = qapStatSize(path, size);
+    if (own >= 0 && rc == 0)
+        *size = st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
     if (rc != 0) *size = 0;
     QAP_TRACE(ctx, "qap_getFileSize", "%s: rc %d size %d\n", path, rc, *size);
     return rc;
@@ -172,52 +341,28 @@ int qap_getTempDir(QapRoutineCtx *ctx) {
     return 0;
 }
 
-FILE *qapTempFileOpen(QapRoutineCtx *ctx, char **name) {
-    *name = nullptr;
-    // A configured directory is used or the call fails; otherwise TMP when it names a
-    // directory, else /tmp. TMP comes from the context's record when there is one.
-    const char *dir = ctx != nullptr ? ctx->tempDir : nullptr;
-    if (dir == nullptr) {
-        const char *tmp = getenv("TMP");
-        if (ctx != nullptr)
-            tmp = ctx->savedTmpEnv != nullptr ? ctx->savedTmpEnv + strlen("TMP=") : nullptr;
-        dir = qapIsDirectory(tmp) ? tmp : QAP_ROOT_TEMP_DIR;
-    }
-    int fd = qapTempCreate(dir, "qap", name);
-    FILE *f = fd < 0 ? nullptr : fdopen(fd, "wb+");
-    if (fd >= 0 && f == nullptr) {
-        close(fd);
-        remove(*name);
-        free(*name);
-        *name = nullptr;
-    }
-    QAP_TRACE(ctx, "qap_tempFilename", "%s in %s\n", *name != nullptr ? *name : "NULL", dir);
-    return f;
-}
-
-char *qap_tempFilename(QapRoutineCtx *ctx) {
-    char *name = nullptr;
-    if (FILE *f = qapTempFileOpen(ctx, &name)) fclose(f);
-    return name;
+void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, char *sqlstate, char *msgtext) {
+    if (error == EXDEV)
+        qapSetError(ctx, sqlstate, access == 0 ? "38X02" : "38X03", msgtext,
+                    access == 0 ? QAPC002E : QAPC003E);
+    else if (error == EINVAL || (access == 0 && error == ENOENT))
+        qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+    else if (error == ENOMEM)
+        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+    else
+        qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
 }
 
 int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char *name,
                  char *sqlstate, char *msgtext) {
-    FILE *f = xml_fopen(ctx, name, "wb+");
-    if (f == nullptr) {
-        if (errno == EINVAL) // not a regular file
-            qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
-        else
-            qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
+    QapReplacement file;
+    if (file.open(ctx, name) != 0) {
+        qapSetOpenError(ctx, 1, errno, sqlstate, msgtext);
         return -1;
     }
-    size_t written = 0;
-    if (length > 0 && buf != nullptr) written = fwrite(buf, 1, static_cast<size_t>(length), f);
-    // A failed close loses buffered bytes, so it counts as a failed write.
-    bool closed = fclose(f) == 0;
-    if (length < 0 || (length > 0 && buf == nullptr) || written != static_cast<size_t>(length) ||
-        !closed) {
-        QAP_TRACE(ctx, "qap_buf2file", "wrote %zu of %d bytes\n", written, length);
+    if (length < 0 || (length > 0 && buf == nullptr) ||
+        !qapWriteAll(file.fd(), buf, static_cast<size_t>(length)) || file.commit() != 0) {
+        QAP_TRACE(ctx, "qap_buf2file", "writing %d bytes failed: errno %d\n", length, errno);
         qapSetError(ctx, sqlstate, "38X03", msgtext, QAPC003E);
         return -1;
     }
@@ -227,29 +372,37 @@ int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char
 int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t capacity,
                      char *sqlstate, char *msgtext) {
     static const char fn[] = "qap_file2varchar";
-    int32_t size = 0;
-    if (qap_getFileSize(ctx, name, &size) != 0) {
-        qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+    // The size is the opened file's, so nothing can change between the two.
+    QapFd fd(qapOpenChecked(ctx, 0, name, O_RDONLY));
+    struct stat st;
+    if (!fd || fstat(fd.get(), &st) != 0) {
+        qapSetOpenError(ctx, 0, errno, sqlstate, msgtext);
         return -1;
     }
-    if (size > QAP_VARCHAR_MAX || size > capacity) {
-        QAP_TRACE(ctx, fn, "file size %d exceeds %d\n", size, capacity);
+    if (st.st_size > QAP_VARCHAR_MAX || st.st_size > capacity) {
+        QAP_TRACE(ctx, fn, "file size %lld exceeds %d\n", static_cast<long long>(st.st_size),
+                  capacity);
         qapSetError(ctx, sqlstate, "38X05", msgtext, QAPC005E);
         return -1;
     }
-    QapFilePtr f(xml_fopen(ctx, name, "rb"));
-    if (!f) {
-        qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
-        return -1;
+    const int32_t size = static_cast<int32_t>(st.st_size);
+    int32_t got = 0;
+    while (got < size) {
+        ssize_t n = read(fd.get(), out + got, static_cast<size_t>(size - got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<int32_t>(n);
     }
-    size_t got = fread(out, 1, static_cast<size_t>(size), f.get());
-    f.reset();
-    if (got < static_cast<size_t>(size)) {
+    if (got < size) {
         qapSetError(ctx, sqlstate, "38X02", msgtext, QAPC002E);
         return -1;
     }
     out[size] = '\0';
 
+    // No substitute characters: what cannot be converted fails the call ("38X45").
+    QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
+    QapStrictConversion strictApp(ci != nullptr ? ci->appConv : nullptr),
+        strictDb(ci != nullptr ? ci->dbConv : nullptr);
     int32_t errCode = 0;
     int32_t count =
         convertBufferAppToTarn(ctx, out, size, out, capacity, msgtext, sqlstate, &errCode);
@@ -265,90 +418,190 @@ int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t ca
 int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlstate,
                    char *msgtext) {
     static const char fn[] = "qapChkRegistry";
-    const bool reading = access == 0;
-    auto deny = [&]() {
-        if (reading)
-            qapSetError(ctx, sqlstate, "38X02", msgtext, QAPC002E);
-        else
-            qapSetError(ctx, sqlstate, "38X03", msgtext, QAPC003E);
-        return -1;
-    };
-    auto outOfMemory = [&]() {
+    QapAllowed a;
+    int rc = ALLOWED;
+    try {
+        rc = allowedTarget(ctx, access, name, a);
+        // The file's directory must exist beneath the entry, and the file itself, when it
+        // exists, must not be a link: neither a read nor a write follows one.
+        QapFd parent;
+        std::string base;
+        struct stat st;
+        if (rc == ALLOWED && !a.any &&
+            (openParent(a, parent, base) != 0 || base.empty() || base == "." ||
+             (fstatat(parent.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+              S_ISLNK(st.st_mode)))) {
+            QAP_TRACE(ctx, fn, "%s is not beneath its entry\n", name);
+            rc = REFUSED;
+        }
+    } catch (const std::bad_alloc &) {
+        rc = NO_MEMORY;
+    }
+    if (rc == NO_MEMORY) {
         qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
         return -1;
-    };
-
-    QapHeap<char> value(sqloGetEnv(reading ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS));
-    if (!value) {
-        QAP_TRACE(ctx, fn, "no registry value for %s access\n", reading ? "read" : "write");
-        return deny();
     }
-    int32_t valueUnits = registryUnits(strlen(value.get()));
-    std::unique_ptr<UChar[]> list(new (std::nothrow) UChar[valueUnits]);
-    if (!list) return outOfMemory();
-    if (QAP_mbstowcsSys(ctx, list.get(), value.get(), valueUnits) < 1) return deny();
-    if (u_strcmp(list.get(), u"ANY") == 0) return 0;
-
-    if (name == nullptr) return deny();
-    int32_t nameUnits = registryUnits(strlen(name));
-    std::unique_ptr<UChar[]> file(new (std::nothrow) UChar[nameUnits]);
-    if (!file) return outOfMemory();
-    if (QAP_mbstowcsFunction(ctx, file.get(), name, nameUnits) < 1) return deny();
-    normaliseSeparators(file.get());
-    if (hasParentComponent(file.get())) {
-        QAP_TRACE(ctx, fn, "name %s has a parent component\n", name);
-        return deny();
+    if (rc != ALLOWED) {
+        qapSetOpenError(ctx, access, EXDEV, sqlstate, msgtext);
+        return -1;
     }
-    // The file as the system sees it, links resolved: a link inside an allowed directory
-    // must not lead out of it.
-    std::string resolved;
-    try {
-        resolved = resolveFile(toSystem(file.get()));
-    } catch (const std::bad_alloc &) {
-        return outOfMemory();
-    }
-    if (resolved.empty()) {
-        QAP_TRACE(ctx, fn, "%s cannot be resolved\n", name);
-        return deny();
-    }
-
-    // Each entry: trimmed, normalised, resolved like the name, ended by one separator, and
-    // compared as a prefix, case by case. The entry is split in place.
-    std::unique_ptr<UChar[]> entry(new (std::nothrow) UChar[valueUnits + 1]);
-    if (!entry) return outOfMemory();
-    for (UChar *p = list.get(); *p != 0;) {
-        UChar *end = p;
-        while (*end != 0 && *end != u';')
-            ++end;
-        UChar *next = *end != 0 ? end + 1 : end;
-        while (p < end && u_isWhitespace(*p))
-            ++p;
-        while (end > p && u_isWhitespace(end[-1]))
-            --end;
-        int32_t len = static_cast<int32_t>(end - p);
-        u_memcpy(entry.get(), p, len);
-        entry[len] = 0;
-        len = normaliseSeparators(entry.get());
-        p = next;
-        if (len == 0) continue;
-        std::string dir;
-        try {
-            dir = qapRealPath(toSystem(entry.get()).c_str());
-            if (dir.empty()) continue; // a missing directory holds no file
-            if (dir.back() != QAP_PATH_SEP) dir += QAP_PATH_SEP;
-        } catch (const std::bad_alloc &) {
-            return outOfMemory();
-        }
-        if (resolved.compare(0, dir.size(), dir) == 0 && resolved.size() > dir.size()) return 0;
-    }
-    QAP_TRACE(ctx, fn, "%s (%s) matches no entry\n", name, resolved.c_str());
-    return deny();
+    return 0;
 }
 
-void QapTempFile::reset(char *name) {
-    if (name_ != nullptr && name_ != name) {
-        remove(name_);
-        free(name_);
+bool qapWriteAll(int fd, const char *buf, size_t length) {
+    for (size_t done = 0; done < length;) {
+        ssize_t n = write(fd, buf + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
     }
-    name_ = name;
+    return true;
+}
+
+int QapReplacement::open(QapRoutineCtx *ctx, const char *name) {
+    QapAllowed a;
+    int rc = ALLOWED;
+    try {
+        rc = allowedTarget(ctx, 1, name, a);
+        if (rc == ALLOWED && a.any) {
+            // Any file: through a final link to the file it names, as a plain open would.
+            std::string target = a.name;
+            struct stat st;
+            if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+                target = qapRealPath(target.c_str());
+            char absolute[QAP_MAX_PATH];
+            if (target.empty() || qapFullPath(absolute, collapseSeparators(target).c_str(),
+                                              sizeof absolute) == nullptr) {
+                errno = ENOENT;
+                return -1;
+            }
+            const std::string full = absolute;
+            const size_t slash = full.rfind(QAP_PATH_SEP);
+            base_ = full.substr(slash + 1);
+            dir_.reset(::open(slash == 0 ? "/" : full.substr(0, slash).c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        } else if (rc == ALLOWED && openParent(a, dir_, base_) != 0) {
+            if (errno == ELOOP || errno == ENOTDIR) errno = EXDEV;
+            return -1;
+        }
+    } catch (const std::bad_alloc &) {
+        rc = NO_MEMORY;
+    }
+    if (rc != ALLOWED) {
+        errno = rc == NO_MEMORY ? ENOMEM : EXDEV;
+        return -1;
+    }
+    if (!dir_) return -1;
+    if (base_.empty() || base_ == "." || base_ == "..") {
+        errno = EINVAL;
+        return -1;
+    }
+    // The target: a regular file whose mode the new one takes, or none yet.
+    struct stat st;
+    bool exists = fstatat(dir_.get(), base_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT) return -1;
+    if (exists && S_ISLNK(st.st_mode)) {
+        errno = EXDEV;
+        return -1;
+    }
+    if (exists && !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
+        unsigned char random[10];
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
+        temp_ = ".qap";
+        for (unsigned char r : random)
+            temp_ += alphabet[r % (sizeof alphabet - 1)];
+        // 0666 less the umask for a new file; an existing file's own mode otherwise.
+        file_.reset(openat(dir_.get(), temp_.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!file_ && errno != EEXIST) {
+            temp_.clear();
+            return -1;
+        }
+    }
+    if (!file_) {
+        temp_.clear();
+        return -1;
+    }
+    if (exists && fchmod(file_.get(), st.st_mode & 07777) != 0) return -1;
+    return 0;
+}
+
+int QapReplacement::commit() {
+    if (!file_ || fsync(file_.get()) != 0 || close(file_.release()) != 0) return -1;
+    if (renameat(dir_.get(), temp_.c_str(), dir_.get(), base_.c_str()) != 0) return -1;
+    temp_.clear();
+    fsync(dir_.get()); // the rename is done; a directory that cannot be synced keeps it
+    return 0;
+}
+
+QapReplacement::~QapReplacement() {
+    file_.reset();
+    if (!temp_.empty()) unlinkat(dir_.get(), temp_.c_str(), 0);
+}
+
+int32_t QapTempFile::create(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
+    reset();
+    const char *dir = tempDirectory(ctx);
+    // Unnamed where the file system allows; else named, exclusive, and unlinked at once.
+    QapFd fd(dir != nullptr ? ::open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1);
+    if (!fd && dir != nullptr && errno != ENOENT && errno != EACCES && errno != ENOTDIR) {
+        char *name = nullptr;
+        fd.reset(qapTempCreate(dir, "qap", &name));
+        if (name != nullptr) unlink(name);
+        free(name);
+    }
+    QAP_TRACE(ctx, "qap_tempFilename", "%d in %s\n", fd.get(), dir != nullptr ? dir : "");
+    if (!fd) {
+        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPC012E);
+        return -1;
+    }
+    try {
+        std::string key = "/proc/self/fd/" + std::to_string(fd.get());
+        ownFiles.emplace_back(key, fd.get());
+        key_ = ownFiles.back().first;
+    } catch (const std::bad_alloc &) {
+        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        return -1;
+    }
+    fd_ = fd.release();
+    return 0;
+}
+
+int32_t QapTempFile::write(QapRoutineCtx *ctx, const char *buf, size_t length, char *sqlstate,
+                           char *msgtext) {
+    if (fd_ < 0 || !qapWriteAll(fd_, buf, length)) {
+        qapSetError(ctx, sqlstate, "38X03", msgtext, QAPC003E);
+        return -1;
+    }
+    return 0;
+}
+
+char *QapTempFile::releaseKey() {
+    char *key = strdup(key_.c_str());
+    if (key != nullptr) {
+        fd_ = -1; // the table keeps it until qapTempFileDrop
+        key_.clear();
+    }
+    return key;
+}
+
+void QapTempFile::reset() {
+    if (fd_ >= 0) qapTempFileDrop(key_.c_str());
+    fd_ = -1;
+    key_.clear();
+}
+
+void qapTempFileDrop(const char *key) {
+    for (auto it = ownFiles.begin(); it != ownFiles.end(); ++it) {
+        if (key != nullptr && it->first == key) {
+            close(it->second);
+            ownFiles.erase(it);
+            return;
+        }
+    }
 }

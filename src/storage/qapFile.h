@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+
+#include "qapOwned.h"
 
 struct QapRoutineCtx;
 
@@ -10,8 +13,17 @@ constexpr int32_t QAP_VARCHAR_MAX = 32672; // bytes of text a VARCHAR result hol
 
 // Makes a name absolute into out (1024 bytes). 0, or -1 (also when it does not fit).
 int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out);
-// Opens a regular file by its absolute name, always in binary mode; anything else (FIFO,
-// device, directory) gives null with errno EINVAL, without blocking.
+// Opens a server file for access 0 (read) or 1 (write) under the allowed-files rule, with the
+// open flags given: the name converted once to the system's bytes, opened beneath the allowed
+// directory (no link or rename leads out of it, a final link is not followed), non-blocking,
+// regular files only. A temporary file of the library opens through its own descriptor.
+// Returns the descriptor, or -1 with errno: EXDEV refused by the rule, EINVAL not a regular
+// file, ENOMEM, or the open's.
+int qapOpenChecked(QapRoutineCtx *ctx, int access, const char *name, int flags);
+// Reports a failed qapOpenChecked: "38X02"/"38X03" for the rule, "38X01" for a file that is
+// not regular (or, reading, missing), "38X10" out of memory, else "38X00".
+void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, char *sqlstate, char *msgtext);
+// qapOpenChecked as a stream, always in binary mode; null with its errno.
 FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode);
 // The size of a regular file; 0, or nonzero (size 0), also for any other kind of file.
 int qap_getFileSize(QapRoutineCtx *ctx, const char *name, int32_t *size);
@@ -19,35 +31,66 @@ int qap_getFileSize(QapRoutineCtx *ctx, const char *name, int32_t *size);
 int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset);
 // Captures TMP and TARNQAPTEMP into the context; 0, or -58.
 int qap_getTempDir(QapRoutineCtx *ctx);
-// Creates a new temporary file "qap" + random characters (mode 0600, O_EXCL, links not
-// followed) in TARNQAPTEMP, which must then exist and be writable, else in TMP or /tmp.
-// Returns it open for writing with its heap name, or null. The caller closes it, removes it
-// and frees the name.
-FILE *qapTempFileOpen(QapRoutineCtx *ctx, char **name);
-// As qapTempFileOpen, but closed: the heap name of the new, empty file, or null.
-char *qap_tempFilename(QapRoutineCtx *ctx);
-// Writes a whole buffer to a file; 0, or -1 with SQLSTATE and message.
+// Replaces a whole file with a buffer (see QapReplacement); 0, or -1 with SQLSTATE and message.
 int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char *name,
                  char *sqlstate, char *msgtext);
 // Reads a whole file into a VARCHAR result, converted to the database code page.
 int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t capacity,
                      char *sqlstate, char *msgtext);
 // The allowed-files rule: access 0 read, 1 write. 0 allowed, -1 denied. Unless the registry
-// value is "ANY", the name must not have a ".." component, and, with links resolved, must lie
-// below an entry (also resolved; names compared case by case). A missing directory is denied.
+// value is "ANY", the name must convert exactly to the system's bytes, must not have a ".."
+// component, and must lie below an entry with its directory existing there and no link in
+// its place (names compared case by case).
 int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlstate, char *msgtext);
+// Writes a whole buffer to a descriptor; false on any failure.
+bool qapWriteAll(int fd, const char *buf, size_t length);
 
-// Owns a temporary file: removes it and frees its name when it goes out of scope.
+// A new version of a server file, allowed for writing: written to a new file in the target's
+// directory (exclusive, the target's mode, or 0666 less the umask), which replaces the target
+// only on commit, after it is synced. Until then, and on any failure, the target stays as it
+// was, and the new file goes with the object.
+class QapReplacement {
+public:
+    QapReplacement() = default;
+    ~QapReplacement();
+    QapReplacement(const QapReplacement &) = delete;
+    QapReplacement &operator=(const QapReplacement &) = delete;
+    // 0, or -1 with errno as qapOpenChecked's (EINVAL: the target is not a regular file).
+    int open(QapRoutineCtx *ctx, const char *name);
+    int fd() const { return file_.get(); }
+    // Syncs the new file, renames it over the target and syncs the directory; 0 or -1.
+    int commit();
+
+private:
+    QapFd dir_;
+    QapFd file_;
+    std::string base_;
+    std::string temp_;
+};
+
+// A temporary file of one call, unnamed (or unlinked at once), used only through its
+// descriptor. Its key is the name xml_fopen and the parse open it by.
 class QapTempFile {
 public:
     QapTempFile() = default;
-    explicit QapTempFile(char *name) : name_(name) {}
     ~QapTempFile() { reset(); }
     QapTempFile(const QapTempFile &) = delete;
     QapTempFile &operator=(const QapTempFile &) = delete;
-    const char *name() const { return name_; }
-    void reset(char *name = nullptr);
+    // Creates it; 0, or -1 with "38X10" (QAPC012E: no temporary file can be made there).
+    int32_t create(QapRoutineCtx *ctx, char *sqlstate, char *msgtext);
+    // Appends a buffer; 0, or -1 with "38X03".
+    int32_t write(QapRoutineCtx *ctx, const char *buf, size_t length, char *sqlstate,
+                  char *msgtext);
+    int fd() const { return fd_; }
+    const char *name() const { return fd_ >= 0 ? key_.c_str() : nullptr; }
+    // Hands the file over as a heap key, dropped later with qapTempFileDrop; null when out of
+    // memory (the file stays with the object).
+    char *releaseKey();
+    void reset();
 
 private:
-    char *name_ = nullptr;
+    int fd_ = -1;
+    std::string key_;
 };
+// Closes a temporary file handed over by QapTempFile::releaseKey.
+void qapTempFileDrop(const char *key);

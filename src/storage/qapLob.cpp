@@ -16,7 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unicode/ucnv.h>
 
 namespace {
@@ -208,26 +211,32 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
         return qap_locator2buf(ctx, loc, buf, length, sqlstate, msgtext);
     }
 
-    // The spill is written through the descriptor that created the file, so nothing can be
-    // put in its place in between.
-    char *name = nullptr;
-    FILE *spill = qapTempFileOpen(ctx, &name);
-    if (spill == nullptr) {
-        // Mostly a configured temporary directory that is missing or not writable.
+    // The spill is unnamed, written and later read through its own descriptor.
+    QapTempFile spill;
+    if (spill.create(ctx, sqlstate, msgtext) != 0) return -1;
+    const int fd = fcntl(spill.fd(), F_DUPFD_CLOEXEC, 0);
+    FILE *stream = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (stream == nullptr) {
+        if (fd >= 0) close(fd);
         qapSetError(ctx, sqlstate, "38X10", msgtext, QAPC012E);
         return -1;
     }
-    *docLoc = QAP_FILE;
-    *doc = name; // the caller removes the file and frees the name on every path
     int32_t msgNo = 0;
-    rc = locatorToStream(ctx, loc, length, spill, sqlstate, &msgNo);
+    rc = locatorToStream(ctx, loc, length, stream, sqlstate, &msgNo);
     if (rc != 0) {
         if (strcmp(sqlstate, "38X04") == 0)
             setLobError(ctx, sqlstate, msgtext, rc);
         else
             qapSetMsg(ctx, msgtext, msgNo);
+        return rc;
     }
-    return rc;
+    *doc = spill.releaseKey(); // the caller drops it with qapTempFileDrop on every path
+    if (*doc == nullptr) {
+        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        return -1;
+    }
+    *docLoc = QAP_FILE;
+    return 0;
 }
 
 int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int32_t length,
@@ -259,12 +268,27 @@ int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *na
         noteFailure(sqlstate, msgNo, QAPC004E);
         return rc;
     }
-    QapFilePtr file(xml_fopen(ctx, name, "wb+"));
-    if (!file) {
-        noteFailure(sqlstate, msgNo, errno == EINVAL ? QAPC001E : QAPC000E);
+    QapReplacement file;
+    if (file.open(ctx, name) != 0) {
+        noteFailure(sqlstate, msgNo,
+                    errno == EXDEV    ? QAPC003E
+                    : errno == EINVAL ? QAPC001E
+                                      : QAPC000E);
         return -1;
     }
-    return locatorToStream(ctx, loc, length, file.release(), sqlstate, msgNo);
+    const int fd = fcntl(file.fd(), F_DUPFD_CLOEXEC, 0);
+    FILE *stream = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (stream == nullptr) {
+        if (fd >= 0) close(fd);
+        noteFailure(sqlstate, msgNo, QAPC003E);
+        return -1;
+    }
+    int32_t rc2 = locatorToStream(ctx, loc, length, stream, sqlstate, msgNo);
+    if (rc2 == 0 && file.commit() != 0) {
+        noteFailure(sqlstate, msgNo, QAPC003E);
+        rc2 = -1;
+    }
+    return rc2;
 }
 
 int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
@@ -282,6 +306,8 @@ int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const cha
 
     int32_t count = length;
     if (codePagesDiffer(ctx)) {
+        // A character the file's code page cannot hold fails the call; the file is untouched.
+        QapStrictConversion strictDb(ctx->convInfo->dbConv), strictApp(ctx->convInfo->appConv);
         count = convertBufferTarnToApp(ctx, buf.get(), length + 1, buf.get(), capacityOf(size),
                                        msgtext, sqlstate);
         if (count == -1) return -1;
@@ -302,6 +328,9 @@ int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc, const ch
     }
     if (int32_t r = readWholeClob(ctx, loc, length, in.get(), sqlstate, msgtext)) return r;
 
+    QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
+    QapStrictConversion strictDb(ci != nullptr ? ci->dbConv : nullptr),
+        strictApp(ci != nullptr ? ci->appConv : nullptr);
     const int32_t count = qapConvBufferTarnToAppEncoding(ctx, in.get(), length + 1, out.get(),
                                                          capacityOf(3 * inSize), msgtext, sqlstate);
     if (count == -1) return -1;
@@ -312,26 +341,33 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
                          int32_t *msgNo) {
     qapSetState(sqlstate, "00000");
     *msgNo = 0;
-    int32_t size = 0;
-    if (qap_getFileSize(ctx, name, &size) != 0) {
-        noteFailure(sqlstate, msgNo, QAPC001E);
+    // The file is opened once; its size is the opened file's.
+    QapFilePtr file(xml_fopen(ctx, name, "rb"));
+    struct stat st;
+    if (!file || fstat(fileno(file.get()), &st) != 0) {
+        noteFailure(sqlstate, msgNo,
+                    errno == EXDEV                       ? QAPC002E
+                    : errno == ENOENT || errno == EINVAL ? QAPC001E
+                    : errno == ENOMEM                    ? QAPG002E
+                                                         : QAPC000E);
         return -1;
     }
-    if (size > QAP_LOB_LIMIT) {
+    if (st.st_size > QAP_LOB_LIMIT) {
         noteFailure(sqlstate, msgNo, QAPC006E);
         return -1;
     }
+    const int32_t size = static_cast<int32_t>(st.st_size);
     int rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
     if (rc != 0) {
         noteFailure(sqlstate, msgNo, QAPC004E);
         return rc;
     }
-    QapFilePtr file(xml_fopen(ctx, name, "rb"));
-    if (!file) {
-        noteFailure(sqlstate, msgNo, QAPC000E);
-        return -1;
-    }
 
+    // A character the database code page cannot hold, or a byte sequence not valid in the
+    // file's, fails the transfer instead of becoming a substitute.
+    QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
+    QapStrictConversion strictApp(ci != nullptr ? ci->appConv : nullptr),
+        strictDb(ci != nullptr ? ci->dbConv : nullptr);
     std::unique_ptr<QapPieceConverter> conv;
     const bool convert = codePagesDiffer(ctx);
     if (convert) {
@@ -370,8 +406,10 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
                 n -= 2;
             }
             result = conv->convert(start, n, false, out, &appendRc);
-            if (result != 0 && appendRc == 0)
+            if (result != 0 && appendRc == 0) {
                 QAP_TRACE(ctx, "qap_file2locator", "conversion failed at %d\n", size - remaining);
+                noteFailure(sqlstate, msgNo, QAPC007E);
+            }
         }
         first = false;
         if (appendRc != 0) {
@@ -389,9 +427,7 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
     if (result == 0 && convert) {
         int32_t appendRc = 0;
         result = conv->convert(nullptr, 0, true, out, &appendRc);
-        if (appendRc != 0) {
-            noteFailure(sqlstate, msgNo, QAPC004E);
-        }
+        if (result != 0) noteFailure(sqlstate, msgNo, appendRc != 0 ? QAPC004E : QAPC007E);
     }
     if (result == 0) {
         int32_t length = 0;
