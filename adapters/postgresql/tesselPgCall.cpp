@@ -35,7 +35,8 @@ struct Site {
     std::unique_ptr<tarn::TableStatement> table;
     std::vector<tarn::Input> inputs; // the open table's arguments, given again to every call
     bool open = false;
-    std::string text; // the last value's text
+    std::string text;  // the last value's text
+    std::string whole; // the last message's whole text
 };
 
 namespace {
@@ -71,6 +72,8 @@ void take(Site &site, tarn::Outcome &&o, Outcome &out) {
     site.text = std::move(o.text);
     out.text = site.text.data();
     out.textLength = site.text.size();
+    site.whole = std::move(o.whole);
+    out.whole = site.whole.empty() ? nullptr : site.whole.c_str();
 }
 
 // Runs one step of a statement and turns an exception into an outcome.
