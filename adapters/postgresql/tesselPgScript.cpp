@@ -1,7 +1,7 @@
 // Prints the extension's install script: one SQL function per routine of the catalogue that
 // this build has, under the routine's own name, and the grants of those that name server files.
 // With --update, prints the script that brings a database at the previous version (whose
-// functions differed only in where they may run) to this one.
+// functions differed only in where they may run and in their cost) to this one.
 #include "tesselCatalog.h"
 #include "tesselPgTypes.h"
 
@@ -35,6 +35,13 @@ const char *parallelText(tessel::Parallel parallel) {
     }
 }
 
+// The planner's estimate of a call, in operator costs: a routine with a document parses it
+// (some thousand times an operator's work for a document of a few kilobytes), which is what
+// makes a scan over documents worth splitting among parallel workers.
+int costOf(const tessel::RoutineInfo &r) {
+    return r.source == tessel::Source::NONE ? 1 : 1000;
+}
+
 std::string signatureOf(const tessel::RoutineInfo &r) {
     std::string signature = std::string(r.name) + "(";
     for (int i = 0; i < r.count; ++i)
@@ -61,8 +68,8 @@ void printRoutine(const tessel::RoutineInfo &r) {
         printf("    RETURNS TABLE (value %s) ROWS 100\n", type);
     else
         printf("    RETURNS %s\n", type);
-    printf("    LANGUAGE C %s PARALLEL %s CALLED ON NULL INPUT\n",
-           r.pure() ? "IMMUTABLE" : "VOLATILE", parallelText(r.parallel()));
+    printf("    LANGUAGE C %s PARALLEL %s CALLED ON NULL INPUT COST %d\n",
+           r.pure() ? "IMMUTABLE" : "VOLATILE", parallelText(r.parallel()), costOf(r));
     printf("    AS 'MODULE_PATHNAME', '%s';\n", r.isTable() ? "tessel_table" : "tessel_scalar");
     printf("COMMENT ON FUNCTION %s IS '%s (%s): %s %s; document: %s';\n", signature.c_str(), r.name,
            r.family, r.isTable() ? "a table of" : "returns", declared.c_str(),
@@ -84,8 +91,8 @@ int main(int argc, char **argv) {
     for (const tessel::RoutineInfo &r : tessel::catalog) {
         if (!r.built) continue;
         if (update)
-            printf("ALTER FUNCTION %s PARALLEL %s;\n", signatureOf(r).c_str(),
-                   parallelText(r.parallel()));
+            printf("ALTER FUNCTION %s PARALLEL %s COST %d;\n", signatureOf(r).c_str(),
+                   parallelText(r.parallel()), costOf(r));
         else
             printRoutine(r);
     }

@@ -1,6 +1,6 @@
 -- A database at 1.0 brought up to date has exactly the functions a new one gets.
 CREATE TEMP VIEW functions AS
-SELECT p.oid::regprocedure::text AS function, p.prorettype::regtype, p.proretset, p.prorows,
+SELECT p.oid::regprocedure::text AS function, p.prorettype::regtype, p.proretset, p.prorows, p.procost,
        p.provolatile, p.proparallel, p.proisstrict, p.prosrc, p.probin, p.proacl::text,
        obj_description(p.oid, 'pg_proc') AS comment
   FROM pg_proc p JOIN pg_depend d ON d.classid = 'pg_proc'::regclass AND d.objid = p.oid
