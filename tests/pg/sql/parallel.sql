@@ -35,7 +35,7 @@ SET tessel.read_access = :'files';
 SELECT sum(qapExtractInteger(:'f', '/a')) FROM orders;
 -- a time limit stops the workers in the middle of their parses
 SET statement_timeout = '300ms';
-SELECT count(qapExtractVarcharFromVarchar('<a>' || repeat('<b>x</b>', 400000) || left(doc, 0) || '</a>', '/a/c'))
+SELECT count(qapExtractVarcharFromVarchar('<a>' || repeat('<b>x</b>', 400000) || left(doc, 0) || '<c/></a>', '/a/c'))
   FROM orders;
 RESET statement_timeout;
 SELECT count(*) AS workers_left FROM pg_stat_activity WHERE backend_type = 'parallel worker';
