@@ -2,9 +2,10 @@
 CREATE TEMP VIEW functions AS
 SELECT p.oid::regprocedure::text AS function, p.prorettype::regtype, p.proretset, p.prorows, p.procost,
        p.provolatile, p.proparallel, p.proisstrict, p.prosrc, p.probin, p.proacl::text,
-       obj_description(p.oid, 'pg_proc') AS comment
+       obj_description(p.oid, 'pg_proc') AS comment, i.initprivs::text
   FROM pg_proc p JOIN pg_depend d ON d.classid = 'pg_proc'::regclass AND d.objid = p.oid
-  JOIN pg_extension e ON e.oid = d.refobjid AND e.extname = 'tessel';
+  JOIN pg_extension e ON e.oid = d.refobjid AND e.extname = 'tessel'
+  LEFT JOIN pg_init_privs i ON i.objoid = p.oid AND i.classoid = 'pg_proc'::regclass;
 CREATE TEMP TABLE fresh AS SELECT * FROM functions;
 DROP EXTENSION tessel;
 CREATE EXTENSION tessel VERSION '1.0';
