@@ -94,6 +94,15 @@ TARN_API char *sqloGetEnv(int32_t id);
 /* Sets a registry value; NULL removes it (the environment fallback then applies again). */
 TARN_API void tarnRegistrySet(int32_t id, const char *value);
 
+/* ---- Whole diagnostics ------------------------------------------------------------------- */
+
+/* A routine's message text is cut to 70 bytes. The routine hands the host each message whole as
+ * well, and the host keeps the last one of the calling thread until it is replaced or cleared:
+ * the calling side reads it after a call, for the engine's error detail. NULL clears it. */
+TARN_API void tarnSetDiagnostic(const char *text);
+/* The calling thread's last whole message, "" when none. */
+TARN_API const char *tarnDiagnostic(void);
+
 /* ---- Cancellation ------------------------------------------------------------------------ */
 
 /* The host's answer to "has the running statement been cancelled?": nonzero when it has. The

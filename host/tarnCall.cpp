@@ -157,6 +157,20 @@ private:
     std::unique_ptr<InputSet> tableInputs_; // the open table's arguments
 };
 
+// The whole text of the call's message when the routine cut it: the routine's last diagnostic,
+// if the message is a shorter prefix of it (the routine may have left its message otherwise).
+std::string wholeMessage(const std::string &message) {
+    size_t kept = message.size();
+    while (kept > 0 && (message[kept - 1] == '\n' || message[kept - 1] == '\r'))
+        --kept;
+    if (kept == 0) return std::string();
+    std::string whole = tarnDiagnostic();
+    while (!whole.empty() && (whole.back() == '\n' || whole.back() == '\r' || whole.back() == ' '))
+        whole.pop_back();
+    if (whole.size() <= kept || whole.compare(0, kept, message, 0, kept) != 0) return std::string();
+    return whole;
+}
+
 } // namespace
 
 RoutineDesc RoutineDesc::of(const tessel::RoutineInfo &routine, void *entry) {
@@ -234,6 +248,7 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs 
     args[count++] = &callTypeArg;
     args[count++] = dbinfo_.get();
 
+    tarnSetDiagnostic(nullptr);
     try {
         callEntry(desc_.entry, count, args);
     } catch (...) {
@@ -244,6 +259,7 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs 
     Outcome o;
     o.sqlstate.assign(sqlstate.chars(), strnlen(sqlstate.chars(), sqlstate.size()));
     if (msgtext.chars()[0] != '\0') o.message = msgtext.text();
+    o.whole = wholeMessage(o.message);
     o.nullInd = outInd;
     switch (desc_.output) {
     case SqlType::CLOB: {

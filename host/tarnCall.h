@@ -59,6 +59,7 @@ struct Input {
 struct Outcome {
     std::string sqlstate; // five characters
     std::string message;  // the message text as the routine left it
+    std::string whole;    // the message before it was cut to fit, when it was cut; else empty
     int16_t nullInd = -1; // the output null indicator
     std::string text;     // Varchar/Char/Date/Time/Timestamp output, or a Clob result's bytes
     double dbl = 0;

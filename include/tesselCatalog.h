@@ -201,6 +201,9 @@ enum class SqlType { VARCHAR, CHAR, CLOB, DATE, TIME, TIMESTAMP, DOUBLE, REAL, I
 // An input: text, a CLOB locator, or a text naming a server file that is read, written, or
 // read and rewritten.
 enum class Input : char { V = 'V', C = 'C', R = 'R', W = 'W', B = 'B' };
+// Where a host may run a routine: in parallel workers too, only in the leader, or only where
+// the statement runs.
+enum class Parallel { SAFE, RESTRICTED, UNSAFE };
 
 // One catalogue row.
 struct RoutineInfo {
@@ -225,6 +228,19 @@ struct RoutineInfo {
         for (int i = 0; i < count; ++i)
             if (namesFile(i)) return true;
         return false;
+    }
+    constexpr bool writesAnyFile() const {
+        for (int i = 0; i < count; ++i)
+            if (writesFile(i)) return true;
+        return false;
+    }
+    // The result depends on the arguments alone: no server file and a document in the call.
+    constexpr bool pure() const { return !hasFileInput() && source != Source::NONE; }
+    // Pure routines and those that only read server files may run in parallel workers (a
+    // reader sees the same files and the same allowed-files settings there); routines that
+    // write files, and the sequence counter, stay where the statement runs.
+    constexpr Parallel parallel() const {
+        return pure() || (hasFileInput() && !writesAnyFile()) ? Parallel::SAFE : Parallel::UNSAFE;
     }
 };
 

@@ -266,9 +266,15 @@ int errcodeOf(const char *sqlstate) {
     return MAKE_SQLSTATE(sqlstate[0], sqlstate[1], sqlstate[2], sqlstate[3], sqlstate[4]);
 }
 
-// Reports the routine's state with its message text.
+// Reports the routine's state with its message text, and the whole message as the detail when
+// the routine cut it to fit (unless it is not valid text in the database encoding).
 void raise(int level, const CallSite *cs, const tesselpg::Outcome &out) {
-    if (out.message[0] != '\0')
+    const bool whole = out.whole != nullptr &&
+                       pg_verifymbstr(out.whole, static_cast<int>(strlen(out.whole)), true);
+    if (out.message[0] != '\0' && whole)
+        TESSEL_REPORT(level, errcode(errcodeOf(out.sqlstate)), errmsg_internal("%s", out.message),
+                      errdetail_internal("%s", out.whole));
+    else if (out.message[0] != '\0')
         TESSEL_REPORT(level, errcode(errcodeOf(out.sqlstate)), errmsg_internal("%s", out.message));
     else
         TESSEL_REPORT(level, errcode(errcodeOf(out.sqlstate)),

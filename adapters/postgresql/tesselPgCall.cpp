@@ -33,9 +33,11 @@ struct Site {
     const tessel::RoutineInfo &row;
     std::unique_ptr<tarn::ScalarStatement> scalar;
     std::unique_ptr<tarn::TableStatement> table;
-    std::vector<tarn::Input> inputs; // the open table's arguments, given again to every call
+    std::vector<tarn::Input> inputs; // the call's arguments (an open table's, for every call)
+    std::string argText[3];          // their text, which the inputs view
     bool open = false;
-    std::string text; // the last value's text
+    std::string text;  // the last value's text
+    std::string whole; // the last message's whole text
 };
 
 namespace {
@@ -51,9 +53,16 @@ void *entryOf(const tessel::RoutineInfo &row) {
     return handle == nullptr ? nullptr : dlsym(handle, row.name);
 }
 
+// Copies text into a buffer of size bytes, cut to fit. (Made for every row: no formatting.)
+template <size_t size> void copyText(char (&buffer)[size], const char *text) {
+    const size_t n = strnlen(text, size - 1);
+    memcpy(buffer, text, n);
+    buffer[n] = '\0';
+}
+
 void setState(Outcome &out, const char *state, const char *message) {
-    snprintf(out.sqlstate, sizeof out.sqlstate, "%s", state);
-    snprintf(out.message, sizeof out.message, "%s", message);
+    copyText(out.sqlstate, state);
+    copyText(out.message, message);
 }
 
 // The outcome of a routine call, its text kept in the site.
@@ -71,6 +80,8 @@ void take(Site &site, tarn::Outcome &&o, Outcome &out) {
     site.text = std::move(o.text);
     out.text = site.text.data();
     out.textLength = site.text.size();
+    site.whole = std::move(o.whole);
+    out.whole = site.whole.empty() ? nullptr : site.whole.c_str();
 }
 
 // Runs one step of a statement and turns an exception into an outcome.
@@ -89,15 +100,20 @@ template <class Step> void guarded(Outcome &out, Step step) noexcept {
     }
 }
 
-std::vector<tarn::Input> inputsOf(const tessel::RoutineInfo &row, const Arg *args) {
-    std::vector<tarn::Input> inputs(static_cast<size_t>(row.count));
-    for (int i = 0; i < row.count; ++i) {
-        if (args[i].isNull)
-            inputs[static_cast<size_t>(i)] = tarn::Input::null();
-        else
-            inputs[static_cast<size_t>(i)] = tarn::Input(std::string(args[i].data, args[i].length));
+// The call's arguments as the site's inputs: each text copied once, NUL-terminated, into a
+// buffer of the site that keeps its room from call to call, and passed as a view of it.
+void setInputs(Site &site, const Arg *args) {
+    site.inputs.resize(static_cast<size_t>(site.row.count));
+    for (int i = 0; i < site.row.count; ++i) {
+        tarn::Input &in = site.inputs[static_cast<size_t>(i)];
+        if (args[i].isNull) {
+            in = tarn::Input::null();
+            continue;
+        }
+        site.argText[i].assign(args[i].data, args[i].length);
+        in.isNull = false;
+        in.view = site.argText[i].c_str();
     }
-    return inputs;
 }
 
 // True when dir is a directory that only this user can write (created with mode 0700 when
@@ -163,12 +179,15 @@ void destroySite(Site *site) noexcept {
 }
 
 void callScalar(Site &site, const Arg *args, Outcome &out) noexcept {
-    guarded(out, [&] { take(site, site.scalar->call(inputsOf(site.row, args)), out); });
+    guarded(out, [&] {
+        setInputs(site, args);
+        take(site, site.scalar->call(site.inputs), out);
+    });
 }
 
 void openTable(Site &site, const Arg *args, Outcome &out) noexcept {
     guarded(out, [&] {
-        site.inputs = inputsOf(site.row, args);
+        setInputs(site, args);
         tarn::Outcome open = site.table->open(site.inputs);
         const bool failed = open.failed();
         take(site, std::move(open), out);

@@ -26,6 +26,7 @@ struct Arg {
 struct Outcome {
     char sqlstate[6];
     char message[128]; // without the routine's trailing newline
+    const char *whole; // the message before it was cut to fit, or null; valid as text is
     bool isNull;
     const char *text; // VARCHAR, CHAR, CLOB, DATE, TIME, TIMESTAMP
     size_t textLength;

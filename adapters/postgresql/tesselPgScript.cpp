@@ -1,9 +1,12 @@
 // Prints the extension's install script: one SQL function per routine of the catalogue that
 // this build has, under the routine's own name, and the grants of those that name server files.
+// With --update, prints the script that brings a database at the previous version (whose
+// functions differed only in where they may run and in their cost) to this one.
 #include "tesselCatalog.h"
 #include "tesselPgTypes.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -21,11 +24,33 @@ const char *sourceText(tessel::Source source) {
     }
 }
 
-void printRoutine(const tessel::RoutineInfo &r) {
+const char *parallelText(tessel::Parallel parallel) {
+    switch (parallel) {
+    case tessel::Parallel::SAFE:
+        return "SAFE";
+    case tessel::Parallel::RESTRICTED:
+        return "RESTRICTED";
+    default:
+        return "UNSAFE";
+    }
+}
+
+// The planner's estimate of a call, in operator costs: a routine with a document parses it
+// (some thousand times an operator's work for a document of a few kilobytes), which is what
+// makes a scan over documents worth splitting among parallel workers.
+int costOf(const tessel::RoutineInfo &r) {
+    return r.source == tessel::Source::NONE ? 1 : 1000;
+}
+
+std::string signatureOf(const tessel::RoutineInfo &r) {
     std::string signature = std::string(r.name) + "(";
     for (int i = 0; i < r.count; ++i)
         signature += i == 0 ? "text" : ", text";
-    signature += ")";
+    return signature + ")";
+}
+
+void printRoutine(const tessel::RoutineInfo &r) {
+    const std::string signature = signatureOf(r);
     const char *type = tesselpg::pgTypeOf(r.result).name;
     std::string declared = tessel::sqlTypeName(r.result);
     if (r.length > 0) declared += "(" + std::to_string(r.length) + ")";
@@ -35,17 +60,16 @@ void printRoutine(const tessel::RoutineInfo &r) {
         writes = writes || r.writesFile(i);
     }
     // Routines that touch server files, and qapSeqno, may give another result on every call:
-    // VOLATILE, run where the statement runs. The others depend on their arguments alone:
-    // IMMUTABLE, which is also what lets postgres_fdw ship them to the server holding the rows
-    // (with "tessel" in the foreign server's extensions option).
-    const bool volatileRoutine = reads || writes || r.source == tessel::Source::NONE;
-
+    // VOLATILE. The others depend on their arguments alone: IMMUTABLE, which is also what lets
+    // postgres_fdw ship them to the server holding the rows (with "tessel" in the foreign
+    // server's extensions option) and expression indexes use them.
     printf("\nCREATE FUNCTION %s\n", signature.c_str());
     if (r.isTable())
         printf("    RETURNS TABLE (value %s) ROWS 100\n", type);
     else
         printf("    RETURNS %s\n", type);
-    printf("    LANGUAGE C %s CALLED ON NULL INPUT\n", volatileRoutine ? "VOLATILE" : "IMMUTABLE");
+    printf("    LANGUAGE C %s PARALLEL %s CALLED ON NULL INPUT COST %d\n",
+           r.pure() ? "IMMUTABLE" : "VOLATILE", parallelText(r.parallel()), costOf(r));
     printf("    AS 'MODULE_PATHNAME', '%s';\n", r.isTable() ? "tessel_table" : "tessel_scalar");
     printf("COMMENT ON FUNCTION %s IS '%s (%s): %s %s; document: %s';\n", signature.c_str(), r.name,
            r.family, r.isTable() ? "a table of" : "returns", declared.c_str(),
@@ -58,11 +82,19 @@ void printRoutine(const tessel::RoutineInfo &r) {
 
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    const bool update = argc > 1 && strcmp(argv[1], "--update") == 0;
     printf("-- Tessel's routines as SQL functions. Generated from the routine catalogue\n"
            "-- (include/tesselCatalog.h) at build time: do not edit.\n"
-           "\\echo Use \"CREATE EXTENSION tessel\" to load this file. \\quit\n");
-    for (const tessel::RoutineInfo &r : tessel::catalog)
-        if (r.built) printRoutine(r);
+           "\\echo Use \"%s\" to load this file. \\quit\n",
+           update ? "ALTER EXTENSION tessel UPDATE" : "CREATE EXTENSION tessel");
+    for (const tessel::RoutineInfo &r : tessel::catalog) {
+        if (!r.built) continue;
+        if (update)
+            printf("ALTER FUNCTION %s PARALLEL %s COST %d;\n", signatureOf(r).c_str(),
+                   parallelText(r.parallel()), costOf(r));
+        else
+            printRoutine(r);
+    }
     return ferror(stdout) ? 1 : 0;
 }

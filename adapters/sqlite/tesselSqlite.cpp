@@ -203,13 +203,15 @@ bool succeeded(const std::string &sqlstate) {
     return sqlstate == "00000" || sqlstate.compare(0, 2, "01") == 0;
 }
 
-// "SQLSTATE <state>: <message>" (the state alone when the routine left no message).
+// "SQLSTATE <state>: <message>" (the state alone when the routine left no message), and when
+// the message was cut to fit, "\nDETAIL: <the whole message>".
 std::string errorText(const tarn::Outcome &outcome) {
     std::string message = outcome.message;
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
         message.pop_back();
     std::string text = "SQLSTATE " + outcome.sqlstate;
     if (!message.empty()) text += ": " + message;
+    if (!outcome.whole.empty()) text += "\nDETAIL: " + outcome.whole;
     return text;
 }
 

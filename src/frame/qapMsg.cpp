@@ -6,6 +6,7 @@
 #include "qapCtx.h"
 #include "qapLib.h"
 #include "qapTrace.h"
+#include "tarn.h"
 
 #include <climits>
 #include <cstdio>
@@ -77,7 +78,9 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
 
     int len = static_cast<int>(strlen(buffer));
     if (ctx != nullptr && ctx->callerKind == 0) {
-        // A routine's message text: at most 70 characters, the last one a newline.
+        // A routine's message text: at most 70 characters, the last one a newline. The host
+        // keeps the whole text beside it.
+        tarnSetDiagnostic(buffer);
         if (len < QAP_MSG_ROOM) {
             memcpy(out, buffer, len);
             out[len] = '\n';
