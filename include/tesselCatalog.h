@@ -201,6 +201,10 @@ enum class SqlType { VARCHAR, CHAR, CLOB, DATE, TIME, TIMESTAMP, DOUBLE, REAL, I
 // An input: text, a CLOB locator, or a text naming a server file that is read, written, or
 // read and rewritten.
 enum class Input : char { V = 'V', C = 'C', R = 'R', W = 'W', B = 'B' };
+// Whether an engine may run a routine in parallel workers: readers and routines over values
+// may; routines that write server files, and qapSeqno (a counter per call site), may run only
+// in the leader.
+enum class Parallel { SAFE, RESTRICTED, UNSAFE };
 
 // One catalogue row.
 struct RoutineInfo {
@@ -225,6 +229,13 @@ struct RoutineInfo {
         for (int i = 0; i < count; ++i)
             if (namesFile(i)) return true;
         return false;
+    }
+    // The result depends on the arguments alone: no server file, and a document to work on.
+    constexpr bool pure() const { return !hasFileInput() && source != Source::NONE; }
+    constexpr Parallel parallel() const {
+        for (int i = 0; i < count; ++i)
+            if (writesFile(i)) return Parallel::RESTRICTED;
+        return source == Source::NONE ? Parallel::RESTRICTED : Parallel::SAFE;
     }
 };
 
