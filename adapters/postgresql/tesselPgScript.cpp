@@ -62,6 +62,10 @@ int main() {
     printf("-- Tessel's routines as SQL functions. Generated from the routine catalogue\n"
            "-- (include/tesselCatalog.h) at build time: do not edit.\n"
            "\\echo Use \"CREATE EXTENSION tessel\" to load this file. \\quit\n");
+    printf(
+        "\nCREATE FUNCTION tessel_version() RETURNS text\n"
+        "    LANGUAGE C STABLE STRICT PARALLEL SAFE AS 'MODULE_PATHNAME', 'tessel_version';\n"
+        "COMMENT ON FUNCTION tessel_version() IS 'the version of Tessel the server has loaded';\n");
     for (const tessel::RoutineInfo &r : tessel::catalog)
         if (r.built) printRoutine(r);
     return ferror(stdout) ? 1 : 0;
