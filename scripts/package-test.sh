@@ -28,6 +28,16 @@ answer=$(cd "$work" && env -i PATH=/usr/bin:/bin HOME="$work" LC_ALL=C.UTF-8 \
     sqlite3 -batch :memory: -cmd '.load libtessel_sqlite' \
     "SELECT tessel_version(), qapExtractIntegerFromVarchar($doc, '/a/b');")
 [ "$answer" = "$version|42" ] || fail "sqlite3 answered '$answer'"
+# The message texts come from the installed catalog: one text changed there shows.
+printf '$quote "\n$set 1\n87 "QAPD001E  %%s occurs twice (installed catalog)."\n' >"$work/qap.msg"
+gencat /usr/share/tessel/qap.cat "$work/qap.msg"
+answer=$(cd "$work" && env -i PATH=/usr/bin:/bin HOME="$work" LC_ALL=C.UTF-8 \
+    sqlite3 -batch :memory: -cmd '.load libtessel_sqlite' \
+    "SELECT qapExtractVarcharFromVarchar('<a><b/><b/></a>', '/a/b');" 2>&1 || true)
+case $answer in
+*"38X08: QAPD001E  /a/b occurs twice (installed catalog)."*) ;;
+*) fail "the installed catalog was not used: '$answer'" ;;
+esac
 [ "$(pkg-config --modversion tessel)" = "$version" ] || fail "pkg-config has no tessel $version"
 printf '#include <tessel.h>\nint main(void) { return 0; }\n' >"$work/caller.c"
 # shellcheck disable=SC2046
