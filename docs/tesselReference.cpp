@@ -240,7 +240,8 @@ int main() {
            "passed to the\nroutine as a LOB locator. SQLite: scalar routines are functions, "
            "table routines table-valued\nfunctions with one column `value`; routines that name "
            "server files work only in top-level SQL.\nPostgreSQL: the names fold to lower case; "
-           "every function is CALLED ON NULL INPUT.\n",
+           "every function is CALLED ON NULL INPUT.\nBoth "
+           "engines also have `tessel_version()`, the version as text.\n",
            TESSEL_VERSION, tessel::catalogSize);
     printf("\nMarking: IMMUTABLE when the result depends on the arguments alone (no server file), "
            "else\nVOLATILE; PARALLEL SAFE for routines over values and file readers, RESTRICTED "
