@@ -76,7 +76,8 @@ std::set<std::string> statesOf(const RoutineInfo &r) {
     const bool reads = has(r, Input::R) || has(r, Input::B);
     const bool writes = has(r, Input::W) || has(r, Input::B);
     if (has(r, Input::C)) s.insert("38X04");
-    if (reads) s.insert({"38X01", "38X02"});
+    if (reads) s.insert("38X02");
+    if (r.source == Source::FILE) s.insert("38X01"); // the document file is missing
     if (writes) s.insert({"38X00", "38X03"});
     const bool parses = !family(r, "qapStorage");
     if (parses) {
