@@ -2,6 +2,7 @@
 // exactly its declared size, so that AddressSanitizer catches a routine that writes past one,
 // and output buffers are filled with a pattern so that unset bytes show.
 #include "tarnCall.h"
+#include "tesselVersion.h"
 
 #include <cstring>
 #include <dlfcn.h>
@@ -429,13 +430,13 @@ bool TableStatement::started() const {
 }
 
 void *libraryHandle(const void *anchor) {
-    void *handle = dlopen("libtessel.so", RTLD_LAZY | RTLD_NOLOAD);
+    void *handle = dlopen(TESSEL_SONAME, RTLD_LAZY | RTLD_NOLOAD);
     if (handle != nullptr) return handle;
     Dl_info module;
     if (dladdr(anchor, &module) == 0 || module.dli_fname == nullptr) return nullptr;
     std::string dir = module.dli_fname;
     dir = dir.find('/') == std::string::npos ? "." : dir.substr(0, dir.find_last_of('/'));
-    return dlopen((dir + "/libtessel.so").c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    return dlopen((dir + "/" TESSEL_SONAME).c_str(), RTLD_LAZY | RTLD_NOLOAD);
 }
 
 void useUtf8WhenAscii() {

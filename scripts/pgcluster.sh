@@ -4,7 +4,8 @@
 # The cluster is stopped and the directory removed when the calling shell exits.
 #
 #   pg_cluster_start BUILD_DIR   sets PG_WORK (the directory), PG_BINDIR, PG_PORT, PG_USER;
-#                                $PG_WORK/files is a directory the server's user owns
+#                                $PG_WORK/files is a directory the server's user owns. With
+#                                BUILD_DIR "-" nothing is installed (the extension's package is)
 #   pg_psql ARGS...              psql connected to the cluster as the superuser
 #
 # More servers, for several-server setups (scripts/cluster-demo.sh), share the socket directory
@@ -14,8 +15,7 @@
 #   pg_server_stop NAME          stops it at once, as a crash would
 #   pg_psql_at PORT ARGS...      psql connected to it
 pg_cluster_start() {
-    local build pgconfig
-    build=$(realpath "$1")
+    local pgconfig
     pgconfig=/usr/lib/postgresql/15/bin/pg_config
     PG_BINDIR=$("$pgconfig" --bindir)
     PG_USER=postgres
@@ -24,7 +24,7 @@ pg_cluster_start() {
         echo "run as root: the extension is installed into $("$pgconfig" --pkglibdir)" >&2
         return 1
     fi
-    cmake --install "$build" --component postgresql >/dev/null
+    if [ "$1" != - ]; then cmake --install "$1" --component postgresql >/dev/null; fi
     PG_WORK=$(mktemp -d /tmp/tessel-pg-XXXXXX)
     trap pg_cluster_stop EXIT
     chown "$PG_USER" "$PG_WORK"

@@ -2,8 +2,9 @@
 # Sets up, builds and runs the whole test suite twice: plainly (build/) and under
 # AddressSanitizer + UndefinedBehaviorSanitizer with leak detection (build-asan/); then the
 # threads test under ThreadSanitizer (build-tsan/, scripts/tsan.sh), the PostgreSQL extension's
-# regression tests against the plain build (scripts/pgtest.sh), and the same build over a
-# coordinator and two shard servers (scripts/cluster-demo.sh --check).
+# regression tests against the plain build (scripts/pgtest.sh), the same build over a
+# coordinator and two shard servers (scripts/cluster-demo.sh --check), and the Debian packages
+# built, installed, tried and purged (scripts/package-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -19,3 +20,4 @@ ASAN_OPTIONS=detect_leaks=1 run build-asan -DTESSEL_SANITIZE=ON
 bash scripts/tsan.sh
 bash scripts/pgtest.sh build
 bash scripts/cluster-demo.sh --check build
+bash scripts/package-test.sh

@@ -12,6 +12,7 @@
 #include "tarn.h"
 #include "tesselPgCall.h"
 #include "tesselPgTypes.h"
+#include "tesselVersion.h"
 
 #include <cstring>
 
@@ -51,6 +52,7 @@ extern "C" {
 PG_MODULE_MAGIC;
 PG_FUNCTION_INFO_V1(tessel_scalar);
 PG_FUNCTION_INFO_V1(tessel_table);
+PG_FUNCTION_INFO_V1(tessel_version);
 void _PG_init(void);
 }
 #pragma GCC visibility pop
@@ -444,6 +446,11 @@ extern "C" Datum tessel_table(PG_FUNCTION_ARGS) {
     report(cs, out);
     rsi->isDone = ExprMultipleResult;
     return valueOf(fcinfo, cs, out);
+}
+
+// SELECT tessel_version(): the version of the module the server has loaded.
+extern "C" Datum tessel_version(PG_FUNCTION_ARGS) {
+    PG_RETURN_TEXT_P(cstring_to_text(TESSEL_VERSION));
 }
 
 void _PG_init(void) {

@@ -88,6 +88,11 @@ int main(int argc, char **argv) {
            "-- (include/tesselCatalog.h) at build time: do not edit.\n"
            "\\echo Use \"%s\" to load this file. \\quit\n",
            update ? "ALTER EXTENSION tessel UPDATE" : "CREATE EXTENSION tessel");
+    // tessel_version() is new in 1.1: both scripts create it.
+    printf(
+        "\nCREATE FUNCTION tessel_version() RETURNS text\n"
+        "    LANGUAGE C STABLE STRICT PARALLEL SAFE AS 'MODULE_PATHNAME', 'tessel_version';\n"
+        "COMMENT ON FUNCTION tessel_version() IS 'the version of Tessel the server has loaded';\n");
     for (const tessel::RoutineInfo &r : tessel::catalog) {
         if (!r.built) continue;
         if (update)

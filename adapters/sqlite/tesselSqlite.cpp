@@ -4,6 +4,7 @@
 // host runs them: first, normal and final calls on one scratchpad per statement.
 #include "tarnCall.h"
 #include "tesselCatalog.h"
+#include "tesselVersion.h"
 
 #include <sqlite3ext.h>
 SQLITE_EXTENSION_INIT1
@@ -569,6 +570,11 @@ const sqlite3_module kTableModule = makeTableModule();
 
 // ---- Registration ------------------------------------------------------------------------
 
+// SELECT tessel_version(): the version of Tessel this extension belongs to.
+void answerVersion(sqlite3_context *ctx, int, sqlite3_value **) {
+    sqlite3_result_text(ctx, TESSEL_VERSION, -1, SQLITE_STATIC);
+}
+
 int registerRoutines(sqlite3 *db, char **errorMessage) {
     static std::once_flag prepared;
     std::call_once(prepared, prepareProcess);
@@ -585,6 +591,13 @@ int registerRoutines(sqlite3 *db, char **errorMessage) {
     if (rc != SQLITE_OK) {
         *errorMessage =
             sqlite3_mprintf("cannot register tessel_time_limit: %s", sqlite3_errmsg(db));
+        return rc;
+    }
+    rc = sqlite3_create_function_v2(db, "tessel_version", 0,
+                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                    answerVersion, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        *errorMessage = sqlite3_mprintf("cannot register tessel_version: %s", sqlite3_errmsg(db));
         return rc;
     }
     for (const Routine &r : *routines) {

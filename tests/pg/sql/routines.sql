@@ -12,7 +12,9 @@ SELECT p.prorettype::regtype AS type, count(*) FILTER (WHERE NOT p.proretset) AS
        count(*) FILTER (WHERE p.proretset) AS "table"
   FROM pg_proc p JOIN pg_depend d ON d.classid = 'pg_proc'::regclass AND d.objid = p.oid
   JOIN pg_extension e ON e.oid = d.refobjid AND e.extname = 'tessel'
- GROUP BY 1 ORDER BY 1;
+ WHERE p.proname LIKE 'qap%' GROUP BY 1 ORDER BY 1;
+-- the module's version is the version of the extension's script
+SELECT tessel_version() LIKE extversion || '.%' AS same FROM pg_extension WHERE extname = 'tessel';
 CREATE TABLE po(doc text);
 INSERT INTO po VALUES ('<po id="PO-1"><customer>Zoë Ångström</customer><ordered>2024-03-15</ordered>'
   '<at>09:30:00</at><stamp>2024-3-15 9:30:5.25</stamp><item n="1"><price>12.50</price>'
