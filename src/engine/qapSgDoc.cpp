@@ -399,7 +399,8 @@ void qapGuardedReader::stopFor(const XMLCh *name, const char16_t *what) {
 }
 
 void qapGuardedReader::elementDecl(const DTDElementDecl &decl, const bool isIgnored) {
-    onEvent();
+    // Sizing a model takes a while for a large one: the host is asked before each.
+    pollHost();
     if (decl.getModelType() == DTDElementDecl::Children &&
         !qapContentModelWithinBounds(const_cast<DTDElementDecl &>(decl)))
         stopFor(decl.getFullName(), u"element %: content model too large");
