@@ -84,6 +84,7 @@ bool ModelSize::withinBounds(ContentSpecNode *root, std::vector<ContentSpecNode 
     std::unordered_map<const ContentSpecNode *, size_t> index;
     size_t leaf = 0;
     for (size_t i = 0; i < nodes.size(); ++i) {
+        if (work_ > kMaxWork) return false;
         const ContentSpecNode *node = nodes[i];
         index[node] = i;
         const ContentSpecNode *a = node->getFirst();
@@ -132,7 +133,6 @@ bool ModelSize::withinBounds(ContentSpecNode *root, std::vector<ContentSpecNode 
             for (size_t p = 0; p < positions; ++p)
                 if (set(last, ia)[p / 64] >> (p % 64) & 1) orInto(set(follow, p), set(first, ib));
         }
-        if (work_ > kMaxWork) return false;
     }
     // The model is followed by its end.
     const size_t r = nodes.size() - 1;

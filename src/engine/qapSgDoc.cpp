@@ -318,12 +318,9 @@ void qapGuardedReader::parse(const InputSource &source) {
     refused_ = false;
     stopDue_ = false;
     struct Unwatch {
-        qapGuardedReader &reader;
-        ~Unwatch() {
-            reader.memory_->watch(nullptr);
-            reader.watching_ = false;
-        }
-    } unwatch{*this};
+        qapParseMemory &memory;
+        ~Unwatch() { memory.watch(nullptr); }
+    } unwatch{*memory_};
     SAX2XMLReaderImpl::parse(source);
 }
 
@@ -333,7 +330,6 @@ void qapGuardedReader::startDocument() {
     inProlog_ = true;
     dtdReferences_ = 0;
     enumerationPairs_ = 0;
-    watching_ = true;
     memory_->watch(this);
     SAX2XMLReaderImpl::startDocument();
 }

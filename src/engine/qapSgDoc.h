@@ -142,8 +142,9 @@ public:
     void beginParse();
     // True when the last parse read an external DTD subset.
     bool readExternalSubset() const { return hasExtSubset_; }
-    // Why the reader made its memory fail the last parse, or null when it did not.
-    const QapParseStop *refusal() const { return refused_ ? &refusal_ : nullptr; }
+    // Why the reader made its memory fail the last parse (or would have, had the parser asked
+    // for memory once more), or null.
+    const QapParseStop *refusal() const { return refused_ || stopDue_ ? &refusal_ : nullptr; }
 
     XERCES_CPP_NAMESPACE::EntityResolver *entityResolver = nullptr;
 
@@ -195,7 +196,6 @@ private:
     uint64_t dtdReferences_ = 0; // entity references expanded by the reader's own count
     uint64_t enumerationPairs_ = 0;
     bool inProlog_ = true; // before the root element: general entities are the DTD's
-    bool watching_ = false;
     bool stopDue_ = false; // a bound passed where the parse cannot be stopped
     bool refused_ = false;
     QapParseStop refusal_{};
