@@ -86,13 +86,20 @@ TARN_API void tarnLobFree(uint32_t locator);
 #define TARN_REG_WRITE_ACCESS 374
 /* "YES": parses may read external entities from server files the read-access rule allows. */
 #define TARN_REG_EXTERNAL_ENTITIES 375
+/* The heap one parse may hold, in bytes as a decimal number ("0": no limit; unset or not a
+ * number: 256 MiB). */
+#define TARN_REG_MAX_PARSE_MEMORY 376
 
 /* The value of a registry entry as a heap string (the caller frees it with free()), or NULL
- * when the entry has no value. Unless set by tarnRegistrySet, 373, 374 and 375 take the
- * environment variables TARN_READ_ACCESS, TARN_WRITE_ACCESS and TARN_EXTERNAL_ENTITIES. */
+ * when the entry has no value. A value set for the calling thread comes first; unless set by
+ * tarnRegistrySet, 373 to 376 take the environment variables TARN_READ_ACCESS,
+ * TARN_WRITE_ACCESS, TARN_EXTERNAL_ENTITIES and TARN_MAX_PARSE_MEMORY. */
 TARN_API char *sqloGetEnv(int32_t id);
 /* Sets a registry value; NULL removes it (the environment fallback then applies again). */
 TARN_API void tarnRegistrySet(int32_t id, const char *value);
+/* Sets a value for the calling thread only, over the process's (as a host sets a session's
+ * value around the calls of that session); NULL removes it. */
+TARN_API void tarnRegistrySetForThread(int32_t id, const char *value);
 
 /* ---- Whole diagnostics ------------------------------------------------------------------- */
 

@@ -30,16 +30,25 @@ const char *environmentName(int32_t id) {
         return "TARN_WRITE_ACCESS";
     case TARN_REG_EXTERNAL_ENTITIES:
         return "TARN_EXTERNAL_ENTITIES";
+    case TARN_REG_MAX_PARSE_MEMORY:
+        return "TARN_MAX_PARSE_MEMORY";
     default:
         return nullptr;
     }
 }
+
+// The calling thread's own values.
+thread_local std::map<int32_t, std::string> threadValues;
 
 } // namespace
 
 extern "C" {
 
 TARN_API char *sqloGetEnv(int32_t id) {
+    if (!threadValues.empty()) {
+        auto it = threadValues.find(id);
+        if (it != threadValues.end()) return strdup(it->second.c_str());
+    }
     Registry &r = registry();
     std::lock_guard<std::mutex> guard(r.lock);
     auto it = r.values.find(id);
@@ -59,6 +68,17 @@ TARN_API void tarnRegistrySet(int32_t id, const char *value) {
             r.values[id] = value;
     } catch (const std::bad_alloc &) {
         r.values.erase(id); // no half-set value: the entry reads as unset
+    }
+}
+
+TARN_API void tarnRegistrySetForThread(int32_t id, const char *value) {
+    try {
+        if (value == nullptr)
+            threadValues.erase(id);
+        else
+            threadValues[id] = value;
+    } catch (const std::bad_alloc &) {
+        threadValues.erase(id);
     }
 }
 }

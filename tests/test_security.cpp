@@ -227,6 +227,81 @@ TEST(Security, ExpansionAndMatchesAreBounded) {
     }
 }
 
+// DTDs built to blow up: parameter entities, general entities in attribute defaults, content
+// models whose automaton or tree is huge, long enumerations; the memory budget; a cancel while
+// the DTD is read. A DocBook-sized model still validates.
+TEST(Security, HostileDtdsAreBounded) {
+    auto tenfold = [](const char *kind, const char *ref, const char *text = "xxxxxxxxxx") {
+        std::string d = std::string("<!ENTITY ") + kind + "a0 \"" + text + "\">";
+        for (int i = 1; i < 10; ++i) {
+            d += std::string("<!ENTITY ") + kind + "a" + std::to_string(i) + " \"";
+            for (int k = 0; k < 10; ++k)
+                d += ref + std::to_string(i - 1) + ";";
+            d += "\">";
+        }
+        return d;
+    };
+    auto repeat = [](const std::string &s, int n, const char *sep = "") {
+        std::string out = s;
+        for (int i = 1; i < n; ++i)
+            out += sep + s;
+        return out;
+    };
+    const std::string doc = "<!DOCTYPE a SYSTEM 'a.dtd'><a><b/></a>";
+    const std::string automaton = "<!ELEMENT a ((b|c)*,b" + repeat(",(b|c)", 22) + ")>";
+    std::string names = "b";
+    for (int i = 0; i < 150; ++i)
+        names += "|x" + std::to_string(i);
+    const struct {
+        Via via;
+        std::string doc, dtd;
+        const char *state, *message;
+    } rows[] = {
+        {Via::Extract2, doc, tenfold("% ", "%a") + "<!ELEMENT a ANY>", "38X13",
+         "QAPQ047E  Parser error on line 1 column 393: entity expansion exce"},
+        {Via::Validate, doc, tenfold("% ", "%a") + "<!ELEMENT a ANY>", "38X13",
+         "QAPQ047E  Parser error on line 1 column 393: entity expansion exce"},
+        // references written as character references expand between the declarations
+        {Via::Extract, "<!DOCTYPE a [" + tenfold("% ", "&#37;a", "<!--x-->") + "%a9;]><a/>", "",
+         "38X13", "QAPQ047E  Parser error on line 1 column 916: entity expansion exce"},
+        {Via::Validate, doc, tenfold("", "&a") + "<!ELEMENT a ANY><!ATTLIST a x CDATA '&a9;'>",
+         "38X13", "QAPQ047E  Parser error on line 1 column 562: entity expansion exce"},
+        {Via::Validate, doc, automaton, "38X13",
+         "QAPQ047E  Parser error on line 1 column 156: element a: content mode"},
+        {Via::Extract, "<!DOCTYPE a [" + automaton + "]><a/>", "", "38X13",
+         "QAPQ047E  Parser error on line 1 column 169: element a: content mode"},
+        // a tree as deep as it is long would take the validator's recursion past the stack
+        {Via::Validate, doc, "<!ELEMENT a (" + repeat("b", 100000, ",") + ")>", "38X13",
+         "QAPQ047E  Parser error on line 1 column 200015: element a: content"},
+        {Via::Validate, doc,
+         "<!ELEMENT a ANY>" + repeat("<!ATTLIST a x (" + repeat("v", 4000, "|") + ") #IMPLIED>", 5),
+         "38X13", "QAPQ047E  Parser error on line 1 column 40141: attribute x: enumera"},
+        {Via::Validate, "<!DOCTYPE a SYSTEM 'a.dtd'><a><t/><b/></a>",
+         "<!ELEMENT a (t,(" + names + ")*,s*)><!ELEMENT b EMPTY><!ELEMENT t EMPTY>", "00000", ""},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.dtd.substr(0, 60));
+        auto o = run(r.via, r.doc, r.dtd);
+        EXPECT_EQ(o[0], r.state);
+        EXPECT_EQ(o[1].substr(0, strlen(r.message)), r.message);
+    }
+
+    // The budget: a long attribute value, then the same parse without it.
+    const std::string wide = "<a b='" + std::string(1 << 21, 'x') + "'/>";
+    tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, "1000000");
+    auto o = run(Via::Extract, wide, "");
+    tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, nullptr);
+    EXPECT_EQ(o[0], "38X13");
+    EXPECT_EQ(o[1], "QAPQ047E  Parser error on line 1 column 32806: memory limit reached \n");
+    EXPECT_EQ(run(Via::Extract, wide, "")[0], "00000");
+
+    // Cancelled while the DTD is read, before any element.
+    tarnSetCancelCheck([] { return 1; });
+    o = run(Via::Validate, doc, "<!ELEMENT a (b)>");
+    tarnSetCancelCheck(nullptr);
+    EXPECT_EQ(o[0], "57014");
+}
+
 // A cancelled statement stops every parsing family within a few thousand parser events, and
 // nesting deeper than any honest document is refused where it starts.
 TEST(Security, CancellationAndNestingStopEveryParse) {

@@ -90,6 +90,15 @@ void assignExternalEntities(bool value, void *) {
     tarnRegistrySet(TARN_REG_EXTERNAL_ENTITIES, value ? "YES" : "NO");
 }
 
+// The heap one parse may hold, in kB (0: no limit); read by each statement's first call.
+int maxParseMemoryKb = 0;
+
+void assignMaxParseMemory(int kb, void *) {
+    char bytes[24];
+    snprintf(bytes, sizeof bytes, "%lld", static_cast<long long>(kb) * 1024);
+    tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, bytes);
+}
+
 // The host's cancel check: PostgreSQL's pending flags, only read.
 int cancelPending(void) {
     return QueryCancelPending || ProcDiePending ? 1 : 0;
@@ -466,6 +475,10 @@ void _PG_init(void) {
         "tessel.external_entities", "Lets documents given as arguments declare external entities.",
         "The parser reads such entities from the server's files.", &externalEntities, false,
         PGC_SUSET, 0, nullptr, assignExternalEntities, nullptr);
+    DefineCustomIntVariable(
+        "tessel.max_parse_memory", "The memory one parse of a Tessel routine may hold.",
+        "A parse that needs more fails with SQLSTATE 38X13; 0 sets no limit.", &maxParseMemoryKb,
+        256 * 1024, 0, INT_MAX, PGC_SUSET, GUC_UNIT_KB, nullptr, assignMaxParseMemory, nullptr);
     MarkGUCPrefixReserved("tessel");
     tesselpg::prepareProcess(DataDir);
     tarnSetCancelCheck(cancelPending);

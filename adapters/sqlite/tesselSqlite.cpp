@@ -10,6 +10,7 @@
 SQLITE_EXTENSION_INIT1
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -84,14 +85,20 @@ void prepareProcess() {
     tarn::useUtf8WhenAscii();
 }
 
-// ---- Time limit --------------------------------------------------------------------------
+// ---- Time and memory limits ----------------------------------------------------------------
 
 // SQLite offers a function no way to see that its statement was interrupted, so a connection
 // may set a time limit for each routine call instead: SELECT tessel_time_limit(ms) (0: none,
 // the default). A call that runs longer stops within a few thousand parser events with
-// SQLSTATE 57014. The limits by connection; the deadline of the call running on this thread.
+// SQLSTATE 57014. SELECT tessel_max_parse_memory(bytes) sets the heap one parse of the
+// connection's calls may hold (0 or less: the host's registry value, else 256 MiB). The limits
+// by connection; the deadline of the call running on this thread.
+struct Limits {
+    int64_t timeMs = 0;
+    int64_t parseMemory = 0;
+};
 std::mutex limitsLock;
-std::map<sqlite3 *, int64_t> limits;
+std::map<sqlite3 *, Limits> limits;
 thread_local int64_t deadlineNs = 0;
 
 int64_t nowNs() {
@@ -105,38 +112,57 @@ int pastDeadline() {
     return deadlineNs != 0 && nowNs() > deadlineNs ? 1 : 0;
 }
 
-// The deadline of one routine call from its connection's limit, for the call's duration.
-class CallDeadline {
+// The limits of one routine call from its connection's, for the call's duration: the deadline,
+// and the memory budget as the thread's registry value.
+class CallLimits {
 public:
-    explicit CallDeadline(sqlite3 *db) : saved_(deadlineNs) {
-        int64_t ms = 0;
+    explicit CallLimits(sqlite3 *db) : saved_(deadlineNs) {
+        Limits set;
         {
             std::lock_guard<std::mutex> lock(limitsLock);
             auto it = limits.find(db);
-            if (it != limits.end()) ms = it->second;
+            if (it != limits.end()) set = it->second;
         }
-        deadlineNs = ms > 0 ? nowNs() + ms * 1000000 : 0;
+        deadlineNs = set.timeMs > 0 ? nowNs() + set.timeMs * 1000000 : 0;
+        if (set.parseMemory > 0) {
+            char bytes[24];
+            snprintf(bytes, sizeof bytes, "%lld", static_cast<long long>(set.parseMemory));
+            tarnRegistrySetForThread(TARN_REG_MAX_PARSE_MEMORY, bytes);
+            memorySet_ = true;
+        }
     }
-    ~CallDeadline() { deadlineNs = saved_; }
-    CallDeadline(const CallDeadline &) = delete;
-    CallDeadline &operator=(const CallDeadline &) = delete;
+    ~CallLimits() {
+        deadlineNs = saved_;
+        if (memorySet_) tarnRegistrySetForThread(TARN_REG_MAX_PARSE_MEMORY, nullptr);
+    }
+    CallLimits(const CallLimits &) = delete;
+    CallLimits &operator=(const CallLimits &) = delete;
 
 private:
     int64_t saved_;
+    bool memorySet_ = false;
 };
 
-void setTimeLimit(sqlite3_context *ctx, int, sqlite3_value **argv) {
+// tessel_time_limit(ms) and tessel_max_parse_memory(bytes): the limit set, 0 for none.
+void setLimit(sqlite3_context *ctx, int64_t Limits::*field, sqlite3_value **argv) {
     sqlite3 *db = sqlite3_context_db_handle(ctx);
-    const sqlite3_int64 ms = sqlite3_value_int64(argv[0]);
+    const sqlite3_int64 value = sqlite3_value_int64(argv[0]);
     std::lock_guard<std::mutex> lock(limitsLock);
-    if (ms > 0)
-        limits[db] = ms;
-    else
-        limits.erase(db);
-    sqlite3_result_int64(ctx, ms > 0 ? ms : 0);
+    Limits &set = limits[db];
+    set.*field = value > 0 ? value : 0;
+    if (set.timeMs == 0 && set.parseMemory == 0) limits.erase(db);
+    sqlite3_result_int64(ctx, value > 0 ? value : 0);
 }
 
-// Forgets a connection's limit when it closes (the destructor of tessel_time_limit's data).
+void setTimeLimit(sqlite3_context *ctx, int, sqlite3_value **argv) {
+    setLimit(ctx, &Limits::timeMs, argv);
+}
+
+void setParseMemory(sqlite3_context *ctx, int, sqlite3_value **argv) {
+    setLimit(ctx, &Limits::parseMemory, argv);
+}
+
+// Forgets a connection's limits when it closes (the destructor of tessel_time_limit's data).
 void forgetTimeLimit(void *db) {
     std::lock_guard<std::mutex> lock(limitsLock);
     limits.erase(static_cast<sqlite3 *>(db));
@@ -288,7 +314,7 @@ void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
             fresh = std::make_unique<CallSite>(routine->desc);
             site = fresh.get();
         }
-        CallDeadline deadline(sqlite3_context_db_handle(ctx));
+        CallLimits deadline(sqlite3_context_db_handle(ctx));
         tarn::Outcome outcome = site->statement.call(inputs);
         if (succeeded(outcome.sqlstate))
             setResult(ctx, routine->desc.output, outcome);
@@ -457,7 +483,7 @@ void setVtabError(sqlite3_vtab *vtab, const std::string &text) {
 
 // The next row into the cursor; an error closes the table.
 int fetchRow(sqlite3_vtab *vtab, CursorState &state) {
-    CallDeadline deadline(reinterpret_cast<TableVtab *>(vtab)->db);
+    CallLimits deadline(reinterpret_cast<TableVtab *>(vtab)->db);
     tarn::Outcome row = state.statement->fetch(state.values);
     if (row.failed()) {
         setVtabError(vtab, errorText(row));
@@ -499,7 +525,7 @@ int tableFilter(sqlite3_vtab_cursor *cursor, int idxNum, const char *, int argc,
         }
         if (!state.statement)
             state.statement = std::make_unique<tarn::TableStatement>(routine->desc);
-        CallDeadline deadline(reinterpret_cast<TableVtab *>(vtab)->db);
+        CallLimits deadline(reinterpret_cast<TableVtab *>(vtab)->db);
         tarn::Outcome open = state.statement->open(state.values);
         if (open.failed()) {
             setVtabError(vtab, errorText(open));
@@ -588,9 +614,12 @@ int registerRoutines(sqlite3 *db, char **errorMessage) {
     }
     int rc = sqlite3_create_function_v2(db, "tessel_time_limit", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY,
                                         db, setTimeLimit, nullptr, nullptr, forgetTimeLimit);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "tessel_max_parse_memory", 1,
+                                        SQLITE_UTF8 | SQLITE_DIRECTONLY, db, setParseMemory,
+                                        nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        *errorMessage =
-            sqlite3_mprintf("cannot register tessel_time_limit: %s", sqlite3_errmsg(db));
+        *errorMessage = sqlite3_mprintf("cannot register the limits: %s", sqlite3_errmsg(db));
         return rc;
     }
     rc = sqlite3_create_function_v2(db, "tessel_version", 0,

@@ -42,10 +42,27 @@ size_t qapParseMemory::classOf(size_t size) {
     return c;
 }
 
+void qapParseMemory::poll() {
+    allocations_ = 0;
+    if (watch_ != nullptr && !releasing_ && watch_->refuse(false)) throw OutOfMemoryException();
+}
+
+void *qapParseMemory::take(size_t bytes) {
+    if (budget_ != 0 && !releasing_ && (bytes > budget_ || held_ > budget_ - bytes)) {
+        if (watch_ != nullptr) watch_->refuse(true);
+        throw OutOfMemoryException();
+    }
+    void *block = malloc(bytes);
+    if (block == nullptr) throw OutOfMemoryException();
+    held_ += bytes;
+    return block;
+}
+
 void *qapParseMemory::allocate(XMLSize_t size) {
     if (!releasing_ && failCountdown.load(std::memory_order_relaxed) >= 0 &&
         failCountdown.fetch_sub(1, std::memory_order_relaxed) == 0)
         throw OutOfMemoryException();
+    if (++allocations_ >= kPollAllocations) poll();
     const size_t c = classOf(size);
     if (c < kClasses && free_[c] != nullptr) {
         Header *h = free_[c];
@@ -59,8 +76,7 @@ void *qapParseMemory::allocate(XMLSize_t size) {
         // Small blocks side by side in chunks, wherever the process heap has room.
         const size_t need = sizeof(Header) + bytes;
         if (static_cast<size_t>(chunkEnd_ - chunkTop_) < need) {
-            auto *chunk = static_cast<Chunk *>(malloc(kChunk));
-            if (chunk == nullptr) throw OutOfMemoryException();
+            auto *chunk = static_cast<Chunk *>(take(kChunk));
             chunk->next = chunks_;
             chunks_ = chunk;
             chunkTop_ = reinterpret_cast<char *>(chunk + 1);
@@ -71,12 +87,11 @@ void *qapParseMemory::allocate(XMLSize_t size) {
         *h = Header{nullptr, nullptr, nullptr, c};
         return h + 1;
     }
-    auto *h = static_cast<Header *>(malloc(sizeof(Header) + bytes));
-    if (h == nullptr) throw OutOfMemoryException();
+    auto *h = static_cast<Header *>(take(sizeof(Header) + bytes));
     h->prev = &live_;
     h->next = live_.next;
     h->nextFree = nullptr;
-    h->sizeClass = c;
+    h->sizeClass = c < kClasses ? c : sizeof(Header) + bytes; // a block of its own: its size
     live_.next->prev = h;
     live_.next = h;
     return h + 1;
@@ -85,6 +100,8 @@ void *qapParseMemory::allocate(XMLSize_t size) {
 void qapParseMemory::deallocate(void *p) {
     if (p == nullptr) return;
     Header *h = static_cast<Header *>(p) - 1;
+    if (h->sizeClass >= kWatchedClass && watch_ != nullptr && !releasing_)
+        watch_->largeBlockFreed(p);
     if (h->sizeClass < kClasses) {
         h->nextFree = free_[h->sizeClass];
         free_[h->sizeClass] = h;
@@ -92,5 +109,6 @@ void qapParseMemory::deallocate(void *p) {
     }
     h->prev->next = h->next;
     h->next->prev = h->prev;
+    held_ -= h->sizeClass;
     free(h);
 }

@@ -7,7 +7,23 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <xercesc/framework/MemoryManager.hpp>
+
+// What a parse learns from its memory while it runs (see qapParseMemory::watch). Neither call
+// may allocate from the memory that calls it.
+class qapParseWatch {
+public:
+    // Every few thousand allocations, and before an allocation would pass the budget (then
+    // overBudget is true): the watch may note why the parse must stop and answer true, and
+    // the allocation fails as when the heap is exhausted.
+    virtual bool refuse(bool overBudget) = 0;
+    // A block of 64 KB or more goes back; must not throw (it runs in destructors).
+    virtual void largeBlockFreed(void *block) = 0;
+
+protected:
+    ~qapParseWatch() = default;
+};
 
 // Blocks of up to 16 KB are carved from 256 KB chunks, so that the parser's small blocks lie
 // together however scattered the process heap is; larger ones are kept on a doubly-linked
@@ -35,19 +51,30 @@ public:
     void beginRelease() { releasing_ = true; }
     // The largest block taken from the heap so far: what the parser holds in one piece.
     size_t largestBlock() const { return largest_; }
+    // The most the manager may take from the heap (0: no limit); what it holds already stays.
+    void setBudget(size_t bytes) { budget_ = bytes; }
+    // Bytes taken from the heap and not given back (free lists and chunks included).
+    size_t held() const { return held_; }
+    // The watch of the running parse, or null; it must outlive its watching.
+    void watch(qapParseWatch *watch) { watch_ = watch; }
+    // The next allocation asks the watch.
+    void pollNext() { allocations_ = kPollAllocations - 1; }
+    // An allocation asks the watch every this many allocations.
+    static constexpr uint32_t kPollAllocations = 4096;
 
 private:
     struct alignas(16) Header {
         Header *prev;
         Header *next;
         Header *nextFree; // in its size's free list, while it is free
-        size_t sizeClass; // kClasses for a block of its own size
+        size_t sizeClass; // for a block of its own size (past the classes): its bytes
     };
     // Size classes by powers of two from 32 bytes to 1 MB (an entity's reader takes buffers of
     // more than 64 KB each time it opens); larger blocks go back to the heap.
     static constexpr size_t kClasses = 16;
     static constexpr size_t kSmallest = 32;
     static size_t classOf(size_t size);
+    static constexpr size_t kWatchedClass = 11; // 64 KB and more: the watch sees them freed
 
     struct alignas(16) Chunk {
         Chunk *next;
@@ -60,6 +87,14 @@ private:
     char *chunkTop_ = nullptr;
     char *chunkEnd_ = nullptr;
     Header *free_[kClasses] = {};
+    // The heap, within the budget; throws OutOfMemoryException.
+    void *take(size_t bytes);
+    // Counts an allocation and asks the watch when one is due.
+    void poll();
     bool releasing_ = false;
     size_t largest_ = 0;
+    size_t budget_ = 0;
+    size_t held_ = 0;
+    uint32_t allocations_ = 0;
+    qapParseWatch *watch_ = nullptr;
 };

@@ -23,6 +23,7 @@
 #include <string>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
+#include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXException.hpp>
@@ -32,8 +33,14 @@
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
+#include <xercesc/validators/DTD/DTDAttDef.hpp>
+#include <xercesc/validators/DTD/DTDElementDecl.hpp>
+#include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 
 XERCES_CPP_NAMESPACE_USE
+
+// An entity's reader is a block of the kind the reader's memory watches (see largeBlockFreed).
+static_assert(sizeof(XMLReader) > (32 << 10), "an XMLReader fits a watched size class");
 
 namespace {
 
@@ -73,7 +80,27 @@ void qapSetParserError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, const 
     qapSetState(sqlstate, "38X13");
 }
 
-void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext) {
+namespace {
+
+void reportStop(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext,
+                const QapParseStop &stop) {
+    char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
+    qapSetParserError(ctx, sqlstate, msgtext, stop.located ? qapLocText(stop.line, line) : nullptr,
+                      stop.located ? qapLocText(stop.column, column) : nullptr,
+                      qapParserText(ctx, stop.text, text));
+    qapSetState(sqlstate, stop.sqlstate);
+    QAP_TRACE(ctx, fn, "parse stopped: %s\n", text);
+}
+
+} // namespace
+
+void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext,
+                             const QapParseStop *refusal) {
+    if (refusal != nullptr) {
+        // Whatever the failed allocation turned into on its way out.
+        reportStop(ctx, fn, sqlstate, msgtext, *refusal);
+        return;
+    }
     try {
         throw;
     } catch (const SAXParseException &e) {
@@ -101,13 +128,7 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate,
         qapSetParserError(ctx, sqlstate, msgtext, nullptr, nullptr, text);
         QAP_TRACE(ctx, fn, "parse err6: %s\n", text);
     } catch (const QapParseStop &stop) {
-        char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
-        qapSetParserError(ctx, sqlstate, msgtext,
-                          stop.located ? qapLocText(stop.line, line) : nullptr,
-                          stop.located ? qapLocText(stop.column, column) : nullptr,
-                          qapParserText(ctx, stop.text, text));
-        qapSetState(sqlstate, stop.sqlstate);
-        QAP_TRACE(ctx, fn, "parse stopped: %s\n", text);
+        reportStop(ctx, fn, sqlstate, msgtext, stop);
     } catch (const QAPException &e) {
         // Memory ran out in the handler: the parse failed, and the message says why.
         QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
@@ -275,8 +296,8 @@ struct ScannerAccess : XMLScanner {
 
 } // namespace
 
-qapGuardedReader::qapGuardedReader(QapRoutineCtx *ctx, MemoryManager *manager)
-    : SAX2XMLReaderImpl(manager), ctx_(ctx) {
+qapGuardedReader::qapGuardedReader(QapRoutineCtx *ctx, qapParseMemory *manager)
+    : SAX2XMLReaderImpl(manager), ctx_(ctx), memory_(manager) {
     SAX2XMLReaderImpl::setLexicalHandler(&quiet_);
     if (XMLValidator *validator = getValidator()) scanner_ = ValidatorAccess::scannerOf(*validator);
 }
@@ -286,7 +307,114 @@ void qapGuardedReader::setLexicalHandler(LexicalHandler *const handler) {
 }
 
 qapGuardedReader::~qapGuardedReader() {
+    memory_->watch(nullptr);
     free(dtdId_);
+}
+
+void qapGuardedReader::parse(const InputSource &source) {
+    // The budget as the host sets it now; the watch from the start of the document to the end
+    // of the parse (startDocument), so that nothing after the parse is refused.
+    memory_->setBudget(ctx_ != nullptr ? ctx_->maxParseMemory : QAP_DEFAULT_PARSE_MEMORY);
+    refused_ = false;
+    stopDue_ = false;
+    struct Unwatch {
+        qapParseMemory &memory;
+        ~Unwatch() { memory.watch(nullptr); }
+    } unwatch{*memory_};
+    SAX2XMLReaderImpl::parse(source);
+}
+
+void qapGuardedReader::startDocument() {
+    // The scanner has reset its readers by now: every reader freed from here on is this
+    // document's.
+    inProlog_ = true;
+    dtdReferences_ = 0;
+    enumerationPairs_ = 0;
+    memory_->watch(this);
+    SAX2XMLReaderImpl::startDocument();
+}
+
+QapParseStop qapGuardedReader::stopAt(const char *sqlstate, const char16_t *text) const {
+    // A cancellation has no place; a reader-less scanner (between documents) neither.
+    const Locator *locator = scanner_ != nullptr ? scanner_->getLocator() : nullptr;
+    const bool located = locator != nullptr && strcmp(sqlstate, "57014") != 0 &&
+                         scanner_->getReaderMgr()->getCurrentReader() != nullptr;
+    return QapParseStop{sqlstate, text, located, located ? locator->getLineNumber() : 0,
+                        located ? locator->getColumnNumber() : 0};
+}
+
+bool qapGuardedReader::refuse(bool overBudget) {
+    if (overBudget) {
+        if (!refused_) refusal_ = stopAt("38X13", u"memory limit reached");
+        refused_ = true;
+        return true;
+    }
+    if (refused_) return false; // once: what the parser frees on its way out is not refused
+    if (stopDue_) {
+        refusal_ = stopAt(refusal_.sqlstate, refusal_.text);
+    } else if (tarnStatementCancelled() != 0) {
+        refusal_ = stopAt("57014", u"the statement was cancelled");
+    } else {
+        return false;
+    }
+    refused_ = true;
+    return true;
+}
+
+void qapGuardedReader::largeBlockFreed(void *block) {
+    // An entity's reader is freed when the scanner is done with it, while its entity is still
+    // the current one: that is where the reader counts the entities of the DTD, parameter
+    // entities and, before the root element, general ones (in attribute defaults). The
+    // document's general entities are the parser's to count (see qapBoundEntities).
+    if (scanner_ == nullptr || stopDue_ || refused_) return;
+    const ReaderMgr *readers = scanner_->getReaderMgr();
+    const size_t header = XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(void *));
+    if (static_cast<const void *>(static_cast<char *>(block) + header) !=
+        readers->getCurrentReader())
+        return;
+    const auto *entity = dynamic_cast<const DTDEntityDecl *>(readers->getCurrentEntity());
+    if (entity == nullptr || (!entity->getIsParameter() && !inProlog_)) return;
+    expanded_ += entity->getValueLen();
+    if (++dtdReferences_ > QAP_MAX_ENTITY_EXPANSIONS || expanded_ > QAP_MAX_EXPANDED_UNITS) {
+        // Stopped at the next allocation (this runs in a destructor), or after the parse.
+        refusal_ = QapParseStop{"38X13", u"entity expansion exceeds the limit", false, 0, 0};
+        stopDue_ = true;
+        memory_->pollNext();
+    }
+}
+
+void qapGuardedReader::stopFor(const XMLCh *name, const char16_t *what) {
+    try {
+        stopText_.assign(what);
+        const size_t at = stopText_.find(u'%');
+        stopText_.replace(at, 1, name);
+    } catch (...) {
+        stopText_.clear();
+    }
+    stop("38X13", stopText_.empty() ? u"a declaration exceeds the limit" : stopText_.c_str());
+}
+
+void qapGuardedReader::elementDecl(const DTDElementDecl &decl, const bool isIgnored) {
+    // Sizing a model takes a while for a large one: the host is asked before each.
+    pollHost();
+    if (decl.getModelType() == DTDElementDecl::Children &&
+        !qapContentModelWithinBounds(const_cast<DTDElementDecl &>(decl)))
+        stopFor(decl.getFullName(), u"element %: content model too large");
+    SAX2XMLReaderImpl::elementDecl(decl, isIgnored);
+}
+
+void qapGuardedReader::attDef(const DTDElementDecl &elemDecl, const DTDAttDef &attDef,
+                              const bool ignoring) {
+    onEvent();
+    if (const XMLCh *values = attDef.getEnumeration()) {
+        // The validator compares the values of each enumeration pairwise, without a pause.
+        uint64_t count = 1;
+        for (const XMLCh *c = values; *c != 0; ++c)
+            if (*c == chSpace) ++count;
+        if ((enumerationPairs_ += count * count) > QAP_MAX_ENUMERATION_PAIRS)
+            stopFor(attDef.getFullName(), u"attribute %: enumerations too long");
+    }
+    SAX2XMLReaderImpl::attDef(elemDecl, attDef, ignoring);
 }
 
 void qapGuardedReader::setEntityResolver(EntityResolver *const resolver) {
@@ -364,10 +492,7 @@ void qapGuardedReader::pollHost() {
 }
 
 void qapGuardedReader::stop(const char *sqlstate, const char16_t *text) const {
-    const Locator *locator = scanner_ != nullptr ? scanner_->getLocator() : nullptr;
-    const bool located = locator != nullptr && strcmp(sqlstate, "57014") != 0;
-    throw QapParseStop{sqlstate, text, located, located ? locator->getLineNumber() : 0,
-                       located ? locator->getColumnNumber() : 0};
+    throw stopAt(sqlstate, text);
 }
 
 void qapGuardedReader::endIntSubset() {
@@ -442,7 +567,7 @@ void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, char *sqlstate, char
 
 // ---- Non-validating reader -------------------------------------------------------------------
 
-qapNonValidateReader::qapNonValidateReader(QapRoutineCtx *ctx, MemoryManager *manager)
+qapNonValidateReader::qapNonValidateReader(QapRoutineCtx *ctx, qapParseMemory *manager)
     : qapGuardedReader(ctx, manager) {
     if (scanner_ != nullptr) elemStack_ = &ScannerAccess::elemStackOf(*scanner_);
 }
@@ -699,11 +824,12 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
             parts.parser->reader->parse(*source);
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", doc);
         }
+        if (const QapParseStop *refusal = parts.parser->reader->refusal()) throw *refusal;
         if (parts.parser->reader->readExternalSubset()) parts.parser->retired = true;
         return 0;
     } catch (...) {
         parts.parser->retired = true;
-        qapReportParseException(ctx, fn, sqlstate, msgtext);
+        qapReportParseException(ctx, fn, sqlstate, msgtext, parts.parser->reader->refusal());
     }
     return -1;
 }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapParseMemory.h"
 #include "qapSgDocHandler.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/internal/ElemStack.hpp>
@@ -29,6 +31,14 @@ struct QapParseStop {
 // here), elements open at once, and how many parser events pass between two questions to the
 // host.
 constexpr uint64_t QAP_MAX_EXPANDED_UNITS = uint64_t{16} << 20;
+// Entity references one parse may expand (each reference counts, nested ones too): far more
+// than honest documents use, and billion laughs stops within a second. Parameter entities and
+// the general entities of a DTD are counted by the reader, those of the document by the parser.
+constexpr uint64_t QAP_MAX_ENTITY_EXPANSIONS = 100000;
+// The values of each enumerated attribute type of a DTD, squared and added up: the validator
+// compares them pairwise (one type of 8192 values reaches it).
+constexpr uint64_t QAP_MAX_ENUMERATION_PAIRS = uint64_t{1} << 26;
+
 constexpr size_t QAP_MAX_DEPTH = 100000;
 constexpr uint32_t QAP_POLL_EVENTS = 4096;
 
@@ -81,11 +91,12 @@ private:
 // or an empty DTD) or, when that gives nothing, is read as a server file that the read-access
 // rule allows; any other external entity fails the parse unless the host allows external
 // entities, and then it too must be such a file. No URL is ever opened.
-class qapGuardedReader : public XERCES_CPP_NAMESPACE::SAX2XMLReaderImpl {
+class qapGuardedReader : public XERCES_CPP_NAMESPACE::SAX2XMLReaderImpl, qapParseWatch {
 public:
     // Everything the reader allocates comes from manager, which must outlive the reader (a
-    // per-parse manager frees what Xerces-C forgets to).
-    qapGuardedReader(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::MemoryManager *manager);
+    // per-parse manager frees what Xerces-C forgets to). While it parses the reader watches
+    // that memory: the host's budget, cancellation, and the entities the DTD expands.
+    qapGuardedReader(QapRoutineCtx *ctx, qapParseMemory *manager);
     ~qapGuardedReader() override;
     qapGuardedReader(const qapGuardedReader &) = delete;
     qapGuardedReader &operator=(const qapGuardedReader &) = delete;
@@ -100,6 +111,15 @@ public:
                      const XMLCh *const publicId, const XMLCh *const systemId,
                      const bool hasIntSubset, const bool hasExtSubset) override;
     void endIntSubset() override;
+    using SAX2XMLReaderImpl::parse;
+    void parse(const XERCES_CPP_NAMESPACE::InputSource &source) override;
+    void startDocument() override;
+    // Declarations against the bounds: content models whose automaton would be too large
+    // and long enumerations stop the parse before the validator spends time or memory on them.
+    void elementDecl(const XERCES_CPP_NAMESPACE::DTDElementDecl &decl,
+                     const bool isIgnored) override;
+    void attDef(const XERCES_CPP_NAMESPACE::DTDElementDecl &elemDecl,
+                const XERCES_CPP_NAMESPACE::DTDAttDef &attDef, const bool ignoring) override;
 
     // The bounds of every parse, counted where the scanner reports to the reader: every few
     // thousand events the host is asked whether the statement was cancelled, and entity text
@@ -122,6 +142,9 @@ public:
     void beginParse();
     // True when the last parse read an external DTD subset.
     bool readExternalSubset() const { return hasExtSubset_; }
+    // Why the reader made its memory fail the last parse (or would have, had the parser asked
+    // for memory once more), or null.
+    const QapParseStop *refusal() const { return refused_ || stopDue_ ? &refusal_ : nullptr; }
 
     XERCES_CPP_NAMESPACE::EntityResolver *entityResolver = nullptr;
 
@@ -132,7 +155,10 @@ protected:
     // An element's start against the bounds (see startElement); throws QapParseStop.
     void countElement(bool isEmpty, bool isRoot) {
         onEvent();
-        if (isRoot) depth_ = 0;
+        if (isRoot) {
+            depth_ = 0;
+            inProlog_ = false;
+        }
         if (depth_ >= QAP_MAX_DEPTH) stop("38X13", u"element nesting exceeds the limit");
         if (!isEmpty) ++depth_;
     }
@@ -157,9 +183,23 @@ private:
     }
     void pollHost();
     [[noreturn]] void stop(const char *sqlstate, const char16_t *text) const;
+    // The parse's place as a stop gives it, when the scanner has a reader to ask.
+    QapParseStop stopAt(const char *sqlstate, const char16_t *text) const;
+    // Names the element in a stop's text, which the reader keeps.
+    [[noreturn]] void stopFor(const XMLCh *name, const char16_t *what);
+    bool refuse(bool overBudget) override;
+    void largeBlockFreed(void *block) override;
+    qapParseMemory *memory_;
     uint32_t events_ = 0;
     uint32_t entityDepth_ = 0;
     uint64_t expanded_ = 0;
+    uint64_t dtdReferences_ = 0; // entity references expanded by the reader's own count
+    uint64_t enumerationPairs_ = 0;
+    bool inProlog_ = true; // before the root element: general entities are the DTD's
+    bool stopDue_ = false; // a bound passed where the parse cannot be stopped
+    bool refused_ = false;
+    QapParseStop refusal_{};
+    std::u16string stopText_;
     // Where the parse is relative to the DOCTYPE: the DTD request is the first one after the
     // internal subset, and only that one.
     enum class Dtd { None, InternalSubset, Next, Done };
@@ -177,7 +217,7 @@ private:
 // XML declaration handler) does not see them.
 class qapNonValidateReader : public qapGuardedReader {
 public:
-    qapNonValidateReader(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::MemoryManager *manager);
+    qapNonValidateReader(QapRoutineCtx *ctx, qapParseMemory *manager);
     void setContentHandler(XERCES_CPP_NAMESPACE::ContentHandler *const handler) override;
     void ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
                              const bool cdataSection) override;

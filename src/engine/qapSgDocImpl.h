@@ -15,6 +15,7 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/XMLException.hpp>
+#include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
 // Size of the buffers that parser texts (messages, system identifiers) are converted into.
 constexpr int QAP_PARSER_TEXT_SIZE = 1024;
@@ -34,8 +35,10 @@ void qapSetParserError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, const 
 
 // Reports the exception being handled (call it from a catch clause) as a failed parse:
 // SQLSTATE "38X13", with message QAPQ047E for the parser's own exceptions, tried in the order
-// SAXParseException, XMLException, SAXException, anything else.
-void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext);
+// SAXParseException, XMLException, SAXException, anything else. When the reader stopped the
+// parse through its memory (refusal, see qapGuardedReader::refusal), that is the report.
+void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext,
+                             const QapParseStop *refusal = nullptr);
 
 // A routine context's non-validating reader, with its DOCTYPE resolver and its memory, built at
 // the context's first parse and reused by the later ones: building a reader costs more than
@@ -88,10 +91,12 @@ struct qapParseParts {
     void release();
 };
 
-// Entity references one parse may expand (each reference counts, nested ones too): far more
-// than honest documents use, and billion laughs stops within a second.
-constexpr XMLSize_t QAP_MAX_ENTITY_EXPANSIONS = 100000;
-// Gives the reader the security manager that enforces that bound.
+// True when the automaton of the element's children content model stays within what a parse
+// may spend on it (its positions, states and transitions counted before it is built). A model
+// past the bounds is taken apart, so that nothing recurses over it.
+bool qapContentModelWithinBounds(XERCES_CPP_NAMESPACE::DTDElementDecl &decl);
+
+// Gives the reader the security manager that bounds the document's entity references.
 void qapBoundEntities(XERCES_CPP_NAMESPACE::SAX2XMLReader &reader,
                       XERCES_CPP_NAMESPACE::SecurityManager &security);
 

@@ -93,7 +93,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
     std::unique_ptr<XMLCh[]> dtdId16;
     std::unique_ptr<MemBufInputSource> memSource;
     std::unique_ptr<qapValidateHandler> handler;
-    std::unique_ptr<SAX2XMLReader> reader;
+    std::unique_ptr<qapGuardedReader> reader;
     // Goes first, so the reader is destroyed with its memory in release mode.
     struct Releasing {
         qapParseMemory &memory;
@@ -172,11 +172,12 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
             if (input_src == 1) source->setEncoding(encoding);
             reader->parse(*source);
         }
+        if (const QapParseStop *refusal = reader->refusal()) throw *refusal;
         qapSetState(sqlstate, "00000");
         QAP_TRACE(ctx, fn, "Exit, valid\n");
         return 1;
     } catch (...) {
-        qapReportParseException(ctx, fn, sqlstate, msgtext);
+        qapReportParseException(ctx, fn, sqlstate, msgtext, reader->refusal());
     }
     return 0;
 }

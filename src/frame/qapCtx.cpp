@@ -8,13 +8,30 @@
 #include "qapLib.h"
 #include "qapMsg.h"
 #include "qapTrace.h"
+#include "tarn.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <unicode/ucnv.h>
 
 namespace {
 constexpr size_t QAP_MAX_ENCODING_NAME = 99;
+
+// The host's budget for the heap of one parse, in bytes: its registry value as a decimal
+// number, 0 for none; anything else (or nothing) gives the default.
+size_t qapParseMemoryLimit() {
+    char *value = sqloGetEnv(TARN_REG_MAX_PARSE_MEMORY);
+    size_t limit = QAP_DEFAULT_PARSE_MEMORY;
+    if (value != nullptr && value[0] >= '0' && value[0] <= '9') {
+        char *end = nullptr;
+        errno = 0;
+        const unsigned long long bytes = strtoull(value, &end, 10);
+        if (*end == '\0' && errno == 0) limit = static_cast<size_t>(bytes);
+    }
+    free(value);
+    return limit;
+}
 } // namespace
 
 int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, char *sqlstate,
@@ -27,6 +44,7 @@ int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, cha
     // An unset, non-numeric or small threshold all end up at the minimum.
     if (const char *size = getenv("TARNQAP_MIN_TMPFILE_SIZE")) ctx->fileThreshold = atoi(size);
     if (ctx->fileThreshold < QAP_MIN_FILE_THRESHOLD) ctx->fileThreshold = QAP_MIN_FILE_THRESHOLD;
+    ctx->maxParseMemory = qapParseMemoryLimit();
 
     if (qap_getTempDir(ctx) == -58) {
         qapSetState(sqlstate, "38X10");

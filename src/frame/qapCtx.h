@@ -2,6 +2,7 @@
 // the host scratchpad, and the context's initialisation and release.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -28,6 +29,9 @@ constexpr int QAP_MSGTEXT_SIZE = 71; // at most 70 characters and a NUL
 
 // The smallest file threshold: CLOBs up to this many bytes are always parsed from memory.
 constexpr int32_t QAP_MIN_FILE_THRESHOLD = 131072;
+// The heap one parse may hold unless the host's registry says otherwise
+// (TARN_REG_MAX_PARSE_MEMORY).
+constexpr size_t QAP_DEFAULT_PARSE_MEMORY = size_t{256} << 20;
 
 // Per-invocation state, allocated zero-filled on a routine's first call.
 struct QapRoutineCtx {
@@ -40,6 +44,7 @@ struct QapRoutineCtx {
     char *tempDir;           // copy of TARNQAPTEMP, or null
     int32_t fileThreshold;   // a longer CLOB is spilled to a temporary file
     qapParser *parser;       // the reader reused by the context's parses, or null
+    size_t maxParseMemory;   // the heap one parse may hold (0: no limit)
 };
 
 constexpr int QAP_RESULT_MESSAGE_SIZE = 1025; // a result record's message buffer

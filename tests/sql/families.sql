@@ -34,3 +34,8 @@ SELECT count(*) FROM qapExtractVarcharsFromVarchar(
 SELECT tessel_time_limit(0);
 SELECT count(*) FROM qapExtractVarcharsFromVarchar(
   '<a>' || replace(hex(zeroblob(500000)), '00', '<b>x</b>') || '</a>', '/a/b');
+.print -- a connection's parse memory budget; 0 goes back to the default
+SELECT tessel_max_parse_memory(1000000);
+SELECT qapExtractVarcharFromVarchar('<a b="' || hex(zeroblob(1000000)) || '"/>', '/a/c');
+SELECT tessel_max_parse_memory(0);
+SELECT qapExtractVarcharFromVarchar('<a b="' || hex(zeroblob(1000000)) || '"/>', '/a/c') IS NULL;
