@@ -264,6 +264,7 @@ TEST(Extract, AKeptHandlerGivesWhatANewOneGives) {
         {"<r><x><v>deep</v><v>deeper</v></x><v>3</v></r>", "/r/v", 0, 100},
         {"<r><v>far too long</v><v>5</v></r>", "/r/v", 0, 5},
         {"<r><v>4</v></r>", "/r/v", 0, 100},
+        {"<r/>", "/r/v", 0, 100}, // an empty root after deeper documents
         {"<r><v/><w>no</w></r>", "//v", 0, 100},
         {"<r><x><v>a<v>b</v></v></x></r>", "//v", 0, 100},
         {"<r><t a='1'>x<b/>y</t><t>&amp;</t></r>", "/r/t", 1, 100},

@@ -588,11 +588,11 @@ void qapNonValidateReader::startElement(const XMLElementDecl &elemDecl, const un
         contentHandler->endElement(XMLUni::fgZeroLenString, XMLUni::fgZeroLenString, qname);
 }
 
-void qapNonValidateReader::learnLevel(size_t level, bool isEmpty) {
+void qapNonValidateReader::learnLevel(size_t level) {
     // Here the element is on top of the scanner's stack.
     if (level == 0 && !levels_.empty() && levels_[0] != elemStack_->topElement())
         levels_.clear(); // not the stack this reader knew: learn it again
-    if (level == levels_.size() && !isEmpty)
+    if (level == levels_.size())
         levels_.push_back(const_cast<ElemStack::StackElem *>(elemStack_->topElement()));
 }
 

@@ -239,11 +239,13 @@ private:
     // The scanner lists every child of each open element, for content models checked at the
     // end tag, even when it does not validate: 8 bytes per child of the widest element. This
     // reader never validates, so each open element's list is emptied as its children come.
+    // An empty element has already left the scanner's stack (an empty root leaves it empty),
+    // so only an element with content is learnt.
     void trimChildren(size_t level, bool isEmpty) {
         if (level != 0) levels_[level - 1]->fChildCount = 0;
-        if (level == 0 || (level == levels_.size() && !isEmpty)) learnLevel(level, isEmpty);
+        if (!isEmpty && (level == 0 || level == levels_.size())) learnLevel(level);
     }
-    void learnLevel(size_t level, bool isEmpty);
+    void learnLevel(size_t level);
     // Text in full: the bounds, CDATA sections.
     void sendText(const XMLCh *chars, XMLSize_t length, bool cdataSection);
     XERCES_CPP_NAMESPACE::ElemStack *elemStack_ = nullptr;
