@@ -86,13 +86,21 @@ TEST_F(Families, TablesGiveEveryValueInDocumentOrder) {
         {"qapExtractVarcharsFromClob",
          {"<a><b>" + std::string(4000, 'v') + "</b></a>", "/a/b"},
          ";38X39 QAPC013E  The results of the extract UDF exceed the size limit for th\n"},
-        // a value over the limit between others, and a parse error after it
+        // rows until a value over the limit, then its error, or a later parse error
         {"qapExtractVarcharsFromClob",
          {"<a><b>x</b><b>" + std::string(4000, 'v') + "</b><b>y</b></a>", "/a/b"},
-         ";38X39 QAPC013E  The results of the extract UDF exceed the size limit for th\n"},
+         "x,;38X39 QAPC013E  The results of the extract UDF exceed the size limit for th\n"},
         {"qapExtractVarcharsFromClob",
          {"<a><b>x</b><b>" + std::string(4000, 'v') + "</b><b>y</b>", "/a/b"},
-         ";38X13 QAPQ047E  Parser error on line 1 column 4027: input ended before all \n"},
+         "x,;38X13 QAPQ047E  Parser error on line 1 column 4027: input ended before all \n"},
+        // a malformed tail: the rows before it, then its error; one before the first value
+        // fails the open
+        {"qapExtractVarcharsFromVarchar",
+         {"<a><b>1</b><b>2</b><b>3</b><c></a>", "/a/b"},
+         "1,2,3,;38X13 QAPQ047E  Parser error on line 1 column 33: expected end of tag 'c' \n"},
+        {"qapExtractVarcharsFromVarchar",
+         {"<a><c></a><b>1</b>", "/a/b"},
+         ";38X13 QAPQ047E  Parser error on line 1 column 9: expected end of tag 'c' \n"},
         {"qapExtractCharsFromVarchar",
          {PO, "/po/["},
          ";38X09 QAPD002E  A syntax error occurred "
@@ -104,7 +112,7 @@ TEST_F(Families, TablesGiveEveryValueInDocumentOrder) {
     }
 }
 
-TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsForTheOpenOnly) {
+TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsUntilTheClose) {
     tarn::TableStatement st(routine("qapExtractIntegersFromClob"));
     for (int round = 0; round < 2; ++round) { // CLOSE, then OPEN starts from the first value
         tarn::TableRun run = st.run({PO, "/po/i/@q"});
@@ -114,11 +122,17 @@ TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsForTheOpenOnly) {
     }
     const std::string large = "<a>" + std::string(200000, ' ') + "<b>1</b><b>2</b></a>";
     EXPECT_TRUE(st.open({large, "/a/b"}).ok());
-    EXPECT_TRUE(listDir(tempDir()).empty()); // the values are kept, the file is gone
+    EXPECT_EQ(listDir(tempDir()).size(), 1u); // parsed from there as the rows are fetched
     EXPECT_EQ(st.fetch({large, "/a/b"}).integer, 1);
     EXPECT_EQ(st.fetch({large, "/a/b"}).integer, 2);
     EXPECT_EQ(st.fetch({large, "/a/b"}).sqlstate, "02000");
     EXPECT_TRUE(st.close({}).ok());
+    EXPECT_TRUE(listDir(tempDir()).empty());
+    // A scan closed part way lets go of the file too.
+    EXPECT_TRUE(st.open({large, "/a/b"}).ok());
+    EXPECT_EQ(st.fetch({large, "/a/b"}).integer, 1);
+    EXPECT_TRUE(st.close({}).ok());
+    EXPECT_TRUE(listDir(tempDir()).empty());
 }
 
 // ---- Update routines -----------------------------------------------------------------------

@@ -155,6 +155,15 @@ public:
         if (blocks == nullptr && slabs == nullptr) memory_ = memory;
     }
 
+    // Values one at a time, with no bound on items: finishLast converts the last item as soon
+    // as nothing more can join it, and takeValue hands out the converted values in order (each
+    // valid until the next takeValue that finds none, which reuses their room). Throws
+    // QAPException.
+    void finishLast();
+    char *takeValue();
+    // True once a value did not fit the limit: the values end before it.
+    bool valueFailed() const;
+
 private:
     friend class qapResultNode;
     // A block for items or text: from memory_ when it is small, else qapBigAlloc. Null when
@@ -188,6 +197,7 @@ private:
     uint32_t maxItems = 0;
     bool replacedOverLimit = false; // an item replaced beyond maxItems exceeded the limit
     bool convertEarly = false;
+    bool lastConverted = false; // finishLast converted the last item already
     struct Converted;
     Converted *converted = nullptr; // the values converted during the parse
 };
