@@ -825,27 +825,31 @@ bool qapResult::convertLast() {
         c.capacity = capacity;
     }
     char *value = convertItem(ctx, *last, byteLimit, c.converter, &c.chunks);
-    if (value == nullptr)
+    if (value == nullptr) {
         c.failed = true;
-    else
+    } else {
         c.values[c.count++] = value;
+        ++ready_;
+    }
     return c.failed;
 }
 
-void qapResult::finishLast() {
-    if (!convertEarly || last == nullptr || lastConverted) return;
+void qapResult::convertLastNow() {
     convertLast();
     lastConverted = true;
 }
 
 char *qapResult::takeValue() {
-    if (converted == nullptr) return nullptr;
+    if (ready_ == 0) return nullptr;
+    --ready_;
     Converted &c = *converted;
-    if (c.taken < c.count) return c.values[c.taken++];
-    // Everything converted was taken: its room serves the next values.
-    c.taken = c.count = 0;
-    c.chunks.rewind();
-    return nullptr;
+    return c.values[c.taken++];
+}
+
+void qapResult::dropTaken() {
+    if (ready_ != 0 || converted == nullptr) return;
+    converted->taken = converted->count = 0;
+    converted->chunks.rewind();
 }
 
 bool qapResult::valueFailed() const {

@@ -156,11 +156,15 @@ public:
     }
 
     // Values one at a time, with no bound on items: finishLast converts the last item as soon
-    // as nothing more can join it, and takeValue hands out the converted values in order (each
-    // valid until the next takeValue that finds none, which reuses their room). Throws
-    // QAPException.
-    void finishLast();
+    // as nothing more can join it (throws QAPException), valueReady tells whether a converted
+    // value waits, takeValue hands it out (in order; null when none waits), and dropTaken lets
+    // the room of the values handed out serve the next ones once none waits.
+    void finishLast() {
+        if (convertEarly && last != nullptr && !lastConverted) convertLastNow();
+    }
+    bool valueReady() const { return ready_ != 0; }
     char *takeValue();
+    void dropTaken();
     // True once a value did not fit the limit: the values end before it.
     bool valueFailed() const;
 
@@ -198,6 +202,8 @@ private:
     bool replacedOverLimit = false; // an item replaced beyond maxItems exceeded the limit
     bool convertEarly = false;
     bool lastConverted = false; // finishLast converted the last item already
+    size_t ready_ = 0;          // converted values not yet taken
+    void convertLastNow();
     struct Converted;
     Converted *converted = nullptr; // the values converted during the parse
 };

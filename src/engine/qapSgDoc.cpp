@@ -872,8 +872,12 @@ int32_t QapExtractScan::Parse::advance(char **value, char *sqlstate, char *msgte
     auto &handler = static_cast<qapExtractHandler &>(*parts.handler);
     qapResult &result = handler.result;
     try {
+        result.dropTaken(); // the caller is done with the value it had
         for (;;) {
-            if ((*value = result.takeValue()) != nullptr) return 1;
+            if (result.valueReady()) {
+                *value = result.takeValue();
+                return 1;
+            }
             if (result.valueFailed() && parsing) {
                 // A value did not fit: the rest is only checked, so that a later parser
                 // error is the one reported.
