@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -133,6 +137,50 @@ TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsUntilTheClose) {
     EXPECT_EQ(st.fetch({large, "/a/b"}).integer, 1);
     EXPECT_TRUE(st.close({}).ok());
     EXPECT_TRUE(listDir(tempDir()).empty());
+}
+
+// A table over millions of values holds one value at a time: its scan runs in a child whose
+// address space leaves room for the parse and a few megabytes, far less than the values take.
+TEST_F(Families, TableMemoryStaysFlatOverMillionsOfValues) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve address space of their own";
+#endif
+    constexpr uint64_t count = 4000000;
+    const std::string file = writeFile("many.xml", "");
+    FILE *f = fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("<r>", f);
+    for (uint64_t i = 0; i < count; ++i)
+        fprintf(f, "<e>%u</e>", static_cast<unsigned>(i % 1000));
+    fputs("</r>", f);
+    ASSERT_EQ(fclose(f), 0);
+    fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        long pages = 0;
+        FILE *statm = fopen("/proc/self/statm", "r");
+        if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(2);
+        fclose(statm);
+        const rlim_t room = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (32 << 20);
+        const rlimit limit{room, room};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+        tarn::TableStatement st(routine("qapExtractIntegers"));
+        const std::vector<Input> in{file, "/r/e"};
+        if (!st.open(in).ok()) _exit(4);
+        uint64_t rows = 0, sum = 0;
+        Outcome o;
+        while ((o = st.fetch(in)).ok()) {
+            ++rows;
+            sum += static_cast<uint64_t>(o.integer);
+        }
+        st.close(in);
+        _exit(o.sqlstate == "02000" && rows == count && sum == count / 1000 * 499500 ? 0 : 5);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    remove(file.c_str());
 }
 
 // ---- Update routines -----------------------------------------------------------------------
