@@ -826,7 +826,7 @@ bool qapResult::convertLast() {
     }
     char *value = convertItem(ctx, *last, byteLimit, c.converter, &c.chunks);
     if (value == nullptr) {
-        c.failed = true;
+        c.failed = failed_ = true;
     } else {
         c.values[c.count++] = value;
         ++ready_;
@@ -850,10 +850,6 @@ void qapResult::dropTaken() {
     if (ready_ != 0 || converted == nullptr) return;
     converted->taken = converted->count = 0;
     converted->chunks.rewind();
-}
-
-bool qapResult::valueFailed() const {
-    return converted != nullptr && converted->failed;
 }
 
 bool qapResult::exceedsLimit(const qapResultNode &item) {

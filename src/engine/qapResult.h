@@ -166,7 +166,7 @@ public:
     char *takeValue();
     void dropTaken();
     // True once a value did not fit the limit: the values end before it.
-    bool valueFailed() const;
+    bool valueFailed() const { return failed_; }
 
 private:
     friend class qapResultNode;
@@ -203,6 +203,7 @@ private:
     bool convertEarly = false;
     bool lastConverted = false; // finishLast converted the last item already
     size_t ready_ = 0;          // converted values not yet taken
+    bool failed_ = false;       // a converted value did not fit
     void convertLastNow();
     struct Converted;
     Converted *converted = nullptr; // the values converted during the parse
