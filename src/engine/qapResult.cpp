@@ -830,6 +830,7 @@ bool qapResult::convertLast() {
     } else {
         c.values[c.count++] = value;
         ++ready_;
+        readyUnits_ += last->contentLength;
     }
     return c.failed;
 }
@@ -848,6 +849,7 @@ char *qapResult::takeValue() {
 
 void qapResult::dropTaken() {
     if (ready_ != 0 || converted == nullptr) return;
+    readyUnits_ = 0;
     converted->taken = converted->count = 0;
     converted->chunks.rewind();
 }

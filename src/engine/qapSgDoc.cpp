@@ -837,6 +837,12 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
 
 // ---- Extraction value by value ---------------------------------------------------------------
 
+// Values a fetch collects before it hands out the first of them: one at the open, then twice as
+// many at each refill up to this many, or fewer when their text reaches kBatchUnits. The parse
+// and the host's work on the rows then run in turns of some length, not one value each.
+constexpr size_t kMaxBatch = 64;
+constexpr uint64_t kBatchUnits = 16384;
+
 struct QapExtractScan::Parse {
     QapRoutineCtx *ctx = nullptr;
     std::string path; // the call's, as the kept handler's key
@@ -844,8 +850,11 @@ struct QapExtractScan::Parse {
     std::unique_ptr<InputSource> file;
     XMLPScanToken token;
     bool parsing = false; // between the start of the parse and its end
-    bool pending = false; // the open found first (null: the end), not yet handed out
-    char *first = nullptr;
+    size_t batch = 1;
+    // How the parse ended, when it failed: told once the values before the failure are out.
+    bool failed = false;
+    char failState[QAP_SQLSTATE_SIZE] = "00000";
+    char failMessage[QAP_MSGTEXT_SIZE] = "";
 
     ~Parse() { stop(); }
     // Ends a parse that has not ended (the reader lets go of the document), then the parts.
@@ -861,31 +870,21 @@ struct QapExtractScan::Parse {
         parts.release();
         file.reset();
     }
-    // Parses on until a value is complete (1, *value set), the document ends (0), or the
-    // parse fails (-1, SQLSTATE and message set).
+    // The next value (1, *value set), the end (0), or the failure of the parse (-1, SQLSTATE
+    // and message set), parsing on for a batch of values when none waits.
     int32_t advance(char **value, char *sqlstate, char *msgtext);
+    // Parses until a batch of values waits or the parse ends (a failure is kept in failState).
+    void refill();
 };
 
-int32_t QapExtractScan::Parse::advance(char **value, char *sqlstate, char *msgtext) {
+void QapExtractScan::Parse::refill() {
     static const char *const fn = "QapExtractScan";
     qapNonValidateReader &reader = *parts.parser->reader;
     auto &handler = static_cast<qapExtractHandler &>(*parts.handler);
     qapResult &result = handler.result;
     try {
-        result.dropTaken(); // the caller is done with the value it had
-        for (;;) {
-            if (result.valueReady()) {
-                *value = result.takeValue();
-                return 1;
-            }
-            if (result.valueFailed() && parsing) {
-                // A value did not fit: the rest is only checked, so that a later parser
-                // error is the one reported.
-                while (reader.parseNext(token)) {
-                }
-                parsing = false;
-            }
-            if (!parsing) break;
+        while (parsing && result.readyCount() < batch && result.readyUnits() < kBatchUnits &&
+               !result.valueFailed()) {
             if (!reader.parseNext(token)) {
                 parsing = false;
                 result.finishLast();
@@ -893,24 +892,48 @@ int32_t QapExtractScan::Parse::advance(char **value, char *sqlstate, char *msgte
                 result.finishLast();
             }
         }
+        if (result.valueFailed() && parsing) {
+            // A value did not fit: the rest is only checked, so that a later parser error is
+            // the one reported.
+            while (reader.parseNext(token)) {
+            }
+            parsing = false;
+        }
     } catch (...) {
         parsing = false;
+        failed = true;
         parts.parser->retired = true;
-        qapReportParseException(ctx, fn, sqlstate, msgtext);
-        return -1;
+        qapReportParseException(ctx, fn, failState, failMessage);
+        return;
     }
+    if (batch < kMaxBatch) batch *= 2;
+    if (parsing) return;
     if (reader.getErrorCount() != 0) {
         parts.parser->retired = true;
-        qapSetState(sqlstate, "38X13");
-        return -1;
+        failed = true;
+        qapSetState(failState, "38X13");
+    } else if (result.valueFailed()) {
+        QAP_TRACE(ctx, fn, "an extract result exceeds the limit\n");
+        failed = true;
+        qapSetError(ctx, failState, "38X39", failMessage, QAPC013E);
     }
     if (reader.readExternalSubset()) parts.parser->retired = true;
-    if (result.valueFailed()) {
-        QAP_TRACE(ctx, fn, "an extract result exceeds the limit\n");
-        qapSetError(ctx, sqlstate, "38X39", msgtext, QAPC013E);
-        return -1;
+}
+
+int32_t QapExtractScan::Parse::advance(char **value, char *sqlstate, char *msgtext) {
+    qapResult &result = parts.handler->result;
+    if (!result.valueReady() && parsing) {
+        result.dropTaken(); // the caller is done with the values it had
+        refill();
     }
-    return 0;
+    if (result.valueReady()) {
+        *value = result.takeValue();
+        return 1;
+    }
+    if (!failed) return 0;
+    qapSetState(sqlstate, failState);
+    snprintf(msgtext, QAP_MSGTEXT_SIZE, "%s", failMessage);
+    return -1;
 }
 
 QapExtractScan::QapExtractScan() = default;
@@ -958,8 +981,12 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
     }
     // The first value is found here, so that a document that fails before it fails the open.
     if (rc == 0) {
-        rc = p.advance(&p.first, sqlstate, msgtext);
-        p.pending = rc >= 0;
+        p.refill();
+        if (p.failed && !parts.handler->result.valueReady()) {
+            qapSetState(sqlstate, p.failState);
+            snprintf(msgtext, QAP_MSGTEXT_SIZE, "%s", p.failMessage);
+            rc = -1;
+        }
     }
     QAP_TRACE(ctx, fn, "open return rc=%d\n", rc);
     if (rc < 0) {
@@ -972,13 +999,7 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
 int32_t QapExtractScan::next(char **value, char *sqlstate, char *msgtext) {
     *value = nullptr;
     if (parse_ == nullptr) return 0;
-    Parse &p = *parse_;
-    if (p.pending) {
-        p.pending = false;
-        *value = p.first;
-        return p.first != nullptr ? 1 : 0;
-    }
-    const int32_t rc = p.advance(value, sqlstate, msgtext);
+    const int32_t rc = parse_->advance(value, sqlstate, msgtext);
     if (rc < 0) close();
     return rc;
 }

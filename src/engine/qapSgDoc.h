@@ -42,8 +42,10 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char
                    uint32_t maxValues = 0);
 
 // The values at a path one by one, for a table: open starts a progressive parse and finds the
-// first value, each next parses on until the next value is complete, close ends the parse
-// wherever it is and lets go of the document. Memory holds one value and the parser's own.
+// first value; next hands out the values in order, and when none waits parses on for a few
+// more (twice as many each time, at most 64 and about 32 KB of text); close ends the parse
+// wherever it is and lets go of the document. Memory holds those few values and the parser's
+// own.
 class QapExtractScan {
 public:
     QapExtractScan();
@@ -57,9 +59,10 @@ public:
     int32_t open(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path, int32_t limit,
                  char *sqlstate, char *msgtext);
     // 1 and the next value in the database code page (valid until the next call), 0 at the
-    // end, or -1 with SQLSTATE and message set: the parser's error, or "38X39" once a value
-    // does not fit the limit (the document is still read to its end, so that a later parser
-    // error is the one reported). An error closes the scan.
+    // end, or -1 with SQLSTATE and message set once the values before the failure are out:
+    // the parser's error, or "38X39" for a value that does not fit the limit (the document is
+    // still read to its end, so that a later parser error is the one reported). An error
+    // closes the scan.
     int32_t next(char **value, char *sqlstate, char *msgtext);
     void close();
     bool isOpen() const { return parse_ != nullptr; }

@@ -1,8 +1,8 @@
 // The table extract routines: every value at a location path in a document, one row each.
 // Each catalogue row of this family pairs a result kind (qapExtractKinds.h) with a document
 // source, as the scalar family does. The open starts a parse of the document that goes on as the
-// host fetches: each fetch parses until the next value is complete, so memory holds one value,
-// and a scan that stops early (a LIMIT) reads no further.
+// host fetches, a few values at a time, so memory holds those few, and a scan that stops early
+// (a LIMIT) reads little further.
 #include "qapClobDoc.h"
 #include "qapExtractKinds.h"
 #include "qapMembers.h"
