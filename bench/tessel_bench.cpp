@@ -128,12 +128,18 @@ const char *const kCities[] = {
 const char *const kWords[] = {"widget", "gadget", "bolt",  "washer", "bracket", "hinge",
                               "spring", "gear",   "valve", "cable",  "panel",   "sensor"};
 
+// A document file created for writing through a large buffer (one file at a time), or null.
+FILE *createDocument(const std::string &path) {
+    static char buf[1 << 20];
+    FILE *f = fopen(path.c_str(), "wb");
+    if (f != nullptr) setvbuf(f, buf, _IOFBF, sizeof buf);
+    return f;
+}
+
 // Writes the document and returns its size in bytes, or -1.
 int64_t generate(const std::string &path, uint64_t target) {
-    FILE *f = fopen(path.c_str(), "wb");
+    FILE *f = createDocument(path);
     if (f == nullptr) return -1;
-    static char buf[1 << 20];
-    setvbuf(f, buf, _IOFBF, sizeof buf);
     Lcg rng;
     uint64_t written = 0;
     auto put = [&](const char *s, int n) {
@@ -179,10 +185,8 @@ int64_t generate(const std::string &path, uint64_t target) {
 // Writes a document of count small integer values, "<r><e>123</e>...</r>", and returns its size
 // in bytes, or -1.
 int64_t generateValues(const std::string &path, uint64_t count) {
-    FILE *f = fopen(path.c_str(), "wb");
+    FILE *f = createDocument(path);
     if (f == nullptr) return -1;
-    static char buf[1 << 20];
-    setvbuf(f, buf, _IOFBF, sizeof buf);
     Lcg rng;
     int64_t written = fprintf(f, "<r>\n");
     for (uint64_t i = 0; i < count; ++i)
