@@ -132,11 +132,18 @@ TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsUntilTheClose) {
     EXPECT_EQ(st.fetch({large, "/a/b"}).sqlstate, "02000");
     EXPECT_TRUE(st.close({}).ok());
     EXPECT_TRUE(listDir(tempDir()).empty());
-    // A scan closed part way lets go of the file too.
+    // A scan closed part way lets go of the file too, and so does the fetch that fails.
     EXPECT_TRUE(st.open({large, "/a/b"}).ok());
     EXPECT_EQ(st.fetch({large, "/a/b"}).integer, 1);
     EXPECT_TRUE(st.close({}).ok());
     EXPECT_TRUE(listDir(tempDir()).empty());
+    const std::string broken = large.substr(0, large.size() - 4);
+    EXPECT_TRUE(st.open({broken, "/a/b"}).ok());
+    EXPECT_EQ(st.fetch({broken, "/a/b"}).integer, 1);
+    EXPECT_EQ(st.fetch({broken, "/a/b"}).integer, 2);
+    EXPECT_EQ(st.fetch({broken, "/a/b"}).sqlstate, "38X13");
+    EXPECT_TRUE(listDir(tempDir()).empty());
+    EXPECT_TRUE(st.close({}).ok());
 }
 
 // A table over millions of values holds one value at a time: its scan runs in a child whose
