@@ -3,7 +3,9 @@
 // parser features of extraction (the floor), and extractAll for an attribute path, a "//"
 // element path and a tagged path: the median and the best throughput of several runs, their
 // ratios to the floor, the median of the ratios round by round, and the peak resident memory
-// of each case (every run is a forked child, so the peaks of the cases do not mix).
+// of each case (every run is a forked child, so the peaks of the cases do not mix). A table
+// routine is also timed to its first row only, and run over a second document of millions of
+// small values beside a bare parse of that document, to compare their peak memory.
 #include "benchSupport.h"
 #include "tesselBuildCommit.h"
 #include "qapCtx.h"
@@ -53,13 +55,14 @@ struct Options {
     std::string dir;          // where the document is written
     std::string file;         // an existing document to use instead
     bool keep = false;
-    std::string only; // only the cases whose name holds this text (and the bare parse)
+    std::string only;           // only the cases whose name holds this text (and the bare parse)
+    uint64_t values = 11000000; // values of the second document (0: none)
 };
 
 void usage(const char *argv0) {
     fprintf(stderr,
             "usage: %s [--size-mb N] [--size-gb N] [--runs N] [--set full|small|all] "
-            "[--dir DIR] [--file DOC] [--keep] [--only TEXT]\n"
+            "[--dir DIR] [--file DOC] [--keep] [--only TEXT] [--values N]\n"
             "  --size-mb N   document size in MB (default 100; 1024 for 1 GB)\n"
             "  --runs N      runs per case, the median is reported (default 5, at least 1)\n"
             "  --set S       full: paths whose results grow with the document; small: paths\n"
@@ -68,7 +71,8 @@ void usage(const char *argv0) {
             "  --dir DIR     directory of the generated document (default TMPDIR or /tmp)\n"
             "  --file DOC    use an existing document (must be one this tool generated)\n"
             "  --keep        keep the generated document\n"
-            "  --only TEXT   only the cases whose name holds TEXT, beside the bare parse\n",
+            "  --only TEXT   only the cases whose name holds TEXT, beside the bare parse\n"
+            "  --values N    values of the many-values document (default 11000000; 0: none)\n",
             argv0);
 }
 
@@ -91,6 +95,8 @@ bool parseOptions(int argc, char **argv, Options &o) {
             o.file = v;
         else if (a == "--only" && (v = next()))
             o.only = v;
+        else if (a == "--values" && (v = next()))
+            o.values = strtoull(v, nullptr, 10);
         else if (a == "--keep")
             o.keep = true;
         else
@@ -122,12 +128,18 @@ const char *const kCities[] = {
 const char *const kWords[] = {"widget", "gadget", "bolt",  "washer", "bracket", "hinge",
                               "spring", "gear",   "valve", "cable",  "panel",   "sensor"};
 
+// A document file created for writing through a large buffer (one file at a time), or null.
+FILE *createDocument(const std::string &path) {
+    static char buf[1 << 20];
+    FILE *f = fopen(path.c_str(), "wb");
+    if (f != nullptr) setvbuf(f, buf, _IOFBF, sizeof buf);
+    return f;
+}
+
 // Writes the document and returns its size in bytes, or -1.
 int64_t generate(const std::string &path, uint64_t target) {
-    FILE *f = fopen(path.c_str(), "wb");
+    FILE *f = createDocument(path);
     if (f == nullptr) return -1;
-    static char buf[1 << 20];
-    setvbuf(f, buf, _IOFBF, sizeof buf);
     Lcg rng;
     uint64_t written = 0;
     auto put = [&](const char *s, int n) {
@@ -170,6 +182,19 @@ int64_t generate(const std::string &path, uint64_t target) {
     return ok ? static_cast<int64_t>(written) : -1;
 }
 
+// Writes a document of count small integer values, "<r><e>123</e>...</r>", and returns its size
+// in bytes, or -1.
+int64_t generateValues(const std::string &path, uint64_t count) {
+    FILE *f = createDocument(path);
+    if (f == nullptr) return -1;
+    Lcg rng;
+    int64_t written = fprintf(f, "<r>\n");
+    for (uint64_t i = 0; i < count; ++i)
+        written += fprintf(f, "<e>%u</e>\n", rng.below(1000000));
+    written += fprintf(f, "</r>\n");
+    return fclose(f) == 0 ? written : -1;
+}
+
 // ---- Cases -----------------------------------------------------------------------------------
 
 struct Case {
@@ -179,6 +204,8 @@ struct Case {
     bool small;
     const char *routine = nullptr; // a table routine run on the file through the calling side
     void *entry = nullptr;
+    uint64_t maxRows = 0; // a table scan that stops after this many rows (0: all)
+    bool many = false;    // over the many-values document
 };
 
 const Case kCases[] = {
@@ -188,9 +215,15 @@ const Case kCases[] = {
     {"tagged /orders/order/customer", "/orders/order/customer", 1, false},
     {"table qapExtractDoubles, every price", "/orders/order/item/@price", 0, false,
      "qapExtractDoubles", reinterpret_cast<void *>(&qapExtractDoubles)},
+    {"table qapExtractDoubles, first row", "/orders/order/item/@price", 0, false,
+     "qapExtractDoubles", reinterpret_cast<void *>(&qapExtractDoubles), 1},
     {"attribute, one order", "/orders/order[@id=\"4242\"]/item/@price", 0, true},
     {"element //note", "//note", 0, true},
     {"tagged, one order", "/orders/order[@id=\"4242\"]/customer", 1, true},
+    {"bare SAX2 parse, many values (floor)", nullptr, 0, false, nullptr, nullptr, 0, true},
+    {"nothing matched, many values", "/r/none", 0, false, nullptr, nullptr, 0, true},
+    {"table qapExtractIntegers, many values", "/r/e", 0, false, "qapExtractIntegers",
+     reinterpret_cast<void *>(&qapExtractIntegers), 0, true},
 };
 
 // What a child reports back.
@@ -270,11 +303,16 @@ RunReport runTable(const std::string &doc, const Case &c) {
             }
             ++r.values;
             r.valueBytes += sizeof row.dbl;
+            if (r.values == c.maxRows) {
+                o = std::move(row);
+                break;
+            }
         }
         statement.close(inputs);
         statement.finish();
-        snprintf(r.state, sizeof r.state, "%s", o.endOfTable() ? "00000" : "FAIL!");
-        if (!o.endOfTable())
+        const bool ended = o.endOfTable() || (c.maxRows != 0 && r.values == c.maxRows);
+        snprintf(r.state, sizeof r.state, "%s", ended ? "00000" : "FAIL!");
+        if (!ended)
             fprintf(stderr, "%s: %s %s\n", c.routine, o.sqlstate.c_str(), o.message.c_str());
     }
     watch.stop(r);
@@ -433,6 +471,24 @@ int main(int argc, char **argv) {
     }
     const double mb = static_cast<double>(size) / (1024.0 * 1024.0);
 
+    // The many-values document, when a case that uses it is wanted.
+    bool manyWanted = false;
+    for (const Case &c : kCases)
+        manyWanted = manyWanted || (c.many && c.path != nullptr && o.values != 0 &&
+                                    o.set != "small" && strstr(c.name, o.only.c_str()) != nullptr);
+    const std::string manyDoc = work + "/values.xml";
+    double manyMb = 0;
+    if (manyWanted) {
+        printf("generating a document of %" PRIu64 " values %s ...\n", o.values, manyDoc.c_str());
+        fflush(stdout);
+        const int64_t manySize = generateValues(manyDoc, o.values);
+        if (manySize < 0) {
+            fprintf(stderr, "cannot write %s\n", manyDoc.c_str());
+            manyWanted = false;
+        }
+        manyMb = static_cast<double>(manySize) / (1024.0 * 1024.0);
+    }
+
     printf("\nbuild: commit %s, %s\n", TESSEL_BUILD_COMMIT, TESSEL_BUILD_INFO);
     printf("%.1f MB document, %d runs per case; peak MB = largest ru_maxrss of the case's "
            "children\n\n",
@@ -453,8 +509,10 @@ int main(int argc, char **argv) {
     };
     std::vector<Measured> measured;
     for (const Case &c : kCases) {
-        const bool wanted = c.path == nullptr || o.set == "all" || (o.set == "small" && c.small) ||
-                            (o.set == "full" && !c.small);
+        const bool wanted = c.many              ? manyWanted
+                            : c.path == nullptr ? true
+                                                : o.set == "all" || (o.set == "small" && c.small) ||
+                                                      (o.set == "full" && !c.small);
         if (c.path != nullptr && strstr(c.name, o.only.c_str()) == nullptr) continue;
         if (wanted) measured.push_back(Measured{&c, {}, {}, 0, {}, true});
     }
@@ -463,7 +521,8 @@ int main(int argc, char **argv) {
             Measured &m = measured[(k + static_cast<size_t>(i)) % measured.size()];
             if (!m.ok) continue;
             long rss = 0;
-            m.ok = runInChild(doc, *m.c, m.last, rss) && strcmp(m.last.state, "00000") == 0;
+            m.ok = runInChild(m.c->many ? manyDoc : doc, *m.c, m.last, rss) &&
+                   strcmp(m.last.state, "00000") == 0;
             m.times.push_back(m.last.seconds);
             m.walls.push_back(m.last.wall);
             m.peakKb = std::max(m.peakKb, rss);
@@ -479,20 +538,30 @@ int main(int argc, char **argv) {
     int failures = 0;
     double bareRate = 0, bareBest = 0;
     const std::vector<double> *bareTimes = nullptr;
+    double firstRowShare = -1, bareMedian = 0;
+    long barePeakKb = 0, manyBarePeakKb = -1, manyTablePeakKb = -1, manyNonePeakKb = -1;
     for (const Measured &m : measured) {
         const Case &c = *m.c;
+        const double caseMb = c.many ? manyMb : mb;
         if (!m.ok) {
             printf(rowFormat, c.name, "failed", "", "", "", "", "", "", "", "", m.last.state);
             ++failures;
             continue;
         }
-        const double rate = mb / median(m.times);
-        const double best = mb / *std::min_element(m.times.begin(), m.times.end());
+        const double rate = caseMb / median(m.times);
+        const double best = caseMb / *std::min_element(m.times.begin(), m.times.end());
         if (c.path == nullptr) {
+            // Each document's bare parse is the floor of the cases after it.
             bareRate = rate;
             bareBest = best;
             bareTimes = &m.times;
+            if (!c.many) bareMedian = median(m.times), barePeakKb = m.peakKb;
         }
+        if (c.maxRows != 0 && bareMedian > 0) firstRowShare = median(m.times) / bareMedian;
+        if (c.many)
+            (c.path == nullptr      ? manyBarePeakKb
+             : c.routine == nullptr ? manyNonePeakKb
+                                    : manyTablePeakKb) = m.peakKb;
         // The bare parse's time over this case's, round by round: the two runs of a round are
         // close in time, so a slow spell of the machine touches both.
         std::vector<double> paired;
@@ -501,7 +570,7 @@ int main(int argc, char **argv) {
         char cells[10][24];
         snprintf(cells[0], 24, "%.1f", rate);
         snprintf(cells[1], 24, "%.2f", bareRate > 0 ? rate / bareRate : 0.0);
-        snprintf(cells[2], 24, "%.1f", mb / median(m.walls));
+        snprintf(cells[2], 24, "%.1f", caseMb / median(m.walls));
         snprintf(cells[3], 24, "%.1f", best);
         snprintf(cells[4], 24, "%.2f", bareBest > 0 ? best / bareBest : 0.0);
         snprintf(cells[5], 24, "%.2f", paired.empty() ? 0.0 : median(paired));
@@ -518,6 +587,22 @@ int main(int argc, char **argv) {
            "paired: the median,\nover the rounds, of the bare parse's time over the case's in "
            "the same round.\nfaults: page faults during the last run's parse (first touches of new "
            "memory,\ncostly on a virtual machine).\n");
+    if (firstRowShare >= 0)
+        printf("\nfirst row of a table: %.1f%% of the bare parse's time (the whole table: the "
+               "every-price case)\n",
+               100 * firstRowShare);
+    if (manyBarePeakKb >= 0 && manyTablePeakKb >= 0)
+        printf("a table over %" PRIu64 " values: peak %.1f MB, %+.1f MB beside the bare parse of "
+               "the same document (%.1f MB; the main document's bare parse: %.1f MB)\n",
+               o.values, static_cast<double>(manyTablePeakKb) / 1024.0,
+               static_cast<double>(manyTablePeakKb - manyBarePeakKb) / 1024.0,
+               static_cast<double>(manyBarePeakKb) / 1024.0,
+               static_cast<double>(barePeakKb) / 1024.0);
+    if (manyNonePeakKb >= 0 && manyTablePeakKb >= 0)
+        printf("  %+.1f MB beside the library's own parse of it matching nothing (%.1f MB; the "
+               "bare parse keeps 8 bytes per child of the root)\n",
+               static_cast<double>(manyTablePeakKb - manyNonePeakKb) / 1024.0,
+               static_cast<double>(manyNonePeakKb) / 1024.0);
     if (o.set != "full")
         printf("\nThe one-order and //note cases match a handful of elements, so their peak shows "
                "what the parse itself holds.\n");
@@ -526,6 +611,7 @@ int main(int argc, char **argv) {
         remove(doc.c_str());
     else if (generated)
         printf("document kept: %s\n", doc.c_str());
+    if (manyWanted) remove(manyDoc.c_str());
     if (!(generated && o.keep)) rmdir(work.c_str());
     return failures == 0 ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <map>
+#include <set>
 #include <stdexcept>
 #include <ftw.h>
 #include <sstream>
@@ -88,6 +89,20 @@ std::vector<std::string> listDir(const std::string &dir) {
         closedir(d);
     }
     return names;
+}
+
+size_t openFilesIn(const std::string &dir) {
+    std::set<std::pair<dev_t, ino_t>> files; // a file held by two descriptors counts once
+    for (const std::string &fd : listDir("/proc/self/fd")) {
+        const std::string link = "/proc/self/fd/" + fd;
+        char target[4096];
+        struct stat st;
+        const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, n).rfind(dir + "/", 0) == 0 &&
+            stat(link.c_str(), &st) == 0)
+            files.insert({st.st_dev, st.st_ino});
+    }
+    return files.size();
 }
 
 bool exists(const std::string &path) {

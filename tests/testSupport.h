@@ -25,6 +25,9 @@ std::string repeat(const std::string &s, int n);
 std::string readFile(const std::string &path);
 // The names of the entries in a directory.
 std::vector<std::string> listDir(const std::string &dir);
+// How many files of a directory this process holds open, named or not (temporary files have
+// no name, or lose it at once).
+size_t openFilesIn(const std::string &dir);
 // True when something exists at the path.
 bool exists(const std::string &path);
 

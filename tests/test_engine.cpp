@@ -250,8 +250,9 @@ TEST(Extract, ParserMemoryIsFlatInTheNumberOfChildren) {
 }
 
 // A context keeps its extraction handler for the next parse of the same path: every row gives
-// exactly what a new context gives, whatever the rows before it left behind.
-TEST(Extract, AKeptHandlerGivesWhatANewOneGives) {
+// exactly what a new context gives, whatever the rows before it left behind. A scan, value by
+// value, gives the same values and state as the whole extraction.
+TEST(Extract, AKeptHandlerOrAScanGivesWhatANewOneGives) {
     ASSERT_NE(isSharedLibInitSuccess(), 0);
     struct Row {
         const char *doc;
@@ -271,6 +272,10 @@ TEST(Extract, AKeptHandlerGivesWhatANewOneGives) {
         {"<r><s><t>in</t></s><t><t>z</t></t></r>", "/r/t", 1, 100},
         {"<r><t a='7' b='8'/></r>", "/r/t/@b", 0, 100},
         {"<r><t a='9'/><t b='10'/></r>", "/r/t/@b", 0, 100},
+        {"<r><x><v>a<v>b</v>c</v></x><v>d</v><w><v/></w></r>", "//v", 0, 100},
+        {"<r><t>1<t>2</t>3</t><t>4</t></r>", "//t", 1, 100},
+        {"<r><t a='1' b='2'/><t c='3'/><u d='4'/></r>", "/r/t/@*", 0, 100},
+        {"<r><t a='1' b='long'/></r>", "/r/t/@*", 0, 3},
     };
     TestCtx shared;
     auto run = [](QapRoutineCtx *ctx, const Row &row) {
@@ -285,10 +290,24 @@ TEST(Extract, AKeptHandlerGivesWhatANewOneGives) {
         freeExtractResult(ctx, &result);
         return out;
     };
+    auto scan = [](QapRoutineCtx *ctx, const Row &row) {
+        QapExtractScan values;
+        char state[QAP_SQLSTATE_SIZE] = "00000";
+        char msg[QAP_MSGTEXT_SIZE] = "";
+        int32_t rc = values.open(ctx, QapDoc{row.doc, QAP_MEM, 0, nullptr}, row.tagged, row.path,
+                                 row.limit, state, msg);
+        std::string out;
+        char *v = nullptr;
+        while (rc >= 0 && (rc = values.next(&v, state, msg)) == 1)
+            out += std::string("|") + v;
+        return std::to_string(rc) + " " + state + " " + msg + out;
+    };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.doc);
         TestCtx fresh;
-        EXPECT_EQ(run(shared, row), run(fresh, row));
+        const std::string expected = run(fresh, row);
+        EXPECT_EQ(run(shared, row), expected);
+        EXPECT_EQ(scan(shared, row), expected);
         ASSERT_NE(shared->parser, nullptr);
         EXPECT_NE(shared->parser->kept.handler, nullptr);
     }

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -86,13 +90,21 @@ TEST_F(Families, TablesGiveEveryValueInDocumentOrder) {
         {"qapExtractVarcharsFromClob",
          {"<a><b>" + std::string(4000, 'v') + "</b></a>", "/a/b"},
          ";38X39 QAPC013E  The results of the extract UDF exceed the size limit for th\n"},
-        // a value over the limit between others, and a parse error after it
+        // rows until a value over the limit, then its error, or a later parse error
         {"qapExtractVarcharsFromClob",
          {"<a><b>x</b><b>" + std::string(4000, 'v') + "</b><b>y</b></a>", "/a/b"},
-         ";38X39 QAPC013E  The results of the extract UDF exceed the size limit for th\n"},
+         "x,;38X39 QAPC013E  The results of the extract UDF exceed the size limit for th\n"},
         {"qapExtractVarcharsFromClob",
          {"<a><b>x</b><b>" + std::string(4000, 'v') + "</b><b>y</b>", "/a/b"},
-         ";38X13 QAPQ047E  Parser error on line 1 column 4027: input ended before all \n"},
+         "x,;38X13 QAPQ047E  Parser error on line 1 column 4027: input ended before all \n"},
+        // a malformed tail: the rows before it, then its error; one before the first value
+        // fails the open
+        {"qapExtractVarcharsFromVarchar",
+         {"<a><b>1</b><b>2</b><b>3</b><c></a>", "/a/b"},
+         "1,2,3,;38X13 QAPQ047E  Parser error on line 1 column 33: expected end of tag 'c' \n"},
+        {"qapExtractVarcharsFromVarchar",
+         {"<a><c></a><b>1</b>", "/a/b"},
+         ";38X13 QAPQ047E  Parser error on line 1 column 9: expected end of tag 'c' \n"},
         {"qapExtractCharsFromVarchar",
          {PO, "/po/["},
          ";38X09 QAPD002E  A syntax error occurred "
@@ -104,7 +116,7 @@ TEST_F(Families, TablesGiveEveryValueInDocumentOrder) {
     }
 }
 
-TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsForTheOpenOnly) {
+TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsUntilTheClose) {
     tarn::TableStatement st(routine("qapExtractIntegersFromClob"));
     for (int round = 0; round < 2; ++round) { // CLOSE, then OPEN starts from the first value
         tarn::TableRun run = st.run({PO, "/po/i/@q"});
@@ -114,11 +126,68 @@ TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsForTheOpenOnly) {
     }
     const std::string large = "<a>" + std::string(200000, ' ') + "<b>1</b><b>2</b></a>";
     EXPECT_TRUE(st.open({large, "/a/b"}).ok());
-    EXPECT_TRUE(listDir(tempDir()).empty()); // the values are kept, the file is gone
+    EXPECT_EQ(openFilesIn(tempDir()), 1u); // parsed from there as the rows are fetched
     EXPECT_EQ(st.fetch({large, "/a/b"}).integer, 1);
     EXPECT_EQ(st.fetch({large, "/a/b"}).integer, 2);
     EXPECT_EQ(st.fetch({large, "/a/b"}).sqlstate, "02000");
     EXPECT_TRUE(st.close({}).ok());
+    EXPECT_EQ(openFilesIn(tempDir()), 0u);
+    // A scan closed part way lets go of the file too, and so does the fetch that fails.
+    EXPECT_TRUE(st.open({large, "/a/b"}).ok());
+    EXPECT_EQ(st.fetch({large, "/a/b"}).integer, 1);
+    EXPECT_TRUE(st.close({}).ok());
+    EXPECT_EQ(openFilesIn(tempDir()), 0u);
+    const std::string broken = large.substr(0, large.size() - 4);
+    EXPECT_TRUE(st.open({broken, "/a/b"}).ok());
+    EXPECT_EQ(st.fetch({broken, "/a/b"}).integer, 1);
+    EXPECT_EQ(st.fetch({broken, "/a/b"}).integer, 2);
+    EXPECT_EQ(st.fetch({broken, "/a/b"}).sqlstate, "38X13");
+    EXPECT_EQ(openFilesIn(tempDir()), 0u);
+    EXPECT_TRUE(st.close({}).ok());
+}
+
+// A table over millions of values holds one value at a time: its scan runs in a child whose
+// address space leaves room for the parse and a few megabytes, far less than the values take.
+TEST_F(Families, TableMemoryStaysFlatOverMillionsOfValues) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve address space of their own";
+#endif
+    constexpr uint64_t count = 4000000;
+    const std::string file = writeFile("many.xml", "");
+    FILE *f = fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("<r>", f);
+    for (uint64_t i = 0; i < count; ++i)
+        fprintf(f, "<e>%u</e>", static_cast<unsigned>(i % 1000));
+    fputs("</r>", f);
+    ASSERT_EQ(fclose(f), 0);
+    fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        long pages = 0;
+        FILE *statm = fopen("/proc/self/statm", "r");
+        if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(2);
+        fclose(statm);
+        const rlim_t room = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (32 << 20);
+        const rlimit limit{room, room};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+        tarn::TableStatement st(routine("qapExtractIntegers"));
+        const std::vector<Input> in{file, "/r/e"};
+        if (!st.open(in).ok()) _exit(4);
+        uint64_t rows = 0, sum = 0;
+        Outcome o;
+        while ((o = st.fetch(in)).ok()) {
+            ++rows;
+            sum += static_cast<uint64_t>(o.integer);
+        }
+        st.close(in);
+        _exit(o.sqlstate == "02000" && rows == count && sum == count / 1000 * 499500 ? 0 : 5);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    remove(file.c_str());
 }
 
 // ---- Update routines -----------------------------------------------------------------------

@@ -199,9 +199,11 @@ void openTable(Site &site, const Arg *args, Outcome &out) noexcept {
 
 void fetchRow(Site &site, Outcome &out) noexcept {
     guarded(out, [&] { take(site, site.table->fetch(site.inputs), out); });
-    if (out.failed()) {
+    if (out.failed() && site.open) {
+        // Closed without taking the close's outcome: out's texts live in the site.
+        site.open = false;
         Outcome ignored;
-        closeTable(site, ignored);
+        guarded(ignored, [&] { site.table->close(site.inputs); });
     }
 }
 

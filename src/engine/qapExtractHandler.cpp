@@ -84,6 +84,7 @@ void qapExtractHandler::rearm() {
     depth_ = 0;
     taggedDepth_ = 0;
     tracked_ = 0;
+    yesOpen_ = 0;
     targetIndex_ = 0;
 }
 
@@ -107,7 +108,10 @@ void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
     if (depth >= states_.size()) states_.resize(2 * static_cast<size_t>(depth), PARTIAL);
     states_[depth] = static_cast<int8_t>(state);
     tracked_ = depth;
-    if (state == YES) startMatched(prev, depth, qname, attrs);
+    if (state == YES) {
+        ++yesOpen_;
+        startMatched(prev, depth, qname, attrs);
+    }
 }
 
 QapMatchState qapExtractHandler::pushAndMatch(uint32_t depth, const XMLCh *qname,
@@ -166,6 +170,7 @@ void qapExtractHandler::endElement(const XMLCh *const, const XMLCh *const,
     // An element that started under NO: its parent is NO as well.
     if (closed > tracked_) return;
     tracked_ = closed - 1;
+    if (states_[closed] == YES) --yesOpen_;
     if (!query.isShallow()) currentPath.pop();
     if (isMatched == PARTIAL) return;
     // match depends only on the open elements: the parent's state is the one computed when

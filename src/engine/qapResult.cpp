@@ -414,7 +414,8 @@ void qapResult::newItem() {
         return;
     }
     if (convertEarly && last != nullptr) {
-        const bool failed = convertLast();
+        const bool failed = lastConverted ? valueFailed() : convertLast();
+        lastConverted = false;
         reuseLast();
         last->overLimit = failed; // after a value that failed, nothing more is kept
         ++count;
@@ -617,6 +618,22 @@ public:
         return last_;
     }
     void keep(size_t used) { top_ = last_ + used; }
+    // Forgets every string: the newest chunk serves again when it is small, the others go.
+    void rewind() {
+        auto *head = static_cast<Chunk *>(*head_);
+        if (head == nullptr) return;
+        if (head->bytes > kSmallChunk) {
+            release(head);
+            *head_ = nullptr;
+            top_ = end_ = last_ = nullptr;
+            last_bytes_ = 512;
+            return;
+        }
+        release(head->next);
+        head->next = nullptr;
+        top_ = reinterpret_cast<char *>(head + 1);
+        end_ = reinterpret_cast<char *>(head) + head->bytes;
+    }
     static void release(void *head) {
         for (auto *c = static_cast<Chunk *>(head); c != nullptr;) {
             Chunk *next = c->next;
@@ -766,6 +783,7 @@ struct qapResult::Converted {
     ValueChunks chunks{&strings};
     char **values = nullptr;
     size_t count = 0;
+    size_t taken = 0; // values handed out by takeValue
     size_t capacity = 0;
     bool failed = false; // a value did not fit: the values end before it
 };
@@ -807,11 +825,33 @@ bool qapResult::convertLast() {
         c.capacity = capacity;
     }
     char *value = convertItem(ctx, *last, byteLimit, c.converter, &c.chunks);
-    if (value == nullptr)
-        c.failed = true;
-    else
+    if (value == nullptr) {
+        c.failed = failed_ = true;
+    } else {
         c.values[c.count++] = value;
+        ++ready_;
+        readyUnits_ += last->contentLength;
+    }
     return c.failed;
+}
+
+void qapResult::convertLastNow() {
+    convertLast();
+    lastConverted = true;
+}
+
+char *qapResult::takeValue() {
+    if (ready_ == 0) return nullptr;
+    --ready_;
+    Converted &c = *converted;
+    return c.values[c.taken++];
+}
+
+void qapResult::dropTaken() {
+    if (ready_ != 0 || converted == nullptr) return;
+    readyUnits_ = 0;
+    converted->taken = converted->count = 0;
+    converted->chunks.rewind();
 }
 
 bool qapResult::exceedsLimit(const qapResultNode &item) {
@@ -843,7 +883,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     if (converted != nullptr) {
         // Every item but the last was converted during the parse.
         try {
-            convertLast();
+            if (!lastConverted) convertLast();
         } catch (const QAPException &) {
             memcpy(r->sqlstate, "38X10", 6);
             return r;

@@ -155,6 +155,22 @@ public:
         if (blocks == nullptr && slabs == nullptr) memory_ = memory;
     }
 
+    // Values one at a time, with no bound on items: finishLast converts the last item as soon
+    // as nothing more can join it (throws QAPException), valueReady tells whether a converted
+    // value waits (readyCount how many, readyUnits their UTF-16 length), takeValue hands it out
+    // (in order; null when none waits), and dropTaken lets the room of the values handed out
+    // serve the next ones once none waits.
+    void finishLast() {
+        if (convertEarly && last != nullptr && !lastConverted) convertLastNow();
+    }
+    bool valueReady() const { return ready_ != 0; }
+    size_t readyCount() const { return ready_; }
+    uint64_t readyUnits() const { return readyUnits_; }
+    char *takeValue();
+    void dropTaken();
+    // True once a value did not fit the limit: the values end before it.
+    bool valueFailed() const { return failed_; }
+
 private:
     friend class qapResultNode;
     // A block for items or text: from memory_ when it is small, else qapBigAlloc. Null when
@@ -188,6 +204,11 @@ private:
     uint32_t maxItems = 0;
     bool replacedOverLimit = false; // an item replaced beyond maxItems exceeded the limit
     bool convertEarly = false;
+    bool lastConverted = false; // finishLast converted the last item already
+    size_t ready_ = 0;          // converted values not yet taken
+    uint64_t readyUnits_ = 0;   // their length before conversion, until dropTaken
+    bool failed_ = false;       // a converted value did not fit
+    void convertLastNow();
     struct Converted;
     Converted *converted = nullptr; // the values converted during the parse
 };

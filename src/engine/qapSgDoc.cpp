@@ -22,6 +22,7 @@
 #include <new>
 #include <string>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
 #include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
@@ -834,78 +835,96 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
     return -1;
 }
 
+namespace {
+
+// Everything an extraction needs before its parse: the document file checked, the handler of
+// the context's previous parse when it was for the same path (else the path in UTF-16 and a new
+// handler; traced calls build their handler anew, so that each traces its path), the reader,
+// the bounds, and the source of a document in memory. keyPath is the path as the call gave it,
+// kept until parts are released. 0, or -1 with SQLSTATE and message set.
+int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &document,
+                          int tagged, const char *path, const char *keyPath, int32_t limit,
+                          uint32_t maxValues, char *sqlstate, char *msgtext) {
+    static const char *const fn = "extractAll";
+    const char *doc = document.doc;
+    if (document.docLoc == QAP_FILE) {
+        int32_t size = 0;
+        int getRc = qap_getFileSize(ctx, doc, &size);
+        QAP_TRACE(ctx, fn, "call qap_getFileSize() return rc=%d\n", getRc);
+        if (getRc != 0) {
+            qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+            return -1;
+        }
+    }
+
+    const bool mayKeep = ctx != nullptr && !ctx->traceOn;
+    const int taggedFlag = tagged == 1 ? 1 : 0;
+    const bool kept = mayKeep && takeKept(ctx, parts, keyPath, taggedFlag);
+    if (!kept) {
+        // The path in UTF-16.
+        const size_t pathLength = path != nullptr ? strlen(path) : 0;
+        parts.path.reset(new (std::nothrow) XMLCh[4 * (pathLength + 1)]);
+        if (parts.path == nullptr) {
+            qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+            return -1;
+        }
+        parts.path[0] = 0;
+        if (path != nullptr) {
+            int32_t n = QAP_mbstowcsFunction(ctx, parts.path.get(), path,
+                                             static_cast<int32_t>(4 * (pathLength + 1)));
+            if (n < 0) {
+                QAP_TRACE(ctx, fn, "call QAP_mbstowcs() return length=%d\n", n);
+                char num[24];
+                snprintf(num, sizeof num, "%d", n);
+                qapSetError(ctx, sqlstate, "38X09", msgtext, QAPD002E, num);
+                return -1;
+            }
+        }
+    }
+
+    // Reader, handler, resolver, features.
+    if ((kept ? qapSetUpReader(ctx, parts, document.dtdText, sqlstate, msgtext)
+              : buildExtraction(ctx, parts, document.dtdText, tagged, sqlstate, msgtext)) != 0)
+        return -1;
+    if (mayKeep) {
+        parts.keepPath = keyPath;
+        parts.keepTagged = taggedFlag;
+    }
+    parts.handler->result.setBounds(limit, maxValues);
+    if (document.docLoc != QAP_FILE) {
+        try {
+            parts.memSource.reset(qapMemoryDocument(doc, &parts.parser->memory));
+        } catch (...) {
+            qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+            return -1;
+        }
+        QAP_TRACE(ctx, fn, "document is from memory\n");
+    }
+    return 0;
+}
+
+void traceEntry(QapRoutineCtx *ctx, const char *fn, const QapDoc &document, const char *path) {
+    if (document.docLoc == QAP_MEM)
+        QAP_TRACE(ctx, fn, "Entered, input uri=buffer and query='%s'\n", path ? path : "");
+    else
+        QAP_TRACE(ctx, fn, "Entered, input uri='%s' and query='%s'\n",
+                  document.doc ? document.doc : "", path ? path : "");
+}
+
+} // namespace
+
 int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const char *path,
                    QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext,
                    uint32_t maxValues) {
     static const char *const fn = "extractAll";
-    const char *doc = document.doc;
     int32_t rc = -1;
-    if (document.docLoc == QAP_MEM)
-        QAP_TRACE(ctx, fn, "Entered, input uri=buffer and query='%s'\n", path ? path : "");
-    else
-        QAP_TRACE(ctx, fn, "Entered, input uri='%s' and query='%s'\n", doc ? doc : "",
-                  path ? path : "");
+    traceEntry(ctx, fn, document, path);
 
     qapParseParts parts;
     do {
-        // The document.
-        if (document.docLoc == QAP_FILE) {
-            int32_t size = 0;
-            int getRc = qap_getFileSize(ctx, doc, &size);
-            QAP_TRACE(ctx, fn, "call qap_getFileSize() return rc=%d\n", getRc);
-            if (getRc != 0) {
-                qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
-                break;
-            }
-        }
-
-        // The handler of the context's previous parse when it was for the same path, else the
-        // path in UTF-16 and a new handler. Traced calls build their handler anew, so that each
-        // traces its path.
-        const bool mayKeep = ctx != nullptr && !ctx->traceOn;
-        const int taggedFlag = tagged == 1 ? 1 : 0;
-        const char *keyPath = path != nullptr ? path : "";
-        const bool kept = mayKeep && takeKept(ctx, parts, keyPath, taggedFlag);
-        if (!kept) {
-            // The path in UTF-16.
-            const size_t pathLength = path != nullptr ? strlen(path) : 0;
-            parts.path.reset(new (std::nothrow) XMLCh[4 * (pathLength + 1)]);
-            if (parts.path == nullptr) {
-                qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
-                break;
-            }
-            parts.path[0] = 0;
-            if (path != nullptr) {
-                int32_t n = QAP_mbstowcsFunction(ctx, parts.path.get(), path,
-                                                 static_cast<int32_t>(4 * (pathLength + 1)));
-                if (n < 0) {
-                    QAP_TRACE(ctx, fn, "call QAP_mbstowcs() return length=%d\n", n);
-                    char num[24];
-                    snprintf(num, sizeof num, "%d", n);
-                    qapSetError(ctx, sqlstate, "38X09", msgtext, QAPD002E, num);
-                    break;
-                }
-            }
-        }
-
-        // Reader, handler, resolver, features.
-        if ((kept ? qapSetUpReader(ctx, parts, document.dtdText, sqlstate, msgtext)
-                  : buildExtraction(ctx, parts, document.dtdText, tagged, sqlstate, msgtext)) != 0)
+        if (prepareExtraction(ctx, parts, document, tagged, path, path != nullptr ? path : "",
+                              limit, maxValues, sqlstate, msgtext) != 0)
             break;
-        if (mayKeep) {
-            parts.keepPath = keyPath;
-            parts.keepTagged = taggedFlag;
-        }
-        parts.handler->result.setBounds(limit, maxValues);
-        if (document.docLoc != QAP_FILE) {
-            try {
-                parts.memSource.reset(qapMemoryDocument(doc, &parts.parser->memory));
-            } catch (...) {
-                qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
-                break;
-            }
-            QAP_TRACE(ctx, fn, "document is from memory\n");
-        }
 
         // The parse.
         if (qapRunParse(ctx, parts, document, sqlstate, msgtext) != 0) break;
@@ -937,6 +956,190 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
     parts.release();
     QAP_TRACE(ctx, fn, "Exit return rc=%d\n", rc);
     return rc;
+}
+
+// ---- Extraction value by value ---------------------------------------------------------------
+
+// Values a fetch collects before it hands out the first of them: one at the open, then twice as
+// many at each refill up to this many, or fewer when their text reaches kBatchUnits. The parse
+// and the host's work on the rows then run in turns of some length, not one value each.
+constexpr size_t kMaxBatch = 64;
+constexpr uint64_t kBatchUnits = 16384;
+
+struct QapExtractScan::Parse {
+    QapRoutineCtx *ctx = nullptr;
+    std::string path; // the call's, as the kept handler's key
+    qapParseParts parts;
+    std::unique_ptr<InputSource> file;
+    XMLPScanToken token;
+    bool parsing = false; // between the start of the parse and its end
+    size_t batch = 1;
+    // How the parse ended, when it failed: told once the values before the failure are out.
+    bool failed = false;
+    char failState[QAP_SQLSTATE_SIZE] = "00000";
+    char failMessage[QAP_MSGTEXT_SIZE] = "";
+    std::string failWhole; // the message before it was cut, handed to the host again when told
+
+    // Keeps the failure's whole message, just formatted.
+    void keepFailure() {
+        failed = true;
+        failWhole = tarnDiagnostic();
+    }
+    // Tells the kept failure as the call's state and message.
+    void tellFailure(char *sqlstate, char *msgtext) const {
+        qapSetState(sqlstate, failState);
+        snprintf(msgtext, QAP_MSGTEXT_SIZE, "%s", failMessage);
+        tarnSetDiagnostic(failWhole.c_str());
+    }
+
+    ~Parse() { stop(); }
+    // Ends a parse that has not ended (the reader lets go of the document), then the parts.
+    void stop() {
+        if (parsing && parts.parser != nullptr) {
+            try {
+                parts.parser->reader->parseReset(token);
+            } catch (...) {
+                parts.parser->retired = true;
+            }
+        }
+        parsing = false;
+        parts.release();
+        file.reset();
+    }
+    // The next value (1, *value set), the end (0), or the failure of the parse (-1, SQLSTATE
+    // and message set), parsing on for a batch of values when none waits.
+    int32_t advance(char **value, char *sqlstate, char *msgtext);
+    // Parses until a batch of values waits or the parse ends (a failure is kept in failState).
+    void refill();
+};
+
+void QapExtractScan::Parse::refill() {
+    static const char *const fn = "QapExtractScan";
+    qapNonValidateReader &reader = *parts.parser->reader;
+    auto &handler = static_cast<qapExtractHandler &>(*parts.handler);
+    qapResult &result = handler.result;
+    try {
+        while (parsing && result.readyCount() < batch && result.readyUnits() < kBatchUnits &&
+               !result.valueFailed()) {
+            if (!reader.parseNext(token)) {
+                parsing = false;
+                result.finishLast();
+            } else if (handler.valueComplete()) {
+                result.finishLast();
+            }
+        }
+        if (result.valueFailed() && parsing) {
+            // A value did not fit: the rest is only checked, so that a later parser error is
+            // the one reported.
+            while (reader.parseNext(token)) {
+            }
+            parsing = false;
+        }
+    } catch (...) {
+        parsing = false;
+        parts.parser->retired = true;
+        qapReportParseException(ctx, fn, failState, failMessage);
+        keepFailure();
+        return;
+    }
+    if (batch < kMaxBatch) batch *= 2;
+    if (parsing) return;
+    if (reader.getErrorCount() != 0) {
+        parts.parser->retired = true;
+        qapSetState(failState, "38X13");
+        keepFailure();
+    } else if (result.valueFailed()) {
+        QAP_TRACE(ctx, fn, "an extract result exceeds the limit\n");
+        qapSetError(ctx, failState, "38X39", failMessage, QAPC013E);
+        keepFailure();
+    }
+    if (reader.readExternalSubset()) parts.parser->retired = true;
+}
+
+int32_t QapExtractScan::Parse::advance(char **value, char *sqlstate, char *msgtext) {
+    qapResult &result = parts.handler->result;
+    if (!result.valueReady() && parsing) {
+        result.dropTaken(); // the caller is done with the values it had
+        refill();
+    }
+    if (result.valueReady()) {
+        *value = result.takeValue();
+        return 1;
+    }
+    if (!failed) return 0;
+    tellFailure(sqlstate, msgtext);
+    return -1;
+}
+
+QapExtractScan::QapExtractScan() = default;
+QapExtractScan::~QapExtractScan() = default;
+
+int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tagged,
+                             const char *path, int32_t limit, char *sqlstate, char *msgtext) {
+    static const char *const fn = "QapExtractScan";
+    close();
+    traceEntry(ctx, fn, document, path);
+    try {
+        parse_ = std::make_unique<Parse>();
+        parse_->path = path != nullptr ? path : "";
+    } catch (...) {
+        parse_.reset();
+        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        return -1;
+    }
+    Parse &p = *parse_;
+    p.ctx = ctx;
+    qapParseParts &parts = p.parts;
+    int32_t rc = prepareExtraction(ctx, parts, document, tagged, path, p.path.c_str(), limit, 0,
+                                   sqlstate, msgtext);
+    if (rc == 0) {
+        try {
+            InputSource *source = parts.memSource.get();
+            if (document.docLoc == QAP_FILE) {
+                p.file.reset(qapOpenDocument(ctx, document.doc));
+                source = p.file.get();
+            }
+            if (source == nullptr) {
+                qapSetDocumentOpenError(ctx, errno, sqlstate, msgtext);
+                rc = -1;
+            } else {
+                if (document.docInDbCodePage == 1) setDbEncoding(ctx, *source);
+                p.parsing = true;
+                parts.parser->reader->parseFirst(*source, p.token);
+            }
+        } catch (...) {
+            p.parsing = false;
+            parts.parser->retired = true;
+            qapReportParseException(ctx, fn, sqlstate, msgtext);
+            rc = -1;
+        }
+    }
+    // The first value is found here, so that a document that fails before it fails the open.
+    if (rc == 0) {
+        p.refill();
+        if (p.failed && !parts.handler->result.valueReady()) {
+            p.tellFailure(sqlstate, msgtext);
+            rc = -1;
+        }
+    }
+    QAP_TRACE(ctx, fn, "open return rc=%d\n", rc);
+    if (rc < 0) {
+        close();
+        return -1;
+    }
+    return 0;
+}
+
+int32_t QapExtractScan::next(char **value, char *sqlstate, char *msgtext) {
+    *value = nullptr;
+    if (parse_ == nullptr) return 0;
+    const int32_t rc = parse_->advance(value, sqlstate, msgtext);
+    if (rc < 0) close();
+    return rc;
+}
+
+void QapExtractScan::close() {
+    parse_.reset();
 }
 
 int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,

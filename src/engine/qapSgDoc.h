@@ -7,6 +7,7 @@
 #include "qapSgDocHandler.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -49,6 +50,37 @@ constexpr uint32_t QAP_POLL_EVENTS = 4096;
 int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
                    QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext,
                    uint32_t maxValues = 0);
+
+// The values at a path one by one, for a table: open starts a progressive parse and finds the
+// first value; next hands out the values in order, and when none waits parses on for a few
+// more (twice as many each time, at most 64 and about 32 KB of text); close ends the parse
+// wherever it is and lets go of the document. Memory holds those few values and the parser's
+// own.
+class QapExtractScan {
+public:
+    QapExtractScan();
+    ~QapExtractScan();
+    QapExtractScan(const QapExtractScan &) = delete;
+    QapExtractScan &operator=(const QapExtractScan &) = delete;
+
+    // The document (its text or file name) must stay until close; the path is copied. A
+    // document that fails before its first value is complete fails here. 0, or -1 with
+    // SQLSTATE and message set (the scan is closed).
+    int32_t open(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path, int32_t limit,
+                 char *sqlstate, char *msgtext);
+    // 1 and the next value in the database code page (valid until the next call), 0 at the
+    // end, or -1 with SQLSTATE and message set once the values before the failure are out:
+    // the parser's error, or "38X39" for a value that does not fit the limit (the document is
+    // still read to its end, so that a later parser error is the one reported). An error
+    // closes the scan.
+    int32_t next(char **value, char *sqlstate, char *msgtext);
+    void close();
+    bool isOpen() const { return parse_ != nullptr; }
+
+private:
+    struct Parse;
+    std::unique_ptr<Parse> parse_;
+};
 
 // Exactly one non-empty value (a heap string the caller frees), or -1: "01HX0" for none,
 // "38X08" for several, "00000" for an empty value, or the state of the parse.

@@ -121,6 +121,8 @@ public:
     qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path);
     // Forgets everything of the previous parse, to parse again with the same path.
     void rearm();
+    // True when nothing more can join the last value: no open element matches the path.
+    bool valueComplete() const { return targetKind == ATTRIBUTE || yesOpen_ == 0; }
 
     // ContentHandler
     void characters(const XMLCh *const chars, const XMLSize_t length) override;
@@ -175,6 +177,7 @@ private:
     // For a path that is not shallow, currentPath holds the elements at depths 1 to tracked_.
     uint32_t tracked_ = 0;
     std::vector<int8_t> states_;
+    uint32_t yesOpen_ = 0; // open elements among those whose state is YES
     // Which open elements' attributes a match can read (paths that are not shallow): those at
     // the depths of head steps with a predicate (predicateDepths_[d] is 1), or any when a
     // later step has one. currentPath keeps no attribute copies for the others.

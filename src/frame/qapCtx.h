@@ -8,6 +8,7 @@
 
 struct QapConvInfo;
 struct qapParser;
+struct QapTableScan;
 
 // Where a routine's document argument lives.
 constexpr uint32_t QAP_FILE = 0; // the argument is a server file name
@@ -62,9 +63,9 @@ struct QapExtractResult {
 
 // The program's layout of the scratchpad's data area (zero-filled by the host).
 struct QapScratch {
-    QapRoutineCtx *ctx;       // the routine context, or null
-    char *dtdText;            // DTD text of the "2" variants, or null
-    QapExtractResult results; // the open result of a table function
+    QapRoutineCtx *ctx; // the routine context, or null
+    char *dtdText;      // DTD text of the "2" variants, or null
+    QapTableScan *scan; // the open table of a table function, or null
 };
 
 // Initialises a freshly allocated context (null when the allocation failed). appEncoding names

@@ -1,7 +1,8 @@
 // The table extract routines: every value at a location path in a document, one row each.
 // Each catalogue row of this family pairs a result kind (qapExtractKinds.h) with a document
-// source, as the scalar family does. The document is parsed once, when the host opens the
-// table; the values wait in the scratchpad and are handed out one per fetch.
+// source, as the scalar family does. The open starts a parse of the document that goes on as the
+// host fetches, a few values at a time, so memory holds those few, and a scan that stops early
+// (a LIMIT) reads little further.
 #include "qapClobDoc.h"
 #include "qapExtractKinds.h"
 #include "qapMembers.h"
@@ -10,6 +11,16 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
+
+// An open table: the document (a CLOB read at the open, or a copy of a VARCHAR argument, so
+// that it lives as long as the parse) and the parse that makes the rows.
+struct QapTableScan {
+    QapClobDoc clob;
+    std::string text;
+    QapExtractScan extract; // last: ends its parse before the document goes
+};
 
 namespace {
 
@@ -19,21 +30,23 @@ struct ExtractTable {
         using Kind = QapKind<r.result>;
         switch (c.phase) {
         case QapPhase::First:
+            closeScan(c);
             // A "2" variant reads its DTD once; without it the statement cannot go on.
             if (c.start() && r.count == 3 && c.fetchDtd(c.locator(1)) != 0) c.drop();
             return;
         case QapPhase::Open:
+            closeScan(c);
             if (c.start()) open<Kind>(c, r);
             return;
         case QapPhase::Fetch:
             if (c.start()) fetch<Kind>(c);
             return;
         case QapPhase::Close:
-            freeExtractResult(c.scratch->ctx, &c.scratch->results);
+            closeScan(c);
             qapSetState(c.sqlstate, "00000");
             return;
         case QapPhase::Final:
-            freeExtractResult(c.scratch->ctx, &c.scratch->results);
+            closeScan(c); // before the context its parse uses
             c.start();
             return;
         case QapPhase::Unknown:
@@ -43,48 +56,59 @@ struct ExtractTable {
         }
     }
 
-    // Parses the document and keeps every value; a failed open leaves no rows.
+    // Ends the parse and lets go of the document, its temporary file included.
+    static void closeScan(QapCall &c) {
+        delete c.scratch->scan;
+        c.scratch->scan = nullptr;
+    }
+
+    // Starts the parse and finds the first value; a failed open leaves no rows.
     template <class Kind> static void open(QapCall &c, const tessel::RoutineInfo &r) {
-        QapExtractResult &results = c.scratch->results;
-        freeExtractResult(c.ctx, &results);
-        qapSetState(results.sqlstate, "00000");
-        results.message = static_cast<char *>(calloc(1, QAP_RESULT_MESSAGE_SIZE));
-        if (results.message == nullptr) {
+        if (r.source == tessel::Source::FILE && c.checkFiles() != 0) return;
+        auto *scan = new (std::nothrow) QapTableScan;
+        if (scan == nullptr) {
             c.fail(QAPG002E);
             return;
         }
+        c.scratch->scan = scan;
         const char *path = c.text(r.count - 1);
         const char *dtd = c.scratch->dtdText;
-        QapClobDoc clob;
         QapDoc doc{c.text(0), QAP_FILE, 0, dtd};
-        if (r.source == tessel::Source::FILE && c.checkFiles() != 0) {
-            freeExtractResult(c.ctx, &results);
-            return;
-        }
         if (r.source == tessel::Source::VARCHAR) {
-            doc = QapDoc{c.text(0), QAP_MEM, 1, dtd};
-        } else if (r.source == tessel::Source::CLOB) {
-            if (clob.load(c.ctx, c.locator(0), c.sqlstate, c.msgtext) != 0) {
-                freeExtractResult(c.ctx, &results);
+            try {
+                scan->text.assign(c.text(0));
+            } catch (...) {
+                closeScan(c);
+                c.fail(QAPG002E);
                 return;
             }
-            doc = clob.doc(dtd);
+            doc = QapDoc{scan->text.c_str(), QAP_MEM, 1, dtd};
+        } else if (r.source == tessel::Source::CLOB) {
+            if (scan->clob.load(c.ctx, c.locator(0), c.sqlstate, c.msgtext) != 0) {
+                closeScan(c);
+                return;
+            }
+            doc = scan->clob.doc(dtd);
         }
-        extractAll(c.ctx, doc, Kind::tagged, path, &results, Kind::clobLimit, c.sqlstate,
-                   c.msgtext);
-        if (strncmp(c.sqlstate, "00000", 5) != 0) freeExtractResult(c.ctx, &results);
+        if (scan->extract.open(c.ctx, doc, Kind::tagged, path, Kind::clobLimit, c.sqlstate,
+                               c.msgtext) != 0)
+            closeScan(c);
     }
 
     // The next row, or "02000" at the end of the table.
     template <class Kind> static void fetch(QapCall &c) {
-        QapExtractResult &results = c.scratch->results;
-        if (results.cursor == nullptr) return; // no open table
-        char *value = *results.cursor;
-        if (value == nullptr) {
+        QapTableScan *scan = c.scratch->scan;
+        if (scan == nullptr) return; // no open table
+        char *value = nullptr;
+        const int32_t rc = scan->extract.next(&value, c.sqlstate, c.msgtext);
+        if (rc < 0) {
+            closeScan(c); // the rows end with the error
+            return;
+        }
+        if (rc == 0) {
             qapSetState(c.sqlstate, "02000");
             return;
         }
-        ++results.cursor;
         qapSetState(c.sqlstate, "00000");
         // An empty value is a NULL row; a CLOB member still makes its locator.
         const bool empty = value[0] == '\0';
