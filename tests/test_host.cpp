@@ -2,7 +2,6 @@
 // and what a routine finds on entry) and the trace control file. (The calls of the routines
 // themselves, their first-call failures and message texts: test_routines.cpp.)
 #include "qapCtx.h"
-#include "tarn.h"
 #include "tarnCall.h"
 #include "testSupport.h"
 
