@@ -6,7 +6,6 @@
 #include "tarnCall.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +16,6 @@
 #include <new>
 #include <string>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 

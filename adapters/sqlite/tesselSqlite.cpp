@@ -9,7 +9,6 @@
 #include <sqlite3ext.h>
 SQLITE_EXTENSION_INIT1
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +21,6 @@ SQLITE_EXTENSION_INIT1
 #include <new>
 #include <pwd.h>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
