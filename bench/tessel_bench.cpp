@@ -11,7 +11,7 @@
 #include "qapCtx.h"
 #include "qapResult.h"
 #include "qapSgDoc.h"
-#include "tarn.h"
+#include "tarnRuntime.h"
 #include "tarnCall.h"
 #include "tessel.h"
 

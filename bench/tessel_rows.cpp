@@ -12,7 +12,7 @@
 // Reported: microseconds per row (median of the rounds, processor time) and the ratios.
 #include "benchSupport.h"
 #include "tesselBuildCommit.h"
-#include "tarn.h"
+#include "tarnRuntime.h"
 #include "tarnCall.h"
 #include "tessel.h"
 

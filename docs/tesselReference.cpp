@@ -202,17 +202,6 @@ std::string filesText(const RoutineInfo &r) {
     return out.empty() ? "none" : out;
 }
 
-const char *parallelText(tessel::Parallel p) {
-    switch (p) {
-    case tessel::Parallel::SAFE:
-        return "SAFE";
-    case tessel::Parallel::RESTRICTED:
-        return "RESTRICTED";
-    default:
-        return "UNSAFE";
-    }
-}
-
 void printFamily(const char *name, const char *title) {
     printf("\n## %s (`%s`)\n\n", title, name);
     printf("| Routine | SQLite | PostgreSQL | Result | Document | Server files | Marking | "
@@ -226,7 +215,8 @@ void printFamily(const char *name, const char *title) {
         printf("| `%s` | %s | %s | %s%s | %s | %s | %s, PARALLEL %s | %s |\n", r.name,
                sqliteCall(r).c_str(), pgCall(r).c_str(), r.isTable() ? "table of " : "",
                declared(r).c_str(), sourceText(r.source), filesText(r).c_str(),
-               r.pure() ? "IMMUTABLE" : "VOLATILE", parallelText(r.parallel()), states.c_str());
+               r.pure() ? "IMMUTABLE" : "VOLATILE", tesselpg::pgParallelOf(r.parallel()),
+               states.c_str());
     }
 }
 

@@ -15,7 +15,7 @@
 #ifndef TESSEL_H
 #define TESSEL_H
 
-#include "tarn.h"
+#include "tesselHost.h"
 #include "tesselCatalog.h"
 
 #include <stdint.h>

@@ -8,7 +8,7 @@ bash scripts/setup.sh >&2
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 cmake -S . -B build-pkg -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DTESSEL_PACKAGING=ON -DTESSEL_SANITIZE=OFF -DTESSEL_TSAN=OFF >/dev/null
-targets=(tessel tarnhost tessel_sqlite qaptrace qapcatalog tessel_deb_changelog)
+targets=(tessel tessel_runtime tessel_sqlite qaptrace qapcatalog tessel_deb_changelog)
 if grep -q '^TESSEL_PG_CONFIG:.*pg_config$' build-pkg/CMakeCache.txt; then
     targets+=(tessel_pg tessel_pg_files)
 fi

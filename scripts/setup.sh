@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Tessel needs, when missing. Idempotent; needs root to install.
 set -euo pipefail
-packages=(build-essential file cmake libxerces-c-dev libicu-dev libgtest-dev libsqlite3-dev sqlite3 pkg-config
+packages=(build-essential file cmake libxerces-c-dev libicu-dev libgtest-dev libsqlite3-dev sqlite3 pkg-config python3
           postgresql-15 postgresql-server-dev-15)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite twice: plainly (build/) and under
-# AddressSanitizer + UndefinedBehaviorSanitizer with leak detection (build-asan/); then the
-# threads test under ThreadSanitizer (build-tsan/, scripts/tsan.sh), the PostgreSQL extension's
-# regression tests against the plain build (scripts/pgtest.sh), the same build over a
-# coordinator and two shard servers (scripts/cluster-demo.sh --check), and the Debian packages
-# built, installed, tried and purged (scripts/package-test.sh).
+# Sets up, checks the include floors, builds and runs the whole test suite twice: plainly
+# (build/) and under AddressSanitizer + UndefinedBehaviorSanitizer with leak detection
+# (build-asan/); then the threads test under ThreadSanitizer (build-tsan/, scripts/tsan.sh),
+# the PostgreSQL extension's regression tests against the plain build (scripts/pgtest.sh), the
+# same build over a coordinator and two shard servers (scripts/cluster-demo.sh --check), and the
+# Debian packages built, installed, tried and purged (scripts/package-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+# Include arrows against the floors of the README's Layout (src/ only counted until --strict).
+python3 scripts/check-floors.py
 jobs=$(nproc)
 run() {
     local dir=$1; shift

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the library, the host stand-in and the SQLite extension with ThreadSanitizer
+# Builds the library, the host runtime and the SQLite extension with ThreadSanitizer
 # (build-tsan/) and runs the threads test: SQLite connections on several threads running every
 # family's routines at once. Any report fails the run.
 set -euo pipefail

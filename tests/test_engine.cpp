@@ -5,7 +5,7 @@
 #include "qapResult.h"
 #include "qapSgDoc.h"
 #include "qapSgDocImpl.h"
-#include "tarn.h"
+#include "tesselHost.h"
 #include "testAttrs.h"
 #include "testSupport.h"
 

@@ -7,7 +7,7 @@
 #include "qapResult.h"
 #include "qapSgDoc.h"
 #include "qapSgDocHandler.h"
-#include "tarn.h"
+#include "tesselHost.h"
 #include "testSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // What every routine call rests on: the host's calling side (the calls of a scalar statement
-// and what a routine finds on entry) and the trace control file. (The calls of the routines
-// themselves, their first-call failures and message texts: test_routines.cpp.)
+// and what a routine finds on entry), the trace control file and the adapters' private
+// directories. (The calls of the routines themselves, their first-call failures and message
+// texts: test_routines.cpp.)
 #include "qapCtx.h"
-#include "tarn.h"
 #include "tarnCall.h"
 #include "testSupport.h"
 
@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -111,4 +113,29 @@ TEST(HostCall, ScalarStatementCallsFirstNormalAndFinal) {
     }
     { tarn::ScalarStatement unused(desc(reinterpret_cast<void *>(echo), three)); }
     EXPECT_EQ(seen, (std::vector<int32_t>{-1, 0, 0, 1, -1, 1}));
+}
+
+// ---- Process set-up ---------------------------------------------------------------------------
+
+// A directory for the trace control file or temporary files is taken only when nobody else can
+// write it or move it away: its parent must not be writable by others unless sticky.
+TEST(HostProcess, PrivateDirectoryRefusesWhatOthersCanReach) {
+    const std::string parent = testing_support::scratchDir() + "/private";
+    const std::string dir = parent + "/tessel";
+    ASSERT_EQ(mkdir(parent.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(parent.c_str(), 0777), 0);
+    EXPECT_FALSE(tarn::privateDirectory(dir));
+    struct stat st;
+    EXPECT_NE(lstat(dir.c_str(), &st), 0);      // not even created
+    ASSERT_EQ(chmod(parent.c_str(), 01777), 0); // sticky, as /tmp
+    EXPECT_TRUE(tarn::privateDirectory(dir));
+    ASSERT_EQ(lstat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    ASSERT_EQ(chmod(dir.c_str(), 0770), 0);
+    EXPECT_FALSE(tarn::privateDirectory(dir));
+    ASSERT_EQ(rmdir(dir.c_str()), 0);
+    ASSERT_EQ(symlink(parent.c_str(), dir.c_str()), 0); // a link is never taken
+    EXPECT_FALSE(tarn::privateDirectory(dir));
+    unlink(dir.c_str());
+    rmdir(parent.c_str());
 }

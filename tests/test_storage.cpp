@@ -8,7 +8,7 @@
 #include "qapLob.h"
 #include "qapMsg.h"
 #include "qapPlatform.h"
-#include "tarn.h"
+#include "testing/tarnTestHooks.h"
 #include "testSupport.h"
 
 #include <gtest/gtest.h>

@@ -59,7 +59,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 # maintainer scripts would call ldconfig themselves).
 file(WRITE ${CMAKE_BINARY_DIR}/debian/shlibs
      "libtessel ${PROJECT_VERSION_MAJOR} tessel (>= ${PROJECT_VERSION})\n"
-     "libtarnhost ${PROJECT_VERSION_MAJOR} tessel (>= ${PROJECT_VERSION})\n")
+     "libtessel_runtime ${PROJECT_VERSION_MAJOR} tessel (>= ${PROJECT_VERSION})\n")
 file(WRITE ${CMAKE_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
 set(CPACK_DEBIAN_TESSEL_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/shlibs
     ${CMAKE_BINARY_DIR}/debian/triggers)

@@ -9,7 +9,7 @@
 // A call site (one function call in one query) keeps its statement in fn_extra, from its first
 // call to the reset of the query's memory (fn_mcxt), whose callback makes the final call: so it
 // is made when the query ends, fails or is cancelled.
-#include "tarn.h"
+#include "tarnRuntime.h"
 #include "tesselPgCall.h"
 #include "tesselPgTypes.h"
 #include "tesselVersion.h"

@@ -1,4 +1,4 @@
-// The C++ half of the PostgreSQL extension: runs routine statements through the host stand-in's
+// The C++ half of the PostgreSQL extension: runs routine statements through the host runtime's
 // calling side. Nothing here includes PostgreSQL's headers or reports to it; every exception is
 // caught at the functions of tesselPgCall.h and becomes an outcome.
 #include "tesselPgCall.h"
@@ -6,7 +6,6 @@
 #include "tarnCall.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +16,6 @@
 #include <new>
 #include <string>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -116,15 +114,6 @@ void setInputs(Site &site, const Arg *args) {
     }
 }
 
-// True when dir is a directory that only this user can write (created with mode 0700 when
-// missing).
-bool privateDirectory(const std::string &dir) {
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat st;
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    return st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
 } // namespace
 
 void prepareProcess(const char *dataDir) noexcept {
@@ -133,10 +122,10 @@ void prepareProcess(const char *dataDir) noexcept {
         const std::string home = dataDir != nullptr && dataDir[0] == '/'
                                      ? std::string(dataDir) + "/tessel"
                                      : std::string();
-        if (!home.empty() && getenv("TARNQAPPATH") == nullptr && privateDirectory(home))
+        if (!home.empty() && getenv("TARNQAPPATH") == nullptr && tarn::privateDirectory(home))
             setenv("TARNQAPPATH", home.c_str(), 0);
-        if (!home.empty() && getenv("TARNQAPTEMP") == nullptr && privateDirectory(home) &&
-            privateDirectory(home + "/tmp"))
+        if (!home.empty() && getenv("TARNQAPTEMP") == nullptr && tarn::privateDirectory(home) &&
+            tarn::privateDirectory(home + "/tmp"))
             setenv("TARNQAPTEMP", (home + "/tmp").c_str(), 0);
     } catch (...) {
         // without them every first call fails with 38X35, which says what to set

@@ -24,17 +24,6 @@ const char *sourceText(tessel::Source source) {
     }
 }
 
-const char *parallelText(tessel::Parallel parallel) {
-    switch (parallel) {
-    case tessel::Parallel::SAFE:
-        return "SAFE";
-    case tessel::Parallel::RESTRICTED:
-        return "RESTRICTED";
-    default:
-        return "UNSAFE";
-    }
-}
-
 // The planner's estimate of a call, in operator costs: a routine with a document parses it
 // (some thousand times an operator's work for a document of a few kilobytes), which is what
 // makes a scan over documents worth splitting among parallel workers.
@@ -69,7 +58,7 @@ void printRoutine(const tessel::RoutineInfo &r) {
     else
         printf("    RETURNS %s\n", type);
     printf("    LANGUAGE C %s PARALLEL %s CALLED ON NULL INPUT COST %d\n",
-           r.pure() ? "IMMUTABLE" : "VOLATILE", parallelText(r.parallel()), costOf(r));
+           r.pure() ? "IMMUTABLE" : "VOLATILE", tesselpg::pgParallelOf(r.parallel()), costOf(r));
     printf("    AS 'MODULE_PATHNAME', '%s';\n", r.isTable() ? "tessel_table" : "tessel_scalar");
     printf("COMMENT ON FUNCTION %s IS '%s (%s): %s %s; document: %s';\n", signature.c_str(), r.name,
            r.family, r.isTable() ? "a table of" : "returns", declared.c_str(),
@@ -97,7 +86,7 @@ int main(int argc, char **argv) {
         if (!r.built) continue;
         if (update)
             printf("ALTER FUNCTION %s PARALLEL %s COST %d;\n", signatureOf(r).c_str(),
-                   parallelText(r.parallel()), costOf(r));
+                   tesselpg::pgParallelOf(r.parallel()), costOf(r));
         else
             printRoutine(r);
     }

@@ -1,5 +1,6 @@
-// The PostgreSQL type of each routine result type, shared by the install script's generator and
-// the module (which checks a function's declaration against it).
+// The PostgreSQL type of each routine result type and the PARALLEL marking of each routine,
+// shared by the install script's generator, the reference and the module (which checks a
+// function's declaration against the types).
 #pragma once
 
 #include "tesselCatalog.h"
@@ -33,5 +34,17 @@ constexpr PgType pgTypeOf(tessel::SqlType type) {
 }
 
 constexpr unsigned kTextOid = 25; // every input is text
+
+// The PARALLEL marking a function of the routine is declared with.
+constexpr const char *pgParallelOf(tessel::Parallel parallel) {
+    switch (parallel) {
+    case tessel::Parallel::SAFE:
+        return "SAFE";
+    case tessel::Parallel::RESTRICTED:
+        return "RESTRICTED";
+    default:
+        return "UNSAFE";
+    }
+}
 
 } // namespace tesselpg

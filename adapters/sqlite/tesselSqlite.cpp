@@ -1,6 +1,6 @@
 // A SQLite loadable extension that offers Tessel's routines in SQL: each scalar routine as a
 // function and each table routine as a table-valued function, under the routine's own name.
-// Every call goes through the host stand-in's calling side, so the routines run exactly as the
+// Every call goes through the host runtime's calling side, so the routines run exactly as the
 // host runs them: first, normal and final calls on one scratchpad per statement.
 #include "tarnCall.h"
 #include "tesselCatalog.h"
@@ -9,7 +9,6 @@
 #include <sqlite3ext.h>
 SQLITE_EXTENSION_INIT1
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +21,6 @@ SQLITE_EXTENSION_INIT1
 #include <new>
 #include <pwd.h>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -39,33 +37,19 @@ struct Routine {
 // The instance name a SQLite process runs as unless TARNINSTANCE says otherwise.
 constexpr const char *kInstance = "tessel";
 
-// True when dir is a directory that only this user can write (created with mode 0700 when
-// missing), inside a parent that others cannot rename it out of.
-bool privateDirectory(const std::string &dir) {
-    std::string parent = dir.substr(0, dir.find_last_of('/'));
-    struct stat up;
-    if (stat(parent.empty() ? "/" : parent.c_str(), &up) != 0 || !S_ISDIR(up.st_mode)) return false;
-    bool othersWrite = (up.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (up.st_mode & S_ISVTX) == 0;
-    if ((up.st_uid != geteuid() && up.st_uid != 0) || othersWrite) return false;
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat st;
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    return st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
 // The directory for the trace control file: $XDG_RUNTIME_DIR/tessel or $HOME/.tessel, or empty
 // when neither can be had privately.
 std::string traceControlDirectory() {
     const char *runtime = getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && runtime[0] == '/' &&
-        privateDirectory(std::string(runtime) + "/tessel"))
+        tarn::privateDirectory(std::string(runtime) + "/tessel"))
         return std::string(runtime) + "/tessel";
     const char *home = getenv("HOME");
     if (home == nullptr || home[0] != '/') {
         const passwd *pw = getpwuid(geteuid());
         home = pw != nullptr ? pw->pw_dir : nullptr;
     }
-    if (home != nullptr && home[0] == '/' && privateDirectory(std::string(home) + "/.tessel"))
+    if (home != nullptr && home[0] == '/' && tarn::privateDirectory(std::string(home) + "/.tessel"))
         return std::string(home) + "/.tessel";
     return std::string();
 }

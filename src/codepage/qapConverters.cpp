@@ -4,7 +4,7 @@
 #include "qapCtx.h"
 #include "qapMsg.h"
 #include "qapTrace.h"
-#include "tarn.h"
+#include "tesselHost.h"
 
 #include <cstdio>
 #include <cstring>

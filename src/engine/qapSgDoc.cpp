@@ -10,7 +10,7 @@
 #include "qapPlatform.h"
 #include "qapSgDocImpl.h"
 #include "qapTrace.h"
-#include "tarn.h"
+#include "tesselHost.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 #include "qapSgDocHandler.h"
 
 #include "qapMsg.h"
-#include "tarn.h"
+#include "tesselHost.h"
 
 #include <cstring>
 #include <memory>

@@ -8,7 +8,7 @@
 #include "qapCtx.h"
 #include "qapMsg.h"
 #include "qapTrace.h"
-#include "tarn.h"
+#include "tesselHost.h"
 #include "tesselCatalog.h"
 
 #include <array>

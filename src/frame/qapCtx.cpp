@@ -8,7 +8,7 @@
 #include "qapLib.h"
 #include "qapMsg.h"
 #include "qapTrace.h"
-#include "tarn.h"
+#include "tesselHost.h"
 
 #include <cerrno>
 #include <cstdlib>

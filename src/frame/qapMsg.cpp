@@ -6,7 +6,7 @@
 #include "qapCtx.h"
 #include "qapLib.h"
 #include "qapTrace.h"
-#include "tarn.h"
+#include "tesselHost.h"
 
 #include <climits>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
-#include "tarn.h"
+#include "tesselHost.h"
 
 #include <cstdint>
 

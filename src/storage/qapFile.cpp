@@ -7,7 +7,7 @@
 #include "qapOwned.h"
 #include "qapPlatform.h"
 #include "qapTrace.h"
-#include "tarn.h"
+#include "tesselHost.h"
 
 #include <cerrno>
 #include <cstdio>

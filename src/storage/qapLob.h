@@ -1,7 +1,7 @@
 // Transfers between host LOB locators and the program's buffers and files.
 #pragma once
 
-#include "tarn.h"
+#include "tesselHost.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // The host's LOB locator services: a process-wide table of locators and their values, with a
 // one-shot failure that tests arm to make the Nth service call fail.
-#include "tarn.h"
+#include "testing/tarnTestHooks.h"
 
 #include <climits>
 #include <cstring>

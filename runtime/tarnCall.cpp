@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <dlfcn.h>
-#include <unicode/ucnv.h>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -293,72 +292,63 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs 
     return o;
 }
 
-// ---- Scalar statements ------------------------------------------------------------------
+// ---- Statements ---------------------------------------------------------------------------
 
-struct ScalarStatement::Impl {
-    Impl(RoutineDesc desc, int32_t dbCodePage) : frame(std::move(desc), dbCodePage) {}
+struct Statement::Impl {
+    Impl(RoutineDesc desc, int32_t dbCodePage, bool table)
+        : frame(std::move(desc), dbCodePage), table(table) {}
     Frame frame;
+    bool table;
     bool started = false;
 };
 
-ScalarStatement::ScalarStatement(RoutineDesc desc, int32_t dbCodePage)
-    : impl_(std::make_unique<Impl>(std::move(desc), dbCodePage)) {}
+Statement::Statement(RoutineDesc desc, int32_t dbCodePage, bool table)
+    : impl_(std::make_unique<Impl>(std::move(desc), dbCodePage, table)) {}
 
-ScalarStatement::~ScalarStatement() {
+Statement::~Statement() {
     try {
         finish();
     } catch (...) {
     }
 }
 
-Outcome ScalarStatement::call(const std::vector<Input> &inputs) {
-    return callAs(impl_->started ? SQLUDF_NORMAL_CALL : SQLUDF_FIRST_CALL, inputs);
-}
-
-Outcome ScalarStatement::finish() {
+Outcome Statement::finish() {
     if (!impl_->started) {
         Outcome none;
         none.sqlstate = "00000";
         return none;
     }
-    return callAs(SQLUDF_FINAL_CALL, {});
+    return callAs(impl_->table ? SQL_TF_FINAL : SQLUDF_FINAL_CALL, {});
 }
 
-Outcome ScalarStatement::callAs(int32_t callType, const std::vector<Input> &inputs) {
+Outcome Statement::callAs(int32_t callType, const std::vector<Input> &inputs) {
     if (!impl_->started) impl_->frame.startStatement();
-    Outcome o = impl_->frame.invoke(callType, inputs);
-    impl_->started = callType != SQLUDF_FINAL_CALL;
+    using In = Frame::Inputs;
+    const In mode = !impl_->table                                          ? In::Fresh
+                    : callType == SQL_TF_OPEN                              ? In::KeepForTheTable
+                    : callType == SQL_TF_FETCH || callType == SQL_TF_CLOSE ? In::ReuseTheTables
+                                                                           : In::Fresh;
+    Outcome o = impl_->frame.invoke(callType, inputs, mode);
+    impl_->started = callType != (impl_->table ? SQL_TF_FINAL : SQLUDF_FINAL_CALL);
     return o;
 }
 
-char *ScalarStatement::scratchData() {
+char *Statement::scratchData() {
     return impl_->frame.scratchData();
 }
 
-bool ScalarStatement::started() const {
+bool Statement::started() const {
     return impl_->started;
+}
+
+Outcome ScalarStatement::call(const std::vector<Input> &inputs) {
+    return callAs(started() ? SQLUDF_NORMAL_CALL : SQLUDF_FIRST_CALL, inputs);
 }
 
 // ---- Table statements -------------------------------------------------------------------
 
-struct TableStatement::Impl {
-    Impl(RoutineDesc desc, int32_t dbCodePage) : frame(std::move(desc), dbCodePage) {}
-    Frame frame;
-    bool started = false;
-};
-
-TableStatement::TableStatement(RoutineDesc desc, int32_t dbCodePage)
-    : impl_(std::make_unique<Impl>(std::move(desc), dbCodePage)) {}
-
-TableStatement::~TableStatement() {
-    try {
-        finish();
-    } catch (...) {
-    }
-}
-
 Outcome TableStatement::open(const std::vector<Input> &inputs) {
-    if (!impl_->started) {
+    if (!started()) {
         Outcome first = callAs(SQL_TF_FIRST, inputs);
         if (first.failed()) return first;
     }
@@ -375,7 +365,7 @@ Outcome TableStatement::close(const std::vector<Input> &inputs) {
 
 TableRun TableStatement::run(const std::vector<Input> &inputs) {
     TableRun r;
-    if (!impl_->started) {
+    if (!started()) {
         Outcome first = callAs(SQL_TF_FIRST, inputs);
         if (first.failed()) {
             r.end = std::move(first); // nothing is open
@@ -401,34 +391,6 @@ TableRun TableStatement::run(const std::vector<Input> &inputs) {
     return r;
 }
 
-Outcome TableStatement::finish() {
-    if (!impl_->started) {
-        Outcome none;
-        none.sqlstate = "00000";
-        return none;
-    }
-    return callAs(SQL_TF_FINAL, {});
-}
-
-Outcome TableStatement::callAs(int32_t callType, const std::vector<Input> &inputs) {
-    if (!impl_->started) impl_->frame.startStatement();
-    using In = Frame::Inputs;
-    const In mode = callType == SQL_TF_OPEN                                ? In::KeepForTheTable
-                    : callType == SQL_TF_FETCH || callType == SQL_TF_CLOSE ? In::ReuseTheTables
-                                                                           : In::Fresh;
-    Outcome o = impl_->frame.invoke(callType, inputs, mode);
-    impl_->started = callType != SQL_TF_FINAL;
-    return o;
-}
-
-char *TableStatement::scratchData() {
-    return impl_->frame.scratchData();
-}
-
-bool TableStatement::started() const {
-    return impl_->started;
-}
-
 void *libraryHandle(const void *anchor) {
     void *handle = dlopen(TESSEL_SONAME, RTLD_LAZY | RTLD_NOLOAD);
     if (handle != nullptr) return handle;
@@ -437,16 +399,6 @@ void *libraryHandle(const void *anchor) {
     std::string dir = module.dli_fname;
     dir = dir.find('/') == std::string::npos ? "." : dir.substr(0, dir.find_last_of('/'));
     return dlopen((dir + "/" TESSEL_SONAME).c_str(), RTLD_LAZY | RTLD_NOLOAD);
-}
-
-void useUtf8WhenAscii() {
-    UErrorCode err = U_ZERO_ERROR;
-    UConverter *conv = ucnv_open(nullptr, &err);
-    if (U_SUCCESS(err)) {
-        const char *name = ucnv_getName(conv, &err);
-        if (U_SUCCESS(err) && strcmp(name, "US-ASCII") == 0) ucnv_setDefaultName("UTF-8");
-    }
-    ucnv_close(conv);
 }
 
 } // namespace tarn

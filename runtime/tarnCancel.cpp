@@ -1,5 +1,5 @@
 // The host's cancel flag as the library sees it: a check that an SQL adapter installs.
-#include "tarn.h"
+#include "tarnRuntime.h"
 
 #include <atomic>
 

@@ -2,7 +2,7 @@
 // worked. Xerces-C is never terminated: static objects of the library may use it until exit.
 // The parser is started without network access: routines parse what SQL callers hand them
 // with the server's rights, so no URL may be fetched.
-#include "tarn.h"
+#include "testing/tarnTestHooks.h"
 
 #include <cstring>
 #include <mutex>

@@ -3,12 +3,13 @@
 // for table routines), passing every argument by address. Used by tests and SQL adapters.
 #pragma once
 
-#include "tarn.h"
+#include "tarnRuntime.h"
 #include "tesselCatalog.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarn {
@@ -82,43 +83,50 @@ struct Outcome {
     }
 };
 
-// One statement of a scalar routine: the first call() is call type -1, later calls are 0;
-// finish() makes the final call (1). The destructor finishes an unfinished statement.
-class TARN_API ScalarStatement {
+// What both statement kinds share: the routine, its scratchpad and one call at a time. The
+// destructor finishes an unfinished statement.
+class TARN_API Statement {
 public:
-    explicit ScalarStatement(RoutineDesc desc, int32_t dbCodePage = 1208);
-    ~ScalarStatement();
-    ScalarStatement(const ScalarStatement &) = delete;
-    ScalarStatement &operator=(const ScalarStatement &) = delete;
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
 
-    Outcome call(const std::vector<Input> &inputs);
+    // The final call (1 for a scalar routine, FINAL for a table), when the statement started.
     Outcome finish();
     // Low-level: one call of the given call type with the given inputs.
     Outcome callAs(int32_t callType, const std::vector<Input> &inputs);
-
     // The statement's scratchpad data area (100 bytes), for tests that look inside it.
     char *scratchData();
     bool started() const;
+
+protected:
+    Statement(RoutineDesc desc, int32_t dbCodePage, bool table);
+    ~Statement();
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
+// One statement of a scalar routine: the first call() is call type -1, later calls are 0;
+// finish() makes the final call (1).
+class TARN_API ScalarStatement : public Statement {
+public:
+    explicit ScalarStatement(RoutineDesc desc, int32_t dbCodePage = 1208)
+        : Statement(std::move(desc), dbCodePage, false) {}
+    Outcome call(const std::vector<Input> &inputs);
+};
+
 // One statement of a table routine. run() makes FIRST (once per statement), OPEN, FETCH until
-// "02000" or an error, CLOSE; finish() makes FINAL. The destructor finishes an unfinished
-// statement.
+// "02000" or an error, CLOSE; finish() makes FINAL.
 struct TableRun {
     std::vector<Outcome> rows; // the fetched rows (SQLSTATE "00000" or a warning)
     Outcome end;               // the call that ended the run ("02000" or an error)
 };
 
-class TARN_API TableStatement {
+class TARN_API TableStatement : public Statement {
 public:
-    explicit TableStatement(RoutineDesc desc, int32_t dbCodePage = 1208);
-    ~TableStatement();
-    TableStatement(const TableStatement &) = delete;
-    TableStatement &operator=(const TableStatement &) = delete;
+    explicit TableStatement(RoutineDesc desc, int32_t dbCodePage = 1208)
+        : Statement(std::move(desc), dbCodePage, true) {}
 
     TableRun run(const std::vector<Input> &inputs);
     // One step at a time: open() makes FIRST (once per statement) and OPEN, fetch() one FETCH,
@@ -126,20 +134,17 @@ public:
     Outcome open(const std::vector<Input> &inputs);
     Outcome fetch(const std::vector<Input> &inputs);
     Outcome close(const std::vector<Input> &inputs);
-    Outcome finish();
-    Outcome callAs(int32_t callType, const std::vector<Input> &inputs);
-    char *scratchData();
-    bool started() const;
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
 };
 
 // The libtessel.so a module (an SQL engine adapter) was linked with: the copy already loaded,
 // else the one next to the module that contains anchor (an address in it). Null when neither is
 // loaded. The caller closes it with dlclose.
 TARN_API void *libraryHandle(const void *anchor);
+
+// True when dir is a directory that only this user can write (created with mode 0700 when
+// missing), inside a parent that others cannot rename it out of: owned by this user or root,
+// and writable by no one else unless sticky.
+TARN_API bool privateDirectory(const std::string &dir);
 
 // Makes UTF-8 ICU's default converter (the application code page) when the default is plain
 // ASCII, as in the C locale, so that documents in files can carry any character.

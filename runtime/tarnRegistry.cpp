@@ -1,7 +1,7 @@
 // The host's profile registry: values set by tarnRegistrySet, with the read-access,
 // write-access and external-entities entries falling back to the environment when nothing was
 // set.
-#include "tarn.h"
+#include "tarnRuntime.h"
 
 #include <cstdlib>
 #include <cstring>

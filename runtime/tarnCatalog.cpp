@@ -1,5 +1,5 @@
 // The host's message-catalog service, on the X/Open catalog calls.
-#include "tarn.h"
+#include "tarnRuntime.h"
 
 #include <nl_types.h>
 

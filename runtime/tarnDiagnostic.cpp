@@ -1,5 +1,5 @@
 // The whole text of a routine's last message, kept per thread for the calling side.
-#include "tarn.h"
+#include "tarnRuntime.h"
 
 #include <string>
 
