@@ -1,6 +1,7 @@
 /* The host contract: the routine calling convention and every host service that Tessel imports.
- * The library only declares these; the host process defines them (the adapters and tests link
- * the host runtime, libtessel_runtime, which does). C linkage throughout. */
+ * The library only declares these; a host process that defines them provides them, and the
+ * host runtime (libtessel_runtime, which the library links) does otherwise. C linkage
+ * throughout. */
 #ifndef TESSEL_HOST_H
 #define TESSEL_HOST_H
 

@@ -983,7 +983,7 @@ struct QapExtractScan::Parse {
     // Keeps the failure's whole message, just formatted.
     void keepFailure() {
         failed = true;
-        failWhole = tarnDiagnostic();
+        failWhole = qapLastWholeMessage();
     }
     // Tells the kept failure as the call's state and message.
     void tellFailure(char *sqlstate, char *msgtext) const {

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <unicode/ucnv.h>
 
 namespace {
@@ -63,6 +64,14 @@ int boundaryBefore(QapRoutineCtx *ctx, const char *text, int len, int limit) {
 
 } // namespace
 
+namespace {
+thread_local std::string lastWhole; // the thread's last routine message, before it was cut
+} // namespace
+
+const char *qapLastWholeMessage() {
+    return lastWhole.c_str();
+}
+
 int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_list args) {
     if (msgNo < 0) return -1;
 
@@ -80,6 +89,7 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
     if (ctx != nullptr && ctx->callerKind == 0) {
         // A routine's message text: at most 70 characters, the last one a newline. The host
         // keeps the whole text beside it.
+        lastWhole = buffer;
         tarnSetDiagnostic(buffer);
         if (len < QAP_MSG_ROOM) {
             memcpy(out, buffer, len);

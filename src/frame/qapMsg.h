@@ -66,6 +66,9 @@ extern const char qapBuildStamp[];
 // output: out must then hold 1025 bytes. Returns the characters placed, 0 when there is no
 // room, or -1 for a negative message number.
 int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_list args);
+// The calling thread's last routine message in full, as handed to the host before it was cut
+// (for a failure told again at a later call).
+const char *qapLastWholeMessage();
 
 // Formats message msgNo into a routine's message text (offset 0). Pass the routine's context:
 // without one the text is not cut to 70 characters (out must hold 1025 bytes).
