@@ -45,7 +45,15 @@ inline UErrorCode qapOpenStatus(UErrorCode status) {
     return status == U_AMBIGUOUS_ALIAS_WARNING ? U_ZERO_ERROR : status;
 }
 
-// Opens a converter for a CCSID.
+// Keeps a converter ICU has just opened with *status: the status is normalised as above, and a
+// converter that did not open cleanly is closed. The converter, or null with *status telling
+// why (U_ZERO_ERROR when ICU gave no converter and no error).
+UConverter *qapKeepOpened(UConverter *cnv, UErrorCode *status);
+
+// Opens the converter ICU lists under name (ICU's default converter for null), as above.
+UConverter *qapOpenNamed(const char *name, UErrorCode *status);
+
+// Opens a converter for a CCSID, as above.
 UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status);
 
 // The encoding name the parser is given for a code page. 0, or -119 with "38X38".

@@ -126,11 +126,9 @@ int32_t QAP_mbstowcsSys(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t 
         return -1;
     }
     UErrorCode status = U_ZERO_ERROR;
-    UConverter *cnv = ucnv_open(name, &status);
-    status = qapOpenStatus(status);
-    if (cnv == nullptr || status != U_ZERO_ERROR) {
+    UConverter *cnv = qapOpenNamed(name, &status);
+    if (cnv == nullptr) {
         QAP_TRACE(ctx, fn, "unable to open sys icu converter %s \n", name);
-        if (cnv != nullptr) ucnv_close(cnv);
         return -1;
     }
     int32_t count = toUtf16(ctx, fn, cnv, out, in, capacity);
@@ -238,11 +236,8 @@ bool qapSystemName(QapRoutineCtx *ctx, const char *name, std::string &out) {
     status = U_ZERO_ERROR;
     const char *sys = ucnv_getDefaultName();
     UConverter *cnv =
-        ucnv_open(sys != nullptr && strcmp(sys, "US-ASCII") != 0 ? sys : "UTF-8", &status);
-    if (cnv == nullptr || U_FAILURE(qapOpenStatus(status))) {
-        if (cnv != nullptr) ucnv_close(cnv);
-        return false;
-    }
+        qapOpenNamed(sys != nullptr && strcmp(sys, "US-ASCII") != 0 ? sys : "UTF-8", &status);
+    if (cnv == nullptr) return false;
     ucnv_setFromUCallBack(cnv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     status = U_ZERO_ERROR;
     out.resize(static_cast<size_t>(units) * 4 + 1);

@@ -52,11 +52,8 @@ int32_t registryUnits(size_t length) {
 // system; empty when it cannot be converted exactly.
 std::string toSystem(const UChar *s) {
     UErrorCode status = U_ZERO_ERROR;
-    UConverter *cnv = ucnv_open(nullptr, &status);
-    if (cnv == nullptr || U_FAILURE(qapOpenStatus(status))) {
-        if (cnv != nullptr) ucnv_close(cnv);
-        return std::string();
-    }
+    UConverter *cnv = qapOpenNamed(nullptr, &status);
+    if (cnv == nullptr) return std::string();
     status = U_ZERO_ERROR;
     ucnv_setFromUCallBack(cnv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     status = U_ZERO_ERROR;
