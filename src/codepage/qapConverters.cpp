@@ -180,7 +180,7 @@ int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
 }
 
 int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
-                        char *sqlstate, char *msgtext) {
+                        QapStatus err) {
     static const char fn[] = "QAP_getEncoding";
     QAP_TRACE(ctx, fn, "Entered.\n");
     if (out != nullptr && capacity > 0) out[0] = 0;
@@ -206,13 +206,12 @@ int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_
             QAP_TRACE(ctx, fn, "no icu name for %s\n", vendor.c_str());
             char number[16];
             snprintf(number, sizeof number, "%d", codePage);
-            qapSetMsg(ctx, msgtext, QAPG008E, number);
-            QAP_TRACE(ctx, fn, "msgtext=%s, codepage=%d\n", msgtext != nullptr ? msgtext : "",
-                      codePage);
-            qapSetState(sqlstate, "38X38");
+            qapSetError(ctx, err, QAPG008E, number);
+            QAP_TRACE(ctx, fn, "msgtext=%s, codepage=%d\n",
+                      err.msgtext != nullptr ? err.msgtext : "", codePage);
             result = -119;
             QAP_TRACE(ctx, fn, "errCode = %d, sqlstate=%s\n", result,
-                      sqlstate != nullptr ? sqlstate : "");
+                      err.sqlstate != nullptr ? err.sqlstate : "");
         } else {
             UErrorCode stdStatus = U_ZERO_ERROR;
             const char *name = ucnv_getStandardName(vendor.c_str(), "MIME", &stdStatus);

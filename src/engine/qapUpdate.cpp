@@ -267,9 +267,9 @@ int32_t qapUpdateFromBuf(QapRoutineCtx *ctx, const char *doc, const char *path, 
     QapTempFile staged;
     const size_t length = strlen(doc);
     if (length > static_cast<size_t>(ctx->fileThreshold)) {
-        const int rc = staged.create(ctx, sqlstate, msgtext) != 0
+        const int rc = staged.create(ctx, {sqlstate, msgtext}) != 0
                            ? -1
-                           : staged.write(ctx, doc, length, sqlstate, msgtext);
+                           : staged.write(ctx, doc, length, {sqlstate, msgtext});
         QAP_TRACE(ctx, fn, "staging the document return rc=%d\n", rc);
         if (rc != 0) return -1;
     }

@@ -79,7 +79,7 @@ int32_t QapCall::fetchDtd(sqludf_locator *dtd) {
     if (text == nullptr) return fail(QAPG002E);
     text[0] = '\0';
     scratch->dtdText = text;
-    return qap_locator2buf(ctx, dtd, text, length, sqlstate, msgtext);
+    return qap_locator2buf(ctx, dtd, text, length, {sqlstate, msgtext});
 }
 
 int32_t QapCall::checkFiles() {

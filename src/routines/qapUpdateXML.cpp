@@ -69,7 +69,7 @@ struct UpdateXML {
             QapHeapText text(raw);
             doc.release();
             if (qap_buf2locator(c.ctx, text.get(), static_cast<int32_t>(strlen(text.get())),
-                                c.out<sqludf_locator>(), c.sqlstate, c.msgtext) != 0)
+                                c.out<sqludf_locator>(), {c.sqlstate, c.msgtext}) != 0)
                 return;
             c.setNull(false);
         } else {
@@ -88,7 +88,7 @@ struct UpdateXML {
             // The file is rewritten only once the whole update has succeeded.
             QapHeapText text(raw);
             if (qap_buf2file(c.ctx, text.get(), static_cast<int32_t>(strlen(text.get())), file,
-                             c.sqlstate, c.msgtext) != 0)
+                             {c.sqlstate, c.msgtext}) != 0)
                 return;
             c.setNull(false);
         }

@@ -59,8 +59,8 @@ struct Validate {
             const size_t length = strlen(doc);
             docLoc = QAP_MEM;
             if (length > static_cast<size_t>(c.ctx->fileThreshold)) {
-                if (staged.create(c.ctx, c.sqlstate, c.msgtext) != 0 ||
-                    staged.write(c.ctx, doc, length, c.sqlstate, c.msgtext) != 0)
+                if (staged.create(c.ctx, {c.sqlstate, c.msgtext}) != 0 ||
+                    staged.write(c.ctx, doc, length, {c.sqlstate, c.msgtext}) != 0)
                     return;
                 doc = staged.name();
                 docLoc = QAP_FILE;
