@@ -328,7 +328,7 @@ RunReport runExtract(const std::string &doc, const Case &c) {
     memcpy(dbinfo + SQLUDF_DBINFO_CODEPAGE_OFFSET, &cp, sizeof cp);
     char state[QAP_SQLSTATE_SIZE] = "00000";
     char msg[QAP_MSGTEXT_SIZE] = "";
-    if (ctx == nullptr || qapInit(ctx, 0, dbinfo, state, msg, nullptr) != 0) {
+    if (ctx == nullptr || qapInit(ctx, 0, dbinfo, {state, msg}, nullptr) != 0) {
         fprintf(stderr, "qapInit failed: %s %s\n", state, msg);
         strcpy(r.state, "INIT!");
         free(ctx);

@@ -130,7 +130,7 @@ ScopedEnv::~ScopedEnv() {
 TestCtx::TestCtx(int32_t dbCodePage, const char *appEncoding)
     : ctx_(static_cast<QapRoutineCtx *>(calloc(1, sizeof(QapRoutineCtx)))) {
     memcpy(dbinfo + 268, &dbCodePage, sizeof dbCodePage);
-    initRc = qapInit(ctx_, 0, dbinfo, sqlstate, msgtext, appEncoding);
+    initRc = qapInit(ctx_, 0, dbinfo, {sqlstate, msgtext}, appEncoding);
 }
 
 TestCtx::~TestCtx() {

@@ -575,7 +575,7 @@ TEST_F(Routines, FailedInitialisationOfTheFirstCall) {
 TEST_F(Routines, ClobsBeyondTheThresholdAreParsedFromATemporaryFile) {
     const std::string dir = testing_support::scratchDir(), trace = dir + "/qapspill.trc";
     char sqlstate[6] = "00000", msgtext[71] = "";
-    ASSERT_EQ(qapTraceSwitchOn(dir.c_str(), "spill", sqlstate, msgtext), 0);
+    ASSERT_EQ(qapTraceSwitchOn(dir.c_str(), "spill", {sqlstate, msgtext}), 0);
     ScopedEnv instance("TARNINSTANCE", "spill");
     const std::string other = dir + "/othertmp";
     mkdir(other.c_str(), 0700);
@@ -605,7 +605,7 @@ TEST_F(Routines, ClobsBeyondTheThresholdAreParsedFromATemporaryFile) {
         ASSERT_NE(getenv("TMP"), nullptr);
         EXPECT_EQ(std::string(getenv("TMP")), other);
     }
-    EXPECT_EQ(qapTraceSwitchOff("spill", sqlstate, msgtext), 0);
+    EXPECT_EQ(qapTraceSwitchOff("spill", {sqlstate, msgtext}), 0);
     EXPECT_TRUE(testing_support::listDir(other).empty());
     // A spilled document is still read in the database encoding, whatever it declares.
     const std::string latin = "<?xml version='1.0' encoding='UTF-8'?><a><v>caf\xE9</v><p>" +

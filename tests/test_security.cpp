@@ -182,7 +182,7 @@ TEST(Security, AllowedFilesResolveLinksAndCompareCase) {
             tarnRegistrySet(access == 0 ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS,
                             r.value.c_str());
             strcpy(ctx.sqlstate, "00000");
-            EXPECT_EQ(qapChkRegistry(ctx, access, r.name.c_str(), ctx.sqlstate, ctx.msgtext),
+            EXPECT_EQ(qapChkRegistry(ctx, access, r.name.c_str(), {ctx.sqlstate, ctx.msgtext}),
                       r.allowed ? 0 : -1);
             EXPECT_STREQ(ctx.sqlstate, r.allowed ? "00000" : access == 0 ? "38X02" : "38X03");
         }

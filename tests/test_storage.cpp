@@ -120,12 +120,12 @@ TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
         case CONV_TO_FILE:
         case CONV_TO_FILE2:
             rc = (c.op == CONV_TO_FILE ? qap_conv_locator2file : qap_conv_locator2file2)(
-                ctx, &loc, outName.c_str(), st.sqlstate, st.msgtext);
+                ctx, &loc, outName.c_str(), {st.sqlstate, st.msgtext});
             EXPECT_FALSE(exists(outName));
             break;
         case BUF_TO_LOB:
             rc = qap_buf2locator(ctx, value.data(), static_cast<int32_t>(value.size()), &out,
-                                 st.sqlstate, st.msgtext);
+                                 {st.sqlstate, st.msgtext});
             break;
         case FILE_TO_LOB:
             rc = qap_file2locator(ctx, writeFile("lob-in.xml", value).c_str(), &out, st.sqlstate,
@@ -239,7 +239,7 @@ TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
         sqludf_locator loc = lobOf(c.clob);
         remove(name.c_str());
         EXPECT_EQ((c.rewrite ? qap_conv_locator2file2 : qap_conv_locator2file)(
-                      ctx, &loc, name.c_str(), st.sqlstate, st.msgtext),
+                      ctx, &loc, name.c_str(), {st.sqlstate, st.msgtext}),
                   0)
             << st.msgtext;
         EXPECT_TRUE(exists(name));
@@ -251,7 +251,7 @@ TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
     ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
     sqludf_locator loc = lobOf("<a/>");
     remove(name.c_str());
-    EXPECT_EQ(qap_conv_locator2file2(ctx, &loc, name.c_str(), st.sqlstate, st.msgtext), -1);
+    EXPECT_EQ(qap_conv_locator2file2(ctx, &loc, name.c_str(), {st.sqlstate, st.msgtext}), -1);
     EXPECT_STREQ(st.sqlstate, "38X14");
     EXPECT_FALSE(exists(name));
 }
@@ -302,7 +302,7 @@ TEST(FileToVarchar, LimitsAndConversion) {
         std::vector<char> out(QAP_VARCHAR_MAX + 1, '#');
         Status st;
         int rc =
-            qap_file2varchar(ctx, "in.xml", out.data(), QAP_VARCHAR_MAX, st.sqlstate, st.msgtext);
+            qap_file2varchar(ctx, "in.xml", out.data(), QAP_VARCHAR_MAX, {st.sqlstate, st.msgtext});
         EXPECT_EQ(rc, c.state.empty() ? 0 : -1);
         if (c.state.empty())
             EXPECT_EQ(std::string(out.data()), c.text);
@@ -396,7 +396,7 @@ Result rewrite(QapRoutineCtx *ctx, const std::string &doc, int32_t capacity = -1
     char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
     char msgtext[QAP_MSGTEXT_SIZE] = "";
     r.rc = qapConvBufferTarnToAppEncoding(ctx, in.data(), static_cast<int32_t>(in.size()),
-                                          out.data(), capacity, msgtext, sqlstate);
+                                          out.data(), capacity, {sqlstate, msgtext});
     if (r.rc >= 0) {
         r.out.assign(out.data(), static_cast<size_t>(r.rc));
         EXPECT_TRUE(r.rc < capacity && out[static_cast<size_t>(r.rc)] == '\0') << "terminator";

@@ -64,7 +64,7 @@ std::vector<std::string> runAll(int rounds) {
 
 TEST(Threads, ConnectionsOnSeveralThreadsGetTheResultsOfARunAlone) {
     char state[QAP_SQLSTATE_SIZE], message[QAP_MSGTEXT_SIZE];
-    ASSERT_EQ(qapTraceSwitchOn(scratchDir().c_str(), nullptr, state, message), 0) << message;
+    ASSERT_EQ(qapTraceSwitchOn(scratchDir().c_str(), nullptr, {state, message}), 0) << message;
     constexpr int kThreads = 4, kRounds = 8;
     std::vector<std::vector<std::string>> results(kThreads);
     std::vector<std::thread> threads;
@@ -72,7 +72,7 @@ TEST(Threads, ConnectionsOnSeveralThreadsGetTheResultsOfARunAlone) {
         threads.emplace_back([&results, t] { results[t] = runAll(kRounds); });
     for (std::thread &t : threads)
         t.join();
-    qapTraceSwitchOff(nullptr, state, message);
+    qapTraceSwitchOff(nullptr, {state, message});
     EXPECT_NE(readFile(scratchDir() + "/qaptessel_test.trc").find("first call"), std::string::npos);
 
     const std::vector<std::string> alone = runAll(1);

@@ -22,9 +22,9 @@ int main(int argc, char **argv) {
     char msgtext[QAP_MSGTEXT_SIZE] = "";
     int32_t rc;
     if (argc >= 3 && argc <= 4 && std::strcmp(argv[1], "on") == 0)
-        rc = qapTraceSwitchOn(argv[2], argc == 4 ? argv[3] : nullptr, sqlstate, msgtext);
+        rc = qapTraceSwitchOn(argv[2], argc == 4 ? argv[3] : nullptr, {sqlstate, msgtext});
     else if (argc >= 2 && argc <= 3 && std::strcmp(argv[1], "off") == 0)
-        rc = qapTraceSwitchOff(argc == 3 ? argv[2] : nullptr, sqlstate, msgtext);
+        rc = qapTraceSwitchOff(argc == 3 ? argv[2] : nullptr, {sqlstate, msgtext});
     else
         return usage();
     std::fputs(msgtext, stdout);

@@ -3,6 +3,8 @@
 // and UTF-16.
 #pragma once
 
+#include "qapMsg.h"
+
 #include <cstdint>
 #include <string>
 #include <unicode/ucnv.h>
@@ -45,12 +47,25 @@ inline UErrorCode qapOpenStatus(UErrorCode status) {
     return status == U_AMBIGUOUS_ALIAS_WARNING ? U_ZERO_ERROR : status;
 }
 
-// Opens a converter for a CCSID.
+// Keeps a converter ICU has just opened with *status: the status is normalised as above, and a
+// converter that did not open cleanly is closed. The converter, or null with *status telling
+// why (U_ZERO_ERROR when ICU gave no converter and no error).
+UConverter *qapKeepOpened(UConverter *cnv, UErrorCode *status);
+
+// Opens the converter ICU lists under name (ICU's default converter for null), as above.
+UConverter *qapOpenNamed(const char *name, UErrorCode *status);
+
+// Opens a converter for a CCSID, as above.
 UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status);
 
 // The encoding name the parser is given for a code page. 0, or -119 with "38X38".
 int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
-                        char *sqlstate, char *msgtext);
+                        QapStatus err);
+// The same with the state and text apart, for the parser drivers that still pass them so.
+inline int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
+                               char *sqlstate, char *msgtext) {
+    return QAP_getEncoding(ctx, codePage, out, capacity, QapStatus{sqlstate, msgtext});
+}
 
 // Database code page to UTF-16; code units written (terminator not counted), or -1.
 int32_t QAP_mbstowcsFunction(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity);
@@ -61,18 +76,21 @@ int32_t QAP_wcstombsFunction(QapRoutineCtx *ctx, char *out, const XMLCh *in, int
 // Parser string to the database code page (4 bytes per unit plus 4); returns out.
 char *qapConvXMLCh(QapRoutineCtx *ctx, const XMLCh *in, char *out);
 
+// Reports a conversion failure: QAPQ055E with the ICU status, SQLSTATE "38X45". Returns -1.
+int32_t qapSetIcuError(QapRoutineCtx *ctx, QapStatus err, UErrorCode status);
+
 // Application to database code page; out may be in. Bytes written or -1 (errCode -124 when
 // the result does not fit).
 int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
-                               int32_t capacity, char *msgtext, char *sqlstate, int32_t *errCode);
+                               int32_t capacity, QapStatus err, int32_t *errCode);
 // Database to application code page; out may be in. Bytes written or -1.
 int32_t convertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
-                               int32_t capacity, char *msgtext, char *sqlstate);
+                               int32_t capacity, QapStatus err);
 
 // Converts a document to the application code page and rewrites the encoding of its XML
 // declaration. Bytes written (byte order mark included), or -1.
 int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32_t inLength,
-                                       char *out, int32_t capacity, char *msgtext, char *sqlstate);
+                                       char *out, int32_t capacity, QapStatus err);
 // While it lives, cnv stops at a character it cannot convert, in either direction, instead of
 // putting a substitute in its place: what is written to a file is the document or nothing.
 class QapStrictConversion {

@@ -43,14 +43,6 @@ int32_t toUtf16(QapRoutineCtx *ctx, const char *fn, UConverter *cnv, XMLCh *out,
     return count;
 }
 
-// Reports a conversion failure: QAPQ055E with the ICU status, SQLSTATE "38X45".
-void reportIcuError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, UErrorCode status) {
-    char number[16];
-    snprintf(number, sizeof number, "%d", static_cast<int>(status));
-    qapSetMsg(ctx, msgtext, QAPQ055E, number);
-    qapSetState(sqlstate, "38X45");
-}
-
 // Capacity in UTF-16 units of the intermediate buffer for length input bytes (one spare unit
 // so that an empty input still has room for its terminator).
 int32_t unicodeCapacity(int32_t length) {
@@ -61,21 +53,21 @@ int32_t unicodeCapacity(int32_t length) {
 // Converts in (length bytes) through from and then through to into out; the steps shared by
 // both buffer conversions. errCode, if given, receives -124 when the result does not fit.
 int32_t convertBuffer(QapRoutineCtx *ctx, const char *fn, bool appToDb, const char *in,
-                      int32_t length, char *out, int32_t capacity, char *msgtext, char *sqlstate,
+                      int32_t length, char *out, int32_t capacity, QapStatus err,
                       int32_t *errCode) {
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
     UConverter *from = ci == nullptr ? nullptr : appToDb ? ci->appConv : ci->dbConv;
     UConverter *to = ci == nullptr ? nullptr : appToDb ? ci->dbConv : ci->appConv;
     if (from == nullptr || to == nullptr || length < 0 || (in == nullptr && length > 0) ||
         out == nullptr || capacity < 0) {
-        reportIcuError(ctx, sqlstate, msgtext, U_ILLEGAL_ARGUMENT_ERROR);
+        qapSetIcuError(ctx, err, U_ILLEGAL_ARGUMENT_ERROR);
         return -1;
     }
 
     int32_t units = unicodeCapacity(length);
     std::unique_ptr<UChar[]> unicode(new (std::nothrow) UChar[units]);
     if (!unicode) {
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return -1;
     }
     UErrorCode status = U_ZERO_ERROR;
@@ -83,7 +75,7 @@ int32_t convertBuffer(QapRoutineCtx *ctx, const char *fn, bool appToDb, const ch
     if (!appToDb) QAP_TRACE(ctx, fn, "nr chars converted to unicode %d\n", count);
     if (status != U_ZERO_ERROR) {
         QAP_TRACE(ctx, fn, "cant convert from app codepage err = %ld\n", static_cast<long>(status));
-        reportIcuError(ctx, sqlstate, msgtext, status);
+        qapSetIcuError(ctx, err, status);
         return -1;
     }
 
@@ -97,7 +89,7 @@ int32_t convertBuffer(QapRoutineCtx *ctx, const char *fn, bool appToDb, const ch
         } else {
             QAP_TRACE(ctx, fn, "destbuf too small to hold converted buffer\n");
         }
-        reportIcuError(ctx, sqlstate, msgtext, status);
+        qapSetIcuError(ctx, err, status);
         if (errCode != nullptr) {
             *errCode = -124;
             QAP_TRACE(ctx, fn, "errCode = %d\n", *errCode);
@@ -107,7 +99,7 @@ int32_t convertBuffer(QapRoutineCtx *ctx, const char *fn, bool appToDb, const ch
     out[count] = '\0';
     if (status != U_ZERO_ERROR) {
         QAP_TRACE(ctx, fn, "cant convert to db codepage err = %ld\n", static_cast<long>(status));
-        reportIcuError(ctx, sqlstate, msgtext, status);
+        qapSetIcuError(ctx, err, status);
     }
     return count;
 }
@@ -126,11 +118,9 @@ int32_t QAP_mbstowcsSys(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t 
         return -1;
     }
     UErrorCode status = U_ZERO_ERROR;
-    UConverter *cnv = ucnv_open(name, &status);
-    status = qapOpenStatus(status);
-    if (cnv == nullptr || status != U_ZERO_ERROR) {
+    UConverter *cnv = qapOpenNamed(name, &status);
+    if (cnv == nullptr) {
         QAP_TRACE(ctx, fn, "unable to open sys icu converter %s \n", name);
-        if (cnv != nullptr) ucnv_close(cnv);
         return -1;
     }
     int32_t count = toUtf16(ctx, fn, cnv, out, in, capacity);
@@ -169,8 +159,15 @@ char *qapConvXMLCh(QapRoutineCtx *ctx, const XMLCh *in, char *out) {
     return out;
 }
 
+int32_t qapSetIcuError(QapRoutineCtx *ctx, QapStatus err, UErrorCode status) {
+    char number[16];
+    snprintf(number, sizeof number, "%d", static_cast<int>(status));
+    qapSetError(ctx, err, QAPQ055E, number);
+    return -1;
+}
+
 int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
-                               int32_t capacity, char *msgtext, char *sqlstate, int32_t *errCode) {
+                               int32_t capacity, QapStatus err, int32_t *errCode) {
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
     if (ci != nullptr && qapIsUtf16CodePage(ci->appCodePage) && in != nullptr && inLength >= 2) {
         unsigned char b0 = static_cast<unsigned char>(in[0]);
@@ -187,14 +184,14 @@ int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLen
         if (inLength < capacity) out[inLength] = '\0';
         return inLength;
     }
-    return convertBuffer(ctx, "convertBufferAppToTarn", true, in, inLength, out, capacity, msgtext,
-                         sqlstate, errCode);
+    return convertBuffer(ctx, "convertBufferAppToTarn", true, in, inLength, out, capacity, err,
+                         errCode);
 }
 
 int32_t convertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
-                               int32_t capacity, char *msgtext, char *sqlstate) {
-    return convertBuffer(ctx, "convertBufferTarnToApp", false, in, inLength, out, capacity, msgtext,
-                         sqlstate, nullptr);
+                               int32_t capacity, QapStatus err) {
+    return convertBuffer(ctx, "convertBufferTarnToApp", false, in, inLength, out, capacity, err,
+                         nullptr);
 }
 
 QapStrictConversion::QapStrictConversion(UConverter *cnv) : cnv_(cnv) {
@@ -238,11 +235,8 @@ bool qapSystemName(QapRoutineCtx *ctx, const char *name, std::string &out) {
     status = U_ZERO_ERROR;
     const char *sys = ucnv_getDefaultName();
     UConverter *cnv =
-        ucnv_open(sys != nullptr && strcmp(sys, "US-ASCII") != 0 ? sys : "UTF-8", &status);
-    if (cnv == nullptr || U_FAILURE(qapOpenStatus(status))) {
-        if (cnv != nullptr) ucnv_close(cnv);
-        return false;
-    }
+        qapOpenNamed(sys != nullptr && strcmp(sys, "US-ASCII") != 0 ? sys : "UTF-8", &status);
+    if (cnv == nullptr) return false;
     ucnv_setFromUCallBack(cnv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     status = U_ZERO_ERROR;
     out.resize(static_cast<size_t>(units) * 4 + 1);

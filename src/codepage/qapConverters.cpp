@@ -24,17 +24,14 @@ constexpr int32_t QAP_EUCJP_CCSID = 33722;
 
 std::string deriveVendorPrefix() {
     UErrorCode status = U_ZERO_ERROR;
-    UConverter *cnv = ucnv_openCCSID(37, QAP_CCSID_PLATFORM, &status);
+    UConverter *cnv = qapKeepOpened(ucnv_openCCSID(37, QAP_CCSID_PLATFORM, &status), &status);
     std::string prefix;
     if (cnv != nullptr) {
-        if (U_SUCCESS(status)) {
-            UErrorCode nameStatus = U_ZERO_ERROR;
-            const char *name = ucnv_getName(cnv, &nameStatus);
-            if (name != nullptr && U_SUCCESS(nameStatus)) {
-                const char *dash = strchr(name, '-');
-                prefix.assign(name,
-                              dash != nullptr ? static_cast<size_t>(dash - name) : strlen(name));
-            }
+        UErrorCode nameStatus = U_ZERO_ERROR;
+        const char *name = ucnv_getName(cnv, &nameStatus);
+        if (name != nullptr && U_SUCCESS(nameStatus)) {
+            const char *dash = strchr(name, '-');
+            prefix.assign(name, dash != nullptr ? static_cast<size_t>(dash - name) : strlen(name));
         }
         ucnv_close(cnv);
     }
@@ -112,16 +109,24 @@ UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status) {
     if (suffix != nullptr) {
         std::string name = vendorName(ccsid) + suffix;
         UErrorCode named = U_ZERO_ERROR;
-        UConverter *cnv = ucnv_open(name.c_str(), &named);
-        if (cnv != nullptr && qapOpenStatus(named) == U_ZERO_ERROR) {
+        if (UConverter *cnv = qapOpenNamed(name.c_str(), &named)) {
             *status = U_ZERO_ERROR;
             return cnv;
         }
-        if (cnv != nullptr) ucnv_close(cnv);
     }
-    UConverter *cnv = ucnv_openCCSID(ccsid, QAP_CCSID_PLATFORM, status);
+    return qapKeepOpened(ucnv_openCCSID(ccsid, QAP_CCSID_PLATFORM, status), status);
+}
+
+UConverter *qapKeepOpened(UConverter *cnv, UErrorCode *status) {
     *status = qapOpenStatus(*status);
-    return cnv;
+    if (cnv != nullptr && *status == U_ZERO_ERROR) return cnv;
+    if (cnv != nullptr) ucnv_close(cnv);
+    return nullptr;
+}
+
+UConverter *qapOpenNamed(const char *name, UErrorCode *status) {
+    *status = U_ZERO_ERROR;
+    return qapKeepOpened(ucnv_open(name, status), status);
 }
 
 int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
@@ -145,11 +150,9 @@ int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
     }
 
     UErrorCode status = U_ZERO_ERROR;
-    UConverter *app = ucnv_open(appName, &status);
-    status = qapOpenStatus(status);
-    if (app == nullptr || status != U_ZERO_ERROR) {
+    UConverter *app = qapOpenNamed(appName, &status);
+    if (app == nullptr) {
         QAP_TRACE(ctx, fn, "unable to open app icu converter %s for UDF case\n", appName);
-        if (app != nullptr) ucnv_close(app);
         return status != U_ZERO_ERROR ? status : -1;
     }
     ci->appConv = app;
@@ -164,9 +167,8 @@ int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
     } else {
         status = U_ZERO_ERROR;
         UConverter *db = qapOpenConverter(ci->dbCodePage, &status);
-        if (db == nullptr || status != U_ZERO_ERROR) {
+        if (db == nullptr) {
             QAP_TRACE(ctx, fn, "unable to open icu converter for db codepage %d\n", ci->dbCodePage);
-            if (db != nullptr) ucnv_close(db);
             result = status != U_ZERO_ERROR ? status : -1;
         } else {
             ci->dbConv = db;
@@ -178,7 +180,7 @@ int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
 }
 
 int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
-                        char *sqlstate, char *msgtext) {
+                        QapStatus err) {
     static const char fn[] = "QAP_getEncoding";
     QAP_TRACE(ctx, fn, "Entered.\n");
     if (out != nullptr && capacity > 0) out[0] = 0;
@@ -204,13 +206,12 @@ int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_
             QAP_TRACE(ctx, fn, "no icu name for %s\n", vendor.c_str());
             char number[16];
             snprintf(number, sizeof number, "%d", codePage);
-            qapSetMsg(ctx, msgtext, QAPG008E, number);
-            QAP_TRACE(ctx, fn, "msgtext=%s, codepage=%d\n", msgtext != nullptr ? msgtext : "",
-                      codePage);
-            qapSetState(sqlstate, "38X38");
+            qapSetError(ctx, err, QAPG008E, number);
+            QAP_TRACE(ctx, fn, "msgtext=%s, codepage=%d\n",
+                      err.msgtext != nullptr ? err.msgtext : "", codePage);
             result = -119;
             QAP_TRACE(ctx, fn, "errCode = %d, sqlstate=%s\n", result,
-                      sqlstate != nullptr ? sqlstate : "");
+                      err.sqlstate != nullptr ? err.sqlstate : "");
         } else {
             UErrorCode stdStatus = U_ZERO_ERROR;
             const char *name = ucnv_getStandardName(vendor.c_str(), "MIME", &stdStatus);

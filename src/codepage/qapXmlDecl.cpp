@@ -55,8 +55,8 @@ UErrorCode writeApp(UConverter *cnv, char *out, int32_t capacity, int32_t *writt
     return status;
 }
 
-int32_t invalidDocument(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
-    qapSetError(ctx, sqlstate, "38X14", msgtext, QAPD000E);
+int32_t invalidDocument(QapRoutineCtx *ctx, QapStatus err) {
+    qapSetError(ctx, err, QAPD000E);
     return -1;
 }
 
@@ -81,13 +81,6 @@ bool scanAssignment(QapRoutineCtx *ctx, const UChar *text, int32_t &pos, const c
     return true;
 }
 
-int32_t icuError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, UErrorCode status) {
-    char number[16];
-    snprintf(number, sizeof number, "%d", static_cast<int>(status));
-    qapSetError(ctx, sqlstate, "38X45", msgtext, QAPQ055E, number);
-    return -1;
-}
-
 } // namespace
 
 bool qapIsEncName(const char *name) {
@@ -102,18 +95,18 @@ bool qapIsEncName(const char *name) {
 }
 
 int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32_t inLength,
-                                       char *out, int32_t capacity, char *msgtext, char *sqlstate) {
+                                       char *out, int32_t capacity, QapStatus err) {
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
     if (ci == nullptr || ci->dbConv == nullptr || ci->appConv == nullptr || inLength < 0 ||
         (in == nullptr && inLength > 0) || out == nullptr || capacity < 1)
-        return icuError(ctx, sqlstate, msgtext, U_ILLEGAL_ARGUMENT_ERROR);
+        return qapSetIcuError(ctx, err, U_ILLEGAL_ARGUMENT_ERROR);
 
     // The whole document in UTF-16 (a spare unit keeps room for the terminator).
     int64_t wanted = 4 * static_cast<int64_t>(inLength) + 1;
     int32_t units = wanted > INT32_MAX ? INT32_MAX : static_cast<int32_t>(wanted);
     std::unique_ptr<UChar[]> unicode(new (std::nothrow) UChar[units]);
     if (!unicode) {
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return -1;
     }
     const UChar *text = unicode.get();
@@ -122,7 +115,7 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     QAP_TRACE(ctx, FN, "nr chars in unicode %d\n", count);
     if (status != U_ZERO_ERROR) {
         QAP_TRACE(ctx, FN, "cant convert from app codepage err = %ld\n", static_cast<long>(status));
-        return icuError(ctx, sqlstate, msgtext, status);
+        return qapSetIcuError(ctx, err, status);
     }
 
     // "<?xml", the version information and its quoted value.
@@ -132,26 +125,26 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
             first[i] = text[i];
         QAP_TRACE(ctx, FN, "invalid start of xml decl %x %x %x %x %x\n", first[0], first[1],
                   first[2], first[3], first[4]);
-        return invalidDocument(ctx, sqlstate, msgtext);
+        return invalidDocument(ctx, err);
     }
     int32_t pos = 5;
     skipBlanks(text, pos);
     if (!startsWith(text, pos, u"version")) {
         QAP_TRACE(ctx, FN, "invalid version of xml decl %c%c%c%c%c\n", text[0], text[1], text[2],
                   text[3], text[4]);
-        return invalidDocument(ctx, sqlstate, msgtext);
+        return invalidDocument(ctx, err);
     }
     pos += 7;
     skipBlanks(text, pos);
     if (!scanAssignment(ctx, text, pos, "no xml version number char = %x\n",
                         "missing end quote for xml version char=%x\n"))
-        return invalidDocument(ctx, sqlstate, msgtext);
+        return invalidDocument(ctx, err);
     int32_t prefixLength = pos + 1;
 
     // Byte order mark, then the declaration through its version value.
     int32_t written = 0;
     if (qapIsUtf16CodePage(ci->appCodePage)) {
-        if (capacity < 3) return icuError(ctx, sqlstate, msgtext, U_BUFFER_OVERFLOW_ERROR);
+        if (capacity < 3) return qapSetIcuError(ctx, err, U_BUFFER_OVERFLOW_ERROR);
         bool bigEndian = ucnv_getType(ci->appConv) == UCNV_UTF16_BigEndian;
         out[0] = static_cast<char>(bigEndian ? 0xFE : 0xFF);
         out[1] = static_cast<char>(bigEndian ? 0xFF : 0xFE);
@@ -161,7 +154,7 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     status = writeApp(ci->appConv, out, capacity, &written, text, prefixLength, false);
     if (status != U_ZERO_ERROR) {
         QAP_TRACE(ctx, FN, "icu ucnv_fromUChars of xmldecl error %d\n", status);
-        return icuError(ctx, sqlstate, msgtext, status);
+        return qapSetIcuError(ctx, err, status);
     }
 
     // The encoding declaration naming the application converter: its IANA name when ICU has
@@ -172,7 +165,7 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     if (status == U_ZERO_ERROR) ianaName = ucnv_getStandardName(icuName, "IANA", &status);
     if (status != U_ZERO_ERROR) {
         QAP_TRACE(ctx, FN, "icu getName error %d\n", status);
-        return icuError(ctx, sqlstate, msgtext, status);
+        return qapSetIcuError(ctx, err, status);
     }
     const char *encName = ianaName != nullptr && qapIsEncName(ianaName) ? ianaName : icuName;
     char encText[100];
@@ -184,7 +177,7 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     status = writeApp(ci->appConv, out, capacity, &written, encUnicode, encLength, false);
     if (status != U_ZERO_ERROR) {
         QAP_TRACE(ctx, FN, "icu ucnv_fromUChars of encoding name error %d\n", status);
-        return icuError(ctx, sqlstate, msgtext, status);
+        return qapSetIcuError(ctx, err, status);
     }
     QAP_TRACE(ctx, FN, "wrote encoding; uch %x\n", text[prefixLength]);
 
@@ -196,7 +189,7 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
         skipBlanks(text, pos);
         if (!scanAssignment(ctx, text, pos, "no encoding decl quote: char = %x\n",
                             "missing end quote for encoding decl char=%x\n"))
-            return invalidDocument(ctx, sqlstate, msgtext);
+            return invalidDocument(ctx, err);
         ++pos;
         skipBlanks(text, pos);
     }
@@ -205,7 +198,7 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     status = writeApp(ci->appConv, out, capacity, &written, text + pos, u_strlen(text + pos), true);
     if (status != U_ZERO_ERROR) {
         QAP_TRACE(ctx, FN, "icu ucnv_fromUChars of rest of buffer %d\n", status);
-        return icuError(ctx, sqlstate, msgtext, status);
+        return qapSetIcuError(ctx, err, status);
     }
     out[written] = '\0';
     return written;

@@ -191,8 +191,7 @@ public:
 // ---- The drivers -------------------------------------------------------------------------
 
 int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t docInDbCodePage,
-                  const XMLCh *path, const XMLCh *value, char **out, int32_t limit, char *sqlstate,
-                  char *msgtext) {
+                  const XMLCh *path, const XMLCh *value, char **out, int32_t limit, QapStatus err) {
     static const char *const fn = "qapUpdate";
     *out = nullptr;
     QAP_TRACE(ctx, fn, "Entered, input query='%x %x' and value='%x %x'\n", path[0],
@@ -213,14 +212,15 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
         handler->result.setBounds(limit, 0); // a document beyond the limit stops growing
         declHandler = std::make_unique<qapXmlDeclHandler>(ctx, handler);
     } catch (const std::bad_alloc &) {
-        qapFail(ctx, sqlstate, msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return -1;
     } catch (const QAPException &) {
-        qapFail(ctx, sqlstate, msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return -1;
     }
-    if (const int32_t rc = qapSetUpReader(ctx, parts, nullptr, sqlstate, msgtext); rc != 0) {
-        if (rc == -2) qapSetState(sqlstate, "38X13");
+    if (const int32_t rc = qapSetUpReader(ctx, parts, nullptr, err.sqlstate, err.msgtext);
+        rc != 0) {
+        if (rc == -2) qapSetState(err.sqlstate, "38X13");
         return -1;
     }
     try {
@@ -228,11 +228,11 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
         parts.docHandler = declHandler.get();
         if (docLoc == QAP_MEM) parts.memSource.reset(qapMemoryDocument(doc, &parts.parser->memory));
     } catch (...) {
-        qapFail(ctx, sqlstate, msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return -1;
     }
-    if (qapRunParse(ctx, parts, QapDoc{doc, docLoc, docInDbCodePage, nullptr}, sqlstate, msgtext) !=
-        0)
+    if (qapRunParse(ctx, parts, QapDoc{doc, docLoc, docInDbCodePage, nullptr}, err.sqlstate,
+                    err.msgtext) != 0)
         return -1;
 
     QapHeap<QapExtractResult> record;
@@ -245,8 +245,8 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
         QAP_TRACE(ctx, fn, "The resulting array, a, is NULL.\n");
         return -1;
     }
-    if (record->message != nullptr) snprintf(msgtext, QAP_MSGTEXT_SIZE, "%s", record->message);
-    qapSetState(sqlstate, record->sqlstate);
+    if (record->message != nullptr) snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%s", record->message);
+    qapSetState(err.sqlstate, record->sqlstate);
     int32_t rc = -1;
     if (strcmp(record->sqlstate, "00000") == 0 && record->values != nullptr) {
         *out = record->values[0];
@@ -258,7 +258,7 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
 }
 
 int32_t qapUpdateFromBuf(QapRoutineCtx *ctx, const char *doc, const char *path, const char *value,
-                         char **out, int32_t limit, char *sqlstate, char *msgtext) {
+                         char **out, int32_t limit, QapStatus err) {
     static const char *const fn = "qapUpdateFromBuf";
     QAP_TRACE(ctx, fn, "Entered,with query='%s' and value='%s'\n", path, value);
     *out = nullptr;
@@ -267,38 +267,35 @@ int32_t qapUpdateFromBuf(QapRoutineCtx *ctx, const char *doc, const char *path, 
     QapTempFile staged;
     const size_t length = strlen(doc);
     if (length > static_cast<size_t>(ctx->fileThreshold)) {
-        const int rc = staged.create(ctx, sqlstate, msgtext) != 0
-                           ? -1
-                           : staged.write(ctx, doc, length, sqlstate, msgtext);
+        const int rc = staged.create(ctx, err) != 0 ? -1 : staged.write(ctx, doc, length, err);
         QAP_TRACE(ctx, fn, "staging the document return rc=%d\n", rc);
         if (rc != 0) return -1;
     }
 
     std::unique_ptr<XMLCh[]> wideValue;
     std::unique_ptr<XMLCh[]> widePath;
-    if (qapToUtf16(ctx, value, &wideValue, sqlstate, msgtext) != 0 ||
-        qapToUtf16(ctx, path, &widePath, sqlstate, msgtext) != 0)
+    if (qapToUtf16(ctx, value, &wideValue, err) != 0 || qapToUtf16(ctx, path, &widePath, err) != 0)
         return -1;
-    const int32_t rc = staged.name() != nullptr
-                           ? qapUpdate(ctx, staged.name(), QAP_FILE, 1, widePath.get(),
-                                       wideValue.get(), out, limit, sqlstate, msgtext)
-                           : qapUpdate(ctx, doc, QAP_MEM, 1, widePath.get(), wideValue.get(), out,
-                                       limit, sqlstate, msgtext);
+    const int32_t rc =
+        staged.name() != nullptr
+            ? qapUpdate(ctx, staged.name(), QAP_FILE, 1, widePath.get(), wideValue.get(), out,
+                        limit, err)
+            : qapUpdate(ctx, doc, QAP_MEM, 1, widePath.get(), wideValue.get(), out, limit, err);
     QAP_TRACE(ctx, fn, "Exit, return rc=%d\n", rc);
     return rc;
 }
 
 int32_t qapToUtf16(QapRoutineCtx *ctx, const char *text, std::unique_ptr<XMLCh[]> *out,
-                   char *sqlstate, char *msgtext) {
+                   QapStatus err) {
     const size_t capacity = 4 * (strlen(text) + 1);
     out->reset(new (std::nothrow) XMLCh[capacity]);
-    if (*out == nullptr) return qapFail(ctx, sqlstate, msgtext, QAPG002E), -1;
+    if (*out == nullptr) return qapSetError(ctx, err, QAPG002E), -1;
     const int32_t n = QAP_mbstowcsFunction(ctx, out->get(), text, static_cast<int32_t>(capacity));
     if (n < 0) {
         QAP_TRACE(ctx, "qapToUtf16", "call QAP_mbstowcs() return length= %d.\n", n);
         char num[24];
         snprintf(num, sizeof num, "%d", n);
-        qapFail(ctx, sqlstate, msgtext, QAPD002E, num);
+        qapSetError(ctx, err, QAPD002E, num);
         return -1;
     }
     return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapMsg.h"
 #include "qapSgDocHandler.h"
 
 #include <cstdint>
@@ -48,15 +49,14 @@ private:
 // UTF-16 path and value. 0 with *out the rewritten document (a heap string in the database
 // code page, shorter than limit bytes), or -1 with SQLSTATE and message set.
 int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t docInDbCodePage,
-                  const XMLCh *path, const XMLCh *value, char **out, int32_t limit, char *sqlstate,
-                  char *msgtext);
+                  const XMLCh *path, const XMLCh *value, char **out, int32_t limit, QapStatus err);
 
 // qapUpdate on text in the database code page (a document longer than the context's file
 // threshold is parsed from a temporary file, removed again), path and value converted first.
 int32_t qapUpdateFromBuf(QapRoutineCtx *ctx, const char *doc, const char *path, const char *value,
-                         char **out, int32_t limit, char *sqlstate, char *msgtext);
+                         char **out, int32_t limit, QapStatus err);
 
 // Text in the database code page to UTF-16 in a new buffer of 4 units per byte. 0, or -1 with
 // "38X10" (QAPG002E) or "38X09" (QAPD002E with the conversion's result).
 int32_t qapToUtf16(QapRoutineCtx *ctx, const char *text, std::unique_ptr<XMLCh[]> *out,
-                   char *sqlstate, char *msgtext);
+                   QapStatus err);

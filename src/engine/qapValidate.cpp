@@ -78,6 +78,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
                     const char *dtdFile, uint32_t dtdinput_src, const char *dtdid, char *sqlstate,
                     char *msgtext, uint32_t dtdLoc) {
     static const char *const fn = "qapValidate";
+    const QapStatus err{sqlstate, msgtext};
     QAP_TRACE(ctx, fn,
               "Entered, doc=%s docLoc=%u input_src=%u dtdFile=%s dtdinput_src=%u dtdid=%s "
               "dtdLoc=%u\n",
@@ -100,7 +101,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         ~Releasing() { memory.beginRelease(); }
     } releasing{memory};
     auto outOfMemory = [&]() {
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return 0;
     };
 
@@ -110,7 +111,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         if (docLoc == QAP_FILE) {
             int32_t size = 0;
             if (qap_getFileSize(ctx, doc, &size) != 0) {
-                qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+                qapSetError(ctx, err, QAPC001E);
                 return 0;
             }
         } else {
@@ -139,7 +140,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         // The database code page's encoding name.
         const int32_t dbCodePage =
             ctx != nullptr && ctx->convInfo != nullptr ? ctx->convInfo->dbCodePage : 0;
-        if (QAP_getEncoding(ctx, dbCodePage, encoding, 1024, sqlstate, msgtext) != 0) return 0;
+        if (QAP_getEncoding(ctx, dbCodePage, encoding, 1024, err) != 0) return 0;
 
         // Steps 7 and 8: the handler.
         handler.reset(new (std::nothrow) qapValidateHandler(

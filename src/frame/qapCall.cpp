@@ -49,7 +49,7 @@ bool QapCall::anyNull() const {
 int32_t QapCall::failLob(int rc) {
     char code[16];
     snprintf(code, sizeof code, "%d", rc);
-    qapFail(ctx, sqlstate, msgtext, QAPC004E, code);
+    qapSetError(ctx, err(), QAPC004E, code);
     return rc;
 }
 
@@ -64,7 +64,7 @@ bool QapCall::start(const char *appEncoding) {
     if (phase == QapPhase::First) {
         drop(); // the host hands a zero-filled scratchpad; never leak a stale one
         scratch->ctx = static_cast<QapRoutineCtx *>(calloc(1, sizeof(QapRoutineCtx)));
-        if (qapInit(scratch->ctx, 0, args.dbinfo, sqlstate, msgtext, appEncoding) < 0) return false;
+        if (qapInit(scratch->ctx, 0, args.dbinfo, err(), appEncoding) < 0) return false;
         QAP_TRACE(scratch->ctx, name(), "first call\n");
     }
     // A context whose initialisation failed has no converters: nothing to work with.
@@ -79,16 +79,14 @@ int32_t QapCall::fetchDtd(sqludf_locator *dtd) {
     if (text == nullptr) return fail(QAPG002E);
     text[0] = '\0';
     scratch->dtdText = text;
-    return qap_locator2buf(ctx, dtd, text, length, sqlstate, msgtext);
+    return qap_locator2buf(ctx, dtd, text, length, err());
 }
 
 int32_t QapCall::checkFiles() {
     for (int i = 0; i < routine.count; ++i) {
         if (!routine.namesFile(i) || isNull(i) || text(i)[0] == '\0') continue;
-        if (routine.readsFile(i) && qapChkRegistry(ctx, 0, text(i), sqlstate, msgtext) != 0)
-            return -1;
-        if (routine.writesFile(i) && qapChkRegistry(ctx, 1, text(i), sqlstate, msgtext) != 0)
-            return -1;
+        if (routine.readsFile(i) && qapChkRegistry(ctx, 0, text(i), err()) != 0) return -1;
+        if (routine.writesFile(i) && qapChkRegistry(ctx, 1, text(i), err()) != 0) return -1;
     }
     return 0;
 }

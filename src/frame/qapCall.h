@@ -51,6 +51,8 @@ public:
     char *const msgtext;
 
     const char *name() const { return routine.name; }
+    // The SQLSTATE and message text arguments as one status.
+    QapStatus err() const { return {sqlstate, msgtext}; }
     const char *text(int i) const { return static_cast<const char *>(args.in[i]); }
     sqludf_locator *locator(int i) const {
         return static_cast<sqludf_locator *>(const_cast<void *>(args.in[i]));
@@ -60,14 +62,9 @@ public:
     template <class T> T *out() const { return static_cast<T *>(args.out); }
     void setNull(bool null) const { *args.outInd = null ? -1 : 0; }
 
-    // Fails with message msgNo, its SQLSTATE from the message table (fail) or the one given
-    // (failAs). Returns -1.
+    // Fails with message msgNo and its SQLSTATE from the message table. Returns -1.
     template <class... A> int32_t fail(QapMsgNo msgNo, A... arguments) {
-        qapFail(ctx, sqlstate, msgtext, msgNo, arguments...);
-        return -1;
-    }
-    template <class... A> int32_t failAs(const char *state, QapMsgNo msgNo, A... arguments) {
-        qapSetError(ctx, sqlstate, state, msgtext, msgNo, arguments...);
+        qapSetError(ctx, err(), msgNo, arguments...);
         return -1;
     }
     // Fails with the host's code of a locator operation (QAPC004E). Returns rc.

@@ -34,10 +34,10 @@ size_t qapParseMemoryLimit() {
 }
 } // namespace
 
-int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, char *sqlstate,
-                char *msgtext, const char *appEncoding) {
+int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, QapStatus err,
+                const char *appEncoding) {
     if (ctx == nullptr) {
-        qapSetState(sqlstate, "38X10");
+        qapSetState(err.sqlstate, "38X10");
         return -58;
     }
 
@@ -47,15 +47,15 @@ int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, cha
     ctx->maxParseMemory = qapParseMemoryLimit();
 
     if (qap_getTempDir(ctx) == -58) {
-        qapSetState(sqlstate, "38X10");
-        qapRelease(ctx, sqlstate);
+        qapSetState(err.sqlstate, "38X10");
+        qapRelease(ctx, err.sqlstate);
         return -58;
     }
 
     if (ctx->convInfo != nullptr) return 0;
 
     ctx->callerKind = callerKind;
-    int32_t code = qapTraceOpen(ctx, sqlstate, msgtext);
+    int32_t code = qapTraceOpen(ctx, err);
 
     if (ctx->tempDir != nullptr)
         QAP_TRACE(ctx, "qapInit", "tmp dir %s, file thresh %d\n", ctx->tempDir, ctx->fileThreshold);
@@ -64,28 +64,28 @@ int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, cha
 
     ctx->convInfo = static_cast<QapConvInfo *>(calloc(1, sizeof(QapConvInfo)));
     if (ctx->convInfo == nullptr) {
-        qapSetState(sqlstate, "38X10");
+        qapSetState(err.sqlstate, "38X10");
         code = -58;
     } else if (code != 0) {
         // The trace set-up has set its own status, except when the instance or the trace
         // directory is not configured: it only names "38X35" in the message text then, and
         // the SQLSTATE gets it too so that the host sees the first call fail.
-        if (code == -102) qapSetState(sqlstate, "38X35");
+        if (code == -102) qapSetState(err.sqlstate, "38X35");
     } else if (appEncoding != nullptr && strlen(appEncoding) > QAP_MAX_ENCODING_NAME) {
-        qapSetState(sqlstate, "38X38");
+        qapSetState(err.sqlstate, "38X38");
         code = -119;
     } else if (initICU(ctx, ctx->callerKind, dbinfo, appEncoding) != 0) {
-        qapSetState(sqlstate, "38X38");
+        qapSetState(err.sqlstate, "38X38");
         code = -119;
     } else {
-        int32_t rc = qapInitializeParser(ctx, sqlstate, msgtext);
+        int32_t rc = qapInitializeParser(ctx, err);
         QAP_TRACE(ctx, "qapInit", "qapInitializeParser rc = %d, memthresh %d\n", rc,
                   ctx->fileThreshold);
-        qapStateToCode(ctx, &code, sqlstate);
+        qapStateToCode(ctx, &code, err.sqlstate);
         if (code == 0) return 0;
     }
 
-    qapRelease(ctx, sqlstate);
+    qapRelease(ctx, err.sqlstate);
     return code;
 }
 

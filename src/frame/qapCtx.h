@@ -2,6 +2,8 @@
 // the host scratchpad, and the context's initialisation and release.
 #pragma once
 
+#include "qapMsg.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -71,8 +73,8 @@ struct QapScratch {
 // Initialises a freshly allocated context (null when the allocation failed). appEncoding names
 // the application converter, or null for ICU's default. Returns 0, or a negative code with the
 // SQLSTATE set; on failure everything acquired is released again.
-int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, char *sqlstate,
-                char *msgtext, const char *appEncoding);
+int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, QapStatus err,
+                const char *appEncoding);
 
 // Releases everything the context holds (the block itself stays allocated). Returns 0, or -58
 // with "38X10" for a null context. A second release is harmless.

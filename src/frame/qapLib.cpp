@@ -108,7 +108,7 @@ int qapCatClose(intptr_t handle) {
     return 0;
 }
 
-int32_t qapInitializeParser(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
+int32_t qapInitializeParser(QapRoutineCtx *ctx, QapStatus err) {
     if (isSharedLibInitSuccess()) {
         // Should a host start the parser with network access, it is taken away once: the
         // library's parses never fetch a URL (the reader refuses them in any case).
@@ -125,7 +125,7 @@ int32_t qapInitializeParser(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
     case -1: {
         char line[16];
         snprintf(line, sizeof line, "%d", __LINE__);
-        qapSetError(ctx, sqlstate, "38X13", msgtext, QAPG001E, qapBuildStamp, "qapSgDoc", line);
+        qapSetErrorAs(ctx, err, "38X13", QAPG001E, qapBuildStamp, "qapSgDoc", line);
         break;
     }
     case -3:
@@ -145,7 +145,7 @@ int32_t qapInitializeParser(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
         text[n] = 0;
         char converted[1024] = "";
         qapConvXMLCh(ctx, text, converted);
-        qapSetError(ctx, sqlstate, "38X13", msgtext, QAPQ047E, "0", "0", converted);
+        qapSetErrorAs(ctx, err, "38X13", QAPQ047E, "0", "0", converted);
         break;
     }
     default:

@@ -2,6 +2,7 @@
 // unload), and the parser start-up check made on every routine's first call.
 #pragma once
 
+#include "qapMsg.h"
 #include "qapPlatform.h"
 
 #include <cstdint>
@@ -24,6 +25,6 @@ const char *qapCatGet(intptr_t handle, int set, int number);
 int qapCatClose(intptr_t handle);
 
 // 0 when the parser can be used; -1 with "38X13" and QAPG001E or QAPQ047E on a start-up failure.
-int32_t qapInitializeParser(QapRoutineCtx *ctx, char *sqlstate, char *msgtext);
+int32_t qapInitializeParser(QapRoutineCtx *ctx, QapStatus err);
 // Writes the trace line "Exit" and returns 0: nothing is shut down per routine.
 int32_t qapTerminateParser(QapRoutineCtx *ctx);

@@ -129,22 +129,50 @@ int qapSetMsg(QapRoutineCtx *ctx, char *msgtext, int32_t msgNo, ...) {
     return rc;
 }
 
-int qapSetError(QapRoutineCtx *ctx, char *sqlstate, const char *state, char *msgtext, int32_t msgNo,
-                ...) {
-    qapSetState(sqlstate, state);
+namespace {
+
+int setErrorV(QapRoutineCtx *ctx, QapStatus status, const char *state, int32_t msgNo,
+              va_list args) {
+    qapSetState(status.sqlstate, state);
+    return qapVsprint(ctx, status.msgtext, msgNo, 0, args);
+}
+
+// The message's own SQLSTATE; "38X18" (internal error) for a number outside the table.
+const char *tableState(int32_t msgNo) {
+    return msgNo >= 0 && msgNo < QAP_MSG_ROWS ? qapMessages[msgNo].sqlstate : "38X18";
+}
+
+} // namespace
+
+int qapSetError(QapRoutineCtx *ctx, QapStatus status, int32_t msgNo, ...) {
     va_list args;
     va_start(args, msgNo);
-    int rc = qapVsprint(ctx, msgtext, msgNo, 0, args);
+    int rc = setErrorV(ctx, status, tableState(msgNo), msgNo, args);
+    va_end(args);
+    return rc;
+}
+
+int qapSetErrorAs(QapRoutineCtx *ctx, QapStatus status, const char *state, int32_t msgNo, ...) {
+    va_list args;
+    va_start(args, msgNo);
+    int rc = setErrorV(ctx, status, state, msgNo, args);
+    va_end(args);
+    return rc;
+}
+
+int qapSetError(QapRoutineCtx *ctx, char *sqlstate, const char *state, char *msgtext, int32_t msgNo,
+                ...) {
+    va_list args;
+    va_start(args, msgNo);
+    int rc = setErrorV(ctx, QapStatus{sqlstate, msgtext}, state, msgNo, args);
     va_end(args);
     return rc;
 }
 
 int qapFail(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t msgNo, ...) {
-    qapSetState(sqlstate,
-                msgNo >= 0 && msgNo < QAP_MSG_ROWS ? qapMessages[msgNo].sqlstate : "38X18");
     va_list args;
     va_start(args, msgNo);
-    int rc = qapVsprint(ctx, msgtext, msgNo, 0, args);
+    int rc = setErrorV(ctx, QapStatus{sqlstate, msgtext}, tableState(msgNo), msgNo, args);
     va_end(args);
     return rc;
 }

@@ -70,14 +70,26 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
 // (for a failure told again at a later call).
 const char *qapLastWholeMessage();
 
+// A routine's status: where its SQLSTATE and message text go, the routine's own output
+// arguments.
+struct QapStatus {
+    char *sqlstate;
+    char *msgtext;
+};
+
 // Formats message msgNo into a routine's message text (offset 0). Pass the routine's context:
 // without one the text is not cut to 70 characters (out must hold 1025 bytes).
 int qapSetMsg(QapRoutineCtx *ctx, char *msgtext, int32_t msgNo, ...);
 
 // Sets a routine's SQLSTATE and message text in one step, the state from the message table.
-int qapFail(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t msgNo, ...);
+int qapSetError(QapRoutineCtx *ctx, QapStatus status, int32_t msgNo, ...);
 
-// Sets a routine's SQLSTATE and message text in one step, the state taken from the caller.
+// As qapSetError, for the few failures whose SQLSTATE is not the message's own (an internal or
+// parser message told as a parse failure, a temporary file that cannot be created as memory).
+int qapSetErrorAs(QapRoutineCtx *ctx, QapStatus status, const char *state, int32_t msgNo, ...);
+
+// The same with the state and text apart, for the parser drivers that still pass them so.
+int qapFail(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t msgNo, ...);
 int qapSetError(QapRoutineCtx *ctx, char *sqlstate, const char *state, char *msgtext, int32_t msgNo,
                 ...);
 

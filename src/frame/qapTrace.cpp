@@ -142,13 +142,13 @@ bool writeControlFile(const char *dir, const char *path, const char *traceName) 
 
 } // namespace
 
-int32_t qapTraceOpen(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
+int32_t qapTraceOpen(QapRoutineCtx *ctx, QapStatus err) {
     if (ctx->traceFile != nullptr && ctx->traceOn == 1) {
-        if (msgtext != nullptr) msgtext[0] = '\0';
+        if (err.msgtext != nullptr) err.msgtext[0] = '\0';
         return 0;
     }
     int32_t rc = 0;
-    ctx->traceFile = qapTraceControl(ctx, QAP_TRACE_OPEN, nullptr, nullptr, &rc, sqlstate, msgtext);
+    ctx->traceFile = qapTraceControl(ctx, QAP_TRACE_OPEN, nullptr, nullptr, &rc, err);
     if (ctx->traceFile != nullptr) ctx->traceOn = 1;
     return rc;
 }
@@ -161,12 +161,12 @@ int32_t qapTraceClose(QapRoutineCtx *ctx) {
 }
 
 FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const char *instance,
-                      int32_t *rc, char *sqlstate, char *msgtext) {
+                      int32_t *rc, QapStatus err) {
     if (instance == nullptr) instance = getenv("TARNINSTANCE");
     const char *ctlDir = getenv("TARNQAPPATH");
     if (instance == nullptr || ctlDir == nullptr) {
         *rc = -102;
-        if (msgtext != nullptr) snprintf(msgtext, QAP_MSGTEXT_SIZE, "%s", "38X35");
+        if (err.msgtext != nullptr) snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%s", "38X35");
         return nullptr;
     }
 
@@ -176,7 +176,7 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
                    static_cast<int>(sizeof ctlPath);
     *rc = 0;
     errno = 0;
-    if (sqlstate != nullptr) qapSetState(sqlstate, "00000");
+    if (err.sqlstate != nullptr) qapSetState(err.sqlstate, "00000");
 
     FILE *trace = nullptr;
     switch (op) {
@@ -187,17 +187,17 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
         const char *why = "its name is too long";
         trace = nameFits ? openTraceFile(ctx->traceFileName, &why) : nullptr;
         if (trace == nullptr) {
-            qapSetMsg(ctx, msgtext, QAPC009E, dir != nullptr ? dir : "");
+            qapSetMsg(ctx, err.msgtext, QAPC009E, dir != nullptr ? dir : "");
             *rc = -97;
             break;
         }
         // Routines ignore a control file that others could have written, so none is made.
         if (!ctlFits || !writeControlFile(ctlDir, ctlPath, ctx->traceFileName)) {
-            qapSetMsg(ctx, msgtext, QAPC011E);
+            qapSetMsg(ctx, err.msgtext, QAPC011E);
             *rc = -105;
             break;
         }
-        qapSetMsg(ctx, msgtext, QAPA068I);
+        qapSetMsg(ctx, err.msgtext, QAPA068I);
         break;
     }
     case QAP_TRACE_OPEN: {
@@ -207,9 +207,10 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
             if (errno != ENOENT) {
                 *rc = -1;
                 // Cut like any message text: at most 70 characters, the last a newline.
-                if (msgtext != nullptr && snprintf(msgtext, QAP_MSGTEXT_SIZE, "'%s' %s\n", ctlPath,
-                                                   strerror(errno)) >= QAP_MSGTEXT_SIZE)
-                    msgtext[QAP_MSGTEXT_SIZE - 2] = '\n';
+                if (err.msgtext != nullptr &&
+                    snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "'%s' %s\n", ctlPath,
+                             strerror(errno)) >= QAP_MSGTEXT_SIZE)
+                    err.msgtext[QAP_MSGTEXT_SIZE - 2] = '\n';
             }
             break;
         }
@@ -228,10 +229,10 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
     }
     case QAP_TRACE_OFF:
         if (!ctlFits || remove(ctlPath) != 0) {
-            qapSetMsg(ctx, msgtext, QAPC008E, ctlPath);
+            qapSetMsg(ctx, err.msgtext, QAPC008E, ctlPath);
             *rc = -96;
         } else {
-            qapSetMsg(ctx, msgtext, QAPA069I);
+            qapSetMsg(ctx, err.msgtext, QAPA069I);
         }
         ctx->traceFileName[0] = '\0';
         ctx->traceOn = 0;
@@ -245,10 +246,10 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
 
 // The administrative operations work on a context of their own, so their messages follow the
 // routine placement (at most 70 characters).
-int32_t qapTraceSwitchOn(const char *dir, const char *instance, char *sqlstate, char *msgtext) {
+int32_t qapTraceSwitchOn(const char *dir, const char *instance, QapStatus err) {
     QapRoutineCtx ctx{};
     int32_t rc = 0;
-    FILE *trace = qapTraceControl(&ctx, QAP_TRACE_ON, dir, instance, &rc, sqlstate, msgtext);
+    FILE *trace = qapTraceControl(&ctx, QAP_TRACE_ON, dir, instance, &rc, err);
     if (trace == nullptr) return -1;
     time_t now = time(nullptr);
     fprintf(trace, "*** Trace turned on %s\n", ctime(&now));
@@ -256,9 +257,9 @@ int32_t qapTraceSwitchOn(const char *dir, const char *instance, char *sqlstate, 
     return 0;
 }
 
-int32_t qapTraceSwitchOff(const char *instance, char *sqlstate, char *msgtext) {
+int32_t qapTraceSwitchOff(const char *instance, QapStatus err) {
     QapRoutineCtx ctx{};
     int32_t rc = 0;
-    qapTraceControl(&ctx, QAP_TRACE_OFF, nullptr, instance, &rc, sqlstate, msgtext);
+    qapTraceControl(&ctx, QAP_TRACE_OFF, nullptr, instance, &rc, err);
     return rc != 0 ? -1 : 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapMsg.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -16,18 +17,18 @@ constexpr int32_t QAP_TRACE_OFF = 902;
 int qapTrace(QapRoutineCtx *ctx, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // Opens the context's trace file if the control file exists. Returns 0 or a negative code.
-int32_t qapTraceOpen(QapRoutineCtx *ctx, char *sqlstate, char *msgtext);
+int32_t qapTraceOpen(QapRoutineCtx *ctx, QapStatus err);
 
 // Closes the context's trace file and clears traceOn. Returns 0.
 int32_t qapTraceClose(QapRoutineCtx *ctx);
 
 // The control operations 900 (switch on), 901 (open for a routine), 902 (switch off).
 FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const char *instance,
-                      int32_t *rc, char *sqlstate, char *msgtext);
+                      int32_t *rc, QapStatus err);
 
 // Administrative switch-on (trace file in dir) and switch-off; 0 or -1.
-int32_t qapTraceSwitchOn(const char *dir, const char *instance, char *sqlstate, char *msgtext);
-int32_t qapTraceSwitchOff(const char *instance, char *sqlstate, char *msgtext);
+int32_t qapTraceSwitchOn(const char *dir, const char *instance, QapStatus err);
+int32_t qapTraceSwitchOff(const char *instance, QapStatus err);
 
 // Writes one trace line "name:\t\ttext" when the context traces; costs a test when it does not.
 #define QAP_TRACE(ctx, name, ...)                                                                  \

@@ -18,8 +18,8 @@ int16_t qapCopyValue(QapCall &, char *value, char *out) {
 }
 
 int16_t qapToLocator(QapCall &c, char *value, sqludf_locator *out) {
-    const int32_t rc = qap_buf2locator(c.ctx, value, static_cast<int32_t>(strlen(value)), out,
-                                       c.sqlstate, c.msgtext);
+    const int32_t rc =
+        qap_buf2locator(c.ctx, value, static_cast<int32_t>(strlen(value)), out, c.err());
     return rc == 0 ? 0 : -1;
 }
 

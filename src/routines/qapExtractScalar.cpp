@@ -33,7 +33,7 @@ struct ExtractScalar {
             QAP_TRACE(c.ctx, c.name(), "CLOB of %d bytes, threshold %d\n", length,
                       c.ctx->fileThreshold);
             QapClobDoc doc;
-            if (doc.load(c.ctx, c.locator(0), c.sqlstate, c.msgtext) != 0) return;
+            if (doc.load(c.ctx, c.locator(0), c.err()) != 0) return;
             extract<Kind>(c, doc.doc(dtd), path, Kind::clobLimit);
         } else if constexpr (r.source == tessel::Source::VARCHAR) {
             extract<Kind>(c, QapDoc{c.text(0), QAP_MEM, 1, dtd}, path, Kind::limit);

@@ -62,9 +62,8 @@ struct Storage {
     static int32_t transfer(QapCall &c, const char *name) {
         constexpr const RoutineInfo &r = tessel::routine(Id);
         if constexpr (r.source == Source::CLOB) {
-            return withEncoding
-                       ? qap_conv_locator2file2(c.ctx, c.locator(0), name, c.sqlstate, c.msgtext)
-                       : qap_conv_locator2file(c.ctx, c.locator(0), name, c.sqlstate, c.msgtext);
+            return withEncoding ? qap_conv_locator2file2(c.ctx, c.locator(0), name, c.err())
+                                : qap_conv_locator2file(c.ctx, c.locator(0), name, c.err());
         } else if constexpr (r.source == Source::VARCHAR) {
             return contentToFile(c, c.text(0), name, withEncoding);
         } else if constexpr (r.result == SqlType::CLOB) {
@@ -77,7 +76,7 @@ struct Storage {
                 qapSetMsg(c.ctx, c.msgtext, msgNo);
             return rc;
         } else {
-            return qap_file2varchar(c.ctx, name, c.out<char>(), r.length, c.sqlstate, c.msgtext);
+            return qap_file2varchar(c.ctx, name, c.out<char>(), r.length, c.err());
         }
     }
 
@@ -88,8 +87,7 @@ struct Storage {
         const size_t length = strlen(content);
         const QapConvInfo *conv = c.ctx->convInfo;
         if (!rewrite && conv->appCodePage == conv->dbCodePage)
-            return qap_buf2file(c.ctx, content, static_cast<int32_t>(length), name, c.sqlstate,
-                                c.msgtext);
+            return qap_buf2file(c.ctx, content, static_cast<int32_t>(length), name, c.err());
         if (length > INT32_MAX / 3) return c.fail(QAPG002E);
         const int32_t capacity = static_cast<int32_t>(3 * length);
         QapHeapText converted(static_cast<char *>(malloc(capacity > 0 ? capacity : 1)));
@@ -97,13 +95,12 @@ struct Storage {
         // A character the file's code page cannot hold fails the call; the file is untouched.
         QapStrictConversion strictDb(conv->dbConv), strictApp(conv->appConv);
         const int32_t n =
-            rewrite
-                ? qapConvBufferTarnToAppEncoding(c.ctx, content, static_cast<int32_t>(length),
-                                                 converted.get(), capacity, c.msgtext, c.sqlstate)
-                : convertBufferTarnToApp(c.ctx, content, static_cast<int32_t>(length),
-                                         converted.get(), capacity, c.msgtext, c.sqlstate);
+            rewrite ? qapConvBufferTarnToAppEncoding(c.ctx, content, static_cast<int32_t>(length),
+                                                     converted.get(), capacity, c.err())
+                    : convertBufferTarnToApp(c.ctx, content, static_cast<int32_t>(length),
+                                             converted.get(), capacity, c.err());
         if (n < 0) return -1;
-        return qap_buf2file(c.ctx, converted.get(), n, name, c.sqlstate, c.msgtext);
+        return qap_buf2file(c.ctx, converted.get(), n, name, c.err());
     }
 
     // qapSeqno: every call, the final one too, counts in the scratchpad's first word.

@@ -50,45 +50,45 @@ struct UpdateXML {
         char *raw = nullptr;
 
         if constexpr (r.source == tessel::Source::VARCHAR) {
-            if (qapUpdateFromBuf(c.ctx, c.text(0), path, value, &raw, QAP_VARCHAR_MAX, c.sqlstate,
-                                 c.msgtext) != 0)
+            if (qapUpdateFromBuf(c.ctx, c.text(0), path, value, &raw, QAP_VARCHAR_MAX, c.err()) !=
+                0)
                 return;
             QapHeapText text(raw);
             snprintf(c.out<char>(), QAP_VARCHAR_MAX + 1u, "%s", text.get());
             c.setNull(false);
         } else if constexpr (r.source == tessel::Source::CLOB) {
             QapClobDoc doc;
-            if (doc.load(c.ctx, c.locator(0), c.sqlstate, c.msgtext) != 0) return;
+            if (doc.load(c.ctx, c.locator(0), c.err()) != 0) return;
             std::unique_ptr<XMLCh[]> wideValue, widePath;
-            if (qapToUtf16(c.ctx, value, &wideValue, c.sqlstate, c.msgtext) != 0 ||
-                qapToUtf16(c.ctx, path, &widePath, c.sqlstate, c.msgtext) != 0)
+            if (qapToUtf16(c.ctx, value, &wideValue, c.err()) != 0 ||
+                qapToUtf16(c.ctx, path, &widePath, c.err()) != 0)
                 return;
             if (qapUpdate(c.ctx, doc.data(), doc.loc(), 1, widePath.get(), wideValue.get(), &raw,
-                          QAP_LOB_LIMIT, c.sqlstate, c.msgtext) != 0)
+                          QAP_LOB_LIMIT, c.err()) != 0)
                 return;
             QapHeapText text(raw);
             doc.release();
             if (qap_buf2locator(c.ctx, text.get(), static_cast<int32_t>(strlen(text.get())),
-                                c.out<sqludf_locator>(), c.sqlstate, c.msgtext) != 0)
+                                c.out<sqludf_locator>(), c.err()) != 0)
                 return;
             c.setNull(false);
         } else {
             const char *file = c.text(0);
             snprintf(c.out<char>(), r.length + 1u, "%s", file);
             std::unique_ptr<XMLCh[]> wideValue, widePath;
-            if (qapToUtf16(c.ctx, value, &wideValue, c.sqlstate, c.msgtext) != 0 ||
-                qapToUtf16(c.ctx, path, &widePath, c.sqlstate, c.msgtext) != 0)
+            if (qapToUtf16(c.ctx, value, &wideValue, c.err()) != 0 ||
+                qapToUtf16(c.ctx, path, &widePath, c.err()) != 0)
                 return;
             {
                 AppCodePageAsDb appText(c.ctx->convInfo);
                 if (qapUpdate(c.ctx, file, QAP_FILE, 1, widePath.get(), wideValue.get(), &raw,
-                              QAP_LOB_LIMIT, c.sqlstate, c.msgtext) != 0)
+                              QAP_LOB_LIMIT, c.err()) != 0)
                     return;
             }
             // The file is rewritten only once the whole update has succeeded.
             QapHeapText text(raw);
             if (qap_buf2file(c.ctx, text.get(), static_cast<int32_t>(strlen(text.get())), file,
-                             c.sqlstate, c.msgtext) != 0)
+                             c.err()) != 0)
                 return;
             c.setNull(false);
         }

@@ -29,7 +29,7 @@ struct Validate {
         uint32_t dtdLoc = QAP_FILE;
         QapClobDoc dtdText;
         if constexpr (r.clobInput(1)) {
-            if (dtdText.load(c.ctx, c.locator(1), c.sqlstate, c.msgtext) != 0) return;
+            if (dtdText.load(c.ctx, c.locator(1), c.err()) != 0) return;
             dtdFile = dtdText.data();
             dtdSource = 1;
             dtdLoc = dtdText.loc();
@@ -52,15 +52,15 @@ struct Validate {
         if constexpr (r.source == tessel::Source::FILE) {
             docSource = 0;
         } else if constexpr (r.source == tessel::Source::CLOB) {
-            if (clob.load(c.ctx, c.locator(0), c.sqlstate, c.msgtext) != 0) return;
+            if (clob.load(c.ctx, c.locator(0), c.err()) != 0) return;
             doc = clob.data();
             docLoc = clob.loc();
         } else {
             const size_t length = strlen(doc);
             docLoc = QAP_MEM;
             if (length > static_cast<size_t>(c.ctx->fileThreshold)) {
-                if (staged.create(c.ctx, c.sqlstate, c.msgtext) != 0 ||
-                    staged.write(c.ctx, doc, length, c.sqlstate, c.msgtext) != 0)
+                if (staged.create(c.ctx, c.err()) != 0 ||
+                    staged.write(c.ctx, doc, length, c.err()) != 0)
                     return;
                 doc = staged.name();
                 docLoc = QAP_FILE;

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-int32_t QapClobDoc::load(QapRoutineCtx *ctx, sqludf_locator *loc, char *sqlstate, char *msgtext) {
+int32_t QapClobDoc::load(QapRoutineCtx *ctx, sqludf_locator *loc, QapStatus err) {
     release();
     loc_ = QAP_MEM; // until the transfer says otherwise
-    return qapGetDataFromClob(ctx, loc, &data_, &loc_, sqlstate, msgtext);
+    return qapGetDataFromClob(ctx, loc, &data_, &loc_, err);
 }
 
 void QapClobDoc::release() {

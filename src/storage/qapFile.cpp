@@ -52,11 +52,8 @@ int32_t registryUnits(size_t length) {
 // system; empty when it cannot be converted exactly.
 std::string toSystem(const UChar *s) {
     UErrorCode status = U_ZERO_ERROR;
-    UConverter *cnv = ucnv_open(nullptr, &status);
-    if (cnv == nullptr || U_FAILURE(qapOpenStatus(status))) {
-        if (cnv != nullptr) ucnv_close(cnv);
-        return std::string();
-    }
+    UConverter *cnv = qapOpenNamed(nullptr, &status);
+    if (cnv == nullptr) return std::string();
     status = U_ZERO_ERROR;
     ucnv_setFromUCallBack(cnv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     status = U_ZERO_ERROR;
@@ -341,48 +338,47 @@ int qap_getTempDir(QapRoutineCtx *ctx) {
     return 0;
 }
 
-void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, char *sqlstate, char *msgtext) {
+void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, QapStatus err) {
     if (error == EXDEV)
-        qapSetError(ctx, sqlstate, access == 0 ? "38X02" : "38X03", msgtext,
-                    access == 0 ? QAPC002E : QAPC003E);
+        qapSetError(ctx, err, access == 0 ? QAPC002E : QAPC003E);
     else if (error == EINVAL || (access == 0 && error == ENOENT))
-        qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+        qapSetError(ctx, err, QAPC001E);
     else if (error == ENOMEM)
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
     else
-        qapSetError(ctx, sqlstate, "38X00", msgtext, QAPC000E);
+        qapSetError(ctx, err, QAPC000E);
 }
 
 int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char *name,
-                 char *sqlstate, char *msgtext) {
+                 QapStatus err) {
     QapReplacement file;
     if (file.open(ctx, name) != 0) {
-        qapSetOpenError(ctx, 1, errno, sqlstate, msgtext);
+        qapSetOpenError(ctx, 1, errno, err);
         return -1;
     }
     if (length < 0 || (length > 0 && buf == nullptr) ||
         !qapWriteAll(file.fd(), buf, static_cast<size_t>(length)) || file.commit() != 0) {
         QAP_TRACE(ctx, "qap_buf2file", "writing %d bytes failed: errno %d\n", length, errno);
-        qapSetError(ctx, sqlstate, "38X03", msgtext, QAPC003E);
+        qapSetError(ctx, err, QAPC003E);
         return -1;
     }
     return 0;
 }
 
 int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t capacity,
-                     char *sqlstate, char *msgtext) {
+                     QapStatus err) {
     static const char fn[] = "qap_file2varchar";
     // The size is the opened file's, so nothing can change between the two.
     QapFd fd(qapOpenChecked(ctx, 0, name, O_RDONLY));
     struct stat st;
     if (!fd || fstat(fd.get(), &st) != 0) {
-        qapSetOpenError(ctx, 0, errno, sqlstate, msgtext);
+        qapSetOpenError(ctx, 0, errno, err);
         return -1;
     }
     if (st.st_size > QAP_VARCHAR_MAX || st.st_size > capacity) {
         QAP_TRACE(ctx, fn, "file size %lld exceeds %d\n", static_cast<long long>(st.st_size),
                   capacity);
-        qapSetError(ctx, sqlstate, "38X05", msgtext, QAPC005E);
+        qapSetError(ctx, err, QAPC005E);
         return -1;
     }
     const int32_t size = static_cast<int32_t>(st.st_size);
@@ -394,7 +390,7 @@ int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t ca
         got += static_cast<int32_t>(n);
     }
     if (got < size) {
-        qapSetError(ctx, sqlstate, "38X02", msgtext, QAPC002E);
+        qapSetError(ctx, err, QAPC002E);
         return -1;
     }
     out[size] = '\0';
@@ -404,9 +400,8 @@ int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t ca
     QapStrictConversion strictApp(ci != nullptr ? ci->appConv : nullptr),
         strictDb(ci != nullptr ? ci->dbConv : nullptr);
     int32_t errCode = 0;
-    int32_t count =
-        convertBufferAppToTarn(ctx, out, size, out, capacity, msgtext, sqlstate, &errCode);
-    if (errCode == -124) qapSetMsg(ctx, msgtext, QAPC005E);
+    int32_t count = convertBufferAppToTarn(ctx, out, size, out, capacity, err, &errCode);
+    if (errCode == -124) qapSetMsg(ctx, err.msgtext, QAPC005E);
     if (count == -1) {
         QAP_TRACE(ctx, fn, "conversion failed, errCode %d\n", errCode);
         return -1;
@@ -415,8 +410,7 @@ int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t ca
     return 0;
 }
 
-int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlstate,
-                   char *msgtext) {
+int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, QapStatus err) {
     static const char fn[] = "qapChkRegistry";
     QapAllowed a;
     int rc = ALLOWED;
@@ -438,11 +432,11 @@ int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlst
         rc = NO_MEMORY;
     }
     if (rc == NO_MEMORY) {
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return -1;
     }
     if (rc != ALLOWED) {
-        qapSetOpenError(ctx, access, EXDEV, sqlstate, msgtext);
+        qapSetOpenError(ctx, access, EXDEV, err);
         return -1;
     }
     return 0;
@@ -544,7 +538,7 @@ QapReplacement::~QapReplacement() {
     if (!temp_.empty()) unlinkat(dir_.get(), temp_.c_str(), 0);
 }
 
-int32_t QapTempFile::create(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
+int32_t QapTempFile::create(QapRoutineCtx *ctx, QapStatus err) {
     reset();
     const char *dir = tempDirectory(ctx);
     // Unnamed where the file system allows; else named, exclusive, and unlinked at once.
@@ -557,7 +551,7 @@ int32_t QapTempFile::create(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
     }
     QAP_TRACE(ctx, "qap_tempFilename", "%d in %s\n", fd.get(), dir != nullptr ? dir : "");
     if (!fd) {
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPC012E);
+        qapSetErrorAs(ctx, err, "38X10", QAPC012E);
         return -1;
     }
     try {
@@ -565,17 +559,16 @@ int32_t QapTempFile::create(QapRoutineCtx *ctx, char *sqlstate, char *msgtext) {
         ownFiles.emplace_back(key, fd.get());
         key_ = ownFiles.back().first;
     } catch (const std::bad_alloc &) {
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return -1;
     }
     fd_ = fd.release();
     return 0;
 }
 
-int32_t QapTempFile::write(QapRoutineCtx *ctx, const char *buf, size_t length, char *sqlstate,
-                           char *msgtext) {
+int32_t QapTempFile::write(QapRoutineCtx *ctx, const char *buf, size_t length, QapStatus err) {
     if (fd_ < 0 || !qapWriteAll(fd_, buf, length)) {
-        qapSetError(ctx, sqlstate, "38X03", msgtext, QAPC003E);
+        qapSetError(ctx, err, QAPC003E);
         return -1;
     }
     return 0;

@@ -1,6 +1,8 @@
 // Server files and temporary files, and the allowed-files rule.
 #pragma once
 
+#include "qapMsg.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -22,7 +24,12 @@ int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out);
 int qapOpenChecked(QapRoutineCtx *ctx, int access, const char *name, int flags);
 // Reports a failed qapOpenChecked: "38X02"/"38X03" for the rule, "38X01" for a file that is
 // not regular (or, reading, missing), "38X10" out of memory, else "38X00".
-void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, char *sqlstate, char *msgtext);
+void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, QapStatus err);
+// The same with the state and text apart, for the parser drivers that still pass them so.
+inline void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, char *sqlstate,
+                            char *msgtext) {
+    qapSetOpenError(ctx, access, error, QapStatus{sqlstate, msgtext});
+}
 // qapOpenChecked as a stream, always in binary mode; null with its errno.
 FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode);
 // The size of a regular file; 0, or nonzero (size 0), also for any other kind of file.
@@ -33,15 +40,20 @@ int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset);
 int qap_getTempDir(QapRoutineCtx *ctx);
 // Replaces a whole file with a buffer (see QapReplacement); 0, or -1 with SQLSTATE and message.
 int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char *name,
-                 char *sqlstate, char *msgtext);
+                 QapStatus err);
 // Reads a whole file into a VARCHAR result, converted to the database code page.
 int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t capacity,
-                     char *sqlstate, char *msgtext);
+                     QapStatus err);
 // The allowed-files rule: access 0 read, 1 write. 0 allowed, -1 denied. Unless the registry
 // value is "ANY", the name must convert exactly to the system's bytes, must not have a ".."
 // component, and must lie below an entry with its directory existing there and no link in
 // its place (names compared case by case).
-int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlstate, char *msgtext);
+int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, QapStatus err);
+// The same with the state and text apart, for the parser drivers that still pass them so.
+inline int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlstate,
+                          char *msgtext) {
+    return qapChkRegistry(ctx, access, name, QapStatus{sqlstate, msgtext});
+}
 // Writes a whole buffer to a descriptor; false on any failure.
 bool qapWriteAll(int fd, const char *buf, size_t length);
 
@@ -77,10 +89,9 @@ public:
     QapTempFile(const QapTempFile &) = delete;
     QapTempFile &operator=(const QapTempFile &) = delete;
     // Creates it; 0, or -1 with "38X10" (QAPC012E: no temporary file can be made there).
-    int32_t create(QapRoutineCtx *ctx, char *sqlstate, char *msgtext);
+    int32_t create(QapRoutineCtx *ctx, QapStatus err);
     // Appends a buffer; 0, or -1 with "38X03".
-    int32_t write(QapRoutineCtx *ctx, const char *buf, size_t length, char *sqlstate,
-                  char *msgtext);
+    int32_t write(QapRoutineCtx *ctx, const char *buf, size_t length, QapStatus err);
     int fd() const { return fd_; }
     const char *name() const { return fd_ >= 0 ? key_.c_str() : nullptr; }
     // Hands the file over as a heap key, dropped later with qapTempFileDrop; null when out of

@@ -33,10 +33,10 @@ template <typename T> QapHeap<T> qapAlloc(size_t count) {
 }
 
 // Message 76 with a host code (or -1 for a short transfer) as decimal text, and "38X04".
-void setLobError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t rc) {
+void setLobError(QapRoutineCtx *ctx, QapStatus err, int32_t rc) {
     char code[16];
     snprintf(code, sizeof code, "%d", static_cast<int>(rc));
-    qapSetError(ctx, sqlstate, "38X04", msgtext, QAPC004E, code);
+    qapSetError(ctx, err, QAPC004E, code);
 }
 
 // True when the context converts between two different code pages.
@@ -134,10 +134,9 @@ void noteFailure(char *sqlstate, int32_t *msgNo, int32_t msg) {
 }
 
 // The length of a CLOB that a conversion to a file reads whole; 0, or -1 with "38X04".
-int32_t wholeClobLength(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t *length, char *sqlstate,
-                        char *msgtext) {
+int32_t wholeClobLength(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t *length, QapStatus err) {
     if (int rc = sqludf_length(loc, length); rc != 0) {
-        setLobError(ctx, sqlstate, msgtext, rc);
+        setLobError(ctx, err, rc);
         return -1;
     }
     *length = std::max(*length, 0);
@@ -147,10 +146,10 @@ int32_t wholeClobLength(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t *length
 // Reads a whole CLOB of length bytes into buf with one host call and terminates it; 0 or the
 // failing read's result.
 int32_t readWholeClob(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, char *buf,
-                      char *sqlstate, char *msgtext) {
+                      QapStatus err) {
     if (length > 0) {
         if (int32_t r = readPiece(loc, 1, length, buf)) {
-            setLobError(ctx, sqlstate, msgtext, r);
+            setLobError(ctx, err, r);
             return r;
         }
     }
@@ -191,12 +190,12 @@ int32_t locatorToStream(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length,
 } // namespace
 
 int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, uint32_t *docLoc,
-                           char *sqlstate, char *msgtext) {
+                           QapStatus err) {
     int32_t length = 0;
     int rc = sqludf_length(loc, &length);
     if (rc != 0) {
         QAP_TRACE(ctx, "qapGetDataFromClob", "sqludf_length rc=%d\n", rc);
-        setLobError(ctx, sqlstate, msgtext, rc);
+        setLobError(ctx, err, rc);
         return rc;
     }
     const int32_t threshold = ctx != nullptr ? ctx->fileThreshold : QAP_MIN_FILE_THRESHOLD;
@@ -204,35 +203,35 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
         *docLoc = QAP_MEM;
         char *buf = static_cast<char *>(malloc(static_cast<size_t>(std::max(length, 0)) + 1));
         if (buf == nullptr) {
-            qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+            qapSetError(ctx, err, QAPG002E);
             return -1;
         }
         *doc = buf;
-        return qap_locator2buf(ctx, loc, buf, length, sqlstate, msgtext);
+        return qap_locator2buf(ctx, loc, buf, length, err);
     }
 
     // The spill is unnamed, written and later read through its own descriptor.
     QapTempFile spill;
-    if (spill.create(ctx, sqlstate, msgtext) != 0) return -1;
+    if (spill.create(ctx, err) != 0) return -1;
     const int fd = fcntl(spill.fd(), F_DUPFD_CLOEXEC, 0);
     FILE *stream = fd < 0 ? nullptr : fdopen(fd, "wb");
     if (stream == nullptr) {
         if (fd >= 0) close(fd);
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPC012E);
+        qapSetErrorAs(ctx, err, "38X10", QAPC012E);
         return -1;
     }
     int32_t msgNo = 0;
-    rc = locatorToStream(ctx, loc, length, stream, sqlstate, &msgNo);
+    rc = locatorToStream(ctx, loc, length, stream, err.sqlstate, &msgNo);
     if (rc != 0) {
-        if (strcmp(sqlstate, "38X04") == 0)
-            setLobError(ctx, sqlstate, msgtext, rc);
+        if (strcmp(err.sqlstate, "38X04") == 0)
+            setLobError(ctx, err, rc);
         else
-            qapSetMsg(ctx, msgtext, msgNo);
+            qapSetMsg(ctx, err.msgtext, msgNo);
         return rc;
     }
     *doc = spill.releaseKey(); // the caller drops it with qapTempFileDrop on every path
     if (*doc == nullptr) {
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return -1;
     }
     *docLoc = QAP_FILE;
@@ -240,7 +239,7 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
 }
 
 int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int32_t length,
-                        char *sqlstate, char *msgtext) {
+                        QapStatus err) {
     int32_t done = 0;
     int32_t result = 0;
     if (loc != nullptr) {
@@ -249,7 +248,7 @@ int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int3
             result = readPiece(loc, done + 1, n, out + done);
             if (result != 0) {
                 QAP_TRACE(ctx, "qap_locator2buf", "read at %d failed, rc=%d\n", done + 1, result);
-                setLobError(ctx, sqlstate, msgtext, result);
+                setLobError(ctx, err, result);
                 break;
             }
             done += n;
@@ -292,49 +291,49 @@ int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *na
 }
 
 int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
-                              char *sqlstate, char *msgtext) {
+                              QapStatus err) {
     int32_t length = 0;
-    if (wholeClobLength(ctx, loc, &length, sqlstate, msgtext) != 0) return -1;
+    if (wholeClobLength(ctx, loc, &length, err) != 0) return -1;
     // Room for the conversion in place: two bytes per input byte and a terminator.
     const size_t size = 2 * static_cast<size_t>(length) + 2;
     QapHeap<char> buf = qapAlloc<char>(size);
     if (!buf) {
-        qapSetState(sqlstate, "38X10");
+        qapSetState(err.sqlstate, "38X10");
         return -1;
     }
-    if (int32_t r = readWholeClob(ctx, loc, length, buf.get(), sqlstate, msgtext)) return r;
+    if (int32_t r = readWholeClob(ctx, loc, length, buf.get(), err)) return r;
 
     int32_t count = length;
     if (codePagesDiffer(ctx)) {
         // A character the file's code page cannot hold fails the call; the file is untouched.
         QapStrictConversion strictDb(ctx->convInfo->dbConv), strictApp(ctx->convInfo->appConv);
-        count = convertBufferTarnToApp(ctx, buf.get(), length + 1, buf.get(), capacityOf(size),
-                                       msgtext, sqlstate);
+        count =
+            convertBufferTarnToApp(ctx, buf.get(), length + 1, buf.get(), capacityOf(size), err);
         if (count == -1) return -1;
     }
-    return qap_buf2file(ctx, buf.get(), count, name, sqlstate, msgtext);
+    return qap_buf2file(ctx, buf.get(), count, name, err);
 }
 
 int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
-                               char *sqlstate, char *msgtext) {
+                               QapStatus err) {
     int32_t length = 0;
-    if (wholeClobLength(ctx, loc, &length, sqlstate, msgtext) != 0) return -1;
+    if (wholeClobLength(ctx, loc, &length, err) != 0) return -1;
     const size_t inSize = static_cast<size_t>(length) + 1;
     QapHeap<char> in = qapAlloc<char>(inSize);
     QapHeap<char> out = qapAlloc<char>(3 * inSize);
     if (!in || !out) {
-        qapSetState(sqlstate, "38X10");
+        qapSetState(err.sqlstate, "38X10");
         return -1;
     }
-    if (int32_t r = readWholeClob(ctx, loc, length, in.get(), sqlstate, msgtext)) return r;
+    if (int32_t r = readWholeClob(ctx, loc, length, in.get(), err)) return r;
 
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
     QapStrictConversion strictDb(ci != nullptr ? ci->dbConv : nullptr),
         strictApp(ci != nullptr ? ci->appConv : nullptr);
     const int32_t count = qapConvBufferTarnToAppEncoding(ctx, in.get(), length + 1, out.get(),
-                                                         capacityOf(3 * inSize), msgtext, sqlstate);
+                                                         capacityOf(3 * inSize), err);
     if (count == -1) return -1;
-    return qap_buf2file(ctx, out.get(), count, name, sqlstate, msgtext);
+    return qap_buf2file(ctx, out.get(), count, name, err);
 }
 
 int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *out, char *sqlstate,
@@ -441,16 +440,16 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *o
 }
 
 int32_t qap_buf2locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sqludf_locator *out,
-                        char *sqlstate, char *msgtext) {
+                        QapStatus err) {
     int rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
     if (rc != 0) {
-        setLobError(ctx, sqlstate, msgtext, rc);
+        setLobError(ctx, err, rc);
         return rc;
     }
     if (buf != nullptr) {
         if (int32_t r = appendBytes(out, buf, length)) {
             QAP_TRACE(ctx, "qap_buf2locator", "sqludf_append rc=%d\n", r);
-            setLobError(ctx, sqlstate, msgtext, r);
+            setLobError(ctx, err, r);
             return r;
         }
     }

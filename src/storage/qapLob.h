@@ -1,6 +1,7 @@
 // Transfers between host LOB locators and the program's buffers and files.
 #pragma once
 
+#include "qapMsg.h"
 #include "tesselHost.h"
 
 #include <cstdint>
@@ -13,16 +14,16 @@ constexpr int32_t QAP_LOB_LIMIT = 2000000000; // the largest CLOB
 // A CLOB document into memory (docLoc QAP_MEM, *doc a heap buffer) or, beyond the file
 // threshold, into a temporary file (docLoc QAP_FILE, *doc a heap file name).
 int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, uint32_t *docLoc,
-                           char *sqlstate, char *msgtext);
+                           QapStatus err);
 int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int32_t length,
-                        char *sqlstate, char *msgtext);
+                        QapStatus err);
 int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name, char *sqlstate,
                          int32_t *msgNo);
 int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
-                              char *sqlstate, char *msgtext);
+                              QapStatus err);
 int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
-                               char *sqlstate, char *msgtext);
+                               QapStatus err);
 int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *out, char *sqlstate,
                          int32_t *msgNo);
 int32_t qap_buf2locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sqludf_locator *out,
-                        char *sqlstate, char *msgtext);
+                        QapStatus err);

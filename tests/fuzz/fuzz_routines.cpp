@@ -130,11 +130,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     memcpy(dbinfo + 268, &page.first, sizeof page.first);
     QapRoutineCtx ctx{};
     char sqlstate[QAP_SQLSTATE_SIZE] = "00000", msgtext[QAP_MSGTEXT_SIZE] = "";
-    check(qapInit(&ctx, 0, dbinfo, sqlstate, msgtext, page.second) == 0);
+    check(qapInit(&ctx, 0, dbinfo, {sqlstate, msgtext}, page.second) == 0);
     const int32_t length = static_cast<int32_t>(size - 1);
     std::vector<char> in(data + 1, data + size), out(3 * (size_t(length) + 1));
     const int32_t n = qapConvBufferTarnToAppEncoding(
-        &ctx, in.data(), length, out.data(), static_cast<int32_t>(out.size()), msgtext, sqlstate);
+        &ctx, in.data(), length, out.data(), static_cast<int32_t>(out.size()), {sqlstate, msgtext});
     check(n == -1 ? strcmp(sqlstate, "00000") != 0 : n < int32_t(out.size()) && out[n] == '\0');
     qapRelease(&ctx, sqlstate);
 #elif defined(FUZZ_NUMBERS)
