@@ -9,6 +9,7 @@
 #include "benchSupport.h"
 #include "tesselBuildCommit.h"
 #include "qapCtx.h"
+#include "qapInit.h"
 #include "qapResult.h"
 #include "qapSgDoc.h"
 #include "tarnRuntime.h"

@@ -5,9 +5,6 @@ Each `#include "..."` of a checked folder that resolves to a file of another che
 an arrow. An arrow fails when its target's floor is not one the source's row allows ("May
 include"), and any cycle between folders fails. Includes that resolve to no file of the tree
 (system, generated and engine headers) are not arrows.
-
-Until src/ is laid out by floors, arrows from or to src/ are only counted; --strict (or
-TESSEL_FLOORS_STRICT=1) checks them too.
 """
 import os
 import re
@@ -57,7 +54,6 @@ def folder_of(path, folders):
 
 
 def main():
-    strict = '--strict' in sys.argv[1:] or os.environ.get('TESSEL_FLOORS_STRICT') == '1'
     rows = floors_table()
     floor = {f: n for f, n, _ in rows}
     allowed = {f: a for f, _, a in rows}
@@ -90,23 +86,17 @@ def main():
             if a != b:
                 arrows.setdefault((a, b), []).append(f'{src}:{number} includes {target}')
 
-    def checked(a, b):
-        return strict or not (a.startswith('src/') or b.startswith('src/'))
-
-    failures, skipped = [], 0
+    failures = []
     for (a, b), where in sorted(arrows.items()):
-        if not checked(a, b):
-            skipped += 1
-        elif floor[b] not in allowed[a]:
+        if floor[b] not in allowed[a]:
             way = 'up' if floor[b] > floor[a] else 'not allowed'
             failures.append(f'{a} (floor {floor[a]}) -> {b} (floor {floor[b]}): {way}, '
                             f'{where[0]}' + (f' and {len(where) - 1} more' if len(where) > 1 else ''))
 
-    # Cycles between folders, over the arrows checked.
+    # Cycles between folders.
     graph = {}
     for a, b in arrows:
-        if checked(a, b):
-            graph.setdefault(a, set()).add(b)
+        graph.setdefault(a, set()).add(b)
     state, stack = {}, []
 
     def visit(n):
@@ -126,8 +116,7 @@ def main():
 
     for f in failures:
         print('check-floors: ' + f)
-    note = '' if strict else f'; {skipped} arrows from or to src/ not checked (--strict checks them)'
-    print(f'check-floors: {len(arrows)} folder arrows, {len(failures)} failures{note}')
+    print(f'check-floors: {len(arrows)} folder arrows, {len(failures)} failures')
     return 1 if failures else 0
 
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapInit.h"
 #include "tarnCall.h"
 
 #include <string>

@@ -3,22 +3,13 @@
 // and UTF-16.
 #pragma once
 
+#include "qapCtx.h"
 #include "qapMsg.h"
 
 #include <cstdint>
 #include <string>
 #include <unicode/ucnv.h>
 #include <xercesc/util/XercesDefs.hpp>
-
-struct QapRoutineCtx;
-
-// The converters of a routine context.
-struct QapConvInfo {
-    int32_t appCodePage; // CCSID of the application converter
-    int32_t dbCodePage;  // the database code page
-    UConverter *appConv;
-    UConverter *dbConv; // the same object as appConv when the code pages are equal
-};
 
 // One row of the encoding table; the table ends with code page -2.
 struct QapEncodingRow {

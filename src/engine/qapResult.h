@@ -4,6 +4,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapExtractResult.h"
 
 #include <cstdint>
 #include <cstring>

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapExtractResult.h"
 #include "qapParseMemory.h"
 #include "qapSgDocHandler.h"
 

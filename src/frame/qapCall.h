@@ -6,6 +6,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapInit.h"
 #include "qapMsg.h"
 #include "qapTrace.h"
 #include "tesselHost.h"

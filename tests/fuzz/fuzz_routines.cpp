@@ -4,6 +4,7 @@
 // statement) and must give the same outcome, with a message text of at most 70 bytes.
 #include "qapConv.h"
 #include "qapCtx.h"
+#include "qapInit.h"
 #include "qapExtractKinds.h"
 #include "tarnCall.h"
 #include "tessel.h"

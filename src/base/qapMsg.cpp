@@ -2,9 +2,8 @@
 // SQLSTATE-to-code lookup.
 #include "qapMsg.h"
 
-#include "qapConv.h"
+#include "qapCatalog.h"
 #include "qapCtx.h"
-#include "qapLib.h"
 #include "qapTrace.h"
 #include "tesselHost.h"
 

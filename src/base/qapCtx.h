@@ -1,5 +1,5 @@
-// The routine frame's records: the per-invocation routine context and the program's layout of
-// the host scratchpad, and the context's initialisation and release.
+// The context's records: the per-invocation routine context, its converters, and the document a
+// driver parses. Set up and released by the frame (qapInit.h).
 #pragma once
 
 #include "qapMsg.h"
@@ -8,9 +8,17 @@
 #include <cstdint>
 #include <cstdio>
 
-struct QapConvInfo;
+#include <unicode/ucnv.h>
+
 struct qapParser;
-struct QapTableScan;
+
+// The converters of a routine context.
+struct QapConvInfo {
+    int32_t appCodePage; // CCSID of the application converter
+    int32_t dbCodePage;  // the database code page
+    UConverter *appConv;
+    UConverter *dbConv; // the same object as appConv when the code pages are equal
+};
 
 // Where a routine's document argument lives.
 constexpr uint32_t QAP_FILE = 0; // the argument is a server file name
@@ -49,33 +57,3 @@ struct QapRoutineCtx {
     qapParser *parser;       // the reader reused by the context's parses, or null
     size_t maxParseMemory;   // the heap one parse may hold (0: no limit)
 };
-
-constexpr int QAP_RESULT_MESSAGE_SIZE = 1025; // a result record's message buffer
-
-// The result record of an extraction (filled by extractAll, owned by the caller).
-struct QapExtractResult {
-    char **values; // strings in the database code page, ended by a null entry
-    char **cursor; // the next value to hand out
-    char sqlstate[8];
-    char *message; // heap buffer of 1025 bytes, or null
-    // With several values: the chunks that hold them all (values point into them). Null: each
-    // value is a heap string of its own.
-    void *strings;
-};
-
-// The program's layout of the scratchpad's data area (zero-filled by the host).
-struct QapScratch {
-    QapRoutineCtx *ctx; // the routine context, or null
-    char *dtdText;      // DTD text of the "2" variants, or null
-    QapTableScan *scan; // the open table of a table function, or null
-};
-
-// Initialises a freshly allocated context (null when the allocation failed). appEncoding names
-// the application converter, or null for ICU's default. Returns 0, or a negative code with the
-// SQLSTATE set; on failure everything acquired is released again.
-int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, QapStatus err,
-                const char *appEncoding);
-
-// Releases everything the context holds (the block itself stays allocated). Returns 0, or -58
-// with "38X10" for a null context. A second release is harmless.
-int32_t qapRelease(QapRoutineCtx *ctx, char *sqlstate);

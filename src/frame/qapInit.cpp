@@ -1,5 +1,5 @@
 // The routine context: initialisation on a routine's first call and release on its last.
-#include "qapCtx.h"
+#include "qapInit.h"
 
 #include "qapSgDoc.h"
 
