@@ -2,7 +2,8 @@
 // open elements during a SAX parse in three states.
 #pragma once
 
-#include "qapResult.h"
+#include "qapAttrs.h"
+#include "qapException.h"
 
 #include <cstdint>
 #include <xercesc/sax2/Attributes.hpp>

@@ -1,62 +1,14 @@
 // Extraction results: growing UTF-16 items collected during a parse and handed back as
-// size-limited strings in the database code page; the attribute-list copy; the exception
-// thrown on allocation failure.
+// size-limited strings in the database code page.
 #pragma once
 
 #include "qapCtx.h"
+#include "qapException.h"
 #include "qapExtractResult.h"
 
 #include <cstdint>
 #include <cstring>
 #include <xercesc/framework/MemoryManager.hpp>
-#include <xercesc/sax2/Attributes.hpp>
-
-// The characters that extracted values and re-serialised documents escape, and their
-// replacements.
-struct QapEscape {
-    char16_t ch;
-    const char16_t *text;
-    uint32_t length;
-};
-inline constexpr QapEscape qapEscapes[] = {{u'"', u"&quot;", 6},
-                                           {u'&', u"&amp;", 5},
-                                           {u'\'', u"&apos;", 6},
-                                           {u'<', u"&lt;", 4},
-                                           {u'>', u"&gt;", 4}};
-
-// The escaped characters as bits by code unit (all are below 64), for a test per character.
-constexpr uint64_t qapEscapeBits() {
-    uint64_t mask = 0;
-    for (const QapEscape &e : qapEscapes)
-        mask |= 1ULL << e.ch;
-    return mask;
-}
-inline constexpr uint64_t qapEscapeMask = qapEscapeBits();
-
-// The replacement of c, or null when c stands for itself.
-inline const QapEscape *qapEscapeOf(char16_t c) {
-    if (c >= 64 || ((qapEscapeMask >> c) & 1) == 0) return nullptr;
-    for (const QapEscape &e : qapEscapes)
-        if (e.ch == c) return &e;
-    return nullptr;
-}
-
-// True when s[0..n) holds a character that escaping replaces.
-inline bool qapNeedsEscape(const char16_t *s, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        if (qapEscapeOf(s[i]) != nullptr) return true;
-    return false;
-}
-
-// Thrown by value on allocation failure inside the parse; carries a formatted message.
-class QAPException {
-public:
-    QAPException(QapRoutineCtx *ctx, int32_t msgNo, ...);
-    const char *getText() const { return text; }
-
-    char text[1028];
-    QapRoutineCtx *ctx;
-};
 
 // One result item: a growing NUL-terminated UTF-16 buffer.
 class qapResultNode {
@@ -216,52 +168,3 @@ private:
 
 // Frees the strings, the values array and the message of a result record (not the record).
 void freeExtractResult(QapRoutineCtx *ctx, QapExtractResult *result);
-
-// Copies s into d replacing the five special characters by entity references, within a
-// capacity of c units (terminator included). Returns units written plus one, or -1 with
-// *errCode = -58 when it does not fit.
-int32_t qapEntityReplaceUCS(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, int32_t c,
-                            int32_t *errCode, char *msgtext);
-
-// An owned copy of an element's attribute list. The three arrays and every string live in one
-// heap block owned by the object: never free or overwrite an entry, use setValue.
-class QapAttrs : public XERCES_CPP_NAMESPACE::Attributes {
-public:
-    QapAttrs(QapRoutineCtx *ctx, const XERCES_CPP_NAMESPACE::Attributes &attrs);
-    ~QapAttrs() override;
-    QapAttrs(const QapAttrs &) = delete;
-    QapAttrs &operator=(const QapAttrs &) = delete;
-
-    XMLSize_t getLength() const override;
-    const XMLCh *getURI(const XMLSize_t index) const override;
-    const XMLCh *getLocalName(const XMLSize_t index) const override;
-    const XMLCh *getQName(const XMLSize_t index) const override;
-    const XMLCh *getType(const XMLSize_t index) const override;
-    const XMLCh *getValue(const XMLSize_t index) const override;
-    bool getIndex(const XMLCh *const uri, const XMLCh *const localPart,
-                  XMLSize_t &index) const override;
-    int getIndex(const XMLCh *const uri, const XMLCh *const localPart) const override;
-    bool getIndex(const XMLCh *const qName, XMLSize_t &index) const override;
-    int getIndex(const XMLCh *const qName) const override;
-    const XMLCh *getType(const XMLCh *const uri, const XMLCh *const localPart) const override;
-    const XMLCh *getType(const XMLCh *const qName) const override;
-    const XMLCh *getValue(const XMLCh *const uri, const XMLCh *const localPart) const override;
-    const XMLCh *getValue(const XMLCh *const qName) const override;
-
-    // Makes this a copy of another list, reusing the block when it is large enough; throws
-    // QAPException.
-    void assign(const XERCES_CPP_NAMESPACE::Attributes &attrs);
-    // Replaces the value at index by a copy of value; throws QAPException (out of range too).
-    void setValue(XMLSize_t index, const XMLCh *value);
-
-    uint32_t count = 0;
-    XMLCh **localNames = nullptr;
-    XMLCh **qNames = nullptr;
-    XMLCh **values = nullptr;
-    XMLCh *uri = nullptr;
-    QapRoutineCtx *ctx;
-
-private:
-    void *block = nullptr; // the arrays followed by the strings
-    size_t blockSize = 0;  // bytes
-};

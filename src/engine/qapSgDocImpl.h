@@ -1,7 +1,9 @@
-// Internal pieces of the parse drivers: the extract handler, and the parser-diagnostic reporting
-// that the extraction and validation drivers share.
+// Internal pieces of the parse drivers: the reader a context keeps and the set-up and run of a
+// non-validating parse, shared by extraction and update, and the extract handler.
 #pragma once
 
+#include "qapParseErrors.h"
+#include "qapReaders.h"
 #include "qapSgDoc.h"
 #include "qapSgDocHandler.h"
 
@@ -17,28 +19,8 @@
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
-// Size of the buffers that parser texts (messages, system identifiers) are converted into.
-constexpr int QAP_PARSER_TEXT_SIZE = 1024;
-
-// Converts a parser text to the database code page into out (QAP_PARSER_TEXT_SIZE bytes).
-// Longer texts are cut to what fits (never inside a surrogate pair). Returns out.
-char *qapParserText(QapRoutineCtx *ctx, const XMLCh *text, char *out);
-
-// Formats a line or column number as decimal text into out (24 bytes). Returns out.
-const char *qapLocText(uint64_t loc, char *out);
-
-// Sets message QAPQ047E ("Parser error on line %s column %s: %s ") and SQLSTATE "38X13". A
-// number the exception does not carry (the column of an XMLException, line and column of a
-// SAXException) is given as null and rendered as "-".
-void qapSetParserError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, const char *line,
-                       const char *column, const char *text);
-
-// Reports the exception being handled (call it from a catch clause) as a failed parse:
-// SQLSTATE "38X13", with message QAPQ047E for the parser's own exceptions, tried in the order
-// SAXParseException, XMLException, SAXException, anything else. When the reader stopped the
-// parse through its memory (refusal, see qapGuardedReader::refusal), that is the report.
-void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext,
-                             const QapParseStop *refusal = nullptr);
+// Encoding names are asked for into buffers of this many units.
+constexpr int32_t ENCODING_UNITS = 1025;
 
 // A routine context's non-validating reader, with its DOCTYPE resolver and its memory, built at
 // the context's first parse and reused by the later ones: building a reader costs more than
@@ -112,6 +94,10 @@ int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtd
 // exceptions into SQLSTATE and message. 0, or -1.
 int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &doc, char *sqlstate,
                     char *msgtext);
+
+// Sets the database code page's encoding on a source when the document bytes are in it. When
+// the name is not available the parser detects the encoding from the document itself.
+void setDbEncoding(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::InputSource &source);
 
 // The SAX handler of extraction: collects attribute values, element text or tagged fragments
 // at the path into the inherited result.

@@ -1,0 +1,57 @@
+// The DOCTYPE resolver: the DTD a document names replaced by the call's DTD text or an empty one.
+#include "qapReaders.h"
+
+#include "qapConv.h"
+#include "qapException.h"
+#include "qapMsg.h"
+#include "qapSgDocImpl.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+XERCES_CPP_NAMESPACE_USE
+
+qapDoctypeResolver::qapDoctypeResolver(QapRoutineCtx *ctx, const char *dtdText)
+    : ctx(ctx), dtdText(dtdText) {}
+
+qapDoctypeResolver::~qapDoctypeResolver() {
+    free(ownedId_);
+}
+
+void qapDoctypeResolver::setDtdId(const XMLCh *systemId) {
+    free(ownedId_);
+    ownedId_ = nullptr;
+    dtdId = nullptr;
+    if (systemId == nullptr) return;
+    const XMLSize_t n = XMLString::stringLen(systemId);
+    ownedId_ = static_cast<XMLCh *>(malloc((n + 1) * sizeof(XMLCh)));
+    if (ownedId_ == nullptr) throw QAPException(ctx, QAPG002E);
+    memcpy(ownedId_, systemId, (n + 1) * sizeof(XMLCh));
+    dtdId = ownedId_;
+}
+
+InputSource *qapDoctypeResolver::resolveEntity(const XMLCh *const, const XMLCh *const systemId) {
+    // Only the DTD that the DOCTYPE names is replaced; the parser resolves everything else.
+    if (dtdId == nullptr || XMLString::compareString(systemId, dtdId) != 0) return nullptr;
+    static const XMLByte empty[1] = {0};
+    if (dtdText == nullptr) return new MemBufInputSource(empty, 0, "IdForEmptyBuffer", false);
+
+    auto *source = new MemBufInputSource(reinterpret_cast<const XMLByte *>(dtdText),
+                                         strlen(dtdText), "IdForEmptyBuffer", false);
+    XMLCh encoding[ENCODING_UNITS];
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char msg[QAP_MSGTEXT_SIZE] = "";
+    if (ctx != nullptr && ctx->convInfo != nullptr &&
+        QAP_getEncoding(ctx, ctx->convInfo->dbCodePage, encoding, ENCODING_UNITS, state, msg) ==
+            0 &&
+        encoding[0] != 0)
+        source->setEncoding(encoding);
+    return source;
+}
+
+void qapDoctypeResolver::notationDecl(const XMLCh *const, const XMLCh *const, const XMLCh *const) {}
+void qapDoctypeResolver::unparsedEntityDecl(const XMLCh *const, const XMLCh *const,
+                                            const XMLCh *const, const XMLCh *const) {}
+void qapDoctypeResolver::resetDocType() {}

@@ -1,0 +1,402 @@
+// The guarded reader: no entity but the allowed ones is read, and every parse stays within its
+// bounds (memory, cancellation, entity expansion, nesting, declarations); and the documents a
+// parse reads, opened by the library.
+#include "qapReaders.h"
+
+#include "qapConv.h"
+#include "qapException.h"
+#include "qapFile.h"
+#include "qapMsg.h"
+#include "qapPlatform.h"
+#include "qapSgDocImpl.h"
+#include "qapTrace.h"
+#include "tesselHost.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLValidator.hpp>
+#include <xercesc/internal/ReaderMgr.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/BinFileInputStream.hpp>
+#include <xercesc/util/XMLResourceIdentifier.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
+#include <xercesc/validators/DTD/DTDAttDef.hpp>
+#include <xercesc/validators/DTD/DTDElementDecl.hpp>
+#include <xercesc/validators/DTD/DTDEntityDecl.hpp>
+
+XERCES_CPP_NAMESPACE_USE
+
+// An entity's reader is a block of the kind the reader's memory watches (see largeBlockFreed).
+static_assert(sizeof(XMLReader) > (32 << 10), "an XMLReader fits a watched size class");
+
+namespace {
+
+// A document or DTD file opened by the library, handed to the parser as its stream once.
+class qapOpenFileSource : public InputSource {
+public:
+    qapOpenFileSource(FILE *file, const XMLCh *systemId, MemoryManager *manager)
+        : InputSource(systemId, manager), file_(file) {}
+    ~qapOpenFileSource() override {
+        if (file_ != nullptr) fclose(file_);
+    }
+    qapOpenFileSource(const qapOpenFileSource &) = delete;
+    qapOpenFileSource &operator=(const qapOpenFileSource &) = delete;
+    BinInputStream *makeStream() const override {
+        if (file_ == nullptr) return nullptr;
+        // The stream closes the file through the parser's POSIX file manager.
+        auto *stream = new (getMemoryManager()) BinFileInputStream(file_, getMemoryManager());
+        file_ = nullptr;
+        return stream;
+    }
+
+private:
+    mutable FILE *file_;
+};
+
+// The database code page form of a UTF-16 name, or empty.
+std::string dbName(QapRoutineCtx *ctx, const XMLCh *name) {
+    const XMLSize_t units = XMLString::stringLen(name);
+    std::string out(4 * units + 4, '\0');
+    int32_t n = QAP_wcstombsFunction(ctx, &out[0], name, static_cast<int32_t>(out.size()));
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
+// Ends the parse: the entity is refused, reported like any parser error.
+[[noreturn]] void refuseEntity(XMLResourceIdentifier *resource, const char16_t *why) {
+    std::u16string text = why;
+    if (const XMLCh *id = resource->getSystemId()) text += id;
+    if (const Locator *at = resource->getLocator()) throw SAXParseException(text.c_str(), *at);
+    throw SAXParseException(text.c_str(), resource->getPublicId(), resource->getSystemId(), 0, 0);
+}
+
+// The server file an entity's system identifier names, resolved against the entity that
+// refers to it; empty for anything but a local file (a URL of any other scheme).
+std::u16string entityPath(const XMLCh *systemId, const XMLCh *baseId) {
+    std::u16string id = systemId != nullptr ? systemId : u"";
+    auto schemeEnd = [](const std::u16string &s) -> size_t {
+        size_t i = 0;
+        while (i < s.size() && ((s[i] >= u'a' && s[i] <= u'z') || (s[i] >= u'A' && s[i] <= u'Z') ||
+                                (i > 0 && ((s[i] >= u'0' && s[i] <= u'9') || s[i] == u'+' ||
+                                           s[i] == u'-' || s[i] == u'.'))))
+            ++i;
+        return i > 0 && i < s.size() && s[i] == u':' ? i : std::u16string::npos;
+    };
+    auto localPath = [&](const std::u16string &s) -> std::u16string {
+        size_t end = schemeEnd(s);
+        if (end == std::u16string::npos) return s;
+        std::u16string scheme = s.substr(0, end);
+        for (auto &c : scheme)
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        std::u16string rest = s.substr(end + 1);
+        if (scheme != u"file" || rest.find(u'%') != std::u16string::npos) return u"";
+        if (rest.compare(0, 12, u"//localhost/") == 0) return rest.substr(11);
+        if (rest.compare(0, 3, u"///") == 0) return rest.substr(2);
+        if (rest.compare(0, 2, u"//") == 0) return u""; // another host
+        return rest;
+    };
+    std::u16string path = localPath(id);
+    if (path.empty() || path[0] == u'/') return path;
+    std::u16string base = baseId != nullptr ? localPath(baseId) : u"";
+    size_t slash = base.rfind(u'/');
+    if (base.empty() || base[0] != u'/' || slash == std::u16string::npos) return path;
+    return base.substr(0, slash + 1) + path;
+}
+
+// True when the host lets parses read external entities from allowed server files.
+bool externalEntitiesAllowed() {
+    char *value = sqloGetEnv(TARN_REG_EXTERNAL_ENTITIES);
+    bool allowed = value != nullptr && strcmp(value, "YES") == 0;
+    free(value);
+    return allowed;
+}
+
+} // namespace
+
+namespace {
+
+// The reader's scanner and its element stack, through members Xerces-C keeps protected.
+struct ValidatorAccess : XMLValidator {
+    static XMLScanner *scannerOf(XMLValidator &validator) {
+        return (validator.*
+                static_cast<XMLScanner *(XMLValidator::*)()>(&ValidatorAccess::getScanner))();
+    }
+};
+} // namespace
+
+qapGuardedReader::qapGuardedReader(QapRoutineCtx *ctx, qapParseMemory *manager)
+    : SAX2XMLReaderImpl(manager), ctx_(ctx), memory_(manager) {
+    SAX2XMLReaderImpl::setLexicalHandler(&quiet_);
+    if (XMLValidator *validator = getValidator()) scanner_ = ValidatorAccess::scannerOf(*validator);
+}
+
+void qapGuardedReader::setLexicalHandler(LexicalHandler *const handler) {
+    SAX2XMLReaderImpl::setLexicalHandler(handler != nullptr ? handler : &quiet_);
+}
+
+qapGuardedReader::~qapGuardedReader() {
+    memory_->watch(nullptr);
+    free(dtdId_);
+}
+
+void qapGuardedReader::parse(const InputSource &source) {
+    // The budget as the host sets it now; the watch from the start of the document to the end
+    // of the parse (startDocument), so that nothing after the parse is refused.
+    memory_->setBudget(ctx_ != nullptr ? ctx_->maxParseMemory : QAP_DEFAULT_PARSE_MEMORY);
+    refused_ = false;
+    stopDue_ = false;
+    struct Unwatch {
+        qapParseMemory &memory;
+        ~Unwatch() { memory.watch(nullptr); }
+    } unwatch{*memory_};
+    SAX2XMLReaderImpl::parse(source);
+}
+
+void qapGuardedReader::startDocument() {
+    // The scanner has reset its readers by now: every reader freed from here on is this
+    // document's.
+    inProlog_ = true;
+    dtdReferences_ = 0;
+    enumerationPairs_ = 0;
+    memory_->watch(this);
+    SAX2XMLReaderImpl::startDocument();
+}
+
+QapParseStop qapGuardedReader::stopAt(const char *sqlstate, const char16_t *text) const {
+    // A cancellation has no place; a reader-less scanner (between documents) neither.
+    const Locator *locator = scanner_ != nullptr ? scanner_->getLocator() : nullptr;
+    const bool located = locator != nullptr && strcmp(sqlstate, "57014") != 0 &&
+                         scanner_->getReaderMgr()->getCurrentReader() != nullptr;
+    return QapParseStop{sqlstate, text, located, located ? locator->getLineNumber() : 0,
+                        located ? locator->getColumnNumber() : 0};
+}
+
+bool qapGuardedReader::refuse(bool overBudget) {
+    if (overBudget) {
+        if (!refused_) refusal_ = stopAt("38X13", u"memory limit reached");
+        refused_ = true;
+        return true;
+    }
+    if (refused_) return false; // once: what the parser frees on its way out is not refused
+    if (stopDue_) {
+        refusal_ = stopAt(refusal_.sqlstate, refusal_.text);
+    } else if (tarnStatementCancelled() != 0) {
+        refusal_ = stopAt("57014", u"the statement was cancelled");
+    } else {
+        return false;
+    }
+    refused_ = true;
+    return true;
+}
+
+void qapGuardedReader::largeBlockFreed(void *block) {
+    // An entity's reader is freed when the scanner is done with it, while its entity is still
+    // the current one: that is where the reader counts the entities of the DTD, parameter
+    // entities and, before the root element, general ones (in attribute defaults). The
+    // document's general entities are the parser's to count (see qapBoundEntities).
+    if (scanner_ == nullptr || stopDue_ || refused_) return;
+    const ReaderMgr *readers = scanner_->getReaderMgr();
+    const size_t header = XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(void *));
+    if (static_cast<const void *>(static_cast<char *>(block) + header) !=
+        readers->getCurrentReader())
+        return;
+    const auto *entity = dynamic_cast<const DTDEntityDecl *>(readers->getCurrentEntity());
+    if (entity == nullptr || (!entity->getIsParameter() && !inProlog_)) return;
+    expanded_ += entity->getValueLen();
+    if (++dtdReferences_ > QAP_MAX_ENTITY_EXPANSIONS || expanded_ > QAP_MAX_EXPANDED_UNITS) {
+        // Stopped at the next allocation (this runs in a destructor), or after the parse.
+        refusal_ = QapParseStop{"38X13", u"entity expansion exceeds the limit", false, 0, 0};
+        stopDue_ = true;
+        memory_->pollNext();
+    }
+}
+
+void qapGuardedReader::stopFor(const XMLCh *name, const char16_t *what) {
+    try {
+        stopText_.assign(what);
+        const size_t at = stopText_.find(u'%');
+        stopText_.replace(at, 1, name);
+    } catch (...) {
+        stopText_.clear();
+    }
+    stop("38X13", stopText_.empty() ? u"a declaration exceeds the limit" : stopText_.c_str());
+}
+
+void qapGuardedReader::elementDecl(const DTDElementDecl &decl, const bool isIgnored) {
+    // Sizing a model takes a while for a large one: the host is asked before each.
+    pollHost();
+    if (decl.getModelType() == DTDElementDecl::Children &&
+        !qapContentModelWithinBounds(const_cast<DTDElementDecl &>(decl)))
+        stopFor(decl.getFullName(), u"element %: content model too large");
+    SAX2XMLReaderImpl::elementDecl(decl, isIgnored);
+}
+
+void qapGuardedReader::attDef(const DTDElementDecl &elemDecl, const DTDAttDef &attDef,
+                              const bool ignoring) {
+    onEvent();
+    if (const XMLCh *values = attDef.getEnumeration()) {
+        // The validator compares the values of each enumeration pairwise, without a pause.
+        uint64_t count = 1;
+        for (const XMLCh *c = values; *c != 0; ++c)
+            if (*c == chSpace) ++count;
+        if ((enumerationPairs_ += count * count) > QAP_MAX_ENUMERATION_PAIRS)
+            stopFor(attDef.getFullName(), u"attribute %: enumerations too long");
+    }
+    SAX2XMLReaderImpl::attDef(elemDecl, attDef, ignoring);
+}
+
+void qapGuardedReader::setEntityResolver(EntityResolver *const resolver) {
+    entityResolver = resolver;
+    SAX2XMLReaderImpl::setEntityResolver(resolver);
+}
+
+void qapGuardedReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *const publicId,
+                                   const XMLCh *const systemId, const bool hasIntSubset,
+                                   const bool hasExtSubset) {
+    free(dtdId_);
+    dtdId_ = nullptr;
+    if (systemId != nullptr) {
+        const XMLSize_t n = XMLString::stringLen(systemId);
+        dtdId_ = static_cast<XMLCh *>(malloc((n + 1) * sizeof(XMLCh)));
+        if (dtdId_ == nullptr) throw QAPException(ctx_, QAPG002E);
+        memcpy(dtdId_, systemId, (n + 1) * sizeof(XMLCh));
+    }
+    hasExtSubset_ = hasExtSubset && systemId != nullptr;
+    dtd_ = hasIntSubset ? Dtd::InternalSubset : hasExtSubset_ ? Dtd::Next : Dtd::Done;
+    SAX2XMLReaderImpl::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
+}
+
+void qapGuardedReader::beginParse() {
+    free(dtdId_);
+    dtdId_ = nullptr;
+    dtd_ = Dtd::None;
+    hasExtSubset_ = false;
+    depth_ = 0;
+    events_ = 0;
+    entityDepth_ = 0;
+    expanded_ = 0;
+}
+
+void qapGuardedReader::startElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
+                                    const XMLCh *const elemPrefix,
+                                    const RefVectorOf<XMLAttr> &attrList, const XMLSize_t attrCount,
+                                    const bool isEmpty, const bool isRoot) {
+    countElement(isEmpty, isRoot);
+    SAX2XMLReaderImpl::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
+                                    isRoot);
+}
+
+void qapGuardedReader::endElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
+                                  const bool isRoot, const XMLCh *const elemPrefix) {
+    if (depth_ != 0) --depth_;
+    SAX2XMLReaderImpl::endElement(elemDecl, urlId, isRoot, elemPrefix);
+}
+
+void qapGuardedReader::docCharacters(const XMLCh *const chars, const XMLSize_t length,
+                                     const bool cdataSection) {
+    countText(length);
+    SAX2XMLReaderImpl::docCharacters(chars, length, cdataSection);
+}
+
+void qapGuardedReader::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
+                                           const bool cdataSection) {
+    onEvent();
+    SAX2XMLReaderImpl::ignorableWhitespace(chars, length, cdataSection);
+}
+
+void qapGuardedReader::startEntityReference(const XMLEntityDecl &entDecl) {
+    ++entityDepth_;
+    SAX2XMLReaderImpl::startEntityReference(entDecl);
+}
+
+void qapGuardedReader::endEntityReference(const XMLEntityDecl &entDecl) {
+    if (entityDepth_ != 0) --entityDepth_;
+    SAX2XMLReaderImpl::endEntityReference(entDecl);
+}
+
+void qapGuardedReader::pollHost() {
+    events_ = 0;
+    if (tarnStatementCancelled() != 0) stop("57014", u"the statement was cancelled");
+}
+
+void qapGuardedReader::stop(const char *sqlstate, const char16_t *text) const {
+    throw stopAt(sqlstate, text);
+}
+
+void qapGuardedReader::endIntSubset() {
+    if (dtd_ == Dtd::InternalSubset) dtd_ = hasExtSubset_ ? Dtd::Next : Dtd::Done;
+    SAX2XMLReaderImpl::endIntSubset();
+}
+
+InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
+    static const char fn[] = "resolveEntity";
+    const XMLCh *systemId = resource->getSystemId();
+    const bool isDtd = dtd_ == Dtd::Next && dtdId_ != nullptr && systemId != nullptr &&
+                       XMLString::equals(systemId, dtdId_);
+    if (isDtd) {
+        dtd_ = Dtd::Done;
+        if (entityResolver != nullptr) {
+            if (InputSource *source =
+                    entityResolver->resolveEntity(resource->getPublicId(), systemId))
+                return source;
+        }
+    } else if (!externalEntitiesAllowed()) {
+        refuseEntity(resource, u"External entity not read: ");
+    }
+
+    // A server file, when the read-access rule allows it.
+    const std::u16string path = entityPath(systemId, resource->getBaseURI());
+    if (path.empty()) refuseEntity(resource, u"Not a server file: ");
+    const std::string name = dbName(ctx_, path.c_str());
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char msg[QAP_MSGTEXT_SIZE] = "";
+    if (name.empty() || qapChkRegistry(ctx_, 0, name.c_str(), state, msg) != 0)
+        refuseEntity(resource, u"Not an allowed file: ");
+    FILE *file = xml_fopen(ctx_, name.c_str(), "rb");
+    if (file == nullptr) refuseEntity(resource, u"Cannot open the file: ");
+    QAP_TRACE(ctx_, fn, "reading %s\n", name.c_str());
+    try {
+        return new qapOpenFileSource(file, path.c_str(), XMLPlatformUtils::fgMemoryManager);
+    } catch (...) {
+        fclose(file);
+        throw;
+    }
+}
+
+MemBufInputSource *qapMemoryDocument(const char *doc, MemoryManager *manager) {
+    // The identifier in UTF-16: a char one would go through the transcoder at every row.
+    auto *source = new (manager) MemBufInputSource(reinterpret_cast<const XMLByte *>(doc),
+                                                   strlen(doc), u"IdForDocBuffer", false, manager);
+    source->setCopyBufToStream(false); // no copy of the document for every parse
+    return source;
+}
+
+InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name) {
+    char path[QAP_MAX_PATH];
+    XMLCh systemId[QAP_MAX_PATH];
+    if (qapGetAbsPath(ctx, name, path) != 0 ||
+        QAP_mbstowcsFunction(ctx, systemId, path, QAP_MAX_PATH) < 0) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    FILE *file = xml_fopen(ctx, path, "rb");
+    if (file == nullptr) return nullptr;
+    try {
+        return new qapOpenFileSource(file, systemId, XMLPlatformUtils::fgMemoryManager);
+    } catch (...) {
+        fclose(file);
+        throw;
+    }
+}
+
+void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, char *sqlstate, char *msgtext) {
+    qapSetOpenError(ctx, 0, error, sqlstate, msgtext);
+}

@@ -1,0 +1,118 @@
+// Parser diagnostics: the parser's texts and exceptions, and the reader's stops, reported as
+// SQLSTATE and message.
+#include "qapParseErrors.h"
+
+#include "qapConv.h"
+#include "qapException.h"
+#include "qapMsg.h"
+#include "qapReaders.h"
+#include "qapTrace.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <xercesc/sax/SAXException.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+XERCES_CPP_NAMESPACE_USE
+
+char *qapParserText(QapRoutineCtx *ctx, const XMLCh *text, char *out) {
+    out[0] = '\0';
+    if (text == nullptr) return out;
+    // qapConvXMLCh allows 4 bytes per unit plus 4: 255 units fill the buffer exactly.
+    constexpr XMLSize_t maxUnits = (QAP_PARSER_TEXT_SIZE - 4) / 4;
+    XMLSize_t n = XMLString::stringLen(text);
+    if (n <= maxUnits) return qapConvXMLCh(ctx, text, out);
+    XMLCh cut[maxUnits + 1];
+    n = maxUnits;
+    if (text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n; // keep surrogate pairs whole
+    memcpy(cut, text, n * sizeof(XMLCh));
+    cut[n] = 0;
+    return qapConvXMLCh(ctx, cut, out);
+}
+
+const char *qapLocText(uint64_t loc, char *out) {
+    snprintf(out, 24, "%" PRIu64, loc);
+    return out;
+}
+
+void qapSetParserError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, const char *line,
+                       const char *column, const char *text) {
+    // XMLException has no column and SAXException neither line nor column: the message shows
+    // a missing number as "-", e.g. "Parser error on line 12 column -: text".
+    qapSetMsg(ctx, msgtext, QAPQ047E, line != nullptr ? line : "-",
+              column != nullptr ? column : "-", text);
+    qapSetState(sqlstate, "38X13");
+}
+
+namespace {
+
+void reportStop(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext,
+                const QapParseStop &stop) {
+    char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
+    qapSetParserError(ctx, sqlstate, msgtext, stop.located ? qapLocText(stop.line, line) : nullptr,
+                      stop.located ? qapLocText(stop.column, column) : nullptr,
+                      qapParserText(ctx, stop.text, text));
+    qapSetState(sqlstate, stop.sqlstate);
+    QAP_TRACE(ctx, fn, "parse stopped: %s\n", text);
+}
+
+} // namespace
+
+void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext,
+                             const QapParseStop *refusal) {
+    if (refusal != nullptr) {
+        // Whatever the failed allocation turned into on its way out.
+        reportStop(ctx, fn, sqlstate, msgtext, *refusal);
+        return;
+    }
+    try {
+        throw;
+    } catch (const SAXParseException &e) {
+        char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
+        qapParserText(ctx, e.getMessage(), text);
+        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getLineNumber(), line),
+                          qapLocText(e.getColumnNumber(), column), text);
+        if (ctx != nullptr && ctx->traceOn) {
+            char sysId[QAP_PARSER_TEXT_SIZE];
+            QAP_TRACE(ctx, fn, "parse err4 in %s line %d col %d: %s\n",
+                      qapParserText(ctx, e.getSystemId(), sysId),
+                      static_cast<int>(e.getLineNumber()), static_cast<int>(e.getColumnNumber()),
+                      text);
+        }
+    } catch (const XMLException &e) {
+        char text[QAP_PARSER_TEXT_SIZE], line[24];
+        qapParserText(ctx, e.getMessage(), text);
+        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getSrcLine(), line), nullptr, text);
+        QAP_TRACE(ctx, fn, "parse err5 in %s line %d: %s\n",
+                  e.getSrcFile() != nullptr ? e.getSrcFile() : "", static_cast<int>(e.getSrcLine()),
+                  text);
+    } catch (const SAXException &e) {
+        char text[QAP_PARSER_TEXT_SIZE];
+        qapParserText(ctx, e.getMessage(), text);
+        qapSetParserError(ctx, sqlstate, msgtext, nullptr, nullptr, text);
+        QAP_TRACE(ctx, fn, "parse err6: %s\n", text);
+    } catch (const QapParseStop &stop) {
+        reportStop(ctx, fn, sqlstate, msgtext, stop);
+    } catch (const QAPException &e) {
+        // Memory ran out in the handler: the parse failed, and the message says why.
+        QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
+        qapSetState(sqlstate, "38X13");
+        snprintf(msgtext, QAP_MSGTEXT_SIZE, "%.70s", e.getText()); // it ends with its newline
+    } catch (const OutOfMemoryException &) {
+        QAP_TRACE(ctx, fn, "parser->parse ran out of memory.\n");
+        qapSetState(sqlstate, "38X13");
+        qapSetMsg(ctx, msgtext, QAPG002E);
+    } catch (const std::bad_alloc &) {
+        QAP_TRACE(ctx, fn, "parser->parse ran out of memory.\n");
+        qapSetState(sqlstate, "38X13");
+        qapSetMsg(ctx, msgtext, QAPG002E);
+    } catch (...) {
+        QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
+        qapSetState(sqlstate, "38X13");
+    }
+}

@@ -1,0 +1,166 @@
+// The reader a context keeps for its non-validating parses (extraction and update): built once,
+// armed for each parse, run, and released with the parse's parts.
+#include "qapSgDocImpl.h"
+
+#include "qapConv.h"
+#include "qapMsg.h"
+#include "qapTrace.h"
+
+#include <cerrno>
+#include <memory>
+#include <new>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+XERCES_CPP_NAMESPACE_USE
+
+void qapBoundEntities(SAX2XMLReader &reader, SecurityManager &security) {
+    security.setEntityExpansionLimit(QAP_MAX_ENTITY_EXPANSIONS);
+    reader.setProperty(XMLUni::fgXercesSecurityManager, &security);
+}
+
+namespace {
+
+// A new reader and resolver with the features of every non-validating parse.
+std::unique_ptr<qapParser> buildParser(QapRoutineCtx *ctx) {
+    auto parser = std::make_unique<qapParser>();
+    parser->reader.reset(new qapNonValidateReader(ctx, &parser->memory));
+    parser->resolver.reset(new qapDoctypeResolver(ctx, nullptr));
+    qapNonValidateReader &reader = *parser->reader;
+    qapBoundEntities(reader, parser->security);
+    reader.setEntityResolver(parser->resolver.get());
+    reader.setDTDHandler(parser->resolver.get());
+    reader.setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
+    reader.setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
+    reader.setFeature(XMLUni::fgSAX2CoreValidation, false);
+    reader.setFeature(XMLUni::fgXercesSchema, false);
+    return parser;
+}
+
+int32_t setUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText, char *sqlstate,
+                    char *msgtext) {
+    try {
+        parts.ctx = ctx;
+        if (ctx != nullptr && ctx->parser == nullptr) ctx->parser = buildParser(ctx).release();
+        if (ctx != nullptr) {
+            parts.parser = ctx->parser;
+        } else {
+            parts.ownParser = buildParser(ctx);
+            parts.parser = parts.ownParser.get();
+        }
+        qapParser &parser = *parts.parser;
+        parser.resolver->dtdText = dtdText;
+        parser.resolver->setDtdId(nullptr);
+        parser.reader->beginParse();
+        parser.reader->setContentHandler(parts.handler.get());
+        parser.reader->setErrorHandler(parts.handler.get());
+        parser.reader->setLexicalHandler(parts.handler.get());
+        parts.handler->resolver = parser.resolver.get();
+        parts.handler->result.useMemory(&parser.memory);
+        return 0;
+    } catch (const std::bad_alloc &) {
+        qapFail(ctx, sqlstate, msgtext, QAPG002E);
+        return -1;
+    } catch (const OutOfMemoryException &) {
+        qapFail(ctx, sqlstate, msgtext, QAPG002E);
+        return -1;
+    } catch (...) {
+        QAP_TRACE(ctx, "qapSetUpReader", "parser->parse crashed w/o an XMLException.\n");
+        return -2;
+    }
+}
+
+} // namespace
+
+void setDbEncoding(QapRoutineCtx *ctx, InputSource &source) {
+    if (ctx == nullptr || ctx->convInfo == nullptr) return;
+    XMLCh encoding[ENCODING_UNITS];
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char msg[QAP_MSGTEXT_SIZE] = "";
+    if (QAP_getEncoding(ctx, ctx->convInfo->dbCodePage, encoding, ENCODING_UNITS, state, msg) ==
+            0 &&
+        encoding[0] != 0)
+        source.setEncoding(encoding);
+}
+
+qapParseParts::~qapParseParts() {
+    release();
+}
+
+void qapParseParts::release() {
+    if (parser != nullptr) {
+        qapNonValidateReader &reader = *parser->reader;
+        reader.setContentHandler(nullptr);
+        reader.setErrorHandler(nullptr);
+        reader.setLexicalHandler(nullptr);
+        if (docHandler != nullptr) reader.removeAdvDocHandler(docHandler);
+        docHandler = nullptr;
+        parser->resolver->dtdText = nullptr;
+    }
+    // The source and the handler's result may live in the parser's memory: they go first.
+    memSource.reset();
+    if (keepPath != nullptr && handler != nullptr && parser != nullptr && !parser->retired &&
+        ctx != nullptr && parser == ctx->parser) {
+        qapParser::Kept &kept = parser->kept;
+        // Re-armed now, so that nothing of this document stays while the context waits.
+        static_cast<qapExtractHandler &>(*handler).rearm();
+        try {
+            kept.path.assign(keepPath);
+            kept.tagged = keepTagged;
+            kept.path16 = std::move(path);
+            kept.handler = std::move(handler);
+        } catch (...) {
+            kept.handler.reset(); // no room for the key: nothing is kept
+        }
+    }
+    keepPath = nullptr;
+    handler.reset();
+    if (parser != nullptr && parser->retired && parser != ownParser.get()) qapDropParser(ctx);
+    parser = nullptr;
+    ownParser.reset();
+    path.reset();
+}
+
+void qapDropParser(QapRoutineCtx *ctx) {
+    if (ctx == nullptr) return;
+    delete ctx->parser;
+    ctx->parser = nullptr;
+}
+
+int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
+                       char *sqlstate, char *msgtext) {
+    return setUpReader(ctx, parts, dtdText, sqlstate, msgtext);
+}
+
+int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &document,
+                    char *sqlstate, char *msgtext) {
+    static const char *const fn = "qapRunParse";
+    const char *doc = document.doc;
+    const bool inDbCodePage = document.docInDbCodePage == 1;
+    try {
+        if (document.docLoc == QAP_MEM) {
+            QAP_TRACE(ctx, fn, "Before calling parser using memory interface\n");
+            if (inDbCodePage) setDbEncoding(ctx, *parts.memSource);
+            parts.parser->reader->parse(*parts.memSource);
+            QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", "buffer");
+        } else {
+            std::unique_ptr<InputSource> source(qapOpenDocument(ctx, doc));
+            if (source == nullptr) {
+                qapSetDocumentOpenError(ctx, errno, sqlstate, msgtext);
+                return -1;
+            }
+            if (inDbCodePage) setDbEncoding(ctx, *source);
+            QAP_TRACE(ctx, fn, "Before calling parser->parse(%s)\n", doc);
+            parts.parser->reader->parse(*source);
+            QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", doc);
+        }
+        if (const QapParseStop *refusal = parts.parser->reader->refusal()) throw *refusal;
+        if (parts.parser->reader->readExternalSubset()) parts.parser->retired = true;
+        return 0;
+    } catch (...) {
+        parts.parser->retired = true;
+        qapReportParseException(ctx, fn, sqlstate, msgtext, parts.parser->reader->refusal());
+    }
+    return -1;
+}

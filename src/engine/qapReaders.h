@@ -1,0 +1,252 @@
+// The readers of every parse: the guarded reader and its bounds, the non-validating reader of
+// extraction and update, the DOCTYPE resolver, and the documents they read.
+#pragma once
+
+#include "qapCtx.h"
+#include "qapParseMemory.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/internal/ElemStack.hpp>
+#include <xercesc/internal/VecAttributesImpl.hpp>
+#include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+
+// Thrown where a parse is bounded, to end it early: the host cancelled the statement ("57014"),
+// or the document goes beyond what any honest document needs ("38X13"). The message is a
+// parser error, at the current line and column for a bound (whose place tells which entity or
+// element), without them for a cancellation (whose place depends on the time it came).
+struct QapParseStop {
+    const char *sqlstate;
+    const char16_t *text;
+    bool located;
+    uint64_t line;
+    uint64_t column;
+};
+
+// Characters of entity replacement text one parse may produce (billion laughs and its kin stop
+// here), elements open at once, and how many parser events pass between two questions to the
+// host.
+constexpr uint64_t QAP_MAX_EXPANDED_UNITS = uint64_t{16} << 20;
+// Entity references one parse may expand (each reference counts, nested ones too): far more
+// than honest documents use, and billion laughs stops within a second. Parameter entities and
+// the general entities of a DTD are counted by the reader, those of the document by the parser.
+constexpr uint64_t QAP_MAX_ENTITY_EXPANSIONS = 100000;
+// The values of each enumerated attribute type of a DTD, squared and added up: the validator
+// compares them pairwise (one type of 8192 values reaches it).
+constexpr uint64_t QAP_MAX_ENUMERATION_PAIRS = uint64_t{1} << 26;
+
+constexpr size_t QAP_MAX_DEPTH = 100000;
+constexpr uint32_t QAP_POLL_EVENTS = 4096;
+
+// Substitutes the DTD named in a document's DOCTYPE: the call's DTD text, or an empty DTD.
+class qapDoctypeResolver : public XERCES_CPP_NAMESPACE::DefaultHandler {
+public:
+    qapDoctypeResolver(QapRoutineCtx *ctx, const char *dtdText);
+    ~qapDoctypeResolver() override;
+    qapDoctypeResolver(const qapDoctypeResolver &) = delete;
+    qapDoctypeResolver &operator=(const qapDoctypeResolver &) = delete;
+    // Records the DOCTYPE's system identifier (copied: the parser reuses its buffer).
+    void setDtdId(const XMLCh *systemId);
+    XERCES_CPP_NAMESPACE::InputSource *resolveEntity(const XMLCh *const publicId,
+                                                     const XMLCh *const systemId) override;
+    void notationDecl(const XMLCh *const name, const XMLCh *const publicId,
+                      const XMLCh *const systemId) override;
+    void unparsedEntityDecl(const XMLCh *const name, const XMLCh *const publicId,
+                            const XMLCh *const systemId, const XMLCh *const notationName) override;
+    void resetDocType() override;
+
+    QapRoutineCtx *ctx;
+    const XMLCh *dtdId = nullptr; // the identifier set by setDtdId, or null
+    const char *dtdText;
+
+private:
+    XMLCh *ownedId_ = nullptr;
+};
+
+// The reader of every parse. It keeps the parser from reading anything the call did not ask
+// for: the DTD that the DOCTYPE names goes to the installed resolver (replacement DTD text,
+// or an empty DTD) or, when that gives nothing, is read as a server file that the read-access
+// rule allows; any other external entity fails the parse unless the host allows external
+// entities, and then it too must be such a file. No URL is ever opened.
+class qapGuardedReader : public XERCES_CPP_NAMESPACE::SAX2XMLReaderImpl, qapParseWatch {
+public:
+    // Everything the reader allocates comes from manager, which must outlive the reader (a
+    // per-parse manager frees what Xerces-C forgets to). While it parses the reader watches
+    // that memory: the host's budget, cancellation, and the entities the DTD expands.
+    qapGuardedReader(QapRoutineCtx *ctx, qapParseMemory *manager);
+    ~qapGuardedReader() override;
+    qapGuardedReader(const qapGuardedReader &) = delete;
+    qapGuardedReader &operator=(const qapGuardedReader &) = delete;
+
+    void setEntityResolver(XERCES_CPP_NAMESPACE::EntityResolver *const resolver) override;
+    // A lexical handler is always installed (a quiet one for null): without one the parser
+    // does not report the DOCTYPE to the reader.
+    void setLexicalHandler(XERCES_CPP_NAMESPACE::LexicalHandler *const handler) override;
+    XERCES_CPP_NAMESPACE::InputSource *
+    resolveEntity(XERCES_CPP_NAMESPACE::XMLResourceIdentifier *resource) override;
+    void doctypeDecl(const XERCES_CPP_NAMESPACE::DTDElementDecl &elemDecl,
+                     const XMLCh *const publicId, const XMLCh *const systemId,
+                     const bool hasIntSubset, const bool hasExtSubset) override;
+    void endIntSubset() override;
+    using SAX2XMLReaderImpl::parse;
+    void parse(const XERCES_CPP_NAMESPACE::InputSource &source) override;
+    void startDocument() override;
+    // Declarations against the bounds: content models whose automaton would be too large
+    // and long enumerations stop the parse before the validator spends time or memory on them.
+    void elementDecl(const XERCES_CPP_NAMESPACE::DTDElementDecl &decl,
+                     const bool isIgnored) override;
+    void attDef(const XERCES_CPP_NAMESPACE::DTDElementDecl &elemDecl,
+                const XERCES_CPP_NAMESPACE::DTDAttDef &attDef, const bool ignoring) override;
+
+    // The bounds of every parse, counted where the scanner reports to the reader: every few
+    // thousand events the host is asked whether the statement was cancelled, and entity text
+    // and nesting are limited.
+    void
+    startElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
+                 const XMLCh *const elemPrefix,
+                 const XERCES_CPP_NAMESPACE::RefVectorOf<XERCES_CPP_NAMESPACE::XMLAttr> &attrList,
+                 const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) override;
+    void endElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
+                    const bool isRoot, const XMLCh *const elemPrefix) override;
+    void docCharacters(const XMLCh *const chars, const XMLSize_t length,
+                       const bool cdataSection) override;
+    void ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
+                             const bool cdataSection) override;
+    void startEntityReference(const XERCES_CPP_NAMESPACE::XMLEntityDecl &entDecl) override;
+    void endEntityReference(const XERCES_CPP_NAMESPACE::XMLEntityDecl &entDecl) override;
+
+    // Forgets the previous document's DOCTYPE and counts before the reader parses again.
+    void beginParse();
+    // True when the last parse read an external DTD subset.
+    bool readExternalSubset() const { return hasExtSubset_; }
+    // Why the reader made its memory fail the last parse (or would have, had the parser asked
+    // for memory once more), or null.
+    const QapParseStop *refusal() const { return refused_ || stopDue_ ? &refusal_ : nullptr; }
+
+    XERCES_CPP_NAMESPACE::EntityResolver *entityResolver = nullptr;
+
+protected:
+    QapRoutineCtx *ctx_;
+    XERCES_CPP_NAMESPACE::XMLScanner *scanner_ = nullptr; // the reader's, when it can be reached
+    size_t depth_ = 0;                                    // elements open
+    // An element's start against the bounds (see startElement); throws QapParseStop.
+    void countElement(bool isEmpty, bool isRoot) {
+        onEvent();
+        if (isRoot) {
+            depth_ = 0;
+            inProlog_ = false;
+        }
+        if (depth_ >= QAP_MAX_DEPTH) stop("38X13", u"element nesting exceeds the limit");
+        if (!isEmpty) ++depth_;
+    }
+    // Text against the bounds (see docCharacters); throws QapParseStop.
+    void countText(XMLSize_t length) {
+        // Text from an entity counts against the bound.
+        if (entityDepth_ != 0 && (expanded_ += length) > QAP_MAX_EXPANDED_UNITS)
+            stop("38X13", u"entity expansion exceeds the limit");
+        onEvent();
+    }
+    // Counts a text event that needs no closer look (outside entities, the host not due a
+    // question) and says so; false counts nothing: countText is then the way.
+    bool passText() {
+        if (entityDepth_ != 0 || events_ + 1 >= QAP_POLL_EVENTS) return false;
+        ++events_;
+        return true;
+    }
+
+private:
+    void onEvent() {
+        if (++events_ >= QAP_POLL_EVENTS) pollHost();
+    }
+    void pollHost();
+    [[noreturn]] void stop(const char *sqlstate, const char16_t *text) const;
+    // The parse's place as a stop gives it, when the scanner has a reader to ask.
+    QapParseStop stopAt(const char *sqlstate, const char16_t *text) const;
+    // Names the element in a stop's text, which the reader keeps.
+    [[noreturn]] void stopFor(const XMLCh *name, const char16_t *what);
+    bool refuse(bool overBudget) override;
+    void largeBlockFreed(void *block) override;
+    qapParseMemory *memory_;
+    uint32_t events_ = 0;
+    uint32_t entityDepth_ = 0;
+    uint64_t expanded_ = 0;
+    uint64_t dtdReferences_ = 0; // entity references expanded by the reader's own count
+    uint64_t enumerationPairs_ = 0;
+    bool inProlog_ = true; // before the root element: general entities are the DTD's
+    bool stopDue_ = false; // a bound passed where the parse cannot be stopped
+    bool refused_ = false;
+    QapParseStop refusal_{};
+    std::u16string stopText_;
+    // Where the parse is relative to the DOCTYPE: the DTD request is the first one after the
+    // internal subset, and only that one.
+    enum class Dtd { None, InternalSubset, Next, Done };
+    Dtd dtd_ = Dtd::None;
+    bool hasExtSubset_ = false;
+    XMLCh *dtdId_ = nullptr; // copy of the DOCTYPE's system identifier
+    XERCES_CPP_NAMESPACE::DefaultHandler quiet_;
+};
+
+// The non-validating reader of extraction and update: hands ignorable white space to the
+// content handler, tells the resolver the DOCTYPE's system identifier, and keeps the parser's
+// memory flat however many children an element has. Elements and text go straight to the
+// content handler, as the base reader hands them on with namespaces off, without its
+// bookkeeping for the cases this reader never meets; an advanced document handler (the update's
+// XML declaration handler) does not see them.
+class qapNonValidateReader : public qapGuardedReader {
+public:
+    qapNonValidateReader(QapRoutineCtx *ctx, qapParseMemory *manager);
+    void setContentHandler(XERCES_CPP_NAMESPACE::ContentHandler *const handler) override;
+    void ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
+                             const bool cdataSection) override;
+    void doctypeDecl(const XERCES_CPP_NAMESPACE::DTDElementDecl &elemDecl,
+                     const XMLCh *const publicId, const XMLCh *const systemId,
+                     const bool hasIntSubset, const bool hasExtSubset) override;
+    void
+    startElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
+                 const XMLCh *const elemPrefix,
+                 const XERCES_CPP_NAMESPACE::RefVectorOf<XERCES_CPP_NAMESPACE::XMLAttr> &attrList,
+                 const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) override;
+    void endElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
+                    const bool isRoot, const XMLCh *const elemPrefix) override;
+    void docCharacters(const XMLCh *const chars, const XMLSize_t length,
+                       const bool cdataSection) override;
+    XERCES_CPP_NAMESPACE::ContentHandler *contentHandler = nullptr;
+
+private:
+    // The scanner lists every child of each open element, for content models checked at the
+    // end tag, even when it does not validate: 8 bytes per child of the widest element. This
+    // reader never validates, so each open element's list is emptied as its children come.
+    // An empty element has already left the scanner's stack (an empty root leaves it empty),
+    // so only an element with content is learnt.
+    void trimChildren(size_t level, bool isEmpty) {
+        if (level != 0) levels_[level - 1]->fChildCount = 0;
+        if (!isEmpty && (level == 0 || level == levels_.size())) learnLevel(level);
+    }
+    void learnLevel(size_t level);
+    // Text in full: the bounds, CDATA sections.
+    void sendText(const XMLCh *chars, XMLSize_t length, bool cdataSection);
+    XERCES_CPP_NAMESPACE::ElemStack *elemStack_ = nullptr;
+    // The scanner's stack entry of each level reached so far. The element stack keeps an entry
+    // per level for its whole life and reuses it for every element at that level.
+    std::vector<XERCES_CPP_NAMESPACE::ElemStack::StackElem *> levels_;
+    XERCES_CPP_NAMESPACE::VecAttributesImpl attrs_; // the started element's, for the handler
+};
+
+// A document in memory as a parse's input, read in place: the text must outlive the parse.
+// The source and its stream live in manager (a reader's memory, so that a row takes nothing
+// from the process heap). Throws what allocation throws.
+XERCES_CPP_NAMESPACE::MemBufInputSource *
+qapMemoryDocument(const char *doc, XERCES_CPP_NAMESPACE::MemoryManager *manager);
+
+// A document file of a parse, opened by the library (regular files only, see xml_fopen);
+// null when it cannot be opened (errno EINVAL: not a regular file).
+XERCES_CPP_NAMESPACE::InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name);
+// Reports a document file that qapOpenDocument could not open: "38X01" (QAPC001E) when it is
+// missing or not a regular file, "38X02" when the read-access rule refuses what is there, else
+// "38X00" (QAPC000E).
+void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, char *sqlstate, char *msgtext);
