@@ -159,23 +159,6 @@ int qapSetErrorAs(QapRoutineCtx *ctx, QapStatus status, const char *state, int32
     return rc;
 }
 
-int qapSetError(QapRoutineCtx *ctx, char *sqlstate, const char *state, char *msgtext, int32_t msgNo,
-                ...) {
-    va_list args;
-    va_start(args, msgNo);
-    int rc = setErrorV(ctx, QapStatus{sqlstate, msgtext}, state, msgNo, args);
-    va_end(args);
-    return rc;
-}
-
-int qapFail(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t msgNo, ...) {
-    va_list args;
-    va_start(args, msgNo);
-    int rc = setErrorV(ctx, QapStatus{sqlstate, msgtext}, tableState(msgNo), msgNo, args);
-    va_end(args);
-    return rc;
-}
-
 void qapStateToCode(QapRoutineCtx *ctx, int32_t *code, const char *sqlstate) {
     if (strcmp(sqlstate, "38X13") == 0) {
         *code = -85;
