@@ -340,7 +340,7 @@ RunReport runExtract(const std::string &doc, const Case &c) {
     const int32_t limit = 1 << 20;
     Stopwatch watch;
     extractAll(ctx, QapDoc{doc.c_str(), QAP_FILE, 0, nullptr}, c.tagged, c.path, &result, limit,
-               state, msg);
+               {state, msg});
     watch.stop(r);
     snprintf(r.state, sizeof r.state, "%s", state);
     if (strcmp(state, "00000") != 0) fprintf(stderr, "%s: %s %s", c.path, state, msg);

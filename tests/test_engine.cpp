@@ -238,7 +238,7 @@ TEST(Extract, ParserMemoryIsFlatInTheNumberOfChildren) {
         char state[QAP_SQLSTATE_SIZE] = "00000";
         char msg[QAP_MSGTEXT_SIZE] = "";
         ASSERT_EQ(extractAll(ctx, QapDoc{doc.c_str(), QAP_MEM, 0, nullptr}, 0, "/r/a/d", &result,
-                             100, state, msg),
+                             100, {state, msg}),
                   0)
             << msg;
         ASSERT_NE(result.values, nullptr);
@@ -283,7 +283,7 @@ TEST(Extract, AKeptHandlerOrAScanGivesWhatANewOneGives) {
         char state[QAP_SQLSTATE_SIZE] = "00000";
         char msg[QAP_MSGTEXT_SIZE] = "";
         const int32_t rc = extractAll(ctx, QapDoc{row.doc, QAP_MEM, 0, nullptr}, row.tagged,
-                                      row.path, &result, row.limit, state, msg);
+                                      row.path, &result, row.limit, {state, msg});
         std::string out = std::to_string(rc) + " " + state + " " + msg;
         for (char **v = result.values; v != nullptr && *v != nullptr; ++v)
             out += std::string("|") + *v;
@@ -295,10 +295,10 @@ TEST(Extract, AKeptHandlerOrAScanGivesWhatANewOneGives) {
         char state[QAP_SQLSTATE_SIZE] = "00000";
         char msg[QAP_MSGTEXT_SIZE] = "";
         int32_t rc = values.open(ctx, QapDoc{row.doc, QAP_MEM, 0, nullptr}, row.tagged, row.path,
-                                 row.limit, state, msg);
+                                 row.limit, {state, msg});
         std::string out;
         char *v = nullptr;
-        while (rc >= 0 && (rc = values.next(&v, state, msg)) == 1)
+        while (rc >= 0 && (rc = values.next(&v, {state, msg})) == 1)
             out += std::string("|") + v;
         return std::to_string(rc) + " " + state + " " + msg + out;
     };
@@ -348,7 +348,7 @@ TEST(Validate, AgainstAReplacementOrTheNamedDtd) {
         char state[QAP_SQLSTATE_SIZE] = "00000";
         char msg[QAP_MSGTEXT_SIZE] = "leftover";
         EXPECT_EQ(qapValidate(ctx, r.doc.c_str(), r.docLoc, r.docLoc == QAP_MEM, r.dtd, 0, "o",
-                              state, msg, r.dtdLoc),
+                              {state, msg}, r.dtdLoc),
                   r.rc);
         EXPECT_STREQ(state, r.rc == 1 ? "00000" : r.msg[3] == 'C' ? "38X01" : "38X13");
         EXPECT_EQ(std::string(msg).substr(0, strlen(r.msg)), r.msg);

@@ -74,8 +74,8 @@ std::vector<std::string> run(Via via, const std::string &doc, const std::string 
     if (via == Via::Validate) {
         TestCtx ctx;
         const char *replacement = dtd.empty() ? nullptr : dtd.c_str();
-        int rc = qapValidate(ctx, doc.c_str(), QAP_MEM, 1, replacement, 1, "a", ctx.sqlstate,
-                             ctx.msgtext, QAP_MEM);
+        int rc = qapValidate(ctx, doc.c_str(), QAP_MEM, 1, replacement, 1, "a",
+                             {ctx.sqlstate, ctx.msgtext}, QAP_MEM);
         return {ctx.sqlstate, ctx.msgtext, std::to_string(rc)};
     }
     const bool two = via == Via::Extract2;

@@ -61,6 +61,16 @@ int boundaryBefore(QapRoutineCtx *ctx, const char *text, int len, int limit) {
     return cut;
 }
 
+// Places text (len bytes) at dest, cut to at most limit bytes as above, then a newline and a
+// terminator. Returns the characters placed.
+int placeLine(QapRoutineCtx *ctx, char *dest, const char *text, int len, int limit) {
+    const int cut = boundaryBefore(ctx, text, len, limit);
+    memcpy(dest, text, cut);
+    dest[cut] = '\n';
+    dest[cut + 1] = '\0';
+    return cut + 1;
+}
+
 } // namespace
 
 namespace {
@@ -90,34 +100,13 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
         // keeps the whole text beside it.
         lastWhole = buffer;
         tarnSetDiagnostic(buffer);
-        if (len < QAP_MSG_ROOM) {
-            memcpy(out, buffer, len);
-            out[len] = '\n';
-            out[len + 1] = '\0';
-            return len + 1;
-        }
-        const int cut = boundaryBefore(ctx, buffer, len, QAP_MSG_ROOM - 1);
-        memcpy(out, buffer, cut);
-        out[cut] = '\n';
-        out[cut + 1] = '\0';
-        return cut + 1;
+        return placeLine(ctx, out, buffer, len, QAP_MSG_ROOM - 1);
     }
 
     // Any other caller appends at offset into a 1024-character output (plus a terminator).
     int room = QAP_MSG_BUFFER - offset;
     if (room <= 0) return 0;
-    char *dest = out + offset;
-    if (len < room - 1) {
-        memcpy(dest, buffer, len);
-        dest[len] = '\n';
-        dest[len + 1] = '\0';
-        return len + 1;
-    }
-    const int cut = boundaryBefore(ctx, buffer, len, room - 1);
-    memcpy(dest, buffer, cut);
-    dest[cut] = '\n';
-    dest[cut + 1] = '\0';
-    return cut + 1;
+    return placeLine(ctx, out + offset, buffer, len, room - 1);
 }
 
 int qapSetMsg(QapRoutineCtx *ctx, char *msgtext, int32_t msgNo, ...) {
@@ -155,23 +144,6 @@ int qapSetErrorAs(QapRoutineCtx *ctx, QapStatus status, const char *state, int32
     va_list args;
     va_start(args, msgNo);
     int rc = setErrorV(ctx, status, state, msgNo, args);
-    va_end(args);
-    return rc;
-}
-
-int qapSetError(QapRoutineCtx *ctx, char *sqlstate, const char *state, char *msgtext, int32_t msgNo,
-                ...) {
-    va_list args;
-    va_start(args, msgNo);
-    int rc = setErrorV(ctx, QapStatus{sqlstate, msgtext}, state, msgNo, args);
-    va_end(args);
-    return rc;
-}
-
-int qapFail(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t msgNo, ...) {
-    va_list args;
-    va_start(args, msgNo);
-    int rc = setErrorV(ctx, QapStatus{sqlstate, msgtext}, tableState(msgNo), msgNo, args);
     va_end(args);
     return rc;
 }

@@ -88,11 +88,6 @@ int qapSetError(QapRoutineCtx *ctx, QapStatus status, int32_t msgNo, ...);
 // parser message told as a parse failure, a temporary file that cannot be created as memory).
 int qapSetErrorAs(QapRoutineCtx *ctx, QapStatus status, const char *state, int32_t msgNo, ...);
 
-// The same with the state and text apart, for the parser drivers that still pass them so.
-int qapFail(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, int32_t msgNo, ...);
-int qapSetError(QapRoutineCtx *ctx, char *sqlstate, const char *state, char *msgtext, int32_t msgNo,
-                ...);
-
 // Copies a five-character SQLSTATE into a routine's SQLSTATE argument.
 void qapSetState(char *sqlstate, const char *state);
 

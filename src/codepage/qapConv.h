@@ -52,11 +52,6 @@ UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status);
 // The encoding name the parser is given for a code page. 0, or -119 with "38X38".
 int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
                         QapStatus err);
-// The same with the state and text apart, for the parser drivers that still pass them so.
-inline int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
-                               char *sqlstate, char *msgtext) {
-    return QAP_getEncoding(ctx, codePage, out, capacity, QapStatus{sqlstate, msgtext});
-}
 
 // Database code page to UTF-16; code units written (terminator not counted), or -1.
 int32_t QAP_mbstowcsFunction(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity);

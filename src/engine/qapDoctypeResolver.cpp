@@ -1,7 +1,6 @@
 // The DOCTYPE resolver: the DTD a document names replaced by the call's DTD text or an empty one.
 #include "qapReaders.h"
 
-#include "qapConv.h"
 #include "qapException.h"
 #include "qapMsg.h"
 #include "qapSgDocImpl.h"
@@ -40,14 +39,7 @@ InputSource *qapDoctypeResolver::resolveEntity(const XMLCh *const, const XMLCh *
 
     auto *source = new MemBufInputSource(reinterpret_cast<const XMLByte *>(dtdText),
                                          strlen(dtdText), "IdForEmptyBuffer", false);
-    XMLCh encoding[ENCODING_UNITS];
-    char state[QAP_SQLSTATE_SIZE] = "00000";
-    char msg[QAP_MSGTEXT_SIZE] = "";
-    if (ctx != nullptr && ctx->convInfo != nullptr &&
-        QAP_getEncoding(ctx, ctx->convInfo->dbCodePage, encoding, ENCODING_UNITS, state, msg) ==
-            0 &&
-        encoding[0] != 0)
-        source->setEncoding(encoding);
+    setDbEncoding(ctx, *source);
     return source;
 }
 

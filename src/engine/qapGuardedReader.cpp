@@ -170,12 +170,12 @@ void qapGuardedReader::startDocument() {
     SAX2XMLReaderImpl::startDocument();
 }
 
-QapParseStop qapGuardedReader::stopAt(const char *sqlstate, const char16_t *text) const {
+QapParseStop qapGuardedReader::stopAt(const char *state, const char16_t *text) const {
     // A cancellation has no place; a reader-less scanner (between documents) neither.
     const Locator *locator = scanner_ != nullptr ? scanner_->getLocator() : nullptr;
-    const bool located = locator != nullptr && strcmp(sqlstate, "57014") != 0 &&
+    const bool located = locator != nullptr && strcmp(state, "57014") != 0 &&
                          scanner_->getReaderMgr()->getCurrentReader() != nullptr;
-    return QapParseStop{sqlstate, text, located, located ? locator->getLineNumber() : 0,
+    return QapParseStop{state, text, located, located ? locator->getLineNumber() : 0,
                         located ? locator->getColumnNumber() : 0};
 }
 
@@ -187,7 +187,7 @@ bool qapGuardedReader::refuse(bool overBudget) {
     }
     if (refused_) return false; // once: what the parser frees on its way out is not refused
     if (stopDue_) {
-        refusal_ = stopAt(refusal_.sqlstate, refusal_.text);
+        refusal_ = stopAt(refusal_.state, refusal_.text);
     } else if (tarnStatementCancelled() != 0) {
         refusal_ = stopAt("57014", u"the statement was cancelled");
     } else {
@@ -327,8 +327,8 @@ void qapGuardedReader::pollHost() {
     if (tarnStatementCancelled() != 0) stop("57014", u"the statement was cancelled");
 }
 
-void qapGuardedReader::stop(const char *sqlstate, const char16_t *text) const {
-    throw stopAt(sqlstate, text);
+void qapGuardedReader::stop(const char *state, const char16_t *text) const {
+    throw stopAt(state, text);
 }
 
 void qapGuardedReader::endIntSubset() {
@@ -358,7 +358,7 @@ InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
     const std::string name = dbName(ctx_, path.c_str());
     char state[QAP_SQLSTATE_SIZE] = "00000";
     char msg[QAP_MSGTEXT_SIZE] = "";
-    if (name.empty() || qapChkRegistry(ctx_, 0, name.c_str(), state, msg) != 0)
+    if (name.empty() || qapChkRegistry(ctx_, 0, name.c_str(), QapStatus{state, msg}) != 0)
         refuseEntity(resource, u"Not an allowed file: ");
     FILE *file = xml_fopen(ctx_, name.c_str(), "rb");
     if (file == nullptr) refuseEntity(resource, u"Cannot open the file: ");
@@ -397,6 +397,6 @@ InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name) {
     }
 }
 
-void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, char *sqlstate, char *msgtext) {
-    qapSetOpenError(ctx, 0, error, sqlstate, msgtext);
+void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, QapStatus err) {
+    qapSetOpenError(ctx, 0, error, err);
 }

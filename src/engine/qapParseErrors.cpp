@@ -40,34 +40,32 @@ const char *qapLocText(uint64_t loc, char *out) {
     return out;
 }
 
-void qapSetParserError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, const char *line,
-                       const char *column, const char *text) {
+void qapSetParserError(QapRoutineCtx *ctx, QapStatus err, const char *line, const char *column,
+                       const char *text) {
     // XMLException has no column and SAXException neither line nor column: the message shows
     // a missing number as "-", e.g. "Parser error on line 12 column -: text".
-    qapSetMsg(ctx, msgtext, QAPQ047E, line != nullptr ? line : "-",
-              column != nullptr ? column : "-", text);
-    qapSetState(sqlstate, "38X13");
+    qapSetErrorAs(ctx, err, "38X13", QAPQ047E, line != nullptr ? line : "-",
+                  column != nullptr ? column : "-", text);
 }
 
 namespace {
 
-void reportStop(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext,
-                const QapParseStop &stop) {
+void reportStop(QapRoutineCtx *ctx, const char *fn, QapStatus err, const QapParseStop &stop) {
     char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
-    qapSetParserError(ctx, sqlstate, msgtext, stop.located ? qapLocText(stop.line, line) : nullptr,
+    qapSetParserError(ctx, err, stop.located ? qapLocText(stop.line, line) : nullptr,
                       stop.located ? qapLocText(stop.column, column) : nullptr,
                       qapParserText(ctx, stop.text, text));
-    qapSetState(sqlstate, stop.sqlstate);
+    qapSetState(err.sqlstate, stop.state);
     QAP_TRACE(ctx, fn, "parse stopped: %s\n", text);
 }
 
 } // namespace
 
-void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext,
+void qapReportParseException(QapRoutineCtx *ctx, const char *fn, QapStatus err,
                              const QapParseStop *refusal) {
     if (refusal != nullptr) {
         // Whatever the failed allocation turned into on its way out.
-        reportStop(ctx, fn, sqlstate, msgtext, *refusal);
+        reportStop(ctx, fn, err, *refusal);
         return;
     }
     try {
@@ -75,7 +73,7 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate,
     } catch (const SAXParseException &e) {
         char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
         qapParserText(ctx, e.getMessage(), text);
-        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getLineNumber(), line),
+        qapSetParserError(ctx, err, qapLocText(e.getLineNumber(), line),
                           qapLocText(e.getColumnNumber(), column), text);
         if (ctx != nullptr && ctx->traceOn) {
             char sysId[QAP_PARSER_TEXT_SIZE];
@@ -87,32 +85,43 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate,
     } catch (const XMLException &e) {
         char text[QAP_PARSER_TEXT_SIZE], line[24];
         qapParserText(ctx, e.getMessage(), text);
-        qapSetParserError(ctx, sqlstate, msgtext, qapLocText(e.getSrcLine(), line), nullptr, text);
+        qapSetParserError(ctx, err, qapLocText(e.getSrcLine(), line), nullptr, text);
         QAP_TRACE(ctx, fn, "parse err5 in %s line %d: %s\n",
                   e.getSrcFile() != nullptr ? e.getSrcFile() : "", static_cast<int>(e.getSrcLine()),
                   text);
     } catch (const SAXException &e) {
         char text[QAP_PARSER_TEXT_SIZE];
         qapParserText(ctx, e.getMessage(), text);
-        qapSetParserError(ctx, sqlstate, msgtext, nullptr, nullptr, text);
+        qapSetParserError(ctx, err, nullptr, nullptr, text);
         QAP_TRACE(ctx, fn, "parse err6: %s\n", text);
     } catch (const QapParseStop &stop) {
-        reportStop(ctx, fn, sqlstate, msgtext, stop);
+        reportStop(ctx, fn, err, stop);
     } catch (const QAPException &e) {
         // Memory ran out in the handler: the parse failed, and the message says why.
         QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
-        qapSetState(sqlstate, "38X13");
-        snprintf(msgtext, QAP_MSGTEXT_SIZE, "%.70s", e.getText()); // it ends with its newline
+        qapSetState(err.sqlstate, "38X13");
+        snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%.70s", e.getText()); // it ends with its newline
     } catch (const OutOfMemoryException &) {
         QAP_TRACE(ctx, fn, "parser->parse ran out of memory.\n");
-        qapSetState(sqlstate, "38X13");
-        qapSetMsg(ctx, msgtext, QAPG002E);
+        qapSetErrorAs(ctx, err, "38X13", QAPG002E);
     } catch (const std::bad_alloc &) {
         QAP_TRACE(ctx, fn, "parser->parse ran out of memory.\n");
-        qapSetState(sqlstate, "38X13");
-        qapSetMsg(ctx, msgtext, QAPG002E);
+        qapSetErrorAs(ctx, err, "38X13", QAPG002E);
     } catch (...) {
         QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
-        qapSetState(sqlstate, "38X13");
+        qapSetState(err.sqlstate, "38X13");
     }
+}
+
+int32_t qapReportSetUpException(QapRoutineCtx *ctx, const char *fn, QapStatus err) {
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+    } catch (const OutOfMemoryException &) {
+    } catch (...) {
+        QAP_TRACE(ctx, fn, "setting up the parser failed\n");
+        return -2;
+    }
+    qapSetError(ctx, err, QAPG002E);
+    return -1;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapMsg.h"
 
 #include <cstdint>
 #include <xercesc/util/XercesDefs.hpp>
@@ -22,12 +23,17 @@ const char *qapLocText(uint64_t loc, char *out);
 // Sets message QAPQ047E ("Parser error on line %s column %s: %s ") and SQLSTATE "38X13". A
 // number the exception does not carry (the column of an XMLException, line and column of a
 // SAXException) is given as null and rendered as "-".
-void qapSetParserError(QapRoutineCtx *ctx, char *sqlstate, char *msgtext, const char *line,
-                       const char *column, const char *text);
+void qapSetParserError(QapRoutineCtx *ctx, QapStatus err, const char *line, const char *column,
+                       const char *text);
 
 // Reports the exception being handled (call it from a catch clause) as a failed parse:
 // SQLSTATE "38X13", with message QAPQ047E for the parser's own exceptions, tried in the order
 // SAXParseException, XMLException, SAXException, anything else. When the reader stopped the
 // parse through its memory (refusal, see qapGuardedReader::refusal), that is the report.
-void qapReportParseException(QapRoutineCtx *ctx, const char *fn, char *sqlstate, char *msgtext,
+void qapReportParseException(QapRoutineCtx *ctx, const char *fn, QapStatus err,
                              const QapParseStop *refusal = nullptr);
+
+// Reports the exception being handled (call it from a catch clause) while a parse is set up:
+// running out of memory (std::bad_alloc, the parser's OutOfMemoryException) sets QAPG002E and
+// gives -1; anything else is traced and gives -2, the SQLSTATE left to the caller.
+int32_t qapReportSetUpException(QapRoutineCtx *ctx, const char *fn, QapStatus err);

@@ -10,7 +10,6 @@
 #include <memory>
 #include <new>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
-#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 XERCES_CPP_NAMESPACE_USE
@@ -38,8 +37,10 @@ std::unique_ptr<qapParser> buildParser(QapRoutineCtx *ctx) {
     return parser;
 }
 
-int32_t setUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText, char *sqlstate,
-                    char *msgtext) {
+} // namespace
+
+int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
+                       QapStatus err) {
     try {
         parts.ctx = ctx;
         if (ctx != nullptr && ctx->parser == nullptr) ctx->parser = buildParser(ctx).release();
@@ -59,27 +60,18 @@ int32_t setUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdTex
         parts.handler->resolver = parser.resolver.get();
         parts.handler->result.useMemory(&parser.memory);
         return 0;
-    } catch (const std::bad_alloc &) {
-        qapFail(ctx, sqlstate, msgtext, QAPG002E);
-        return -1;
-    } catch (const OutOfMemoryException &) {
-        qapFail(ctx, sqlstate, msgtext, QAPG002E);
-        return -1;
     } catch (...) {
-        QAP_TRACE(ctx, "qapSetUpReader", "parser->parse crashed w/o an XMLException.\n");
-        return -2;
+        return qapReportSetUpException(ctx, "qapSetUpReader", err);
     }
 }
-
-} // namespace
 
 void setDbEncoding(QapRoutineCtx *ctx, InputSource &source) {
     if (ctx == nullptr || ctx->convInfo == nullptr) return;
     XMLCh encoding[ENCODING_UNITS];
     char state[QAP_SQLSTATE_SIZE] = "00000";
     char msg[QAP_MSGTEXT_SIZE] = "";
-    if (QAP_getEncoding(ctx, ctx->convInfo->dbCodePage, encoding, ENCODING_UNITS, state, msg) ==
-            0 &&
+    if (QAP_getEncoding(ctx, ctx->convInfo->dbCodePage, encoding, ENCODING_UNITS,
+                        QapStatus{state, msg}) == 0 &&
         encoding[0] != 0)
         source.setEncoding(encoding);
 }
@@ -128,13 +120,8 @@ void qapDropParser(QapRoutineCtx *ctx) {
     ctx->parser = nullptr;
 }
 
-int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
-                       char *sqlstate, char *msgtext) {
-    return setUpReader(ctx, parts, dtdText, sqlstate, msgtext);
-}
-
 int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &document,
-                    char *sqlstate, char *msgtext) {
+                    QapStatus err) {
     static const char *const fn = "qapRunParse";
     const char *doc = document.doc;
     const bool inDbCodePage = document.docInDbCodePage == 1;
@@ -147,7 +134,7 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
         } else {
             std::unique_ptr<InputSource> source(qapOpenDocument(ctx, doc));
             if (source == nullptr) {
-                qapSetDocumentOpenError(ctx, errno, sqlstate, msgtext);
+                qapSetDocumentOpenError(ctx, errno, err);
                 return -1;
             }
             if (inDbCodePage) setDbEncoding(ctx, *source);
@@ -160,7 +147,7 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
         return 0;
     } catch (...) {
         parts.parser->retired = true;
-        qapReportParseException(ctx, fn, sqlstate, msgtext, parts.parser->reader->refusal());
+        qapReportParseException(ctx, fn, err, parts.parser->reader->refusal());
     }
     return -1;
 }

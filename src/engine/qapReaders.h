@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapMsg.h"
 #include "qapParseMemory.h"
 
 #include <cstddef>
@@ -21,7 +22,7 @@
 // parser error, at the current line and column for a bound (whose place tells which entity or
 // element), without them for a cancellation (whose place depends on the time it came).
 struct QapParseStop {
-    const char *sqlstate;
+    const char *state;
     const char16_t *text;
     bool located;
     uint64_t line;
@@ -164,9 +165,9 @@ private:
         if (++events_ >= QAP_POLL_EVENTS) pollHost();
     }
     void pollHost();
-    [[noreturn]] void stop(const char *sqlstate, const char16_t *text) const;
+    [[noreturn]] void stop(const char *state, const char16_t *text) const;
     // The parse's place as a stop gives it, when the scanner has a reader to ask.
-    QapParseStop stopAt(const char *sqlstate, const char16_t *text) const;
+    QapParseStop stopAt(const char *state, const char16_t *text) const;
     // Names the element in a stop's text, which the reader keeps.
     [[noreturn]] void stopFor(const XMLCh *name, const char16_t *what);
     bool refuse(bool overBudget) override;
@@ -249,4 +250,4 @@ XERCES_CPP_NAMESPACE::InputSource *qapOpenDocument(QapRoutineCtx *ctx, const cha
 // Reports a document file that qapOpenDocument could not open: "38X01" (QAPC001E) when it is
 // missing or not a regular file, "38X02" when the read-access rule refuses what is there, else
 // "38X00" (QAPC000E).
-void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, char *sqlstate, char *msgtext);
+void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, QapStatus err);

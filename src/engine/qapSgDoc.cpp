@@ -27,27 +27,27 @@ namespace {
 // The extraction handler for the path, checked for a syntax error ("38X09"). 0, or as
 // setUpReader.
 int32_t buildExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText, int tagged,
-                        char *sqlstate, char *msgtext) {
+                        QapStatus err) {
     try {
         auto *handler =
             new (std::nothrow) qapExtractHandler(ctx, tagged == 1 ? 1 : 0, parts.path.get());
         parts.handler.reset(handler);
         if (handler == nullptr) {
-            qapFail(ctx, sqlstate, msgtext, QAPG002E);
+            qapSetError(ctx, err, QAPG002E);
             return -1;
         }
         if (int32_t pos = handler->query.getErrorPosition(); pos != 0) {
             char num[24];
             snprintf(num, sizeof num, "%d", pos);
-            qapFail(ctx, sqlstate, msgtext, QAPD002E, num);
-            QAP_TRACE(ctx, "extractAll", "Error in XPATH: %s\n", msgtext);
+            qapSetError(ctx, err, QAPD002E, num);
+            QAP_TRACE(ctx, "extractAll", "Error in XPATH: %s\n", err.msgtext);
             return -1;
         }
     } catch (...) {
-        qapFail(ctx, sqlstate, msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return -1;
     }
-    return qapSetUpReader(ctx, parts, dtdText, sqlstate, msgtext);
+    return qapSetUpReader(ctx, parts, dtdText, err);
 }
 
 // Arms parts with the handler the context's reader kept from its previous parse, when that was
@@ -68,7 +68,7 @@ bool takeKept(QapRoutineCtx *ctx, qapParseParts &parts, const char *path, int ta
 // kept until parts are released. 0, or -1 with SQLSTATE and message set.
 int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &document,
                           int tagged, const char *path, const char *keyPath, int32_t limit,
-                          uint32_t maxValues, char *sqlstate, char *msgtext) {
+                          uint32_t maxValues, QapStatus err) {
     static const char *const fn = "extractAll";
     const char *doc = document.doc;
     if (document.docLoc == QAP_FILE) {
@@ -76,7 +76,7 @@ int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc
         int getRc = qap_getFileSize(ctx, doc, &size);
         QAP_TRACE(ctx, fn, "call qap_getFileSize() return rc=%d\n", getRc);
         if (getRc != 0) {
-            qapSetError(ctx, sqlstate, "38X01", msgtext, QAPC001E);
+            qapSetError(ctx, err, QAPC001E);
             return -1;
         }
     }
@@ -89,7 +89,7 @@ int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc
         const size_t pathLength = path != nullptr ? strlen(path) : 0;
         parts.path.reset(new (std::nothrow) XMLCh[4 * (pathLength + 1)]);
         if (parts.path == nullptr) {
-            qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+            qapSetError(ctx, err, QAPG002E);
             return -1;
         }
         parts.path[0] = 0;
@@ -100,15 +100,15 @@ int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc
                 QAP_TRACE(ctx, fn, "call QAP_mbstowcs() return length=%d\n", n);
                 char num[24];
                 snprintf(num, sizeof num, "%d", n);
-                qapSetError(ctx, sqlstate, "38X09", msgtext, QAPD002E, num);
+                qapSetError(ctx, err, QAPD002E, num);
                 return -1;
             }
         }
     }
 
     // Reader, handler, resolver, features.
-    if ((kept ? qapSetUpReader(ctx, parts, document.dtdText, sqlstate, msgtext)
-              : buildExtraction(ctx, parts, document.dtdText, tagged, sqlstate, msgtext)) != 0)
+    if ((kept ? qapSetUpReader(ctx, parts, document.dtdText, err)
+              : buildExtraction(ctx, parts, document.dtdText, tagged, err)) != 0)
         return -1;
     if (mayKeep) {
         parts.keepPath = keyPath;
@@ -119,7 +119,7 @@ int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc
         try {
             parts.memSource.reset(qapMemoryDocument(doc, &parts.parser->memory));
         } catch (...) {
-            qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+            qapSetError(ctx, err, QAPG002E);
             return -1;
         }
         QAP_TRACE(ctx, fn, "document is from memory\n");
@@ -138,8 +138,7 @@ void traceEntry(QapRoutineCtx *ctx, const char *fn, const QapDoc &document, cons
 } // namespace
 
 int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const char *path,
-                   QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext,
-                   uint32_t maxValues) {
+                   QapExtractResult *result, int32_t limit, QapStatus err, uint32_t maxValues) {
     static const char *const fn = "extractAll";
     int32_t rc = -1;
     traceEntry(ctx, fn, document, path);
@@ -147,11 +146,11 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
     qapParseParts parts;
     do {
         if (prepareExtraction(ctx, parts, document, tagged, path, path != nullptr ? path : "",
-                              limit, maxValues, sqlstate, msgtext) != 0)
+                              limit, maxValues, err) != 0)
             break;
 
         // The parse.
-        if (qapRunParse(ctx, parts, document, sqlstate, msgtext) != 0) break;
+        if (qapRunParse(ctx, parts, document, err) != 0) break;
 
         // The values in the database code page.
         QapHeap<QapExtractResult> record;
@@ -165,14 +164,14 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
             break;
         }
         if (record->message != nullptr) {
-            snprintf(msgtext, QAP_MSGTEXT_SIZE, "%s", record->message);
+            snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%s", record->message);
             free(record->message);
             record->message = nullptr;
         }
         char *callerMessage = result->message;
         *result = *record;
         result->message = callerMessage;
-        qapSetState(sqlstate, record->sqlstate);
+        qapSetState(err.sqlstate, record->sqlstate);
         rc = strcmp(record->sqlstate, "00000") == 0 ? 0 : -1;
     } while (false);
 
@@ -209,10 +208,12 @@ struct QapExtractScan::Parse {
         failed = true;
         failWhole = qapLastWholeMessage();
     }
+    // Where the failure is kept.
+    QapStatus failure() { return {failState, failMessage}; }
     // Tells the kept failure as the call's state and message.
-    void tellFailure(char *sqlstate, char *msgtext) const {
-        qapSetState(sqlstate, failState);
-        snprintf(msgtext, QAP_MSGTEXT_SIZE, "%s", failMessage);
+    void tellFailure(QapStatus err) const {
+        qapSetState(err.sqlstate, failState);
+        snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%s", failMessage);
         tarnSetDiagnostic(failWhole.c_str());
     }
 
@@ -232,7 +233,7 @@ struct QapExtractScan::Parse {
     }
     // The next value (1, *value set), the end (0), or the failure of the parse (-1, SQLSTATE
     // and message set), parsing on for a batch of values when none waits.
-    int32_t advance(char **value, char *sqlstate, char *msgtext);
+    int32_t advance(char **value, QapStatus err);
     // Parses until a batch of values waits or the parse ends (a failure is kept in failState).
     void refill();
 };
@@ -262,7 +263,7 @@ void QapExtractScan::Parse::refill() {
     } catch (...) {
         parsing = false;
         parts.parser->retired = true;
-        qapReportParseException(ctx, fn, failState, failMessage);
+        qapReportParseException(ctx, fn, failure());
         keepFailure();
         return;
     }
@@ -274,13 +275,13 @@ void QapExtractScan::Parse::refill() {
         keepFailure();
     } else if (result.valueFailed()) {
         QAP_TRACE(ctx, fn, "an extract result exceeds the limit\n");
-        qapSetError(ctx, failState, "38X39", failMessage, QAPC013E);
+        qapSetError(ctx, failure(), QAPC013E);
         keepFailure();
     }
     if (reader.readExternalSubset()) parts.parser->retired = true;
 }
 
-int32_t QapExtractScan::Parse::advance(char **value, char *sqlstate, char *msgtext) {
+int32_t QapExtractScan::Parse::advance(char **value, QapStatus err) {
     qapResult &result = parts.handler->result;
     if (!result.valueReady() && parsing) {
         result.dropTaken(); // the caller is done with the values it had
@@ -291,7 +292,7 @@ int32_t QapExtractScan::Parse::advance(char **value, char *sqlstate, char *msgte
         return 1;
     }
     if (!failed) return 0;
-    tellFailure(sqlstate, msgtext);
+    tellFailure(err);
     return -1;
 }
 
@@ -299,7 +300,7 @@ QapExtractScan::QapExtractScan() = default;
 QapExtractScan::~QapExtractScan() = default;
 
 int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tagged,
-                             const char *path, int32_t limit, char *sqlstate, char *msgtext) {
+                             const char *path, int32_t limit, QapStatus err) {
     static const char *const fn = "QapExtractScan";
     close();
     traceEntry(ctx, fn, document, path);
@@ -308,14 +309,14 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
         parse_->path = path != nullptr ? path : "";
     } catch (...) {
         parse_.reset();
-        qapSetError(ctx, sqlstate, "38X10", msgtext, QAPG002E);
+        qapSetError(ctx, err, QAPG002E);
         return -1;
     }
     Parse &p = *parse_;
     p.ctx = ctx;
     qapParseParts &parts = p.parts;
-    int32_t rc = prepareExtraction(ctx, parts, document, tagged, path, p.path.c_str(), limit, 0,
-                                   sqlstate, msgtext);
+    int32_t rc =
+        prepareExtraction(ctx, parts, document, tagged, path, p.path.c_str(), limit, 0, err);
     if (rc == 0) {
         try {
             InputSource *source = parts.memSource.get();
@@ -324,7 +325,7 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
                 source = p.file.get();
             }
             if (source == nullptr) {
-                qapSetDocumentOpenError(ctx, errno, sqlstate, msgtext);
+                qapSetDocumentOpenError(ctx, errno, err);
                 rc = -1;
             } else {
                 if (document.docInDbCodePage == 1) setDbEncoding(ctx, *source);
@@ -334,7 +335,7 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
         } catch (...) {
             p.parsing = false;
             parts.parser->retired = true;
-            qapReportParseException(ctx, fn, sqlstate, msgtext);
+            qapReportParseException(ctx, fn, err);
             rc = -1;
         }
     }
@@ -342,7 +343,7 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
     if (rc == 0) {
         p.refill();
         if (p.failed && !parts.handler->result.valueReady()) {
-            p.tellFailure(sqlstate, msgtext);
+            p.tellFailure(err);
             rc = -1;
         }
     }
@@ -354,10 +355,10 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
     return 0;
 }
 
-int32_t QapExtractScan::next(char **value, char *sqlstate, char *msgtext) {
+int32_t QapExtractScan::next(char **value, QapStatus err) {
     *value = nullptr;
     if (parse_ == nullptr) return 0;
-    const int32_t rc = parse_->advance(value, sqlstate, msgtext);
+    const int32_t rc = parse_->advance(value, err);
     if (rc < 0) close();
     return rc;
 }
@@ -367,20 +368,20 @@ void QapExtractScan::close() {
 }
 
 int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
-                   char **value, int32_t limit, char *sqlstate, char *msgtext) {
+                   char **value, int32_t limit, QapStatus err) {
     static const char *const fn = "extractOne";
     QAP_TRACE(ctx, fn, "Entered\n");
-    qapSetState(sqlstate, "00000");
+    qapSetState(err.sqlstate, "00000");
     *value = nullptr;
 
     QAP_TRACE(ctx, fn, "docloc = %d\n", static_cast<int>(doc.docLoc));
     QapExtractResult local{};
     // One value, or the fact that there are several: two are enough to keep.
-    int32_t rc = extractAll(ctx, doc, tagged, path, &local, limit, sqlstate, msgtext, 2);
-    QAP_TRACE(ctx, fn, "call extractAll() got sqlstate=%s return rc=%d\n", sqlstate, rc);
+    int32_t rc = extractAll(ctx, doc, tagged, path, &local, limit, err, 2);
+    QAP_TRACE(ctx, fn, "call extractAll() got sqlstate=%s return rc=%d\n", err.sqlstate, rc);
 
     int32_t out = -1;
-    if (strncmp(sqlstate, "00000", 5) != 0) {
+    if (strncmp(err.sqlstate, "00000", 5) != 0) {
         // The state and message of the extraction stand; values converted before a failed
         // one are dropped.
         freeExtractResult(ctx, &local);
@@ -395,10 +396,10 @@ int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char
             }
             // An empty value is NULL without a warning.
         } else {
-            qapSetError(ctx, sqlstate, "38X08", msgtext, QAPD001E, path != nullptr ? path : "");
+            qapSetError(ctx, err, QAPD001E, path != nullptr ? path : "");
         }
     } else {
-        qapSetError(ctx, sqlstate, "01HX0", msgtext, QAPD003W);
+        qapSetError(ctx, err, QAPD003W);
     }
     freeExtractResult(ctx, &local);
     return out;

@@ -4,6 +4,7 @@
 
 #include "qapCtx.h"
 #include "qapExtractResult.h"
+#include "qapMsg.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,8 +14,7 @@
 // With maxValues (0: all) only the first maxValues - 1 values and the last are kept, the others
 // only checked against the limit: enough to tell one value from several.
 int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
-                   QapExtractResult *result, int32_t limit, char *sqlstate, char *msgtext,
-                   uint32_t maxValues = 0);
+                   QapExtractResult *result, int32_t limit, QapStatus err, uint32_t maxValues = 0);
 
 // The values at a path one by one, for a table: open starts a progressive parse and finds the
 // first value; next hands out the values in order, and when none waits parses on for a few
@@ -32,13 +32,13 @@ public:
     // document that fails before its first value is complete fails here. 0, or -1 with
     // SQLSTATE and message set (the scan is closed).
     int32_t open(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path, int32_t limit,
-                 char *sqlstate, char *msgtext);
+                 QapStatus err);
     // 1 and the next value in the database code page (valid until the next call), 0 at the
     // end, or -1 with SQLSTATE and message set once the values before the failure are out:
     // the parser's error, or "38X39" for a value that does not fit the limit (the document is
     // still read to its end, so that a later parser error is the one reported). An error
     // closes the scan.
-    int32_t next(char **value, char *sqlstate, char *msgtext);
+    int32_t next(char **value, QapStatus err);
     void close();
     bool isOpen() const { return parse_ != nullptr; }
 
@@ -50,13 +50,13 @@ private:
 // Exactly one non-empty value (a heap string the caller frees), or -1: "01HX0" for none,
 // "38X08" for several, "00000" for an empty value, or the state of the parse.
 int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
-                   char **value, int32_t limit, char *sqlstate, char *msgtext);
+                   char **value, int32_t limit, QapStatus err);
 
 // Validates a document against its DTD or a replacement (a file, or text when dtdLoc is
 // QAP_MEM). 1 valid, 0 otherwise.
 int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t input_src,
-                    const char *dtdFile, uint32_t dtdinput_src, const char *dtdid, char *sqlstate,
-                    char *msgtext, uint32_t dtdLoc);
+                    const char *dtdFile, uint32_t dtdinput_src, const char *dtdid, QapStatus err,
+                    uint32_t dtdLoc);
 
 // Releases the reader a context keeps for its parses (see qapParser), if it has one.
 void qapDropParser(QapRoutineCtx *ctx);

@@ -88,12 +88,11 @@ void qapBoundEntities(XERCES_CPP_NAMESPACE::SAX2XMLReader &reader,
 // 0, or -1 with SQLSTATE and message set for an allocation failure, or -2 when something else
 // went wrong (SQLSTATE untouched).
 int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
-                       char *sqlstate, char *msgtext);
+                       QapStatus err);
 
 // Parses the document (a file, or parts.memSource over the buffer) and turns the parser's
 // exceptions into SQLSTATE and message. 0, or -1.
-int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &doc, char *sqlstate,
-                    char *msgtext);
+int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &doc, QapStatus err);
 
 // Sets the database code page's encoding on a source when the document bytes are in it. When
 // the name is not available the parser detects the encoding from the document itself.

@@ -218,8 +218,7 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
         qapSetError(ctx, err, QAPG002E);
         return -1;
     }
-    if (const int32_t rc = qapSetUpReader(ctx, parts, nullptr, err.sqlstate, err.msgtext);
-        rc != 0) {
+    if (const int32_t rc = qapSetUpReader(ctx, parts, nullptr, err); rc != 0) {
         if (rc == -2) qapSetState(err.sqlstate, "38X13");
         return -1;
     }
@@ -231,9 +230,7 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
         qapSetError(ctx, err, QAPG002E);
         return -1;
     }
-    if (qapRunParse(ctx, parts, QapDoc{doc, docLoc, docInDbCodePage, nullptr}, err.sqlstate,
-                    err.msgtext) != 0)
-        return -1;
+    if (qapRunParse(ctx, parts, QapDoc{doc, docLoc, docInDbCodePage, nullptr}, err) != 0) return -1;
 
     QapHeap<QapExtractResult> record;
     try {

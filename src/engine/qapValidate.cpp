@@ -20,7 +20,6 @@
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
-#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 XERCES_CPP_NAMESPACE_USE
@@ -75,17 +74,16 @@ public:
 } // namespace
 
 int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t input_src,
-                    const char *dtdFile, uint32_t dtdinput_src, const char *dtdid, char *sqlstate,
-                    char *msgtext, uint32_t dtdLoc) {
+                    const char *dtdFile, uint32_t dtdinput_src, const char *dtdid, QapStatus err,
+                    uint32_t dtdLoc) {
     static const char *const fn = "qapValidate";
-    const QapStatus err{sqlstate, msgtext};
     QAP_TRACE(ctx, fn,
               "Entered, doc=%s docLoc=%u input_src=%u dtdFile=%s dtdinput_src=%u dtdid=%s "
               "dtdLoc=%u\n",
               docLoc == QAP_MEM ? "buffer" : doc, docLoc, input_src,
               dtdFile == nullptr ? "(none)" : (dtdLoc == QAP_MEM ? "text" : dtdFile), dtdinput_src,
               dtdid, dtdLoc);
-    msgtext[0] = '\0';
+    err.msgtext[0] = '\0';
 
     // Released in the order reader, handler, buffer source, identifier, and last the reader's
     // memory (reverse declaration); the parse's exceptions are caught while all are alive.
@@ -133,7 +131,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
                                  static_cast<int32_t>(2 * (idLength + 1))) < 0) {
             // Reported as "not valid" with the rejection message; the state stays as it is.
             QAP_TRACE(ctx, fn, "dtdid cannot be converted\n");
-            qapSetMsg(ctx, msgtext, QAPD000E);
+            qapSetMsg(ctx, err.msgtext, QAPD000E);
             return 0;
         }
 
@@ -149,13 +147,8 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         reader->setContentHandler(handler.get());
         reader->setErrorHandler(handler.get());
         reader->setEntityResolver(handler.get());
-    } catch (const std::bad_alloc &) {
-        return outOfMemory();
-    } catch (const OutOfMemoryException &) {
-        return outOfMemory();
     } catch (...) {
-        QAP_TRACE(ctx, fn, "setting up the parser failed\n");
-        qapSetState(sqlstate, "38X13");
+        if (qapReportSetUpException(ctx, fn, err) == -2) qapSetState(err.sqlstate, "38X13");
         return 0;
     }
 
@@ -167,18 +160,18 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         } else {
             std::unique_ptr<InputSource> source(qapOpenDocument(ctx, doc));
             if (source == nullptr) {
-                qapSetDocumentOpenError(ctx, errno, sqlstate, msgtext);
+                qapSetDocumentOpenError(ctx, errno, err);
                 return 0;
             }
             if (input_src == 1) source->setEncoding(encoding);
             reader->parse(*source);
         }
         if (const QapParseStop *refusal = reader->refusal()) throw *refusal;
-        qapSetState(sqlstate, "00000");
+        qapSetState(err.sqlstate, "00000");
         QAP_TRACE(ctx, fn, "Exit, valid\n");
         return 1;
     } catch (...) {
-        qapReportParseException(ctx, fn, sqlstate, msgtext, reader->refusal());
+        qapReportParseException(ctx, fn, err, reader->refusal());
     }
     return 0;
 }

@@ -37,8 +37,7 @@ QapPhase qapPhaseOf(tessel::Kind kind, int32_t callType) {
 
 QapCall::QapCall(const tessel::RoutineInfo &r, const QapArgs &a)
     : routine(r), args(a), phase(qapPhaseOf(r.kind, a.callType)),
-      scratch(reinterpret_cast<QapScratch *>(a.scratchpad->data)), sqlstate(a.sqlstate),
-      msgtext(a.msgtext) {}
+      scratch(reinterpret_cast<QapScratch *>(a.scratchpad->data)), status_{a.sqlstate, a.msgtext} {}
 
 bool QapCall::anyNull() const {
     for (int i = 0; i < routine.count; ++i)
@@ -47,16 +46,14 @@ bool QapCall::anyNull() const {
 }
 
 int32_t QapCall::failLob(int rc) {
-    char code[16];
-    snprintf(code, sizeof code, "%d", rc);
-    qapSetError(ctx, err(), QAPC004E, code);
+    qapSetLobError(ctx, err(), rc);
     return rc;
 }
 
 bool QapCall::start(const char *appEncoding) {
     if (phase == QapPhase::Final) {
         if (scratch->ctx != nullptr) {
-            QAP_TRACE(scratch->ctx, name(), "final call %s\n", sqlstate);
+            QAP_TRACE(scratch->ctx, name(), "final call %s\n", status_.sqlstate);
             drop();
         }
         return false;
@@ -135,15 +132,16 @@ void QapCall::caught() noexcept {
     } catch (const std::bad_alloc &) {
         fail(QAPG002E);
     } catch (...) {
-        qapSetState(sqlstate, "38X13");
+        qapSetState(status_.sqlstate, "38X13");
     }
 }
 
 void QapCall::end() {
     if (ctx == nullptr) return;
     if (phase == QapPhase::First || phase == QapPhase::Fetch || phase == QapPhase::Open)
-        QAP_TRACE(ctx, name(), "sqlstate %s, %s\n", sqlstate,
+        QAP_TRACE(ctx, name(), "sqlstate %s, %s\n", status_.sqlstate,
                   *args.outInd == 0 ? "result returned" : "result_ind is NULL");
-    if (phase == QapPhase::First && routine.kind == tessel::Kind::SCALAR && !qapStateIsOk(sqlstate))
+    if (phase == QapPhase::First && routine.kind == tessel::Kind::SCALAR &&
+        !qapStateIsOk(status_.sqlstate))
         drop();
 }

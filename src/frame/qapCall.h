@@ -48,12 +48,10 @@ public:
     const QapPhase phase;
     QapScratch *const scratch;
     QapRoutineCtx *ctx = nullptr; // set once the call has a usable context
-    char *const sqlstate;
-    char *const msgtext;
 
     const char *name() const { return routine.name; }
     // The SQLSTATE and message text arguments as one status.
-    QapStatus err() const { return {sqlstate, msgtext}; }
+    QapStatus err() const { return status_; }
     const char *text(int i) const { return static_cast<const char *>(args.in[i]); }
     sqludf_locator *locator(int i) const {
         return static_cast<sqludf_locator *>(const_cast<void *>(args.in[i]));
@@ -92,6 +90,7 @@ public:
     template <class Body> void run(Body body) noexcept;
 
 private:
+    const QapStatus status_;
     void clearOutput() const;
     void caught() noexcept;
     void end();

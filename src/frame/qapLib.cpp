@@ -1,8 +1,8 @@
 // The check of the host's parser start-up on every routine's first call.
 #include "qapLib.h"
 
-#include "qapConv.h"
 #include "qapCtx.h"
+#include "qapParseErrors.h"
 #include "qapTrace.h"
 #include "tesselHost.h"
 
@@ -35,22 +35,8 @@ int32_t qapInitializeParser(QapRoutineCtx *ctx, QapStatus err) {
     }
     case -3:
     case -2: {
-        // The conversion writes up to 4 bytes per code unit plus 4: bound the input so the
-        // result fits the 1024-byte buffer, without splitting a surrogate pair.
-        constexpr int32_t maxUnits = (1024 - 4) / 4;
-        XMLCh text[maxUnits + 1];
-        int32_t n = 0;
-        if (const char16_t *msg = getLastErrorMessage()) {
-            while (n < maxUnits && msg[n] != 0) {
-                text[n] = msg[n];
-                ++n;
-            }
-            if (n == maxUnits && msg[n] != 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
-        }
-        text[n] = 0;
-        char converted[1024] = "";
-        qapConvXMLCh(ctx, text, converted);
-        qapSetErrorAs(ctx, err, "38X13", QAPQ047E, "0", "0", converted);
+        char text[QAP_PARSER_TEXT_SIZE];
+        qapSetParserError(ctx, err, "0", "0", qapParserText(ctx, getLastErrorMessage(), text));
         break;
     }
     default:

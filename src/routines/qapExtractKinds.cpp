@@ -32,7 +32,7 @@ int16_t qapToTimestamp(QapCall &c, char *value, char *out) {
         return -1;
     }
     memcpy(out, stamp, sizeof stamp);
-    qapSetState(c.sqlstate, "00000");
+    qapSetState(c.err().sqlstate, "00000");
     return 0;
 }
 

@@ -48,10 +48,9 @@ struct ExtractScalar {
     template <class Kind>
     static void extract(QapCall &c, const QapDoc &doc, const char *path, int32_t limit) {
         char *raw = nullptr;
-        const int32_t rc =
-            extractOne(c.ctx, doc, Kind::tagged, path, &raw, limit, c.sqlstate, c.msgtext);
+        const int32_t rc = extractOne(c.ctx, doc, Kind::tagged, path, &raw, limit, c.err());
         QapHeapText value(raw);
-        QAP_TRACE(c.ctx, c.name(), "extractOne rc=%d, sqlstate %s\n", rc, c.sqlstate);
+        QAP_TRACE(c.ctx, c.name(), "extractOne rc=%d, sqlstate %s\n", rc, c.err().sqlstate);
         if (rc == 0 && value)
             *c.args.outInd = Kind::make(c, value.get(), c.out<typename Kind::Out>());
     }

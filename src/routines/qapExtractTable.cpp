@@ -43,7 +43,7 @@ struct ExtractTable {
             return;
         case QapPhase::Close:
             closeScan(c);
-            qapSetState(c.sqlstate, "00000");
+            qapSetState(c.err().sqlstate, "00000");
             return;
         case QapPhase::Final:
             closeScan(c); // before the context its parse uses
@@ -51,7 +51,7 @@ struct ExtractTable {
             return;
         case QapPhase::Unknown:
             QAP_TRACE(c.scratch->ctx, c.name(), "calltype is unexpected: %d.\n", c.args.callType);
-            qapSetState(c.sqlstate, "00000");
+            qapSetState(c.err().sqlstate, "00000");
             return;
         }
     }
@@ -84,14 +84,13 @@ struct ExtractTable {
             }
             doc = QapDoc{scan->text.c_str(), QAP_MEM, 1, dtd};
         } else if (r.source == tessel::Source::CLOB) {
-            if (scan->clob.load(c.ctx, c.locator(0), c.sqlstate, c.msgtext) != 0) {
+            if (scan->clob.load(c.ctx, c.locator(0), c.err()) != 0) {
                 closeScan(c);
                 return;
             }
             doc = scan->clob.doc(dtd);
         }
-        if (scan->extract.open(c.ctx, doc, Kind::tagged, path, Kind::clobLimit, c.sqlstate,
-                               c.msgtext) != 0)
+        if (scan->extract.open(c.ctx, doc, Kind::tagged, path, Kind::clobLimit, c.err()) != 0)
             closeScan(c);
     }
 
@@ -100,16 +99,16 @@ struct ExtractTable {
         QapTableScan *scan = c.scratch->scan;
         if (scan == nullptr) return; // no open table
         char *value = nullptr;
-        const int32_t rc = scan->extract.next(&value, c.sqlstate, c.msgtext);
+        const int32_t rc = scan->extract.next(&value, c.err());
         if (rc < 0) {
             closeScan(c); // the rows end with the error
             return;
         }
         if (rc == 0) {
-            qapSetState(c.sqlstate, "02000");
+            qapSetState(c.err().sqlstate, "02000");
             return;
         }
-        qapSetState(c.sqlstate, "00000");
+        qapSetState(c.err().sqlstate, "00000");
         // An empty value is a NULL row; a CLOB member still makes its locator.
         const bool empty = value[0] == '\0';
         if (empty && !Kind::tagged) return;

@@ -37,7 +37,7 @@ struct Storage {
             static_assert(file >= 0, "a storage routine names a file");
             // A "2" routine cannot make its context without the encoding name.
             if (withEncoding && c.phase == QapPhase::First && c.isNull(r.count - 1)) {
-                qapSetState(c.sqlstate, "38X16");
+                qapSetState(c.err().sqlstate, "38X16");
                 return;
             }
             if (!c.start(withEncoding ? c.text(r.count - 1) : nullptr)) return;
@@ -45,10 +45,11 @@ struct Storage {
             // qapCLOB, whose NULL file name gives NULL.
             if (r.source == Source::CLOB && c.isNull(0)) return;
             if (c.isNull(file)) {
-                if (r.result != SqlType::CLOB || withEncoding) qapSetState(c.sqlstate, "38X16");
+                if (r.result != SqlType::CLOB || withEncoding)
+                    qapSetState(c.err().sqlstate, "38X16");
                 return;
             }
-            qapSetState(c.sqlstate, "00000");
+            qapSetState(c.err().sqlstate, "00000");
             if (c.checkFiles() != 0) return;
             const char *name = c.text(file);
             const int32_t rc = transfer<Id, withEncoding>(c, name);
@@ -69,11 +70,8 @@ struct Storage {
         } else if constexpr (r.result == SqlType::CLOB) {
             int32_t msgNo = 0;
             const int32_t rc =
-                qap_file2locator(c.ctx, name, c.out<sqludf_locator>(), c.sqlstate, &msgNo);
-            if (rc != 0 && strcmp(c.sqlstate, "38X04") == 0)
-                c.failLob(rc);
-            else if (rc != 0)
-                qapSetMsg(c.ctx, c.msgtext, msgNo);
+                qap_file2locator(c.ctx, name, c.out<sqludf_locator>(), c.err().sqlstate, &msgNo);
+            if (rc != 0) qapSetTransferError(c.ctx, c.err(), rc, msgNo);
             return rc;
         } else {
             return qap_file2varchar(c.ctx, name, c.out<char>(), r.length, c.err());

@@ -41,8 +41,8 @@ struct UpdateXML {
     template <tessel::RoutineId Id> static void call(QapCall &c) {
         constexpr const tessel::RoutineInfo &r = tessel::routine(Id);
         if (!c.start()) return;
-        qapSetState(c.sqlstate, "00000");
-        c.msgtext[0] = '\0';
+        qapSetState(c.err().sqlstate, "00000");
+        c.err().msgtext[0] = '\0';
         if (c.anyNull()) return;
         if (c.checkFiles() != 0) return;
         const char *path = c.text(1);

@@ -67,8 +67,8 @@ struct Validate {
             }
         }
 
-        *out = qapValidate(c.ctx, doc, docLoc, docSource, dtdFile, dtdSource, c.text(2), c.sqlstate,
-                           c.msgtext, dtdLoc);
+        *out = qapValidate(c.ctx, doc, docLoc, docSource, dtdFile, dtdSource, c.text(2), c.err(),
+                           dtdLoc);
         c.setNull(false);
     }
 };

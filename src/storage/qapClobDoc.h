@@ -17,10 +17,6 @@ public:
 
     // Reads the CLOB. 0, or the transfer's code with the SQLSTATE and message set.
     int32_t load(QapRoutineCtx *ctx, sqludf_locator *loc, QapStatus err);
-    // The same with the state and text apart, for the extraction driver that still passes them.
-    int32_t load(QapRoutineCtx *ctx, sqludf_locator *loc, char *sqlstate, char *msgtext) {
-        return load(ctx, loc, QapStatus{sqlstate, msgtext});
-    }
     // The document for a driver: in the database code page, with the given DTD text.
     QapDoc doc(const char *dtdText) const { return QapDoc{data_, loc_, 1, dtdText}; }
     const char *data() const { return data_; } // the text, or the temporary file's key

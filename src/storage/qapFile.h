@@ -25,11 +25,6 @@ int qapOpenChecked(QapRoutineCtx *ctx, int access, const char *name, int flags);
 // Reports a failed qapOpenChecked: "38X02"/"38X03" for the rule, "38X01" for a file that is
 // not regular (or, reading, missing), "38X10" out of memory, else "38X00".
 void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, QapStatus err);
-// The same with the state and text apart, for the parser drivers that still pass them so.
-inline void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, char *sqlstate,
-                            char *msgtext) {
-    qapSetOpenError(ctx, access, error, QapStatus{sqlstate, msgtext});
-}
 // qapOpenChecked as a stream, always in binary mode; null with its errno.
 FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode);
 // The size of a regular file; 0, or nonzero (size 0), also for any other kind of file.
@@ -49,11 +44,6 @@ int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t ca
 // component, and must lie below an entry with its directory existing there and no link in
 // its place (names compared case by case).
 int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, QapStatus err);
-// The same with the state and text apart, for the parser drivers that still pass them so.
-inline int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, char *sqlstate,
-                          char *msgtext) {
-    return qapChkRegistry(ctx, access, name, QapStatus{sqlstate, msgtext});
-}
 // Writes a whole buffer to a descriptor; false on any failure.
 bool qapWriteAll(int fd, const char *buf, size_t length);
 

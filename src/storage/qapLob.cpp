@@ -22,6 +22,19 @@
 #include <unistd.h>
 #include <unicode/ucnv.h>
 
+void qapSetLobError(QapRoutineCtx *ctx, QapStatus err, int32_t rc) {
+    char code[16];
+    snprintf(code, sizeof code, "%d", static_cast<int>(rc));
+    qapSetError(ctx, err, QAPC004E, code);
+}
+
+void qapSetTransferError(QapRoutineCtx *ctx, QapStatus err, int32_t rc, int32_t msgNo) {
+    if (strcmp(err.sqlstate, "38X04") == 0)
+        qapSetLobError(ctx, err, rc);
+    else
+        qapSetMsg(ctx, err.msgtext, msgNo);
+}
+
 namespace {
 
 // UTF-16 and output buffers of the file-to-locator conversion, sized for one piece.
@@ -30,13 +43,6 @@ constexpr int32_t QAP_PIECE_OUT = 12288;
 
 template <typename T> QapHeap<T> qapAlloc(size_t count) {
     return QapHeap<T>(static_cast<T *>(malloc(count * sizeof(T))));
-}
-
-// Message 76 with a host code (or -1 for a short transfer) as decimal text, and "38X04".
-void setLobError(QapRoutineCtx *ctx, QapStatus err, int32_t rc) {
-    char code[16];
-    snprintf(code, sizeof code, "%d", static_cast<int>(rc));
-    qapSetError(ctx, err, QAPC004E, code);
 }
 
 // True when the context converts between two different code pages.
@@ -136,7 +142,7 @@ void noteFailure(char *sqlstate, int32_t *msgNo, int32_t msg) {
 // The length of a CLOB that a conversion to a file reads whole; 0, or -1 with "38X04".
 int32_t wholeClobLength(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t *length, QapStatus err) {
     if (int rc = sqludf_length(loc, length); rc != 0) {
-        setLobError(ctx, err, rc);
+        qapSetLobError(ctx, err, rc);
         return -1;
     }
     *length = std::max(*length, 0);
@@ -149,7 +155,7 @@ int32_t readWholeClob(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, c
                       QapStatus err) {
     if (length > 0) {
         if (int32_t r = readPiece(loc, 1, length, buf)) {
-            setLobError(ctx, err, r);
+            qapSetLobError(ctx, err, r);
             return r;
         }
     }
@@ -195,7 +201,7 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
     int rc = sqludf_length(loc, &length);
     if (rc != 0) {
         QAP_TRACE(ctx, "qapGetDataFromClob", "sqludf_length rc=%d\n", rc);
-        setLobError(ctx, err, rc);
+        qapSetLobError(ctx, err, rc);
         return rc;
     }
     const int32_t threshold = ctx != nullptr ? ctx->fileThreshold : QAP_MIN_FILE_THRESHOLD;
@@ -223,10 +229,7 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
     int32_t msgNo = 0;
     rc = locatorToStream(ctx, loc, length, stream, err.sqlstate, &msgNo);
     if (rc != 0) {
-        if (strcmp(err.sqlstate, "38X04") == 0)
-            setLobError(ctx, err, rc);
-        else
-            qapSetMsg(ctx, err.msgtext, msgNo);
+        qapSetTransferError(ctx, err, rc, msgNo);
         return rc;
     }
     *doc = spill.releaseKey(); // the caller drops it with qapTempFileDrop on every path
@@ -248,7 +251,7 @@ int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int3
             result = readPiece(loc, done + 1, n, out + done);
             if (result != 0) {
                 QAP_TRACE(ctx, "qap_locator2buf", "read at %d failed, rc=%d\n", done + 1, result);
-                setLobError(ctx, err, result);
+                qapSetLobError(ctx, err, result);
                 break;
             }
             done += n;
@@ -443,13 +446,13 @@ int32_t qap_buf2locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sql
                         QapStatus err) {
     int rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
     if (rc != 0) {
-        setLobError(ctx, err, rc);
+        qapSetLobError(ctx, err, rc);
         return rc;
     }
     if (buf != nullptr) {
         if (int32_t r = appendBytes(out, buf, length)) {
             QAP_TRACE(ctx, "qap_buf2locator", "sqludf_append rc=%d\n", r);
-            setLobError(ctx, err, r);
+            qapSetLobError(ctx, err, r);
             return r;
         }
     }

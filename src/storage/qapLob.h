@@ -8,6 +8,14 @@
 
 struct QapRoutineCtx;
 
+// Reports a failed locator operation: QAPC004E with the host's code (or -1 for a short
+// transfer) as decimal text, "38X04".
+void qapSetLobError(QapRoutineCtx *ctx, QapStatus err, int32_t rc);
+// Sets the message of a failed file transfer that noted its SQLSTATE and message number
+// (qap_locator2file, qap_file2locator): QAPC004E with the host's code rc under "38X04", else
+// message msgNo.
+void qapSetTransferError(QapRoutineCtx *ctx, QapStatus err, int32_t rc, int32_t msgNo);
+
 constexpr int32_t QAP_LOB_PIECE = 4096;       // bytes per host call
 constexpr int32_t QAP_LOB_LIMIT = 2000000000; // the largest CLOB
 
