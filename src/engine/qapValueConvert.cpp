@@ -9,21 +9,12 @@
 #include "qapTrace.h"
 #include "qapUtf8.h"
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 namespace {
-
-int formatMessage(QapRoutineCtx *ctx, char *out, int32_t msgNo, ...) {
-    va_list args;
-    va_start(args, msgNo);
-    int n = qapVsprint(ctx, out, msgNo, 0, args);
-    va_end(args);
-    return n;
-}
 
 // Items up to this many units are converted through a buffer shared by the items, and copied
 // into a string of their exact size; longer ones are converted in place and then shrunk.
@@ -321,7 +312,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     QAP_TRACE(ctx, fn, "entered count %d\n", static_cast<int>(count));
     auto exceeds = [&]() {
         r->message = static_cast<char *>(calloc(1, QAP_RESULT_MESSAGE_SIZE));
-        if (r->message != nullptr) formatMessage(ctx, r->message, QAPC013E);
+        if (r->message != nullptr) qapSetMsg(ctx, r->message, QAPC013E);
         memcpy(r->sqlstate, "38X39", 6);
     };
     memcpy(r->sqlstate, "00000", 6);
