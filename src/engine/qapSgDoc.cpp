@@ -183,10 +183,11 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
 
 // ---- Extraction value by value ---------------------------------------------------------------
 
-// Values a fetch collects before it hands out the first of them: one at the open, then twice as
-// many at each refill up to this many, or fewer when their text reaches kBatchUnits. The parse
-// and the host's work on the rows then run in turns of some length, not one value each.
-constexpr size_t kMaxBatch = 64;
+// Values the open, and a fetch that finds none waiting, collect before handing out the first of
+// them: this many, or fewer when their text reaches kBatchUnits. The parse and the host's work
+// on the rows then run in turns of some length, not one value each, and a small document is
+// read in one or two turns.
+constexpr size_t kBatch = 64;
 constexpr uint64_t kBatchUnits = 16384;
 
 struct QapExtractScan::Parse {
@@ -196,7 +197,6 @@ struct QapExtractScan::Parse {
     std::unique_ptr<InputSource> file;
     XMLPScanToken token;
     bool parsing = false; // between the start of the parse and its end
-    size_t batch = 1;
     // How the parse ended, when it failed: told once the values before the failure are out.
     bool failed = false;
     char failState[QAP_SQLSTATE_SIZE] = "00000";
@@ -244,7 +244,7 @@ void QapExtractScan::Parse::refill() {
     auto &handler = static_cast<qapExtractHandler &>(*parts.handler);
     qapResult &result = handler.result;
     try {
-        while (parsing && result.readyCount() < batch && result.readyUnits() < kBatchUnits &&
+        while (parsing && result.readyCount() < kBatch && result.readyUnits() < kBatchUnits &&
                !result.valueFailed()) {
             if (!reader.parseNext(token)) {
                 parsing = false;
@@ -267,7 +267,6 @@ void QapExtractScan::Parse::refill() {
         keepFailure();
         return;
     }
-    if (batch < kMaxBatch) batch *= 2;
     if (parsing) return;
     if (reader.getErrorCount() != 0) {
         parts.parser->retired = true;
