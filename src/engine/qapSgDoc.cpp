@@ -203,10 +203,10 @@ struct QapExtractScan::Parse {
     char failMessage[QAP_MSGTEXT_SIZE] = "";
     std::string failWhole; // the message before it was cut, handed to the host again when told
 
-    // Keeps the failure's whole message, just formatted.
+    // Keeps the failure's whole message, just formatted (none when only a state was set).
     void keepFailure() {
         failed = true;
-        failWhole = qapLastWholeMessage();
+        failWhole = failMessage[0] != '\0' ? qapLastWholeMessage() : "";
     }
     // Where the failure is kept.
     QapStatus failure() { return {failState, failMessage}; }
