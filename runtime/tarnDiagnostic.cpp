@@ -8,6 +8,10 @@ thread_local std::string lastDiagnostic;
 }
 
 void tarnSetDiagnostic(const char *text) {
+    if (text == nullptr || text[0] == '\0') {
+        lastDiagnostic.clear(); // before every call: keeps the buffer, no copy
+        return;
+    }
     try {
         lastDiagnostic.assign(text != nullptr ? text : "");
     } catch (...) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -144,6 +145,41 @@ TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsUntilTheClose) {
     EXPECT_EQ(st.fetch({broken, "/a/b"}).sqlstate, "38X13");
     EXPECT_EQ(openFilesIn(tempDir()), 0u);
     EXPECT_TRUE(st.close({}).ok());
+}
+
+// Scans open at once on one thread, as the tables of a join are: each parse pauses where it is
+// and goes on at its next fetch, whatever the others did in between; closing some part way
+// leaves the others untouched, and their places serve new scans.
+TEST_F(Families, ScansOpenAtOnceGoOnEachWhereItWas) {
+    std::string doc = "<a>";
+    for (int i = 0; i < 1000; ++i)
+        doc += "<b n='" + std::to_string(i) + "'><c>" + std::to_string(i) + "</c></b>";
+    doc += "</a>";
+    const char *const paths[] = {"/a/b/@n", "/a/b/c", "//c"};
+    std::vector<std::unique_ptr<tarn::TableStatement>> scans;
+    for (int round = 0; round < 2; ++round) {
+        scans.clear();
+        for (int k = 0; k < 9; ++k) {
+            scans.push_back(
+                std::make_unique<tarn::TableStatement>(routine("qapExtractIntegersFromVarchar")));
+            ASSERT_TRUE(scans.back()->open({doc, paths[k % 3]}).ok());
+        }
+        for (int i = 0; i < 1000; ++i)
+            for (size_t k = 0; k < scans.size(); ++k) {
+                if (k % 2 == 1 && i == 100 + static_cast<int>(k)) {
+                    EXPECT_TRUE(scans[k]->close({}).ok()); // closed part way
+                    continue;
+                }
+                if (k % 2 == 1 && i > 100 + static_cast<int>(k)) continue;
+                auto row = scans[k]->fetch({doc, paths[k % 3]});
+                ASSERT_EQ(row.sqlstate, "00000") << k << " " << i;
+                ASSERT_EQ(row.integer, i);
+            }
+        for (size_t k = 0; k < scans.size(); k += 2) {
+            EXPECT_EQ(scans[k]->fetch({doc, paths[k % 3]}).sqlstate, "02000");
+            EXPECT_TRUE(scans[k]->close({}).ok());
+        }
+    }
 }
 
 // A table over millions of values holds one value at a time: its scan runs in a child whose

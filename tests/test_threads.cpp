@@ -29,6 +29,10 @@ const char *const kQueries[] = {
     "SELECT count(*), sum(x.value) FROM (SELECT '<o>' || replace(hex(zeroblob(150)), '00', "
     "'<i q=\"7\">' || hex(zeroblob(495)) || '</i>') || '</o>' AS d) s, "
     "qapExtractIntegersFromClob(s.d, '/o/i/@q') x",
+    // Scans paused part way through, then closed by the LIMIT.
+    "SELECT x.value, y.value FROM (SELECT '<o>' || replace(hex(zeroblob(300)), '00', '<i>7</i>') "
+    "|| '</o>' AS d) s, qapExtractIntegersFromVarchar(s.d, '/o/i') x, "
+    "qapExtractVarcharsFromVarchar(s.d, '//i') y LIMIT 130",
 };
 
 // Every query's rows ("|" between columns, ";" after rows) or its error message.

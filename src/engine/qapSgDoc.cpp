@@ -3,6 +3,7 @@
 #include "qapSgDoc.h"
 
 #include "qapConv.h"
+#include "qapFiber.h"
 #include "qapFile.h"
 #include "qapMsg.h"
 #include "qapOwned.h"
@@ -17,7 +18,6 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/sax/InputSource.hpp>
 
 XERCES_CPP_NAMESPACE_USE
@@ -183,20 +183,28 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
 
 // ---- Extraction value by value ---------------------------------------------------------------
 
-// Values the open, and a fetch that finds none waiting, collect before handing out the first of
-// them: this many, or fewer when their text reaches kBatchUnits. The parse and the host's work
-// on the rows then run in turns of some length, not one value each, and a small document is
-// read in one or two turns.
+// Values the parse collects before it pauses and hands them out: this many, or fewer when their
+// text reaches kBatchUnits. The parse and the host's work on the rows then run in turns of some
+// length, not one value each, and a small document is read in one turn.
 constexpr size_t kBatch = 64;
 constexpr uint64_t kBatchUnits = 16384;
 
-struct QapExtractScan::Parse {
+namespace {
+// Thrown where the parse pauses, when the scan closes before the parse has ended: it unwinds
+// the parse (the reader lets go of the document) and ends the fiber.
+struct ScanClosed {};
+} // namespace
+
+// The parse runs on a fiber of its own: it pauses after an element that completes a batch, and
+// the scan resumes it when the values handed out are used up.
+struct QapExtractScan::Parse : qapParsePause {
     QapRoutineCtx *ctx = nullptr;
     std::string path; // the call's, as the kept handler's key
     qapParseParts parts;
     std::unique_ptr<InputSource> file;
-    XMLPScanToken token;
-    bool parsing = false; // between the start of the parse and its end
+    InputSource *source = nullptr;
+    QapFiber fiber;
+    bool closing = false; // the scan closes: the paused parse unwinds
     // How the parse ended, when it failed: told once the values before the failure are out.
     bool failed = false;
     char failState[QAP_SQLSTATE_SIZE] = "00000";
@@ -220,54 +228,56 @@ struct QapExtractScan::Parse {
     ~Parse() { stop(); }
     // Ends a parse that has not ended (the reader lets go of the document), then the parts.
     void stop() {
-        if (parsing && parts.parser != nullptr) {
-            try {
-                parts.parser->reader->parseReset(token);
-            } catch (...) {
-                parts.parser->retired = true;
-            }
+        if (fiber.running()) {
+            closing = true;
+            fiber.resume();
         }
-        parsing = false;
+        fiber.release();
+        if (parts.parser != nullptr) parts.parser->reader->pause = nullptr;
         parts.release();
         file.reset();
     }
     // The next value (1, *value set), the end (0), or the failure of the parse (-1, SQLSTATE
     // and message set), parsing on for a batch of values when none waits.
     int32_t advance(char **value, QapStatus err);
-    // Parses until a batch of values waits or the parse ends (a failure is kept in failState).
-    void refill();
+    // Runs the parse until a batch of values waits or the parse ends.
+    void refill() { fiber.resume(); }
+    // The fiber's body: the whole parse, its failure kept in failState.
+    static void run(void *self) { static_cast<Parse *>(self)->parse(); }
+    void parse();
+    // Converts a value the element completed, and pauses when a batch is complete.
+    void afterElement() override;
 };
 
-void QapExtractScan::Parse::refill() {
+void QapExtractScan::Parse::afterElement() {
+    auto &handler = static_cast<qapExtractHandler &>(*parts.handler);
+    if (!handler.valueComplete()) return;
+    qapResult &result = handler.result;
+    result.finishLast(); // nothing more can join it: ready, even if the parse fails next
+    // Past a value that did not fit, the rest is only checked, so that a later parser error is
+    // the one reported.
+    if (result.valueFailed() || (result.readyCount() < kBatch && result.readyUnits() < kBatchUnits))
+        return;
+    fiber.suspend();
+    if (closing) throw ScanClosed{};
+}
+
+void QapExtractScan::Parse::parse() {
     static const char *const fn = "QapExtractScan";
     qapNonValidateReader &reader = *parts.parser->reader;
-    auto &handler = static_cast<qapExtractHandler &>(*parts.handler);
-    qapResult &result = handler.result;
+    qapResult &result = parts.handler->result;
     try {
-        while (parsing && result.readyCount() < kBatch && result.readyUnits() < kBatchUnits &&
-               !result.valueFailed()) {
-            if (!reader.parseNext(token)) {
-                parsing = false;
-                result.finishLast();
-            } else if (handler.valueComplete()) {
-                result.finishLast();
-            }
-        }
-        if (result.valueFailed() && parsing) {
-            // A value did not fit: the rest is only checked, so that a later parser error is
-            // the one reported.
-            while (reader.parseNext(token)) {
-            }
-            parsing = false;
-        }
+        reader.parse(*source);
+        if (const QapParseStop *refusal = reader.refusal()) throw *refusal;
+        result.finishLast();
+    } catch (const ScanClosed &) {
+        return;
     } catch (...) {
-        parsing = false;
         parts.parser->retired = true;
-        qapReportParseException(ctx, fn, failure());
+        qapReportParseException(ctx, fn, failure(), reader.refusal());
         keepFailure();
         return;
     }
-    if (parsing) return;
     if (reader.getErrorCount() != 0) {
         parts.parser->retired = true;
         qapSetState(failState, "38X13");
@@ -282,7 +292,7 @@ void QapExtractScan::Parse::refill() {
 
 int32_t QapExtractScan::Parse::advance(char **value, QapStatus err) {
     qapResult &result = parts.handler->result;
-    if (!result.valueReady() && parsing) {
+    if (!result.valueReady() && fiber.running()) {
         result.dropTaken(); // the caller is done with the values it had
         refill();
     }
@@ -316,25 +326,21 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
     qapParseParts &parts = p.parts;
     int32_t rc =
         prepareExtraction(ctx, parts, document, tagged, path, p.path.c_str(), limit, 0, err);
-    if (rc == 0) {
+    if (rc == 0 && document.docLoc == QAP_FILE) {
         try {
-            InputSource *source = parts.memSource.get();
-            if (document.docLoc == QAP_FILE) {
-                p.file.reset(qapOpenDocument(ctx, document.doc));
-                source = p.file.get();
-            }
-            if (source == nullptr) {
-                qapSetDocumentOpenError(ctx, errno, err);
-                rc = -1;
-            } else {
-                if (document.docInDbCodePage == 1) setDbEncoding(ctx, *source);
-                p.parsing = true;
-                parts.parser->reader->parseFirst(*source, p.token);
-            }
+            p.file.reset(qapOpenDocument(ctx, document.doc));
+            if (p.file == nullptr) qapSetDocumentOpenError(ctx, errno, err);
         } catch (...) {
-            p.parsing = false;
-            parts.parser->retired = true;
             qapReportParseException(ctx, fn, err);
+        }
+        if (p.file == nullptr) rc = -1;
+    }
+    if (rc == 0) {
+        p.source = document.docLoc == QAP_FILE ? p.file.get() : parts.memSource.get();
+        if (document.docInDbCodePage == 1) setDbEncoding(ctx, *p.source);
+        parts.parser->reader->pause = &p;
+        if (!p.fiber.start(&Parse::run, &p)) {
+            qapSetError(ctx, err, QAPG002E);
             rc = -1;
         }
     }

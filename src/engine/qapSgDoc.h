@@ -16,11 +16,11 @@
 int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
                    QapExtractResult *result, int32_t limit, QapStatus err, uint32_t maxValues = 0);
 
-// The values at a path one by one, for a table: open starts a progressive parse and finds the
-// first value; next hands out the values in order, and when none waits parses on for a few
-// more (twice as many each time, at most 64 and about 32 KB of text); close ends the parse
-// wherever it is and lets go of the document. Memory holds those few values and the parser's
-// own.
+// The values at a path one by one, for a table: open starts the parse on a fiber and runs it
+// until a batch of values waits (64, or fewer when their text reaches 16384 units); next hands
+// out the values in order and resumes the parse where it paused when none waits; close ends
+// the parse wherever it is and lets go of the document. Memory holds one batch and the
+// parser's own.
 class QapExtractScan {
 public:
     QapExtractScan();
