@@ -258,8 +258,10 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs 
 
     Outcome o;
     o.sqlstate.assign(sqlstate.chars(), strnlen(sqlstate.chars(), sqlstate.size()));
-    if (msgtext.chars()[0] != '\0') o.message = msgtext.text();
-    o.whole = wholeMessage(o.message);
+    if (msgtext.chars()[0] != '\0') {
+        o.message = msgtext.text();
+        o.whole = wholeMessage(o.message);
+    }
     o.nullInd = outInd;
     switch (desc_.output) {
     case SqlType::CLOB: {

@@ -87,6 +87,7 @@ void qapExtractHandler::rearm() {
     tracked_ = 0;
     yesOpen_ = 0;
     targetIndex_ = 0;
+    done = nullptr;
 }
 
 void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
@@ -143,6 +144,7 @@ void qapExtractHandler::startMatched(QapMatchState prev, uint32_t depth, const X
         } else if (const XMLCh *value = targetValue(attrs)) {
             addValueItem(value);
         }
+        if (done != nullptr && result.last != nullptr) done->valueDone();
         break;
     case ELEMENT:
         if (prev == PARTIAL || result.last == nullptr) result.newItem();
@@ -171,7 +173,8 @@ void qapExtractHandler::endElement(const XMLCh *const, const XMLCh *const,
     // An element that started under NO: its parent is NO as well.
     if (closed > tracked_) return;
     tracked_ = closed - 1;
-    if (states_[closed] == YES) --yesOpen_;
+    // The last matching element open ends its value.
+    if (states_[closed] == YES && --yesOpen_ == 0 && done != nullptr) done->valueDone();
     if (!query.isShallow()) currentPath.pop();
     if (isMatched == PARTIAL) return;
     // match depends only on the open elements: the parent's state is the one computed when

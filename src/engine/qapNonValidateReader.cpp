@@ -41,7 +41,6 @@ void qapNonValidateReader::startElement(const XMLElementDecl &elemDecl, const un
     contentHandler->startElement(XMLUni::fgZeroLenString, XMLUni::fgZeroLenString, qname, attrs_);
     if (isEmpty)
         contentHandler->endElement(XMLUni::fgZeroLenString, XMLUni::fgZeroLenString, qname);
-    if (pause != nullptr) pause->afterElement();
 }
 
 void qapNonValidateReader::learnLevel(size_t level) {
@@ -55,10 +54,9 @@ void qapNonValidateReader::learnLevel(size_t level) {
 void qapNonValidateReader::endElement(const XMLElementDecl &elemDecl, const unsigned int,
                                       const bool, const XMLCh *const) {
     if (depth_ != 0) --depth_;
-    if (contentHandler == nullptr) return;
-    contentHandler->endElement(XMLUni::fgZeroLenString, XMLUni::fgZeroLenString,
-                               elemDecl.getElementName()->getRawName());
-    if (pause != nullptr) pause->afterElement();
+    if (contentHandler != nullptr)
+        contentHandler->endElement(XMLUni::fgZeroLenString, XMLUni::fgZeroLenString,
+                                   elemDecl.getElementName()->getRawName());
 }
 
 void qapNonValidateReader::docCharacters(const XMLCh *const chars, const XMLSize_t length,

@@ -192,16 +192,6 @@ private:
     XERCES_CPP_NAMESPACE::DefaultHandler quiet_;
 };
 
-// Told by the non-validating reader after every start and end tag, once the content handler
-// has seen it: a scan that hands out values while the parse goes on pauses the parse there.
-class qapParsePause {
-public:
-    virtual void afterElement() = 0;
-
-protected:
-    ~qapParsePause() = default;
-};
-
 // The non-validating reader of extraction and update: hands ignorable white space to the
 // content handler, tells the resolver the DOCTYPE's system identifier, and keeps the parser's
 // memory flat however many children an element has. Elements and text go straight to the
@@ -227,7 +217,6 @@ public:
     void docCharacters(const XMLCh *const chars, const XMLSize_t length,
                        const bool cdataSection) override;
     XERCES_CPP_NAMESPACE::ContentHandler *contentHandler = nullptr;
-    qapParsePause *pause = nullptr; // set for the parse of a scan only
 
 private:
     // The scanner lists every child of each open element, for content models checked at the

@@ -197,7 +197,7 @@ struct ScanClosed {};
 
 // The parse runs on a fiber of its own: it pauses after an element that completes a batch, and
 // the scan resumes it when the values handed out are used up.
-struct QapExtractScan::Parse : qapParsePause {
+struct QapExtractScan::Parse : qapValueDone {
     QapRoutineCtx *ctx = nullptr;
     std::string path; // the call's, as the kept handler's key
     qapParseParts parts;
@@ -233,7 +233,6 @@ struct QapExtractScan::Parse : qapParsePause {
             fiber.resume();
         }
         fiber.release();
-        if (parts.parser != nullptr) parts.parser->reader->pause = nullptr;
         parts.release();
         file.reset();
     }
@@ -245,15 +244,13 @@ struct QapExtractScan::Parse : qapParsePause {
     // The fiber's body: the whole parse, its failure kept in failState.
     static void run(void *self) { static_cast<Parse *>(self)->parse(); }
     void parse();
-    // Converts a value the element completed, and pauses when a batch is complete.
-    void afterElement() override;
+    // Converts the value just completed, and pauses when it completes a batch.
+    void valueDone() override;
 };
 
-void QapExtractScan::Parse::afterElement() {
-    auto &handler = static_cast<qapExtractHandler &>(*parts.handler);
-    if (!handler.valueComplete()) return;
-    qapResult &result = handler.result;
-    result.finishLast(); // nothing more can join it: ready, even if the parse fails next
+void QapExtractScan::Parse::valueDone() {
+    qapResult &result = parts.handler->result;
+    result.finishLast(); // ready, even if the parse fails next
     // Past a value that did not fit, the rest is only checked, so that a later parser error is
     // the one reported.
     if (result.valueFailed() || (result.readyCount() < kBatch && result.readyUnits() < kBatchUnits))
@@ -338,7 +335,7 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
     if (rc == 0) {
         p.source = document.docLoc == QAP_FILE ? p.file.get() : parts.memSource.get();
         if (document.docInDbCodePage == 1) setDbEncoding(ctx, *p.source);
-        parts.parser->reader->pause = &p;
+        static_cast<qapExtractHandler &>(*parts.handler).done = &p;
         if (!p.fiber.start(&Parse::run, &p)) {
             qapSetError(ctx, err, QAPG002E);
             rc = -1;

@@ -98,6 +98,16 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &doc,
 // the name is not available the parser detects the encoding from the document itself.
 void setDbEncoding(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::InputSource &source);
 
+// Told by the extract handler each time a value is complete (nothing more can join it): a scan
+// that hands out values while the parse goes on pauses the parse there.
+class qapValueDone {
+public:
+    virtual void valueDone() = 0;
+
+protected:
+    ~qapValueDone() = default;
+};
+
 // The SAX handler of extraction: collects attribute values, element text or tagged fragments
 // at the path into the inherited result.
 class qapExtractHandler : public qapSgDocHandler {
@@ -106,8 +116,8 @@ public:
     qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path);
     // Forgets everything of the previous parse, to parse again with the same path.
     void rearm();
-    // True when nothing more can join the last value: no open element matches the path.
-    bool valueComplete() const { return targetKind == ATTRIBUTE || yesOpen_ == 0; }
+    // Told of every complete value when set (a scan's parse only).
+    qapValueDone *done = nullptr;
 
     // ContentHandler
     void characters(const XMLCh *const chars, const XMLSize_t length) override;

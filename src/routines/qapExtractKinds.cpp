@@ -70,36 +70,42 @@ int16_t qapToSmallint(QapCall &, char *value, int16_t *out) {
 
 namespace {
 
-// A plain decimal ([blanks][sign]digits[.digits]) of at most 15 significant digits and 22
-// decimals: the digits are exact as an integer and the power of ten as a double, so one
-// division rounds exactly as strtod does. False for anything else.
-bool plainDecimal(const char *s, double *out) {
+// A plain decimal ([blanks][sign]digits[.digits]) of at most 30 characters, 15 significant
+// digits and 22 decimals: the digits are exact as an integer and the power of ten as a double,
+// so one division rounds exactly as strtod does. False for anything else.
+bool plainDecimal(const char *const text, double *out) {
     static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    auto isDigit = [](char c) { return static_cast<unsigned>(c - '0') < 10; };
+    const char *s = text;
     while (*s == ' ')
         ++s;
     const bool negative = *s == '-';
     if (*s == '+' || *s == '-') ++s;
+    const char *const number = s;
+    while (*s == '0') // leading zeros are not significant
+        ++s;
     uint64_t digits = 0;
-    int significant = 0;
-    int decimals = 0;
-    bool any = false;
-    bool dot = false;
-    for (;; ++s) {
-        if (*s >= '0' && *s <= '9') {
-            any = true;
-            decimals += dot;
-            if (digits == 0 && *s == '0') continue;
-            if (++significant > 15) return false;
-            digits = 10 * digits + static_cast<uint64_t>(*s - '0');
-        } else if (*s == '.' && !dot) {
-            dot = true;
-        } else {
-            break;
-        }
+    const char *significant = s;
+    while (isDigit(*s))
+        digits = 10 * digits + static_cast<uint64_t>(*s++ - '0');
+    ptrdiff_t count = s - significant;
+    ptrdiff_t decimals = 0;
+    const bool dot = *s == '.';
+    if (dot) {
+        const char *const fraction = ++s;
+        if (digits == 0)
+            while (*s == '0')
+                ++s;
+        significant = s;
+        while (isDigit(*s))
+            digits = 10 * digits + static_cast<uint64_t>(*s++ - '0');
+        count += s - significant;
+        decimals = s - fraction;
     }
-    if (*s != '\0' || !any || decimals > 22) return false;
+    if (*s != '\0' || s - number == dot || count > 15 || decimals > 22 || s - text > 30)
+        return false;
     const double value = static_cast<double>(digits) / kPowers[decimals];
     *out = negative ? -value : value;
     return true;
@@ -113,10 +119,10 @@ double qapatof(char *text, int32_t *errCode) {
         return 0.0;
     };
     *errCode = 0;
-    size_t n = strlen(text);
-    if (n > 30) return fail(QAP_ATOF_TOO_LONG);
     double d = 0;
     if (plainDecimal(text, &d)) return d; // the usual value, at once
+    size_t n = strlen(text);
+    if (n > 30) return fail(QAP_ATOF_TOO_LONG);
     for (char *p = text; *p != '\0'; ++p)
         if (*p == '\n') *p = ' ';
     if (n > 1)
