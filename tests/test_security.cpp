@@ -302,9 +302,12 @@ TEST(Security, HostileDtdsAreBounded) {
     const std::string wide = "<a b='" + std::string(1 << 21, 'x') + "'/>";
     tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, "1000000");
     auto o = run(Via::Extract, wide, "");
+    auto table = run(Via::Table2, wide, "<!ELEMENT a ANY>");
     tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, nullptr);
     EXPECT_EQ(o[0], "38X13");
     EXPECT_EQ(o[1], "QAPQ047E  Parser error on line 1 column 32806: memory limit reached \n");
+    EXPECT_EQ(table[0], "38X13");
+    EXPECT_EQ(table[1], o[1]);
     EXPECT_EQ(run(Via::Extract, wide, "")[0], "00000");
 
     // Cancelled while the DTD is read, before any element.

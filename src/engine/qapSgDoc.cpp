@@ -195,7 +195,7 @@ namespace {
 struct ScanClosed {};
 } // namespace
 
-// The parse runs on a fiber of its own: it pauses after an element that completes a batch, and
+// The parse runs on a fiber of its own: it pauses after the value that completes a batch, and
 // the scan resumes it when the values handed out are used up.
 struct QapExtractScan::Parse : qapValueDone {
     QapRoutineCtx *ctx = nullptr;
@@ -203,6 +203,7 @@ struct QapExtractScan::Parse : qapValueDone {
     qapParseParts parts;
     std::unique_ptr<InputSource> file;
     InputSource *source = nullptr;
+    bool inDbCodePage = false; // the document's bytes are in the database code page
     QapFiber fiber;
     bool closing = false; // the scan closes: the paused parse unwinds
     // How the parse ended, when it failed: told once the values before the failure are out.
@@ -228,10 +229,9 @@ struct QapExtractScan::Parse : qapValueDone {
     ~Parse() { stop(); }
     // Ends a parse that has not ended (the reader lets go of the document), then the parts.
     void stop() {
-        if (fiber.running()) {
-            closing = true;
+        closing = true;
+        while (fiber.running()) // once, unless the parse swallowed the unwinding
             fiber.resume();
-        }
         fiber.release();
         parts.release();
         file.reset();
@@ -263,7 +263,9 @@ void QapExtractScan::Parse::parse() {
     static const char *const fn = "QapExtractScan";
     qapNonValidateReader &reader = *parts.parser->reader;
     qapResult &result = parts.handler->result;
+    if (closing) return;
     try {
+        if (inDbCodePage) setDbEncoding(ctx, *source);
         reader.parse(*source);
         if (const QapParseStop *refusal = reader.refusal()) throw *refusal;
         result.finishLast();
@@ -334,7 +336,7 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
     }
     if (rc == 0) {
         p.source = document.docLoc == QAP_FILE ? p.file.get() : parts.memSource.get();
-        if (document.docInDbCodePage == 1) setDbEncoding(ctx, *p.source);
+        p.inDbCodePage = document.docInDbCodePage == 1;
         static_cast<qapExtractHandler &>(*parts.handler).done = &p;
         if (!p.fiber.start(&Parse::run, &p)) {
             qapSetError(ctx, err, QAPG002E);
