@@ -73,7 +73,7 @@ extern "C" __attribute__((visibility("hidden"), noreturn)) void qapFiberEnter(Bl
 extern "C" __attribute__((visibility("hidden"))) void qapFiberSwitch(void **save, void *load);
 extern "C" __attribute__((visibility("hidden"))) void qapFiberStart();
 asm(R"(
-    .text
+    .pushsection .text
     .globl qapFiberSwitch
     .hidden qapFiberSwitch
     .type qapFiberSwitch, @function
@@ -112,6 +112,7 @@ qapFiberStart:
     ud2
     .cfi_endproc
     .size qapFiberStart, .-qapFiberStart
+    .popsection
 )");
 
 namespace {
@@ -201,11 +202,14 @@ void unmapBlock(Block *block) {
     munmap(base, kMapping);
 }
 
-// The stacks of this thread's ended fibers, unmapped when the thread ends.
+// The stacks of this thread's ended fibers, unmapped when the thread ends (a fiber released
+// after that, by another thread-local object going, unmaps its own).
 struct StackCache {
     Block *blocks[kCached] = {};
     int count = 0;
+    bool open = true;
     ~StackCache() {
+        open = false;
         while (count > 0)
             unmapBlock(blocks[--count]);
     }
@@ -294,7 +298,7 @@ void QapFiber::release() {
     block->tsanFiber = nullptr;
 #endif
     block->running = false;
-    if (cache.count < kCached)
+    if (cache.open && cache.count < kCached)
         cache.blocks[cache.count++] = block;
     else
         unmapBlock(block);
