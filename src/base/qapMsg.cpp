@@ -98,7 +98,11 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
     if (ctx != nullptr && ctx->callerKind == 0) {
         // A routine's message text: at most 70 characters, the last one a newline. The host
         // keeps the whole text beside it.
-        lastWhole = buffer;
+        try {
+            lastWhole = buffer;
+        } catch (...) {
+            lastWhole.clear(); // no memory: the cut message alone will have to do
+        }
         tarnSetDiagnostic(buffer);
         return placeLine(ctx, out, buffer, len, QAP_MSG_ROOM - 1);
     }

@@ -213,9 +213,13 @@ struct QapExtractScan::Parse : qapValueDone {
     std::string failWhole; // the message before it was cut, handed to the host again when told
 
     // Keeps the failure's whole message, just formatted (none when only a state was set).
-    void keepFailure() {
+    void keepFailure() noexcept {
         failed = true;
-        failWhole = failMessage[0] != '\0' ? qapLastWholeMessage() : "";
+        try {
+            failWhole = failMessage[0] != '\0' ? qapLastWholeMessage() : "";
+        } catch (...) {
+            failWhole.clear(); // no memory: the cut message alone will have to do
+        }
     }
     // Where the failure is kept.
     QapStatus failure() { return {failState, failMessage}; }
@@ -241,8 +245,16 @@ struct QapExtractScan::Parse : qapValueDone {
     int32_t advance(char **value, QapStatus err);
     // Runs the parse until a batch of values waits or the parse ends.
     void refill() { fiber.resume(); }
-    // The fiber's body: the whole parse, its failure kept in failState.
-    static void run(void *self) { static_cast<Parse *>(self)->parse(); }
+    // The fiber's body: the whole parse, its failure kept in failState. Nothing may leave it.
+    static void run(void *self) noexcept {
+        auto &p = *static_cast<Parse *>(self);
+        try {
+            p.parse();
+        } catch (...) {
+            qapSetError(p.ctx, p.failure(), QAPG002E);
+            p.keepFailure();
+        }
+    }
     void parse();
     // Converts the value just completed, and pauses when it completes a batch.
     void valueDone() override;
