@@ -216,6 +216,24 @@ struct StackCache {
 };
 thread_local StackCache cache;
 
+// From the body back to the side that resumed it, announced to the sanitizers; the stack of a
+// body that ended keeps no fake frames.
+void leave(Block *block, bool ended) {
+#ifdef QAP_FIBER_ASAN
+    void *fake = nullptr;
+    __sanitizer_start_switch_fiber(ended ? nullptr : &fake, block->callerLow, block->callerSize);
+#else
+    (void)ended;
+#endif
+#ifdef QAP_FIBER_TSAN
+    __tsan_switch_to_fiber(block->tsanCaller, 0);
+#endif
+    toCaller(block);
+#ifdef QAP_FIBER_ASAN
+    __sanitizer_finish_switch_fiber(fake, &block->callerLow, &block->callerSize);
+#endif
+}
+
 } // namespace
 
 void qapFiberEnter(Block *block) {
@@ -224,14 +242,7 @@ void qapFiberEnter(Block *block) {
 #endif
     block->body(block->arg);
     block->running = false;
-#ifdef QAP_FIBER_ASAN
-    // This stack is done with: no fake frames of it are kept.
-    __sanitizer_start_switch_fiber(nullptr, block->callerLow, block->callerSize);
-#endif
-#ifdef QAP_FIBER_TSAN
-    __tsan_switch_to_fiber(block->tsanCaller, 0);
-#endif
-    toCaller(block);
+    leave(block, true);
     __builtin_unreachable(); // an ended fiber is never resumed
 }
 
@@ -271,18 +282,7 @@ void QapFiber::resume() {
 }
 
 void QapFiber::suspend() {
-    Block *block = block_;
-#ifdef QAP_FIBER_ASAN
-    void *fake = nullptr;
-    __sanitizer_start_switch_fiber(&fake, block->callerLow, block->callerSize);
-#endif
-#ifdef QAP_FIBER_TSAN
-    __tsan_switch_to_fiber(block->tsanCaller, 0);
-#endif
-    toCaller(block);
-#ifdef QAP_FIBER_ASAN
-    __sanitizer_finish_switch_fiber(fake, &block->callerLow, &block->callerSize);
-#endif
+    leave(block_, false);
 }
 
 bool QapFiber::running() const {

@@ -81,6 +81,14 @@ const char *qapLastWholeMessage() {
     return lastWhole.c_str();
 }
 
+void qapKeepWhole(std::string &to, const char *text) noexcept {
+    try {
+        to = text;
+    } catch (...) {
+        to.clear();
+    }
+}
+
 int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_list args) {
     if (msgNo < 0) return -1;
 
@@ -98,11 +106,7 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
     if (ctx != nullptr && ctx->callerKind == 0) {
         // A routine's message text: at most 70 characters, the last one a newline. The host
         // keeps the whole text beside it.
-        try {
-            lastWhole = buffer;
-        } catch (...) {
-            lastWhole.clear(); // no memory: the cut message alone will have to do
-        }
+        qapKeepWhole(lastWhole, buffer);
         tarnSetDiagnostic(buffer);
         return placeLine(ctx, out, buffer, len, QAP_MSG_ROOM - 1);
     }

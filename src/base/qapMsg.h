@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <string>
 
 struct QapRoutineCtx;
 
@@ -69,6 +70,9 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
 // The calling thread's last routine message in full, as handed to the host before it was cut
 // (for a failure told again at a later call).
 const char *qapLastWholeMessage();
+// Copies a whole message text into to, or empties it when memory runs out: the cut message
+// alone will have to do.
+void qapKeepWhole(std::string &to, const char *text) noexcept;
 
 // A routine's status: where its SQLSTATE and message text go, the routine's own output
 // arguments.

@@ -145,6 +145,8 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
         if (const QapParseStop *refusal = parts.parser->reader->refusal()) throw *refusal;
         if (parts.parser->reader->readExternalSubset()) parts.parser->retired = true;
         return 0;
+    } catch (const QapParseClosed &) {
+        throw;
     } catch (...) {
         parts.parser->retired = true;
         qapReportParseException(ctx, fn, err, parts.parser->reader->refusal());

@@ -189,23 +189,15 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
 constexpr size_t kBatch = 64;
 constexpr uint64_t kBatchUnits = 16384;
 
-namespace {
-// Thrown where the parse pauses, when the scan closes before the parse has ended: it unwinds
-// the parse (the reader lets go of the document) and ends the fiber.
-struct ScanClosed {};
-} // namespace
-
 // The parse runs on a fiber of its own: it pauses after the value that completes a batch, and
 // the scan resumes it when the values handed out are used up.
 struct QapExtractScan::Parse : qapValueDone {
     QapRoutineCtx *ctx = nullptr;
     std::string path; // the call's, as the kept handler's key
     qapParseParts parts;
-    std::unique_ptr<InputSource> file;
-    InputSource *source = nullptr;
-    bool inDbCodePage = false; // the document's bytes are in the database code page
+    QapDoc document{}; // opened and parsed on the fiber; its text or name lives until the close
     QapFiber fiber;
-    bool closing = false; // the scan closes: the paused parse unwinds
+    bool closing = false; // the scan closes: the paused parse unwinds (QapParseClosed)
     // How the parse ended, when it failed: told once the values before the failure are out.
     bool failed = false;
     char failState[QAP_SQLSTATE_SIZE] = "00000";
@@ -215,11 +207,7 @@ struct QapExtractScan::Parse : qapValueDone {
     // Keeps the failure's whole message, just formatted (none when only a state was set).
     void keepFailure() noexcept {
         failed = true;
-        try {
-            failWhole = failMessage[0] != '\0' ? qapLastWholeMessage() : "";
-        } catch (...) {
-            failWhole.clear(); // no memory: the cut message alone will have to do
-        }
+        qapKeepWhole(failWhole, failMessage[0] != '\0' ? qapLastWholeMessage() : "");
     }
     // Where the failure is kept.
     QapStatus failure() { return {failState, failMessage}; }
@@ -238,7 +226,6 @@ struct QapExtractScan::Parse : qapValueDone {
             fiber.resume();
         fiber.release();
         parts.release();
-        file.reset();
     }
     // The next value (1, *value set), the end (0), or the failure of the parse (-1, SQLSTATE
     // and message set), parsing on for a batch of values when none waits.
@@ -268,28 +255,29 @@ void QapExtractScan::Parse::valueDone() {
     if (result.valueFailed() || (result.readyCount() < kBatch && result.readyUnits() < kBatchUnits))
         return;
     fiber.suspend();
-    if (closing) throw ScanClosed{};
+    if (closing) throw QapParseClosed{};
 }
 
 void QapExtractScan::Parse::parse() {
     static const char *const fn = "QapExtractScan";
-    qapNonValidateReader &reader = *parts.parser->reader;
-    qapResult &result = parts.handler->result;
     if (closing) return;
     try {
-        if (inDbCodePage) setDbEncoding(ctx, *source);
-        reader.parse(*source);
-        if (const QapParseStop *refusal = reader.refusal()) throw *refusal;
-        result.finishLast();
-    } catch (const ScanClosed &) {
+        if (qapRunParse(ctx, parts, document, failure()) != 0) {
+            keepFailure();
+            return;
+        }
+    } catch (const QapParseClosed &) {
         return;
+    }
+    qapResult &result = parts.handler->result;
+    try {
+        result.finishLast();
     } catch (...) {
-        parts.parser->retired = true;
-        qapReportParseException(ctx, fn, failure(), reader.refusal());
+        qapReportParseException(ctx, fn, failure());
         keepFailure();
         return;
     }
-    if (reader.getErrorCount() != 0) {
+    if (parts.parser->reader->getErrorCount() != 0) {
         parts.parser->retired = true;
         qapSetState(failState, "38X13");
         keepFailure();
@@ -298,7 +286,6 @@ void QapExtractScan::Parse::parse() {
         qapSetError(ctx, failure(), QAPC013E);
         keepFailure();
     }
-    if (reader.readExternalSubset()) parts.parser->retired = true;
 }
 
 int32_t QapExtractScan::Parse::advance(char **value, QapStatus err) {
@@ -337,18 +324,8 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
     qapParseParts &parts = p.parts;
     int32_t rc =
         prepareExtraction(ctx, parts, document, tagged, path, p.path.c_str(), limit, 0, err);
-    if (rc == 0 && document.docLoc == QAP_FILE) {
-        try {
-            p.file.reset(qapOpenDocument(ctx, document.doc));
-            if (p.file == nullptr) qapSetDocumentOpenError(ctx, errno, err);
-        } catch (...) {
-            qapReportParseException(ctx, fn, err);
-        }
-        if (p.file == nullptr) rc = -1;
-    }
     if (rc == 0) {
-        p.source = document.docLoc == QAP_FILE ? p.file.get() : parts.memSource.get();
-        p.inDbCodePage = document.docInDbCodePage == 1;
+        p.document = document;
         static_cast<qapExtractHandler &>(*parts.handler).done = &p;
         if (!p.fiber.start(&Parse::run, &p)) {
             qapSetError(ctx, err, QAPG002E);

@@ -90,8 +90,12 @@ void qapBoundEntities(XERCES_CPP_NAMESPACE::SAX2XMLReader &reader,
 int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
                        QapStatus err);
 
+// Thrown from a handler to end a parse nobody wants the rest of (a table closed early): the
+// reader lets go of the document and stays in use.
+struct QapParseClosed {};
+
 // Parses the document (a file, or parts.memSource over the buffer) and turns the parser's
-// exceptions into SQLSTATE and message. 0, or -1.
+// exceptions into SQLSTATE and message. 0, or -1; QapParseClosed passes through.
 int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &doc, QapStatus err);
 
 // Sets the database code page's encoding on a source when the document bytes are in it. When
