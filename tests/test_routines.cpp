@@ -759,6 +759,41 @@ TEST_F(Routines, DocumentsAndPathsInTheDatabaseCodePage) {
 // A server file is read in the encoding the parser detects, not in the database code page, and
 // its values are returned in the database code page. A relative name is taken from the current
 // directory.
+// UTF-8 documents are decoded ahead of the parser a block at a time: characters cut by a
+// block's end arrive whole, a malformed sequence fails as the parser tells it (at the same
+// place), and a byte no sequence completes ends the document without a hang.
+TEST_F(Routines, Utf8DocumentsAcrossBlocksAndMalformedOnes) {
+    const std::string chars = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"; // é € U+1F600
+    for (size_t filler = 16360; filler < 16376; ++filler)
+        expectValue("Varchar",
+                    "<a><p>" + std::string(filler, 'x') + "</p><q>" + chars + chars + "</q></a>",
+                    "/a/q", "00000", chars + chars, {Src::File, Src::Clob});
+    const std::string at = "QAPQ047E  Parser error on line 1 column ";
+    const struct {
+        std::string doc, message;
+    } rows[] = {
+        {"<a>\xC3(</a>", at + "1: invalid byte '(' at positi\n"},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a>\xED\xA0\x80</a>",
+         at + "39: irregular bytes '\xEF\xBF\xBD' and\n"},
+        {"<a>" + std::string(40000, 'x') + "\xC3(</a>", at + "32769: invalid byte '(' at po\n"},
+        {"<a>" + std::string(40000, 'x') + "\xFE</a>" + std::string(40000, 'y'),
+         at + "32769: invalid byte '\xEF\xBF\xBD' at \n"},
+        {"<a>" + std::string(40000, 'x') + "\xFE</a>", at + "40004: input ended before all\n"},
+        {"<a>x\xF0\x9F", at + "5: input ended before all sta\n"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.doc.substr(0, 60));
+        Outcome o = once("Varchar", Src::File, r.doc, "/a");
+        EXPECT_EQ(o.sqlstate, "38X13");
+        EXPECT_EQ(o.message, r.message);
+    }
+    // Documents in other encodings, and a byte-order mark before the declaration.
+    expectValue("Varchar", "<?xml version='1.0' encoding='ISO-8859-1'?><a>caf\xE9</a>", "/a",
+                "00000", "caf\xC3\xA9", {Src::File});
+    expectValue("Varchar", "\xEF\xBB\xBF<?xml version=\"1.0\"?><a>bom</a>", "/a", "00000", "bom",
+                {Src::File});
+}
+
 TEST_F(Routines, FilesAreDetectedAndValuesConverted) {
     expectValue("Varchar", "<a>caf\xC3\xA9</a>", "/a", "00000", "caf\xE9", {Src::File}, 819);
     expectValue("Varchar", std::string("\xFE\xFF\0<\0a\0>\0\xE9\0<\0/\0a\0>", 18), "/a", "00000",

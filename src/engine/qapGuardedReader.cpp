@@ -157,7 +157,8 @@ void qapGuardedReader::parse(const InputSource &source) {
         qapParseMemory &memory;
         ~Unwatch() { memory.watch(nullptr); }
     } unwatch{*memory_};
-    SAX2XMLReaderImpl::parse(source);
+    const qapUtf8Source document(source, utf8_);
+    SAX2XMLReaderImpl::parse(document);
 }
 
 void qapGuardedReader::startDocument() {

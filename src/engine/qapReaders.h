@@ -5,6 +5,7 @@
 #include "qapCtx.h"
 #include "qapMsg.h"
 #include "qapParseMemory.h"
+#include "qapUtf8Source.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -190,6 +191,7 @@ private:
     bool hasExtSubset_ = false;
     XMLCh *dtdId_ = nullptr; // copy of the DOCTYPE's system identifier
     XERCES_CPP_NAMESPACE::DefaultHandler quiet_;
+    qapUtf8Buffers utf8_; // the decoding's, kept for the next document
 };
 
 // The non-validating reader of extraction and update: hands ignorable white space to the

@@ -1,0 +1,37 @@
+// The source a parse reads a document through. A UTF-8 document (its XML declaration names
+// UTF-8 or no encoding, or the caller set UTF-8) is decoded here to UTF-16 ahead of the parser,
+// which then only copies it: ASCII is widened sixteen bytes at a time, and every other byte goes
+// through the parser's own UTF-8 transcoder, so that a malformed sequence fails with the
+// parser's own message. Any other document passes through unchanged.
+#pragma once
+
+#include <memory>
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/util/XMLUTF8Transcoder.hpp>
+
+class qapUtf8Stream;
+
+// The blocks and the transcoder of the decoding, which a reader keeps from one parse to the
+// next so that a small document takes nothing from the process heap for them.
+struct qapUtf8Buffers {
+    std::unique_ptr<XMLByte[]> in;
+    std::unique_ptr<XMLCh[]> out;
+    std::unique_ptr<XERCES_CPP_NAMESPACE::XMLUTF8Transcoder> xcoder;
+};
+
+class qapUtf8Source : public XERCES_CPP_NAMESPACE::InputSource {
+public:
+    // Takes the document's stream (made here: the document must not be read again) and reads
+    // its first block to tell its encoding. The stream works in buffers, which must outlive it.
+    // Throws what the stream throws, and bad_alloc.
+    qapUtf8Source(const XERCES_CPP_NAMESPACE::InputSource &document, qapUtf8Buffers &buffers);
+    ~qapUtf8Source() override;
+    qapUtf8Source(const qapUtf8Source &) = delete;
+    qapUtf8Source &operator=(const qapUtf8Source &) = delete;
+
+    // The stream, once; null when the document had none.
+    XERCES_CPP_NAMESPACE::BinInputStream *makeStream() const override;
+
+private:
+    mutable std::unique_ptr<qapUtf8Stream> stream_;
+};
