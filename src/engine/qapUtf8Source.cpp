@@ -3,6 +3,7 @@
 #include "qapUtf8Source.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -96,8 +97,21 @@ public:
             } else if (!innerEnded_) {
                 n = inner_->readBytes(toFill, maxToRead);
             }
-        } else if (outPos_ < outEnd_ || refill()) {
-            const size_t units = std::min(outEnd_ - outPos_, maxToRead / sizeof(XMLCh));
+        } else {
+            const size_t room = maxToRead / sizeof(XMLCh);
+            if (outPos_ == outEnd_) {
+                // A block straight into the parser's buffer when it has room for one, as it
+                // always has; else through the decoded block.
+                if (room >= kBlock && reinterpret_cast<uintptr_t>(toFill) % alignof(XMLCh) == 0) {
+                    n = produce(reinterpret_cast<XMLCh *>(toFill)) * sizeof(XMLCh);
+                    delivered_ += n;
+                    return n;
+                }
+                if (b_.out == nullptr) b_.out.reset(new XMLCh[kBlock]);
+                outPos_ = 0;
+                outEnd_ = produce(b_.out.get());
+            }
+            const size_t units = std::min(outEnd_ - outPos_, room);
             memcpy(toFill, b_.out.get() + outPos_, units * sizeof(XMLCh));
             outPos_ += units;
             n = units * sizeof(XMLCh);
@@ -141,34 +155,33 @@ private:
         }
     }
 
-    // Decodes the next block; false at the end of the document. Throws the parser's exception
-    // for a malformed sequence, before any character of its block is handed on.
-    bool refill() {
-        outPos_ = outEnd_ = 0;
-        if (b_.out == nullptr) b_.out.reset(new XMLCh[kBlock]);
+    // Decodes the next block into out (room for kBlock units): the units made, 0 at the end of
+    // the document. Throws the parser's exception for a malformed sequence, before any
+    // character of its block is handed on.
+    size_t produce(XMLCh *out) {
         // One character, then the rest of the XML declaration when the document tells its own
         // encoding: the parser reads these before it decodes the rest, so a malformed sequence
         // after them is told at the same place.
         for (size_t &turn : turns_)
             if (turn != 0) {
-                decode(inPos_ + turn);
+                const size_t end = inPos_ + turn;
                 turn = 0;
-                return true;
+                return decode(end, out);
             }
         for (;;) {
             fill();
-            decode(inEnd_);
-            if (outEnd_ > 0) return true;
+            if (const size_t made = decode(inEnd_, out)) return made;
             // Nothing decoded: the document ends inside a sequence, or holds a lead byte that
             // no sequence completes. The parser reads neither, nor anything after them.
-            if (innerEnded_ || inEnd_ - inPos_ >= 8) return false;
+            if (innerEnded_ || inEnd_ - inPos_ >= 8) return 0;
         }
     }
 
-    void decode(size_t endAt) {
+    // Decodes the block up to endAt into out: the units made.
+    size_t decode(size_t endAt, XMLCh *const out) {
         const XMLByte *s = b_.in.get() + inPos_;
         const XMLByte *const end = b_.in.get() + endAt;
-        XMLCh *o = b_.out.get() + outEnd_;
+        XMLCh *o = out;
         while (s < end) {
 #if defined(__SSE2__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
             const __m128i zero = _mm_setzero_si128();
@@ -214,7 +227,7 @@ private:
             if (eaten == 0) break; // a sequence cut by the block's end: next time
         }
         inPos_ = static_cast<size_t>(s - b_.in.get());
-        outEnd_ = static_cast<size_t>(o - b_.out.get());
+        return static_cast<size_t>(o - out);
     }
 
     BinInputStream *inner_;
