@@ -98,13 +98,14 @@ void callEntry(void *entry, size_t count, void *const *args) {
     }
 }
 
-// The input arguments of a call: text blocks, and locators holding the CLOB inputs (dropped
-// with the set).
+// The arguments of a call: text blocks, locators holding the CLOB inputs (dropped with the
+// set), and the whole argument list (a table's FETCH and CLOSE calls reuse its OPEN's).
 struct InputSet {
     std::vector<Block> texts;
     sqludf_locator loc[3] = {};
     int16_t inds[3] = {};
-    void *args[3] = {};
+    void *args[15] = {};
+    size_t count = 0;
     InputSet() = default;
     InputSet(const InputSet &) = delete;
     InputSet &operator=(const InputSet &) = delete;
@@ -154,6 +155,8 @@ private:
     Block out_;
     Block sqlstate_;
     Block msgtext_;
+    int16_t outInd_ = 0;
+    int32_t callType_ = 0;
     std::unique_ptr<InputSet> tableInputs_; // the open table's arguments
 };
 
@@ -220,49 +223,53 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs 
             }
         }
     }
-    void *args[15] = {};
-    size_t count = 0;
-    for (size_t i = 0; i < n; ++i)
-        args[count++] = set->args[i];
-
     Block &out = out_;
     memset(out.get(), desc_.output == SqlType::CLOB ? 0 : FILL, out.size());
     out.get()[0] = 0;
-    int16_t outInd = 0;
+    outInd_ = 0;
     Block &sqlstate = sqlstate_;
     memcpy(sqlstate.get(), "00000", SQLSTATE_SIZE);
     Block &msgtext = msgtext_;
     memset(msgtext.get(), FILL, msgtext.size());
     msgtext.get()[0] = 0;
-    int32_t callTypeArg = callType;
+    callType_ = callType;
 
-    args[count++] = out.get();
-    for (size_t i = 0; i < n; ++i)
-        args[count++] = &set->inds[i];
-    args[count++] = &outInd;
-    args[count++] = sqlstate.chars();
-    args[count++] = name_.chars();
-    args[count++] = specificName_.chars();
-    args[count++] = msgtext.chars();
-    args[count++] = scratch_.pad();
-    args[count++] = &callTypeArg;
-    args[count++] = dbinfo_.get();
+    if (fresh != nullptr) {
+        // The inputs, the output, the indicators, then the status and the statement's own.
+        void **args = set->args;
+        size_t count = n;
+        args[count++] = out.get();
+        for (size_t i = 0; i < n; ++i)
+            args[count++] = &set->inds[i];
+        args[count++] = &outInd_;
+        args[count++] = sqlstate.chars();
+        args[count++] = name_.chars();
+        args[count++] = specificName_.chars();
+        args[count++] = msgtext.chars();
+        args[count++] = scratch_.pad();
+        args[count++] = &callType_;
+        args[count++] = dbinfo_.get();
+        set->count = count;
+    }
 
     tarnSetDiagnostic(nullptr);
     try {
-        callEntry(desc_.entry, count, args);
+        callEntry(desc_.entry, set->count, set->args);
     } catch (...) {
         memcpy(sqlstate.get(), "58004", SQLSTATE_SIZE);
         strcpy(msgtext.chars(), "An exception escaped the routine.");
     }
 
+    size_t stateLength = 0;
+    while (stateLength < SQLSTATE_SIZE && sqlstate.chars()[stateLength] != '\0')
+        ++stateLength;
     Outcome o;
-    o.sqlstate.assign(sqlstate.chars(), strnlen(sqlstate.chars(), sqlstate.size()));
+    o.sqlstate = std::string(sqlstate.chars(), stateLength);
     if (msgtext.chars()[0] != '\0') {
         o.message = msgtext.text();
         o.whole = wholeMessage(o.message);
     }
-    o.nullInd = outInd;
+    o.nullInd = outInd_;
     switch (desc_.output) {
     case SqlType::CLOB: {
         memcpy(&o.locator, out.get(), sizeof o.locator);
