@@ -76,10 +76,9 @@ struct Outcome {
         return !is("00000") && !endOfTable() && sqlstate.compare(0, 2, "01") != 0;
     }
     bool is(const char (&state)[6]) const {
-        if (sqlstate.size() != 5) return false;
-        for (int i = 0; i < 5; ++i)
-            if (sqlstate[static_cast<size_t>(i)] != state[i]) return false;
-        return true;
+        const char *s = sqlstate.data();
+        return sqlstate.size() == 5 && s[0] == state[0] && s[1] == state[1] && s[2] == state[2] &&
+               s[3] == state[3] && s[4] == state[4];
     }
 };
 
