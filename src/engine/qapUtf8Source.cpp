@@ -75,7 +75,8 @@ public:
             for (const XMLByte *b = p; b < probe; ++b)
                 if (*b == 0 || *b >= 0x80) return false;
         }
-        if (forced != nullptr && (bom || !XMLString::equals(forced, u"UTF-8"))) return false;
+        if (forced != nullptr && (bom || XMLString::compareIString(forced, u"UTF-8") != 0))
+            return false;
         inPos_ = static_cast<size_t>(p - b_.in.get());
         turns_[0] = 1;
         turns_[1] = forced == nullptr && decl > 1 ? decl - 1 : 0;
