@@ -236,6 +236,35 @@ TEST(Security, ExpansionAndMatchesAreBounded) {
 // DTDs built to blow up: parameter entities, general entities in attribute defaults, content
 // models whose automaton or tree is huge, long enumerations; the memory budget; a cancel while
 // the DTD is read. A DocBook-sized model still validates.
+// Megabytes of malformed UTF-8 of every shape end each parse with the parser's error (none
+// hangs on a lead byte that never completes, nor reads on past one), from a file too.
+TEST(Security, MalformedUtf8EndsEveryParse) {
+    const std::string mb(1 << 20, 'x');
+    const struct {
+        std::string body, told; // told: in the message
+    } rows[] = {
+        {std::string(4 << 20, '\xFE'), "column 1: invalid byte"},
+        {std::string(4 << 20, '\xC3'), "column 1: invalid byte"},
+        {std::string(4 << 20, '\x80'), "column 1: invalid byte"},
+        {repeat("\xE2\x82", 2 << 20), "column 1: invalid byte"},
+        {repeat("\xF0\x9F\x98", 1 << 20), "column 1: invalid byte"},
+        {mb + "\xFE", "column 1048580: input ended"},
+        {mb + repeat("\xF0\x9F\x98\x80", 1 << 18) + "\xED\xA0\x80", ": irregular bytes"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.told);
+        const std::string doc = "<a>" + r.body + (r.body.back() == '\xFE' ? "" : "</a>");
+        for (Via via : {Via::Extract, Via::Table2}) {
+            const std::vector<std::string> got = run(via, doc, "");
+            EXPECT_EQ(got[0], "38X13");
+            EXPECT_NE(got[1].find(r.told), std::string::npos) << got[1];
+        }
+        tarn::ScalarStatement st(testing_support::routine("qapExtractVarchar"));
+        const tarn::Outcome o = st.call({writeFile("malformed.xml", doc), "/a"});
+        EXPECT_NE(o.message.find(r.told), std::string::npos) << o.message;
+    }
+}
+
 TEST(Security, HostileDtdsAreBounded) {
     auto tenfold = [](const char *kind, const char *ref, const char *text = "xxxxxxxxxx") {
         std::string d = std::string("<!ENTITY ") + kind + "a0 \"" + text + "\">";
