@@ -425,6 +425,45 @@ TEST(Conversions, NumbersFromText) {
     }
 }
 
+// Integers as atol reads them, cut to 32 and 16 bits, whatever the text.
+TEST(Conversions, IntegersAsAtolReadsThem) {
+    sqludf_scratchpad pad{};
+    QapArgs args{};
+    args.scratchpad = &pad;
+    QapCall call(tessel::routine(tessel::RoutineId::qapExtractInteger), args);
+    std::vector<std::string> texts = {"",
+                                      "-",
+                                      "+-1",
+                                      "-0",
+                                      "007",
+                                      "123abc",
+                                      " 12",
+                                      "\t-5",
+                                      "2147483648",
+                                      "-2147483649",
+                                      "123456789012345678",
+                                      "9223372036854775807",
+                                      "-9223372036854775809",
+                                      "99999999999999999999999",
+                                      "\xD9\xA3"};
+    std::mt19937_64 rng(11);
+    for (int k = 0; k < 100000; ++k) {
+        std::string text = k % 3 == 0 ? "-" : k % 7 == 0 ? "+" : "";
+        for (int i = 1 + static_cast<int>(rng() % 21); i > 0; --i)
+            text += static_cast<char>('0' + rng() % 10);
+        if (k % 5 == 0) text += "x1";
+        texts.push_back(text);
+    }
+    for (std::string &text : texts) {
+        int32_t integer = 0;
+        int16_t smallint = 0;
+        qapToInteger(call, &text[0], &integer);
+        qapToSmallint(call, &text[0], &smallint);
+        ASSERT_EQ(integer, static_cast<int32_t>(atol(text.c_str()))) << text;
+        ASSERT_EQ(smallint, static_cast<int16_t>(atoi(text.c_str()))) << text;
+    }
+}
+
 TEST(Conversions, TimestampsNormalised) {
     const struct {
         const char *text;

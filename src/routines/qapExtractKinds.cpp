@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 int16_t qapCopyValue(QapCall &, char *value, char *out) {
     memcpy(out, value, strlen(value) + 1);
@@ -55,16 +56,35 @@ int16_t qapToReal(QapCall &c, char *value, float *out) {
     return 0;
 }
 
+namespace {
+
+// What atol gives: a sign and the digits that cannot overflow are read here, the
+// usual value; anything else, leading blanks and overflow included, through atol itself.
+long leadingInteger(const char *const text) {
+    const char *s = text;
+    const bool negative = *s == '-';
+    if (*s == '+' || *s == '-') ++s;
+    if (static_cast<unsigned>(*s - '0') >= 10) return atol(text);
+    long value = 0;
+    for (int n = 0; static_cast<unsigned>(*s - '0') < 10; ++n) {
+        if (n == std::numeric_limits<long>::digits10) return atol(text);
+        value = 10 * value + (*s++ - '0');
+    }
+    return negative ? -value : value;
+}
+
+} // namespace
+
 // atoi and atol agree here (both are strtol cut to 32 bits), so every source uses one: leading
 // blanks are skipped, anything after the digits is ignored, no leading number gives 0.
 int16_t qapToInteger(QapCall &, char *value, int32_t *out) {
-    *out = static_cast<int32_t>(atol(value));
+    *out = static_cast<int32_t>(leadingInteger(value));
     return 0;
 }
 
 // The low 16 bits of the integer.
 int16_t qapToSmallint(QapCall &, char *value, int16_t *out) {
-    *out = static_cast<int16_t>(atoi(value));
+    *out = static_cast<int16_t>(static_cast<int>(leadingInteger(value)));
     return 0;
 }
 
