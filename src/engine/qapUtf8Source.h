@@ -1,8 +1,9 @@
 // The source a parse reads a document through. A UTF-8 document (its XML declaration names
 // UTF-8 or no encoding, or the caller set UTF-8) is decoded here to UTF-16 ahead of the parser,
-// which then only copies it: ASCII is widened sixteen bytes at a time, and every other byte goes
-// through the parser's own UTF-8 transcoder, so that a malformed sequence fails with the
-// parser's own message. Any other document passes through unchanged.
+// which then only copies it: ASCII is widened sixteen bytes at a time, two- and three-byte
+// sequences in their valid form are decoded here too, and any other byte goes through the
+// parser's own UTF-8 transcoder, so that a malformed sequence fails with the parser's own
+// message. Any other document passes through unchanged.
 #pragma once
 
 #include <memory>
