@@ -191,7 +191,7 @@ constexpr uint64_t kBatchUnits = 16384;
 
 // The parse runs on a fiber of its own: it pauses after the value that completes a batch, and
 // the scan resumes it when the values handed out are used up.
-struct QapExtractScan::Parse : qapValueDone {
+struct QapExtractScan::Parse final : qapValueDone {
     QapRoutineCtx *ctx = nullptr;
     std::string path; // the call's, as the kept handler's key
     qapParseParts parts;
