@@ -187,10 +187,18 @@ private:
 #if defined(__SSE2__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
             const __m128i zero = _mm_setzero_si128();
             while (end - s >= 16) {
+                // All sixteen are widened; of a block that is not all ASCII, only the ASCII
+                // ones before the first other byte count (out has room for the rest, which
+                // the next units overwrite).
                 const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
-                if (_mm_movemask_epi8(v) != 0) break;
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_unpacklo_epi8(v, zero));
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(o + 8), _mm_unpackhi_epi8(v, zero));
+                if (const unsigned other = static_cast<unsigned>(_mm_movemask_epi8(v))) {
+                    const unsigned ascii = static_cast<unsigned>(__builtin_ctz(other));
+                    s += ascii;
+                    o += ascii;
+                    break;
+                }
                 s += 16;
                 o += 16;
             }
