@@ -306,9 +306,10 @@ RunReport runTable(const std::string &doc, const Case &c) {
         tarn::TableStatement statement(tarn::RoutineDesc::of(*row, c.entry));
         const std::vector<tarn::Input> inputs{doc, c.path};
         tarn::Outcome o = statement.open(inputs);
+        tarn::Outcome row;
         while (!o.failed() && !o.endOfTable()) {
-            // Each row in its own outcome, as a host reads a row and goes on.
-            tarn::Outcome row = statement.fetch(inputs);
+            // Each row into the one row buffer, as a host reads a row and goes on.
+            statement.fetch(inputs, row);
             if (row.failed() || row.endOfTable()) {
                 o = std::move(row);
                 break;

@@ -142,8 +142,8 @@ public:
     // One call. A table's FETCH and CLOSE calls get the very arguments of its OPEN (reuse),
     // as a host passes them, without copying a CLOB into a new locator for every row.
     enum class Inputs { Fresh, KeepForTheTable, ReuseTheTables };
-    Outcome invoke(int32_t callType, const std::vector<Input> &given,
-                   Inputs inputs = Inputs::Fresh);
+    // The outcome goes into o, whose buffers are reused: every field is set.
+    void invoke(int32_t callType, const std::vector<Input> &given, Inputs inputs, Outcome &o);
 
 private:
     RoutineDesc desc_;
@@ -188,7 +188,7 @@ RoutineDesc RoutineDesc::of(const tessel::RoutineInfo &routine, void *entry) {
     return d;
 }
 
-Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inputs) {
+void Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inputs, Outcome &o) {
     const size_t n = desc_.inputs.size();
     if (given.size() > n) throw std::invalid_argument("tarn: too many inputs for " + desc_.name);
 
@@ -263,13 +263,24 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs 
     size_t stateLength = 0;
     while (stateLength < SQLSTATE_SIZE && sqlstate.chars()[stateLength] != '\0')
         ++stateLength;
-    Outcome o;
-    o.sqlstate = std::string(sqlstate.chars(), stateLength);
+    if (o.sqlstate.size() == stateLength) // the usual case: five characters over five
+        memcpy(&o.sqlstate[0], sqlstate.chars(), stateLength);
+    else
+        o.sqlstate.assign(sqlstate.chars(), stateLength);
     if (msgtext.chars()[0] != '\0') {
         o.message = msgtext.text();
         o.whole = wholeMessage(o.message);
+    } else {
+        o.message.clear();
+        o.whole.clear();
     }
     o.nullInd = outInd_;
+    o.text.clear();
+    o.dbl = 0;
+    o.real = 0;
+    o.integer = 0;
+    o.smallint = 0;
+    o.locator = 0;
     switch (desc_.output) {
     case SqlType::CLOB: {
         memcpy(&o.locator, out.get(), sizeof o.locator);
@@ -294,11 +305,10 @@ Outcome Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs 
         memcpy(&o.smallint, out.get(), sizeof o.smallint);
         break;
     default:
-        o.text = out.text();
+        o.text.assign(out.chars(), strnlen(out.chars(), out.size()));
         break;
     }
     if (inputs == Inputs::KeepForTheTable) tableInputs_ = std::move(fresh);
-    return o;
 }
 
 // ---- Statements ---------------------------------------------------------------------------
@@ -331,15 +341,20 @@ Outcome Statement::finish() {
 }
 
 Outcome Statement::callAs(int32_t callType, const std::vector<Input> &inputs) {
+    Outcome o;
+    callAs(callType, inputs, o);
+    return o;
+}
+
+void Statement::callAs(int32_t callType, const std::vector<Input> &inputs, Outcome &into) {
     if (!impl_->started) impl_->frame.startStatement();
     using In = Frame::Inputs;
     const In mode = !impl_->table                                          ? In::Fresh
                     : callType == SQL_TF_OPEN                              ? In::KeepForTheTable
                     : callType == SQL_TF_FETCH || callType == SQL_TF_CLOSE ? In::ReuseTheTables
                                                                            : In::Fresh;
-    Outcome o = impl_->frame.invoke(callType, inputs, mode);
+    impl_->frame.invoke(callType, inputs, mode, into);
     impl_->started = callType != (impl_->table ? SQL_TF_FINAL : SQLUDF_FINAL_CALL);
-    return o;
 }
 
 char *Statement::scratchData() {
@@ -366,6 +381,10 @@ Outcome TableStatement::open(const std::vector<Input> &inputs) {
 
 Outcome TableStatement::fetch(const std::vector<Input> &inputs) {
     return callAs(SQL_TF_FETCH, inputs);
+}
+
+void TableStatement::fetch(const std::vector<Input> &inputs, Outcome &row) {
+    callAs(SQL_TF_FETCH, inputs, row);
 }
 
 Outcome TableStatement::close(const std::vector<Input> &inputs) {

@@ -91,8 +91,10 @@ public:
 
     // The final call (1 for a scalar routine, FINAL for a table), when the statement started.
     Outcome finish();
-    // Low-level: one call of the given call type with the given inputs.
+    // Low-level: one call of the given call type with the given inputs; the second form puts
+    // the outcome into an earlier one, reusing its buffers.
     Outcome callAs(int32_t callType, const std::vector<Input> &inputs);
+    void callAs(int32_t callType, const std::vector<Input> &inputs, Outcome &into);
     // The statement's scratchpad data area (100 bytes), for tests that look inside it.
     char *scratchData();
     bool started() const;
@@ -132,6 +134,8 @@ public:
     // close() CLOSE.
     Outcome open(const std::vector<Input> &inputs);
     Outcome fetch(const std::vector<Input> &inputs);
+    // A FETCH into the row of the previous one, as a host reads rows into one buffer.
+    void fetch(const std::vector<Input> &inputs, Outcome &row);
     Outcome close(const std::vector<Input> &inputs);
 };
 

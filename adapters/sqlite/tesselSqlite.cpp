@@ -468,14 +468,13 @@ void setVtabError(sqlite3_vtab *vtab, const std::string &text) {
 // The next row into the cursor; an error closes the table.
 int fetchRow(sqlite3_vtab *vtab, CursorState &state) {
     CallLimits deadline(reinterpret_cast<TableVtab *>(vtab)->db);
-    tarn::Outcome row = state.statement->fetch(state.values);
-    if (row.failed()) {
-        setVtabError(vtab, errorText(row));
+    state.statement->fetch(state.values, state.row); // into the row buffer, reused
+    if (state.row.failed()) {
+        setVtabError(vtab, errorText(state.row));
         state.close();
         return SQLITE_ERROR;
     }
-    state.eof = row.endOfTable();
-    state.row = std::move(row);
+    state.eof = state.row.endOfTable();
     ++state.rowid;
     return SQLITE_OK;
 }
