@@ -260,13 +260,16 @@ void Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inp
         strcpy(msgtext.chars(), "An exception escaped the routine.");
     }
 
-    size_t stateLength = 0;
-    while (stateLength < SQLSTATE_SIZE && sqlstate.chars()[stateLength] != '\0')
-        ++stateLength;
-    if (o.sqlstate.size() == stateLength) // the usual case: five characters over five
-        memcpy(&o.sqlstate[0], sqlstate.chars(), stateLength);
-    else
-        o.sqlstate.assign(sqlstate.chars(), stateLength);
+    const char *state = sqlstate.chars();
+    if (o.sqlstate.size() == 5 && state[0] != '\0' && state[1] != '\0' && state[2] != '\0' &&
+        state[3] != '\0' && state[4] != '\0' && state[5] == '\0') {
+        // The usual case: five characters over the five of the previous outcome.
+        char *into = &o.sqlstate[0];
+        for (int i = 0; i < 5; ++i)
+            into[i] = state[i];
+    } else {
+        o.sqlstate.assign(state, strnlen(state, SQLSTATE_SIZE));
+    }
     if (msgtext.chars()[0] != '\0') {
         o.message = msgtext.text();
         o.whole = wholeMessage(o.message);
