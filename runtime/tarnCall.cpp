@@ -116,7 +116,8 @@ struct InputSet {
 };
 
 // What both statement kinds share: the routine, its scratchpad and database information, and
-// one call with fresh argument buffers.
+// one call at a time, its output and status buffers refilled (a table's FETCH and CLOSE pass
+// the argument list of its OPEN again).
 class Frame {
 public:
     Frame(RoutineDesc desc, int32_t dbCodePage)
