@@ -58,8 +58,8 @@ int16_t qapToReal(QapCall &c, char *value, float *out) {
 
 namespace {
 
-// What atol gives: a sign and the digits that cannot overflow are read here, the
-// usual value; anything else, leading blanks and overflow included, through atol itself.
+// What atol gives: a sign and the digits that cannot overflow are read here, the usual value;
+// anything else, leading blanks and overflow included, through atol itself.
 long leadingInteger(const char *const text) {
     const char *s = text;
     const bool negative = *s == '-';
@@ -72,23 +72,6 @@ long leadingInteger(const char *const text) {
     }
     return negative ? -value : value;
 }
-
-} // namespace
-
-// atoi and atol agree here (both are strtol cut to 32 bits), so every source uses one: leading
-// blanks are skipped, anything after the digits is ignored, no leading number gives 0.
-int16_t qapToInteger(QapCall &, char *value, int32_t *out) {
-    *out = static_cast<int32_t>(leadingInteger(value));
-    return 0;
-}
-
-// The low 16 bits of the integer.
-int16_t qapToSmallint(QapCall &, char *value, int16_t *out) {
-    *out = static_cast<int16_t>(static_cast<int>(leadingInteger(value)));
-    return 0;
-}
-
-namespace {
 
 // A plain decimal ([blanks][sign]digits[.digits]) of at most 30 characters, 15 significant
 // digits and 22 decimals: the digits are exact as an integer and the power of ten as a double,
@@ -132,6 +115,19 @@ bool plainDecimal(const char *const text, double *out) {
 }
 
 } // namespace
+
+// atoi and atol agree here (both are strtol cut to 32 bits), so every source uses one: leading
+// blanks are skipped, anything after the digits is ignored, no leading number gives 0.
+int16_t qapToInteger(QapCall &, char *value, int32_t *out) {
+    *out = static_cast<int32_t>(leadingInteger(value));
+    return 0;
+}
+
+// The low 16 bits of the integer.
+int16_t qapToSmallint(QapCall &, char *value, int16_t *out) {
+    *out = static_cast<int16_t>(static_cast<int>(leadingInteger(value)));
+    return 0;
+}
 
 double qapatof(char *text, int32_t *errCode) {
     const auto fail = [errCode](int32_t code) {
