@@ -59,6 +59,10 @@ namespace {
 std::atomic<bool> noOpenat2{false}; // the kernel said ENOSYS once
 } // namespace
 
+void qapUseOpenat2(bool use) {
+    noOpenat2.store(!use, std::memory_order_relaxed);
+}
+
 int qapOpenBeneath(int dirfd, const char *rel, int flags, unsigned mode) {
     flags |= O_NOFOLLOW | O_CLOEXEC;
     if (rel == nullptr || rel[0] == '\0' || rel[0] == QAP_PATH_SEP) {

@@ -35,6 +35,9 @@ int qapStatSize(const char *path, int32_t *size);
 // has it, else a walk of openat calls that follows no link at all. Returns the descriptor, or
 // -1 with errno (EXDEV or ELOOP for a name that would leave the directory).
 int qapOpenBeneath(int dirfd, const char *rel, int flags, unsigned mode);
+// False: every later open walks the name itself, as on a kernel without openat2 (for tests of
+// that walk); true: openat2 again where the kernel has it.
+void qapUseOpenat2(bool use);
 
 // Creates "<dir>/<prefix>XXXXXXXXXX" (random characters) with O_CREAT|O_EXCL|O_NOFOLLOW and
 // mode 0600. Returns the open descriptor and the heap name (free()), or -1 with errno set.
