@@ -263,6 +263,11 @@ TEST_F(Families, UpdatedFileIsRewrittenOnlyAfterASuccessfulUpdate) {
     const std::string bad = writeFile("bad.xml", "<a><b>old</b>");
     EXPECT_EQ(once("qapUpdateXMLFile", {bad, "/a/b", "new"}).substr(0, 6), "38X13|");
     EXPECT_EQ(readFile(bad), "<a><b>old</b>");
+    // A missing file is the parser's failure to open it, and stays missing.
+    const std::string missing = scratchDir() + "/missing.xml";
+    EXPECT_EQ(once("qapUpdateXMLFile", {missing, "/a/b", "new"}),
+              "38X13|QAPQ047E  Parser error on line 0 column 0: unable to open primary doc\n|NULL");
+    EXPECT_NE(access(missing.c_str(), F_OK), 0);
 }
 
 // ---- Validate routines ---------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
 #include <xercesc/internal/ReaderMgr.hpp>
@@ -25,6 +26,7 @@
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/BinFileInputStream.hpp>
+#include <xercesc/util/RuntimeException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
@@ -398,6 +400,23 @@ InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name) {
     }
 }
 
-void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, QapStatus err) {
-    qapSetOpenError(ctx, 0, error, err);
+void qapSetDocumentOpenError(QapRoutineCtx *ctx, const char *name, int error, QapStatus err) {
+    char path[QAP_MAX_PATH];
+    XMLCh systemId[QAP_MAX_PATH];
+    if (error == EXDEV || error == EINVAL || error == ENOMEM ||
+        qapGetAbsPath(ctx, name, path) != 0 ||
+        QAP_mbstowcsFunction(ctx, systemId, path, QAP_MAX_PATH) < 0) {
+        qapSetOpenError(ctx, 0, error, err);
+        return;
+    }
+    // What the parser reports when it cannot open the document it is given, at line 0 column 0,
+    // naming the file as it names it. Constructing the source opens nothing.
+    try {
+        const LocalFileInputSource named(systemId);
+        const RuntimeException cause(__FILE__, __LINE__, XMLExcepts::Scan_CouldNotOpenSource,
+                                     named.getSystemId());
+        throw SAXParseException(cause.getMessage(), nullptr, named.getSystemId(), 0, 0);
+    } catch (...) {
+        qapReportParseException(ctx, "qapOpenDocument", err, nullptr);
+    }
 }

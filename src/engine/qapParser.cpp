@@ -134,7 +134,7 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
         } else {
             std::unique_ptr<InputSource> source(qapOpenDocument(ctx, doc));
             if (source == nullptr) {
-                qapSetDocumentOpenError(ctx, errno, err);
+                qapSetDocumentOpenError(ctx, doc, errno, err);
                 return -1;
             }
             if (inDbCodePage) setDbEncoding(ctx, *source);

@@ -249,7 +249,8 @@ qapMemoryDocument(const char *doc, XERCES_CPP_NAMESPACE::MemoryManager *manager)
 // A document file of a parse, opened by the library (regular files only, see xml_fopen);
 // null when it cannot be opened (errno EINVAL: not a regular file).
 XERCES_CPP_NAMESPACE::InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name);
-// Reports a document file that qapOpenDocument could not open: "38X01" (QAPC001E) when it is
-// missing or not a regular file, "38X02" when the read-access rule refuses what is there, else
-// "38X00" (QAPC000E).
-void qapSetDocumentOpenError(QapRoutineCtx *ctx, int error, QapStatus err);
+// Reports a document file name that qapOpenDocument could not open: "38X01" (QAPC001E) when
+// it is not a regular file, "38X02" when the read-access rule refuses it, QAPG002E when memory
+// ran out; any other failure (a missing or unreadable file) is the parser's own "38X13", as
+// when it cannot open a document entity.
+void qapSetDocumentOpenError(QapRoutineCtx *ctx, const char *name, int error, QapStatus err);

@@ -160,7 +160,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         } else {
             std::unique_ptr<InputSource> source(qapOpenDocument(ctx, doc));
             if (source == nullptr) {
-                qapSetDocumentOpenError(ctx, errno, err);
+                qapSetDocumentOpenError(ctx, doc, errno, err);
                 return 0;
             }
             if (input_src == 1) source->setEncoding(encoding);
