@@ -14,6 +14,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -461,6 +462,31 @@ TEST(Conversions, IntegersAsAtolReadsThem) {
         qapToSmallint(call, &text[0], &smallint);
         ASSERT_EQ(integer, static_cast<int32_t>(atol(text.c_str()))) << text;
         ASSERT_EQ(smallint, static_cast<int16_t>(atoi(text.c_str()))) << text;
+    }
+}
+
+// REAL rounds to the nearest float: the largest float's usual printed forms are that float, and
+// only from half a step above it on is a value infinite.
+TEST(Conversions, RealsRoundToTheNearestFloat) {
+    sqludf_scratchpad pad{};
+    QapArgs args{};
+    args.scratchpad = &pad;
+    QapCall call(tessel::routine(tessel::RoutineId::qapExtractReal), args);
+    const struct {
+        const char *text;
+        float value;
+    } rows[] = {{"3.4028235e38", FLT_MAX},
+                {"-3.40282356e38", -FLT_MAX},
+                {"3.40282356e38", FLT_MAX},
+                {"3.4028236e38", HUGE_VALF},
+                {"-1e39", -HUGE_VALF},
+                {"1.17549435e-38", FLT_MIN},
+                {"0.1", 0.1f}};
+    for (const auto &r : rows) {
+        std::string text = r.text;
+        float out = 0;
+        EXPECT_EQ(qapToReal(call, &text[0], &out), 0) << r.text;
+        EXPECT_EQ(out, r.value) << r.text;
     }
 }
 

@@ -45,11 +45,14 @@ int16_t qapToDouble(QapCall &, char *value, double *out) {
     return 0;
 }
 
-// Narrowed as the hardware would, without the undefined conversion of an out-of-range value.
+// Narrowed as the hardware would, without the undefined conversion of an out-of-range value:
+// below FLT_MAX plus half its last step a value rounds to a float (FLT_MAX at most), from
+// there on to infinity.
 int16_t qapToReal(QapCall &c, char *value, float *out) {
     double d = 0;
     if (qapToDouble(c, value, &d) != 0) return -1;
-    if (std::fabs(d) <= FLT_MAX)
+    constexpr double kRoundsToInfinity = static_cast<double>(FLT_MAX) + 0x1p103;
+    if (std::fabs(d) < kRoundsToInfinity)
         *out = static_cast<float>(d);
     else
         *out = d > 0 ? HUGE_VALF : -HUGE_VALF;
