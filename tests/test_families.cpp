@@ -347,8 +347,31 @@ TEST_F(Families, StorageRoundTripsBetweenFilesVarcharAndClob) {
     EXPECT_EQ(once("qapXMLFileFromVarchar2", {"<a/>", none, "UTF-8"}),
               "38X14|QAPD000E  An invalid XML document is rejected.\n|NULL");
     EXPECT_FALSE(exists(none));
+    EXPECT_EQ(once("qapXMLFileFromVarchar2", {"", none, "UTF-8"}),
+              "38X45|QAPQ055E  ICU error: -124\n|NULL");
+    EXPECT_FALSE(exists(none));
     EXPECT_EQ(once("qapVarChar", {Input::null()}), "38X16||NULL");
     EXPECT_EQ(once("qapCLOB", {Input::null()}), "00000||NULL");
+    // The writers of a CLOB check the name before the CLOB, and check a NULL one as empty.
+    const std::string refused = "38X03|QAPC003E  Unable to write to the specified file.\n|NULL";
+    EXPECT_EQ(once("qapFile", {Input::null(), file}), "00000||NULL");
+    EXPECT_EQ(once("qapFile", {Input::null(), "/tmp/tessel-elsewhere.xml"}), refused);
+    EXPECT_EQ(once("qapFile", {doc, Input::null()}), refused);
+    EXPECT_EQ(once("qapXMLFileFromClob2", {"<a/>", Input::null(), "UTF-8"}), refused);
+    // ANY allows even an empty name, which names no file.
+    tarnRegistrySetForThread(TARN_REG_READ_ACCESS, "ANY");
+    tarnRegistrySetForThread(TARN_REG_WRITE_ACCESS, "ANY");
+    EXPECT_EQ(once("qapVarChar", {""}).substr(0, 15), "38X01|QAPC001E ");
+    EXPECT_EQ(once("qapContent_varchar2file", {doc, ""}).substr(0, 15), "38X00|QAPC000E ");
+    EXPECT_EQ(once("qapFile", {doc, Input::null()}).substr(0, 15), "38X00|QAPC000E ");
+    tarnRegistrySetForThread(TARN_REG_READ_ACCESS, nullptr);
+    tarnRegistrySetForThread(TARN_REG_WRITE_ACCESS, nullptr);
+    // A character the database code page lacks fails the read, and no part of the text is given.
+    const std::string euro = writeFile("euro.xml", "<a>x\xE2\x82\xACy</a>");
+    tarn::ScalarStatement in819(routine("qapVarChar"), 819);
+    const tarn::Outcome o = in819.call({euro});
+    EXPECT_EQ(o.sqlstate + o.message, "38X45QAPQ055E  ICU error: 10\n");
+    EXPECT_TRUE(o.isNull());
 }
 
 TEST_F(Families, VarcharFilesUpToTheirLimit) {

@@ -100,6 +100,9 @@ int32_t convertBuffer(QapRoutineCtx *ctx, const char *fn, bool appToDb, const ch
     if (status != U_ZERO_ERROR) {
         QAP_TRACE(ctx, fn, "cant convert to db codepage err = %ld\n", static_cast<long>(status));
         qapSetIcuError(ctx, err, status);
+        // A character the target cannot hold stopped the conversion: what came before it is
+        // not the text, so no caller may write or return it.
+        if (U_FAILURE(status)) return -1;
     }
     return count;
 }

@@ -97,6 +97,8 @@ bool qapIsEncName(const char *name) {
 int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32_t inLength,
                                        char *out, int32_t capacity, QapStatus err) {
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
+    // Nothing converts into a buffer of no units, whose terminator ICU then reports missing.
+    if (inLength == 0) return qapSetIcuError(ctx, err, U_STRING_NOT_TERMINATED_WARNING);
     if (ci == nullptr || ci->dbConv == nullptr || ci->appConv == nullptr || inLength < 0 ||
         (in == nullptr && inLength > 0) || out == nullptr || capacity < 1)
         return qapSetIcuError(ctx, err, U_ILLEGAL_ARGUMENT_ERROR);

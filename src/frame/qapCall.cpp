@@ -79,11 +79,12 @@ int32_t QapCall::fetchDtd(sqludf_locator *dtd) {
     return qap_locator2buf(ctx, dtd, text, length, err());
 }
 
-int32_t QapCall::checkFiles() {
+int32_t QapCall::checkFiles(bool nullsToo) {
     for (int i = 0; i < routine.count; ++i) {
-        if (!routine.namesFile(i) || isNull(i) || text(i)[0] == '\0') continue;
-        if (routine.readsFile(i) && qapChkRegistry(ctx, 0, text(i), err()) != 0) return -1;
-        if (routine.writesFile(i) && qapChkRegistry(ctx, 1, text(i), err()) != 0) return -1;
+        if (!routine.namesFile(i) || (!nullsToo && (isNull(i) || text(i)[0] == '\0'))) continue;
+        const char *name = isNull(i) ? "" : text(i);
+        if (routine.readsFile(i) && qapChkRegistry(ctx, 0, name, err()) != 0) return -1;
+        if (routine.writesFile(i) && qapChkRegistry(ctx, 1, name, err()) != 0) return -1;
     }
     return 0;
 }

@@ -76,11 +76,12 @@ public:
     // The DTD text of a "2" variant, read from the locator on the first call and kept in the
     // scratchpad until the final call. 0, or nonzero with the SQLSTATE set.
     int32_t fetchDtd(sqludf_locator *dtd);
-    // The allowed-files rule for every input that names a server file (empty and NULL names
-    // open nothing and pass): read access for a file the routine reads, write access for one
-    // it writes. Checked on every call, since every row may name another file. 0, or -1 with
-    // the SQLSTATE and message set.
-    int32_t checkFiles();
+    // The allowed-files rule for every input that names a server file: read access for a file
+    // the routine reads, write access for one it writes. Empty and NULL names open nothing and
+    // pass, unless nullsToo: then they are checked as empty names, which only ANY allows.
+    // Checked on every call, since every row may name another file. 0, or -1 with the
+    // SQLSTATE and message set.
+    int32_t checkFiles(bool nullsToo = false);
     // Releases the context and the DTD text held in the scratchpad.
     void drop();
 

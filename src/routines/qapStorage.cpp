@@ -41,17 +41,21 @@ struct Storage {
                 return;
             }
             if (!c.start(withEncoding ? c.text(r.count - 1) : nullptr)) return;
-            // A NULL CLOB writes nothing and gives NULL; a NULL file name is an error, but for
-            // qapCLOB, whose NULL file name gives NULL.
-            if (r.source == Source::CLOB && c.isNull(0)) return;
-            if (c.isNull(file)) {
-                if (r.result != SqlType::CLOB || withEncoding)
-                    qapSetState(c.err().sqlstate, "38X16");
-                return;
+            if constexpr (r.source == Source::CLOB) {
+                // The writers of a CLOB check the file name first and do not look at its null
+                // indicator; a NULL CLOB then writes nothing and gives NULL.
+                if (c.checkFiles(true) != 0 || c.isNull(0)) return;
+            } else {
+                // A NULL file name is an error, but for qapCLOB, whose NULL file name gives NULL.
+                if (c.isNull(file)) {
+                    if (r.result != SqlType::CLOB || withEncoding)
+                        qapSetState(c.err().sqlstate, "38X16");
+                    return;
+                }
+                if (c.checkFiles() != 0) return;
             }
             qapSetState(c.err().sqlstate, "00000");
-            if (c.checkFiles() != 0) return;
-            const char *name = c.text(file);
+            const char *name = c.isNull(file) ? "" : c.text(file); // a NULL name opens nothing
             const int32_t rc = transfer<Id, withEncoding>(c, name);
             if (rc != 0) return;
             if (r.writesFile(file)) snprintf(c.out<char>(), r.length + 1u, "%s", name);

@@ -105,6 +105,12 @@ int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &
     std::unique_ptr<UChar[]> list(new (std::nothrow) UChar[valueUnits]);
     if (!list) return NO_MEMORY;
     if (QAP_mbstowcsSys(ctx, list.get(), value.get(), valueUnits) < 1) return REFUSED;
+    // ANY allows even an empty name, which then opens nothing.
+    if (name != nullptr && name[0] == '\0' && u_strcmp(list.get(), u"ANY") == 0) {
+        a.any = true;
+        a.name.clear();
+        return ALLOWED;
+    }
     // The string that is checked is the string that is opened: the SQL name converted once,
     // exactly, or not at all.
     if (name == nullptr || !qapSystemName(ctx, name, a.name)) {
