@@ -103,7 +103,9 @@ std::set<std::string> statesOf(const RoutineInfo &r) {
     } else if (family(r, "qapStorage")) {
         if (reads) s.insert("38X00");
         if (r.result == SqlType::VARCHAR && reads) s.insert("38X05");
-        if (r.result == SqlType::CLOB && reads) s.insert("38X06");
+        // A CLOB result is a new locator, and a file its code page cannot hold fails it.
+        if (r.result == SqlType::CLOB && reads) s.insert({"38X04", "38X06", "38X07"});
+        if (writes) s.insert("38X01"); // the target is not a regular file
         s.insert("38X45");
         // qapCLOB answers a NULL file name with a NULL result; the writers of a CLOB, a NULL
         // CLOB likewise.
