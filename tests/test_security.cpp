@@ -627,6 +627,36 @@ TEST(Security, FailedRewritesLeaveTheFileAsItWas) {
     EXPECT_EQ(sn.st_mode & 0777, 0640u);
 }
 
+// A file the server's user may not write is not replaced, though its directory would allow it.
+TEST(Security, ReadOnlyFilesAreNotReplaced) {
+    char templ[] = "/tmp/tessel-ro-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    const std::string dir = templ, f = dir + "/ro.xml";
+    chmod(dir.c_str(), 0777);
+    writeFile(f, "<a><b>mine</b></a>");
+    chmod(f.c_str(), 0444);
+    pid_t child = fork();
+    if (child == 0) { // as another user where the tests run as root; root may write it anyway
+        if (geteuid() == 0 && setresuid(65534, 65534, 65534) != 0) _exit(2);
+        setenv("TARNQAPPATH", dir.c_str(), 1); // the test's own directories are root's
+        setenv("TARNQAPTEMP", dir.c_str(), 1);
+        tarnRegistrySetForThread(TARN_REG_WRITE_ACCESS, dir.c_str());
+        tarnRegistrySetForThread(TARN_REG_READ_ACCESS, dir.c_str());
+        const std::string got = once("qapContent_varchar2file", {"<a/>", f}).sqlstate +
+                                once("qapUpdateXMLFile", {f, "/a/b", "x"}).sqlstate +
+                                once("qapFile", {Input("<a/>"), f}).sqlstate;
+        _exit(got != "38X0038X0038X00");
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(f), "<a><b>mine</b></a>");
+    EXPECT_EQ(listDir(dir), std::vector<std::string>{"ro.xml"});
+    chmod(f.c_str(), 0644);
+    remove(f.c_str());
+    rmdir(dir.c_str());
+}
+
 // Two writers of one name: the file is always one whole version, never a mix.
 TEST(Security, ConcurrentWritersLeaveOneWholeVersion) {
     const std::string f = scratchDir() + "/two.xml";

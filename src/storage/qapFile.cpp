@@ -508,6 +508,9 @@ int QapReplacement::open(QapRoutineCtx *ctx, const char *name) {
         errno = EINVAL;
         return -1;
     }
+    // Replacing needs only the directory; a file the server may not write stays as it is.
+    if (exists && faccessat(dir_.get(), base_.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        return -1;
     static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
         unsigned char random[10];
