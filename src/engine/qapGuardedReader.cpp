@@ -401,11 +401,9 @@ InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name) {
 }
 
 void qapSetDocumentOpenError(QapRoutineCtx *ctx, const char *name, int error, QapStatus err) {
-    char path[QAP_MAX_PATH];
     XMLCh systemId[QAP_MAX_PATH];
-    if (error == EXDEV || error == EINVAL || error == ENOMEM ||
-        qapGetAbsPath(ctx, name, path) != 0 ||
-        QAP_mbstowcsFunction(ctx, systemId, path, QAP_MAX_PATH) < 0) {
+    if (error == EXDEV || error == EINVAL || error == ENOMEM || name == nullptr ||
+        QAP_mbstowcsFunction(ctx, systemId, name, QAP_MAX_PATH) < 0) {
         qapSetOpenError(ctx, 0, error, err);
         return;
     }
