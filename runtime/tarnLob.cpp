@@ -23,6 +23,8 @@ struct LobTable {
     // Armed failure: the service call after `failAfter` successful ones returns failCode.
     int32_t failAfter = -1;
     int32_t failCode = 0;
+    // Armed short transfer: the first read or append after `shortAfter` successful calls.
+    int32_t shortAfter = -1;
 
     // A fresh nonzero locator value that is not in use (the caller holds the lock).
     uint32_t nextLocator() {
@@ -39,9 +41,17 @@ struct LobTable {
         return failCode;
     }
 
-    // Counts a successful service call towards an armed failure.
+    // Counts a successful service call towards an armed failure or short transfer.
     void succeeded() {
         if (failAfter > 0) --failAfter;
+        if (shortAfter > 0) --shortAfter;
+    }
+
+    // True (and disarmed) when this read or append is to move one byte fewer.
+    bool shortNow() {
+        if (shortAfter != 0) return false;
+        shortAfter = -1;
+        return true;
     }
 
     Lob *find(const sqludf_locator *loc) {
@@ -86,7 +96,8 @@ TARN_API int sqludf_substr(sqludf_locator *loc, int32_t start, int32_t count, un
     // A start one past the end is a valid (empty) read; anything beyond is not.
     if (start < 1 || start > size + 1 || count < 0) return TARN_LOB_OUT_OF_RANGE;
     const int64_t avail = size - (start - 1);
-    const int32_t n = static_cast<int32_t>(count < avail ? count : avail);
+    int32_t n = static_cast<int32_t>(count < avail ? count : avail);
+    if (n > 0 && t.shortNow()) --n;
     if (n > 0) memcpy(buf, lob->bytes.data() + (start - 1), static_cast<size_t>(n));
     *returned = n;
     t.succeeded();
@@ -123,12 +134,13 @@ TARN_API int sqludf_append(sqludf_locator *loc, unsigned char *buf, int32_t leng
     if (!lob->result) return TARN_LOB_READ_ONLY;
     if (length < 0 || static_cast<int64_t>(lob->bytes.size()) + length > INT32_MAX)
         return TARN_LOB_OUT_OF_RANGE;
+    const int32_t taken = length > 0 && t.shortNow() ? length - 1 : length;
     try {
-        lob->bytes.append(reinterpret_cast<const char *>(buf), static_cast<size_t>(length));
+        lob->bytes.append(reinterpret_cast<const char *>(buf), static_cast<size_t>(taken));
     } catch (const std::bad_alloc &) {
         return TARN_LOB_NO_MEMORY;
     }
-    *appended = length;
+    *appended = taken;
     t.succeeded();
     return 0;
 }
@@ -169,6 +181,13 @@ TARN_API void tarnLobReset(void) {
     t.lobs.clear();
     t.failAfter = -1;
     t.failCode = 0;
+    t.shortAfter = -1;
+}
+
+TARN_API void tarnLobShortAfter(int32_t calls) {
+    LobTable &t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    t.shortAfter = calls < 0 ? -1 : calls;
 }
 
 TARN_API void tarnLobFree(uint32_t locator) {

@@ -138,6 +138,25 @@ TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
         EXPECT_STREQ(st.sqlstate, "38X04");
         EXPECT_STREQ(st.msgtext, "QAPC004E  Unable to operate the LOB Locator: rc=-423.\n");
     }
+    // A read or append that moves fewer bytes than asked fails too; the host said 0.
+    for (int append = 0; append < 2; ++append) {
+        SCOPED_TRACE(append ? "short append" : "short read");
+        TestCtx ctx;
+        tarnLobReset();
+        sqludf_locator loc = lobOf(value), out = 0;
+        char text[4 * 4096] = "";
+        st = Status();
+        tarnLobShortAfter(append ? 2 : 1);
+        const int32_t rc =
+            append ? qap_buf2locator(ctx, value.data(), static_cast<int32_t>(value.size()), &out,
+                                     {st.sqlstate, st.msgtext})
+                   : qap_locator2buf(ctx, &loc, text, static_cast<int32_t>(value.size()),
+                                     {st.sqlstate, st.msgtext});
+        EXPECT_EQ(rc, -1);
+        EXPECT_STREQ(st.sqlstate, "38X04");
+        EXPECT_STREQ(st.msgtext, "QAPC004E  Unable to operate the LOB Locator: rc=0.\n");
+    }
+    tarnLobReset();
 }
 
 TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {

@@ -11,6 +11,9 @@ extern "C" {
 
 /* The locator service call after `calls` successful ones fails with hostCode (once). */
 TARN_API void tarnLobFailAfter(int32_t calls, int32_t hostCode);
+/* The first read or append after `calls` successful locator service calls moves one byte fewer
+ * than asked and still reports success (once); a negative count cancels it. */
+TARN_API void tarnLobShortAfter(int32_t calls);
 /* Drops every locator. */
 TARN_API void tarnLobReset(void);
 /* Makes the three XML start-up calls report a failure with this code and message; code 0

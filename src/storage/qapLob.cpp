@@ -56,22 +56,27 @@ int32_t capacityOf(size_t size) {
     return static_cast<int32_t>(std::min<size_t>(size, INT32_MAX));
 }
 
-// Reads one piece of a locator: 0, the host's code, or -1 for a short read.
-int32_t readPiece(sqludf_locator *loc, int32_t start, int32_t count, char *buf) {
+// Reads one piece of a locator: 0, the host's code, or -1 for a short read. hostRc, if given,
+// receives the host's own result, which a message shows (0 for a short read).
+int32_t readPiece(sqludf_locator *loc, int32_t start, int32_t count, char *buf,
+                  int32_t *hostRc = nullptr) {
     int32_t got = 0;
     int rc = sqludf_substr(loc, start, count, reinterpret_cast<unsigned char *>(buf), &got);
+    if (hostRc != nullptr) *hostRc = rc;
     if (rc != 0) return rc;
     return got == count ? 0 : -1;
 }
 
 // Appends bytes to a result locator, one piece per host call: 0, the host's code, or -1 for a
-// short append.
-int32_t appendBytes(sqludf_locator *loc, const char *buf, int32_t length) {
+// short append. hostRc, if given, receives the host's own result (0 for a short append).
+int32_t appendBytes(sqludf_locator *loc, const char *buf, int32_t length,
+                    int32_t *hostRc = nullptr) {
     for (int32_t done = 0; done < length;) {
         const int32_t n = std::min(length - done, QAP_LOB_PIECE);
         int32_t appended = 0;
         unsigned char *bytes = reinterpret_cast<unsigned char *>(const_cast<char *>(buf + done));
         int rc = sqludf_append(loc, bytes, n, &appended);
+        if (hostRc != nullptr) *hostRc = rc;
         if (rc != 0) return rc;
         if (appended != n) return -1;
         done += n;
@@ -154,8 +159,9 @@ int32_t wholeClobLength(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t *length
 int32_t readWholeClob(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, char *buf,
                       QapStatus err) {
     if (length > 0) {
-        if (int32_t r = readPiece(loc, 1, length, buf)) {
-            qapSetLobError(ctx, err, r);
+        int32_t host = 0;
+        if (int32_t r = readPiece(loc, 1, length, buf, &host)) {
+            qapSetLobError(ctx, err, host);
             return r;
         }
     }
@@ -248,10 +254,11 @@ int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int3
     if (loc != nullptr) {
         while (done < length) {
             const int32_t n = std::min(length - done, QAP_LOB_PIECE);
-            result = readPiece(loc, done + 1, n, out + done);
+            int32_t host = 0;
+            result = readPiece(loc, done + 1, n, out + done, &host);
             if (result != 0) {
                 QAP_TRACE(ctx, "qap_locator2buf", "read at %d failed, rc=%d\n", done + 1, result);
-                qapSetLobError(ctx, err, result);
+                qapSetLobError(ctx, err, host);
                 break;
             }
             done += n;
@@ -450,9 +457,10 @@ int32_t qap_buf2locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sql
         return rc;
     }
     if (buf != nullptr) {
-        if (int32_t r = appendBytes(out, buf, length)) {
+        int32_t host = 0;
+        if (int32_t r = appendBytes(out, buf, length, &host)) {
             QAP_TRACE(ctx, "qap_buf2locator", "sqludf_append rc=%d\n", r);
-            qapSetLobError(ctx, err, r);
+            qapSetLobError(ctx, err, host);
             return r;
         }
     }
