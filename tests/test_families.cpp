@@ -268,6 +268,13 @@ TEST_F(Families, UpdatedFileIsRewrittenOnlyAfterASuccessfulUpdate) {
     EXPECT_EQ(once("qapUpdateXMLFile", {missing, "/a/b", "new"}),
               "38X13|QAPQ047E  Parser error on line 0 column 0: unable to open primary doc\n|NULL");
     EXPECT_NE(access(missing.c_str(), F_OK), 0);
+    // A name in another database code page names one file, read and rewritten.
+    mkdir((scratchDir() + "/cp819").c_str(), 0700);
+    const std::string named = writeFile("cp819/\xC3\xA9.xml", "<a>1</a>");
+    tarn::ScalarStatement in819(routine("qapUpdateXMLFile"), 819);
+    EXPECT_EQ(in819.call({scratchDir() + "/cp819/\xE9.xml", "/a", "2"}).sqlstate, "00000");
+    EXPECT_EQ(readFile(named), "<a>2</a>");
+    EXPECT_EQ(listDir(scratchDir() + "/cp819"), std::vector<std::string>{"\xC3\xA9.xml"});
 }
 
 // ---- Validate routines ---------------------------------------------------------------------

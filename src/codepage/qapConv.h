@@ -98,6 +98,9 @@ private:
 // when that is plain ASCII). False when a character does not convert exactly, or the name is
 // empty.
 bool qapSystemName(QapRoutineCtx *ctx, const char *name, std::string &out);
+// The same name in the application code page, for a call that has the application converter
+// stand in for the database's; false on the same terms.
+bool qapAppName(QapRoutineCtx *ctx, const char *name, std::string &out);
 
 // A well-formed encoding name: empty, or an ASCII letter followed by letters, digits, ".", "_"
 // and "-".

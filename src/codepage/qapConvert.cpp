@@ -218,17 +218,20 @@ QapStrictConversion::~QapStrictConversion() {
     ucnv_setFromUCallBack(cnv_, oldFrom_, oldFromContext_, &from, &fromContext, &status);
 }
 
-bool qapSystemName(QapRoutineCtx *ctx, const char *name, std::string &out) {
+namespace {
+
+// A name through from and to, every character exactly (no substitute, no NUL); false when one
+// does not convert, or the name is empty.
+bool convertNameExactly(UConverter *from, UConverter *to, const char *name, std::string &out) {
     out.clear();
-    UConverter *db = dbConverter(ctx);
-    if (name == nullptr || name[0] == '\0' || db == nullptr) return false;
+    if (name == nullptr || name[0] == '\0' || from == nullptr || to == nullptr) return false;
     const int32_t length = static_cast<int32_t>(strnlen(name, INT32_MAX - 1));
     std::u16string wide(static_cast<size_t>(length) * 2 + 1, u'\0');
     UErrorCode status = U_ZERO_ERROR;
     int32_t units;
     {
-        QapStrictConversion strict(db);
-        units = ucnv_toUChars(db, wide.data(), static_cast<int32_t>(wide.size()), name, length,
+        QapStrictConversion strict(from);
+        units = ucnv_toUChars(from, wide.data(), static_cast<int32_t>(wide.size()), name, length,
                               &status);
     }
     if (status != U_ZERO_ERROR || units <= 0) return false;
@@ -236,20 +239,38 @@ bool qapSystemName(QapRoutineCtx *ctx, const char *name, std::string &out) {
     if (wide.find(u'\0') != std::u16string::npos) return false;
 
     status = U_ZERO_ERROR;
-    const char *sys = ucnv_getDefaultName();
-    UConverter *cnv =
-        qapOpenNamed(sys != nullptr && strcmp(sys, "US-ASCII") != 0 ? sys : "UTF-8", &status);
-    if (cnv == nullptr) return false;
-    ucnv_setFromUCallBack(cnv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    status = U_ZERO_ERROR;
     out.resize(static_cast<size_t>(units) * 4 + 1);
-    int32_t n = ucnv_fromUChars(cnv, &out[0], static_cast<int32_t>(out.size()), wide.data(), units,
-                                &status);
-    ucnv_close(cnv);
+    int32_t n;
+    {
+        QapStrictConversion strict(to);
+        ucnv_resetFromUnicode(to);
+        n = ucnv_fromUChars(to, &out[0], static_cast<int32_t>(out.size()), wide.data(), units,
+                            &status);
+    }
     if (status != U_ZERO_ERROR || n <= 0 || memchr(out.data(), 0, static_cast<size_t>(n))) {
         out.clear();
         return false;
     }
     out.resize(static_cast<size_t>(n));
     return true;
+}
+
+} // namespace
+
+bool qapSystemName(QapRoutineCtx *ctx, const char *name, std::string &out) {
+    out.clear();
+    if (name == nullptr || name[0] == '\0') return false;
+    UErrorCode status = U_ZERO_ERROR;
+    const char *sys = ucnv_getDefaultName();
+    UConverter *cnv =
+        qapOpenNamed(sys != nullptr && strcmp(sys, "US-ASCII") != 0 ? sys : "UTF-8", &status);
+    if (cnv == nullptr) return false;
+    const bool converted = convertNameExactly(dbConverter(ctx), cnv, name, out);
+    ucnv_close(cnv);
+    return converted;
+}
+
+bool qapAppName(QapRoutineCtx *ctx, const char *name, std::string &out) {
+    QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
+    return convertNameExactly(dbConverter(ctx), ci != nullptr ? ci->appConv : nullptr, name, out);
 }

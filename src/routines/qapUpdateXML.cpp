@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -80,9 +81,17 @@ struct UpdateXML {
                 qapToUtf16(c.ctx, path, &widePath, c.err()) != 0)
                 return;
             {
+                // The name is the database's: the parse, which takes the application converter
+                // for the database's, gets it as the application code page spells it, so that
+                // it opens the file checked above and rewritten below.
+                std::string appName;
+                if (!qapAppName(c.ctx, file, appName)) {
+                    c.fail(QAPC002E);
+                    return;
+                }
                 AppCodePageAsDb appText(c.ctx->convInfo);
-                if (qapUpdate(c.ctx, file, QAP_FILE, 1, widePath.get(), wideValue.get(), &raw,
-                              QAP_LOB_LIMIT, c.err()) != 0)
+                if (qapUpdate(c.ctx, appName.c_str(), QAP_FILE, 1, widePath.get(), wideValue.get(),
+                              &raw, QAP_LOB_LIMIT, c.err()) != 0)
                     return;
             }
             // The file is rewritten only once the whole update has succeeded.
