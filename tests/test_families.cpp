@@ -275,6 +275,8 @@ TEST_F(Families, UpdatedFileIsRewrittenOnlyAfterASuccessfulUpdate) {
     EXPECT_EQ(in819.call({scratchDir() + "/cp819/\xE9.xml", "/a", "2"}).sqlstate, "00000");
     EXPECT_EQ(readFile(named), "<a>2</a>");
     EXPECT_EQ(listDir(scratchDir() + "/cp819"), std::vector<std::string>{"\xC3\xA9.xml"});
+    tarn::ScalarStatement extract819(routine("qapExtractVarchar"), 819);
+    EXPECT_EQ(extract819.call({scratchDir() + "/cp819/\xE9.xml", "/a"}).text, "2");
 }
 
 // ---- Validate routines ---------------------------------------------------------------------

@@ -44,17 +44,6 @@ char *qapFullPath(char *out, const char *name, size_t size) {
     return out;
 }
 
-int qapStatSize(const char *path, int32_t *size) {
-    struct stat st;
-    if (path == nullptr || stat(path, &st) != 0) return -1;
-    if (!S_ISREG(st.st_mode)) {
-        errno = EINVAL;
-        return -1;
-    }
-    *size = st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
-    return 0;
-}
-
 namespace {
 std::atomic<bool> noOpenat2{false}; // the kernel said ENOSYS once
 } // namespace

@@ -26,10 +26,6 @@ bool qapIsAbsolutePath(const char *name);
 // current directory is unknown.
 char *qapFullPath(char *out, const char *name, size_t size);
 
-// The size of a regular file in bytes; 0 on success, -1 when stat fails or the file is not a
-// regular file (errno EINVAL). Sizes beyond INT32_MAX are reported as INT32_MAX.
-int qapStatSize(const char *path, int32_t *size);
-
 // Opens rel beneath the directory dirfd: no component may lead out of it (an absolute link, a
 // ".." above it, a /proc link), and a final link is not followed. Uses openat2 where the kernel
 // has it, else a walk of openat calls that follows no link at all. Returns the descriptor, or

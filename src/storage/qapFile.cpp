@@ -304,15 +304,27 @@ int qap_getFileSize(QapRoutineCtx *ctx, const char *name, int32_t *size) {
     char path[QAP_MAX_PATH];
     int rc = qapGetAbsPath(ctx, name, path);
     if (rc != 0) return rc;
+    // The size of the file the name opens: converted and walked to as an open does it.
     const int own = ownFile(path);
     struct stat st;
-    if (own >= 0)
-        rc = fstat(own, &st) == 0 ? 0 : -1;
-    else
-        rc = qapStatSize(path, size);
-    if (own >= 0 && rc == 0)
-        *size = st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
-    if (rc != 0) *size = 0;
+    if (own >= 0) {
+        rc = fstat(own, &st);
+    } else {
+        QapAllowed a;
+        QapFd parent;
+        std::string base;
+        try {
+            rc = allowedTarget(ctx, 0, path, a) != ALLOWED ? -1
+                 : a.any                                   ? stat(a.name.c_str(), &st)
+                 : openParent(a, parent, base) != 0
+                     ? -1
+                     : fstatat(parent.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW);
+        } catch (const std::bad_alloc &) {
+            rc = -1;
+        }
+    }
+    if (rc == 0 && !S_ISREG(st.st_mode)) rc = -1;
+    *size = rc != 0 ? 0 : st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
     QAP_TRACE(ctx, "qap_getFileSize", "%s: rc %d size %d\n", path, rc, *size);
     return rc;
 }
