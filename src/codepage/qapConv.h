@@ -52,6 +52,11 @@ UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status);
 // The encoding name the parser is given for a code page. 0, or -119 with "38X38".
 int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
                         QapStatus err);
+// The encoding name for text in the database code page: QAP_getEncoding's check, then the
+// database converter's own ICU name, so that the parser (which transcodes through ICU) reads the
+// bytes through the very table the library converts them with; in this ICU a table's name may
+// open another variant of the code page. 0, or -119 with "38X38".
+int32_t qapDbEncoding(QapRoutineCtx *ctx, XMLCh *out, int32_t capacity, QapStatus err);
 
 // Database code page to UTF-16; code units written (terminator not counted), or -1.
 int32_t QAP_mbstowcsFunction(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity);

@@ -87,31 +87,34 @@ const QapEncodingRow *qapEncodingTable() {
 }
 
 UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status) {
-    // These double-byte code pages are opened by a particular table variant. ICU may no
-    // longer carry a converter of that exact name; then the CCSID's own converter is used.
-    const char *suffix = nullptr;
+    // These double-byte code pages are opened by a particular table variant (the one whose
+    // single bytes are ASCII). ICU 72 carries it under a later name, which is tried next; only
+    // then is the CCSID's own converter used.
+    const char *suffix = nullptr, *later = nullptr;
     switch (ccsid) {
     case 942:
-        suffix = "_P12A_2000";
+        suffix = "_P12A_2000", later = "ibm-942_P12A-1999";
         break;
     case 943:
-        suffix = "_P14A_2000";
+        suffix = "_P14A_2000", later = "ibm-943_P15A-2003";
         break;
     case 949:
-        suffix = "_P11A-2000";
+        suffix = "_P11A-2000", later = "ibm-949_P11A-1999";
         break;
     case 1363:
-        suffix = "_P11B_2000";
+        suffix = "_P11B_2000", later = "ibm-1363_P11B-1998";
         break;
     default:
         break;
     }
     if (suffix != nullptr) {
-        std::string name = vendorName(ccsid) + suffix;
-        UErrorCode named = U_ZERO_ERROR;
-        if (UConverter *cnv = qapOpenNamed(name.c_str(), &named)) {
-            *status = U_ZERO_ERROR;
-            return cnv;
+        const std::string names[] = {vendorName(ccsid) + suffix, later};
+        for (const std::string &name : names) {
+            UErrorCode named = U_ZERO_ERROR;
+            if (UConverter *cnv = qapOpenNamed(name.c_str(), &named)) {
+                *status = U_ZERO_ERROR;
+                return cnv;
+            }
         }
     }
     return qapKeepOpened(ucnv_openCCSID(ccsid, QAP_CCSID_PLATFORM, status), status);
@@ -245,4 +248,16 @@ int32_t qapDbCodePage(const void *dbinfo) {
     memcpy(&codePage, static_cast<const char *>(dbinfo) + SQLUDF_DBINFO_CODEPAGE_OFFSET,
            sizeof codePage);
     return codePage;
+}
+
+int32_t qapDbEncoding(QapRoutineCtx *ctx, XMLCh *out, int32_t capacity, QapStatus err) {
+    const QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
+    const int32_t rc = QAP_getEncoding(ctx, ci != nullptr ? ci->dbCodePage : 0, out, capacity, err);
+    if (rc != 0 || ci == nullptr || ci->dbConv == nullptr) return rc;
+    UErrorCode status = U_ZERO_ERROR;
+    const char *name = ucnv_getName(ci->dbConv, &status);
+    const int32_t length = name != nullptr ? static_cast<int32_t>(strlen(name)) : 0;
+    if (U_SUCCESS(status) && length > 0 && length < capacity)
+        u_charsToUChars(name, reinterpret_cast<UChar *>(out), length + 1);
+    return 0;
 }

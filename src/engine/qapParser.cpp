@@ -70,8 +70,7 @@ void setDbEncoding(QapRoutineCtx *ctx, InputSource &source) {
     XMLCh encoding[ENCODING_UNITS];
     char state[QAP_SQLSTATE_SIZE] = "00000";
     char msg[QAP_MSGTEXT_SIZE] = "";
-    if (QAP_getEncoding(ctx, ctx->convInfo->dbCodePage, encoding, ENCODING_UNITS,
-                        QapStatus{state, msg}) == 0 &&
+    if (qapDbEncoding(ctx, encoding, ENCODING_UNITS, QapStatus{state, msg}) == 0 &&
         encoding[0] != 0)
         source.setEncoding(encoding);
 }

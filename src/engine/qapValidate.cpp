@@ -136,9 +136,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
         }
 
         // The database code page's encoding name.
-        const int32_t dbCodePage =
-            ctx != nullptr && ctx->convInfo != nullptr ? ctx->convInfo->dbCodePage : 0;
-        if (QAP_getEncoding(ctx, dbCodePage, encoding, 1024, err) != 0) return 0;
+        if (qapDbEncoding(ctx, encoding, 1024, err) != 0) return 0;
 
         // Steps 7 and 8: the handler.
         handler.reset(new (std::nothrow) qapValidateHandler(
