@@ -122,7 +122,8 @@ void endCallSite(void *arg) {
 }
 
 // The database code page, from the database encoding; an encoding that Tessel cannot convert
-// is refused.
+// is refused. The Windows encodings are the CCSIDs of their tables with the euro sign (5346 to
+// 5354, 1162): the CCSIDs 1250 to 1258 and 874 are the older tables without it.
 int32 databaseCodePage(void) {
     switch (GetDatabaseEncoding()) {
     case PG_UTF8:
@@ -150,27 +151,27 @@ int32 databaseCodePage(void) {
     case PG_ISO_8859_8:
         return 916;
     case PG_WIN1250:
-        return 1250;
+        return 5346;
     case PG_WIN1251:
-        return 1251;
+        return 5347;
     case PG_WIN1252:
-        return 1252;
+        return 5348;
     case PG_WIN1253:
-        return 1253;
+        return 5349;
     case PG_WIN1254:
-        return 1254;
+        return 5350;
     case PG_WIN1255:
-        return 1255;
+        return 5351;
     case PG_WIN1256:
-        return 1256;
+        return 5352;
     case PG_WIN1257:
-        return 1257;
+        return 5353;
     case PG_WIN1258:
-        return 1258;
+        return 5354;
     case PG_WIN866:
         return 866;
     case PG_WIN874:
-        return 874;
+        return 1162;
     case PG_KOI8R:
         return 878;
     case PG_KOI8U:
