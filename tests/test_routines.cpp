@@ -825,6 +825,28 @@ TEST_F(Routines, DocumentsAndPathsInTheDatabaseCodePage) {
                     "<!ENTITY e 'caf\xE9'>");
 }
 
+// A value holding a character the database code page lacks fails, from every source and in
+// tables and updates too: no substitute character stands in for it.
+TEST_F(Routines, CharactersTheDatabaseCodePageLacksAreNeverReplaced) {
+    const std::string lacked = "QAPQ055E  ICU error: 10\n";
+    for (const char *kind : {"Varchar", "Clob"}) {
+        SCOPED_TRACE(kind);
+        for (Src s : ALL_SOURCES) {
+            const Outcome o = once(kind, s, "<a>caf&#xE9; &#x20AC;</a>", "/a", 819);
+            EXPECT_EQ(o.sqlstate + o.message, "38X45" + lacked);
+            EXPECT_TRUE(o.isNull());
+        }
+    }
+    tarn::TableStatement table(testing_support::routine("qapExtractVarcharsFromVarchar"), 819);
+    const tarn::TableRun run = table.run({"<a><b>1</b><b>&#x20AC;</b><b>3</b></a>", "/a/b"});
+    ASSERT_EQ(run.rows.size(), 1u);
+    EXPECT_EQ(run.rows[0].text, "1");
+    EXPECT_EQ(run.end.sqlstate + run.end.message, "38X45" + lacked);
+    tarn::ScalarStatement update(testing_support::routine("qapUpdateXMLVarchar"), 819);
+    const Outcome o = update.call({"<a>&#x20AC;<b>x</b></a>", "/a/b", "y"});
+    EXPECT_EQ(o.sqlstate + o.message, "38X45" + lacked);
+}
+
 // A server file is read in the encoding the parser detects, not in the database code page, and
 // its values are returned in the database code page. A relative name is taken from the current
 // directory.

@@ -123,6 +123,10 @@ public:
     void dropTaken();
     // True once a value did not fit the limit: the values end before it.
     bool valueFailed() const { return failed_; }
+    // The state and message of the value that failed: "38X39" and QAPC013E for one beyond the
+    // limit, "38X45" and QAPQ055E (with ICU's status) for one holding a character the database
+    // code page does not have, which is never replaced by a substitute. message may be null.
+    void setValueFailure(char *sqlstate, char *message) const;
 
 private:
     friend class qapResultNode;
@@ -161,6 +165,7 @@ private:
     size_t ready_ = 0;          // converted values not yet taken
     uint64_t readyUnits_ = 0;   // their length before conversion, until dropTaken
     bool failed_ = false;       // a converted value did not fit
+    int32_t unmappable_ = 0;    // ICU's status when a value failed for a missing character
     void convertLastNow();
     struct Converted;
     Converted *converted = nullptr; // the values converted during the parse

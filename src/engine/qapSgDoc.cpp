@@ -282,8 +282,8 @@ void QapExtractScan::Parse::parse() {
         qapSetState(failState, "38X13");
         keepFailure();
     } else if (result.valueFailed()) {
-        QAP_TRACE(ctx, fn, "an extract result exceeds the limit\n");
-        qapSetError(ctx, failure(), QAPC013E);
+        QAP_TRACE(ctx, fn, "an extract result exceeds the limit or does not convert\n");
+        result.setValueFailure(failure().sqlstate, failure().msgtext);
         keepFailure();
     }
 }

@@ -118,7 +118,7 @@ public:
             }
             char *value = chunks->take(static_cast<size_t>(capacity));
             if (value == nullptr) return nullptr;
-            if (QAP_wcstombsFunction(ctx_, value, in, capacity) == -1) {
+            if (toDb(value, in, capacity) == -1) {
                 chunks->keep(0);
                 return nullptr;
             }
@@ -164,14 +164,35 @@ public:
             }
         }
         char *value = static_cast<char *>(malloc(static_cast<size_t>(capacity)));
-        if (value != nullptr && QAP_wcstombsFunction(ctx_, value, in, capacity) == -1) {
+        if (value != nullptr && toDb(value, in, capacity) == -1) {
             free(value);
             value = nullptr;
         }
         return value;
     }
 
+    // The ICU status of the last conversion that failed because a character has no place in
+    // the database code page (no substitute is written), or 0.
+    int32_t unmappable = 0;
+
 private:
+    // QAP_wcstombsFunction with no substitute character: -1 also when a character has no place
+    // in the database code page, which unmappable then tells.
+    int32_t toDb(char *out, const XMLCh *in, int32_t capacity) {
+        UConverter *db =
+            ctx_ != nullptr && ctx_->convInfo != nullptr ? ctx_->convInfo->dbConv : nullptr;
+        if (db == nullptr) return QAP_wcstombsFunction(ctx_, out, in, capacity);
+        QapStrictConversion strict(db);
+        const int32_t n = QAP_wcstombsFunction(ctx_, out, in, capacity);
+        if (n == -1) {
+            // Too long, or not convertible at all: a conversion without output tells which.
+            UErrorCode status = U_ZERO_ERROR;
+            ucnv_fromUChars(db, nullptr, 0, in, -1, &status);
+            if (U_FAILURE(status) && status != U_BUFFER_OVERFLOW_ERROR) unmappable = status;
+        }
+        return n;
+    }
+
     QapRoutineCtx *ctx_;
     bool utf8_;
     unsigned char *scratch_ = nullptr;
@@ -264,6 +285,7 @@ bool qapResult::convertLast() {
     char *value = convertItem(ctx, *last, byteLimit, c.converter, &c.chunks);
     if (value == nullptr) {
         c.failed = failed_ = true;
+        unmappable_ = c.converter.unmappable;
     } else {
         c.values[c.count++] = value;
         ++ready_;
@@ -302,7 +324,20 @@ bool qapResult::exceedsLimit(const qapResultNode &item) {
         converter.convert(item.content, item.contentLength, static_cast<int32_t>(size), nullptr);
     const bool fits = value != nullptr;
     free(value);
+    if (!fits && unmappable_ == 0) unmappable_ = converter.unmappable;
     return !fits;
+}
+
+void qapResult::setValueFailure(char *sqlstate, char *message) const {
+    if (unmappable_ != 0) {
+        char number[16];
+        snprintf(number, sizeof number, "%d", static_cast<int>(unmappable_));
+        if (message != nullptr) qapSetMsg(ctx, message, QAPQ055E, number);
+        memcpy(sqlstate, "38X45", 6);
+    } else {
+        if (message != nullptr) qapSetMsg(ctx, message, QAPC013E);
+        memcpy(sqlstate, "38X39", 6);
+    }
 }
 
 QapExtractResult *qapResult::retrieve(int32_t limit) {
@@ -312,8 +347,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     QAP_TRACE(ctx, fn, "entered count %d\n", static_cast<int>(count));
     auto exceeds = [&]() {
         r->message = static_cast<char *>(calloc(1, QAP_RESULT_MESSAGE_SIZE));
-        if (r->message != nullptr) qapSetMsg(ctx, r->message, QAPC013E);
-        memcpy(r->sqlstate, "38X39", 6);
+        setValueFailure(r->sqlstate, r->message);
     };
     memcpy(r->sqlstate, "00000", 6);
 
@@ -357,6 +391,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
         char *value = convertItem(ctx, *item, limit, converter, shared);
         *r->cursor = value;
         if (value == nullptr) {
+            unmappable_ = converter.unmappable;
             exceeds();
             break;
         }
