@@ -845,6 +845,12 @@ TEST_F(Routines, CharactersTheDatabaseCodePageLacksAreNeverReplaced) {
     tarn::ScalarStatement update(testing_support::routine("qapUpdateXMLVarchar"), 819);
     const Outcome o = update.call({"<a>&#x20AC;<b>x</b></a>", "/a/b", "y"});
     EXPECT_EQ(o.sqlstate + o.message, "38X45" + lacked);
+    // Nor does one stand in for bytes the database code page does not have, in a path or a
+    // new value: they do not convert (-1).
+    const std::string unconverted = routineText(syntaxError(-1));
+    EXPECT_EQ(once("Varchar", Src::Varchar, "<a><b>1</b></a>", "/a/\xFF").message, unconverted);
+    tarn::ScalarStatement utf8(testing_support::routine("qapUpdateXMLVarchar"));
+    EXPECT_EQ(utf8.call({"<a><b>1</b></a>", "/a/b", "x\xFFy"}).message, unconverted);
 }
 
 // A server file is read in the encoding the parser detects, not in the database code page, and

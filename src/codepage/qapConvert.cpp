@@ -110,7 +110,11 @@ int32_t convertBuffer(QapRoutineCtx *ctx, const char *fn, bool appToDb, const ch
 } // namespace
 
 int32_t QAP_mbstowcsFunction(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity) {
-    return toUtf16(ctx, "QAP_mbstowcsFunction", dbConverter(ctx), out, in, capacity);
+    // A byte sequence the database code page does not have fails; no substitute stands in.
+    UConverter *db = dbConverter(ctx);
+    if (db == nullptr) return toUtf16(ctx, "QAP_mbstowcsFunction", db, out, in, capacity);
+    QapStrictConversion strict(db);
+    return toUtf16(ctx, "QAP_mbstowcsFunction", db, out, in, capacity);
 }
 
 int32_t QAP_mbstowcsSys(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity) {
