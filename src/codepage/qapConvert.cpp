@@ -112,7 +112,6 @@ int32_t convertBuffer(QapRoutineCtx *ctx, const char *fn, bool appToDb, const ch
 int32_t QAP_mbstowcsFunction(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity) {
     // A byte sequence the database code page does not have fails; no substitute stands in.
     UConverter *db = dbConverter(ctx);
-    if (db == nullptr) return toUtf16(ctx, "QAP_mbstowcsFunction", db, out, in, capacity);
     QapStrictConversion strict(db);
     return toUtf16(ctx, "QAP_mbstowcsFunction", db, out, in, capacity);
 }

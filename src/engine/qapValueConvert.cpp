@@ -181,10 +181,9 @@ private:
     int32_t toDb(char *out, const XMLCh *in, int32_t capacity) {
         UConverter *db =
             ctx_ != nullptr && ctx_->convInfo != nullptr ? ctx_->convInfo->dbConv : nullptr;
-        if (db == nullptr) return QAP_wcstombsFunction(ctx_, out, in, capacity);
         QapStrictConversion strict(db);
         const int32_t n = QAP_wcstombsFunction(ctx_, out, in, capacity);
-        if (n == -1) {
+        if (n == -1 && db != nullptr) {
             // Too long, or not convertible at all: a conversion without output tells which.
             UErrorCode status = U_ZERO_ERROR;
             ucnv_fromUChars(db, nullptr, 0, in, -1, &status);
