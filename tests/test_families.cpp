@@ -373,6 +373,7 @@ TEST_F(Families, StorageRoundTripsBetweenFilesVarcharAndClob) {
     EXPECT_EQ(once("qapVarChar", {""}).substr(0, 15), "38X01|QAPC001E ");
     EXPECT_EQ(once("qapContent_varchar2file", {doc, ""}).substr(0, 15), "38X00|QAPC000E ");
     EXPECT_EQ(once("qapFile", {doc, Input::null()}).substr(0, 15), "38X00|QAPC000E ");
+    EXPECT_EQ(once("qapUpdateXMLFile", {"", "/a", "x"}).substr(0, 15), "38X01|QAPC001E ");
     tarnRegistrySetForThread(TARN_REG_READ_ACCESS, nullptr);
     tarnRegistrySetForThread(TARN_REG_WRITE_ACCESS, nullptr);
     // A character the database code page lacks fails the read, and no part of the text is given.

@@ -84,8 +84,8 @@ struct UpdateXML {
                 // The name is the database's: the parse, which takes the application converter
                 // for the database's, gets it as the application code page spells it, so that
                 // it opens the file checked above and rewritten below.
-                std::string appName;
-                if (!qapAppName(c.ctx, file, appName)) {
+                std::string appName; // an empty name stays empty, and opens nothing
+                if (file[0] != '\0' && !qapAppName(c.ctx, file, appName)) {
                     c.fail(QAPC002E);
                     return;
                 }
