@@ -256,6 +256,33 @@ TEST_F(Families, UpdateWritesTheDocumentBackWithTheNewValue) {
               "38X13|QAPQ047E  ");
 }
 
+TEST_F(Families, UpdateChangesOnlyWhatItTargetsAndStaysReadable) {
+    // Values a parser would normalise, identifiers in either quote, an XML 1.1 document's
+    // controls and line ends: each read back as it was.
+    const struct {
+        std::string doc, path, readBack, value;
+    } cases[] = {
+        {"<r><b x='a&#10;b&#9;c&#13;d'>t&#13;u</b><c>1</c></r>", "/r/b/@x", "a\nb\tc\rd", ""},
+        {"<r><b x='a&#10;b&#9;c&#13;d'>t&#13;u</b><c>1</c></r>", "/r/b", "t\ru", ""},
+        {"<!DOCTYPE r SYSTEM 'a\"b.dtd'><r><c>1</c></r>", "/r/c", "2", ""},
+        {"<!DOCTYPE r PUBLIC 'p' \"a'b.dtd\"><r><c>1</c></r>", "/r/c", "2", ""},
+        {"<?xml version='1.1'?><r><b>&#1;&#x85;&#x2028;&#x7F;</b><c>1</c></r>", "/r/b",
+         "\x01\xC2\x85\xE2\x80\xA8\x7F", ""},
+        {"<?xml version='1.1'?><r><b x='&#1;&#x85;'/><c>1</c></r>", "/r/b/@x", "\x01\xC2\x85", ""},
+        {"<r><c x='1'>1</c></r>", "/r/c/@x", "a\rb\t\n", "a\rb\t\n"},
+        {"<r><c>1</c></r>", "/r/c", "a\rb", "a\rb"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.doc);
+        const std::string file = writeFile("t.xml", c.doc);
+        const char *target = c.value.empty() ? "/r/c" : c.path.c_str();
+        ASSERT_EQ(once("qapUpdateXMLFile", {file, target, c.value.empty() ? "2" : c.value}),
+                  "00000||" + file);
+        EXPECT_EQ(once("qapExtractVarchar", {file, c.path}), "00000||" + c.readBack)
+            << readFile(file);
+    }
+}
+
 TEST_F(Families, UpdatedFileIsRewrittenOnlyAfterASuccessfulUpdate) {
     const std::string file = writeFile("u.xml", "<a><b>old</b></a>");
     EXPECT_EQ(once("qapUpdateXMLFile", {file, "/a/b", "new"}), "00000||" + file);

@@ -5,6 +5,7 @@
 #include "qapTrace.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -44,7 +45,33 @@ int32_t entityReplace(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, size_t n, in
     return -1;
 }
 
+// "&#N;" for each character an XML 1.1 document may hold only as a reference or reads as a
+// line end: C0 controls, DEL to U+009F, and U+2028 (the last entry).
+struct QapCharRefs {
+    static constexpr size_t kCount = 0x20 + (0x9F - 0x7F + 1) + 1;
+    char16_t text[kCount][kMaxEscapeUnits + 1];
+    QapEscape refs[kCount];
+    QapCharRefs() {
+        for (size_t i = 0; i < kCount; ++i) {
+            const char16_t c = static_cast<char16_t>(i < 0x20         ? i
+                                                     : i < kCount - 1 ? i + 0x5F
+                                                                      : 0x2028);
+            char digits[8];
+            const int n = snprintf(digits, sizeof digits, "&#%u;", static_cast<unsigned>(c));
+            for (int k = 0; k <= n; ++k)
+                text[i][k] = static_cast<char16_t>(digits[k]);
+            refs[i] = QapEscape{c, text[i], static_cast<uint32_t>(n)};
+        }
+    }
+};
+
 } // namespace
+
+const QapEscape *qapCharRef(char16_t c) {
+    static const QapCharRefs table;
+    const size_t i = c < 0x20 ? c : c == 0x2028 ? QapCharRefs::kCount - 1 : c - 0x5F;
+    return &table.refs[i];
+}
 
 int32_t qapEntityReplaceUCS(QapRoutineCtx *ctx, XMLCh *d, const XMLCh *s, int32_t c,
                             int32_t *errCode, char *msgtext) {

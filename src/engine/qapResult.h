@@ -18,8 +18,8 @@ public:
     qapResultNode(const qapResultNode &) = delete;
     qapResultNode &operator=(const qapResultNode &) = delete;
 
-    // Appends n units of s, raw (escape 0) or with the five special characters replaced by
-    // entity references (escape 1; s must be NUL-terminated at n). Throws QAPException.
+    // Appends n units of s, raw (escape kEscapeNone) or escaped as another kind of qapEscape.h
+    // (s must then be NUL-terminated at n). Throws QAPException.
     void addToContent(int escape, const XMLCh *s, uint32_t n) {
         // Here raw text that needs no new buffer; the rest out of line.
         const uint64_t length = static_cast<uint64_t>(contentLength) + n;

@@ -20,21 +20,21 @@ using XERCES_CPP_NAMESPACE::XMLString;
 
 namespace {
 
-// Units that s (n units, or up to a NUL) takes once escaped.
-uint32_t escapedLength(const XMLCh *s, uint32_t n) {
+// Units that s (n units, or up to a NUL) takes once escaped as kind.
+uint32_t escapedLength(const XMLCh *s, uint32_t n, int kind) {
     uint64_t total = 0;
     for (uint32_t i = 0; i < n && s[i] != 0; ++i) {
-        const QapEscape *e = qapEscapeOf(s[i]);
+        const QapEscape *e = qapEscapeOf(s[i], kind);
         total += e != nullptr ? e->length : 1;
     }
     return total < INT32_MAX ? static_cast<uint32_t>(total) : INT32_MAX;
 }
 
-// Writes s (n units, or up to a NUL) escaped into room known to be large enough; returns the
-// end of what it wrote.
-XMLCh *writeEscaped(XMLCh *d, const XMLCh *s, uint32_t n) {
+// Writes s (n units, or up to a NUL) escaped as kind into room known to be large enough;
+// returns the end of what it wrote.
+XMLCh *writeEscaped(XMLCh *d, const XMLCh *s, uint32_t n, int kind) {
     for (uint32_t i = 0; i < n && s[i] != 0; ++i) {
-        const QapEscape *e = qapEscapeOf(s[i]);
+        const QapEscape *e = qapEscapeOf(s[i], kind);
         if (e == nullptr) {
             *d++ = s[i];
             continue;
@@ -142,9 +142,9 @@ void qapResultNode::addPieces(const Piece *pieces, size_t count) {
             continue;
         }
         // The escaping copy fails, and is retried with 2n + 10, while the escaped text and its
-        // terminator do not fit the room after the text (an escaped unit takes at most 6).
-        if (6 * static_cast<uint64_t>(p.n) + 1 > capacity - length) {
-            const uint64_t appended = escapedLength(p.s, p.n);
+        // terminator do not fit the room after the text.
+        if (kMaxEscapeUnits * static_cast<uint64_t>(p.n) + 1 > capacity - length) {
+            const uint64_t appended = escapedLength(p.s, p.n, p.escape);
             uint64_t want = p.n;
             while (appended + 1 > capacity - length) {
                 QAP_TRACE(ctx, "qapResultNode::addToContent",
@@ -156,7 +156,7 @@ void qapResultNode::addPieces(const Piece *pieces, size_t count) {
                 if (length + want > capacity) growTo(want + 2 * capacity);
             }
         }
-        length = static_cast<uint64_t>(writeEscaped(d + length, p.s, p.n) - d);
+        length = static_cast<uint64_t>(writeEscaped(d + length, p.s, p.n, p.escape) - d);
     }
     settle();
 }

@@ -43,7 +43,7 @@ void qapSgDocHandler::composeStartElement(const XMLCh *qname, const Attributes &
             pieces[k++] = {u" ", 1, 0};
             pieces[k++] = {name, length(name), 0};
             pieces[k++] = {u"=\"", 2, 0};
-            pieces[k++] = {value, length(value), 1};
+            pieces[k++] = {value, length(value), attrEscape};
             pieces[k++] = {u"\"", 1, 0};
         }
         pieces[k++] = {u">", 1, 0};
@@ -56,7 +56,7 @@ void qapSgDocHandler::composeStartElement(const XMLCh *qname, const Attributes &
         result.addToCurrentItem(0, u" ");
         result.addToCurrentItem(0, attrs.getQName(i));
         result.addToCurrentItem(0, u"=\"");
-        result.addToCurrentItem(1, attrs.getValue(i));
+        result.addToCurrentItem(attrEscape, attrs.getValue(i));
         result.addToCurrentItem(0, u"\"");
     }
     result.addToCurrentItem(0, u">");

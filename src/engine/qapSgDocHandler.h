@@ -2,6 +2,7 @@
 // the match state and the collected result.
 #pragma once
 
+#include "qapEscape.h"
 #include "qapQuery.h"
 #include "qapResult.h"
 
@@ -15,7 +16,7 @@ public:
     qapSgDocHandler(QapRoutineCtx *ctx, XMLCh *path);
     ~qapSgDocHandler() override;
 
-    // Appends "<name attr="value"...>" (values escaped) to the last result item.
+    // Appends "<name attr="value"...>" (values escaped as attrEscape) to the last result item.
     void composeStartElement(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
     // Appends "</name>" to the last result item.
     void composeEndElement(const XMLCh *qname);
@@ -28,4 +29,5 @@ public:
     const XMLCh *attributeName;
     qapResult result;
     qapDoctypeResolver *resolver = nullptr; // told the DOCTYPE's system identifier, not owned
+    int attrEscape = kEscapeSpecial;        // how attribute values are written (qapEscape.h)
 };

@@ -31,6 +31,7 @@ bool empty(const XMLCh *s) {
 
 qapUpdateHandler::qapUpdateHandler(QapRoutineCtx *ctx, const XMLCh *value, XMLCh *path)
     : qapSgDocHandler(ctx, path), newValue(value) {
+    attrEscape = kEscapeAttr;
     result.newItem();
 }
 
@@ -41,6 +42,10 @@ void qapUpdateHandler::write(const XMLCh *s) {
 void qapUpdateHandler::writeDecl(const XMLCh *version, const XMLCh *encoding,
                                  const XMLCh *standalone) {
     write(u"<?xml");
+    if (version != nullptr && XMLString::equals(version, u"1.1")) {
+        attrEscape |= kEscapeXml11;
+        textEscape_ |= kEscapeXml11;
+    }
     if (version != nullptr) {
         write(u" version='");
         write(version);
@@ -65,16 +70,18 @@ void qapUpdateHandler::startDTD(const XMLCh *const name, const XMLCh *const publ
     if (resolver != nullptr) resolver->setDtdId(systemId);
     write(u"<!DOCTYPE ");
     if (name != nullptr) write(name);
+    // A system identifier may hold either quote (not both): it goes in the other one.
+    const bool apostrophes = !empty(systemId) && XMLString::indexOf(systemId, u'"') >= 0;
     if (!empty(publicId) && !empty(systemId)) {
         write(u" PUBLIC \"");
         write(publicId);
-        write(u"\" \"");
+        write(apostrophes ? u"\" '" : u"\" \"");
         write(systemId);
-        write(u"\">");
+        write(apostrophes ? u"'>" : u"\">");
     } else if (!empty(systemId)) {
-        write(u" SYSTEM \"");
+        write(apostrophes ? u" SYSTEM '" : u" SYSTEM \"");
         write(systemId);
-        write(u"\">");
+        write(apostrophes ? u"'>" : u"\">");
     } else {
         write(u">");
     }
@@ -119,7 +126,7 @@ void qapUpdateHandler::startElement(const XMLCh *const, const XMLCh *const,
     }
     case ELEMENT:
         composeStartElement(qname, attrs);
-        if (prev == PARTIAL) result.addToCurrentItem(1, newValue);
+        if (prev == PARTIAL) result.addToCurrentItem(textEscape_, newValue);
         break;
     default:
         QAP_TRACE(ctx, "qapUpdateHandler::startElement", "startElement got an invalid target %d.\n",
@@ -137,7 +144,7 @@ void qapUpdateHandler::endElement(const XMLCh *const, const XMLCh *const,
 
 void qapUpdateHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
     if (isMatched == YES && targetKind == ELEMENT) return;
-    result.addToCurrentItem(1, chars, static_cast<uint32_t>(length));
+    result.addToCurrentItem(textEscape_, chars, static_cast<uint32_t>(length));
 }
 
 void qapUpdateHandler::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length) {

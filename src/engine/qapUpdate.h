@@ -10,7 +10,8 @@
 #include <memory>
 
 // Writes every event back out into its one result item; where the path matches, element text
-// or attribute values are the new value. Every parser diagnostic ends the parse.
+// or attribute values are the new value. Text and attribute values are written so that a parse
+// of the output reads the same values (qapEscape.h). Every parser diagnostic ends the parse.
 class qapUpdateHandler : public qapSgDocHandler {
 public:
     // Parses the path; value (UTF-16) must outlive the handler. Throws QAPException.
@@ -42,7 +43,8 @@ public:
     const XMLCh *newValue;
 
 private:
-    void write(const XMLCh *s); // raw
+    void write(const XMLCh *s);    // raw
+    int textEscape_ = kEscapeText; // how text and the new element value are written
 };
 
 // Updates a document (a file, or a NUL-terminated buffer: docLoc QAP_FILE or QAP_MEM) with the
