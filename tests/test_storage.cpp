@@ -13,12 +13,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
+#include <sys/fanotify.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unicode/ucnv.h>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
@@ -293,6 +298,59 @@ TEST(Files, AbsolutePathsAreLexicalAndFitTheBuffer) {
         EXPECT_EQ(std::string(out), c.path) << c.name.size();
     }
     EXPECT_EQ(xml_fopen(nullptr, (longest + "x").c_str(), "rb"), nullptr);
+}
+
+// A rewrite's new file is private from its creation, whatever the umask lets a new file have,
+// so no one else can open it and read the new content: a fanotify listener holds each open in
+// the directory (the new file's first is its creation) and looks at the mode then. Once whole it
+// takes the target's mode, or 0666 less the umask for a new file.
+TEST(Files, ReplacementsArePrivateWhileWritten) {
+    const std::string dir = scratchDir() + "/watched", target = dir + "/secret.xml";
+    mkdir(dir.c_str(), 0755);
+    writeFile(target, "<a/>");
+    chmod(target.c_str(), 0600);
+    const int fan = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+    if (fan < 0 || fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD,
+                                 dir.c_str()) != 0)
+        GTEST_SKIP() << "no fanotify here (it needs CAP_SYS_ADMIN)";
+    std::vector<mode_t> created; // the modes of the new files at their creation
+    std::atomic<bool> done{false};
+    std::thread listener([&] {
+        alignas(fanotify_event_metadata) char buf[4096];
+        for (pollfd p{fan, POLLIN, 0}; !done;) {
+            const ssize_t n = poll(&p, 1, 20) == 1 ? read(fan, buf, sizeof buf) : 0;
+            auto *m = reinterpret_cast<fanotify_event_metadata *>(buf);
+            for (ssize_t left = n; FAN_EVENT_OK(m, left); m = FAN_EVENT_NEXT(m, left)) {
+                char name[PATH_MAX] = "";
+                struct stat st;
+                if (readlink(("/proc/self/fd/" + std::to_string(m->fd)).c_str(), name,
+                             sizeof name - 1) > 0 &&
+                    strstr(name, "/.qap") != nullptr && fstat(m->fd, &st) == 0)
+                    created.push_back(st.st_mode & 07777);
+                fanotify_response allow{m->fd, FAN_ALLOW};
+                EXPECT_EQ(write(fan, &allow, sizeof allow), static_cast<ssize_t>(sizeof allow));
+                close(m->fd);
+            }
+        }
+    });
+    const mode_t mask = umask(022);
+    TestCtx ctx;
+    Status st;
+    EXPECT_EQ(qap_buf2file(ctx, "<a>new</a>", 10, target.c_str(), {st.sqlstate, st.msgtext}), 0);
+    EXPECT_EQ(qap_buf2file(ctx, "<n/>", 4, (dir + "/new.xml").c_str(), {st.sqlstate, st.msgtext}),
+              0);
+    umask(mask);
+    done = true;
+    listener.join();
+    close(fan);
+    ASSERT_EQ(created.size(), 2u);
+    for (mode_t m : created)
+        EXPECT_EQ(m & 077, 0u) << std::oct << m;
+    struct stat ts, ns;
+    ASSERT_EQ(stat(target.c_str(), &ts) | stat((dir + "/new.xml").c_str(), &ns), 0);
+    EXPECT_EQ(ts.st_mode & 0777, 0600u);
+    EXPECT_EQ(ns.st_mode & 0777, 0644u);
+    EXPECT_EQ(readFile(target), "<a>new</a>");
 }
 
 // ---- File to VARCHAR -----------------------------------------------------------------------

@@ -90,4 +90,37 @@ TEST(Threads, ConnectionsOnSeveralThreadsGetTheResultsOfARunAlone) {
     EXPECT_TRUE(listDir(tempDir()).empty()) << "a temporary file outlived its call";
 }
 
+// One statement stepped from several threads, as connection pools do: a table scan over a
+// spilled CLOB opened on one thread, then fetched to its end and finalized on another, lets go
+// of its temporary file.
+TEST(Threads, AScanFinishedOnAnotherThreadClosesItsTemporaryFile) {
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(
+        sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr),
+        SQLITE_OK);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 1, nullptr);
+    ASSERT_EQ(sqlite3_load_extension(db, TESSEL_BINARY_DIR "/libtessel_sqlite", nullptr, nullptr),
+              SQLITE_OK);
+    const std::string doc = "<o>" + repeat("<i>7</i><p>" + std::string(700, 'x') + "</p>", 200) +
+                            "</o>"; // beyond the file threshold
+    sqlite3_stmt *scan = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT value FROM qapExtractIntegersFromClob(?1, '/o/i')", -1,
+                                 &scan, nullptr),
+              SQLITE_OK);
+    sqlite3_bind_text(scan, 1, doc.data(), static_cast<int>(doc.size()), SQLITE_STATIC);
+    const size_t before = openFilesIn(tempDir());
+    int rows = 0;
+    std::thread([&] { rows += sqlite3_step(scan) == SQLITE_ROW; }).join();
+    ASSERT_EQ(openFilesIn(tempDir()), before + 1);
+
+    std::thread([&] {
+        while (sqlite3_step(scan) == SQLITE_ROW)
+            ++rows;
+        sqlite3_finalize(scan);
+    }).join();
+    EXPECT_EQ(rows, 200);
+    EXPECT_EQ(openFilesIn(tempDir()), before);
+    sqlite3_close(db);
+}
+
 } // namespace

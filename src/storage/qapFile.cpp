@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <unistd.h>
@@ -196,17 +197,57 @@ bool regularFile(int fd) {
     return fl != -1 && fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == 0;
 }
 
-// The library's own temporary files, open for the length of a call on the calling thread.
-// Each is known by a key (the name of its descriptor under /proc/self/fd), by which the parse
-// reaches it through xml_fopen; it is never opened by a name in the temporary directory, and
-// no other thread (another session) can reach it by its key.
-thread_local std::vector<std::pair<std::string, int>> ownFiles;
+// The library's own temporary files. Each is known by a key (the name of its descriptor under
+// /proc/self/fd), by which its call's parse reaches it through xml_fopen; it is never opened by a
+// name in the temporary directory. An entry belongs to the routine context that made it: only
+// that context's calls find it, on whatever thread they run (a table scan may be fetched and
+// closed on other threads than the one that opened it), and no other session reaches it by its
+// key. The table is never destroyed, so a thread that ends after exit() began may still drop.
+struct OwnFile {
+    std::string key;
+    int fd;
+    const QapRoutineCtx *owner;
+};
+struct OwnFiles {
+    std::mutex lock;
+    std::vector<OwnFile> files;
+};
+OwnFiles &ownFiles() {
+    static OwnFiles *table = new OwnFiles;
+    return *table;
+}
+constexpr char kOwnPrefix[] = "/proc/self/fd/";
 
-int ownFile(const char *key) {
-    if (key == nullptr || strncmp(key, "/proc/self/fd/", 14) != 0) return -1;
-    for (const auto &f : ownFiles)
-        if (f.first == key) return f.second;
-    return -1;
+// Runs use(fd) under the table's lock when key names a temporary file of ctx (so the descriptor
+// cannot be closed meanwhile); false when it names none.
+template <class Use> bool withOwnFile(const QapRoutineCtx *ctx, const char *key, Use use) {
+    if (key == nullptr || strncmp(key, kOwnPrefix, sizeof kOwnPrefix - 1) != 0) return false;
+    OwnFiles &table = ownFiles();
+    std::lock_guard<std::mutex> guard(table.lock);
+    for (const OwnFile &f : table.files) {
+        if (f.owner == ctx && f.key == key) {
+            use(f.fd);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The process's umask, read without setting it (umask() sets it for every thread at once); 077
+// when the system does not tell, so that a new file stays private.
+mode_t processUmask() {
+    mode_t mask = 077;
+    QapFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    char buf[4096];
+    ssize_t n = fd ? read(fd.get(), buf, sizeof buf - 1) : -1;
+    if (n <= 0) return mask;
+    buf[n] = '\0';
+    if (const char *at = strstr(buf, "\nUmask:")) {
+        char *end = nullptr;
+        const long value = strtol(at + 7, &end, 8);
+        if (end != at + 7 && value >= 0 && value <= 0777) mask = static_cast<mode_t>(value);
+    }
+    return mask;
 }
 
 // The directory temporary files go to: a configured one or nothing; else TMP as the context
@@ -246,9 +287,13 @@ int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out) {
 }
 
 int qapOpenChecked(QapRoutineCtx *ctx, int access, const char *name, int flags) {
-    const int own = ownFile(name);
-    if (own >= 0) {
-        int fd = fcntl(own, F_DUPFD_CLOEXEC, 0);
+    // Files are created only as replacements (QapReplacement), private until they are whole.
+    if ((flags & (O_CREAT | O_TRUNC)) != 0 || (access == 0 && (flags & O_ACCMODE) != O_RDONLY)) {
+        errno = EINVAL;
+        return -1;
+    }
+    int fd = -1;
+    if (withOwnFile(ctx, name, [&fd](int own) { fd = fcntl(own, F_DUPFD_CLOEXEC, 0); })) {
         if (fd >= 0 && lseek(fd, 0, SEEK_SET) != 0) {
             close(fd);
             fd = -1;
@@ -268,27 +313,27 @@ int qapOpenChecked(QapRoutineCtx *ctx, int access, const char *name, int flags) 
     }
     // Non-blocking, so that a FIFO put in the file's place cannot hold the call.
     flags |= O_NONBLOCK | O_CLOEXEC;
-    QapFd fd(a.any ? open(a.name.c_str(), flags, 0666)
-                   : qapOpenBeneath(a.dir.get(), a.rel.c_str(), flags, 0666));
-    if (!fd) {
+    QapFd opened(a.any ? open(a.name.c_str(), flags)
+                       : qapOpenBeneath(a.dir.get(), a.rel.c_str(), flags, 0));
+    if (!opened) {
         if (errno == ELOOP) errno = EXDEV; // a link where the file should be
         if (errno == ENXIO || errno == EISDIR) errno = EINVAL;
         QAP_TRACE(ctx, "xml_fopen", "%s: errno %d\n", name, errno);
         return -1;
     }
-    if (!regularFile(fd.get())) return -1;
-    return fd.release();
+    if (!regularFile(opened.get())) return -1;
+    return opened.release();
 }
 
 FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode) {
-    if (mode == nullptr || strlen(mode) > 6) return nullptr;
-    int flags = O_RDONLY;
-    if (mode[0] == 'w') flags = O_WRONLY | O_CREAT | O_TRUNC;
-    if (mode[0] == 'a') flags = O_WRONLY | O_CREAT | O_APPEND;
-    if (strchr(mode, '+') != nullptr) flags = (flags & ~O_WRONLY) | O_RDWR;
+    // Reading only: the library writes a file whole, through QapReplacement.
+    if (mode == nullptr || mode[0] != 'r' || strlen(mode) > 6 || strchr(mode, '+') != nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
     char binaryMode[8];
     snprintf(binaryMode, sizeof binaryMode, strchr(mode, 'b') == nullptr ? "%sb" : "%s", mode);
-    QapFd fd(qapOpenChecked(ctx, mode[0] == 'r' ? 0 : 1, name, flags));
+    QapFd fd(qapOpenChecked(ctx, 0, name, O_RDONLY));
     FILE *f = fd ? fdopen(fd.get(), binaryMode) : nullptr;
     const int error = errno; // callers tell a file that is not regular or not allowed by it
     if (f != nullptr) fd.release();
@@ -305,11 +350,8 @@ int qap_getFileSize(QapRoutineCtx *ctx, const char *name, int32_t *size) {
     int rc = qapGetAbsPath(ctx, name, path);
     if (rc != 0) return rc;
     // The size of the file the name opens: converted and walked to as an open does it.
-    const int own = ownFile(path);
     struct stat st;
-    if (own >= 0) {
-        rc = fstat(own, &st);
-    } else {
+    if (!withOwnFile(ctx, path, [&](int own) { rc = fstat(own, &st); })) {
         QapAllowed a;
         QapFd parent;
         std::string base;
@@ -530,9 +572,10 @@ int QapReplacement::open(QapRoutineCtx *ctx, const char *name) {
         temp_ = ".qap";
         for (unsigned char r : random)
             temp_ += alphabet[r % (sizeof alphabet - 1)];
-        // 0666 less the umask for a new file; an existing file's own mode otherwise.
+        // Private while it is written: no one else may open it before it is whole, whatever
+        // the umask lets a new file have.
         file_.reset(openat(dir_.get(), temp_.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!file_ && errno != EEXIST) {
             temp_.clear();
             return -1;
@@ -542,12 +585,24 @@ int QapReplacement::open(QapRoutineCtx *ctx, const char *name) {
         temp_.clear();
         return -1;
     }
-    if (exists && fchmod(file_.get(), st.st_mode & 07777) != 0) return -1;
+    // What it gets once whole: the target's mode and group, or 0666 less the umask.
+    mode_ = exists ? st.st_mode & 07777 : 0666 & ~processUmask();
+    group_ = exists ? st.st_gid : static_cast<gid_t>(-1);
     return 0;
 }
 
 int QapReplacement::commit() {
-    if (!file_ || fsync(file_.get()) != 0 || close(file_.release()) != 0) return -1;
+    if (!file_) return -1;
+    // The target's group where the server may give it; else no group rights, which would go
+    // to the server's group in its place.
+    struct stat st;
+    if (fstat(file_.get(), &st) != 0) return -1;
+    mode_t mode = mode_;
+    if (group_ != static_cast<gid_t>(-1) && st.st_gid != group_ &&
+        fchown(file_.get(), static_cast<uid_t>(-1), group_) != 0)
+        mode &= ~static_cast<mode_t>(S_IRWXG | S_ISGID);
+    if (fchmod(file_.get(), mode) != 0 || fsync(file_.get()) != 0 || close(file_.release()) != 0)
+        return -1;
     if (renameat(dir_.get(), temp_.c_str(), dir_.get(), base_.c_str()) != 0) return -1;
     temp_.clear();
     fsync(dir_.get()); // the rename is done; a directory that cannot be synced keeps it
@@ -576,9 +631,11 @@ int32_t QapTempFile::create(QapRoutineCtx *ctx, QapStatus err) {
         return -1;
     }
     try {
-        std::string key = "/proc/self/fd/" + std::to_string(fd.get());
-        ownFiles.emplace_back(key, fd.get());
-        key_ = ownFiles.back().first;
+        std::string key = kOwnPrefix + std::to_string(fd.get());
+        OwnFiles &table = ownFiles();
+        std::lock_guard<std::mutex> guard(table.lock);
+        table.files.push_back(OwnFile{key, fd.get(), ctx});
+        key_ = std::move(key);
     } catch (const std::bad_alloc &) {
         qapSetError(ctx, err, QAPG002E);
         return -1;
@@ -611,10 +668,13 @@ void QapTempFile::reset() {
 }
 
 void qapTempFileDrop(const char *key) {
-    for (auto it = ownFiles.begin(); it != ownFiles.end(); ++it) {
-        if (key != nullptr && it->first == key) {
-            close(it->second);
-            ownFiles.erase(it);
+    if (key == nullptr) return;
+    OwnFiles &table = ownFiles();
+    std::lock_guard<std::mutex> guard(table.lock);
+    for (auto it = table.files.begin(); it != table.files.end(); ++it) {
+        if (it->key == key) {
+            close(it->fd);
+            table.files.erase(it);
             return;
         }
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <sys/types.h>
 
 #include "qapOwned.h"
 
@@ -15,17 +16,19 @@ constexpr int32_t QAP_VARCHAR_MAX = 32672; // bytes of text a VARCHAR result hol
 
 // Makes a name absolute into out (1024 bytes). 0, or -1 (also when it does not fit).
 int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out);
-// Opens a server file for access 0 (read) or 1 (write) under the allowed-files rule, with the
-// open flags given: the name converted once to the system's bytes, opened beneath the allowed
+// Opens an existing server file for access 0 (read) or 1 (write) under the allowed-files rule,
+// with the open flags given (never O_CREAT or O_TRUNC: files are written whole, through
+// QapReplacement): the name converted once to the system's bytes, opened beneath the allowed
 // directory (no link or rename leads out of it, a final link is not followed), non-blocking,
-// regular files only. A temporary file of the library opens through its own descriptor.
-// Returns the descriptor, or -1 with errno: EXDEV refused by the rule, EINVAL not a regular
-// file, ENOMEM, or the open's.
+// regular files only. A temporary file that ctx made opens by its key through its own
+// descriptor. Returns the descriptor, or -1 with errno: EXDEV refused by the rule, EINVAL not a
+// regular file (or flags refused), ENOMEM, or the open's.
 int qapOpenChecked(QapRoutineCtx *ctx, int access, const char *name, int flags);
 // Reports a failed qapOpenChecked: "38X02"/"38X03" for the rule, "38X01" for a file that is
 // not regular (or, reading, missing), "38X10" out of memory, else "38X00".
 void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, QapStatus err);
-// qapOpenChecked as a stream, always in binary mode; null with its errno.
+// qapOpenChecked for reading as a stream ("r" modes only), always in binary mode; null with its
+// errno.
 FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode);
 // The size of a regular file; 0, or nonzero (size 0), also for any other kind of file.
 int qap_getFileSize(QapRoutineCtx *ctx, const char *name, int32_t *size);
@@ -48,9 +51,10 @@ int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, QapStatus e
 bool qapWriteAll(int fd, const char *buf, size_t length);
 
 // A new version of a server file, allowed for writing: written to a new file in the target's
-// directory (exclusive, the target's mode, or 0666 less the umask), which replaces the target
-// only on commit, after it is synced. Until then, and on any failure, the target stays as it
-// was, and the new file goes with the object.
+// directory, created exclusively and private (0600) so that no one else can open it while it is
+// written, which on commit takes the target's mode and group (a group the server cannot give it
+// loses its group bits), or 0666 less the umask, is synced and replaces the target. Until then,
+// and on any failure, the target stays as it was, and the new file goes with the object.
 class QapReplacement {
 public:
     QapReplacement() = default;
@@ -68,10 +72,13 @@ private:
     QapFd file_;
     std::string base_;
     std::string temp_;
+    mode_t mode_ = 0600;
+    gid_t group_ = static_cast<gid_t>(-1); // none: the group it was created with
 };
 
 // A temporary file of one call, unnamed (or unlinked at once), used only through its
-// descriptor. Its key is the name xml_fopen and the parse open it by.
+// descriptor. Its key is the name xml_fopen and the parse open it by, for calls with the context
+// that created it alone, on any thread.
 class QapTempFile {
 public:
     QapTempFile() = default;
@@ -93,5 +100,5 @@ private:
     int fd_ = -1;
     std::string key_;
 };
-// Closes a temporary file handed over by QapTempFile::releaseKey.
+// Closes a temporary file handed over by QapTempFile::releaseKey, on any thread.
 void qapTempFileDrop(const char *key);
