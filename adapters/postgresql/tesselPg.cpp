@@ -464,14 +464,16 @@ extern "C" Datum tessel_version(PG_FUNCTION_ARGS) {
 }
 
 void _PG_init(void) {
+    // The allowed directories tell where the server's files lie: only superusers (and members of
+    // pg_read_all_settings) see them. The other settings tell nothing a call would not.
     DefineCustomStringVariable(
         "tessel.read_access", "Directories whose files Tessel's routines may read.",
         "A list of directories separated by semicolons, or ANY for every file; empty allows none.",
-        &readAccess, "", PGC_SUSET, 0, nullptr, assignReadAccess, nullptr);
+        &readAccess, "", PGC_SUSET, GUC_SUPERUSER_ONLY, nullptr, assignReadAccess, nullptr);
     DefineCustomStringVariable(
         "tessel.write_access", "Directories whose files Tessel's routines may write.",
         "A list of directories separated by semicolons, or ANY for every file; empty allows none.",
-        &writeAccess, "", PGC_SUSET, 0, nullptr, assignWriteAccess, nullptr);
+        &writeAccess, "", PGC_SUSET, GUC_SUPERUSER_ONLY, nullptr, assignWriteAccess, nullptr);
     DefineCustomBoolVariable(
         "tessel.external_entities", "Lets documents given as arguments declare external entities.",
         "The parser reads such entities from the server's files.", &externalEntities, false,

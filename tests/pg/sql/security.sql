@@ -13,7 +13,12 @@ SELECT qapFile('<a/>', :'s');
 SELECT qapExtractVarcharFromVarchar('<a>1</a>', '/a');
 SET tessel.read_access = 'ANY';
 SET tessel.external_entities = on;
+-- the allowed directories are hidden from roles that cannot set them; the rest stays visible
+SHOW tessel.read_access;
+SELECT current_setting('tessel.write_access');
+SELECT name, setting FROM pg_settings WHERE name LIKE 'tessel.%' ORDER BY name;
 SET ROLE reader;
+SHOW tessel.read_access;
 SELECT qapVarChar(:'s');
 SELECT qapVarChar(:'files' || '/x/../s.xml');
 SELECT qapUpdateXMLFile(:'s', '/a', '2');
