@@ -733,3 +733,108 @@ TEST(Security, TraceFilesOfOthersAreNotUsed) {
     EXPECT_EQ(listDir(shared), std::vector<std::string>{"ldir"});
     EXPECT_EQ(listDir(dir).size(), 3u);
 }
+
+// ---- What a document declares once and the parser repeats ---------------------------------
+
+namespace {
+
+// A document whose every <b> gets an attribute default of 4 Mi characters, built from entities
+// within their bounds.
+std::string withDefault(const std::string &body) {
+    std::string d = "<!DOCTYPE r [<!ENTITY a '" + std::string(1000, 'x') + "'>";
+    for (const char *e : {"b a", "c b", "d c"})
+        d += std::string("<!ENTITY ") + e[0] + " '" + repeat(std::string("&") + e[2] + ";", 16) +
+             "'>";
+    return d + "<!ATTLIST b x CDATA '&d;'>]><r>" + body + "</r>";
+}
+
+// A field of /proc/self/status, in KiB.
+long statusKiB(const char *field) {
+    const std::string status = readFile("/proc/self/status");
+    const size_t at = status.find(field);
+    return at == std::string::npos ? -1 : atol(status.c_str() + at + strlen(field));
+}
+
+// The call in a child process: its SQLSTATE and message, and how far it took the peak resident
+// memory beyond what the process held before, in MiB.
+std::string inChild(const char *routine, const std::vector<Input> &args) {
+    int fds[2];
+    if (pipe(fds) != 0) return "pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        const long before = statusKiB("VmRSS:");
+        const tarn::Outcome o = once(routine, args);
+        const std::string told = o.sqlstate + " " + o.message.substr(0, 70) + " " +
+                                 std::to_string((statusKiB("VmHWM:") - before) >> 10);
+        _exit(write(fds[1], told.data(), told.size()) < 0);
+    }
+    close(fds[1]);
+    std::string told;
+    char buf[256];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+        told.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    waitpid(child, nullptr, 0);
+    return told;
+}
+
+std::atomic<int64_t> cancelAt{0}; // steady-clock milliseconds; the statement is cancelled then
+
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+// Attribute defaults, entity text in attribute values and markup in entities are bounded like
+// the text they stand for: a default copied into every element counts against the memory
+// budget, wherever it is copied on to (the open elements, the update, a fragment), and every
+// element carrying one gives the host its turn, so a time limit stops the call promptly.
+TEST(Security, WhatADocumentRepeatsIsBounded) {
+    const std::string nested = withDefault(repeat("<b>", 80) + "<c/>" + repeat("</b>", 80));
+    tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, "33554432");
+    const struct {
+        const char *routine;
+        std::vector<Input> args;
+    } calls[] = {
+        {"qapExtractVarcharFromVarchar", {nested, "/r//b[@x=\"q\"]//c"}},
+        {"qapUpdateXMLVarchar", {nested, "/r/c", "v"}},
+        {"qapExtractClobFromVarchar", {nested, "/r"}},
+    };
+    for (const auto &c : calls) {
+        SCOPED_TRACE(c.routine);
+        const std::string told = inChild(c.routine, c.args);
+        EXPECT_EQ(told.substr(0, 6), "38X13 ") << told;
+        EXPECT_NE(told.find(": memory limit reached"), std::string::npos) << told;
+        // 32 MiB for the parse, and the document's own 8 MB default in the DTD
+        EXPECT_LT(atol(told.c_str() + told.rfind(' ')), 100) << told;
+    }
+    tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, nullptr);
+
+    const std::string x8000(8000, 'x');
+    for (const std::string &doc :
+         {"<!DOCTYPE r [<!ENTITY e '" + x8000 + "'>]><r>" + repeat("<b x='&e;'/>", 2500) + "</r>",
+          "<!DOCTYPE r [<!ENTITY e \"<b x='" + x8000 + "'/>\">]><r>" + repeat("&e;", 2500) +
+              "</r>"}) {
+        const tarn::Outcome o = once("qapExtractClobFromVarchar", {doc, "/r"});
+        EXPECT_EQ(o.sqlstate, "38X13");
+        EXPECT_NE(o.message.find(": entity expansion"), std::string::npos) << o.message;
+    }
+
+    // No budget: a cancel 200 ms in stops the parse at once, not after the document.
+    const std::string flat = withDefault(repeat("<b/>", 2000));
+    tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, "0");
+    tarnSetCancelCheck([] { return nowMs() >= cancelAt ? 1 : 0; });
+    for (const bool update : {false, true}) {
+        const int64_t start = nowMs();
+        cancelAt = start + 200;
+        const tarn::Outcome o = update ? once("qapUpdateXMLVarchar", {flat, "/r/x", "v"})
+                                       : once("qapExtractVarcharFromVarchar", {flat, "/r/x"});
+        EXPECT_EQ(o.sqlstate, "57014");
+        EXPECT_LT(nowMs() - start, 2500);
+    }
+    tarnSetCancelCheck(nullptr);
+    tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, nullptr);
+}

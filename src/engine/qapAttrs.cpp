@@ -40,54 +40,78 @@ constexpr unsigned kValueLine = 221;
 }
 } // namespace
 
-QapAttrs::QapAttrs(QapRoutineCtx *ctx, const XERCES_CPP_NAMESPACE::Attributes &attrs) : ctx(ctx) {
+bool QapAttrFilter::keeps(const XMLCh *localName) const {
+    if (all) return true;
+    if (localName == nullptr) return false;
+    for (uint32_t i = 0; i < count; ++i)
+        if (XMLString::equals(names[i], localName)) return true;
+    return false;
+}
+
+QapAttrs::QapAttrs(QapRoutineCtx *ctx, const XERCES_CPP_NAMESPACE::Attributes &attrs,
+                   XERCES_CPP_NAMESPACE::MemoryManager *memory)
+    : ctx(ctx), memory_(memory) {
     assign(attrs);
 }
 
 QapAttrs::~QapAttrs() {
-    free(block);
-    free(uri);
+    if (memory_ != nullptr)
+        memory_->deallocate(block);
+    else
+        free(block);
 }
 
-// Builds the block from the strings that get(i, kind) gives: kind 0 local name, 1 qualified
-// name, 2 value. The block is reused when it is large enough, unless the strings come from it
-// (fresh).
-template <class Get>
-static void fill(QapAttrs &a, size_t n, Get get, bool fresh, void *&block, size_t &blockSize,
-                 QapRoutineCtx *ctx) {
+// Builds the block from the strings that get(i, kind) gives (kind 0 local name, 1 qualified
+// name, 2 value) of the attributes i below n that keep(i) keeps. The block is reused when it is
+// large enough, unless the strings come from it (fresh).
+template <class Get, class Keep> void QapAttrs::fill(size_t n, Get get, Keep keep, bool fresh) {
+    size_t kept = 0;
     size_t chars = 0;
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
+        if (!keep(i)) continue;
+        ++kept;
         chars += units(get(i, 0)) + units(get(i, 1)) + units(get(i, 2));
-    size_t need = 3 * (n + 1) * sizeof(XMLCh *) + chars * sizeof(XMLCh);
+    }
+    size_t need = 3 * (kept + 1) * sizeof(XMLCh *) + chars * sizeof(XMLCh);
     void *target = block;
     size_t size = blockSize;
     if (need > blockSize || fresh) {
         size = (need + 63) & ~static_cast<size_t>(63);
-        target = malloc(size);
-        if (target == nullptr) throw QAPException(ctx, QAPG002E);
+        if (memory_ != nullptr) {
+            target = memory_->allocate(size);
+        } else {
+            target = malloc(size);
+            if (target == nullptr) throw QAPException(ctx, QAPG002E);
+        }
     }
-    XMLCh **localNames = static_cast<XMLCh **>(target);
-    XMLCh **qNames = localNames + n + 1;
-    XMLCh **values = qNames + n + 1;
-    XMLCh *cursor = reinterpret_cast<XMLCh *>(values + n + 1);
+    XMLCh **newLocal = static_cast<XMLCh **>(target);
+    XMLCh **newQ = newLocal + kept + 1;
+    XMLCh **newValues = newQ + kept + 1;
+    XMLCh *cursor = reinterpret_cast<XMLCh *>(newValues + kept + 1);
+    size_t k = 0;
     for (size_t i = 0; i < n; ++i) {
-        localNames[i] = place(cursor, get(i, 0));
-        values[i] = place(cursor, get(i, 2));
-        qNames[i] = place(cursor, get(i, 1));
+        if (!keep(i)) continue;
+        newLocal[k] = place(cursor, get(i, 0));
+        newValues[k] = place(cursor, get(i, 2));
+        newQ[k] = place(cursor, get(i, 1));
+        ++k;
     }
-    localNames[n] = qNames[n] = values[n] = nullptr;
+    newLocal[kept] = newQ[kept] = newValues[kept] = nullptr;
     if (target != block) {
-        free(block);
+        if (memory_ != nullptr)
+            memory_->deallocate(block);
+        else
+            free(block);
         block = target;
         blockSize = size;
     }
-    a.count = static_cast<uint32_t>(n);
-    a.localNames = localNames;
-    a.qNames = qNames;
-    a.values = values;
+    count = static_cast<uint32_t>(kept);
+    localNames = newLocal;
+    qNames = newQ;
+    values = newValues;
 }
 
-void QapAttrs::assign(const XERCES_CPP_NAMESPACE::Attributes &attrs) {
+void QapAttrs::assign(const XERCES_CPP_NAMESPACE::Attributes &attrs, const QapAttrFilter *keep) {
     if (&attrs == this) return;
     const XMLSize_t n = attrs.getLength();
     if (n == 0 && blockSize >= 3 * sizeof(XMLCh *)) {
@@ -99,14 +123,17 @@ void QapAttrs::assign(const XERCES_CPP_NAMESPACE::Attributes &attrs) {
         count = 0;
         return;
     }
-    fill(
-        *this, n,
-        [&attrs](size_t i, int kind) -> const XMLCh * {
-            return kind == 0   ? attrs.getLocalName(i)
-                   : kind == 1 ? attrs.getQName(i)
-                               : attrs.getValue(i);
-        },
-        false, block, blockSize, ctx);
+    auto get = [&attrs](size_t i, int kind) -> const XMLCh * {
+        return kind == 0   ? attrs.getLocalName(i)
+               : kind == 1 ? attrs.getQName(i)
+                           : attrs.getValue(i);
+    };
+    if (keep == nullptr || keep->all)
+        fill(
+            n, get, [](size_t) { return true; }, false);
+    else
+        fill(
+            n, get, [&](size_t i) { return keep->keeps(attrs.getLocalName(i)); }, false);
 }
 
 void QapAttrs::setValue(XMLSize_t index, const XMLCh *value) {
@@ -115,14 +142,14 @@ void QapAttrs::setValue(XMLSize_t index, const XMLCh *value) {
     XMLCh **oldQ = qNames;
     XMLCh **oldValues = values;
     fill(
-        *this, count,
+        count,
         [=](size_t i, int kind) -> const XMLCh * {
             return kind == 0    ? oldLocal[i]
                    : kind == 1  ? oldQ[i]
                    : i == index ? value
                                 : oldValues[i];
         },
-        true, block, blockSize, ctx);
+        [](size_t) { return true; }, true);
 }
 
 XMLSize_t QapAttrs::getLength() const {

@@ -26,6 +26,7 @@
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/BinFileInputStream.hpp>
+#include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/RuntimeException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -134,6 +135,55 @@ struct ValidatorAccess : XMLValidator {
 };
 } // namespace
 
+// The document's stream, counting the bytes the parser reads as work (see countWork): text,
+// attribute values, comments, everything the document holds itself.
+class qapGuardedReader::CountedStream : public BinInputStream {
+public:
+    CountedStream(BinInputStream *inner, qapGuardedReader &reader)
+        : inner_(inner), reader_(reader) {}
+    ~CountedStream() override { delete inner_; }
+    CountedStream(const CountedStream &) = delete;
+    CountedStream &operator=(const CountedStream &) = delete;
+    XMLFilePos curPos() const override { return inner_->curPos(); }
+    XMLSize_t readBytes(XMLByte *const toFill, const XMLSize_t maxToRead) override {
+        const XMLSize_t n = inner_->readBytes(toFill, maxToRead);
+        reader_.countWork(n); // the first read, at the parse's start, never asks the host
+        return n;
+    }
+    const XMLCh *getContentType() const override { return inner_->getContentType(); }
+    const XMLCh *getEncoding() const override { return inner_->getEncoding(); }
+
+private:
+    BinInputStream *inner_;
+    qapGuardedReader &reader_;
+};
+
+// A document as the parser reads it, through a CountedStream.
+class qapGuardedReader::CountedSource : public InputSource {
+public:
+    CountedSource(const InputSource &document, qapGuardedReader &reader)
+        : InputSource(document.getSystemId(), document.getMemoryManager()), document_(document),
+          reader_(reader) {
+        setPublicId(document.getPublicId());
+        setEncoding(document.getEncoding());
+        setIssueFatalErrorIfNotFound(document.getIssueFatalErrorIfNotFound());
+    }
+    BinInputStream *makeStream() const override {
+        BinInputStream *stream = document_.makeStream();
+        if (stream == nullptr) return nullptr;
+        try {
+            return new CountedStream(stream, reader_);
+        } catch (...) {
+            delete stream;
+            throw;
+        }
+    }
+
+private:
+    const InputSource &document_;
+    qapGuardedReader &reader_;
+};
+
 qapGuardedReader::qapGuardedReader(QapRoutineCtx *ctx, qapParseMemory *manager)
     : SAX2XMLReaderImpl(manager), ctx_(ctx), memory_(manager) {
     SAX2XMLReaderImpl::setLexicalHandler(&quiet_);
@@ -151,16 +201,42 @@ qapGuardedReader::~qapGuardedReader() {
 
 void qapGuardedReader::parse(const InputSource &source) {
     // The budget as the host sets it now; the watch from the start of the document to the end
-    // of the parse (startDocument), so that nothing after the parse is refused.
+    // of the parse (startDocument), so that nothing after the parse is refused. What the parse
+    // charged goes back when it ends, however it ends.
     memory_->setBudget(ctx_ != nullptr ? ctx_->maxParseMemory : QAP_DEFAULT_PARSE_MEMORY);
     refused_ = false;
     stopDue_ = false;
+    work_ = 0;
+    externalDepth_ = 0;
+    contentEntities_.clear();
+    defaults_ = false;
     struct Unwatch {
-        qapParseMemory &memory;
-        ~Unwatch() { memory.watch(nullptr); }
-    } unwatch{*memory_};
+        qapGuardedReader &reader;
+        ~Unwatch() {
+            reader.memory_->watch(nullptr);
+            reader.memory_->discharge(reader.charged_);
+            reader.charged_ = 0;
+        }
+    } unwatch{*this};
     const qapUtf8Source document(source, utf8_);
-    SAX2XMLReaderImpl::parse(document);
+    const CountedSource counted(document, *this);
+    SAX2XMLReaderImpl::parse(counted);
+}
+
+void qapGuardedReader::chargeDefaults(const RefVectorOf<XMLAttr> &attrs, XMLSize_t attrCount) {
+    // The parser copies a default into every element that leaves the attribute out, so a
+    // document can declare megabytes once and have them copied on and on downstream.
+    uint64_t units = 0;
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+        const XMLAttr *attr = attrs.elementAt(i);
+        if (!attr->getSpecified())
+            units +=
+                XMLString::stringLen(attr->getValue()) + XMLString::stringLen(attr->getQName());
+    }
+    if (units == 0) return;
+    memory_->charge(units * sizeof(XMLCh)); // past the budget: refused, as an allocation
+    charged_ += units * sizeof(XMLCh);
+    countWork(units);
 }
 
 void qapGuardedReader::startDocument() {
@@ -189,6 +265,7 @@ bool qapGuardedReader::refuse(bool overBudget) {
         return true;
     }
     if (refused_) return false; // once: what the parser frees on its way out is not refused
+    work_ = 0;
     if (stopDue_) {
         refusal_ = stopAt(refusal_.state, refusal_.text);
     } else if (tarnStatementCancelled() != 0) {
@@ -203,8 +280,9 @@ bool qapGuardedReader::refuse(bool overBudget) {
 void qapGuardedReader::largeBlockFreed(void *block) {
     // An entity's reader is freed when the scanner is done with it, while its entity is still
     // the current one: that is where the reader counts the entities of the DTD, parameter
-    // entities and, before the root element, general ones (in attribute defaults). The
-    // document's general entities are the parser's to count (see qapBoundEntities).
+    // entities and, before the root element, general ones (in attribute defaults), and the
+    // text of the document's entities in attribute values. How many of the document's general
+    // entities are expanded is the parser's to count (see qapBoundEntities).
     if (scanner_ == nullptr || stopDue_ || refused_) return;
     const ReaderMgr *readers = scanner_->getReaderMgr();
     const size_t header = XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(void *));
@@ -212,14 +290,21 @@ void qapGuardedReader::largeBlockFreed(void *block) {
         readers->getCurrentReader())
         return;
     const auto *entity = dynamic_cast<const DTDEntityDecl *>(readers->getCurrentEntity());
-    if (entity == nullptr || (!entity->getIsParameter() && !inProlog_)) return;
+    if (entity == nullptr) return;
+    const bool inDtd = entity->getIsParameter() || inProlog_;
+    // An entity in content was counted where it started (its reader goes before its end is
+    // told); one in an attribute value is counted here.
+    if (!inDtd && !contentEntities_.empty() && contentEntities_.back() == entity) return;
     expanded_ += entity->getValueLen();
-    if (++dtdReferences_ > QAP_MAX_ENTITY_EXPANSIONS || expanded_ > QAP_MAX_EXPANDED_UNITS) {
+    work_ += entity->getValueLen();
+    if ((inDtd && ++dtdReferences_ > QAP_MAX_ENTITY_EXPANSIONS) ||
+        expanded_ > QAP_MAX_EXPANDED_UNITS) {
         // Stopped at the next allocation (this runs in a destructor), or after the parse.
         refusal_ = QapParseStop{"38X13", u"entity expansion exceeds the limit", false, 0, 0};
         stopDue_ = true;
-        memory_->pollNext();
     }
+    // The host is asked at the next allocation too.
+    if (stopDue_ || work_ >= kPollUnits) memory_->pollNext();
 }
 
 void qapGuardedReader::stopFor(const XMLCh *name, const char16_t *what) {
@@ -245,6 +330,7 @@ void qapGuardedReader::elementDecl(const DTDElementDecl &decl, const bool isIgno
 void qapGuardedReader::attDef(const DTDElementDecl &elemDecl, const DTDAttDef &attDef,
                               const bool ignoring) {
     onEvent();
+    if (attDef.getValue() != nullptr) defaults_ = true;
     if (const XMLCh *values = attDef.getEnumeration()) {
         // The validator compares the values of each enumeration pairwise, without a pause.
         uint64_t count = 1;
@@ -292,7 +378,7 @@ void qapGuardedReader::startElement(const XMLElementDecl &elemDecl, const unsign
                                     const XMLCh *const elemPrefix,
                                     const RefVectorOf<XMLAttr> &attrList, const XMLSize_t attrCount,
                                     const bool isEmpty, const bool isRoot) {
-    countElement(isEmpty, isRoot);
+    countElement(isEmpty, isRoot, attrList, attrCount);
     SAX2XMLReaderImpl::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
                                     isRoot);
 }
@@ -316,17 +402,27 @@ void qapGuardedReader::ignorableWhitespace(const XMLCh *const chars, const XMLSi
 }
 
 void qapGuardedReader::startEntityReference(const XMLEntityDecl &entDecl) {
+    contentEntities_.push_back(&entDecl);
     ++entityDepth_;
+    // An internal entity's whole text (markup too) counts as it starts; an external one's
+    // text as it comes.
+    if (entDecl.isExternal())
+        ++externalDepth_;
+    else
+        countExpanded(entDecl.getValueLen());
     SAX2XMLReaderImpl::startEntityReference(entDecl);
 }
 
 void qapGuardedReader::endEntityReference(const XMLEntityDecl &entDecl) {
+    if (!contentEntities_.empty()) contentEntities_.pop_back();
     if (entityDepth_ != 0) --entityDepth_;
+    if (entDecl.isExternal() && externalDepth_ != 0) --externalDepth_;
     SAX2XMLReaderImpl::endEntityReference(entDecl);
 }
 
 void qapGuardedReader::pollHost() {
     events_ = 0;
+    work_ = 0;
     if (tarnStatementCancelled() != 0) stop("57014", u"the statement was cancelled");
 }
 

@@ -32,7 +32,7 @@ void qapNonValidateReader::startElement(const XMLElementDecl &elemDecl, const un
                                         const XMLSize_t attrCount, const bool isEmpty,
                                         const bool isRoot) {
     const size_t level = isRoot ? 0 : depth_; // elements open around this one
-    countElement(isEmpty, isRoot);
+    countElement(isEmpty, isRoot, attrList, attrCount);
     if (elemStack_ != nullptr) trimChildren(level, isEmpty);
     if (contentHandler == nullptr) return;
     // With namespaces off the handler gets empty URI and local name and the qualified name.

@@ -47,14 +47,21 @@ void qapParseMemory::poll() {
     if (watch_ != nullptr && !releasing_ && watch_->refuse(false)) throw OutOfMemoryException();
 }
 
-void *qapParseMemory::take(size_t bytes) {
+void qapParseMemory::charge(size_t bytes) {
     if (budget_ != 0 && !releasing_ && (bytes > budget_ || held_ > budget_ - bytes)) {
         if (watch_ != nullptr) watch_->refuse(true);
         throw OutOfMemoryException();
     }
-    void *block = malloc(bytes);
-    if (block == nullptr) throw OutOfMemoryException();
     held_ += bytes;
+}
+
+void *qapParseMemory::take(size_t bytes) {
+    charge(bytes);
+    void *block = malloc(bytes);
+    if (block == nullptr) {
+        held_ -= bytes;
+        throw OutOfMemoryException();
+    }
     return block;
 }
 

@@ -53,8 +53,15 @@ public:
     size_t largestBlock() const { return largest_; }
     // The most the manager may take from the heap (0: no limit); what it holds already stays.
     void setBudget(size_t bytes) { budget_ = bytes; }
-    // Bytes taken from the heap and not given back (free lists and chunks included).
+    // Bytes taken from the heap and not given back (free lists and chunks included), and
+    // bytes charged.
     size_t held() const { return held_; }
+    // Counts bytes held elsewhere, or work the parse is answerable for, against the budget as
+    // if they were taken from the heap; past it fails as allocate does (the watch is told).
+    // Throws OutOfMemoryException.
+    void charge(size_t bytes);
+    // Gives back what charge counted.
+    void discharge(size_t bytes) { held_ -= bytes < held_ ? bytes : held_; }
     // The watch of the running parse, or null; it must outlive its watching.
     void watch(qapParseWatch *watch) { watch_ = watch; }
     // The next allocation asks the watch.

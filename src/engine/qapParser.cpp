@@ -59,6 +59,9 @@ int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtd
         parser.reader->setLexicalHandler(parts.handler.get());
         parts.handler->resolver = parser.resolver.get();
         parts.handler->result.useMemory(&parser.memory);
+        // The open elements count against the parse's budget and keep only the attributes
+        // the path's predicates read.
+        parts.handler->currentPath.prepare(&parser.memory, parts.handler->query);
         return 0;
     } catch (...) {
         return qapReportSetUpException(ctx, "qapSetUpReader", err);

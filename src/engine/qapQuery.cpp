@@ -408,7 +408,10 @@ QapQuery::QapQuery(QapRoutineCtx *ctx, XMLCh *pathText) : ctx(ctx), pathText(pat
             lastStep_ = tail != nullptr ? tail->step : nullptr;
             shallow_ = true;
         }
+        collectPredicateNames();
     } catch (...) {
+        delete[] headSteps_;
+        delete[] predicateNames_;
         delete[] attributeName;
         delete head;
         delete middle;
@@ -417,7 +420,31 @@ QapQuery::QapQuery(QapRoutineCtx *ctx, XMLCh *pathText) : ctx(ctx), pathText(pat
     }
 }
 
+void QapQuery::collectPredicateNames() {
+    uint32_t steps = 0;
+    auto each = [&](auto visit) {
+        auto chunk = [&](const QapChunk *c) {
+            for (; c != nullptr; c = c->next)
+                if (c->step->predicateAttr != nullptr) visit(c->step->predicateAttr);
+        };
+        chunk(head);
+        for (const QapChunkList *m = middle; m != nullptr; m = m->next)
+            chunk(m->chunk);
+        chunk(tail);
+    };
+    each([&](const XMLCh *) { ++steps; });
+    if (steps == 0) return;
+    predicateNames_ = new (std::nothrow) const XMLCh *[steps];
+    if (predicateNames_ == nullptr) throw QAPException(ctx, QAPG002E);
+    each([&](const XMLCh *name) {
+        for (uint32_t i = 0; i < predicateCount_; ++i)
+            if (XMLString::equals(predicateNames_[i], name)) return;
+        predicateNames_[predicateCount_++] = name;
+    });
+}
+
 QapQuery::~QapQuery() {
+    delete[] predicateNames_;
     delete[] headSteps_;
     delete[] attributeName;
     delete head;
@@ -468,24 +495,15 @@ QapMatchState QapQuery::match(const QapCurrentPath &path) const {
 // ---------------------------------------------------------------------------------------------
 // The open elements
 
-QapPathNode::QapPathNode(QapRoutineCtx *ctx, const XMLCh *qname,
-                         const XERCES_CPP_NAMESPACE::Attributes *attrs)
-    : ctx(ctx) {
-    try {
-        assign(qname, attrs);
-    } catch (...) {
-        free(this->qname);
-        delete attrStore;
-        throw;
-    }
-}
-
 QapPathNode::~QapPathNode() {
-    free(qname);
-    delete attrStore;
+    if (memory_ != nullptr)
+        memory_->deallocate(qname);
+    else
+        free(qname);
 }
 
-void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attributes *list) {
+void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attributes *list,
+                         const QapAttrFilter *keep) {
     // Name and length in one pass while the name fits the buffer.
     uint32_t n = 0;
     if (name != nullptr) {
@@ -501,17 +519,15 @@ void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attribut
                 ++total;
             size_t capacity = total + 1 < 32 ? 32 : total + 1;
             if (capacity > UINT32_MAX) throw QAPException(ctx, QAPG002E);
-            XMLCh *buffer = static_cast<XMLCh *>(malloc(capacity * sizeof(XMLCh)));
-            if (buffer == nullptr) throw QAPException(ctx, QAPG002E);
+            XMLCh *buffer = takeUnits(capacity);
             memcpy(buffer, name, total * sizeof(XMLCh));
-            free(qname);
+            giveUnits(qname);
             qname = buffer;
             qnameCapacity = static_cast<uint32_t>(capacity);
             n = static_cast<uint32_t>(total);
         }
     } else if (qnameCapacity == 0) {
-        qname = static_cast<XMLCh *>(malloc(32 * sizeof(XMLCh)));
-        if (qname == nullptr) throw QAPException(ctx, QAPG002E);
+        qname = takeUnits(32);
         qnameCapacity = 32;
     }
     qname[n] = 0;
@@ -520,24 +536,51 @@ void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attribut
         attrs = nullptr;
         return;
     }
-    if (attrStore == nullptr)
-        attrStore = allocate<QapAttrs>(ctx, ctx, *list);
+    attrs = nullptr; // until the copy is whole
+    store_.assign(*list, keep);
+    attrs = &store_;
+}
+
+XMLCh *QapPathNode::takeUnits(size_t units) {
+    if (memory_ != nullptr) return static_cast<XMLCh *>(memory_->allocate(units * sizeof(XMLCh)));
+    auto *buffer = static_cast<XMLCh *>(malloc(units * sizeof(XMLCh)));
+    if (buffer == nullptr) throw QAPException(ctx, QAPG002E);
+    return buffer;
+}
+
+void QapPathNode::giveUnits(XMLCh *buffer) {
+    if (memory_ != nullptr)
+        memory_->deallocate(buffer);
     else
-        attrStore->assign(*list);
-    attrs = attrStore;
+        free(buffer);
+}
+
+void QapCurrentPath::freeNodes(QapPathNode *n) {
+    while (n != nullptr) {
+        QapPathNode *next = n->next;
+        XERCES_CPP_NAMESPACE::MemoryManager *memory = memory_;
+        n->~QapPathNode();
+        if (memory != nullptr)
+            memory->deallocate(n);
+        else
+            ::operator delete(n);
+        n = next;
+    }
 }
 
 QapCurrentPath::~QapCurrentPath() {
-    for (QapPathNode *n = first; n != nullptr;) {
-        QapPathNode *next = n->next;
-        delete n;
-        n = next;
-    }
-    for (QapPathNode *n = spare; n != nullptr;) {
-        QapPathNode *next = n->next;
-        delete n;
-        n = next;
-    }
+    freeNodes(first);
+    freeNodes(spare);
+}
+
+void QapCurrentPath::prepare(XERCES_CPP_NAMESPACE::MemoryManager *memory, const QapQuery &query) {
+    keep_ = query.predicateNames();
+    if (memory == memory_) return;
+    freeNodes(first);
+    freeNodes(spare);
+    first = last = spare = nullptr;
+    depth_ = 0;
+    memory_ = memory;
 }
 
 void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs) {
@@ -545,19 +588,23 @@ void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attrib
 }
 
 void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes *attrs) {
+    // Nothing to keep of the attributes: no copy at all.
+    if (attrs != nullptr && !keep_.all && keep_.count == 0) attrs = nullptr;
     QapPathNode *node = spare;
     if (node != nullptr) {
         spare = node->next;
-        try {
-            node->assign(qname, attrs);
-        } catch (...) {
-            node->next = spare;
-            spare = node;
-            throw;
-        }
     } else {
-        node = new (std::nothrow) QapPathNode(ctx, qname, attrs);
-        if (node == nullptr) throw QAPException(ctx, QAPG002E);
+        void *room = memory_ != nullptr ? memory_->allocate(sizeof(QapPathNode))
+                                        : ::operator new(sizeof(QapPathNode), std::nothrow);
+        if (room == nullptr) throw QAPException(ctx, QAPG002E);
+        node = new (room) QapPathNode(ctx, memory_);
+    }
+    try {
+        node->assign(qname, attrs, &keep_);
+    } catch (...) {
+        node->next = spare;
+        spare = node;
+        throw;
     }
     node->next = nullptr;
     node->prev = last;

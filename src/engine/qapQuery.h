@@ -9,6 +9,7 @@
 #include <xercesc/sax2/Attributes.hpp>
 
 struct QapRoutineCtx;
+class QapQuery;
 
 // What a path targets.
 enum QapTargetKind : int32_t { ATTRIBUTE = 0, ELEMENT = 1, TAGGED_ELEMENT = 2 };
@@ -16,18 +17,21 @@ enum QapTargetKind : int32_t { ATTRIBUTE = 0, ELEMENT = 1, TAGGED_ELEMENT = 2 };
 // The match state of the innermost open element.
 enum QapMatchState : int32_t { NO = 0, PARTIAL = 1, YES = 2 };
 
-// One open element.
+// One open element. Its name and attribute copy take their blocks from memory when it is given
+// (a parse's, which must outlive the node), else from the process heap.
 class QapPathNode {
 public:
-    QapPathNode(QapRoutineCtx *ctx, const XMLCh *qname,
-                const XERCES_CPP_NAMESPACE::Attributes *attrs);
+    QapPathNode(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::MemoryManager *memory)
+        : ctx(ctx), store_(ctx, memory), memory_(memory) {}
     ~QapPathNode();
     QapPathNode(const QapPathNode &) = delete;
     QapPathNode &operator=(const QapPathNode &) = delete;
 
     // Makes the node a copy of another element, reusing its buffers where they are large
-    // enough; attrs null keeps no attribute copy (attrs becomes null). Throws QAPException.
-    void assign(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes *attrs);
+    // enough; attrs null keeps no attribute copy (attrs becomes null), else the copy holds the
+    // attributes keep keeps (all when null). Throws QAPException, or what memory throws.
+    void assign(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes *attrs,
+                const QapAttrFilter *keep = nullptr);
 
     XMLCh *qname = nullptr;
     QapAttrs *attrs = nullptr;
@@ -37,9 +41,12 @@ public:
 
 private:
     friend class QapStep;
-    uint32_t qnameLength = 0;      // units of qname
-    uint32_t qnameCapacity = 0;    // units qname can hold, terminator included
-    QapAttrs *attrStore = nullptr; // the owned copy, kept for reuse while attrs is null
+    uint32_t qnameLength = 0;   // units of qname
+    uint32_t qnameCapacity = 0; // units qname can hold, terminator included
+    QapAttrs store_;            // the owned copy, kept for reuse while attrs is null
+    XERCES_CPP_NAMESPACE::MemoryManager *memory_;
+    XMLCh *takeUnits(size_t units);
+    void giveUnits(XMLCh *buffer);
 };
 
 // The open elements, root first.
@@ -50,7 +57,8 @@ public:
     QapCurrentPath(const QapCurrentPath &) = delete;
     QapCurrentPath &operator=(const QapCurrentPath &) = delete;
 
-    // Appends a node for a started element (copies name and attributes); throws QAPException.
+    // Appends a node for a started element (copies name and attributes); throws as
+    // QapPathNode::assign.
     void push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
     // The same, copying the attributes only when attrs is not null: for elements whose
     // attributes no match reads.
@@ -59,6 +67,12 @@ public:
     void pop();
     // Number of nodes.
     uint32_t depth() const { return depth_; }
+    // Before a parse: the nodes take their blocks from memory (a parse's, which must outlive
+    // this list; null: the process heap), and copy only the attributes that the query's
+    // predicates name. Nodes of another memory are freed.
+    void prepare(XERCES_CPP_NAMESPACE::MemoryManager *memory, const QapQuery &query);
+    // Where the nodes take their blocks (null: the process heap).
+    XERCES_CPP_NAMESPACE::MemoryManager *memory() const { return memory_; }
 
     QapPathNode *first = nullptr;
     QapPathNode *last = nullptr;
@@ -68,6 +82,9 @@ private:
     // Popped nodes kept for the next push, so a parse allocates only while it goes deeper.
     QapPathNode *spare = nullptr;
     uint32_t depth_ = 0;
+    XERCES_CPP_NAMESPACE::MemoryManager *memory_ = nullptr;
+    QapAttrFilter keep_; // the attributes a node copies
+    void freeNodes(QapPathNode *node);
 };
 
 // One location step; the strings point into the query's path text.
@@ -149,6 +166,15 @@ public:
 
     // The match state of the innermost element of the current path. No side effects.
     QapMatchState match(const QapCurrentPath &path) const;
+    // The attributes that the predicates of the path name (each once): the only ones a match
+    // reads.
+    QapAttrFilter predicateNames() const {
+        QapAttrFilter f;
+        f.all = false;
+        f.names = predicateNames_;
+        f.count = predicateCount_;
+        return f;
+    }
     // True when the state of an element follows from the element alone once its parent's
     // state is known not to be NO: paths without "//", and paths whose only "//" comes before
     // their last step. Handlers then need no list of open elements.
@@ -186,6 +212,9 @@ private:
     uint32_t headLength_ = 0;
     const QapStep *lastStep_ = nullptr;
     bool shallow_ = false;
+    const XMLCh **predicateNames_ = nullptr;
+    uint32_t predicateCount_ = 0;
+    void collectPredicateNames();
 };
 
 // XML 1.0 Appendix B character classes, by UTF-16 code unit.

@@ -44,6 +44,10 @@ constexpr uint64_t QAP_MAX_ENUMERATION_PAIRS = uint64_t{1} << 26;
 
 constexpr size_t QAP_MAX_DEPTH = 100000;
 constexpr uint32_t QAP_POLL_EVENTS = 4096;
+// The host is also asked every time this much work was handed over (bytes of the document
+// read, characters of entity text, of attribute defaults), so that an element that carries
+// megabytes cannot keep it waiting.
+constexpr uint64_t kPollUnits = uint64_t{1} << 20;
 
 // Substitutes the DTD named in a document's DOCTYPE: the call's DTD text, or an empty DTD.
 class qapDoctypeResolver : public XERCES_CPP_NAMESPACE::DefaultHandler {
@@ -106,8 +110,10 @@ public:
                 const XERCES_CPP_NAMESPACE::DTDAttDef &attDef, const bool ignoring) override;
 
     // The bounds of every parse, counted where the scanner reports to the reader: every few
-    // thousand events the host is asked whether the statement was cancelled, and entity text
-    // and nesting are limited.
+    // thousand events, and every megabyte or so of work, the host is asked whether the
+    // statement was cancelled, and entity text and nesting are limited. The attribute
+    // defaults the parser copies into every element of their type count against the memory
+    // budget until the parse ends, as if the parse held them.
     void
     startElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
                  const XMLCh *const elemPrefix,
@@ -136,8 +142,12 @@ protected:
     QapRoutineCtx *ctx_;
     XERCES_CPP_NAMESPACE::XMLScanner *scanner_ = nullptr; // the reader's, when it can be reached
     size_t depth_ = 0;                                    // elements open
-    // An element's start against the bounds (see startElement); throws QapParseStop.
-    void countElement(bool isEmpty, bool isRoot) {
+    // An element's start against the bounds (see startElement); throws QapParseStop, and
+    // OutOfMemoryException past the budget.
+    void countElement(bool isEmpty, bool isRoot,
+                      const XERCES_CPP_NAMESPACE::RefVectorOf<XERCES_CPP_NAMESPACE::XMLAttr> &attrs,
+                      XMLSize_t attrCount) {
+        if (defaults_) chargeDefaults(attrs, attrCount);
         onEvent();
         if (isRoot) {
             depth_ = 0;
@@ -148,9 +158,9 @@ protected:
     }
     // Text against the bounds (see docCharacters); throws QapParseStop.
     void countText(XMLSize_t length) {
-        // Text from an entity counts against the bound.
-        if (entityDepth_ != 0 && (expanded_ += length) > QAP_MAX_EXPANDED_UNITS)
-            stop("38X13", u"entity expansion exceeds the limit");
+        // An internal entity's text was counted where it started; an external one's counts as
+        // it comes.
+        if (entityDepth_ != 0 && externalDepth_ != 0) countExpanded(length);
         onEvent();
     }
     // Counts a text event that needs no closer look (outside entities, the host not due a
@@ -162,9 +172,23 @@ protected:
     }
 
 private:
+    class CountedSource;
+    class CountedStream;
     void onEvent() {
         if (++events_ >= QAP_POLL_EVENTS) pollHost();
     }
+    void countWork(uint64_t units) {
+        if ((work_ += units) >= kPollUnits) pollHost();
+    }
+    // Entity text against the bound; throws QapParseStop.
+    void countExpanded(uint64_t units) {
+        if ((expanded_ += units) > QAP_MAX_EXPANDED_UNITS)
+            stop("38X13", u"entity expansion exceeds the limit");
+        countWork(units);
+    }
+    void
+    chargeDefaults(const XERCES_CPP_NAMESPACE::RefVectorOf<XERCES_CPP_NAMESPACE::XMLAttr> &attrs,
+                   XMLSize_t attrCount);
     void pollHost();
     [[noreturn]] void stop(const char *state, const char16_t *text) const;
     // The parse's place as a stop gives it, when the scanner has a reader to ask.
@@ -175,8 +199,15 @@ private:
     void largeBlockFreed(void *block) override;
     qapParseMemory *memory_;
     uint32_t events_ = 0;
-    uint32_t entityDepth_ = 0;
+    uint64_t work_ = 0;          // units of work since the host was last asked
+    uint32_t entityDepth_ = 0;   // entities open in content
+    uint32_t externalDepth_ = 0; // external ones among them
+    // The entities open in content, innermost last: their readers are not those of attribute
+    // values (see largeBlockFreed).
+    std::vector<const XERCES_CPP_NAMESPACE::XMLEntityDecl *> contentEntities_;
     uint64_t expanded_ = 0;
+    bool defaults_ = false;      // the DTD gives some attribute a default value
+    size_t charged_ = 0;         // bytes of attribute defaults charged to the memory
     uint64_t dtdReferences_ = 0; // entity references expanded by the reader's own count
     uint64_t enumerationPairs_ = 0;
     bool inProlog_ = true; // before the root element: general entities are the DTD's

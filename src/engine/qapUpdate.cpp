@@ -117,7 +117,7 @@ void qapUpdateHandler::startElement(const XMLCh *const, const XMLCh *const,
             break;
         }
         // The matched element: every attribute of that name gets the new value, none is added.
-        QapAttrs copy(ctx, attrs);
+        QapAttrs copy(ctx, attrs, currentPath.memory());
         for (XMLSize_t i = 0; i < copy.getLength(); ++i)
             if (attributeName != nullptr && XMLString::equals(copy.getLocalName(i), attributeName))
                 copy.setValue(i, newValue);
