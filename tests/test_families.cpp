@@ -226,6 +226,35 @@ TEST_F(Families, TableMemoryStaysFlatOverMillionsOfValues) {
     remove(file.c_str());
 }
 
+// ---- Statements one after another -----------------------------------------------------------
+
+// A statement takes over the reader a finished one left on its thread: nothing of the earlier
+// statement's DTD, entities, code page, budget, document or failure shows in the next.
+TEST_F(Families, StatementsInTurnShareNoStateThroughTheirReaders) {
+    const std::string named = "<!DOCTYPE a SYSTEM 'a.dtd'><a x='1'>&e;</a>";
+    const std::string inner = "<!DOCTYPE a [<!ENTITY e 'in'><!ATTLIST a y CDATA 'd'>]><a>&e;</a>";
+    const std::string wide = "<a b='" + std::string(1 << 21, 'x') + "'>w</a>";
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(once("qapExtractVarcharFromVarchar2", {named, "<!ENTITY e 'dtd'>", "/a"}),
+                  "00000||dtd");
+        EXPECT_EQ(once("qapExtractVarcharFromVarchar", {named, "/a"}), "00000||NULL");
+        EXPECT_EQ(once("qapExtractVarcharFromVarchar", {inner, "/a/@y"}), "00000||d");
+        EXPECT_EQ(once("qapExtractVarcharFromVarchar", {"<a>&e;</a>", "/a"}).substr(0, 6),
+                  "38X13|");
+        EXPECT_EQ(once("qapExtractVarcharFromVarchar", {"<a y='u'/>", "/a/@y"}), "00000||u");
+        EXPECT_EQ(once("qapExtractVarcharFromVarchar", {"<a>\xE9</a>", "/a"}, 819), "00000||\xE9");
+        EXPECT_EQ(once("qapExtractVarcharFromVarchar", {"<a>\xC3\xA9</a>", "/a"}),
+                  "00000||\xC3\xA9");
+        tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, "1000000");
+        EXPECT_EQ(once("qapUpdateXMLVarchar", {wide, "/a", "v"}).substr(0, 6), "38X13|");
+        tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, nullptr);
+        EXPECT_EQ(once("qapExtractVarcharFromVarchar", {wide, "/a"}), "00000||w");
+        EXPECT_EQ(once("qapExtractVarcharFromVarchar", {"<a>", "/a"}).substr(0, 6), "38X13|");
+        EXPECT_EQ(table("qapExtractVarcharsFromVarchar", {"<a><b>1</b><b>2</b></a>", "/a/b"}),
+                  "1,2,;02000");
+    }
+}
+
 // ---- Update routines -----------------------------------------------------------------------
 
 TEST_F(Families, UpdateWritesTheDocumentBackWithTheNewValue) {

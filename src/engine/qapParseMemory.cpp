@@ -104,6 +104,22 @@ void *qapParseMemory::allocate(XMLSize_t size) {
     return h + 1;
 }
 
+void qapParseMemory::trim() {
+    for (size_t c = 0; c < kClasses; ++c) {
+        const size_t bytes = kSmallest << c;
+        if (bytes <= kCarved) continue;
+        for (Header *h = free_[c]; h != nullptr;) {
+            Header *next = h->nextFree;
+            h->prev->next = h->next;
+            h->next->prev = h->prev;
+            held_ -= sizeof(Header) + bytes;
+            free(h);
+            h = next;
+        }
+        free_[c] = nullptr;
+    }
+}
+
 void qapParseMemory::deallocate(void *p) {
     if (p == nullptr) return;
     Header *h = static_cast<Header *>(p) - 1;

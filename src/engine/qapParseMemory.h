@@ -60,6 +60,9 @@ public:
     // if they were taken from the heap; past it fails as allocate does (the watch is told).
     // Throws OutOfMemoryException.
     void charge(size_t bytes);
+    // Gives the free blocks carved from no chunk back to the heap: a manager kept for another
+    // reader's parses holds no more than its chunks and what is in use.
+    void trim();
     // Gives back what charge counted.
     void discharge(size_t bytes) { held_ -= bytes < held_ ? bytes : held_; }
     // The watch of the running parse, or null; it must outlive its watching.

@@ -37,13 +37,40 @@ std::unique_ptr<qapParser> buildParser(QapRoutineCtx *ctx) {
     return parser;
 }
 
+// The readers of a thread's finished statements, for the first parses of its next ones: a
+// reader costs more to build, and its memory more to fault in again, than a small document
+// costs to parse. Bounded in number and in what each holds; freed when the thread ends.
+constexpr size_t kPooledParsers = 4;
+constexpr size_t kPooledHeld = size_t{2} << 20;
+struct QapParserPool {
+    std::unique_ptr<qapParser> parsers[kPooledParsers];
+    size_t count = 0;
+    ~QapParserPool();
+};
+thread_local QapParserPool parserPool;
+thread_local bool parserPoolGone = false; // the thread is ending: nothing more is pooled
+
+QapParserPool::~QapParserPool() {
+    parserPoolGone = true;
+}
+
+// A reader for ctx: one a finished statement left on this thread, or a new one.
+std::unique_ptr<qapParser> takeParser(QapRoutineCtx *ctx) {
+    QapParserPool &pool = parserPool;
+    if (parserPoolGone || pool.count == 0) return buildParser(ctx);
+    std::unique_ptr<qapParser> parser = std::move(pool.parsers[--pool.count]);
+    parser->reader->rebind(ctx);
+    parser->resolver->ctx = ctx;
+    return parser;
+}
+
 } // namespace
 
 int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
                        QapStatus err) {
     try {
         parts.ctx = ctx;
-        if (ctx != nullptr && ctx->parser == nullptr) ctx->parser = buildParser(ctx).release();
+        if (ctx != nullptr && ctx->parser == nullptr) ctx->parser = takeParser(ctx).release();
         if (ctx != nullptr) {
             parts.parser = ctx->parser;
         } else {
@@ -117,9 +144,18 @@ void qapParseParts::release() {
 }
 
 void qapDropParser(QapRoutineCtx *ctx) {
-    if (ctx == nullptr) return;
-    delete ctx->parser;
+    if (ctx == nullptr || ctx->parser == nullptr) return;
+    std::unique_ptr<qapParser> parser(ctx->parser);
     ctx->parser = nullptr;
+    // Nothing of the statement stays: its handler, and the memory beyond what readers keep.
+    parser->kept = qapParser::Kept();
+    if (parser->retired || parserPoolGone) return;
+    parser->memory.trim();
+    QapParserPool &pool = parserPool;
+    if (pool.count == kPooledParsers || parser->memory.held() > kPooledHeld) return;
+    parser->reader->rebind(nullptr);
+    parser->resolver->ctx = nullptr;
+    pool.parsers[pool.count++] = std::move(parser);
 }
 
 int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &document,

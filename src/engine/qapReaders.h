@@ -130,6 +130,8 @@ public:
 
     // Forgets the previous document's DOCTYPE and counts before the reader parses again.
     void beginParse();
+    // The context the reader works for from now on (a reader kept for another statement).
+    void rebind(QapRoutineCtx *ctx) { ctx_ = ctx; }
     // True when the last parse read an external DTD subset.
     bool readExternalSubset() const { return hasExtSubset_; }
     // Why the reader made its memory fail the last parse (or would have, had the parser asked

@@ -58,5 +58,6 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
                     const char *dtdFile, uint32_t dtdinput_src, const char *dtdid, QapStatus err,
                     uint32_t dtdLoc);
 
-// Releases the reader a context keeps for its parses (see qapParser), if it has one.
+// Releases the reader a context keeps for its parses (see qapParser), if it has one: a sound
+// one is kept on the thread for the next context's first parse (a few, each small).
 void qapDropParser(QapRoutineCtx *ctx);
