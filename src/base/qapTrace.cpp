@@ -106,17 +106,48 @@ FILE *openTraceFile(const char *name, const char **why) {
     return f;
 }
 
+// The control file last found missing on this thread, and its directory as it was then: while
+// the directory is unchanged the file is still missing, and a routine's first call needs only
+// the directory's stat. The kernel stamps times coarsely, so a directory changed in the last
+// two seconds is not remembered: a file made in the same tick would not show in its times.
+struct QapControlAbsent {
+    std::string path;
+    struct stat dir {};
+    bool holds(const char *ctlPath, const struct stat &st) const {
+        return !path.empty() && path == ctlPath && st.st_dev == dir.st_dev &&
+               st.st_ino == dir.st_ino && st.st_mtim.tv_sec == dir.st_mtim.tv_sec &&
+               st.st_mtim.tv_nsec == dir.st_mtim.tv_nsec &&
+               st.st_ctim.tv_sec == dir.st_ctim.tv_sec && st.st_ctim.tv_nsec == dir.st_ctim.tv_nsec;
+    }
+    void note(const char *ctlPath, const struct stat &st) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        path.clear();
+        if (now.tv_sec - st.st_mtim.tv_sec < 2 || now.tv_sec - st.st_ctim.tv_sec < 2) return;
+        try {
+            path = ctlPath;
+            dir = st;
+        } catch (...) {
+            path.clear();
+        }
+    }
+};
+thread_local QapControlAbsent controlAbsent;
+
 // Opens the control file for reading when it can be trusted; null with errno ENOENT when it
 // does not exist or cannot be trusted (tracing then stays off), else with the open's errno.
 FILE *openControlFile(const char *dir, const char *path) {
     struct stat st;
-    if (stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && !trusted(st)) {
+    const bool isDir = stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
+    if ((isDir && !trusted(st)) || (isDir && controlAbsent.holds(path, st))) {
         errno = ENOENT;
         return nullptr;
     }
     int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ELOOP) errno = ENOENT; // a link: not trusted
+        const int error = errno;
+        if (error == ENOENT && isDir) controlAbsent.note(path, st);
+        errno = error == ELOOP ? ENOENT : error; // a link: not trusted
         return nullptr;
     }
     FILE *f = nullptr;
