@@ -3,7 +3,8 @@
 // taken beyond its plain twin (SELECT length(?) per statement, per row), best of several runs,
 // in processor time; the ratio statement / row is what an application that fetches one row by
 // key pays for each call over a scan.
-//   build/bench/sqlite_point [--statements N] [--runs K] [--ext PATH]
+//   build/bench/sqlite_point [--statements N] [--runs K] [--ext PATH] [--profile
+//   scalar|table|update]
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -67,7 +68,9 @@ int main(int argc, char **argv) {
     int n = 20000;
     int runs = 5;
     std::string ext = TESSEL_SQLITE_EXTENSION;
+    const char *only = nullptr; // a case whose statements alone run, for a profiler
     for (int i = 1; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--profile") == 0) only = argv[i + 1];
         if (strcmp(argv[i], "--statements") == 0) n = atoi(argv[i + 1]);
         if (strcmp(argv[i], "--runs") == 0) runs = atoi(argv[i + 1]);
         if (strcmp(argv[i], "--ext") == 0) ext = argv[i + 1];
@@ -99,6 +102,12 @@ int main(int argc, char **argv) {
         {"update qapUpdateXMLVarchar", "SELECT qapUpdateXMLVarchar(?, '/po/note', 'x')",
          "SELECT count(qapUpdateXMLVarchar(doc, '/po/note', 'x')) FROM docs"},
     };
+    if (only != nullptr) {
+        for (const Case &c : cases)
+            if (strstr(c.name, only) == c.name) statements(db, c.statement, n * runs);
+        sqlite3_close(db);
+        return 0;
+    }
     const double plainStatement = best(runs, [&] { return statements(db, "SELECT length(?)", n); });
     const double plainRow =
         best(runs, [&] { return rows(db, "SELECT sum(length(doc)) FROM docs"); });
