@@ -22,6 +22,7 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -676,6 +677,22 @@ TEST_F(Routines, ClobsBeyondTheThresholdAreParsedFromATemporaryFile) {
     const std::string latin = "<?xml version='1.0' encoding='UTF-8'?><a><v>caf\xE9</v><p>" +
                               std::string(200000, '\xE9') + "</p></a>";
     EXPECT_EQ(once("Varchar", Src::Clob, latin, "/a/v", 819).text, "caf\xE9");
+}
+
+// Tracing switched on reaches the next statement at once, though the statement before found no
+// control file in a directory unchanged for a while.
+TEST_F(Routines, TracingSwitchedOnReachesTheNextStatement) {
+    const std::string dir = testing_support::scratchDir(), trace = dir + "/qapsoon.trc";
+    ScopedEnv instance("TARNINSTANCE", "soon");
+    const timespec old[2] = {{time(nullptr) - 60, 0}, {time(nullptr) - 60, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, testing_support::tracePathDir().c_str(), old, 0), 0);
+    EXPECT_EQ(once("Varchar", Src::Varchar, "<a>1</a>", "/a").text, "1");
+    char sqlstate[6] = "00000", msgtext[71] = "";
+    ASSERT_EQ(qapTraceSwitchOn(dir.c_str(), "soon", {sqlstate, msgtext}), 0);
+    const size_t before = testing_support::readFile(trace).size();
+    EXPECT_EQ(once("Varchar", Src::Varchar, "<a>1</a>", "/a").text, "1");
+    EXPECT_GT(testing_support::readFile(trace).size(), before);
+    EXPECT_EQ(qapTraceSwitchOff("soon", {sqlstate, msgtext}), 0);
 }
 
 // ---- Tagged CLOB results ---------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "qapTrace.h"
 
 #include "qapMsg.h"
+#include "qapOwned.h"
 #include "qapPlatform.h"
 
 #include <atomic>
@@ -108,28 +109,48 @@ FILE *openTraceFile(const char *name, const char **why) {
 
 // The control file last found missing on this thread, and its directory as it was then: while
 // the directory is unchanged the file is still missing, and a routine's first call needs only
-// the directory's stat. The kernel stamps times coarsely, so a directory changed in the last
-// two seconds is not remembered: a file made in the same tick would not show in its times.
+// the fstat of the directory it holds open (the name is looked up again once a second, in
+// case it now leads elsewhere). The kernel stamps times coarsely, so a directory modified in
+// the last two seconds is not remembered: a file made in the same tick would not show.
 struct QapControlAbsent {
     std::string path;
-    struct stat dir {};
-    bool holds(const char *ctlPath, const struct stat &st) const {
-        return !path.empty() && path == ctlPath && st.st_dev == dir.st_dev &&
-               st.st_ino == dir.st_ino && st.st_mtim.tv_sec == dir.st_mtim.tv_sec &&
-               st.st_mtim.tv_nsec == dir.st_mtim.tv_nsec &&
-               st.st_ctim.tv_sec == dir.st_ctim.tv_sec && st.st_ctim.tv_nsec == dir.st_ctim.tv_nsec;
+    QapFd dir;
+    struct stat seen {};
+    timespec named{}; // when the directory's name last led to dir
+    static bool same(const struct stat &a, const struct stat &b) {
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+               a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+               a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
     }
-    void note(const char *ctlPath, const struct stat &st) {
+    bool holds(const char *dirName, const char *ctlPath) {
+        if (!dir || path != ctlPath) return false;
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+        struct stat st;
+        if (now.tv_sec - named.tv_sec >= 1) {
+            if (stat(dirName, &st) != 0) return false;
+            named = now;
+        } else if (fstat(dir.get(), &st) != 0) {
+            return false;
+        }
+        return same(st, seen);
+    }
+    void note(const char *dirName, const char *ctlPath, const struct stat &st) {
+        dir.reset();
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
-        path.clear();
-        if (now.tv_sec - st.st_mtim.tv_sec < 2 || now.tv_sec - st.st_ctim.tv_sec < 2) return;
+        if (now.tv_sec - st.st_mtim.tv_sec < 2) return;
+        QapFd fd(open(dirName, O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat opened;
+        if (!fd || fstat(fd.get(), &opened) != 0 || !same(opened, st)) return;
         try {
             path = ctlPath;
-            dir = st;
         } catch (...) {
-            path.clear();
+            return;
         }
+        seen = st;
+        clock_gettime(CLOCK_MONOTONIC_COARSE, &named);
+        dir = std::move(fd);
     }
 };
 thread_local QapControlAbsent controlAbsent;
@@ -137,16 +158,20 @@ thread_local QapControlAbsent controlAbsent;
 // Opens the control file for reading when it can be trusted; null with errno ENOENT when it
 // does not exist or cannot be trusted (tracing then stays off), else with the open's errno.
 FILE *openControlFile(const char *dir, const char *path) {
+    if (controlAbsent.holds(dir, path)) {
+        errno = ENOENT;
+        return nullptr;
+    }
     struct stat st;
     const bool isDir = stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
-    if ((isDir && !trusted(st)) || (isDir && controlAbsent.holds(path, st))) {
+    if (isDir && !trusted(st)) {
         errno = ENOENT;
         return nullptr;
     }
     int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        if (error == ENOENT && isDir) controlAbsent.note(path, st);
+        if (error == ENOENT && isDir) controlAbsent.note(dir, path, st);
         errno = error == ELOOP ? ENOENT : error; // a link: not trusted
         return nullptr;
     }
