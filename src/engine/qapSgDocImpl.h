@@ -22,8 +22,9 @@
 // Encoding names are asked for into buffers of this many units.
 constexpr int32_t ENCODING_UNITS = 1025;
 
-// A routine context's non-validating reader, with its DOCTYPE resolver and its memory, built at
-// the context's first parse and reused by the later ones: building a reader costs more than
+// A routine context's non-validating reader, with its DOCTYPE resolver and its memory, taken at
+// the context's first parse (from those finished contexts left on the thread, see
+// qapDropParser, or built) and reused by the later ones: building a reader costs more than
 // parsing a small document. A parse that failed, or that read an external DTD subset (Xerces-C
 // forgets a little memory then), retires it and the next parse builds a new one.
 struct qapParser {
