@@ -802,6 +802,9 @@ TEST(Security, WhatADocumentRepeatsIsBounded) {
         {"qapExtractVarcharFromVarchar", {nested, "/r//b[@x=\"q\"]//c"}},
         {"qapUpdateXMLVarchar", {nested, "/r/c", "v"}},
         {"qapExtractClobFromVarchar", {nested, "/r"}},
+        // the caller's value, repeated at each of 20000 matches
+        {"qapUpdateXMLClob",
+         {"<r>" + repeat("<b/>", 20000) + "</r>", "/r/b", std::string(10000, 'v')}},
     };
     for (const auto &c : calls) {
         SCOPED_TRACE(c.routine);

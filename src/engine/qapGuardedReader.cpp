@@ -233,7 +233,10 @@ void qapGuardedReader::chargeDefaults(const RefVectorOf<XMLAttr> &attrs, XMLSize
             units +=
                 XMLString::stringLen(attr->getValue()) + XMLString::stringLen(attr->getQName());
     }
-    if (units == 0) return;
+    if (units != 0) chargeRepeated(units);
+}
+
+void qapGuardedReader::chargeRepeated(uint64_t units) {
     memory_->charge(units * sizeof(XMLCh)); // past the budget: refused, as an allocation
     charged_ += units * sizeof(XMLCh);
     countWork(units);

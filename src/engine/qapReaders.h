@@ -128,6 +128,11 @@ public:
     void startEntityReference(const XERCES_CPP_NAMESPACE::XMLEntityDecl &entDecl) override;
     void endEntityReference(const XERCES_CPP_NAMESPACE::XMLEntityDecl &entDecl) override;
 
+    // Text that the parse repeats, the parser (attribute defaults) or a handler (an update's
+    // new value at every match), counts against the memory budget until the parse ends, so
+    // that what is written from it stays within what the budget allows. Throws
+    // OutOfMemoryException past the budget, as an allocation.
+    void chargeRepeated(uint64_t units);
     // Forgets the previous document's DOCTYPE and counts before the reader parses again.
     void beginParse();
     // The context the reader works for from now on (a reader kept for another statement).
@@ -209,7 +214,7 @@ private:
     std::vector<const XERCES_CPP_NAMESPACE::XMLEntityDecl *> contentEntities_;
     uint64_t expanded_ = 0;
     bool defaults_ = false;      // the DTD gives some attribute a default value
-    size_t charged_ = 0;         // bytes of attribute defaults charged to the memory
+    size_t charged_ = 0;         // bytes of repeated text charged to the memory
     uint64_t dtdReferences_ = 0; // entity references expanded by the reader's own count
     uint64_t enumerationPairs_ = 0;
     bool inProlog_ = true; // before the root element: general entities are the DTD's

@@ -30,9 +30,15 @@ bool empty(const XMLCh *s) {
 // ---- The update handler ------------------------------------------------------------------
 
 qapUpdateHandler::qapUpdateHandler(QapRoutineCtx *ctx, const XMLCh *value, XMLCh *path)
-    : qapSgDocHandler(ctx, path), newValue(value) {
+    : qapSgDocHandler(ctx, path), newValue(value),
+      newValueUnits_(value != nullptr ? XMLString::stringLen(value) : 0) {
     attrEscape = kEscapeAttr;
     result.newItem();
+}
+
+void qapUpdateHandler::chargeNewValue() {
+    // A path that matches every element of a long document would repeat the value as often.
+    if (reader != nullptr && newValueUnits_ != 0) reader->chargeRepeated(newValueUnits_);
 }
 
 void qapUpdateHandler::write(const XMLCh *s) {
@@ -119,14 +125,20 @@ void qapUpdateHandler::startElement(const XMLCh *const, const XMLCh *const,
         // The matched element: every attribute of that name gets the new value, none is added.
         QapAttrs copy(ctx, attrs, currentPath.memory());
         for (XMLSize_t i = 0; i < copy.getLength(); ++i)
-            if (attributeName != nullptr && XMLString::equals(copy.getLocalName(i), attributeName))
+            if (attributeName != nullptr &&
+                XMLString::equals(copy.getLocalName(i), attributeName)) {
+                chargeNewValue();
                 copy.setValue(i, newValue);
+            }
         composeStartElement(qname, copy);
         break;
     }
     case ELEMENT:
         composeStartElement(qname, attrs);
-        if (prev == PARTIAL) result.addToCurrentItem(textEscape_, newValue);
+        if (prev == PARTIAL) {
+            chargeNewValue();
+            result.addToCurrentItem(textEscape_, newValue);
+        }
         break;
     default:
         QAP_TRACE(ctx, "qapUpdateHandler::startElement", "startElement got an invalid target %d.\n",
@@ -231,6 +243,7 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
     }
     try {
         parts.parser->reader->installAdvDocHandler(declHandler.get());
+        handler->reader = parts.parser->reader.get();
         parts.docHandler = declHandler.get();
         if (docLoc == QAP_MEM) parts.memSource.reset(qapMemoryDocument(doc, &parts.parser->memory));
     } catch (...) {

@@ -12,6 +12,8 @@
 // Writes every event back out into its one result item; where the path matches, element text
 // or attribute values are the new value. Text and attribute values are written so that a parse
 // of the output reads the same values (qapEscape.h). Every parser diagnostic ends the parse.
+class qapGuardedReader;
+
 class qapUpdateHandler : public qapSgDocHandler {
 public:
     // Parses the path; value (UTF-16) must outlive the handler. Throws QAPException.
@@ -41,10 +43,15 @@ public:
     void fatalError(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
 
     const XMLCh *newValue;
+    // The parse's reader, charged for every copy of the new value written (null: none).
+    qapGuardedReader *reader = nullptr;
 
 private:
-    void write(const XMLCh *s);    // raw
+    void write(const XMLCh *s); // raw
+    // Counts one more copy of the new value against the budget.
+    void chargeNewValue();
     int textEscape_ = kEscapeText; // how text and the new element value are written
+    uint64_t newValueUnits_ = 0;
 };
 
 // Updates a document (a file, or a NUL-terminated buffer: docLoc QAP_FILE or QAP_MEM) with the
