@@ -5,7 +5,7 @@
 # 20000), stored as text:
 #   - one value: qapExtractIntegerFromVarchar vs (xpath('/po/@n', doc::xml))[1]
 #   - a table:   qapExtractDoublesFromVarchar in a LATERAL join vs unnest(xpath(...))
-# each as N statements fetched by key from a PL/pgSQL loop (best of four loops); then pgbench
+# each as N statements fetched by key from a PL/pgSQL loop (best of three loops); then pgbench
 # with 4 clients for 10 s running a mix of both, once with Tessel's routines, once with xpath().
 # Ratios are Tessel's time over xpath's, measured in this run.
 #
@@ -19,6 +19,21 @@ docs=${1:-20000}
 source scripts/pgcluster.sh
 pg_cluster_start "${TESSEL_BUILD:-build}"
 echo "build: $(git describe --always --dirty 2>/dev/null || echo unknown)"
+# A PL/pgSQL function NAME(n) of type TYPE that runs n statements, one per key k, each giving
+# v ("SELECT ... INTO v FROM docs WHERE id = k"), and adds the values up.
+loop() {
+    cat <<SQL
+CREATE FUNCTION $1(n int) RETURNS $2 LANGUAGE plpgsql AS \$\$
+DECLARE s $2 := 0; v $2;
+BEGIN
+  FOR k IN 1..n LOOP
+    $3;
+    s := s + v;
+  END LOOP;
+  RETURN s;
+END \$\$;
+SQL
+}
 pg_psql -d postgres <<SQL
 CREATE EXTENSION tessel;
 CREATE TABLE docs AS
@@ -27,67 +42,26 @@ SELECT i AS id, '<po n="' || i % 97 || '"><item><p>1.5</p></item><item><p>' || i
   FROM generate_series(1, $docs) i;
 ALTER TABLE docs ADD PRIMARY KEY (id);
 VACUUM ANALYZE docs;
--- One statement per key, as an application makes them.
-CREATE FUNCTION tessel_scalar(n int) RETURNS bigint LANGUAGE plpgsql AS \$\$
-DECLARE s bigint := 0; v int;
-BEGIN
-  FOR k IN 1..n LOOP
-    SELECT qapExtractIntegerFromVarchar(doc, '/po/@n') INTO v FROM docs WHERE id = k;
-    s := s + v;
-  END LOOP;
-  RETURN s;
-END \$\$;
-CREATE FUNCTION xpath_scalar(n int) RETURNS bigint LANGUAGE plpgsql AS \$\$
-DECLARE s bigint := 0; v int;
-BEGIN
-  FOR k IN 1..n LOOP
-    SELECT ((xpath('/po/@n', doc::xml))[1])::text::int INTO v FROM docs WHERE id = k;
-    s := s + v;
-  END LOOP;
-  RETURN s;
-END \$\$;
-CREATE FUNCTION tessel_table(n int) RETURNS float8 LANGUAGE plpgsql AS \$\$
-DECLARE s float8 := 0; v float8;
-BEGIN
-  FOR k IN 1..n LOOP
-    SELECT sum(p) INTO v FROM docs, LATERAL qapExtractDoublesFromVarchar(doc, '/po/item/p') p
-     WHERE id = k;
-    s := s + v;
-  END LOOP;
-  RETURN s;
-END \$\$;
-CREATE FUNCTION xpath_table(n int) RETURNS float8 LANGUAGE plpgsql AS \$\$
-DECLARE s float8 := 0; v float8;
-BEGIN
-  FOR k IN 1..n LOOP
-    SELECT sum(p::text::float8) INTO v FROM docs, unnest(xpath('/po/item/p/text()', doc::xml)) p
-     WHERE id = k;
-    s := s + v;
-  END LOOP;
-  RETURN s;
-END \$\$;
--- The shortest of four runs of a query, in milliseconds.
-CREATE FUNCTION best4_ms(q text) RETURNS float8 LANGUAGE plpgsql AS \$\$
-DECLARE best float8; t timestamptz;
-BEGIN
-  FOR run IN 1..4 LOOP
-    t := clock_timestamp();
-    EXECUTE q;
-    best := least(best, extract(epoch FROM clock_timestamp() - t) * 1000);
-  END LOOP;
-  RETURN best;
-END \$\$;
+$(loop tessel_scalar bigint "SELECT qapExtractIntegerFromVarchar(doc, '/po/@n') INTO v FROM docs WHERE id = k")
+$(loop xpath_scalar bigint "SELECT ((xpath('/po/@n', doc::xml))[1])::text::int INTO v FROM docs WHERE id = k")
+$(loop plain_scalar bigint "SELECT length(doc) INTO v FROM docs WHERE id = k")
+$(loop tessel_table float8 "SELECT sum(p) INTO v FROM docs, LATERAL qapExtractDoublesFromVarchar(doc, '/po/item/p') p WHERE id = k")
+$(loop xpath_table float8 "SELECT sum(p::text::float8) INTO v FROM docs, unnest(xpath('/po/item/p/text()', doc::xml)) p WHERE id = k")
+\i bench/best_ms.sql
 SELECT tessel_scalar($docs) = xpath_scalar($docs) AS same_values,
        round(tessel_table($docs)::numeric, 1) = round(xpath_table($docs)::numeric, 1) AS same_sums;
-CREATE TABLE runs(what text, tessel float8, xpath float8);
+CREATE TABLE runs(what text, tessel float8, xpath float8, plain float8);
 INSERT INTO runs VALUES
-  ('one value by key', best4_ms('SELECT tessel_scalar($docs)'), best4_ms('SELECT xpath_scalar($docs)')),
-  ('a table by key', best4_ms('SELECT tessel_table($docs)'), best4_ms('SELECT xpath_table($docs)'));
-\echo $docs point statements, best of four loops
-SELECT what, round(tessel::numeric) AS tessel_ms, round(xpath::numeric) AS xpath_ms,
-       round((tessel * 1000 / $docs)::numeric, 1) AS tessel_us_each,
+  ('one value by key', best_ms('SELECT tessel_scalar($docs)'), best_ms('SELECT xpath_scalar($docs)'),
+   best_ms('SELECT plain_scalar($docs)')),
+  ('a table by key', best_ms('SELECT tessel_table($docs)'), best_ms('SELECT xpath_table($docs)'),
+   best_ms('SELECT plain_scalar($docs)'));
+\echo $docs point statements, best of three loops; plain: the same statement with length(doc)
+SELECT what, round((tessel * 1000 / $docs)::numeric, 1) AS tessel_us_each,
        round((xpath * 1000 / $docs)::numeric, 1) AS xpath_us_each,
-       round((tessel / xpath)::numeric, 2) AS "tessel/xpath"
+       round((plain * 1000 / $docs)::numeric, 1) AS plain_us_each,
+       round((tessel / xpath)::numeric, 2) AS "tessel/xpath",
+       round(((tessel - plain) / (xpath - plain))::numeric, 2) AS "beyond plain: tessel/xpath"
   FROM runs;
 SQL
 
