@@ -82,7 +82,13 @@ struct Limits {
     int64_t parseMemory = 0;
 };
 std::mutex limitsLock;
-std::map<sqlite3 *, Limits> limits;
+// Made at first use, not while the extension loads: a connection on another thread may load it
+// at the same time, and only the loader's own lock (which ThreadSanitizer cannot see) orders the
+// two.
+std::map<sqlite3 *, Limits> &limitsByConnection() {
+    static std::map<sqlite3 *, Limits> limits;
+    return limits;
+}
 thread_local int64_t deadlineNs = 0;
 
 int64_t nowNs() {
@@ -104,6 +110,7 @@ public:
         Limits set;
         {
             std::lock_guard<std::mutex> lock(limitsLock);
+            const auto &limits = limitsByConnection();
             auto it = limits.find(db);
             if (it != limits.end()) set = it->second;
         }
@@ -132,6 +139,7 @@ void setLimit(sqlite3_context *ctx, int64_t Limits::*field, sqlite3_value **argv
     sqlite3 *db = sqlite3_context_db_handle(ctx);
     const sqlite3_int64 value = sqlite3_value_int64(argv[0]);
     std::lock_guard<std::mutex> lock(limitsLock);
+    auto &limits = limitsByConnection();
     Limits &set = limits[db];
     set.*field = value > 0 ? value : 0;
     if (set.timeMs == 0 && set.parseMemory == 0) limits.erase(db);
@@ -149,7 +157,7 @@ void setParseMemory(sqlite3_context *ctx, int, sqlite3_value **argv) {
 // Forgets a connection's limits when it closes (the destructor of tessel_time_limit's data).
 void forgetTimeLimit(void *db) {
     std::lock_guard<std::mutex> lock(limitsLock);
-    limits.erase(static_cast<sqlite3 *>(db));
+    limitsByConnection().erase(static_cast<sqlite3 *>(db));
 }
 
 // ---- The routines --------------------------------------------------------------------------
