@@ -54,10 +54,15 @@ QapParserPool::~QapParserPool() {
     parserPoolGone = true;
 }
 
+// Budgets below this get a new reader: what a kept one still holds (up to kPooledHeld) counts
+// against the budget, and must not decide whether a document fits a small one.
+constexpr size_t kPooledBudget = size_t{64} << 20;
+
 // A reader for ctx: one a finished statement left on this thread, or a new one.
 std::unique_ptr<qapParser> takeParser(QapRoutineCtx *ctx) {
     QapParserPool &pool = parserPool;
-    if (parserPoolGone || pool.count == 0) return buildParser(ctx);
+    const bool smallBudget = ctx->maxParseMemory != 0 && ctx->maxParseMemory < kPooledBudget;
+    if (parserPoolGone || pool.count == 0 || smallBudget) return buildParser(ctx);
     std::unique_ptr<qapParser> parser = std::move(pool.parsers[--pool.count]);
     parser->reader->rebind(ctx);
     parser->resolver->ctx = ctx;
