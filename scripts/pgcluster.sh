@@ -24,7 +24,13 @@ pg_cluster_start() {
         echo "run as root: the extension is installed into $("$pgconfig" --pkglibdir)" >&2
         return 1
     fi
-    if [ "$1" != - ]; then cmake --install "$1" --component postgresql >/dev/null; fi
+    # The server's directories are shared by every build on the machine: one installs and runs
+    # at a time (the package test holds the same lock itself and installs nothing here).
+    if [ "$1" != - ]; then
+        exec 8>/tmp/tessel-pg.lock
+        flock 8
+        cmake --install "$1" --component postgresql >/dev/null
+    fi
     PG_WORK=$(mktemp -d /tmp/tessel-pg-XXXXXX)
     trap pg_cluster_stop EXIT
     chown "$PG_USER" "$PG_WORK"
