@@ -4,7 +4,9 @@
 #include "qapQuery.h"
 #include "qapResult.h"
 #include "qapSgDoc.h"
-#include "qapSgDocImpl.h"
+#include "qapExtractHandler.h"
+#include "qapParseRun.h"
+#include "qapValidate.h"
 #include "tesselHost.h"
 #include "testAttrs.h"
 #include "testSupport.h"
@@ -258,7 +260,7 @@ TEST(Extract, ParserMemoryIsFlatInTheNumberOfChildren) {
         freeExtractResult(ctx, &result);
     }
     ASSERT_NE(ctx->parser, nullptr);
-    EXPECT_LE(ctx->parser->memory.largestBlock(), size_t{256} << 10);
+    EXPECT_LE(qapKeptParser(ctx)->memory.largestBlock(), size_t{256} << 10);
 }
 
 // A context keeps its extraction handler for the next parse of the same path: every row gives
@@ -321,7 +323,7 @@ TEST(Extract, AKeptHandlerOrAScanGivesWhatANewOneGives) {
         EXPECT_EQ(run(shared, row), expected);
         EXPECT_EQ(scan(shared, row), expected);
         ASSERT_NE(shared->parser, nullptr);
-        EXPECT_NE(shared->parser->kept.handler, nullptr);
+        EXPECT_NE(qapKeptParser(shared)->kept.handler, nullptr);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "qapMsg.h"
 #include "qapPlatform.h"
 #include "qapSgDoc.h"
+#include "qapValidate.h"
 #include "qapTrace.h"
 #include "tarnCall.h"
 #include "tessel.h"

@@ -10,7 +10,12 @@
 
 #include <unicode/ucnv.h>
 
-struct qapParser;
+// What a context keeps between its parses: the reader that the readers' floor builds for it
+// (qapParser.h), released with the context.
+class QapKeptParser {
+public:
+    virtual ~QapKeptParser() = default;
+};
 
 // The converters of a routine context.
 struct QapConvInfo {
@@ -54,6 +59,6 @@ struct QapRoutineCtx {
     char *savedTmpEnv;       // "TMP=<value>" as at initialisation, or null
     char *tempDir;           // copy of TARNQAPTEMP, or null
     int32_t fileThreshold;   // a longer CLOB is spilled to a temporary file
-    qapParser *parser;       // the reader reused by the context's parses, or null
+    QapKeptParser *parser;   // the reader reused by the context's parses, or null
     size_t maxParseMemory;   // the heap one parse may hold (0: no limit)
 };

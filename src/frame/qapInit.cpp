@@ -1,7 +1,7 @@
 // The routine context: initialisation on a routine's first call and release on its last.
 #include "qapInit.h"
 
-#include "qapSgDoc.h"
+#include "qapParser.h"
 
 #include "qapConv.h"
 #include "qapFile.h"

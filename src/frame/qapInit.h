@@ -7,13 +7,18 @@
 
 #include <cstdint>
 
-struct QapTableScan;
+// The open table of a table function, as the scratchpad holds it between fetches: the table
+// routines' scan is one.
+class QapOpenTable {
+public:
+    virtual ~QapOpenTable() = default;
+};
 
 // The program's layout of the scratchpad's data area (zero-filled by the host).
 struct QapScratch {
     QapRoutineCtx *ctx; // the routine context, or null
     char *dtdText;      // DTD text of the "2" variants, or null
-    QapTableScan *scan; // the open table of a table function, or null
+    QapOpenTable *scan; // the open table of a table function, or null
 };
 
 // Initialises a freshly allocated context (null when the allocation failed). appEncoding names

@@ -16,7 +16,7 @@
 
 // An open table: the document (a CLOB read at the open, or a copy of a VARCHAR argument, so
 // that it lives as long as the parse) and the parse that makes the rows.
-struct QapTableScan {
+struct QapTableScan : QapOpenTable {
     QapClobDoc clob;
     std::string text;
     QapExtractScan extract; // last: ends its parse before the document goes
@@ -96,7 +96,7 @@ struct ExtractTable {
 
     // The next row, or "02000" at the end of the table.
     template <class Kind> static void fetch(QapCall &c) {
-        QapTableScan *scan = c.scratch->scan;
+        auto *scan = static_cast<QapTableScan *>(c.scratch->scan);
         if (scan == nullptr) return; // no open table
         char *value = nullptr;
         const int32_t rc = scan->extract.next(&value, c.err());

@@ -6,7 +6,7 @@
 #include "qapFile.h"
 #include "qapMembers.h"
 #include "qapOwned.h"
-#include "qapSgDoc.h"
+#include "qapValidate.h"
 
 #include <cstring>
 

@@ -1,8 +1,11 @@
 // The extract handler: on every start and end tag it follows the match state of the open
 // elements (from the element alone where the path allows it, and not at all below a NO) and
 // collects attribute values, element text or whole tagged fragments as result items.
+#include "qapExtractHandler.h"
+
+#include "qapDoctypeResolver.h"
 #include "qapEscape.h"
-#include "qapSgDocImpl.h"
+#include "qapParseErrors.h"
 #include "qapTrace.h"
 
 #include <xercesc/sax/SAXParseException.hpp>

@@ -1,5 +1,4 @@
-// The readers of every parse: the guarded reader and its bounds, the non-validating reader of
-// extraction and update, the DOCTYPE resolver, and the documents they read.
+// The reader of every parse and its bounds, and the documents it reads.
 #pragma once
 
 #include "qapCtx.h"
@@ -12,8 +11,6 @@
 #include <string>
 #include <vector>
 #include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/internal/ElemStack.hpp>
-#include <xercesc/internal/VecAttributesImpl.hpp>
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
@@ -48,31 +45,6 @@ constexpr uint32_t QAP_POLL_EVENTS = 4096;
 // read, characters of entity text, of attribute defaults), so that an element that carries
 // megabytes cannot keep it waiting.
 constexpr uint64_t kPollUnits = uint64_t{1} << 20;
-
-// Substitutes the DTD named in a document's DOCTYPE: the call's DTD text, or an empty DTD.
-class qapDoctypeResolver : public XERCES_CPP_NAMESPACE::DefaultHandler {
-public:
-    qapDoctypeResolver(QapRoutineCtx *ctx, const char *dtdText);
-    ~qapDoctypeResolver() override;
-    qapDoctypeResolver(const qapDoctypeResolver &) = delete;
-    qapDoctypeResolver &operator=(const qapDoctypeResolver &) = delete;
-    // Records the DOCTYPE's system identifier (copied: the parser reuses its buffer).
-    void setDtdId(const XMLCh *systemId);
-    XERCES_CPP_NAMESPACE::InputSource *resolveEntity(const XMLCh *const publicId,
-                                                     const XMLCh *const systemId) override;
-    void notationDecl(const XMLCh *const name, const XMLCh *const publicId,
-                      const XMLCh *const systemId) override;
-    void unparsedEntityDecl(const XMLCh *const name, const XMLCh *const publicId,
-                            const XMLCh *const systemId, const XMLCh *const notationName) override;
-    void resetDocType() override;
-
-    QapRoutineCtx *ctx;
-    const XMLCh *dtdId = nullptr; // the identifier set by setDtdId, or null
-    const char *dtdText;
-
-private:
-    XMLCh *ownedId_ = nullptr;
-};
 
 // The reader of every parse. It keeps the parser from reading anything the call did not ask
 // for: the DTD that the DOCTYPE names goes to the installed resolver (replacement DTD text,
@@ -232,52 +204,6 @@ private:
     qapUtf8Buffers utf8_; // the decoding's, kept for the next document
 };
 
-// The non-validating reader of extraction and update: hands ignorable white space to the
-// content handler, tells the resolver the DOCTYPE's system identifier, and keeps the parser's
-// memory flat however many children an element has. Elements and text go straight to the
-// content handler, as the base reader hands them on with namespaces off, without its
-// bookkeeping for the cases this reader never meets; an advanced document handler (the update's
-// XML declaration handler) does not see them.
-class qapNonValidateReader : public qapGuardedReader {
-public:
-    qapNonValidateReader(QapRoutineCtx *ctx, qapParseMemory *manager);
-    void setContentHandler(XERCES_CPP_NAMESPACE::ContentHandler *const handler) override;
-    void ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
-                             const bool cdataSection) override;
-    void doctypeDecl(const XERCES_CPP_NAMESPACE::DTDElementDecl &elemDecl,
-                     const XMLCh *const publicId, const XMLCh *const systemId,
-                     const bool hasIntSubset, const bool hasExtSubset) override;
-    void
-    startElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
-                 const XMLCh *const elemPrefix,
-                 const XERCES_CPP_NAMESPACE::RefVectorOf<XERCES_CPP_NAMESPACE::XMLAttr> &attrList,
-                 const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) override;
-    void endElement(const XERCES_CPP_NAMESPACE::XMLElementDecl &elemDecl, const unsigned int urlId,
-                    const bool isRoot, const XMLCh *const elemPrefix) override;
-    void docCharacters(const XMLCh *const chars, const XMLSize_t length,
-                       const bool cdataSection) override;
-    XERCES_CPP_NAMESPACE::ContentHandler *contentHandler = nullptr;
-
-private:
-    // The scanner lists every child of each open element, for content models checked at the
-    // end tag, even when it does not validate: 8 bytes per child of the widest element. This
-    // reader never validates, so each open element's list is emptied as its children come.
-    // An empty element has already left the scanner's stack (an empty root leaves it empty),
-    // so only an element with content is learnt.
-    void trimChildren(size_t level, bool isEmpty) {
-        if (level != 0) levels_[level - 1]->fChildCount = 0;
-        if (!isEmpty && (level == 0 || level == levels_.size())) learnLevel(level);
-    }
-    void learnLevel(size_t level);
-    // Text in full: the bounds, CDATA sections.
-    void sendText(const XMLCh *chars, XMLSize_t length, bool cdataSection);
-    XERCES_CPP_NAMESPACE::ElemStack *elemStack_ = nullptr;
-    // The scanner's stack entry of each level reached so far. The element stack keeps an entry
-    // per level for its whole life and reuses it for every element at that level.
-    std::vector<XERCES_CPP_NAMESPACE::ElemStack::StackElem *> levels_;
-    XERCES_CPP_NAMESPACE::VecAttributesImpl attrs_; // the started element's, for the handler
-};
-
 // A document in memory as a parse's input, read in place: the text must outlive the parse.
 // The source and its stream live in manager (a reader's memory, so that a row takes nothing
 // from the process heap). Throws what allocation throws.
@@ -292,3 +218,10 @@ XERCES_CPP_NAMESPACE::InputSource *qapOpenDocument(QapRoutineCtx *ctx, const cha
 // ran out; any other failure (a missing or unreadable file) is the parser's own "38X13", as
 // when it cannot open a document entity.
 void qapSetDocumentOpenError(QapRoutineCtx *ctx, const char *name, int error, QapStatus err);
+
+// Encoding names are asked for into buffers of this many units.
+constexpr int32_t ENCODING_UNITS = 1025;
+
+// Sets the database code page's encoding on a source when the document bytes are in it. When
+// the name is not available the parser detects the encoding from the document itself.
+void setDbEncoding(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::InputSource &source);

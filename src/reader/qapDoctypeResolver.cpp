@@ -1,9 +1,9 @@
 // The DOCTYPE resolver: the DTD a document names replaced by the call's DTD text or an empty one.
-#include "qapReaders.h"
+#include "qapDoctypeResolver.h"
+#include "qapGuardedReader.h"
 
 #include "qapException.h"
 #include "qapMsg.h"
-#include "qapSgDocImpl.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -6,7 +6,8 @@
 #include "qapFile.h"
 #include "qapMsg.h"
 #include "qapOwned.h"
-#include "qapSgDocImpl.h"
+#include "qapParseErrors.h"
+#include "qapParseRun.h"
 #include "qapTrace.h"
 
 #include <cstdio>

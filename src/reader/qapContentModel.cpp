@@ -1,6 +1,6 @@
 // Content models against the bounds: the automaton the validator would build for an element's
 // children, sized before it is built.
-#include "qapSgDocImpl.h"
+#include "qapContentModel.h"
 
 #include <cstring>
 #include <deque>

@@ -1,14 +1,15 @@
 // The guarded reader: no entity but the allowed ones is read, and every parse stays within its
 // bounds (memory, cancellation, entity expansion, nesting, declarations); and the documents a
 // parse reads, opened by the library.
-#include "qapReaders.h"
+#include "qapGuardedReader.h"
 
+#include "qapContentModel.h"
 #include "qapConv.h"
 #include "qapException.h"
 #include "qapFile.h"
 #include "qapMsg.h"
+#include "qapParseErrors.h"
 #include "qapPlatform.h"
-#include "qapSgDocImpl.h"
 #include "qapTrace.h"
 #include "tesselHost.h"
 
@@ -516,4 +517,14 @@ void qapSetDocumentOpenError(QapRoutineCtx *ctx, const char *name, int error, Qa
     } catch (...) {
         qapReportParseException(ctx, "qapOpenDocument", err, nullptr);
     }
+}
+
+void setDbEncoding(QapRoutineCtx *ctx, InputSource &source) {
+    if (ctx == nullptr || ctx->convInfo == nullptr) return;
+    XMLCh encoding[ENCODING_UNITS];
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char msg[QAP_MSGTEXT_SIZE] = "";
+    if (qapDbEncoding(ctx, encoding, ENCODING_UNITS, QapStatus{state, msg}) == 0 &&
+        encoding[0] != 0)
+        source.setEncoding(encoding);
 }

@@ -1,6 +1,8 @@
 // The non-validating reader of extraction and update: elements and text straight to the content
 // handler, and the scanner's child lists kept empty, through members Xerces-C keeps protected.
-#include "qapReaders.h"
+#include "qapNonValidateReader.h"
+
+#include "qapDoctypeResolver.h"
 
 #include <xercesc/framework/XMLValidator.hpp>
 #include <xercesc/internal/XMLScanner.hpp>

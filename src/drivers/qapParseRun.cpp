@@ -1,85 +1,27 @@
-// The reader a context keeps for its non-validating parses (extraction and update): built once,
-// armed for each parse, run, and released with the parse's parts.
-#include "qapSgDocImpl.h"
+// The set-up and run that every non-validating parse shares (extraction and update): the
+// context's reader armed with the parse's handler, and released with the parse's parts.
+#include "qapParseRun.h"
 
 #include "qapConv.h"
+#include "qapExtractHandler.h"
 #include "qapMsg.h"
+#include "qapParseErrors.h"
 #include "qapTrace.h"
 
 #include <cerrno>
 #include <memory>
 #include <new>
-#include <xercesc/sax2/SAX2XMLReader.hpp>
-#include <xercesc/util/XMLUni.hpp>
 
 XERCES_CPP_NAMESPACE_USE
-
-void qapBoundEntities(SAX2XMLReader &reader, SecurityManager &security) {
-    security.setEntityExpansionLimit(QAP_MAX_ENTITY_EXPANSIONS);
-    reader.setProperty(XMLUni::fgXercesSecurityManager, &security);
-}
-
-namespace {
-
-// A new reader and resolver with the features of every non-validating parse.
-std::unique_ptr<qapParser> buildParser(QapRoutineCtx *ctx) {
-    auto parser = std::make_unique<qapParser>();
-    parser->reader.reset(new qapNonValidateReader(ctx, &parser->memory));
-    parser->resolver.reset(new qapDoctypeResolver(ctx, nullptr));
-    qapNonValidateReader &reader = *parser->reader;
-    qapBoundEntities(reader, parser->security);
-    reader.setEntityResolver(parser->resolver.get());
-    reader.setDTDHandler(parser->resolver.get());
-    reader.setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
-    reader.setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
-    reader.setFeature(XMLUni::fgSAX2CoreValidation, false);
-    reader.setFeature(XMLUni::fgXercesSchema, false);
-    return parser;
-}
-
-// The readers of a thread's finished statements, for the first parses of its next ones: a
-// reader costs more to build, and its memory more to fault in again, than a small document
-// costs to parse. Bounded in number and in what each holds; freed when the thread ends.
-constexpr size_t kPooledParsers = 4;
-constexpr size_t kPooledHeld = size_t{2} << 20;
-struct QapParserPool {
-    std::unique_ptr<qapParser> parsers[kPooledParsers];
-    size_t count = 0;
-    ~QapParserPool();
-};
-thread_local QapParserPool parserPool;
-thread_local bool parserPoolGone = false; // the thread is ending: nothing more is pooled
-
-QapParserPool::~QapParserPool() {
-    parserPoolGone = true;
-}
-
-// Budgets below this get a new reader: what a kept one still holds (up to kPooledHeld) counts
-// against the budget, and must not decide whether a document fits a small one.
-constexpr size_t kPooledBudget = size_t{64} << 20;
-
-// A reader for ctx: one a finished statement left on this thread, or a new one.
-std::unique_ptr<qapParser> takeParser(QapRoutineCtx *ctx) {
-    QapParserPool &pool = parserPool;
-    const bool smallBudget = ctx->maxParseMemory != 0 && ctx->maxParseMemory < kPooledBudget;
-    if (parserPoolGone || pool.count == 0 || smallBudget) return buildParser(ctx);
-    std::unique_ptr<qapParser> parser = std::move(pool.parsers[--pool.count]);
-    parser->reader->rebind(ctx);
-    parser->resolver->ctx = ctx;
-    return parser;
-}
-
-} // namespace
 
 int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
                        QapStatus err) {
     try {
         parts.ctx = ctx;
-        if (ctx != nullptr && ctx->parser == nullptr) ctx->parser = takeParser(ctx).release();
         if (ctx != nullptr) {
-            parts.parser = ctx->parser;
+            parts.parser = &qapContextParser(ctx);
         } else {
-            parts.ownParser = buildParser(ctx);
+            parts.ownParser = qapNewParser(ctx);
             parts.parser = parts.ownParser.get();
         }
         qapParser &parser = *parts.parser;
@@ -100,16 +42,6 @@ int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtd
     }
 }
 
-void setDbEncoding(QapRoutineCtx *ctx, InputSource &source) {
-    if (ctx == nullptr || ctx->convInfo == nullptr) return;
-    XMLCh encoding[ENCODING_UNITS];
-    char state[QAP_SQLSTATE_SIZE] = "00000";
-    char msg[QAP_MSGTEXT_SIZE] = "";
-    if (qapDbEncoding(ctx, encoding, ENCODING_UNITS, QapStatus{state, msg}) == 0 &&
-        encoding[0] != 0)
-        source.setEncoding(encoding);
-}
-
 qapParseParts::~qapParseParts() {
     release();
 }
@@ -127,7 +59,7 @@ void qapParseParts::release() {
     // The source and the handler's result may live in the parser's memory: they go first.
     memSource.reset();
     if (keepPath != nullptr && handler != nullptr && parser != nullptr && !parser->retired &&
-        ctx != nullptr && parser == ctx->parser) {
+        ctx != nullptr && parser == qapKeptParser(ctx)) {
         qapParser::Kept &kept = parser->kept;
         // Re-armed now, so that nothing of this document stays while the context waits.
         static_cast<qapExtractHandler &>(*handler).rearm();
@@ -146,21 +78,6 @@ void qapParseParts::release() {
     parser = nullptr;
     ownParser.reset();
     path.reset();
-}
-
-void qapDropParser(QapRoutineCtx *ctx) {
-    if (ctx == nullptr || ctx->parser == nullptr) return;
-    std::unique_ptr<qapParser> parser(ctx->parser);
-    ctx->parser = nullptr;
-    // Nothing of the statement stays: its handler, and the memory beyond what readers keep.
-    parser->kept = qapParser::Kept();
-    if (parser->retired || parserPoolGone) return;
-    parser->memory.trim();
-    QapParserPool &pool = parserPool;
-    if (pool.count == kPooledParsers || parser->memory.held() > kPooledHeld) return;
-    parser->reader->rebind(nullptr);
-    parser->resolver->ctx = nullptr;
-    pool.parsers[pool.count++] = std::move(parser);
 }
 
 int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &document,

@@ -87,6 +87,11 @@ private:
     void freeNodes(QapPathNode *node);
 };
 
+// True for the name "*", which any element matches.
+inline bool qapIsAnyName(const XMLCh *name) {
+    return name[0] == u'*' && name[1] == 0;
+}
+
 // One location step; the strings point into the query's path text.
 class QapStep {
 public:
@@ -222,3 +227,7 @@ bool qapIsLetter(XMLCh c);
 bool qapIsDigit(XMLCh c);
 bool qapIsCombiningChar(XMLCh c);
 bool qapIsExtender(XMLCh c);
+
+// Parses the query's path text into its head, middle and tail, or sets its error position
+// (qapPathText.cpp). Throws QAPException on allocation failure.
+void qapParsePathText(QapQuery &query);

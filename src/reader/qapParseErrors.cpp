@@ -5,7 +5,7 @@
 #include "qapConv.h"
 #include "qapException.h"
 #include "qapMsg.h"
-#include "qapReaders.h"
+#include "qapGuardedReader.h"
 #include "qapTrace.h"
 
 #include <cinttypes>

@@ -1,5 +1,5 @@
-// The parse drivers: extraction (extractAll, extractOne, QapExtractScan) and DTD validation
-// (qapValidate); the readers they run on are in qapReaders.h.
+// The extraction driver: every value at a path (extractAll), exactly one (extractOne), or the
+// values one by one for a table (QapExtractScan).
 #pragma once
 
 #include "qapCtx.h"
@@ -51,13 +51,3 @@ private:
 // "38X08" for several, "00000" for an empty value, or the state of the parse.
 int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
                    char **value, int32_t limit, QapStatus err);
-
-// Validates a document against its DTD or a replacement (a file, or text when dtdLoc is
-// QAP_MEM). 1 valid, 0 otherwise.
-int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t input_src,
-                    const char *dtdFile, uint32_t dtdinput_src, const char *dtdid, QapStatus err,
-                    uint32_t dtdLoc);
-
-// Releases the reader a context keeps for its parses (see qapParser), if it has one: a sound
-// one is kept on the thread for the next context's first parse (a few, each small).
-void qapDropParser(QapRoutineCtx *ctx);

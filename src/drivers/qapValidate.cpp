@@ -6,7 +6,10 @@
 #include "qapParseMemory.h"
 #include "qapPlatform.h"
 #include "qapSgDoc.h"
-#include "qapSgDocImpl.h"
+#include "qapGuardedReader.h"
+#include "qapParseErrors.h"
+#include "qapParser.h"
+#include "qapValidate.h"
 #include "qapTrace.h"
 
 #include <cerrno>

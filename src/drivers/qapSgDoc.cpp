@@ -7,7 +7,9 @@
 #include "qapFile.h"
 #include "qapMsg.h"
 #include "qapOwned.h"
-#include "qapSgDocImpl.h"
+#include "qapExtractHandler.h"
+#include "qapParseErrors.h"
+#include "qapParseRun.h"
 #include "qapTrace.h"
 #include "tesselHost.h"
 
@@ -53,11 +55,13 @@ int32_t buildExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const char *dt
 // Arms parts with the handler the context's reader kept from its previous parse, when that was
 // for the same path (never null) and tagged flag (0 or 1). False when there is none to take.
 bool takeKept(QapRoutineCtx *ctx, qapParseParts &parts, const char *path, int tagged) {
-    if (ctx->parser == nullptr) return false;
-    qapParser::Kept &kept = ctx->parser->kept;
+    qapParser *parser = qapKeptParser(ctx);
+    if (parser == nullptr) return false;
+    qapParser::Kept &kept = parser->kept;
     if (kept.handler == nullptr || kept.tagged != tagged || kept.path != path) return false;
     parts.path = std::move(kept.path16);
-    parts.handler = std::move(kept.handler); // re-armed when it was kept
+    // Only extraction handlers are kept (qapParseParts::release); re-armed when kept.
+    parts.handler.reset(static_cast<qapExtractHandler *>(kept.handler.release()));
     return true;
 }
 
