@@ -8,6 +8,7 @@
 // parser), so that the decoding's gain shows apart from the routines' own cost. A table
 // routine is also timed to its first row only, and run over a second document of millions of
 // small values beside a bare parse of that document, to compare their peak memory.
+#include "benchDocument.h"
 #include "benchSupport.h"
 #include "tesselBuildCommit.h"
 #include "qapCtx.h"
@@ -109,94 +110,6 @@ bool parseOptions(int argc, char **argv, Options &o) {
     if (o.sizeMb <= 0) return false;
     if (o.set == "auto") o.set = o.sizeMb <= 256 ? "all" : "small";
     return o.set == "full" || o.set == "small" || o.set == "all";
-}
-
-// ---- Document --------------------------------------------------------------------------------
-
-// A small deterministic generator (no dependence on the C library's rand).
-struct Lcg {
-    uint64_t s = 0x2545F4914F6CDD1DULL;
-    uint32_t next() {
-        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<uint32_t>(s >> 33);
-    }
-    uint32_t below(uint32_t n) { return next() % n; }
-};
-
-// Orders whose id is a multiple of this carry a <note>: a handful of elements per document.
-constexpr uint64_t NOTE_EVERY = 100000;
-
-const char *const kCities[] = {
-    "Z\xC3\xBCrich", "S\xC3\xA3o Paulo", "Krak\xC3\xB3w", "Oslo", "\xE6\x9D\xB1\xE4\xBA\xAC",
-    "Lyon",          "M\xC3\xA1laga",    "Austin"};
-const char *const kWords[] = {"widget", "gadget", "bolt",  "washer", "bracket", "hinge",
-                              "spring", "gear",   "valve", "cable",  "panel",   "sensor"};
-
-// A document file created for writing through a large buffer (one file at a time), or null.
-FILE *createDocument(const std::string &path) {
-    static char buf[1 << 20];
-    FILE *f = fopen(path.c_str(), "wb");
-    if (f != nullptr) setvbuf(f, buf, _IOFBF, sizeof buf);
-    return f;
-}
-
-// Writes the document and returns its size in bytes, or -1.
-int64_t generate(const std::string &path, uint64_t target) {
-    FILE *f = createDocument(path);
-    if (f == nullptr) return -1;
-    Lcg rng;
-    uint64_t written = 0;
-    auto put = [&](const char *s, int n) {
-        fwrite(s, 1, static_cast<size_t>(n), f);
-        written += static_cast<uint64_t>(n);
-    };
-    char line[1024];
-    int n = snprintf(line, sizeof line,
-                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<orders source=\"bench\">\n");
-    put(line, n);
-    const char *const closing = "</orders>\n";
-    const uint64_t closingLen = strlen(closing);
-    for (uint64_t id = 1; written + closingLen < target; ++id) {
-        const uint32_t cust = rng.below(50000);
-        n = snprintf(line, sizeof line,
-                     "  <order id=\"%" PRIu64 "\" date=\"2024-%02u-%02u\" status=\"%s\">\n"
-                     "    <customer id=\"c%u\"><name>Customer %u</name>"
-                     "<city>%s</city></customer>\n",
-                     id, 1 + rng.below(12), 1 + rng.below(28),
-                     rng.below(4) == 0 ? "open" : "shipped", cust, cust, kCities[rng.below(8)]);
-        put(line, n);
-        const uint32_t items = 1 + rng.below(5);
-        for (uint32_t i = 0; i < items; ++i) {
-            n = snprintf(line, sizeof line,
-                         "    <item sku=\"SKU-%05u\" qty=\"%u\" price=\"%u.%02u\">"
-                         "<desc>%s &amp; %s &lt;size %u&gt; \xE2\x80\x93 \"%s\"</desc></item>\n",
-                         rng.below(100000), 1 + rng.below(9), 1 + rng.below(500), rng.below(100),
-                         kWords[rng.below(12)], kWords[rng.below(12)], 1 + rng.below(40),
-                         kWords[rng.below(12)]);
-            put(line, n);
-        }
-        if (id % NOTE_EVERY == 0) {
-            n = snprintf(line, sizeof line, "    <note>checked %" PRIu64 "</note>\n", id);
-            put(line, n);
-        }
-        put("  </order>\n", 11);
-    }
-    put(closing, static_cast<int>(closingLen));
-    const bool ok = fclose(f) == 0;
-    return ok ? static_cast<int64_t>(written) : -1;
-}
-
-// Writes a document of count small integer values, "<r><e>123</e>...</r>", and returns its size
-// in bytes, or -1.
-int64_t generateValues(const std::string &path, uint64_t count) {
-    FILE *f = createDocument(path);
-    if (f == nullptr) return -1;
-    Lcg rng;
-    int64_t written = fprintf(f, "<r>\n");
-    for (uint64_t i = 0; i < count; ++i)
-        written += fprintf(f, "<e>%u</e>\n", rng.below(1000000));
-    written += fprintf(f, "</r>\n");
-    return fclose(f) == 0 ? written : -1;
 }
 
 // ---- Cases -----------------------------------------------------------------------------------
@@ -463,7 +376,7 @@ int main(int argc, char **argv) {
         printf("generating %.0f MB document %s ...\n", o.sizeMb, doc.c_str());
         fflush(stdout);
         auto t0 = std::chrono::steady_clock::now();
-        size = generate(doc, target);
+        size = benchGenerateOrders(doc, target);
         generated = true;
         if (size < 0) {
             fprintf(stderr, "cannot write %s\n", doc.c_str());
@@ -494,7 +407,7 @@ int main(int argc, char **argv) {
     if (manyWanted) {
         printf("generating a document of %" PRIu64 " values %s ...\n", o.values, manyDoc.c_str());
         fflush(stdout);
-        const int64_t manySize = generateValues(manyDoc, o.values);
+        const int64_t manySize = benchGenerateValues(manyDoc, o.values);
         if (manySize < 0) {
             fprintf(stderr, "cannot write %s\n", manyDoc.c_str());
             manyWanted = false;

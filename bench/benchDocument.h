@@ -1,0 +1,14 @@
+// The benchmarks' generated documents.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Writes a purchase-order document of about target bytes ("<orders>" of "<order>"s with a
+// customer, one to five items with a description, and now and then a note) and returns its
+// size in bytes, or -1.
+int64_t benchGenerateOrders(const std::string &path, uint64_t target);
+
+// Writes a document of count small integer values, "<r><e>123</e>...</r>", and returns its size
+// in bytes, or -1.
+int64_t benchGenerateValues(const std::string &path, uint64_t count);
