@@ -235,6 +235,9 @@ struct RoutineInfo {
         return false;
     }
     // The result depends on the arguments alone: no server file and a document in the call.
+    // The one rule both engines follow: PostgreSQL declares these IMMUTABLE, SQLite
+    // DETERMINISTIC and INNOCUOUS (indexes, generated columns, CHECK constraints); the others
+    // VOLATILE and plain, and SQLite keeps those that name server files to top-level SQL.
     constexpr bool pure() const { return !hasFileInput() && source != Source::NONE; }
     // Pure routines and those that only read server files may run in parallel workers (a
     // reader sees the same files and the same allowed-files settings there); routines that

@@ -145,7 +145,8 @@ const std::vector<Routine> *exportedRoutines(std::string *missing) {
                 lacking = row.name;
                 break;
             }
-            routines.push_back(Routine{tarn::RoutineDesc::of(row, entry), row.hasFileInput()});
+            routines.push_back(
+                Routine{tarn::RoutineDesc::of(row, entry), row.hasFileInput(), row.pure()});
         }
         dlclose(handle); // the extension's own link keeps the library loaded
         found = lacking.empty();
@@ -220,7 +221,8 @@ int registerRoutines(sqlite3 *db, char **errorMessage) {
             rc = sqlite3_create_module_v2(db, r.desc.name.c_str(), &kTableModule,
                                           const_cast<Routine *>(&r), nullptr);
         } else {
-            int flags = SQLITE_UTF8 | (r.serverFiles ? SQLITE_DIRECTONLY : 0);
+            int flags = SQLITE_UTF8 | (r.serverFiles ? SQLITE_DIRECTONLY : 0) |
+                        (r.pure ? SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS : 0);
             rc = sqlite3_create_function_v2(
                 db, r.desc.name.c_str(),
                 r.desc.inputs.empty() ? -1 : static_cast<int>(r.desc.inputs.size()), flags,

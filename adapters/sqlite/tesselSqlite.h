@@ -15,7 +15,9 @@ namespace tessel::sqlite {
 // A routine the library exports, described for the calling side.
 struct Routine {
     tarn::RoutineDesc desc;
-    bool serverFiles;
+    bool serverFiles; // names server files: top-level SQL only (SQLITE_DIRECTONLY)
+    bool pure;        // of its arguments alone: SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, so that
+                      // indexes, generated columns and CHECK constraints may use it
 };
 
 // The limits of one routine call from its connection's, for the call's duration: the deadline,

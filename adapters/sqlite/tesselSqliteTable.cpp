@@ -83,6 +83,7 @@ int tableConnect(sqlite3 *db, void *aux, int, const char *const *, sqlite3_vtab 
         return SQLITE_NOMEM;
     }
     if (routine->serverFiles) sqlite3_vtab_config(db, SQLITE_VTAB_DIRECTONLY);
+    if (routine->pure) sqlite3_vtab_config(db, SQLITE_VTAB_INNOCUOUS);
     auto *table = static_cast<TableVtab *>(sqlite3_malloc(sizeof(TableVtab)));
     if (table == nullptr) return SQLITE_NOMEM;
     memset(table, 0, sizeof *table);
