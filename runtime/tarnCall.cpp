@@ -1,6 +1,8 @@
-// Runs routine statements the way the host does. Every argument buffer is a heap block of
-// exactly its declared size, so that AddressSanitizer catches a routine that writes past one,
-// and output buffers are filled with a pattern so that unset bytes show.
+// Runs routine statements the way the host does: the output and status buffers are heap blocks
+// of their declared sizes. A sanitizer build (TARN_HARNESS_BUFFERS) also runs them as a test
+// harness would: every text input is a heap block of exactly its size, so that AddressSanitizer
+// catches a routine that reads past one, and the output buffers are filled with a pattern, so
+// that a routine that reads what it did not write shows.
 #include "tarnCall.h"
 #include "tesselVersion.h"
 
@@ -15,12 +17,17 @@ namespace {
 
 constexpr size_t SQLSTATE_SIZE = 6;
 constexpr size_t MSGTEXT_SIZE = 71;
-constexpr unsigned char FILL = 0x5A;
+#ifdef TARN_HARNESS_BUFFERS
+constexpr bool kHarness = true;
+#else
+constexpr bool kHarness = false;
+#endif
+constexpr unsigned char kFill = 0x5A; // the harness's pattern in output buffers
 
-// A heap block of exactly `size` bytes.
+// A heap block of exactly `size` bytes, zeroed.
 class Block {
 public:
-    explicit Block(size_t size) : p_(new unsigned char[size]), size_(size) {}
+    explicit Block(size_t size) : p_(new unsigned char[size]()), size_(size) {}
     unsigned char *get() const { return p_.get(); }
     char *chars() const { return reinterpret_cast<char *>(p_.get()); }
     size_t size() const { return size_; }
@@ -218,6 +225,9 @@ void Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inp
                 set->args[i] = &set->loc[i];
             } else if (view != nullptr) {
                 set->args[i] = const_cast<char *>(view);
+            } else if (!kHarness && inputs == Inputs::Fresh) {
+                // The caller's text lives through this call; a table's is kept for its rows.
+                set->args[i] = const_cast<char *>(text.c_str());
             } else {
                 set->texts.push_back(textBlock(text));
                 set->args[i] = set->texts.back().chars();
@@ -225,13 +235,16 @@ void Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inp
         }
     }
     Block &out = out_;
-    memset(out.get(), desc_.output == SqlType::CLOB ? 0 : FILL, out.size());
+    if (desc_.output == SqlType::CLOB)
+        memset(out.get(), 0, out.size());
+    else if (kHarness)
+        memset(out.get(), kFill, out.size());
     out.get()[0] = 0;
     outInd_ = 0;
     Block &sqlstate = sqlstate_;
     memcpy(sqlstate.get(), "00000", SQLSTATE_SIZE);
     Block &msgtext = msgtext_;
-    memset(msgtext.get(), FILL, msgtext.size());
+    if (kHarness) memset(msgtext.get(), kFill, msgtext.size());
     msgtext.get()[0] = 0;
     callType_ = callType;
 

@@ -33,10 +33,11 @@ struct RoutineDesc {
 };
 
 // One SQL input value. A Clob input is passed as a new host locator holding the text. A text
-// input is passed in a heap block of its own size made for the call, so that a read beyond it
-// or after the call is caught by the sanitizers; a view passes the caller's own NUL-terminated
-// text as it is, as a host passes its row buffer (the caller keeps it alive and unchanged
-// through every call that uses it, a table's to its CLOSE).
+// input is passed from the caller's string for one call (copied for an open table's rows); a
+// sanitizer build copies it into a heap block of its own size made for the call, so that a read
+// beyond it or after the call is caught. A view passes the caller's own NUL-terminated text as it
+// is, as a host passes its row buffer (the caller keeps it alive and unchanged through every call
+// that uses it, a table's to its CLOSE).
 struct Input {
     bool isNull = false;
     std::string text;

@@ -1,6 +1,5 @@
-// The host's LOB locator services: a process-wide table of locators and their values, with a
-// one-shot failure that tests arm to make the Nth service call fail.
-#include "testing/tarnTestHooks.h"
+// The host's LOB locator services: a process-wide table of locators and their values.
+#include "tarnRuntime.h"
 
 #include <climits>
 #include <cstring>
@@ -20,11 +19,6 @@ struct LobTable {
     std::mutex lock;
     std::unordered_map<uint32_t, Lob> lobs;
     uint32_t last = 0;
-    // Armed failure: the service call after `failAfter` successful ones returns failCode.
-    int32_t failAfter = -1;
-    int32_t failCode = 0;
-    // Armed short transfer: the first read or append after `shortAfter` successful calls.
-    int32_t shortAfter = -1;
 
     // A fresh nonzero locator value that is not in use (the caller holds the lock).
     uint32_t nextLocator() {
@@ -32,26 +26,6 @@ struct LobTable {
             ++last;
         } while (last == 0 || lobs.count(last) != 0);
         return last;
-    }
-
-    // The armed failure's code when this call is the one to fail, else 0.
-    int32_t injected() {
-        if (failAfter != 0) return 0;
-        failAfter = -1;
-        return failCode;
-    }
-
-    // Counts a successful service call towards an armed failure or short transfer.
-    void succeeded() {
-        if (failAfter > 0) --failAfter;
-        if (shortAfter > 0) --shortAfter;
-    }
-
-    // True (and disarmed) when this read or append is to move one byte fewer.
-    bool shortNow() {
-        if (shortAfter != 0) return false;
-        shortAfter = -1;
-        return true;
     }
 
     Lob *find(const sqludf_locator *loc) {
@@ -72,13 +46,11 @@ extern "C" {
 TARN_API int sqludf_length(sqludf_locator *loc, int32_t *length) {
     LobTable &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
-    if (int32_t rc = t.injected()) return rc;
     if (loc == nullptr || length == nullptr) return TARN_LOB_NULL_ARGUMENT;
     *length = 0;
     const Lob *lob = t.find(loc);
     if (lob == nullptr) return TARN_LOB_UNKNOWN_LOCATOR;
     *length = static_cast<int32_t>(lob->bytes.size());
-    t.succeeded();
     return 0;
 }
 
@@ -86,7 +58,6 @@ TARN_API int sqludf_substr(sqludf_locator *loc, int32_t start, int32_t count, un
                            int32_t *returned) {
     LobTable &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
-    if (int32_t rc = t.injected()) return rc;
     if (loc == nullptr || returned == nullptr || (buf == nullptr && count > 0))
         return TARN_LOB_NULL_ARGUMENT;
     *returned = 0;
@@ -96,18 +67,15 @@ TARN_API int sqludf_substr(sqludf_locator *loc, int32_t start, int32_t count, un
     // A start one past the end is a valid (empty) read; anything beyond is not.
     if (start < 1 || start > size + 1 || count < 0) return TARN_LOB_OUT_OF_RANGE;
     const int64_t avail = size - (start - 1);
-    int32_t n = static_cast<int32_t>(count < avail ? count : avail);
-    if (n > 0 && t.shortNow()) --n;
+    const int32_t n = static_cast<int32_t>(count < avail ? count : avail);
     if (n > 0) memcpy(buf, lob->bytes.data() + (start - 1), static_cast<size_t>(n));
     *returned = n;
-    t.succeeded();
     return 0;
 }
 
 TARN_API int sqludf_create_locator(int type, sqludf_locator **output) {
     LobTable &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
-    if (int32_t rc = t.injected()) return rc;
     if (output == nullptr || *output == nullptr) return TARN_LOB_NULL_ARGUMENT;
     if (type != SQLUDF_LOCATOR_TYPE_CLOB) return TARN_LOB_WRONG_TYPE;
     try {
@@ -117,7 +85,6 @@ TARN_API int sqludf_create_locator(int type, sqludf_locator **output) {
     } catch (const std::bad_alloc &) {
         return TARN_LOB_NO_MEMORY;
     }
-    t.succeeded();
     return 0;
 }
 
@@ -125,7 +92,6 @@ TARN_API int sqludf_append(sqludf_locator *loc, unsigned char *buf, int32_t leng
                            int32_t *appended) {
     LobTable &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
-    if (int32_t rc = t.injected()) return rc;
     if (loc == nullptr || appended == nullptr || (buf == nullptr && length > 0))
         return TARN_LOB_NULL_ARGUMENT;
     *appended = 0;
@@ -134,14 +100,12 @@ TARN_API int sqludf_append(sqludf_locator *loc, unsigned char *buf, int32_t leng
     if (!lob->result) return TARN_LOB_READ_ONLY;
     if (length < 0 || static_cast<int64_t>(lob->bytes.size()) + length > INT32_MAX)
         return TARN_LOB_OUT_OF_RANGE;
-    const int32_t taken = length > 0 && t.shortNow() ? length - 1 : length;
     try {
-        lob->bytes.append(reinterpret_cast<const char *>(buf), static_cast<size_t>(taken));
+        lob->bytes.append(reinterpret_cast<const char *>(buf), static_cast<size_t>(length));
     } catch (const std::bad_alloc &) {
         return TARN_LOB_NO_MEMORY;
     }
-    *appended = taken;
-    t.succeeded();
+    *appended = length;
     return 0;
 }
 
@@ -164,30 +128,6 @@ TARN_API int32_t tarnLobBytes(uint32_t locator, const char **bytes) {
     const Lob *lob = t.find(&locator);
     if (bytes != nullptr) *bytes = lob == nullptr ? nullptr : lob->bytes.data();
     return lob == nullptr ? -1 : static_cast<int32_t>(lob->bytes.size());
-}
-
-// A negative count (or a zero code) cancels an armed failure.
-TARN_API void tarnLobFailAfter(int32_t calls, int32_t hostCode) {
-    LobTable &t = table();
-    std::lock_guard<std::mutex> guard(t.lock);
-    t.failAfter = hostCode == 0 ? -1 : calls;
-    t.failCode = hostCode;
-}
-
-// Drops every locator and cancels an armed failure.
-TARN_API void tarnLobReset(void) {
-    LobTable &t = table();
-    std::lock_guard<std::mutex> guard(t.lock);
-    t.lobs.clear();
-    t.failAfter = -1;
-    t.failCode = 0;
-    t.shortAfter = -1;
-}
-
-TARN_API void tarnLobShortAfter(int32_t calls) {
-    LobTable &t = table();
-    std::lock_guard<std::mutex> guard(t.lock);
-    t.shortAfter = calls < 0 ? -1 : calls;
 }
 
 TARN_API void tarnLobFree(uint32_t locator) {

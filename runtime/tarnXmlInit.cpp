@@ -2,7 +2,7 @@
 // worked. Xerces-C is never terminated: static objects of the library may use it until exit.
 // The parser is started without network access: routines parse what SQL callers hand them
 // with the server's rights, so no URL may be fetched.
-#include "testing/tarnTestHooks.h"
+#include "tarnRuntime.h"
 
 #include <cstring>
 #include <mutex>
@@ -20,10 +20,6 @@ struct StartUp {
     std::once_flag once;
     int32_t code = 0; // 0: started; -2: Xerces-C threw an XMLException; -1: any other failure
     std::u16string message;
-    // A simulated failure (code != 0) takes the place of the real answer.
-    std::mutex lock;
-    int32_t simulatedCode = 0;
-    std::u16string simulatedMessage;
 };
 
 StartUp &startUp() {
@@ -70,32 +66,14 @@ StartUp &started() {
 extern "C" {
 
 TARN_API int isSharedLibInitSuccess(void) {
-    StartUp &s = started();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return (s.simulatedCode != 0 ? s.simulatedCode : s.code) == 0;
+    return started().code == 0;
 }
 
 TARN_API int getLastErrorCode(void) {
-    StartUp &s = started();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return s.simulatedCode != 0 ? s.simulatedCode : s.code;
+    return started().code;
 }
 
 TARN_API const char16_t *getLastErrorMessage(void) {
-    StartUp &s = started();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return s.simulatedCode != 0 ? s.simulatedMessage.c_str() : s.message.c_str();
-}
-
-TARN_API void tarnXmlInitSimulate(int32_t code, const char16_t *message) {
-    StartUp &s = started();
-    std::lock_guard<std::mutex> guard(s.lock);
-    try {
-        s.simulatedMessage = message == nullptr || code == 0 ? u"" : message;
-        s.simulatedCode = code;
-    } catch (...) {
-        s.simulatedCode = code;
-        s.simulatedMessage.clear();
-    }
+    return started().message.c_str();
 }
 }

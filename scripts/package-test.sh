@@ -23,6 +23,13 @@ fail() {
 dpkg -i "${debs[@]}" >/dev/null
 dpkg -L "${packages[@]}" | sort -u >"$work/files"
 
+# The installed runtime is production code only: the tests' hooks live in their own library.
+runtime=$(grep '/libtessel_runtime\.so\.1$' "$work/files") || fail "no libtessel_runtime.so.1"
+symbols=$(nm -D --defined-only "$runtime") || fail "nm cannot read $runtime"
+if hooks=$(grep -E 'FailAfter|ShortAfter|Simulate|Disarm|Test' <<<"$symbols"); then
+    fail "the installed runtime exports test hooks: $hooks"
+fi
+
 # Nothing of the build tree: a clean environment in an empty directory.
 answer=$(cd "$work" && env -i PATH=/usr/bin:/bin HOME="$work" LC_ALL=C.UTF-8 \
     sqlite3 -batch :memory: -cmd '.load libtessel_sqlite' \

@@ -48,8 +48,12 @@ bool enter(const char *out, size_t outSize, char *state, char *msg, sqludf_scrat
     if (strcmp(state, "00000") != 0) problem = "sqlstate not reset";
     if (msg[0] != 0) problem = "message not emptied";
     if (out[0] != 0) problem = "output first byte";
+#ifdef TARN_HARNESS_BUFFERS
     for (size_t i = 1; i < outSize; ++i)
         if (out[i] != 0x5A) problem = "output pattern";
+#else
+    (void)outSize;
+#endif
     if (problem == nullptr) return true;
     strcpy(state, "38T01");
     snprintf(msg, 71, "%s", problem);

@@ -5,7 +5,7 @@
 #include "qapMsg.h"
 #include "qapTrace.h"
 #include "tarnCall.h"
-#include "testing/tarnTestHooks.h"
+#include "tarnTestHooks.h"
 #include "tessel.h"
 #include "testSupport.h"
 

@@ -8,7 +8,7 @@
 #include "qapLob.h"
 #include "qapMsg.h"
 #include "qapPlatform.h"
-#include "testing/tarnTestHooks.h"
+#include "tarnTestHooks.h"
 #include "testSupport.h"
 
 #include <gtest/gtest.h>
@@ -85,9 +85,9 @@ std::string encode(const char *to, const std::string &utf8) {
 
 class Storage : public ::testing::Test {
 protected:
-    void SetUp() override { tarnLobReset(); }
+    void SetUp() override { tarnLobDisarm(); }
     void TearDown() override {
-        tarnLobReset();
+        tarnLobDisarm();
         EXPECT_TRUE(testing_support::listDir(testing_support::tempDir()).empty());
     }
     Status st;
@@ -116,7 +116,7 @@ TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
         SCOPED_TRACE(c.what);
         TestCtx ctx;
         ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
-        tarnLobReset();
+        tarnLobDisarm();
         sqludf_locator loc = lobOf(value), out = 0;
         st = Status();
         tarnLobFailAfter(c.failAfter, HOST_FAIL);
@@ -147,7 +147,7 @@ TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
     for (int append = 0; append < 2; ++append) {
         SCOPED_TRACE(append ? "short append" : "short read");
         TestCtx ctx;
-        tarnLobReset();
+        tarnLobDisarm();
         sqludf_locator loc = lobOf(value), out = 0;
         char text[4 * 4096] = "";
         st = Status();
@@ -161,7 +161,6 @@ TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
         EXPECT_STREQ(st.sqlstate, "38X04");
         EXPECT_STREQ(st.msgtext, "QAPC004E  Unable to operate the LOB Locator: rc=0.\n");
     }
-    tarnLobReset();
 }
 
 TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
@@ -190,7 +189,6 @@ TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
         SCOPED_TRACE(c.what);
         TestCtx ctx(c.dbCodePage, c.appEncoding);
         ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
-        tarnLobReset();
         const std::string path = writeFile("in.xml", c.file);
         sqludf_locator out = 0;
         int32_t msgNo = -5;
@@ -225,7 +223,6 @@ TEST_F(Storage, FileBeyondTheLobLimitIsRefused) {
         EXPECT_EQ(out, untouched);
         int32_t length = 0;
         EXPECT_EQ(sqludf_length(&out, &length), HOST_FAIL) << "a locator service was called";
-        tarnLobReset();
     }
     EXPECT_EQ(remove(path.c_str()), 0);
 }
