@@ -11,6 +11,7 @@
 #include <unicode/ucnv.h>
 
 struct qapParser;
+class QapOpenFile;
 
 // The converters of a routine context.
 struct QapConvInfo {
@@ -24,14 +25,16 @@ struct QapConvInfo {
 constexpr uint32_t QAP_FILE = 0; // the argument is a server file name
 constexpr uint32_t QAP_MEM = 1;  // the argument is a NUL-terminated buffer
 
-// The document a driver parses: a server file or a buffer, the code page of its bytes, and the
-// DTD text that replaces the one its DOCTYPE names.
+// The document a driver parses: a file or a buffer, the code page of its bytes, and the DTD
+// text that replaces the one its DOCTYPE names. A file is read through the descriptor the
+// allowed-files gate opened (qapOpenRead), never opened again by its name.
 struct QapDoc {
-    const char *doc;          // a file name (QAP_FILE) or NUL-terminated text (QAP_MEM)
+    const char *doc;          // the file's absolute name (QAP_FILE) or NUL-terminated text
     uint32_t docLoc;          // QAP_FILE or QAP_MEM
     uint32_t docInDbCodePage; // 1: the bytes are in the database code page (SQL values);
                               // 0: the parser detects the encoding (server files)
     const char *dtdText;      // replacement DTD text, or null
+    QapOpenFile *file;        // QAP_FILE: the opened file, which the parse takes
 };
 
 // Sizes of the status arguments of a routine.
