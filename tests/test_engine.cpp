@@ -1,6 +1,7 @@
 // The parse engine: location paths (their syntax and which open elements they match: the one
 // home of path semantics), result items in a UTF-8 database, and DTD validation.
 #include "qapConv.h"
+#include "qapFile.h"
 #include "qapQuery.h"
 #include "qapResult.h"
 #include "qapSgDoc.h"
@@ -251,8 +252,8 @@ TEST(Extract, ParserMemoryIsFlatInTheNumberOfChildren) {
         QapExtractResult result{};
         char state[QAP_SQLSTATE_SIZE] = "00000";
         char msg[QAP_MSGTEXT_SIZE] = "";
-        ASSERT_EQ(extractAll(ctx, QapDoc{doc.c_str(), QAP_MEM, 0, nullptr}, 0, "/r/a/d", &result,
-                             100, {state, msg}),
+        ASSERT_EQ(extractAll(ctx, QapDoc{doc.c_str(), QAP_MEM, 0, nullptr, nullptr}, 0, "/r/a/d",
+                             &result, 100, {state, msg}),
                   0)
             << msg;
         ASSERT_NE(result.values, nullptr);
@@ -296,8 +297,8 @@ TEST(Extract, AKeptHandlerOrAScanGivesWhatANewOneGives) {
         QapExtractResult result{};
         char state[QAP_SQLSTATE_SIZE] = "00000";
         char msg[QAP_MSGTEXT_SIZE] = "";
-        const int32_t rc = extractAll(ctx, QapDoc{row.doc, QAP_MEM, 0, nullptr}, row.tagged,
-                                      row.path, &result, row.limit, {state, msg});
+        const int32_t rc = extractAll(ctx, QapDoc{row.doc, QAP_MEM, 0, nullptr, nullptr},
+                                      row.tagged, row.path, &result, row.limit, {state, msg});
         std::string out = std::to_string(rc) + " " + state + " " + msg;
         for (char **v = result.values; v != nullptr && *v != nullptr; ++v)
             out += std::string("|") + *v;
@@ -308,8 +309,8 @@ TEST(Extract, AKeptHandlerOrAScanGivesWhatANewOneGives) {
         QapExtractScan values;
         char state[QAP_SQLSTATE_SIZE] = "00000";
         char msg[QAP_MSGTEXT_SIZE] = "";
-        int32_t rc = values.open(ctx, QapDoc{row.doc, QAP_MEM, 0, nullptr}, row.tagged, row.path,
-                                 row.limit, {state, msg});
+        int32_t rc = values.open(ctx, QapDoc{row.doc, QAP_MEM, 0, nullptr, nullptr}, row.tagged,
+                                 row.path, row.limit, {state, msg});
         std::string out;
         char *v = nullptr;
         while (rc >= 0 && (rc = values.next(&v, {state, msg})) == 1)
@@ -361,8 +362,13 @@ TEST(Validate, AgainstAReplacementOrTheNamedDtd) {
         SCOPED_TRACE(r.doc);
         char state[QAP_SQLSTATE_SIZE] = "00000";
         char msg[QAP_MSGTEXT_SIZE] = "leftover";
-        EXPECT_EQ(qapValidate(ctx, r.doc.c_str(), r.docLoc, r.docLoc == QAP_MEM, r.dtd, 0, "o",
-                              {state, msg}, r.dtdLoc),
+        QapOpenFile doc, dtd; // opened as the routines open them
+        if (r.docLoc == QAP_FILE) qapOpenRead(ctx, r.doc.c_str(), doc);
+        if (r.dtd != nullptr && r.dtdLoc == QAP_FILE) qapOpenRead(ctx, r.dtd, dtd);
+        const QapDoc d{r.docLoc == QAP_FILE ? doc.name().c_str() : r.doc.c_str(), r.docLoc,
+                       r.docLoc == QAP_MEM, nullptr, &doc};
+        EXPECT_EQ(qapValidate(ctx, d, r.dtd != nullptr && r.dtdLoc == QAP_FILE ? &dtd : nullptr,
+                              r.dtdLoc == QAP_MEM ? r.dtd : nullptr, 0, "o", {state, msg}),
                   r.rc);
         EXPECT_STREQ(state, r.rc == 1 ? "00000" : r.msg[3] == 'C' ? "38X01" : "38X13");
         EXPECT_EQ(std::string(msg).substr(0, strlen(r.msg)), r.msg);

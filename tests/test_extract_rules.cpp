@@ -125,8 +125,8 @@ std::vector<std::string> extracted(QapRoutineCtx *ctx, const std::string &doc, c
     QapExtractResult result{};
     char state[QAP_SQLSTATE_SIZE] = "00000";
     char msg[QAP_MSGTEXT_SIZE] = "";
-    const int32_t rc = extractAll(ctx, QapDoc{doc.c_str(), QAP_MEM, 0, nullptr}, tagged, path,
-                                  &result, 1 << 20, {state, msg});
+    const int32_t rc = extractAll(ctx, QapDoc{doc.c_str(), QAP_MEM, 0, nullptr, nullptr}, tagged,
+                                  path, &result, 1 << 20, {state, msg});
     EXPECT_EQ(rc, 0) << path << " " << state << " " << msg;
     std::vector<std::string> out;
     for (char **v = result.values; v != nullptr && *v != nullptr; ++v)

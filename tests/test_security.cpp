@@ -77,8 +77,8 @@ std::vector<std::string> run(Via via, const std::string &doc, const std::string 
     if (via == Via::Validate) {
         TestCtx ctx;
         const char *replacement = dtd.empty() ? nullptr : dtd.c_str();
-        int rc = qapValidate(ctx, doc.c_str(), QAP_MEM, 1, replacement, 1, "a",
-                             {ctx.sqlstate, ctx.msgtext}, QAP_MEM);
+        int rc = qapValidate(ctx, QapDoc{doc.c_str(), QAP_MEM, 1, nullptr, nullptr}, nullptr,
+                             replacement, 1, "a", {ctx.sqlstate, ctx.msgtext});
         return {ctx.sqlstate, ctx.msgtext, std::to_string(rc)};
     }
     if (via == Via::Table2) {
@@ -189,10 +189,12 @@ TEST(Security, AllowedFilesResolveLinksAndCompareCase) {
             SCOPED_TRACE(r.value + " : " + r.name);
             tarnRegistrySet(access == 0 ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS,
                             r.value.c_str());
-            strcpy(ctx.sqlstate, "00000");
-            EXPECT_EQ(qapChkRegistry(ctx, access, r.name.c_str(), {ctx.sqlstate, ctx.msgtext}),
-                      r.allowed ? 0 : -1);
-            EXPECT_STREQ(ctx.sqlstate, r.allowed ? "00000" : access == 0 ? "38X02" : "38X03");
+            QapOpenFile read;
+            QapWriteTarget write;
+            if (access == 0) qapOpenRead(ctx, r.name.c_str(), read);
+            if (access == 1) qapCheckWrite(ctx, r.name.c_str(), write);
+            EXPECT_EQ(access == 0 ? read.refused() : write.refused(), !r.allowed);
+            EXPECT_EQ(access == 0 ? read.error() == EXDEV : write.error() == EXDEV, !r.allowed);
         }
     }
     tarnRegistrySet(TARN_REG_READ_ACCESS, nullptr);

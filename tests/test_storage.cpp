@@ -83,6 +83,18 @@ std::string encode(const char *to, const std::string &utf8) {
     return out;
 }
 
+// A file opened for reading, and a file checked for writing, as a routine's gate does it.
+QapOpenFile openedFile(QapRoutineCtx *ctx, const std::string &name) {
+    QapOpenFile file;
+    qapOpenRead(ctx, name.c_str(), file);
+    return file;
+}
+QapWriteTarget writeTarget(QapRoutineCtx *ctx, const std::string &name) {
+    QapWriteTarget target;
+    qapCheckWrite(ctx, name.c_str(), target);
+    return target;
+}
+
 class Storage : public ::testing::Test {
 protected:
     void SetUp() override { tarnLobDisarm(); }
@@ -125,19 +137,20 @@ TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
         case CONV_TO_FILE:
         case CONV_TO_FILE2:
             rc = (c.op == CONV_TO_FILE ? qap_conv_locator2file : qap_conv_locator2file2)(
-                ctx, &loc, outName.c_str(), {st.sqlstate, st.msgtext});
+                ctx, &loc, writeTarget(ctx, outName), {st.sqlstate, st.msgtext});
             EXPECT_FALSE(exists(outName));
             break;
         case BUF_TO_LOB:
             rc = qap_buf2locator(ctx, value.data(), static_cast<int32_t>(value.size()), &out,
                                  {st.sqlstate, st.msgtext});
             break;
-        case FILE_TO_LOB:
-            rc = qap_file2locator(ctx, writeFile("lob-in.xml", value).c_str(), &out, st.sqlstate,
-                                  &msgNo);
+        case FILE_TO_LOB: {
+            QapOpenFile in = openedFile(ctx, writeFile("lob-in.xml", value));
+            rc = qap_file2locator(ctx, in, &out, st.sqlstate, &msgNo);
             EXPECT_EQ(msgNo, QAPC004E);
             qapSetMsg(ctx, st.msgtext, msgNo, std::to_string(rc).c_str()); // as a routine would
             break;
+        }
         }
         EXPECT_EQ(rc, c.result);
         EXPECT_STREQ(st.sqlstate, "38X04");
@@ -193,7 +206,8 @@ TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
         sqludf_locator out = 0;
         int32_t msgNo = -5;
         strcpy(st.sqlstate, "38X99");
-        EXPECT_EQ(qap_file2locator(ctx, path.c_str(), &out, st.sqlstate, &msgNo), 0);
+        QapOpenFile in = openedFile(ctx, path);
+        EXPECT_EQ(qap_file2locator(ctx, in, &out, st.sqlstate, &msgNo), 0);
         EXPECT_STREQ(st.sqlstate, "00000");
         EXPECT_EQ(lobValue(out), c.clob);
     }
@@ -217,7 +231,8 @@ TEST_F(Storage, FileBeyondTheLobLimitIsRefused) {
         const sqludf_locator untouched = 0xABCDu;
         sqludf_locator out = untouched;
         int32_t msgNo = 0;
-        EXPECT_EQ(qap_file2locator(ctx, path.c_str(), &out, st.sqlstate, &msgNo), -1);
+        QapOpenFile in = openedFile(ctx, path);
+        EXPECT_EQ(qap_file2locator(ctx, in, &out, st.sqlstate, &msgNo), -1);
         EXPECT_STREQ(st.sqlstate, "38X06");
         EXPECT_EQ(msgNo, QAPC006E);
         EXPECT_EQ(out, untouched);
@@ -260,7 +275,7 @@ TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
         sqludf_locator loc = lobOf(c.clob);
         remove(name.c_str());
         EXPECT_EQ((c.rewrite ? qap_conv_locator2file2 : qap_conv_locator2file)(
-                      ctx, &loc, name.c_str(), {st.sqlstate, st.msgtext}),
+                      ctx, &loc, writeTarget(ctx, name), {st.sqlstate, st.msgtext}),
                   0)
             << st.msgtext;
         EXPECT_TRUE(exists(name));
@@ -272,7 +287,8 @@ TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
     ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
     sqludf_locator loc = lobOf("<a/>");
     remove(name.c_str());
-    EXPECT_EQ(qap_conv_locator2file2(ctx, &loc, name.c_str(), {st.sqlstate, st.msgtext}), -1);
+    EXPECT_EQ(qap_conv_locator2file2(ctx, &loc, writeTarget(ctx, name), {st.sqlstate, st.msgtext}),
+              -1);
     EXPECT_STREQ(st.sqlstate, "38X14");
     EXPECT_FALSE(exists(name));
 }
@@ -294,7 +310,8 @@ TEST(Files, AbsolutePathsAreLexicalAndFitTheBuffer) {
         EXPECT_EQ(qapGetAbsPath(nullptr, c.name.c_str(), out), c.path.empty() ? -1 : 0);
         EXPECT_EQ(std::string(out), c.path) << c.name.size();
     }
-    EXPECT_EQ(xml_fopen(nullptr, (longest + "x").c_str(), "rb"), nullptr);
+    QapOpenFile file;
+    EXPECT_EQ(qapOpenRead(nullptr, (longest + "x").c_str(), file), -1);
 }
 
 // A rewrite's new file is private from its creation, whatever the umask lets a new file have,
@@ -333,9 +350,12 @@ TEST(Files, ReplacementsArePrivateWhileWritten) {
     const mode_t mask = umask(022);
     TestCtx ctx;
     Status st;
-    EXPECT_EQ(qap_buf2file(ctx, "<a>new</a>", 10, target.c_str(), {st.sqlstate, st.msgtext}), 0);
-    EXPECT_EQ(qap_buf2file(ctx, "<n/>", 4, (dir + "/new.xml").c_str(), {st.sqlstate, st.msgtext}),
-              0);
+    EXPECT_EQ(
+        qap_buf2file(ctx, "<a>new</a>", 10, writeTarget(ctx, target), {st.sqlstate, st.msgtext}),
+        0);
+    EXPECT_EQ(
+        qap_buf2file(ctx, "<n/>", 4, writeTarget(ctx, dir + "/new.xml"), {st.sqlstate, st.msgtext}),
+        0);
     umask(mask);
     done = true;
     listener.join();
@@ -375,8 +395,8 @@ TEST(FileToVarchar, LimitsAndConversion) {
         writeFile("in.xml", c.file);
         std::vector<char> out(QAP_VARCHAR_MAX + 1, '#');
         Status st;
-        int rc =
-            qap_file2varchar(ctx, "in.xml", out.data(), QAP_VARCHAR_MAX, {st.sqlstate, st.msgtext});
+        QapOpenFile in = openedFile(ctx, "in.xml");
+        int rc = qap_file2varchar(ctx, in, out.data(), QAP_VARCHAR_MAX, {st.sqlstate, st.msgtext});
         EXPECT_EQ(rc, c.state.empty() ? 0 : -1);
         if (c.state.empty())
             EXPECT_EQ(std::string(out.data()), c.text);

@@ -25,20 +25,6 @@ struct QapConvInfo {
     UConverter *dbConv; // the same object as appConv when the code pages are equal
 };
 
-// Where a routine's document argument lives.
-constexpr uint32_t QAP_FILE = 0; // the argument is a server file name
-constexpr uint32_t QAP_MEM = 1;  // the argument is a NUL-terminated buffer
-
-// The document a driver parses: a server file or a buffer, the code page of its bytes, and the
-// DTD text that replaces the one its DOCTYPE names.
-struct QapDoc {
-    const char *doc;          // a file name (QAP_FILE) or NUL-terminated text (QAP_MEM)
-    uint32_t docLoc;          // QAP_FILE or QAP_MEM
-    uint32_t docInDbCodePage; // 1: the bytes are in the database code page (SQL values);
-                              // 0: the parser detects the encoding (server files)
-    const char *dtdText;      // replacement DTD text, or null
-};
-
 // Sizes of the status arguments of a routine.
 constexpr int QAP_SQLSTATE_SIZE = 6; // five characters and a NUL
 constexpr int QAP_MSGTEXT_SIZE = 71; // at most 70 characters and a NUL

@@ -4,6 +4,7 @@
 
 #include "qapConv.h"
 #include "qapExtractHandler.h"
+#include "qapFile.h"
 #include "qapMsg.h"
 #include "qapParseErrors.h"
 #include "qapTrace.h"
@@ -92,9 +93,10 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
             parts.parser->reader->parse(*parts.memSource);
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", "buffer");
         } else {
-            std::unique_ptr<InputSource> source(qapOpenDocument(ctx, doc));
+            std::unique_ptr<InputSource> source;
+            if (document.file != nullptr) source.reset(qapFileDocument(ctx, *document.file, doc));
             if (source == nullptr) {
-                qapSetDocumentOpenError(ctx, doc, errno, err);
+                qapSetDocumentOpenError(ctx, doc, document.file != nullptr ? errno : ENOENT, err);
                 return -1;
             }
             if (inDbCodePage) setDbEncoding(ctx, *source);

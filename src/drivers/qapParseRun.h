@@ -2,6 +2,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapDoc.h"
 #include "qapMsg.h"
 #include "qapParser.h"
 #include "qapSgDocHandler.h"

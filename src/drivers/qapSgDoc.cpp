@@ -65,7 +65,7 @@ bool takeKept(QapRoutineCtx *ctx, qapParseParts &parts, const char *path, int ta
     return true;
 }
 
-// Everything an extraction needs before its parse: the document file checked, the handler of
+// Everything an extraction needs before its parse: the document file there, the handler of
 // the context's previous parse when it was for the same path (else the path in UTF-16 and a new
 // handler; traced calls build their handler anew, so that each traces its path), the reader,
 // the bounds, and the source of a document in memory. keyPath is the path as the call gave it,
@@ -75,14 +75,12 @@ int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc
                           uint32_t maxValues, QapStatus err) {
     static const char *const fn = "extractAll";
     const char *doc = document.doc;
-    if (document.docLoc == QAP_FILE) {
-        int32_t size = 0;
-        int getRc = qap_getFileSize(ctx, doc, &size);
-        QAP_TRACE(ctx, fn, "call qap_getFileSize() return rc=%d\n", getRc);
-        if (getRc != 0) {
-            qapSetError(ctx, err, QAPC001E);
-            return -1;
-        }
+    // A file the gate could not open because it was not there, or not a regular file, fails
+    // first; one it could not open for another reason fails where the parse would read it.
+    if (document.docLoc == QAP_FILE && (document.file == nullptr || !document.file->found())) {
+        QAP_TRACE(ctx, fn, "no regular file to read\n");
+        qapSetError(ctx, err, QAPC001E);
+        return -1;
     }
 
     const bool mayKeep = ctx != nullptr && !ctx->traceOn;

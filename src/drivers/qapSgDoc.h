@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapDoc.h"
 #include "qapExtractResult.h"
 #include "qapMsg.h"
 

@@ -210,9 +210,10 @@ public:
 
 // ---- The drivers -------------------------------------------------------------------------
 
-int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t docInDbCodePage,
-                  const XMLCh *path, const XMLCh *value, char **out, int32_t limit, QapStatus err) {
+int32_t qapUpdate(QapRoutineCtx *ctx, const QapDoc &doc, const XMLCh *path, const XMLCh *value,
+                  char **out, int32_t limit, QapStatus err) {
     static const char *const fn = "qapUpdate";
+    const uint32_t docLoc = doc.docLoc;
     *out = nullptr;
     QAP_TRACE(ctx, fn, "Entered, input query='%x %x' and value='%x %x'\n", path[0],
               path[0] != 0 ? path[1] : 0, value[0], value[0] != 0 ? value[1] : 0);
@@ -246,12 +247,15 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t
         parts.parser->reader->installAdvDocHandler(declHandler.get());
         handler->reader = parts.parser->reader.get();
         parts.docHandler = declHandler.get();
-        if (docLoc == QAP_MEM) parts.memSource.reset(qapMemoryDocument(doc, &parts.parser->memory));
+        if (docLoc == QAP_MEM)
+            parts.memSource.reset(qapMemoryDocument(doc.doc, &parts.parser->memory));
     } catch (...) {
         qapSetError(ctx, err, QAPG002E);
         return -1;
     }
-    if (qapRunParse(ctx, parts, QapDoc{doc, docLoc, docInDbCodePage, nullptr}, err) != 0) return -1;
+    if (qapRunParse(ctx, parts, QapDoc{doc.doc, docLoc, doc.docInDbCodePage, nullptr, doc.file},
+                    err) != 0)
+        return -1;
 
     QapHeap<QapExtractResult> record;
     try {
@@ -283,22 +287,26 @@ int32_t qapUpdateFromBuf(QapRoutineCtx *ctx, const char *doc, const char *path, 
 
     // A long document is parsed from a temporary file.
     QapTempFile staged;
+    QapOpenFile stagedFile;
     const size_t length = strlen(doc);
     if (length > static_cast<size_t>(ctx->fileThreshold)) {
         const int rc = staged.create(ctx, err) != 0 ? -1 : staged.write(ctx, doc, length, err);
         QAP_TRACE(ctx, fn, "staging the document return rc=%d\n", rc);
         if (rc != 0) return -1;
+        if (qapOpenRead(ctx, staged.name(), stagedFile) != 0) {
+            qapSetOpenError(ctx, 0, stagedFile.error(), err);
+            return -1;
+        }
     }
 
     std::unique_ptr<XMLCh[]> wideValue;
     std::unique_ptr<XMLCh[]> widePath;
     if (qapToUtf16(ctx, value, &wideValue, err) != 0 || qapToUtf16(ctx, path, &widePath, err) != 0)
         return -1;
-    const int32_t rc =
-        staged.name() != nullptr
-            ? qapUpdate(ctx, staged.name(), QAP_FILE, 1, widePath.get(), wideValue.get(), out,
-                        limit, err)
-            : qapUpdate(ctx, doc, QAP_MEM, 1, widePath.get(), wideValue.get(), out, limit, err);
+    const QapDoc document = staged.name() != nullptr
+                                ? QapDoc{staged.name(), QAP_FILE, 1, nullptr, &stagedFile}
+                                : QapDoc{doc, QAP_MEM, 1, nullptr, nullptr};
+    const int32_t rc = qapUpdate(ctx, document, widePath.get(), wideValue.get(), out, limit, err);
     QAP_TRACE(ctx, fn, "Exit, return rc=%d\n", rc);
     return rc;
 }

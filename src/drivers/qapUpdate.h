@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapDoc.h"
 #include "qapMsg.h"
 #include "qapSgDocHandler.h"
 
@@ -54,11 +55,11 @@ private:
     uint64_t newValueUnits_ = 0;
 };
 
-// Updates a document (a file, or a NUL-terminated buffer: docLoc QAP_FILE or QAP_MEM) with the
-// UTF-16 path and value. 0 with *out the rewritten document (a heap string in the database
-// code page, shorter than limit bytes), or -1 with SQLSTATE and message set.
-int32_t qapUpdate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t docInDbCodePage,
-                  const XMLCh *path, const XMLCh *value, char **out, int32_t limit, QapStatus err);
+// Updates a document (a file the gate opened, or a NUL-terminated buffer; its DTD text is not
+// used) with the UTF-16 path and value. 0 with *out the rewritten document (a heap string in
+// the database code page, shorter than limit bytes), or -1 with SQLSTATE and message set.
+int32_t qapUpdate(QapRoutineCtx *ctx, const QapDoc &doc, const XMLCh *path, const XMLCh *value,
+                  char **out, int32_t limit, QapStatus err);
 
 // qapUpdate on text in the database code page (a document longer than the context's file
 // threshold is parsed from a temporary file, removed again), path and value converted first.

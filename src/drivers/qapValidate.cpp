@@ -35,9 +35,9 @@ constexpr int QAP_ENCODING_FIELD = 100; // units of the handler's encoding name
 // DTD, and the first error or fatal error ends the parse.
 class qapValidateHandler : public DefaultHandler {
 public:
-    qapValidateHandler(QapRoutineCtx *ctx, const char *dtdSource, const XMLCh *dtdId,
-                       const XMLCh *encodingName, uint32_t dtdIsText)
-        : dtdSource(dtdSource), dtdId(dtdId), ctx(ctx), dtdIsText(dtdIsText) {
+    qapValidateHandler(QapRoutineCtx *ctx, QapOpenFile *dtdFile, const char *dtdText,
+                       const XMLCh *dtdId, const XMLCh *encodingName)
+        : dtdFile(dtdFile), dtdText(dtdText), dtdId(dtdId), ctx(ctx) {
         encoding[0] = 0;
         if (encodingName == nullptr) return;
         for (int i = 0; i < QAP_ENCODING_FIELD; ++i) {
@@ -49,15 +49,16 @@ public:
 
     // Asked only for the DTD the DOCTYPE names (the reader refuses other entities).
     InputSource *resolveEntity(const XMLCh *const publicId, const XMLCh *const systemId) override {
-        if (dtdSource == nullptr) return nullptr; // read by name, if the read rule allows
         InputSource *source;
-        if (dtdIsText == QAP_MEM) {
-            source = new MemBufInputSource(reinterpret_cast<const XMLByte *>(dtdSource),
-                                           strlen(dtdSource), "IdForDtdDocBuffer", false);
-        } else {
-            source = qapOpenDocument(ctx, dtdSource);
+        if (dtdText != nullptr) {
+            source = new MemBufInputSource(reinterpret_cast<const XMLByte *>(dtdText),
+                                           strlen(dtdText), "IdForDtdDocBuffer", false);
+        } else if (dtdFile != nullptr) {
+            source = qapFileDocument(ctx, *dtdFile, dtdFile->name().c_str());
             if (source == nullptr)
                 throw SAXParseException(u"Cannot open the DTD file", publicId, systemId, 0, 0);
+        } else {
+            return nullptr; // read by name, if the read rule allows
         }
         if (encoding[0] != 0) source->setEncoding(encoding);
         return source;
@@ -67,25 +68,27 @@ public:
     void error(const SAXParseException &exc) override { throw SAXParseException(exc); }
     void fatalError(const SAXParseException &exc) override { throw SAXParseException(exc); }
 
-    const char *dtdSource;
+    QapOpenFile *dtdFile;
+    const char *dtdText;
     const XMLCh *dtdId;
     XMLCh encoding[QAP_ENCODING_FIELD];
     QapRoutineCtx *ctx;
-    uint32_t dtdIsText;
 };
 
 } // namespace
 
-int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32_t input_src,
-                    const char *dtdFile, uint32_t dtdinput_src, const char *dtdid, QapStatus err,
-                    uint32_t dtdLoc) {
+int32_t qapValidate(QapRoutineCtx *ctx, const QapDoc &document, QapOpenFile *dtdFile,
+                    const char *dtdText, uint32_t dtdInDbCodePage, const char *dtdid,
+                    QapStatus err) {
     static const char *const fn = "qapValidate";
-    QAP_TRACE(ctx, fn,
-              "Entered, doc=%s docLoc=%u input_src=%u dtdFile=%s dtdinput_src=%u dtdid=%s "
-              "dtdLoc=%u\n",
-              docLoc == QAP_MEM ? "buffer" : doc, docLoc, input_src,
-              dtdFile == nullptr ? "(none)" : (dtdLoc == QAP_MEM ? "text" : dtdFile), dtdinput_src,
-              dtdid, dtdLoc);
+    const char *doc = document.doc;
+    const uint32_t docLoc = document.docLoc;
+    QAP_TRACE(ctx, fn, "Entered, doc=%s docLoc=%u input_src=%u dtd=%s dtdinput_src=%u dtdid=%s\n",
+              docLoc == QAP_MEM ? "buffer" : doc, docLoc, document.docInDbCodePage,
+              dtdText != nullptr   ? "text"
+              : dtdFile != nullptr ? dtdFile->name().c_str()
+                                   : "(none)",
+              dtdInDbCodePage, dtdid);
     err.msgtext[0] = '\0';
 
     // Released in the order reader, handler, buffer source, identifier, and last the reader's
@@ -110,8 +113,8 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
     try {
         // The document.
         if (docLoc == QAP_FILE) {
-            int32_t size = 0;
-            if (qap_getFileSize(ctx, doc, &size) != 0) {
+            // Not there, or not a regular file: told before anything else.
+            if (document.file == nullptr || !document.file->found()) {
                 qapSetError(ctx, err, QAPC001E);
                 return 0;
             }
@@ -143,7 +146,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
 
         // Steps 7 and 8: the handler.
         handler.reset(new (std::nothrow) qapValidateHandler(
-            ctx, dtdFile, dtdId16.get(), dtdinput_src == 1 ? encoding : nullptr, dtdLoc));
+            ctx, dtdFile, dtdText, dtdId16.get(), dtdInDbCodePage == 1 ? encoding : nullptr));
         if (handler == nullptr) return outOfMemory();
         reader->setContentHandler(handler.get());
         reader->setErrorHandler(handler.get());
@@ -156,15 +159,15 @@ int32_t qapValidate(QapRoutineCtx *ctx, const char *doc, uint32_t docLoc, uint32
     // Steps 9 to 11: the parse.
     try {
         if (docLoc == QAP_MEM) {
-            if (input_src == 1) memSource->setEncoding(encoding);
+            if (document.docInDbCodePage == 1) memSource->setEncoding(encoding);
             reader->parse(*memSource);
         } else {
-            std::unique_ptr<InputSource> source(qapOpenDocument(ctx, doc));
+            std::unique_ptr<InputSource> source(qapFileDocument(ctx, *document.file, doc));
             if (source == nullptr) {
                 qapSetDocumentOpenError(ctx, doc, errno, err);
                 return 0;
             }
-            if (input_src == 1) source->setEncoding(encoding);
+            if (document.docInDbCodePage == 1) source->setEncoding(encoding);
             reader->parse(*source);
         }
         if (const QapParseStop *refusal = reader->refusal()) throw *refusal;

@@ -81,10 +81,21 @@ int32_t QapCall::fetchDtd(sqludf_locator *dtd) {
 
 int32_t QapCall::checkFiles(bool nullsToo) {
     for (int i = 0; i < routine.count; ++i) {
-        if (!routine.namesFile(i) || (!nullsToo && (isNull(i) || text(i)[0] == '\0'))) continue;
+        if (!routine.namesFile(i) || (!nullsToo && isNull(i))) continue;
         const char *name = isNull(i) ? "" : text(i);
-        if (routine.readsFile(i) && qapChkRegistry(ctx, 0, name, err()) != 0) return -1;
-        if (routine.writesFile(i) && qapChkRegistry(ctx, 1, name, err()) != 0) return -1;
+        // An empty name is refused here only when nullsToo; else the step that reads or writes
+        // it tells its failure.
+        const bool tell = nullsToo || name[0] != '\0';
+        if (routine.readsFile(i) && qapOpenRead(ctx, name, opened_[i]) != 0 &&
+            opened_[i].refused() && tell) {
+            qapSetOpenError(ctx, 0, opened_[i].error(), err());
+            return -1;
+        }
+        if (routine.writesFile(i) && qapCheckWrite(ctx, name, targets_[i]) != 0 &&
+            targets_[i].refused() && tell) {
+            qapSetOpenError(ctx, 1, targets_[i].error(), err());
+            return -1;
+        }
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapFile.h"
 #include "qapInit.h"
 #include "qapMsg.h"
 #include "qapTrace.h"
@@ -76,12 +77,16 @@ public:
     // The DTD text of a "2" variant, read from the locator on the first call and kept in the
     // scratchpad until the final call. 0, or nonzero with the SQLSTATE set.
     int32_t fetchDtd(sqludf_locator *dtd);
-    // The allowed-files rule for every input that names a server file: read access for a file
-    // the routine reads, write access for one it writes. Empty and NULL names open nothing and
-    // pass, unless nullsToo: then they are checked as empty names, which only ANY allows.
-    // Checked on every call, since every row may name another file. 0, or -1 with the
-    // SQLSTATE and message set.
+    // The one gate of every input that names a server file: a file the routine reads is
+    // checked against the allowed-files rule and opened (opened(i)), one it writes is checked
+    // and its directory held (target(i)). NULL names open nothing, and an empty name's refusal
+    // is left to the step that uses it, unless nullsToo: then both are checked as empty names,
+    // which only ANY allows. Checked on every call, since every row may name another file. 0,
+    // or -1 with the SQLSTATE and message set when the rule refuses a name; any other failure
+    // to open is told by the step that reads or writes the file.
     int32_t checkFiles(bool nullsToo = false);
+    QapOpenFile &opened(int i) { return opened_[i]; }
+    const QapWriteTarget &target(int i) const { return targets_[i]; }
     // Releases the context and the DTD text held in the scratchpad.
     void drop();
 
@@ -92,6 +97,8 @@ public:
 
 private:
     const QapStatus status_;
+    std::array<QapOpenFile, 3> opened_;
+    std::array<QapWriteTarget, 3> targets_;
     void clearOutput() const;
     void caught() noexcept;
     void end();

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <unistd.h>
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
@@ -26,8 +27,8 @@
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
-#include <xercesc/util/BinFileInputStream.hpp>
 #include <xercesc/util/BinInputStream.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/RuntimeException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -43,26 +44,43 @@ static_assert(sizeof(XMLReader) > (32 << 10), "an XMLReader fits a watched size 
 
 namespace {
 
-// A document or DTD file opened by the library, handed to the parser as its stream once.
+// The stream of a file the gate opened: its descriptor read as it is, closed with the stream.
+class qapFdStream : public BinInputStream {
+public:
+    qapFdStream(QapFd fd, MemoryManager *manager) : fd_(std::move(fd)), manager_(manager) {}
+    XMLFilePos curPos() const override { return pos_; }
+    XMLSize_t readBytes(XMLByte *const toFill, const XMLSize_t maxToRead) override {
+        for (;;) {
+            const ssize_t n = read(fd_.get(), toFill, maxToRead);
+            if (n >= 0) {
+                pos_ += static_cast<XMLFilePos>(n);
+                return static_cast<XMLSize_t>(n);
+            }
+            if (errno != EINTR)
+                ThrowXMLwithMemMgr(XMLPlatformUtilsException, XMLExcepts::File_CouldNotReadFromFile,
+                                   manager_);
+        }
+    }
+    const XMLCh *getContentType() const override { return nullptr; }
+
+private:
+    QapFd fd_;
+    MemoryManager *manager_;
+    XMLFilePos pos_ = 0;
+};
+
+// A document or DTD file the gate opened, handed to the parser as its stream once.
 class qapOpenFileSource : public InputSource {
 public:
-    qapOpenFileSource(FILE *file, const XMLCh *systemId, MemoryManager *manager)
-        : InputSource(systemId, manager), file_(file) {}
-    ~qapOpenFileSource() override {
-        if (file_ != nullptr) fclose(file_);
-    }
-    qapOpenFileSource(const qapOpenFileSource &) = delete;
-    qapOpenFileSource &operator=(const qapOpenFileSource &) = delete;
+    qapOpenFileSource(QapFd fd, const XMLCh *systemId, MemoryManager *manager)
+        : InputSource(systemId, manager), fd_(std::move(fd)) {}
     BinInputStream *makeStream() const override {
-        if (file_ == nullptr) return nullptr;
-        // The stream closes the file through the parser's POSIX file manager.
-        auto *stream = new (getMemoryManager()) BinFileInputStream(file_, getMemoryManager());
-        file_ = nullptr;
-        return stream;
+        if (!fd_) return nullptr;
+        return new (getMemoryManager()) qapFdStream(std::move(fd_), getMemoryManager());
     }
 
 private:
-    mutable FILE *file_;
+    mutable QapFd fd_;
 };
 
 // The database code page form of a UTF-16 name, or empty.
@@ -459,19 +477,12 @@ InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
     const std::u16string path = entityPath(systemId, resource->getBaseURI());
     if (path.empty()) refuseEntity(resource, u"Not a server file: ");
     const std::string name = dbName(ctx_, path.c_str());
-    char state[QAP_SQLSTATE_SIZE] = "00000";
-    char msg[QAP_MSGTEXT_SIZE] = "";
-    if (name.empty() || qapChkRegistry(ctx_, 0, name.c_str(), QapStatus{state, msg}) != 0)
+    QapOpenFile file;
+    if (name.empty() || (qapOpenRead(ctx_, name.c_str(), file) != 0 && file.refused()))
         refuseEntity(resource, u"Not an allowed file: ");
-    FILE *file = xml_fopen(ctx_, name.c_str(), "rb");
-    if (file == nullptr) refuseEntity(resource, u"Cannot open the file: ");
+    if (!file) refuseEntity(resource, u"Cannot open the file: ");
     QAP_TRACE(ctx_, fn, "reading %s\n", name.c_str());
-    try {
-        return new qapOpenFileSource(file, path.c_str(), XMLPlatformUtils::fgMemoryManager);
-    } catch (...) {
-        fclose(file);
-        throw;
-    }
+    return new qapOpenFileSource(file.take(), path.c_str(), XMLPlatformUtils::fgMemoryManager);
 }
 
 MemBufInputSource *qapMemoryDocument(const char *doc, MemoryManager *manager) {
@@ -482,22 +493,17 @@ MemBufInputSource *qapMemoryDocument(const char *doc, MemoryManager *manager) {
     return source;
 }
 
-InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name) {
-    char path[QAP_MAX_PATH];
+InputSource *qapFileDocument(QapRoutineCtx *ctx, QapOpenFile &file, const char *name) {
     XMLCh systemId[QAP_MAX_PATH];
-    if (qapGetAbsPath(ctx, name, path) != 0 ||
-        QAP_mbstowcsFunction(ctx, systemId, path, QAP_MAX_PATH) < 0) {
+    if (name == nullptr || QAP_mbstowcsFunction(ctx, systemId, name, QAP_MAX_PATH) < 0) {
         errno = ENOENT;
         return nullptr;
     }
-    FILE *file = xml_fopen(ctx, path, "rb");
-    if (file == nullptr) return nullptr;
-    try {
-        return new qapOpenFileSource(file, systemId, XMLPlatformUtils::fgMemoryManager);
-    } catch (...) {
-        fclose(file);
-        throw;
+    if (!file) {
+        errno = file.error();
+        return nullptr;
     }
+    return new qapOpenFileSource(file.take(), systemId, XMLPlatformUtils::fgMemoryManager);
 }
 
 void qapSetDocumentOpenError(QapRoutineCtx *ctx, const char *name, int error, QapStatus err) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapFile.h"
 #include "qapMsg.h"
 #include "qapParseMemory.h"
 #include "qapUtf8Source.h"
@@ -210,10 +211,12 @@ private:
 XERCES_CPP_NAMESPACE::MemBufInputSource *
 qapMemoryDocument(const char *doc, XERCES_CPP_NAMESPACE::MemoryManager *manager);
 
-// A document file of a parse, opened by the library (regular files only, see xml_fopen);
-// null when it cannot be opened (errno EINVAL: not a regular file).
-XERCES_CPP_NAMESPACE::InputSource *qapOpenDocument(QapRoutineCtx *ctx, const char *name);
-// Reports a document file name that qapOpenDocument could not open: "38X01" (QAPC001E) when
+// A document or DTD file of a parse, as the allowed-files gate opened it (qapOpenRead), named
+// by name (its absolute name, the system identifier): the source takes the descriptor. Null
+// when the file is not open (errno its error) or the name does not convert (ENOENT).
+XERCES_CPP_NAMESPACE::InputSource *qapFileDocument(QapRoutineCtx *ctx, QapOpenFile &file,
+                                                   const char *name);
+// Reports a document file that qapFileDocument could not give: "38X01" (QAPC001E) when
 // it is not a regular file, "38X02" when the read-access rule refuses it, QAPG002E when memory
 // ran out; any other failure (a missing or unreadable file) is the parser's own "38X13", as
 // when it cannot open a document entity.

@@ -36,11 +36,13 @@ struct ExtractScalar {
             if (doc.load(c.ctx, c.locator(0), c.err()) != 0) return;
             extract<Kind>(c, doc.doc(dtd), path, Kind::clobLimit);
         } else if constexpr (r.source == tessel::Source::VARCHAR) {
-            extract<Kind>(c, QapDoc{c.text(0), QAP_MEM, 1, dtd}, path, Kind::limit);
+            extract<Kind>(c, QapDoc{c.text(0), QAP_MEM, 1, dtd, nullptr}, path, Kind::limit);
         } else {
             QAP_TRACE(c.ctx, c.name(), "file '%s', path '%s'\n", c.text(0), path);
             if (c.checkFiles() != 0) return;
-            extract<Kind>(c, QapDoc{c.text(0), QAP_FILE, 0, dtd}, path, Kind::limit);
+            QapOpenFile &file = c.opened(0);
+            extract<Kind>(c, QapDoc{file.name().c_str(), QAP_FILE, 0, dtd, &file}, path,
+                          Kind::limit);
         }
     }
 

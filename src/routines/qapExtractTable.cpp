@@ -19,6 +19,7 @@
 struct QapTableScan : QapOpenTable {
     QapClobDoc clob;
     std::string text;
+    QapOpenFile file;       // the server file the gate opened
     QapExtractScan extract; // last: ends its parse before the document goes
 };
 
@@ -73,7 +74,8 @@ struct ExtractTable {
         c.scratch->scan = scan;
         const char *path = c.text(r.count - 1);
         const char *dtd = c.scratch->dtdText;
-        QapDoc doc{c.text(0), QAP_FILE, 0, dtd};
+        scan->file = std::move(c.opened(0));
+        QapDoc doc{scan->file.name().c_str(), QAP_FILE, 0, dtd, &scan->file};
         if (r.source == tessel::Source::VARCHAR) {
             try {
                 scan->text.assign(c.text(0));
@@ -82,7 +84,7 @@ struct ExtractTable {
                 c.fail(QAPG002E);
                 return;
             }
-            doc = QapDoc{scan->text.c_str(), QAP_MEM, 1, dtd};
+            doc = QapDoc{scan->text.c_str(), QAP_MEM, 1, dtd, nullptr};
         } else if (r.source == tessel::Source::CLOB) {
             if (scan->clob.load(c.ctx, c.locator(0), c.err()) != 0) {
                 closeScan(c);

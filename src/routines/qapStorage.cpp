@@ -56,7 +56,7 @@ struct Storage {
             }
             qapSetState(c.err().sqlstate, "00000");
             const char *name = c.isNull(file) ? "" : c.text(file); // a NULL name opens nothing
-            const int32_t rc = transfer<Id, withEncoding>(c, name);
+            const int32_t rc = transfer<Id, withEncoding>(c, file);
             if (rc != 0) return;
             if (r.writesFile(file)) snprintf(c.out<char>(), r.length + 1u, "%s", name);
             c.setNull(false);
@@ -64,32 +64,34 @@ struct Storage {
     }
 
     template <tessel::RoutineId Id, bool withEncoding>
-    static int32_t transfer(QapCall &c, const char *name) {
+    static int32_t transfer(QapCall &c, int file) {
         constexpr const RoutineInfo &r = tessel::routine(Id);
         if constexpr (r.source == Source::CLOB) {
-            return withEncoding ? qap_conv_locator2file2(c.ctx, c.locator(0), name, c.err())
-                                : qap_conv_locator2file(c.ctx, c.locator(0), name, c.err());
+            return withEncoding
+                       ? qap_conv_locator2file2(c.ctx, c.locator(0), c.target(file), c.err())
+                       : qap_conv_locator2file(c.ctx, c.locator(0), c.target(file), c.err());
         } else if constexpr (r.source == Source::VARCHAR) {
-            return contentToFile(c, c.text(0), name, withEncoding);
+            return contentToFile(c, c.text(0), c.target(file), withEncoding);
         } else if constexpr (r.result == SqlType::CLOB) {
             int32_t msgNo = 0;
-            const int32_t rc =
-                qap_file2locator(c.ctx, name, c.out<sqludf_locator>(), c.err().sqlstate, &msgNo);
+            const int32_t rc = qap_file2locator(c.ctx, c.opened(file), c.out<sqludf_locator>(),
+                                                c.err().sqlstate, &msgNo);
             if (rc != 0) qapSetTransferError(c.ctx, c.err(), rc, msgNo);
             return rc;
         } else {
-            return qap_file2varchar(c.ctx, name, c.out<char>(), r.length, c.err());
+            return qap_file2varchar(c.ctx, c.opened(file), c.out<char>(), r.length, c.err());
         }
     }
 
     // Writes VARCHAR content to a file in the application code page: unchanged when the code
     // pages agree, converted otherwise, and for a "2" routine always converted with the
     // encoding of its XML declaration rewritten.
-    static int32_t contentToFile(QapCall &c, const char *content, const char *name, bool rewrite) {
+    static int32_t contentToFile(QapCall &c, const char *content, const QapWriteTarget &target,
+                                 bool rewrite) {
         const size_t length = strlen(content);
         const QapConvInfo *conv = c.ctx->convInfo;
         if (!rewrite && conv->appCodePage == conv->dbCodePage)
-            return qap_buf2file(c.ctx, content, static_cast<int32_t>(length), name, c.err());
+            return qap_buf2file(c.ctx, content, static_cast<int32_t>(length), target, c.err());
         if (length > INT32_MAX / 3) return c.fail(QAPG002E);
         const int32_t capacity = static_cast<int32_t>(3 * length);
         QapHeapText converted(static_cast<char *>(malloc(capacity > 0 ? capacity : 1)));
@@ -102,7 +104,7 @@ struct Storage {
                     : convertBufferTarnToApp(c.ctx, content, static_cast<int32_t>(length),
                                              converted.get(), capacity, c.err());
         if (n < 0) return -1;
-        return qap_buf2file(c.ctx, converted.get(), n, name, c.err());
+        return qap_buf2file(c.ctx, converted.get(), n, target, c.err());
     }
 
     // qapSeqno: every call, the final one too, counts in the scratchpad's first word.

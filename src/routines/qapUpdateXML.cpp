@@ -64,7 +64,7 @@ struct UpdateXML {
             if (qapToUtf16(c.ctx, value, &wideValue, c.err()) != 0 ||
                 qapToUtf16(c.ctx, path, &widePath, c.err()) != 0)
                 return;
-            if (qapUpdate(c.ctx, doc.data(), doc.loc(), 1, widePath.get(), wideValue.get(), &raw,
+            if (qapUpdate(c.ctx, doc.doc(nullptr), widePath.get(), wideValue.get(), &raw,
                           QAP_LOB_LIMIT, c.err()) != 0)
                 return;
             QapHeapText text(raw);
@@ -81,23 +81,24 @@ struct UpdateXML {
                 qapToUtf16(c.ctx, path, &widePath, c.err()) != 0)
                 return;
             {
-                // The name is the database's: the parse, which takes the application converter
-                // for the database's, gets it as the application code page spells it, so that
-                // it opens the file checked above and rewritten below.
-                std::string appName; // an empty name stays empty, and opens nothing
-                if (file[0] != '\0' && !qapAppName(c.ctx, file, appName)) {
+                // The file is the one opened above; its name, the database's, names it to the
+                // parse, which takes the application converter for the database's, as the
+                // application code page spells it.
+                QapOpenFile &in = c.opened(0);
+                std::string appName; // an empty name stays empty
+                if (!in.name().empty() && !qapAppName(c.ctx, in.name().c_str(), appName)) {
                     c.fail(QAPC002E);
                     return;
                 }
                 AppCodePageAsDb appText(c.ctx->convInfo);
-                if (qapUpdate(c.ctx, appName.c_str(), QAP_FILE, 1, widePath.get(), wideValue.get(),
-                              &raw, QAP_LOB_LIMIT, c.err()) != 0)
+                if (qapUpdate(c.ctx, QapDoc{appName.c_str(), QAP_FILE, 1, nullptr, &in},
+                              widePath.get(), wideValue.get(), &raw, QAP_LOB_LIMIT, c.err()) != 0)
                     return;
             }
             // The file is rewritten only once the whole update has succeeded.
             QapHeapText text(raw);
-            if (qap_buf2file(c.ctx, text.get(), static_cast<int32_t>(strlen(text.get())), file,
-                             c.err()) != 0)
+            if (qap_buf2file(c.ctx, text.get(), static_cast<int32_t>(strlen(text.get())),
+                             c.target(0), c.err()) != 0)
                 return;
             c.setNull(false);
         }

@@ -24,51 +24,50 @@ struct Validate {
         if (c.checkFiles() != 0) return;
 
         // The DTD first: a file that must open, or text from the CLOB.
-        const char *dtdFile = nullptr;
-        uint32_t dtdSource = 0;
-        uint32_t dtdLoc = QAP_FILE;
-        QapClobDoc dtdText;
+        QapOpenFile *dtdFile = nullptr;
+        const char *dtdText = nullptr;
+        QapClobDoc dtdClob;
         if constexpr (r.clobInput(1)) {
-            if (dtdText.load(c.ctx, c.locator(1), c.err()) != 0) return;
-            dtdFile = dtdText.data();
-            dtdSource = 1;
-            dtdLoc = dtdText.loc();
+            if (dtdClob.load(c.ctx, c.locator(1), c.err()) != 0) return;
+            if (dtdClob.loc() == QAP_FILE)
+                dtdFile = &dtdClob.file();
+            else
+                dtdText = dtdClob.data();
         } else if (c.text(1)[0] != '\0') {
-            QapFilePtr probe(xml_fopen(c.ctx, c.text(1), "r"));
-            if (!probe) {
+            if (!c.opened(1)) {
                 c.fail(QAPC000E);
                 return;
             }
-            dtdFile = c.text(1);
+            dtdFile = &c.opened(1);
         }
 
         // Then the document: a file as it is, text in memory or staged in a temporary file
         // beyond the file threshold, a CLOB as its transfer leaves it.
-        const char *doc = c.text(0);
-        uint32_t docLoc = QAP_FILE;
-        uint32_t docSource = 1;
+        QapDoc doc{c.text(0), QAP_MEM, 1, nullptr, nullptr};
         QapClobDoc clob;
         QapTempFile staged;
+        QapOpenFile stagedFile;
         if constexpr (r.source == tessel::Source::FILE) {
-            docSource = 0;
+            doc = QapDoc{c.opened(0).name().c_str(), QAP_FILE, 0, nullptr, &c.opened(0)};
         } else if constexpr (r.source == tessel::Source::CLOB) {
             if (clob.load(c.ctx, c.locator(0), c.err()) != 0) return;
-            doc = clob.data();
-            docLoc = clob.loc();
+            doc = clob.doc(nullptr);
         } else {
-            const size_t length = strlen(doc);
-            docLoc = QAP_MEM;
+            const size_t length = strlen(doc.doc);
             if (length > static_cast<size_t>(c.ctx->fileThreshold)) {
                 if (staged.create(c.ctx, c.err()) != 0 ||
-                    staged.write(c.ctx, doc, length, c.err()) != 0)
+                    staged.write(c.ctx, doc.doc, length, c.err()) != 0)
                     return;
-                doc = staged.name();
-                docLoc = QAP_FILE;
+                if (qapOpenRead(c.ctx, staged.name(), stagedFile) != 0) {
+                    qapSetOpenError(c.ctx, 0, stagedFile.error(), c.err());
+                    return;
+                }
+                doc = QapDoc{staged.name(), QAP_FILE, 1, nullptr, &stagedFile};
             }
         }
 
-        *out = qapValidate(c.ctx, doc, docLoc, docSource, dtdFile, dtdSource, c.text(2), c.err(),
-                           dtdLoc);
+        *out =
+            qapValidate(c.ctx, doc, dtdFile, dtdText, r.clobInput(1) ? 1 : 0, c.text(2), c.err());
         c.setNull(false);
     }
 };

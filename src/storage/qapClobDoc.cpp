@@ -9,10 +9,16 @@
 int32_t QapClobDoc::load(QapRoutineCtx *ctx, sqludf_locator *loc, QapStatus err) {
     release();
     loc_ = QAP_MEM; // until the transfer says otherwise
-    return qapGetDataFromClob(ctx, loc, &data_, &loc_, err);
+    const int32_t rc = qapGetDataFromClob(ctx, loc, &data_, &loc_, err);
+    if (rc == 0 && loc_ == QAP_FILE && qapOpenRead(ctx, data_, file_) != 0) {
+        qapSetOpenError(ctx, 0, file_.error(), err);
+        return -1;
+    }
+    return rc;
 }
 
 void QapClobDoc::release() {
+    file_.reset();
     if (data_ != nullptr && loc_ == QAP_FILE) qapTempFileDrop(data_);
     free(data_);
     data_ = nullptr;

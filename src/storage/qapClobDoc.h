@@ -3,6 +3,8 @@
 #pragma once
 
 #include "qapCtx.h"
+#include "qapDoc.h"
+#include "qapFile.h"
 #include "qapMsg.h"
 #include "tesselHost.h"
 
@@ -15,16 +17,22 @@ public:
     QapClobDoc(const QapClobDoc &) = delete;
     QapClobDoc &operator=(const QapClobDoc &) = delete;
 
-    // Reads the CLOB. 0, or the transfer's code with the SQLSTATE and message set.
+    // Reads the CLOB (a temporary file is opened for reading through qapOpenRead). 0, or the
+    // transfer's code with the SQLSTATE and message set.
     int32_t load(QapRoutineCtx *ctx, sqludf_locator *loc, QapStatus err);
-    // The document for a driver: in the database code page, with the given DTD text.
-    QapDoc doc(const char *dtdText) const { return QapDoc{data_, loc_, 1, dtdText}; }
+    // The document for a driver: in the database code page, with the given DTD text; a
+    // temporary file is read through its descriptor, once.
+    QapDoc doc(const char *dtdText) {
+        return QapDoc{data_, loc_, 1, dtdText, loc_ == QAP_FILE ? &file_ : nullptr};
+    }
     const char *data() const { return data_; } // the text, or the temporary file's key
     uint32_t loc() const { return loc_; }      // QAP_MEM or QAP_FILE
+    QapOpenFile &file() { return file_; }      // the temporary file (QAP_FILE)
     // Closes the temporary file, if any, and frees the buffer or key.
     void release();
 
 private:
     char *data_ = nullptr;
     uint32_t loc_ = QAP_MEM;
+    QapOpenFile file_;
 };

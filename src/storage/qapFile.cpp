@@ -186,19 +186,8 @@ int openParent(const QapAllowed &a, QapFd &parent, std::string &base) {
     return 0;
 }
 
-// Makes a descriptor of a regular file blocking again; false (errno EINVAL) for anything else.
-bool regularFile(int fd) {
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        errno = EINVAL;
-        return false;
-    }
-    int fl = fcntl(fd, F_GETFL);
-    return fl != -1 && fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == 0;
-}
-
 // The library's own temporary files. Each is known by a key (the name of its descriptor under
-// /proc/self/fd), by which its call's parse reaches it through xml_fopen; it is never opened by a
+// /proc/self/fd), by which its call's parse reaches it through qapOpenRead; it is never opened by a
 // name in the temporary directory. An entry belongs to the routine context that made it: only
 // that context's calls find it, on whatever thread they run (a table scan may be fetched and
 // closed on other threads than the one that opened it), and no other session reaches it by its
@@ -286,89 +275,162 @@ int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out) {
     return 0;
 }
 
-int qapOpenChecked(QapRoutineCtx *ctx, int access, const char *name, int flags) {
-    // Files are created only as replacements (QapReplacement), private until they are whole.
-    if ((flags & (O_CREAT | O_TRUNC)) != 0 || (access == 0 && (flags & O_ACCMODE) != O_RDONLY)) {
-        errno = EINVAL;
+bool QapOpenFile::found() const {
+    // What the size check before a parse failed on: no file there, or not a regular one.
+    return fd_ || (error_ != ENOENT && error_ != ENOTDIR && error_ != ELOOP &&
+                   error_ != ENAMETOOLONG && error_ != EINVAL && error_ != EXDEV);
+}
+
+namespace {
+
+// Opens what the rule allowed for reading: with ANY the name itself (absolute, so that an empty
+// name opens the current directory, which is no regular file), else its last component in its
+// directory, which is opened beneath the allowed one. -1 with errno; refused set when the file
+// does not lie beneath its entry (its directory cannot be reached, or it is a link).
+int openAllowed(const QapAllowed &a, const char *absolute, bool &refused) {
+    // Non-blocking, so that a FIFO put in the file's place cannot hold the call.
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+    if (a.any) {
+        const int fd = ::open(a.name.empty() ? absolute : a.name.c_str(), flags);
+        if (fd < 0 && errno == ELOOP) errno = EXDEV; // a link where the file should be
+        return fd;
+    }
+    QapFd parent;
+    std::string base;
+    if (openParent(a, parent, base) != 0 || base.empty() || base == ".") {
+        refused = true;
+        errno = EXDEV;
         return -1;
     }
+    const int fd = openat(parent.get(), base.c_str(), flags | O_NOFOLLOW);
+    if (fd < 0 && errno == ELOOP) {
+        refused = true; // neither a read nor a write follows a final link
+        errno = EXDEV;
+    }
+    return fd;
+}
+
+} // namespace
+
+int qapOpenRead(QapRoutineCtx *ctx, const char *name, QapOpenFile &file) {
+    static const char fn[] = "qapOpenRead";
+    file.reset();
     int fd = -1;
     if (withOwnFile(ctx, name, [&fd](int own) { fd = fcntl(own, F_DUPFD_CLOEXEC, 0); })) {
         if (fd >= 0 && lseek(fd, 0, SEEK_SET) != 0) {
             close(fd);
             fd = -1;
         }
-        return fd;
+    } else {
+        QapAllowed a;
+        int rc = ALLOWED;
+        try {
+            rc = allowedTarget(ctx, 0, name, a);
+            if (rc == ALLOWED) {
+                char path[QAP_MAX_PATH];
+                if (qapGetAbsPath(ctx, name, path) == 0) {
+                    file.name_ = path;
+                    bool refused = false;
+                    fd = openAllowed(a, path, refused);
+                    file.refused_ = refused;
+                } else {
+                    errno = ENOENT;
+                }
+            }
+        } catch (const std::bad_alloc &) {
+            rc = NO_MEMORY;
+        }
+        if (rc != ALLOWED) {
+            QAP_TRACE(ctx, fn, "%s is not allowed\n", name != nullptr ? name : "");
+            file.error_ = rc == NO_MEMORY ? ENOMEM : EXDEV;
+            file.refused_ = true;
+            return -1;
+        }
     }
+    if (fd >= 0 && file.name_.empty()) {
+        try {
+            file.name_ = name;
+        } catch (const std::bad_alloc &) {
+            close(fd);
+            fd = -1;
+            errno = ENOMEM;
+        }
+    }
+    file.fd_.reset(fd);
+    struct stat st;
+    if (file.fd_ && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        file.fd_.reset();
+        errno = EINVAL;
+    }
+    if (file.fd_) {
+        // Blocking again: a regular file never waits, and the readers expect whole reads.
+        const int fl = fcntl(fd, F_GETFL);
+        if (fl == -1 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) file.fd_.reset();
+    }
+    if (!file.fd_) {
+        file.error_ = errno == ENXIO || errno == EISDIR ? EINVAL : errno;
+        QAP_TRACE(ctx, fn, "%s: errno %d\n", name != nullptr ? name : "", file.error_);
+        return -1;
+    }
+    file.error_ = 0;
+    file.size_ = st.st_size;
+    QAP_TRACE(ctx, fn, "%s: size %lld\n", file.name_.c_str(), static_cast<long long>(file.size_));
+    return 0;
+}
+
+int qapCheckWrite(QapRoutineCtx *ctx, const char *name, QapWriteTarget &target) {
+    target = QapWriteTarget();
     QapAllowed a;
     int rc = ALLOWED;
+    int error = 0;
     try {
-        rc = allowedTarget(ctx, access, name, a);
+        rc = allowedTarget(ctx, 1, name, a);
+        if (rc == ALLOWED && a.any) {
+            // Any file: through a final link to the file it names, as a plain open would.
+            std::string file = a.name;
+            struct stat st;
+            if (lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+                file = qapRealPath(file.c_str());
+            char absolute[QAP_MAX_PATH];
+            if (file.empty() || qapFullPath(absolute, collapseSeparators(file).c_str(),
+                                            sizeof absolute) == nullptr) {
+                error = ENOENT;
+            } else {
+                const std::string full = absolute;
+                const size_t slash = full.rfind(QAP_PATH_SEP);
+                target.base_ = full.substr(slash + 1);
+                target.dir_.reset(::open(slash == 0 ? "/" : full.substr(0, slash).c_str(),
+                                         O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                if (!target.dir_) error = errno;
+            }
+        } else if (rc == ALLOWED) {
+            // The file's directory must exist beneath the entry, and the file itself, when it
+            // exists, must not be a link.
+            struct stat st;
+            if (openParent(a, target.dir_, target.base_) != 0 || target.base_.empty() ||
+                target.base_ == "." ||
+                (fstatat(target.dir_.get(), target.base_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                 S_ISLNK(st.st_mode))) {
+                QAP_TRACE(ctx, "qapCheckWrite", "%s is not beneath its entry\n", name);
+                rc = REFUSED;
+            }
+        }
     } catch (const std::bad_alloc &) {
         rc = NO_MEMORY;
     }
     if (rc != ALLOWED) {
-        errno = rc == NO_MEMORY ? ENOMEM : EXDEV;
+        target = QapWriteTarget();
+        target.error_ = rc == NO_MEMORY ? ENOMEM : EXDEV;
+        target.refused_ = true;
         return -1;
     }
-    // Non-blocking, so that a FIFO put in the file's place cannot hold the call.
-    flags |= O_NONBLOCK | O_CLOEXEC;
-    QapFd opened(a.any ? open(a.name.c_str(), flags)
-                       : qapOpenBeneath(a.dir.get(), a.rel.c_str(), flags, 0));
-    if (!opened) {
-        if (errno == ELOOP) errno = EXDEV; // a link where the file should be
-        if (errno == ENXIO || errno == EISDIR) errno = EINVAL;
-        QAP_TRACE(ctx, "xml_fopen", "%s: errno %d\n", name, errno);
+    if (error != 0) {
+        target.dir_.reset();
+        target.error_ = error;
         return -1;
     }
-    if (!regularFile(opened.get())) return -1;
-    return opened.release();
-}
-
-FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode) {
-    // Reading only: the library writes a file whole, through QapReplacement.
-    if (mode == nullptr || mode[0] != 'r' || strlen(mode) > 6 || strchr(mode, '+') != nullptr) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    char binaryMode[8];
-    snprintf(binaryMode, sizeof binaryMode, strchr(mode, 'b') == nullptr ? "%sb" : "%s", mode);
-    QapFd fd(qapOpenChecked(ctx, 0, name, O_RDONLY));
-    FILE *f = fd ? fdopen(fd.get(), binaryMode) : nullptr;
-    const int error = errno; // callers tell a file that is not regular or not allowed by it
-    if (f != nullptr) fd.release();
-    QAP_TRACE(ctx, "xml_fopen", "%s mode %s: %p\n", name != nullptr ? name : "", binaryMode,
-              static_cast<void *>(f));
-    errno = error;
-    return f;
-}
-
-int qap_getFileSize(QapRoutineCtx *ctx, const char *name, int32_t *size) {
-    if (size == nullptr) return -1;
-    *size = 0;
-    char path[QAP_MAX_PATH];
-    int rc = qapGetAbsPath(ctx, name, path);
-    if (rc != 0) return rc;
-    // The size of the file the name opens: converted and walked to as an open does it.
-    struct stat st;
-    if (!withOwnFile(ctx, path, [&](int own) { rc = fstat(own, &st); })) {
-        QapAllowed a;
-        QapFd parent;
-        std::string base;
-        try {
-            rc = allowedTarget(ctx, 0, path, a) != ALLOWED ? -1
-                 : a.any                                   ? stat(a.name.c_str(), &st)
-                 : openParent(a, parent, base) != 0
-                     ? -1
-                     : fstatat(parent.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW);
-        } catch (const std::bad_alloc &) {
-            rc = -1;
-        }
-    }
-    if (rc == 0 && !S_ISREG(st.st_mode)) rc = -1;
-    *size = rc != 0 ? 0 : st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
-    QAP_TRACE(ctx, "qap_getFileSize", "%s: rc %d size %d\n", path, rc, *size);
-    return rc;
+    target.error_ = 0;
+    return 0;
 }
 
 int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset) {
@@ -409,10 +471,10 @@ void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, QapStatus err) {
         qapSetError(ctx, err, QAPC000E);
 }
 
-int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char *name,
+int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const QapWriteTarget &target,
                  QapStatus err) {
     QapReplacement file;
-    if (file.open(ctx, name) != 0) {
+    if (file.open(target) != 0) {
         qapSetOpenError(ctx, 1, errno, err);
         return -1;
     }
@@ -425,23 +487,22 @@ int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char
     return 0;
 }
 
-int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t capacity,
+int qap_file2varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t capacity,
                      QapStatus err) {
     static const char fn[] = "qap_file2varchar";
     // The size is the opened file's, so nothing can change between the two.
-    QapFd fd(qapOpenChecked(ctx, 0, name, O_RDONLY));
-    struct stat st;
-    if (!fd || fstat(fd.get(), &st) != 0) {
-        qapSetOpenError(ctx, 0, errno, err);
+    const QapFd fd = file.take();
+    if (!fd) {
+        qapSetOpenError(ctx, 0, file.error(), err);
         return -1;
     }
-    if (st.st_size > QAP_VARCHAR_MAX || st.st_size > capacity) {
-        QAP_TRACE(ctx, fn, "file size %lld exceeds %d\n", static_cast<long long>(st.st_size),
+    if (file.size() > QAP_VARCHAR_MAX || file.size() > capacity) {
+        QAP_TRACE(ctx, fn, "file size %lld exceeds %d\n", static_cast<long long>(file.size()),
                   capacity);
         qapSetError(ctx, err, QAPC005E);
         return -1;
     }
-    const int32_t size = static_cast<int32_t>(st.st_size);
+    const int32_t size = static_cast<int32_t>(file.size());
     int32_t got = 0;
     while (got < size) {
         ssize_t n = read(fd.get(), out + got, static_cast<size_t>(size - got));
@@ -470,38 +531,6 @@ int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t ca
     return 0;
 }
 
-int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, QapStatus err) {
-    static const char fn[] = "qapChkRegistry";
-    QapAllowed a;
-    int rc = ALLOWED;
-    try {
-        rc = allowedTarget(ctx, access, name, a);
-        // The file's directory must exist beneath the entry, and the file itself, when it
-        // exists, must not be a link: neither a read nor a write follows one.
-        QapFd parent;
-        std::string base;
-        struct stat st;
-        if (rc == ALLOWED && !a.any &&
-            (openParent(a, parent, base) != 0 || base.empty() || base == "." ||
-             (fstatat(parent.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-              S_ISLNK(st.st_mode)))) {
-            QAP_TRACE(ctx, fn, "%s is not beneath its entry\n", name);
-            rc = REFUSED;
-        }
-    } catch (const std::bad_alloc &) {
-        rc = NO_MEMORY;
-    }
-    if (rc == NO_MEMORY) {
-        qapSetError(ctx, err, QAPG002E);
-        return -1;
-    }
-    if (rc != ALLOWED) {
-        qapSetOpenError(ctx, access, EXDEV, err);
-        return -1;
-    }
-    return 0;
-}
-
 bool qapWriteAll(int fd, const char *buf, size_t length) {
     for (size_t done = 0; done < length;) {
         ssize_t n = write(fd, buf + done, length - done);
@@ -512,40 +541,19 @@ bool qapWriteAll(int fd, const char *buf, size_t length) {
     return true;
 }
 
-int QapReplacement::open(QapRoutineCtx *ctx, const char *name) {
-    QapAllowed a;
-    int rc = ALLOWED;
-    try {
-        rc = allowedTarget(ctx, 1, name, a);
-        if (rc == ALLOWED && a.any) {
-            // Any file: through a final link to the file it names, as a plain open would.
-            std::string target = a.name;
-            struct stat st;
-            if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-                target = qapRealPath(target.c_str());
-            char absolute[QAP_MAX_PATH];
-            if (target.empty() || qapFullPath(absolute, collapseSeparators(target).c_str(),
-                                              sizeof absolute) == nullptr) {
-                errno = ENOENT;
-                return -1;
-            }
-            const std::string full = absolute;
-            const size_t slash = full.rfind(QAP_PATH_SEP);
-            base_ = full.substr(slash + 1);
-            dir_.reset(::open(slash == 0 ? "/" : full.substr(0, slash).c_str(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        } else if (rc == ALLOWED && openParent(a, dir_, base_) != 0) {
-            if (errno == ELOOP || errno == ENOTDIR) errno = EXDEV;
-            return -1;
-        }
-    } catch (const std::bad_alloc &) {
-        rc = NO_MEMORY;
-    }
-    if (rc != ALLOWED) {
-        errno = rc == NO_MEMORY ? ENOMEM : EXDEV;
+int QapReplacement::open(const QapWriteTarget &target) {
+    if (!target) {
+        errno = target.error();
         return -1;
     }
+    dir_.reset(fcntl(target.dir_.get(), F_DUPFD_CLOEXEC, 0));
     if (!dir_) return -1;
+    try {
+        base_ = target.base_;
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return -1;
+    }
     if (base_.empty() || base_ == "." || base_ == "..") {
         errno = EINVAL;
         return -1;

@@ -4,6 +4,7 @@
 #include "qapMsg.h"
 
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <sys/types.h>
@@ -16,37 +17,86 @@ constexpr int32_t QAP_VARCHAR_MAX = 32672; // bytes of text a VARCHAR result hol
 
 // Makes a name absolute into out (1024 bytes). 0, or -1 (also when it does not fit).
 int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out);
-// Opens an existing server file for access 0 (read) or 1 (write) under the allowed-files rule,
-// with the open flags given (never O_CREAT or O_TRUNC: files are written whole, through
-// QapReplacement): the name converted once to the system's bytes, opened beneath the allowed
-// directory (no link or rename leads out of it, a final link is not followed), non-blocking,
-// regular files only. A temporary file that ctx made opens by its key through its own
-// descriptor. Returns the descriptor, or -1 with errno: EXDEV refused by the rule, EINVAL not a
-// regular file (or flags refused), ENOMEM, or the open's.
-int qapOpenChecked(QapRoutineCtx *ctx, int access, const char *name, int flags);
-// Reports a failed qapOpenChecked: "38X02"/"38X03" for the rule, "38X01" for a file that is
-// not regular (or, reading, missing), "38X10" out of memory, else "38X00".
+
+// A server file a call reads, opened once by qapOpenRead: the descriptor the allowed-files rule
+// checked, the file's size then, and the absolute name it was opened by (the parser's system
+// identifier). A failed open keeps its errno for the step that reads the file to report.
+class QapOpenFile {
+public:
+    QapOpenFile() = default;
+    QapOpenFile(QapOpenFile &&) = default;
+    QapOpenFile &operator=(QapOpenFile &&) = default;
+    explicit operator bool() const { return static_cast<bool>(fd_); }
+    int fd() const { return fd_.get(); }
+    int64_t size() const { return size_; }
+    const std::string &name() const { return name_; }
+    // errno of a failed open: EXDEV refused by the rule, EINVAL not a regular file, ENOENT
+    // missing (also for a name never opened), ENOMEM, or the open's own.
+    int error() const { return error_; }
+    // True when the rule refused the name (or memory ran out checking it): told at once.
+    bool refused() const { return refused_; }
+    // True when a regular file was there to open, whether or not the open succeeded.
+    bool found() const;
+    // The descriptor, handed to the one reader of the file (the file is then no longer open).
+    QapFd take() { return std::move(fd_); }
+    void reset() { *this = QapOpenFile(); }
+
+private:
+    friend int qapOpenRead(QapRoutineCtx *ctx, const char *name, QapOpenFile &file);
+    QapFd fd_;
+    int64_t size_ = 0;
+    std::string name_;
+    int error_ = ENOENT;
+    bool refused_ = false;
+};
+
+// The one gate of every file a call reads: the name made absolute, checked against the
+// allowed-files rule and opened by the same bytes, beneath the allowed directory (no link or
+// rename leads out of it, a final link is not followed), non-blocking, a regular file only. A
+// temporary file that ctx made opens by its key through its own descriptor. 0, or -1 with the
+// file's error() set.
+int qapOpenRead(QapRoutineCtx *ctx, const char *name, QapOpenFile &file);
+
+// Where a call writes a server file, checked once by qapCheckWrite: the directory the rule
+// allows, held open, and the file's name in it. A failed check keeps its errno as QapOpenFile
+// does; QapReplacement writes the file through the directory.
+class QapWriteTarget {
+public:
+    QapWriteTarget() = default;
+    QapWriteTarget(QapWriteTarget &&) = default;
+    QapWriteTarget &operator=(QapWriteTarget &&) = default;
+    explicit operator bool() const { return static_cast<bool>(dir_); }
+    int error() const { return error_; }
+    bool refused() const { return refused_; }
+
+private:
+    friend int qapCheckWrite(QapRoutineCtx *ctx, const char *name, QapWriteTarget &target);
+    friend class QapReplacement;
+    QapFd dir_;
+    std::string base_;
+    int error_ = ENOENT;
+    bool refused_ = false;
+};
+
+// The gate of every file a call writes: the name checked against the allowed-files rule for
+// writing, its directory opened beneath the allowed one (with "ANY", the directory of the file
+// a final link names). 0, or -1 with the target's error() set.
+int qapCheckWrite(QapRoutineCtx *ctx, const char *name, QapWriteTarget &target);
+
+// Reports a failed open or check: "38X02"/"38X03" for the rule (access 0 read, 1 write),
+// "38X01" for a file that is not regular (or, reading, missing), "38X10" out of memory, else
+// "38X00".
 void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, QapStatus err);
-// qapOpenChecked for reading as a stream ("r" modes only), always in binary mode; null with its
-// errno.
-FILE *xml_fopen(QapRoutineCtx *ctx, const char *name, const char *mode);
-// The size of a regular file; 0, or nonzero (size 0), also for any other kind of file.
-int qap_getFileSize(QapRoutineCtx *ctx, const char *name, int32_t *size);
 // Positions a stream at an absolute offset; 0 or -1.
 int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset);
 // Captures TMP and TARNQAPTEMP into the context; 0, or -58.
 int qap_getTempDir(QapRoutineCtx *ctx);
 // Replaces a whole file with a buffer (see QapReplacement); 0, or -1 with SQLSTATE and message.
-int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const char *name,
+int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const QapWriteTarget &target,
                  QapStatus err);
 // Reads a whole file into a VARCHAR result, converted to the database code page.
-int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t capacity,
+int qap_file2varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t capacity,
                      QapStatus err);
-// The allowed-files rule: access 0 read, 1 write. 0 allowed, -1 denied. Unless the registry
-// value is "ANY", the name must convert exactly to the system's bytes, must not have a ".."
-// component, and must lie below an entry with its directory existing there and no link in
-// its place (names compared case by case).
-int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, QapStatus err);
 // Writes a whole buffer to a descriptor; false on any failure.
 bool qapWriteAll(int fd, const char *buf, size_t length);
 
@@ -61,8 +111,8 @@ public:
     ~QapReplacement();
     QapReplacement(const QapReplacement &) = delete;
     QapReplacement &operator=(const QapReplacement &) = delete;
-    // 0, or -1 with errno as qapOpenChecked's (EINVAL: the target is not a regular file).
-    int open(QapRoutineCtx *ctx, const char *name);
+    // 0, or -1 with errno as the target's error() (EINVAL: the target is not a regular file).
+    int open(const QapWriteTarget &target);
     int fd() const { return file_.get(); }
     // Syncs the new file, renames it over the target and syncs the directory; 0 or -1.
     int commit();
@@ -77,7 +127,7 @@ private:
 };
 
 // A temporary file of one call, unnamed (or unlinked at once), used only through its
-// descriptor. Its key is the name xml_fopen and the parse open it by, for calls with the context
+// descriptor. Its key is the name qapOpenRead opens it by, for calls with the context
 // that created it alone, on any thread.
 class QapTempFile {
 public:

@@ -268,39 +268,7 @@ int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int3
     return result;
 }
 
-int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name, char *sqlstate,
-                         int32_t *msgNo) {
-    *msgNo = 0;
-    int32_t length = 0;
-    int rc = sqludf_length(loc, &length);
-    if (rc != 0) {
-        noteFailure(sqlstate, msgNo, QAPC004E);
-        return rc;
-    }
-    QapReplacement file;
-    if (file.open(ctx, name) != 0) {
-        noteFailure(sqlstate, msgNo,
-                    errno == EXDEV    ? QAPC003E
-                    : errno == EINVAL ? QAPC001E
-                                      : QAPC000E);
-        return -1;
-    }
-    const int fd = fcntl(file.fd(), F_DUPFD_CLOEXEC, 0);
-    FILE *stream = fd < 0 ? nullptr : fdopen(fd, "wb");
-    if (stream == nullptr) {
-        if (fd >= 0) close(fd);
-        noteFailure(sqlstate, msgNo, QAPC003E);
-        return -1;
-    }
-    int32_t rc2 = locatorToStream(ctx, loc, length, stream, sqlstate, msgNo);
-    if (rc2 == 0 && file.commit() != 0) {
-        noteFailure(sqlstate, msgNo, QAPC003E);
-        rc2 = -1;
-    }
-    return rc2;
-}
-
-int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
+int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const QapWriteTarget &target,
                               QapStatus err) {
     int32_t length = 0;
     if (wholeClobLength(ctx, loc, &length, err) != 0) return -1;
@@ -321,11 +289,11 @@ int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const cha
             convertBufferTarnToApp(ctx, buf.get(), length + 1, buf.get(), capacityOf(size), err);
         if (count == -1) return -1;
     }
-    return qap_buf2file(ctx, buf.get(), count, name, err);
+    return qap_buf2file(ctx, buf.get(), count, target, err);
 }
 
-int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
-                               QapStatus err) {
+int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc,
+                               const QapWriteTarget &target, QapStatus err) {
     int32_t length = 0;
     if (wholeClobLength(ctx, loc, &length, err) != 0) return -1;
     const size_t inSize = static_cast<size_t>(length) + 1;
@@ -343,29 +311,31 @@ int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc, const ch
     const int32_t count = qapConvBufferTarnToAppEncoding(ctx, in.get(), length + 1, out.get(),
                                                          capacityOf(3 * inSize), err);
     if (count == -1) return -1;
-    return qap_buf2file(ctx, out.get(), count, name, err);
+    return qap_buf2file(ctx, out.get(), count, target, err);
 }
 
-int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *out, char *sqlstate,
-                         int32_t *msgNo) {
+int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator *out,
+                         char *sqlstate, int32_t *msgNo) {
     qapSetState(sqlstate, "00000");
     *msgNo = 0;
-    // The file is opened once; its size is the opened file's.
-    QapFilePtr file(xml_fopen(ctx, name, "rb"));
-    struct stat st;
-    if (!file || fstat(fileno(file.get()), &st) != 0) {
+    // The file the gate opened; its size is the opened file's.
+    QapFd fd = opened.take();
+    QapFilePtr file(fd ? fdopen(fd.get(), "rb") : nullptr);
+    if (!file) {
+        const int error = fd ? ENOMEM : opened.error();
         noteFailure(sqlstate, msgNo,
-                    errno == EXDEV                       ? QAPC002E
-                    : errno == ENOENT || errno == EINVAL ? QAPC001E
-                    : errno == ENOMEM                    ? QAPG002E
+                    error == EXDEV                       ? QAPC002E
+                    : error == ENOENT || error == EINVAL ? QAPC001E
+                    : error == ENOMEM                    ? QAPG002E
                                                          : QAPC000E);
         return -1;
     }
-    if (st.st_size > QAP_LOB_LIMIT) {
+    fd.release(); // the stream closes it
+    if (opened.size() > QAP_LOB_LIMIT) {
         noteFailure(sqlstate, msgNo, QAPC006E);
         return -1;
     }
-    const int32_t size = static_cast<int32_t>(st.st_size);
+    const int32_t size = static_cast<int32_t>(opened.size());
     int rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
     if (rc != 0) {
         noteFailure(sqlstate, msgNo, QAPC004E);

@@ -1,18 +1,21 @@
 // Transfers between host LOB locators and the program's buffers and files.
 #pragma once
 
+#include "qapDoc.h"
 #include "qapMsg.h"
 #include "tesselHost.h"
 
 #include <cstdint>
 
 struct QapRoutineCtx;
+class QapOpenFile;
+class QapWriteTarget;
 
 // Reports a failed locator operation: QAPC004E with the host's code (or -1 for a short
 // transfer) as decimal text, "38X04".
 void qapSetLobError(QapRoutineCtx *ctx, QapStatus err, int32_t rc);
 // Sets the message of a failed file transfer that noted its SQLSTATE and message number
-// (qap_locator2file, qap_file2locator): QAPC004E with the host's code rc under "38X04", else
+// (qap_file2locator): QAPC004E with the host's code rc under "38X04", else
 // message msgNo.
 void qapSetTransferError(QapRoutineCtx *ctx, QapStatus err, int32_t rc, int32_t msgNo);
 
@@ -25,13 +28,11 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
                            QapStatus err);
 int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int32_t length,
                         QapStatus err);
-int32_t qap_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name, char *sqlstate,
-                         int32_t *msgNo);
-int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
+int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const QapWriteTarget &target,
                               QapStatus err);
-int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc, const char *name,
-                               QapStatus err);
-int32_t qap_file2locator(QapRoutineCtx *ctx, const char *name, sqludf_locator *out, char *sqlstate,
+int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc,
+                               const QapWriteTarget &target, QapStatus err);
+int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &file, sqludf_locator *out, char *sqlstate,
                          int32_t *msgNo);
 int32_t qap_buf2locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sqludf_locator *out,
                         QapStatus err);
