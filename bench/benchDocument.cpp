@@ -36,7 +36,7 @@ FILE *createDocument(const std::string &path) {
 
 } // namespace
 
-int64_t benchGenerateOrders(const std::string &path, uint64_t target) {
+int64_t bench::generateOrders(const std::string &path, uint64_t target) {
     FILE *f = createDocument(path);
     if (f == nullptr) return -1;
     Lcg rng;
@@ -81,7 +81,7 @@ int64_t benchGenerateOrders(const std::string &path, uint64_t target) {
     return ok ? static_cast<int64_t>(written) : -1;
 }
 
-int64_t benchGenerateValues(const std::string &path, uint64_t count) {
+int64_t bench::generateValues(const std::string &path, uint64_t count) {
     FILE *f = createDocument(path);
     if (f == nullptr) return -1;
     Lcg rng;

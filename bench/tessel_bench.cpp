@@ -379,7 +379,7 @@ int main(int argc, char **argv) {
         printf("generating %.0f MB document %s ...\n", o.sizeMb, doc.c_str());
         fflush(stdout);
         auto t0 = std::chrono::steady_clock::now();
-        size = benchGenerateOrders(doc, target);
+        size = bench::generateOrders(doc, target);
         generated = true;
         if (size < 0) {
             fprintf(stderr, "cannot write %s\n", doc.c_str());
@@ -410,7 +410,7 @@ int main(int argc, char **argv) {
     if (manyWanted) {
         printf("generating a document of %" PRIu64 " values %s ...\n", o.values, manyDoc.c_str());
         fflush(stdout);
-        const int64_t manySize = benchGenerateValues(manyDoc, o.values);
+        const int64_t manySize = bench::generateValues(manyDoc, o.values);
         if (manySize < 0) {
             fprintf(stderr, "cannot write %s\n", manyDoc.c_str());
             manyWanted = false;
