@@ -1,6 +1,6 @@
-// Fibers. On x86-64 a switch pushes the callee-saved registers on the stack it leaves, keeps
-// that stack pointer, and pops those of the stack it enters: no system call, and nothing the
-// sanitizers intercept. Elsewhere the POSIX contexts do the same, with a system call a switch.
+// Fibers. On x86-64 and arm64 a switch saves the callee-saved registers on the stack it leaves,
+// keeps that stack pointer, and loads those of the stack it enters: no system call, and nothing
+// the sanitizers intercept. Elsewhere the POSIX contexts do the same, with a system call a switch.
 // Each stack is one mapping: a guard region at its low end, the stack, and the fiber's record at
 // its top. Stacks are reserved, not committed, so a fiber holds only the pages its body touched;
 // a few go back to a per-thread cache for the next fiber, as a table opened once per row would
@@ -26,12 +26,14 @@
 #define VALGRIND_STACK_REGISTER(start, end) 0u
 #define VALGRIND_STACK_DEREGISTER(id)
 #endif
-#if !defined(__x86_64__)
+#if defined(__x86_64__) || defined(__aarch64__)
+#define QAP_FIBER_SWITCH 1
+#else
 #include <ucontext.h>
 #endif
 
 struct QapFiber::Block {
-#if defined(__x86_64__)
+#if defined(QAP_FIBER_SWITCH)
     void *fiberSp = nullptr; // where each side's registers were pushed when it left
     void *callerSp = nullptr;
 #else
@@ -135,11 +137,80 @@ bool prepare(Block *block) {
     return true;
 }
 
-void toFiber(Block *block) {
-    qapFiberSwitch(&block->callerSp, block->fiberSp);
-}
-void toCaller(Block *block) {
-    qapFiberSwitch(&block->fiberSp, block->callerSp);
+} // namespace
+
+#elif defined(__aarch64__)
+// qapFiberSwitch(save, load): stores d8-d15, x19-x28, the frame pointer and the link register
+// (the callee-saved set of the AAPCS64) below the stack pointer, stores the stack pointer in
+// *save, then does the reverse from load and returns through the link register it loaded. The
+// floating-point control register stays the thread's: nothing here changes it. A new fiber's
+// stack is laid out as if it had left from qapFiberStart, which hands x19 (the record) to
+// qapFiberEnter.
+extern "C" __attribute__((visibility("hidden"))) void qapFiberSwitch(void **save, void *load);
+extern "C" __attribute__((visibility("hidden"))) void qapFiberStart();
+asm(R"(
+    .pushsection .text
+    .globl qapFiberSwitch
+    .hidden qapFiberSwitch
+    .type qapFiberSwitch, %function
+    .p2align 2
+qapFiberSwitch:
+    sub sp, sp, #160
+    stp d8, d9, [sp, #0]
+    stp d10, d11, [sp, #16]
+    stp d12, d13, [sp, #32]
+    stp d14, d15, [sp, #48]
+    stp x19, x20, [sp, #64]
+    stp x21, x22, [sp, #80]
+    stp x23, x24, [sp, #96]
+    stp x25, x26, [sp, #112]
+    stp x27, x28, [sp, #128]
+    stp x29, x30, [sp, #144]
+    mov x9, sp
+    str x9, [x0]
+    mov sp, x1
+    ldp d8, d9, [sp, #0]
+    ldp d10, d11, [sp, #16]
+    ldp d12, d13, [sp, #32]
+    ldp d14, d15, [sp, #48]
+    ldp x19, x20, [sp, #64]
+    ldp x21, x22, [sp, #80]
+    ldp x23, x24, [sp, #96]
+    ldp x25, x26, [sp, #112]
+    ldp x27, x28, [sp, #128]
+    ldp x29, x30, [sp, #144]
+    add sp, sp, #160
+    ret
+    .size qapFiberSwitch, .-qapFiberSwitch
+
+    .globl qapFiberStart
+    .hidden qapFiberStart
+    .type qapFiberStart, %function
+    .p2align 2
+qapFiberStart:
+    .cfi_startproc
+    .cfi_undefined x30
+    mov x0, x19
+    bl qapFiberEnter
+    brk #0
+    .cfi_endproc
+    .size qapFiberStart, .-qapFiberStart
+    .popsection
+)");
+
+namespace {
+
+// Lays out a new stack as qapFiberSwitch leaves one: 20 slots, zero but x19 (the record) and the
+// link register (qapFiberStart); the stack is 16-byte aligned where the body starts.
+bool prepare(Block *block) {
+    auto top = reinterpret_cast<uintptr_t>(block->stackLow + block->stackSize) & ~uintptr_t{15};
+    auto *frame = reinterpret_cast<uint64_t *>(top) - 20;
+    for (int i = 0; i < 20; ++i)
+        frame[i] = 0;
+    frame[8] = reinterpret_cast<uint64_t>(block);
+    frame[19] = reinterpret_cast<uint64_t>(&qapFiberStart);
+    block->fiberSp = frame;
+    return true;
 }
 
 } // namespace
@@ -173,6 +244,17 @@ void toCaller(Block *block) {
 
 } // namespace
 
+#endif
+
+#if defined(QAP_FIBER_SWITCH)
+namespace {
+void toFiber(Block *block) {
+    qapFiberSwitch(&block->callerSp, block->fiberSp);
+}
+void toCaller(Block *block) {
+    qapFiberSwitch(&block->fiberSp, block->callerSp);
+}
+} // namespace
 #endif
 
 namespace {
