@@ -1,7 +1,6 @@
 // The DOCTYPE resolver: the DTD a document names replaced by the call's DTD text or an empty one.
 #include "qapReaders.h"
 
-#include "qapException.h"
 #include "qapMsg.h"
 #include "qapSgDocImpl.h"
 
@@ -26,7 +25,7 @@ void qapDoctypeResolver::setDtdId(const XMLCh *systemId) {
     if (systemId == nullptr) return;
     const XMLSize_t n = XMLString::stringLen(systemId);
     ownedId_ = static_cast<XMLCh *>(malloc((n + 1) * sizeof(XMLCh)));
-    if (ownedId_ == nullptr) throw QAPException(ctx, QAPG002E);
+    if (ownedId_ == nullptr) throw QapError(ctx, QAPG002E);
     memcpy(ownedId_, systemId, (n + 1) * sizeof(XMLCh));
     dtdId = ownedId_;
 }

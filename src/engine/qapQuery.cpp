@@ -61,7 +61,7 @@ bool isNameChar(XMLCh c) {
 
 template <class T, class... Args> T *allocate(QapRoutineCtx *ctx, Args &&...args) {
     T *p = new (std::nothrow) T(std::forward<Args>(args)...);
-    if (p == nullptr) throw QAPException(ctx, QAPG002E);
+    if (p == nullptr) throw QapError(ctx, QAPG002E);
     return p;
 }
 
@@ -215,7 +215,7 @@ QapChunk *PathParser::parseChunk(XMLCh *text) {
         QapChunk *c = new (std::nothrow) QapChunk(ctx, s, nullptr);
         if (c == nullptr) {
             delete s;
-            throw QAPException(ctx, QAPG002E);
+            throw QapError(ctx, QAPG002E);
         }
         chunks.append(c);
         step = nextStep;
@@ -231,7 +231,7 @@ QapChunkList *PathParser::parseMiddle(XMLCh *text) {
     for (XMLCh *p = findDoubleSlash(text); p != nullptr; p = findDoubleSlash(p + 2))
         ++pieces;
     XMLCh **starts = new (std::nothrow) XMLCh *[pieces];
-    if (starts == nullptr) throw QAPException(q_.ctx, QAPG002E);
+    if (starts == nullptr) throw QapError(q_.ctx, QAPG002E);
     std::unique_ptr<XMLCh *[]> owner(starts);
     starts[0] = text;
     size_t i = 1;
@@ -246,7 +246,7 @@ QapChunkList *PathParser::parseMiddle(XMLCh *text) {
         QapChunkList *node = new (std::nothrow) QapChunkList(q_.ctx, chunk, list.list);
         if (node == nullptr) {
             delete chunk;
-            throw QAPException(q_.ctx, QAPG002E);
+            throw QapError(q_.ctx, QAPG002E);
         }
         list.list = node;
     }
@@ -271,7 +271,7 @@ void PathParser::run() {
         q_.targetKind = ATTRIBUTE;
         size_t n = XMLString::stringLen(lastAt + 1);
         q_.attributeName = new (std::nothrow) XMLCh[n + 1];
-        if (q_.attributeName == nullptr) throw QAPException(ctx, QAPG002E);
+        if (q_.attributeName == nullptr) throw QapError(ctx, QAPG002E);
         memcpy(q_.attributeName, lastAt + 1, (n + 1) * sizeof(XMLCh));
         if (lastAt[-1] != kSlash) {
             recordError(lastAt - 1);
@@ -400,7 +400,7 @@ QapQuery::QapQuery(QapRoutineCtx *ctx, XMLCh *pathText) : ctx(ctx), pathText(pat
                 ++headLength_;
             if (headLength_ != 0) {
                 headSteps_ = new (std::nothrow) const QapStep *[headLength_];
-                if (headSteps_ == nullptr) throw QAPException(ctx, QAPG002E);
+                if (headSteps_ == nullptr) throw QapError(ctx, QAPG002E);
                 uint32_t i = 0;
                 for (const QapChunk *c = head; c != nullptr; c = c->next)
                     headSteps_[i++] = c->step;
@@ -435,7 +435,7 @@ void QapQuery::collectPredicateNames() {
     each([&](const XMLCh *) { ++steps; });
     if (steps == 0) return;
     predicateNames_ = new (std::nothrow) const XMLCh *[steps];
-    if (predicateNames_ == nullptr) throw QAPException(ctx, QAPG002E);
+    if (predicateNames_ == nullptr) throw QapError(ctx, QAPG002E);
     each([&](const XMLCh *name) {
         for (uint32_t i = 0; i < predicateCount_; ++i)
             if (XMLString::equals(predicateNames_[i], name)) return;
@@ -518,7 +518,7 @@ void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attribut
             while (name[total] != 0)
                 ++total;
             size_t capacity = total + 1 < 32 ? 32 : total + 1;
-            if (capacity > UINT32_MAX) throw QAPException(ctx, QAPG002E);
+            if (capacity > UINT32_MAX) throw QapError(ctx, QAPG002E);
             XMLCh *buffer = takeUnits(capacity);
             memcpy(buffer, name, total * sizeof(XMLCh));
             giveUnits(qname);
@@ -544,7 +544,7 @@ void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attribut
 XMLCh *QapPathNode::takeUnits(size_t units) {
     if (memory_ != nullptr) return static_cast<XMLCh *>(memory_->allocate(units * sizeof(XMLCh)));
     auto *buffer = static_cast<XMLCh *>(malloc(units * sizeof(XMLCh)));
-    if (buffer == nullptr) throw QAPException(ctx, QAPG002E);
+    if (buffer == nullptr) throw QapError(ctx, QAPG002E);
     return buffer;
 }
 
@@ -596,7 +596,7 @@ void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attrib
     } else {
         void *room = memory_ != nullptr ? memory_->allocate(sizeof(QapPathNode))
                                         : ::operator new(sizeof(QapPathNode), std::nothrow);
-        if (room == nullptr) throw QAPException(ctx, QAPG002E);
+        if (room == nullptr) throw QapError(ctx, QAPG002E);
         node = new (room) QapPathNode(ctx, memory_);
     }
     try {

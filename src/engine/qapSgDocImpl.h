@@ -86,8 +86,7 @@ void qapBoundEntities(XERCES_CPP_NAMESPACE::SAX2XMLReader &reader,
 // The set-up every non-validating parse shares (extraction and update): the context's reader
 // and DOCTYPE resolver (dtdText replaces the DTD a document names; null: an empty DTD), built
 // with namespaces and validation off when the context has none, armed with parts.handler.
-// 0, or -1 with SQLSTATE and message set for an allocation failure, or -2 when something else
-// went wrong (SQLSTATE untouched).
+// 0, or -1 with SQLSTATE and message set (as qapReportSetUpException).
 int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
                        QapStatus err);
 
@@ -117,7 +116,7 @@ protected:
 // at the path into the inherited result.
 class qapExtractHandler : public qapSgDocHandler {
 public:
-    // Parses the path; tagged 1 makes the target TAGGED_ELEMENT. Throws QAPException.
+    // Parses the path; tagged 1 makes the target TAGGED_ELEMENT. Throws QapError.
     qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path);
     // Forgets everything of the previous parse, to parse again with the same path.
     void rearm();
