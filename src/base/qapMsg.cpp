@@ -140,6 +140,21 @@ const char *tableState(int32_t msgNo) {
 
 } // namespace
 
+QapError::QapError(QapRoutineCtx *ctx, int32_t msgNo, ...) {
+    memcpy(state_, tableState(msgNo), sizeof state_);
+    text_[0] = '\0';
+    va_list args;
+    va_start(args, msgNo);
+    qapVsprint(ctx, text_, msgNo, 0, args);
+    va_end(args);
+    text_[sizeof text_ - 1] = '\0';
+}
+
+void QapError::tell(QapStatus status) const {
+    qapSetState(status.sqlstate, state_);
+    if (status.msgtext != nullptr) snprintf(status.msgtext, QAP_MSGTEXT_SIZE, "%.70s", text_);
+}
+
 int qapSetError(QapRoutineCtx *ctx, QapStatus status, int32_t msgNo, ...) {
     va_list args;
     va_start(args, msgNo);

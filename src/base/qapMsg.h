@@ -81,6 +81,22 @@ struct QapStatus {
     char *msgtext;
 };
 
+// A failure as one value: its SQLSTATE (the message's own) and its message text, formatted when
+// it arose. The one exception type that code below the frame throws; the frame (QapCall) tells
+// one that reaches it as the routine's SQLSTATE and message.
+class QapError {
+public:
+    QapError(QapRoutineCtx *ctx, int32_t msgNo, ...);
+    const char *state() const { return state_; }
+    const char *text() const { return text_; }
+    // Sets a routine's SQLSTATE and message text from the failure.
+    void tell(QapStatus status) const;
+
+private:
+    char state_[6];
+    char text_[1028];
+};
+
 // Formats message msgNo into a routine's message text (offset 0). Pass the routine's context:
 // without one the text is not cut to 70 characters (out must hold 1025 bytes).
 int qapSetMsg(QapRoutineCtx *ctx, char *msgtext, int32_t msgNo, ...);

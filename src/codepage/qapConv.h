@@ -22,7 +22,7 @@ const QapEncodingRow *qapEncodingTable();
 // Reads the database code page from the host's database-information record.
 int32_t qapDbCodePage(const void *dbinfo);
 
-// Opens the application and database converters of ctx->convInfo. 0, -1, or the ICU status.
+// Opens the application and database converters of ctx->convInfo. 0 or -1.
 int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
                 const char *appEncoding);
 
@@ -49,13 +49,13 @@ UConverter *qapOpenNamed(const char *name, UErrorCode *status);
 // Opens a converter for a CCSID, as above.
 UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status);
 
-// The encoding name the parser is given for a code page. 0, or -119 with "38X38".
+// The encoding name the parser is given for a code page. 0, or -1 with "38X38".
 int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
                         QapStatus err);
 // The encoding name for text in the database code page: QAP_getEncoding's check, then the
 // database converter's own ICU name, so that the parser (which transcodes through ICU) reads the
 // bytes through the very table the library converts them with; in this ICU a table's name may
-// open another variant of the code page. 0, or -119 with "38X38".
+// open another variant of the code page. 0, or -1 with "38X38".
 int32_t qapDbEncoding(QapRoutineCtx *ctx, XMLCh *out, int32_t capacity, QapStatus err);
 
 // Database code page to UTF-16; code units written (terminator not counted), or -1.
@@ -70,10 +70,10 @@ char *qapConvXMLCh(QapRoutineCtx *ctx, const XMLCh *in, char *out);
 // Reports a conversion failure: QAPQ055E with the ICU status, SQLSTATE "38X45". Returns -1.
 int32_t qapSetIcuError(QapRoutineCtx *ctx, QapStatus err, UErrorCode status);
 
-// Application to database code page; out may be in. Bytes written or -1 (errCode -124 when
-// the result does not fit).
+// Application to database code page; out may be in. Bytes written or -1 (*tooLong set, when
+// given, if the result does not fit).
 int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
-                               int32_t capacity, QapStatus err, int32_t *errCode);
+                               int32_t capacity, QapStatus err, bool *tooLong);
 // Database to application code page; out may be in. Bytes written or -1.
 int32_t convertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
                                int32_t capacity, QapStatus err);

@@ -51,10 +51,9 @@ int32_t unicodeCapacity(int32_t length) {
 }
 
 // Converts in (length bytes) through from and then through to into out; the steps shared by
-// both buffer conversions. errCode, if given, receives -124 when the result does not fit.
+// both buffer conversions. tooLong, if given, is set when the result does not fit.
 int32_t convertBuffer(QapRoutineCtx *ctx, const char *fn, bool appToDb, const char *in,
-                      int32_t length, char *out, int32_t capacity, QapStatus err,
-                      int32_t *errCode) {
+                      int32_t length, char *out, int32_t capacity, QapStatus err, bool *tooLong) {
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
     UConverter *from = ci == nullptr ? nullptr : appToDb ? ci->appConv : ci->dbConv;
     UConverter *to = ci == nullptr ? nullptr : appToDb ? ci->dbConv : ci->appConv;
@@ -90,10 +89,7 @@ int32_t convertBuffer(QapRoutineCtx *ctx, const char *fn, bool appToDb, const ch
             QAP_TRACE(ctx, fn, "destbuf too small to hold converted buffer\n");
         }
         qapSetIcuError(ctx, err, status);
-        if (errCode != nullptr) {
-            *errCode = -124;
-            QAP_TRACE(ctx, fn, "errCode = %d\n", *errCode);
-        }
+        if (tooLong != nullptr) *tooLong = true;
         return -1;
     }
     out[count] = '\0';
@@ -173,7 +169,7 @@ int32_t qapSetIcuError(QapRoutineCtx *ctx, QapStatus err, UErrorCode status) {
 }
 
 int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
-                               int32_t capacity, QapStatus err, int32_t *errCode) {
+                               int32_t capacity, QapStatus err, bool *tooLong) {
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
     if (ci != nullptr && qapIsUtf16CodePage(ci->appCodePage) && in != nullptr && inLength >= 2) {
         unsigned char b0 = static_cast<unsigned char>(in[0]);
@@ -191,7 +187,7 @@ int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLen
         return inLength;
     }
     return convertBuffer(ctx, "convertBufferAppToTarn", true, in, inLength, out, capacity, err,
-                         errCode);
+                         tooLong);
 }
 
 int32_t convertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,

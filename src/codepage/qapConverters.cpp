@@ -156,7 +156,7 @@ int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
     UConverter *app = qapOpenNamed(appName, &status);
     if (app == nullptr) {
         QAP_TRACE(ctx, fn, "unable to open app icu converter %s for UDF case\n", appName);
-        return status != U_ZERO_ERROR ? status : -1;
+        return -1;
     }
     ci->appConv = app;
     status = U_ZERO_ERROR;
@@ -172,7 +172,7 @@ int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
         UConverter *db = qapOpenConverter(ci->dbCodePage, &status);
         if (db == nullptr) {
             QAP_TRACE(ctx, fn, "unable to open icu converter for db codepage %d\n", ci->dbCodePage);
-            result = status != U_ZERO_ERROR ? status : -1;
+            result = -1;
         } else {
             ci->dbConv = db;
         }
@@ -187,7 +187,7 @@ int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_
     static const char fn[] = "QAP_getEncoding";
     QAP_TRACE(ctx, fn, "Entered.\n");
     if (out != nullptr && capacity > 0) out[0] = 0;
-    int32_t result = -119;
+    int32_t result = -1;
 
     for (const QapEncodingRow *row = qapEncodingTable(); row->codePage != -2; ++row) {
         if (row->codePage != codePage) continue;
@@ -212,7 +212,7 @@ int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_
             qapSetError(ctx, err, QAPG008E, number);
             QAP_TRACE(ctx, fn, "msgtext=%s, codepage=%d\n",
                       err.msgtext != nullptr ? err.msgtext : "", codePage);
-            result = -119;
+            result = -1;
             QAP_TRACE(ctx, fn, "errCode = %d, sqlstate=%s\n", result,
                       err.sqlstate != nullptr ? err.sqlstate : "");
         } else {

@@ -21,7 +21,7 @@ protected:
 // at the path into the inherited result.
 class qapExtractHandler : public qapSgDocHandler {
 public:
-    // Parses the path; tagged 1 makes the target TAGGED_ELEMENT. Throws QAPException.
+    // Parses the path; tagged 1 makes the target TAGGED_ELEMENT. Throws QapError.
     qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path);
     // Forgets everything of the previous parse, to parse again with the same path.
     void rearm();

@@ -40,8 +40,7 @@ struct qapParseParts {
 // The set-up every non-validating parse shares (extraction and update): the context's reader
 // and DOCTYPE resolver (dtdText replaces the DTD a document names; null: an empty DTD), built
 // with namespaces and validation off when the context has none, armed with parts.handler.
-// 0, or -1 with SQLSTATE and message set for an allocation failure, or -2 when something else
-// went wrong (SQLSTATE untouched).
+// 0, or -1 with SQLSTATE and message set (as qapReportSetUpException).
 int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
                        QapStatus err);
 

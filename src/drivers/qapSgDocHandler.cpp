@@ -76,7 +76,7 @@ void qapSgDocHandler::composeEndElement(const XMLCh *qname) {
     XMLCh *tag = local;
     if (n + 4 > sizeof local / sizeof local[0]) {
         heap.reset(new (std::nothrow) XMLCh[n + 4]);
-        if (heap == nullptr) throw QAPException(ctx, QAPG002E);
+        if (heap == nullptr) throw QapError(ctx, QAPG002E);
         tag = heap.get();
     }
     tag[0] = u'<';

@@ -12,7 +12,7 @@ class qapDoctypeResolver;
 
 class qapSgDocHandler : public XERCES_CPP_NAMESPACE::DefaultHandler {
 public:
-    // Parses the path (QapQuery); throws QAPException on allocation failure.
+    // Parses the path (QapQuery); throws QapError on allocation failure.
     qapSgDocHandler(QapRoutineCtx *ctx, XMLCh *path);
     ~qapSgDocHandler() override;
 

@@ -235,14 +235,11 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const QapDoc &doc, const XMLCh *path, cons
     } catch (const std::bad_alloc &) {
         qapSetError(ctx, err, QAPG002E);
         return -1;
-    } catch (const QAPException &) {
+    } catch (const QapError &) {
         qapSetError(ctx, err, QAPG002E);
         return -1;
     }
-    if (const int32_t rc = qapSetUpReader(ctx, parts, nullptr, err); rc != 0) {
-        if (rc == -2) qapSetState(err.sqlstate, "38X13");
-        return -1;
-    }
+    if (qapSetUpReader(ctx, parts, nullptr, err) != 0) return -1;
     try {
         parts.parser->reader->installAdvDocHandler(declHandler.get());
         handler->reader = parts.parser->reader.get();

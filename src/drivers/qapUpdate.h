@@ -17,7 +17,7 @@ class qapGuardedReader;
 
 class qapUpdateHandler : public qapSgDocHandler {
 public:
-    // Parses the path; value (UTF-16) must outlive the handler. Throws QAPException.
+    // Parses the path; value (UTF-16) must outlive the handler. Throws QapError.
     qapUpdateHandler(QapRoutineCtx *ctx, const XMLCh *value, XMLCh *path);
 
     // The XML declaration, from qapXmlDeclHandler: values in single quotes.

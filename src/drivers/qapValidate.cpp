@@ -152,7 +152,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const QapDoc &document, QapOpenFile *dtd
         reader->setErrorHandler(handler.get());
         reader->setEntityResolver(handler.get());
     } catch (...) {
-        if (qapReportSetUpException(ctx, fn, err) == -2) qapSetState(err.sqlstate, "38X13");
+        qapReportSetUpException(ctx, fn, err);
         return 0;
     }
 

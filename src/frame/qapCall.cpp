@@ -47,7 +47,7 @@ bool QapCall::anyNull() const {
 
 int32_t QapCall::failLob(int rc) {
     qapSetLobError(ctx, err(), rc);
-    return rc;
+    return -1;
 }
 
 bool QapCall::start(const char *appEncoding) {
@@ -143,6 +143,8 @@ void QapCall::caught() noexcept {
         throw;
     } catch (const std::bad_alloc &) {
         fail(QAPG002E);
+    } catch (const QapError &e) {
+        e.tell(status_);
     } catch (...) {
         qapSetState(status_.sqlstate, "38X13");
     }

@@ -67,7 +67,7 @@ public:
         qapSetError(ctx, err(), msgNo, arguments...);
         return -1;
     }
-    // Fails with the host's code of a locator operation (QAPC004E). Returns rc.
+    // Fails with the host's code of a locator operation (QAPC004E). Returns -1.
     int32_t failLob(int rc);
 
     // The first call creates and initialises the context (appEncoding names the application
@@ -91,8 +91,8 @@ public:
     void drop();
 
     // The work of a call inside the boundary of the exported routine: the output starts empty
-    // and NULL, and an exception becomes an SQLSTATE. A scalar first call that ends in error
-    // releases the context.
+    // and NULL, and an exception becomes an SQLSTATE (a QapError its own, with its message). A
+    // scalar first call that ends in error releases the context.
     template <class Body> void run(Body body) noexcept;
 
 private:

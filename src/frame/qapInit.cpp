@@ -46,7 +46,7 @@ int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, Qap
     if (ctx->fileThreshold < QAP_MIN_FILE_THRESHOLD) ctx->fileThreshold = QAP_MIN_FILE_THRESHOLD;
     ctx->maxParseMemory = qapParseMemoryLimit();
 
-    if (qap_getTempDir(ctx) == -58) {
+    if (!qap_getTempDir(ctx)) {
         qapSetState(err.sqlstate, "38X10");
         qapRelease(ctx, err.sqlstate);
         return -58;

@@ -1,7 +1,6 @@
 // The attribute-list copy: every string of an element's attributes in one owned block.
 #include "qapAttrs.h"
 
-#include "qapException.h"
 #include "qapMsg.h"
 #include "qapTrace.h"
 
@@ -36,7 +35,7 @@ constexpr unsigned kValueLine = 221;
     QAP_TRACE(ctx, fn, "Index (%d) out of range.\n", static_cast<int>(index));
     char lineText[16];
     snprintf(lineText, sizeof lineText, "%u", line);
-    throw QAPException(ctx, QAPG001E, qapBuildStamp, "qapSgDocHandler", lineText);
+    throw QapError(ctx, QAPG001E, qapBuildStamp, "qapSgDocHandler", lineText);
 }
 } // namespace
 
@@ -81,7 +80,7 @@ template <class Get, class Keep> void QapAttrs::fill(size_t n, Get get, Keep kee
             target = memory_->allocate(size);
         } else {
             target = malloc(size);
-            if (target == nullptr) throw QAPException(ctx, QAPG002E);
+            if (target == nullptr) throw QapError(ctx, QAPG002E);
         }
     }
     XMLCh **newLocal = static_cast<XMLCh **>(target);

@@ -47,11 +47,11 @@ public:
     const XMLCh *getValue(const XMLCh *const qName) const override;
 
     // Makes this a copy of another list (of the attributes keep keeps, all when null), reusing
-    // the block when it is large enough; throws QAPException, or what memory's allocation
+    // the block when it is large enough; throws QapError, or what memory's allocation
     // throws.
     void assign(const XERCES_CPP_NAMESPACE::Attributes &attrs, const QapAttrFilter *keep = nullptr);
     // Replaces the value at index by a copy of value; throws as assign (out of range:
-    // QAPException).
+    // QapError).
     void setValue(XMLSize_t index, const XMLCh *value);
 
     uint32_t count = 0;

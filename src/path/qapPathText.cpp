@@ -55,7 +55,7 @@ bool isNameChar(XMLCh c) {
 
 template <class T, class... Args> T *allocate(QapRoutineCtx *ctx, Args &&...args) {
     T *p = new (std::nothrow) T(std::forward<Args>(args)...);
-    if (p == nullptr) throw QAPException(ctx, QAPG002E);
+    if (p == nullptr) throw QapError(ctx, QAPG002E);
     return p;
 }
 
@@ -209,7 +209,7 @@ QapChunk *PathParser::parseChunk(XMLCh *text) {
         QapChunk *c = new (std::nothrow) QapChunk(ctx, s, nullptr);
         if (c == nullptr) {
             delete s;
-            throw QAPException(ctx, QAPG002E);
+            throw QapError(ctx, QAPG002E);
         }
         chunks.append(c);
         step = nextStep;
@@ -225,7 +225,7 @@ QapChunkList *PathParser::parseMiddle(XMLCh *text) {
     for (XMLCh *p = findDoubleSlash(text); p != nullptr; p = findDoubleSlash(p + 2))
         ++pieces;
     XMLCh **starts = new (std::nothrow) XMLCh *[pieces];
-    if (starts == nullptr) throw QAPException(q_.ctx, QAPG002E);
+    if (starts == nullptr) throw QapError(q_.ctx, QAPG002E);
     std::unique_ptr<XMLCh *[]> owner(starts);
     starts[0] = text;
     size_t i = 1;
@@ -240,7 +240,7 @@ QapChunkList *PathParser::parseMiddle(XMLCh *text) {
         QapChunkList *node = new (std::nothrow) QapChunkList(q_.ctx, chunk, list.list);
         if (node == nullptr) {
             delete chunk;
-            throw QAPException(q_.ctx, QAPG002E);
+            throw QapError(q_.ctx, QAPG002E);
         }
         list.list = node;
     }
@@ -265,7 +265,7 @@ void PathParser::run() {
         q_.targetKind = ATTRIBUTE;
         size_t n = XMLString::stringLen(lastAt + 1);
         q_.attributeName = new (std::nothrow) XMLCh[n + 1];
-        if (q_.attributeName == nullptr) throw QAPException(ctx, QAPG002E);
+        if (q_.attributeName == nullptr) throw QapError(ctx, QAPG002E);
         memcpy(q_.attributeName, lastAt + 1, (n + 1) * sizeof(XMLCh));
         if (lastAt[-1] != kSlash) {
             recordError(lastAt - 1);

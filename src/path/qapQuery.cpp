@@ -110,7 +110,7 @@ QapQuery::QapQuery(QapRoutineCtx *ctx, XMLCh *pathText) : ctx(ctx), pathText(pat
                 ++headLength_;
             if (headLength_ != 0) {
                 headSteps_ = new (std::nothrow) const QapStep *[headLength_];
-                if (headSteps_ == nullptr) throw QAPException(ctx, QAPG002E);
+                if (headSteps_ == nullptr) throw QapError(ctx, QAPG002E);
                 uint32_t i = 0;
                 for (const QapChunk *c = head; c != nullptr; c = c->next)
                     headSteps_[i++] = c->step;
@@ -145,7 +145,7 @@ void QapQuery::collectPredicateNames() {
     each([&](const XMLCh *) { ++steps; });
     if (steps == 0) return;
     predicateNames_ = new (std::nothrow) const XMLCh *[steps];
-    if (predicateNames_ == nullptr) throw QAPException(ctx, QAPG002E);
+    if (predicateNames_ == nullptr) throw QapError(ctx, QAPG002E);
     each([&](const XMLCh *name) {
         for (uint32_t i = 0; i < predicateCount_; ++i)
             if (XMLString::equals(predicateNames_[i], name)) return;
@@ -228,7 +228,7 @@ void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attribut
             while (name[total] != 0)
                 ++total;
             size_t capacity = total + 1 < 32 ? 32 : total + 1;
-            if (capacity > UINT32_MAX) throw QAPException(ctx, QAPG002E);
+            if (capacity > UINT32_MAX) throw QapError(ctx, QAPG002E);
             XMLCh *buffer = takeUnits(capacity);
             memcpy(buffer, name, total * sizeof(XMLCh));
             giveUnits(qname);
@@ -254,7 +254,7 @@ void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attribut
 XMLCh *QapPathNode::takeUnits(size_t units) {
     if (memory_ != nullptr) return static_cast<XMLCh *>(memory_->allocate(units * sizeof(XMLCh)));
     auto *buffer = static_cast<XMLCh *>(malloc(units * sizeof(XMLCh)));
-    if (buffer == nullptr) throw QAPException(ctx, QAPG002E);
+    if (buffer == nullptr) throw QapError(ctx, QAPG002E);
     return buffer;
 }
 
@@ -306,7 +306,7 @@ void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attrib
     } else {
         void *room = memory_ != nullptr ? memory_->allocate(sizeof(QapPathNode))
                                         : ::operator new(sizeof(QapPathNode), std::nothrow);
-        if (room == nullptr) throw QAPException(ctx, QAPG002E);
+        if (room == nullptr) throw QapError(ctx, QAPG002E);
         node = new (room) QapPathNode(ctx, memory_);
     }
     try {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "qapAttrs.h"
-#include "qapException.h"
+#include "qapMsg.h"
 
 #include <cstdint>
 #include <xercesc/sax2/Attributes.hpp>
@@ -29,7 +29,7 @@ public:
 
     // Makes the node a copy of another element, reusing its buffers where they are large
     // enough; attrs null keeps no attribute copy (attrs becomes null), else the copy holds the
-    // attributes keep keeps (all when null). Throws QAPException, or what memory throws.
+    // attributes keep keeps (all when null). Throws QapError, or what memory throws.
     void assign(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes *attrs,
                 const QapAttrFilter *keep = nullptr);
 
@@ -157,7 +157,7 @@ public:
 // writes terminators into it and the steps point into it.
 class QapQuery {
 public:
-    // Parses the path; syntax errors are read through errorPosition(). Throws QAPException on
+    // Parses the path; syntax errors are read through errorPosition(). Throws QapError on
     // allocation failure.
     QapQuery(QapRoutineCtx *ctx, XMLCh *pathText);
     ~QapQuery();
@@ -229,5 +229,5 @@ bool qapIsCombiningChar(XMLCh c);
 bool qapIsExtender(XMLCh c);
 
 // Parses the query's path text into its head, middle and tail, or sets its error position
-// (qapPathText.cpp). Throws QAPException on allocation failure.
+// (qapPathText.cpp). Throws QapError on allocation failure.
 void qapParsePathText(QapQuery &query);

@@ -2,7 +2,6 @@
 #include "qapDoctypeResolver.h"
 #include "qapGuardedReader.h"
 
-#include "qapException.h"
 #include "qapMsg.h"
 
 #include <cstdlib>
@@ -26,7 +25,7 @@ void qapDoctypeResolver::setDtdId(const XMLCh *systemId) {
     if (systemId == nullptr) return;
     const XMLSize_t n = XMLString::stringLen(systemId);
     ownedId_ = static_cast<XMLCh *>(malloc((n + 1) * sizeof(XMLCh)));
-    if (ownedId_ == nullptr) throw QAPException(ctx, QAPG002E);
+    if (ownedId_ == nullptr) throw QapError(ctx, QAPG002E);
     memcpy(ownedId_, systemId, (n + 1) * sizeof(XMLCh));
     dtdId = ownedId_;
 }

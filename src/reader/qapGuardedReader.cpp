@@ -5,9 +5,8 @@
 
 #include "qapContentModel.h"
 #include "qapConv.h"
-#include "qapException.h"
-#include "qapFile.h"
 #include "qapMsg.h"
+#include "qapFile.h"
 #include "qapParseErrors.h"
 #include "qapPlatform.h"
 #include "qapTrace.h"
@@ -377,7 +376,7 @@ void qapGuardedReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *
     if (systemId != nullptr) {
         const XMLSize_t n = XMLString::stringLen(systemId);
         dtdId_ = static_cast<XMLCh *>(malloc((n + 1) * sizeof(XMLCh)));
-        if (dtdId_ == nullptr) throw QAPException(ctx_, QAPG002E);
+        if (dtdId_ == nullptr) throw QapError(ctx_, QAPG002E);
         memcpy(dtdId_, systemId, (n + 1) * sizeof(XMLCh));
     }
     hasExtSubset_ = hasExtSubset && systemId != nullptr;
@@ -521,7 +520,7 @@ void qapSetDocumentOpenError(QapRoutineCtx *ctx, const char *name, int error, Qa
                                      named.getSystemId());
         throw SAXParseException(cause.getMessage(), nullptr, named.getSystemId(), 0, 0);
     } catch (...) {
-        qapReportParseException(ctx, "qapOpenDocument", err, nullptr);
+        qapReportParseException(ctx, "qapFileDocument", err, nullptr);
     }
 }
 

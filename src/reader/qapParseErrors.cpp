@@ -3,7 +3,6 @@
 #include "qapParseErrors.h"
 
 #include "qapConv.h"
-#include "qapException.h"
 #include "qapMsg.h"
 #include "qapGuardedReader.h"
 #include "qapTrace.h"
@@ -96,11 +95,11 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, QapStatus err,
         QAP_TRACE(ctx, fn, "parse err6: %s\n", text);
     } catch (const QapParseStop &stop) {
         reportStop(ctx, fn, err, stop);
-    } catch (const QAPException &e) {
+    } catch (const QapError &e) {
         // Memory ran out in the handler: the parse failed, and the message says why.
         QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
         qapSetState(err.sqlstate, "38X13");
-        snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%.70s", e.getText()); // it ends with its newline
+        snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%.70s", e.text()); // it ends with its newline
     } catch (const OutOfMemoryException &) {
         QAP_TRACE(ctx, fn, "parser->parse ran out of memory.\n");
         qapSetErrorAs(ctx, err, "38X13", QAPG002E);
@@ -120,7 +119,8 @@ int32_t qapReportSetUpException(QapRoutineCtx *ctx, const char *fn, QapStatus er
     } catch (const OutOfMemoryException &) {
     } catch (...) {
         QAP_TRACE(ctx, fn, "setting up the parser failed\n");
-        return -2;
+        qapSetState(err.sqlstate, "38X13");
+        return -1;
     }
     qapSetError(ctx, err, QAPG002E);
     return -1;

@@ -34,6 +34,6 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, QapStatus err,
                              const QapParseStop *refusal = nullptr);
 
 // Reports the exception being handled (call it from a catch clause) while a parse is set up:
-// running out of memory (std::bad_alloc, the parser's OutOfMemoryException) sets QAPG002E and
-// gives -1; anything else is traced and gives -2, the SQLSTATE left to the caller.
+// running out of memory (std::bad_alloc, the parser's OutOfMemoryException) sets QAPG002E;
+// anything else is traced and sets "38X13" alone. Returns -1.
 int32_t qapReportSetUpException(QapRoutineCtx *ctx, const char *fn, QapStatus err);

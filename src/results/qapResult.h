@@ -3,7 +3,7 @@
 #pragma once
 
 #include "qapCtx.h"
-#include "qapException.h"
+#include "qapMsg.h"
 #include "qapExtractResult.h"
 
 #include <cstdint>
@@ -19,7 +19,7 @@ public:
     qapResultNode &operator=(const qapResultNode &) = delete;
 
     // Appends n units of s, raw (escape kEscapeNone) or escaped as another kind of qapEscape.h
-    // (s must then be NUL-terminated at n). Throws QAPException.
+    // (s must then be NUL-terminated at n). Throws QapError.
     void addToContent(int escape, const XMLCh *s, uint32_t n) {
         // Here raw text that needs no new buffer; the rest out of line.
         const uint64_t length = static_cast<uint64_t>(contentLength) + n;
@@ -41,10 +41,10 @@ public:
         int escape;
     };
     // Appends the pieces in order, with exactly the effect of one addToContent per piece.
-    // Throws QAPException.
+    // Throws QapError.
     void addPieces(const Piece *pieces, size_t count);
     // Appends the pieces' concatenation raw, with exactly the effect of one addToContent of
-    // it (the pieces' escape flags are not read). Throws QAPException.
+    // it (the pieces' escape flags are not read). Throws QapError.
     void addJoined(const Piece *pieces, size_t count);
 
     XMLCh *content = nullptr;
@@ -60,7 +60,7 @@ private:
     // addToContent where it may need a new buffer, or escapes.
     void appendSlow(int escape, const XMLCh *s, uint32_t n);
     bool reachesLimit(uint64_t n);
-    // Makes the buffer hold at least units units, keeping the text; throws QAPException.
+    // Makes the buffer hold at least units units, keeping the text; throws QapError.
     void reserve(uint64_t units);
     // Where content lives: a heap buffer of its own (freed with the item), or space in the
     // owning result's storage (owner set, ownBuffer false).
@@ -109,7 +109,7 @@ public:
     }
 
     // Values one at a time, with no bound on items: finishLast converts the last item as soon
-    // as nothing more can join it (throws QAPException), valueReady tells whether a converted
+    // as nothing more can join it (throws QapError), valueReady tells whether a converted
     // value waits (readyCount how many, readyUnits their UTF-16 length), takeValue hands it out
     // (in order; null when none waits), and dropTaken lets the room of the values handed out
     // serve the next ones once none waits.
@@ -142,7 +142,7 @@ private:
     // Empties the last item in place for the next one.
     void reuseLast();
     // Converts the last item into the values converted so far; true once a value did not fit.
-    // Throws QAPException.
+    // Throws QapError.
     bool convertLast();
 
     // The items, and the buffers of all but large items, live in blocks owned by the result:

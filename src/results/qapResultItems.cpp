@@ -80,7 +80,7 @@ void qapResultNode::appendSlow(int escape, const XMLCh *s, uint32_t n) {
     if (length > contentMaxLength) {
         // Growth: the needed length plus twice the old capacity.
         const uint64_t capacity = n + 2 * static_cast<uint64_t>(contentMaxLength);
-        if (capacity >= INT32_MAX) throw QAPException(ctx, QAPG002E);
+        if (capacity >= INT32_MAX) throw QapError(ctx, QAPG002E);
         if (capacity + 1 > allocated) reserve(capacity + 1);
         contentMaxLength = static_cast<uint32_t>(capacity);
     }
@@ -96,7 +96,7 @@ void qapResultNode::reserve(uint64_t units) {
         return;
     }
     void *grown = realloc(content, units * sizeof(XMLCh));
-    if (grown == nullptr) throw QAPException(ctx, QAPG002E);
+    if (grown == nullptr) throw QapError(ctx, QAPG002E);
     content = static_cast<XMLCh *>(grown);
     ownBuffer = true;
     allocated = static_cast<uint32_t>(units);
@@ -121,7 +121,7 @@ void qapResultNode::addPieces(const Piece *pieces, size_t count) {
     auto growTo = [&](uint64_t to) {
         if (to >= INT32_MAX) {
             settle();
-            throw QAPException(ctx, QAPG002E);
+            throw QapError(ctx, QAPG002E);
         }
         if (to + 1 > allocated) {
             settle();
@@ -169,7 +169,7 @@ void qapResultNode::addJoined(const Piece *pieces, size_t count) {
     const uint64_t length = contentLength + n;
     if (length > contentMaxLength) {
         const uint64_t capacity = n + 2 * static_cast<uint64_t>(contentMaxLength);
-        if (capacity >= INT32_MAX) throw QAPException(ctx, QAPG002E);
+        if (capacity >= INT32_MAX) throw QapError(ctx, QAPG002E);
         if (capacity + 1 > allocated) reserve(capacity + 1);
         contentMaxLength = static_cast<uint32_t>(capacity);
     }
@@ -219,7 +219,7 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
             if (grown != nullptr && item.contentLength != 0)
                 memcpy(grown, item.content, item.contentLength * sizeof(XMLCh));
         }
-        if (grown == nullptr) throw QAPException(ctx, QAPG002E);
+        if (grown == nullptr) throw QapError(ctx, QAPG002E);
         if (!item.ownBuffer) ++ownBuffers;
         item.content = static_cast<XMLCh *>(grown);
         item.ownBuffer = true;
@@ -232,7 +232,7 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
                                                        : kSlabUnits;
         if (size < units) size = static_cast<size_t>(units);
         Slab *slab = static_cast<Slab *>(takeBlock(Slab::bytes(size)));
-        if (slab == nullptr) throw QAPException(ctx, QAPG002E);
+        if (slab == nullptr) throw QapError(ctx, QAPG002E);
         slab->next = slabs;
         slab->units = size;
         slabs = slab;
@@ -313,7 +313,7 @@ void qapResult::newItem() {
             items =
                 blocks->items < ItemBlock::kSmallItems ? 2 * blocks->items : ItemBlock::kMaxItems;
         ItemBlock *b = static_cast<ItemBlock *>(takeBlock(ItemBlock::bytes(items)));
-        if (b == nullptr) throw QAPException(ctx, QAPG002E);
+        if (b == nullptr) throw QapError(ctx, QAPG002E);
         b->next = blocks;
         b->items = items;
         blocks = b;

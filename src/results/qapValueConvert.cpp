@@ -269,7 +269,7 @@ qapResult::~qapResult() {
 bool qapResult::convertLast() {
     if (converted == nullptr) {
         converted = new (std::nothrow) Converted(ctx);
-        if (converted == nullptr) throw QAPException(ctx, QAPG002E);
+        if (converted == nullptr) throw QapError(ctx, QAPG002E);
     }
     Converted &c = *converted;
     if (c.failed) return true;
@@ -277,7 +277,7 @@ bool qapResult::convertLast() {
         // Room for this value and the terminator.
         const size_t capacity = c.capacity < 16 ? 16 : 2 * c.capacity;
         auto *values = static_cast<char **>(realloc(c.values, capacity * sizeof(char *)));
-        if (values == nullptr) throw QAPException(ctx, QAPG002E);
+        if (values == nullptr) throw QapError(ctx, QAPG002E);
         c.values = values;
         c.capacity = capacity;
     }
@@ -354,7 +354,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
         // Every item but the last was converted during the parse.
         try {
             if (!lastConverted) convertLast();
-        } catch (const QAPException &) {
+        } catch (const QapError &) {
             memcpy(r->sqlstate, "38X10", 6);
             return r;
         }

@@ -73,11 +73,7 @@ struct Storage {
         } else if constexpr (r.source == Source::VARCHAR) {
             return contentToFile(c, c.text(0), c.target(file), withEncoding);
         } else if constexpr (r.result == SqlType::CLOB) {
-            int32_t msgNo = 0;
-            const int32_t rc = qap_file2locator(c.ctx, c.opened(file), c.out<sqludf_locator>(),
-                                                c.err().sqlstate, &msgNo);
-            if (rc != 0) qapSetTransferError(c.ctx, c.err(), rc, msgNo);
-            return rc;
+            return qap_file2locator(c.ctx, c.opened(file), c.out<sqludf_locator>(), c.err());
         } else {
             return qap_file2varchar(c.ctx, c.opened(file), c.out<char>(), r.length, c.err());
         }

@@ -17,8 +17,8 @@ public:
     QapClobDoc(const QapClobDoc &) = delete;
     QapClobDoc &operator=(const QapClobDoc &) = delete;
 
-    // Reads the CLOB (a temporary file is opened for reading through qapOpenRead). 0, or the
-    // transfer's code with the SQLSTATE and message set.
+    // Reads the CLOB (a temporary file is opened for reading through qapOpenRead). 0, or -1
+    // with the SQLSTATE and message set.
     int32_t load(QapRoutineCtx *ctx, sqludf_locator *loc, QapStatus err);
     // The document for a driver: in the database code page, with the given DTD text; a
     // temporary file is read through its descriptor, once.

@@ -96,7 +96,7 @@ enum { ALLOWED = 0, REFUSED = -1, NO_MEMORY = -2 };
 // compared case by case). What is then opened is opened beneath the entry's directory by the
 // name's remaining part, so no link or rename made since can lead out of it.
 int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &a) {
-    static const char fn[] = "qapChkRegistry";
+    static const char fn[] = "allowedTarget";
     QapHeap<char> value(sqloGetEnv(access == 0 ? TARN_REG_READ_ACCESS : TARN_REG_WRITE_ACCESS));
     if (!value) {
         QAP_TRACE(ctx, fn, "no registry value for %s access\n", access == 0 ? "read" : "write");
@@ -441,23 +441,23 @@ int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset) {
     return 0;
 }
 
-int qap_getTempDir(QapRoutineCtx *ctx) {
-    if (ctx == nullptr) return -58;
+bool qap_getTempDir(QapRoutineCtx *ctx) {
+    if (ctx == nullptr) return false;
     if (ctx->savedTmpEnv == nullptr) {
         if (const char *tmp = getenv("TMP")) {
             size_t size = strlen(tmp) + strlen("TMP") + 2;
             ctx->savedTmpEnv = static_cast<char *>(malloc(size));
-            if (ctx->savedTmpEnv == nullptr) return -58;
+            if (ctx->savedTmpEnv == nullptr) return false;
             snprintf(ctx->savedTmpEnv, size, "%s=%s", "TMP", tmp);
         }
     }
     if (ctx->tempDir == nullptr) {
         if (const char *dir = getenv("TARNQAPTEMP")) {
             ctx->tempDir = strdup(dir);
-            if (ctx->tempDir == nullptr) return -58;
+            if (ctx->tempDir == nullptr) return false;
         }
     }
-    return 0;
+    return true;
 }
 
 void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, QapStatus err) {
@@ -520,11 +520,12 @@ int qap_file2varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t c
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
     QapStrictConversion strictApp(ci != nullptr ? ci->appConv : nullptr),
         strictDb(ci != nullptr ? ci->dbConv : nullptr);
-    int32_t errCode = 0;
-    int32_t count = convertBufferAppToTarn(ctx, out, size, out, capacity, err, &errCode);
-    if (errCode == -124) qapSetMsg(ctx, err.msgtext, QAPC005E);
+    bool tooLong = false;
+    int32_t count = convertBufferAppToTarn(ctx, out, size, out, capacity, err, &tooLong);
+    if (tooLong)
+        qapSetMsg(ctx, err.msgtext, QAPC005E); // told as the file's size, under ICU's state
     if (count == -1) {
-        QAP_TRACE(ctx, fn, "conversion failed, errCode %d\n", errCode);
+        QAP_TRACE(ctx, fn, "conversion failed\n");
         return -1;
     }
     out[count] = '\0'; // the buffer holds capacity bytes and a terminator

@@ -89,8 +89,8 @@ int qapCheckWrite(QapRoutineCtx *ctx, const char *name, QapWriteTarget &target);
 void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, QapStatus err);
 // Positions a stream at an absolute offset; 0 or -1.
 int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset);
-// Captures TMP and TARNQAPTEMP into the context; 0, or -58.
-int qap_getTempDir(QapRoutineCtx *ctx);
+// Captures TMP and TARNQAPTEMP into the context; false when memory runs out.
+bool qap_getTempDir(QapRoutineCtx *ctx);
 // Replaces a whole file with a buffer (see QapReplacement); 0, or -1 with SQLSTATE and message.
 int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const QapWriteTarget &target,
                  QapStatus err);

@@ -28,13 +28,6 @@ void qapSetLobError(QapRoutineCtx *ctx, QapStatus err, int32_t rc) {
     qapSetError(ctx, err, QAPC004E, code);
 }
 
-void qapSetTransferError(QapRoutineCtx *ctx, QapStatus err, int32_t rc, int32_t msgNo) {
-    if (strcmp(err.sqlstate, "38X04") == 0)
-        qapSetLobError(ctx, err, rc);
-    else
-        qapSetMsg(ctx, err.msgtext, msgNo);
-}
-
 namespace {
 
 // UTF-16 and output buffers of the file-to-locator conversion, sized for one piece.
@@ -137,13 +130,6 @@ private:
     QapHeap<char> bytes_;
 };
 
-// Records the message a caller of a file transfer reports, and its SQLSTATE from the message
-// table.
-void noteFailure(char *sqlstate, int32_t *msgNo, int32_t msg) {
-    *msgNo = msg;
-    qapSetState(sqlstate, qapMessages[msg].sqlstate);
-}
-
 // The length of a CLOB that a conversion to a file reads whole; 0, or -1 with "38X04".
 int32_t wholeClobLength(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t *length, QapStatus err) {
     if (int rc = sqludf_length(loc, length); rc != 0) {
@@ -169,10 +155,10 @@ int32_t readWholeClob(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, c
     return 0;
 }
 
-// Writes the length bytes of a CLOB to an open stream and closes it; 0 or the failure's
-// result, with the SQLSTATE and message number noted.
+// Writes the length bytes of a CLOB to an open stream and closes it; 0, or -1 with the
+// SQLSTATE and message set.
 int32_t locatorToStream(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, FILE *stream,
-                        char *sqlstate, int32_t *msgNo) {
+                        QapStatus err) {
     QapFilePtr file(stream);
     char piece[QAP_LOB_PIECE];
     int32_t result = 0;
@@ -180,13 +166,13 @@ int32_t locatorToStream(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length,
         const int32_t n = std::min(length - done, QAP_LOB_PIECE);
         result = readPiece(loc, done + 1, n, piece);
         if (result != 0) {
-            QAP_TRACE(ctx, "qap_locator2file", "read at %d failed, rc=%d\n", done + 1, result);
-            noteFailure(sqlstate, msgNo, QAPC004E);
+            QAP_TRACE(ctx, "locatorToStream", "read at %d failed, rc=%d\n", done + 1, result);
+            qapSetLobError(ctx, err, result);
             break;
         }
         if (fwrite(piece, 1, static_cast<size_t>(n), file.get()) != static_cast<size_t>(n)) {
             result = -1;
-            noteFailure(sqlstate, msgNo, QAPC003E);
+            qapSetError(ctx, err, QAPC003E);
             break;
         }
         done += n;
@@ -194,9 +180,9 @@ int32_t locatorToStream(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length,
     // Buffered bytes reach the file only here, so a failing close is a failed write.
     if (fclose(file.release()) != 0 && result == 0) {
         result = -1;
-        noteFailure(sqlstate, msgNo, QAPC003E);
+        qapSetError(ctx, err, QAPC003E);
     }
-    return result;
+    return result == 0 ? 0 : -1;
 }
 
 } // namespace
@@ -208,7 +194,7 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
     if (rc != 0) {
         QAP_TRACE(ctx, "qapGetDataFromClob", "sqludf_length rc=%d\n", rc);
         qapSetLobError(ctx, err, rc);
-        return rc;
+        return -1;
     }
     const int32_t threshold = ctx != nullptr ? ctx->fileThreshold : QAP_MIN_FILE_THRESHOLD;
     if (length <= threshold) {
@@ -232,12 +218,7 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
         qapSetErrorAs(ctx, err, "38X10", QAPC012E);
         return -1;
     }
-    int32_t msgNo = 0;
-    rc = locatorToStream(ctx, loc, length, stream, err.sqlstate, &msgNo);
-    if (rc != 0) {
-        qapSetTransferError(ctx, err, rc, msgNo);
-        return rc;
-    }
+    if (locatorToStream(ctx, loc, length, stream, err) != 0) return -1;
     *doc = spill.releaseKey(); // the caller drops it with qapTempFileDrop on every path
     if (*doc == nullptr) {
         qapSetError(ctx, err, QAPG002E);
@@ -265,7 +246,7 @@ int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int3
         }
     }
     out[done] = '\0';
-    return result;
+    return result == 0 ? 0 : -1;
 }
 
 int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const QapWriteTarget &target,
@@ -279,7 +260,7 @@ int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const Qap
         qapSetState(err.sqlstate, "38X10");
         return -1;
     }
-    if (int32_t r = readWholeClob(ctx, loc, length, buf.get(), err)) return r;
+    if (readWholeClob(ctx, loc, length, buf.get(), err) != 0) return -1;
 
     int32_t count = length;
     if (codePagesDiffer(ctx)) {
@@ -303,7 +284,7 @@ int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc,
         qapSetState(err.sqlstate, "38X10");
         return -1;
     }
-    if (int32_t r = readWholeClob(ctx, loc, length, in.get(), err)) return r;
+    if (readWholeClob(ctx, loc, length, in.get(), err) != 0) return -1;
 
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
     QapStrictConversion strictDb(ci != nullptr ? ci->dbConv : nullptr),
@@ -315,31 +296,25 @@ int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc,
 }
 
 int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator *out,
-                         char *sqlstate, int32_t *msgNo) {
-    qapSetState(sqlstate, "00000");
-    *msgNo = 0;
+                         QapStatus err) {
+    qapSetState(err.sqlstate, "00000");
     // The file the gate opened; its size is the opened file's.
     QapFd fd = opened.take();
     QapFilePtr file(fd ? fdopen(fd.get(), "rb") : nullptr);
     if (!file) {
-        const int error = fd ? ENOMEM : opened.error();
-        noteFailure(sqlstate, msgNo,
-                    error == EXDEV                       ? QAPC002E
-                    : error == ENOENT || error == EINVAL ? QAPC001E
-                    : error == ENOMEM                    ? QAPG002E
-                                                         : QAPC000E);
+        qapSetOpenError(ctx, 0, fd ? ENOMEM : opened.error(), err);
         return -1;
     }
     fd.release(); // the stream closes it
     if (opened.size() > QAP_LOB_LIMIT) {
-        noteFailure(sqlstate, msgNo, QAPC006E);
+        qapSetError(ctx, err, QAPC006E);
         return -1;
     }
     const int32_t size = static_cast<int32_t>(opened.size());
     int rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
     if (rc != 0) {
-        noteFailure(sqlstate, msgNo, QAPC004E);
-        return rc;
+        qapSetLobError(ctx, err, rc);
+        return -1;
     }
 
     // A character the database code page cannot hold, or a byte sequence not valid in the
@@ -353,7 +328,7 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator
         conv.reset(new (std::nothrow)
                        QapPieceConverter(ctx->convInfo->appConv, ctx->convInfo->dbConv));
         if (!conv || !conv->ok()) {
-            noteFailure(sqlstate, msgNo, QAPG002E);
+            qapSetError(ctx, err, QAPG002E);
             return -1;
         }
     }
@@ -387,18 +362,18 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator
             result = conv->convert(start, n, false, out, &appendRc);
             if (result != 0 && appendRc == 0) {
                 QAP_TRACE(ctx, "qap_file2locator", "conversion failed at %d\n", size - remaining);
-                noteFailure(sqlstate, msgNo, QAPC007E);
+                qapSetError(ctx, err, QAPC007E);
             }
         }
         first = false;
         if (appendRc != 0) {
             QAP_TRACE(ctx, "qap_file2locator", "sqludf_append rc=%d\n", appendRc);
-            noteFailure(sqlstate, msgNo, QAPC004E);
+            qapSetLobError(ctx, err, appendRc);
             result = appendRc;
             break;
         }
         if (result == 0 && remaining > 0 && qap_fseek(ctx, file.get(), size - remaining) != 0) {
-            noteFailure(sqlstate, msgNo, QAPC002E);
+            qapSetError(ctx, err, QAPC002E);
             result = -1;
         }
     }
@@ -406,17 +381,20 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator
     if (result == 0 && convert) {
         int32_t appendRc = 0;
         result = conv->convert(nullptr, 0, true, out, &appendRc);
-        if (result != 0) noteFailure(sqlstate, msgNo, appendRc != 0 ? QAPC004E : QAPC007E);
+        if (result != 0 && appendRc != 0)
+            qapSetLobError(ctx, err, result);
+        else if (result != 0)
+            qapSetError(ctx, err, QAPC007E);
     }
     if (result == 0) {
         int32_t length = 0;
         rc = sqludf_length(out, &length);
         if (rc != 0) {
-            noteFailure(sqlstate, msgNo, QAPC004E);
+            qapSetLobError(ctx, err, rc);
             result = rc;
         }
     }
-    return result;
+    return result == 0 ? 0 : -1;
 }
 
 int32_t qap_buf2locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sqludf_locator *out,
@@ -424,14 +402,14 @@ int32_t qap_buf2locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sql
     int rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
     if (rc != 0) {
         qapSetLobError(ctx, err, rc);
-        return rc;
+        return -1;
     }
     if (buf != nullptr) {
         int32_t host = 0;
         if (int32_t r = appendBytes(out, buf, length, &host)) {
             QAP_TRACE(ctx, "qap_buf2locator", "sqludf_append rc=%d\n", r);
             qapSetLobError(ctx, err, host);
-            return r;
+            return -1;
         }
     }
     return 0;

@@ -14,13 +14,12 @@ class QapWriteTarget;
 // Reports a failed locator operation: QAPC004E with the host's code (or -1 for a short
 // transfer) as decimal text, "38X04".
 void qapSetLobError(QapRoutineCtx *ctx, QapStatus err, int32_t rc);
-// Sets the message of a failed file transfer that noted its SQLSTATE and message number
-// (qap_file2locator): QAPC004E with the host's code rc under "38X04", else
-// message msgNo.
-void qapSetTransferError(QapRoutineCtx *ctx, QapStatus err, int32_t rc, int32_t msgNo);
 
 constexpr int32_t QAP_LOB_PIECE = 4096;       // bytes per host call
 constexpr int32_t QAP_LOB_LIMIT = 2000000000; // the largest CLOB
+
+// Every transfer gives 0, or -1 with the SQLSTATE and message set (a failed locator operation
+// tells the host's code in its message).
 
 // A CLOB document into memory (docLoc QAP_MEM, *doc a heap buffer) or, beyond the file
 // threshold, into a temporary file (docLoc QAP_FILE, *doc a heap file name).
@@ -32,7 +31,6 @@ int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const Qap
                               QapStatus err);
 int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc,
                                const QapWriteTarget &target, QapStatus err);
-int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &file, sqludf_locator *out, char *sqlstate,
-                         int32_t *msgNo);
+int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &file, sqludf_locator *out, QapStatus err);
 int32_t qap_buf2locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sqludf_locator *out,
                         QapStatus err);
