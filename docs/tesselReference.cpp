@@ -238,7 +238,7 @@ int main() {
            "engines also have `tessel_version()`, the version as text.\n",
            TESSEL_VERSION, tessel::catalogSize);
     printf("\nMarking: IMMUTABLE when the result depends on the arguments alone (no server file), "
-           "else\nVOLATILE; PARALLEL SAFE for routines over values and file readers, RESTRICTED "
+           "else\nVOLATILE; PARALLEL SAFE for routines over values and file readers, UNSAFE "
            "for file writers\nand `qapSeqno`. Functions that name server files are granted to "
            "`pg_read_server_files` /\n`pg_write_server_files` only.\n");
     printFamily("qapExtractScalar", "Scalar extract routines");

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks the include arrows between folders against the floors of the README's Layout section.
+"""Checks the include arrows between folders against the floors of docs/architecture.md's Layout.
 
 Each `#include "..."` of a checked folder that resolves to a file of another checked folder is
 an arrow. An arrow fails when its target's floor is not one the source's row allows ("May
@@ -16,7 +16,7 @@ SOURCES = ('.h', '.hpp', '.c', '.cc', '.cpp')
 
 def floors_table():
     """[(folder, floor, allowed floors)] from the table under '## Layout' with a Floor column."""
-    text = open(os.path.join(ROOT, 'README.md'), encoding='utf-8').read()
+    text = open(os.path.join(ROOT, 'docs', 'architecture.md'), encoding='utf-8').read()
     layout = text.split('\n## Layout', 1)[1].split('\n## ', 1)[0]
     rows, header = [], None
     for line in layout.splitlines():
@@ -41,7 +41,7 @@ def floors_table():
         for folder in re.findall(r'`([^`]+/)`', cells[header.index('Folder')]):
             rows.append((folder.rstrip('/'), floor, allowed))
     if not rows:
-        sys.exit('check-floors: no floors table (a "Floor" column) in README.md, Layout')
+        sys.exit('check-floors: no floors table (a "Floor" column) in docs/architecture.md, Layout')
     return rows
 
 

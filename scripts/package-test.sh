@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (scripts/package.sh), installs them with dpkg and tries the
-# installed files alone: sqlite3 loads the extension by its name, a C caller compiles against the
-# headers through pkg-config, and a throwaway PostgreSQL cluster creates the extension. Then
-# purges the packages and checks that none of their files is left. Needs root; holds
-# /tmp/tessel-pg.lock from install to purge, as it installs into the server's directories.
+# installed files alone: sqlite3 loads the extension by its name, the guide's C caller compiles
+# against the headers through pkg-config and runs, and a throwaway PostgreSQL cluster creates the
+# extension. Then purges the packages and checks that none of their files is left. Needs root;
+# holds /tmp/tessel-pg.lock from install to purge, as it installs into the server's directories.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mapfile -t debs < <(bash scripts/package.sh)
@@ -46,10 +46,16 @@ case $answer in
 *) fail "the installed catalog was not used: '$answer'" ;;
 esac
 [ "$(pkg-config --modversion tessel)" = "$version" ] || fail "pkg-config has no tessel $version"
-printf '#include <tessel.h>\nint main(void) { return 0; }\n' >"$work/caller.c"
+# The guide's C caller (examples/extract.c) builds against the installed headers and runs.
 # shellcheck disable=SC2046
-cc -o "$work/caller" "$work/caller.c" $(pkg-config --cflags --libs tessel) ||
+cc -o "$work/caller" examples/extract.c $(pkg-config --cflags --libs tessel) ||
     fail "a C caller does not build against the installed headers"
+mkdir -m 700 "$work/trace"
+answer=$(env -i PATH=/usr/bin:/bin TARNINSTANCE=tessel TARNQAPPATH="$work/trace" "$work/caller")
+case $answer in
+*"228.91"*"38X08: QAPD001E"*) ;;
+*) fail "the C caller answered '$answer'" ;;
+esac
 
 answer=$(
     source scripts/pgcluster.sh

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the PostgreSQL regression tests (tests/pg/sql/*.sql, expected output in tests/pg/expected)
 # with pg_regress in a throwaway cluster (scripts/pgcluster.sh), against a build directory
-# (default build/). Needs root, to install the extension.
+# (default build/), then the guide's PostgreSQL examples (scripts/pgdocs.sh). Needs root, to
+# install the extension.
 # TESSEL_PG_RESULTS=DIR keeps the actual output there (to review and refresh the expected).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,4 +22,6 @@ if [ "$status" -ne 0 ]; then
     echo "--- server log (tail)"
     tail -n 30 "$PG_WORK/server.log"
 fi
+source scripts/pgdocs.sh
+pg_doc_examples || status=1
 exit "$status"

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-# Include arrows against the floors of the README's Layout: none up, no cycle.
+# Include arrows against the floors of docs/architecture.md's Layout: none up, no cycle.
 python3 scripts/check-floors.py
 jobs=$(nproc)
 run() {
