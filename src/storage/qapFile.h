@@ -47,6 +47,10 @@ int qap_file2varchar(QapRoutineCtx *ctx, const char *name, char *out, int32_t ca
 // component, and must lie below an entry with its directory existing there and no link in
 // its place (names compared case by case).
 int qapChkRegistry(QapRoutineCtx *ctx, int access, const char *name, QapStatus err);
+// Opens a directory for listing under the allowed-files rule for reading, as it holds for a file
+// in it (the directory may be an entry itself), beneath the entry as qapOpenChecked opens. The
+// descriptor, or -1 with errno: EXDEV refused by the rule, ENOMEM, or the open's.
+int qapOpenAllowedDir(QapRoutineCtx *ctx, const char *dir);
 // Writes a whole buffer to a descriptor; false on any failure.
 bool qapWriteAll(int fd, const char *buf, size_t length);
 
