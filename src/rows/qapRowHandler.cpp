@@ -60,6 +60,13 @@ QapRowHandler::QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath,
     }
     for (std::u16string &path : columnPaths_)
         queries_.push_back(std::make_unique<QapQuery>(ctx, path.data()));
+    const auto keep = [this](const QapQuery &q) {
+        const QapAttrFilter f = q.predicateNames();
+        keep_.insert(keep_.end(), f.names, f.names + f.count);
+    };
+    keep(query);
+    for (const auto &q : queries_)
+        keep(*q);
 }
 
 int QapRowHandler::errorPath(int32_t *position) const {

@@ -57,6 +57,14 @@ public:
     // The first path with a syntax error: -1 none, 0 the row path, i + 1 column i; with its
     // position.
     int errorPath(int32_t *position) const;
+    // The attributes the paths' predicates read: the only ones the open elements keep.
+    QapAttrFilter keptAttributes() const {
+        QapAttrFilter f;
+        f.all = false;
+        f.names = keep_.data();
+        f.count = static_cast<uint32_t>(keep_.size());
+        return f;
+    }
 
     void startElement(const XMLCh *const uri, const XMLCh *const localname,
                       const XMLCh *const qname,
@@ -96,6 +104,7 @@ private:
     std::vector<std::u16string> columnPaths_; // the queries point into them
     std::vector<std::unique_ptr<QapQuery>> queries_;
     std::vector<bool> fragment_;
+    std::vector<const XMLCh *> keep_; // the queries' predicate names
     const std::vector<QapRowBinding> &bindings_;
     bool severalFail_;
     QapRowSink &sink_;

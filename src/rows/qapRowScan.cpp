@@ -275,8 +275,8 @@ bool QapRowScan::parseOne(const QapDoc &doc, const char *fileName) {
     if (qapSetUpReader(ctx_, parts, nullptr, status) != 0)
         return failHere(state[0] == '0' ? "38X10" : state, wholeMessage(message));
     try {
-        // Every attribute is kept: the column paths' predicates read them.
-        handler->currentPath.prepare(&parts.parser->memory, QapAttrFilter{});
+        // The open elements keep the attributes that the predicates of all paths read.
+        handler->currentPath.prepare(&parts.parser->memory, handler->keptAttributes());
         if (doc.docLoc == QAP_MEM)
             parts.memSource.reset(qapMemoryDocument(doc.doc, &parts.parser->memory));
     } catch (...) {
