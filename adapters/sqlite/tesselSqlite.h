@@ -47,5 +47,7 @@ void setResult(sqlite3_context *ctx, tarn::SqlType type, const tarn::Outcome &ou
 void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv);
 // The module of every table routine (the Routine is the module's client data).
 extern const sqlite3_module kTableModule;
+// The row scan's module tessel_rows (tesselSqliteRows.cpp).
+extern const sqlite3_module kRowsModule;
 
 } // namespace tessel::sqlite

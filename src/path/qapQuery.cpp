@@ -284,7 +284,12 @@ QapCurrentPath::~QapCurrentPath() {
 }
 
 void QapCurrentPath::prepare(XERCES_CPP_NAMESPACE::MemoryManager *memory, const QapQuery &query) {
-    keep_ = query.predicateNames();
+    prepare(memory, query.predicateNames());
+}
+
+void QapCurrentPath::prepare(XERCES_CPP_NAMESPACE::MemoryManager *memory,
+                             const QapAttrFilter &keep) {
+    keep_ = keep;
     if (memory == memory_) return;
     freeNodes(first);
     freeNodes(spare);

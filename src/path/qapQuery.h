@@ -71,6 +71,8 @@ public:
     // this list; null: the process heap), and copy only the attributes that the query's
     // predicates name. Nodes of another memory are freed.
     void prepare(XERCES_CPP_NAMESPACE::MemoryManager *memory, const QapQuery &query);
+    // The same, with the attributes to copy given (several paths matched on one list).
+    void prepare(XERCES_CPP_NAMESPACE::MemoryManager *memory, const QapAttrFilter &keep);
     // Where the nodes take their blocks (null: the process heap).
     XERCES_CPP_NAMESPACE::MemoryManager *memory() const { return memory_; }
 

@@ -532,6 +532,36 @@ int qap_file2varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t c
     return 0;
 }
 
+int qapOpenAllowedDir(QapRoutineCtx *ctx, const char *dir) {
+    // The rule for a file in the directory: the directory itself may be an entry.
+    QapAllowed a;
+    int rc = ALLOWED;
+    try {
+        std::string probe = dir != nullptr ? dir : "";
+        if (probe.empty()) {
+            errno = ENOENT;
+            return -1;
+        }
+        rc = allowedTarget(ctx, 0, (probe + "/f").c_str(), a);
+        if (rc == ALLOWED) {
+            if (a.any)
+                return ::open(a.name.substr(0, a.name.size() - 2).c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            QapFd parent;
+            std::string base;
+            if (openParent(a, parent, base) != 0) {
+                if (errno == ELOOP || errno == ENOTDIR) errno = EXDEV;
+                return -1;
+            }
+            return parent.release();
+        }
+    } catch (const std::bad_alloc &) {
+        rc = NO_MEMORY;
+    }
+    errno = rc == NO_MEMORY ? ENOMEM : EXDEV;
+    return -1;
+}
+
 bool qapWriteAll(int fd, const char *buf, size_t length) {
     for (size_t done = 0; done < length;) {
         ssize_t n = write(fd, buf + done, length - done);

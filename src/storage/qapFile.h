@@ -97,6 +97,10 @@ int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const QapW
 // Reads a whole file into a VARCHAR result, converted to the database code page.
 int qap_file2varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t capacity,
                      QapStatus err);
+// Opens a directory for listing under the allowed-files rule for reading, as it holds for a file
+// in it (the directory may be an entry itself), beneath the entry as qapOpenChecked opens. The
+// descriptor, or -1 with errno: EXDEV refused by the rule, ENOMEM, or the open's.
+int qapOpenAllowedDir(QapRoutineCtx *ctx, const char *dir);
 // Writes a whole buffer to a descriptor; false on any failure.
 bool qapWriteAll(int fd, const char *buf, size_t length);
 

@@ -1,0 +1,283 @@
+// The row scan's SAX handler: on every start tag the row path and the column paths are matched
+// on the list of open elements; a matching row path opens a row, a matching column path starts
+// collecting that column's value (an attribute at once, an element's text or fragment until
+// its end tag) into the innermost open row, and a row's end tag hands the row to the sink.
+#include "qapRowHandler.h"
+
+#include "qapDoctypeResolver.h"
+#include "qapEscape.h"
+
+#include <xercesc/sax/SAXParseException.hpp>
+
+using XERCES_CPP_NAMESPACE::Attributes;
+using XERCES_CPP_NAMESPACE::SAXParseException;
+
+namespace {
+
+bool sameName(const XMLCh *a, const XMLCh *b) {
+    if (a == nullptr) return b[0] == 0;
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+size_t unitsOf(const XMLCh *s) {
+    size_t n = 0;
+    while (s[n] != 0)
+        ++n;
+    return n;
+}
+
+// "xmlns" (the default namespace: prefix "") or "xmlns:p" (prefix "p").
+bool declaredPrefix(const XMLCh *qname, std::u16string &prefix) {
+    static const char16_t kXmlns[] = u"xmlns";
+    for (int i = 0; i < 5; ++i)
+        if (qname[i] != kXmlns[i]) return false;
+    if (qname[5] == 0) {
+        prefix.clear();
+        return true;
+    }
+    if (qname[5] != u':') return false;
+    prefix.assign(qname + 6);
+    return true;
+}
+
+} // namespace
+
+QapRowHandler::QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath,
+                             const std::vector<QapRowColumn> &columns,
+                             const std::vector<QapRowBinding> &bindings, bool severalFail,
+                             QapRowSink &sink, size_t maxHeldUnits)
+    : qapSgDocHandler(ctx, rowPath), bindings_(bindings), severalFail_(severalFail), sink_(sink),
+      maxHeldUnits_(maxHeldUnits) {
+    // All texts first: the queries point into them.
+    columnPaths_.reserve(columns.size());
+    for (const QapRowColumn &c : columns) {
+        columnPaths_.push_back(c.path);
+        fragment_.push_back(c.fragment);
+    }
+    for (std::u16string &path : columnPaths_)
+        queries_.push_back(std::make_unique<QapQuery>(ctx, path.data()));
+    const auto keep = [this](const QapQuery &q) {
+        const QapAttrFilter f = q.predicateNames();
+        keep_.insert(keep_.end(), f.names, f.names + f.count);
+    };
+    keep(query);
+    for (const auto &q : queries_)
+        keep(*q);
+}
+
+int QapRowHandler::errorPath(int32_t *position) const {
+    if ((*position = query.getErrorPosition()) != 0 || query.getTargetKind() == ATTRIBUTE) {
+        if (*position == 0) *position = 1;
+        return 0;
+    }
+    for (size_t i = 0; i < queries_.size(); ++i)
+        if ((*position = queries_[i]->getErrorPosition()) != 0) return static_cast<int>(i) + 1;
+    return -1;
+}
+
+const std::u16string *QapRowHandler::findUri(const std::u16string &prefix) const {
+    for (size_t i = declared_.size(); i-- > 0;)
+        if (declared_[i].prefix == prefix) return &declared_[i].uri;
+    return nullptr;
+}
+
+const XMLCh *QapRowHandler::pathName(const XMLCh *qname, const Attributes &attrs) {
+    std::u16string prefix;
+    const XMLSize_t n = attrs.getLength();
+    for (XMLSize_t i = 0; i < n; ++i)
+        if (declaredPrefix(attrs.getQName(i), prefix))
+            declared_.push_back({depth_, prefix, attrs.getValue(i)});
+    const XMLCh *colon = qname;
+    while (*colon != 0 && *colon != u':')
+        ++colon;
+    const bool prefixed = *colon == u':';
+    const XMLCh *local = prefixed ? colon + 1 : qname;
+    prefix.assign(qname, prefixed ? static_cast<size_t>(colon - qname) : 0);
+    static const std::u16string kNone;
+    const std::u16string *uri = findUri(prefix);
+    if (uri == nullptr) uri = &kNone; // an undeclared prefix: in no namespace the paths name
+    name_.clear();
+    const QapRowBinding *binding = nullptr;
+    for (const QapRowBinding &b : bindings_) {
+        if (!uri->empty() && b.uri == *uri) {
+            binding = &b;
+            break;
+        }
+    }
+    if (binding != nullptr) {
+        if (!binding->prefix.empty()) name_.append(binding->prefix).push_back(u':');
+    } else if (!uri->empty() || findDefault()) {
+        name_.push_back(u'\1'); // a namespace without a binding: only "*" matches
+    }
+    name_.append(local);
+    return name_.c_str();
+}
+
+bool QapRowHandler::findDefault() const {
+    for (const QapRowBinding &b : bindings_)
+        if (b.prefix.empty()) return true;
+    return false;
+}
+
+void QapRowHandler::append(QapRowCell &cell, const XMLCh *text, size_t length, bool escape) {
+    const size_t before = cell.text.size();
+    if (!escape) {
+        cell.text.append(text, length);
+    } else {
+        for (size_t i = 0; i < length; ++i) {
+            if (const QapEscape *e = qapEscapeOf(text[i]))
+                cell.text.append(e->text, e->length);
+            else
+                cell.text.push_back(text[i]);
+        }
+    }
+    heldUnits_ += cell.text.size() - before;
+    if (maxHeldUnits_ != 0 && heldUnits_ > maxHeldUnits_)
+        sink_.fail("38X39", "the values of an open row exceed the parse memory budget");
+}
+
+void QapRowHandler::appendStartTag(QapRowCell &cell, const XMLCh *qname, const Attributes &attrs) {
+    append(cell, u"<", 1, false);
+    append(cell, qname, unitsOf(qname), false);
+    const XMLSize_t n = attrs.getLength();
+    for (XMLSize_t i = 0; i < n; ++i) {
+        append(cell, u" ", 1, false);
+        const XMLCh *name = attrs.getQName(i);
+        append(cell, name, unitsOf(name), false);
+        append(cell, u"=\"", 2, false);
+        const XMLCh *value = attrs.getValue(i);
+        append(cell, value, unitsOf(value), true);
+        append(cell, u"\"", 1, false);
+    }
+    append(cell, u">", 1, false);
+}
+
+void QapRowHandler::several(const OpenRow &row, size_t column) {
+    if (!severalFail_) return; // the first match stands
+    sink_.fail("38X08", "row " + std::to_string(row.number) + ": column " +
+                            sink_.columnName(column) + " matches more than once");
+}
+
+void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const XMLCh *const qname,
+                                 const Attributes &attrs) {
+    ++depth_;
+    const XMLCh *name = bindings_.empty() ? qname : pathName(qname, attrs);
+    // Fragments being collected take the tag.
+    if (captures_ != 0)
+        for (size_t r = 0; r < openRows_; ++r)
+            for (size_t i = 0; i < fragment_.size(); ++i)
+                if (fragment_[i] && rows_[r].cells[i].captureDepth != 0)
+                    appendStartTag(rows_[r].cells[i], qname, attrs);
+    currentPath.push(name, attrs);
+    if (query.match(currentPath) == YES) {
+        if (openRows_ == rows_.size()) rows_.emplace_back();
+        OpenRow &row = rows_[openRows_++];
+        row.depth = depth_;
+        row.number = sink_.nextRowNumber();
+        row.cells.resize(queries_.size());
+        for (QapRowCell &cell : row.cells) {
+            cell.matched = false;
+            cell.captureDepth = 0;
+            cell.text.clear();
+        }
+    }
+    if (openRows_ != 0) matchColumns(qname, attrs);
+}
+
+void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs) {
+    OpenRow &row = rows_[openRows_ - 1];
+    for (size_t i = 0; i < queries_.size(); ++i) {
+        const QapQuery &q = *queries_[i];
+        if (q.match(currentPath) != YES) continue;
+        QapRowCell &cell = row.cells[i];
+        if (q.getTargetKind() != ATTRIBUTE) {
+            if (cell.matched) {
+                several(row, i);
+                continue;
+            }
+            cell.matched = true;
+            cell.captureDepth = depth_;
+            ++captures_;
+            if (fragment_[i]) appendStartTag(cell, qname, attrs);
+            continue;
+        }
+        const XMLCh *wanted = q.getAttributeName();
+        const XMLCh *value = nullptr;
+        const XMLSize_t n = attrs.getLength();
+        for (XMLSize_t a = 0; a < n && value == nullptr; ++a)
+            if (qapIsAnyName(wanted) || sameName(attrs.getQName(a), wanted))
+                value = attrs.getValue(a);
+        if (value == nullptr) continue;
+        if (cell.matched) {
+            several(row, i);
+            continue;
+        }
+        cell.matched = true;
+        append(cell, value, unitsOf(value), fragment_[i]);
+    }
+}
+
+void QapRowHandler::endElement(const XMLCh *const, const XMLCh *const, const XMLCh *const qname) {
+    if (captures_ != 0) {
+        for (size_t r = 0; r < openRows_; ++r) {
+            for (size_t i = 0; i < fragment_.size(); ++i) {
+                QapRowCell &cell = rows_[r].cells[i];
+                if (cell.captureDepth == 0) continue;
+                if (fragment_[i]) {
+                    append(cell, u"</", 2, false);
+                    append(cell, qname, unitsOf(qname), false);
+                    append(cell, u">", 1, false);
+                }
+                if (cell.captureDepth == depth_) {
+                    cell.captureDepth = 0;
+                    --captures_;
+                }
+            }
+        }
+    }
+    bool rowEnded = false;
+    if (openRows_ != 0 && rows_[openRows_ - 1].depth == depth_) {
+        OpenRow &row = rows_[--openRows_];
+        size_t units = 0;
+        for (const QapRowCell &cell : row.cells)
+            units += cell.text.size();
+        heldUnits_ -= units;
+        sink_.rowDone(row.number, row.cells);
+        rowEnded = true;
+    }
+    currentPath.pop();
+    while (!declared_.empty() && declared_.back().depth == depth_)
+        declared_.pop_back();
+    --depth_;
+    if (rowEnded && openRows_ == 0) sink_.mayPause();
+}
+
+void QapRowHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
+    if (captures_ == 0) return;
+    for (size_t r = 0; r < openRows_; ++r) {
+        for (size_t i = 0; i < fragment_.size(); ++i) {
+            QapRowCell &cell = rows_[r].cells[i];
+            // An element's value is its own text; a fragment takes all of it.
+            if (cell.captureDepth != 0 && (fragment_[i] || cell.captureDepth == depth_))
+                append(cell, chars, length, fragment_[i]);
+        }
+    }
+}
+
+void QapRowHandler::startDTD(const XMLCh *const, const XMLCh *const, const XMLCh *const systemId) {
+    if (resolver != nullptr) resolver->setDtdId(systemId);
+}
+
+void QapRowHandler::warning(const SAXParseException &exc) {
+    throw SAXParseException(exc);
+}
+void QapRowHandler::error(const SAXParseException &exc) {
+    throw SAXParseException(exc);
+}
+void QapRowHandler::fatalError(const SAXParseException &exc) {
+    throw SAXParseException(exc);
+}

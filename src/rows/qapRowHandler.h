@@ -1,0 +1,119 @@
+// The SAX handler of a row scan: the row path and every column path matched on one list of open
+// elements, each column's value collected into the innermost open row.
+#pragma once
+
+#include "qapSgDocHandler.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One column's value in an open row: matched or not, and while it is being collected, the
+// depth of the element it comes from.
+struct QapRowCell {
+    bool matched = false;
+    uint32_t captureDepth = 0;
+    std::u16string text;
+};
+
+// A column as the handler matches it.
+struct QapRowColumn {
+    std::u16string path; // the absolute path (row path and column path)
+    bool fragment = false;
+};
+
+// Where the handler's rows go: told each complete row (cells in column order), and asked after
+// it whether the parse pauses there. A failure is told by fail(), which ends the parse.
+class QapRowSink {
+public:
+    virtual void rowDone(uint64_t number, std::vector<QapRowCell> &cells) = 0;
+    virtual void mayPause() = 0;
+    // Ends the parse with a failure (throws QapParseClosed once it is kept).
+    [[noreturn]] virtual void fail(const char *state, const std::string &message) = 0;
+    // The number of the next row (rows are numbered from 1 across the files of a scan).
+    virtual uint64_t nextRowNumber() = 0;
+    // The name of column i, for messages.
+    virtual const std::string &columnName(size_t i) const = 0;
+
+protected:
+    ~QapRowSink() = default;
+};
+
+// Namespace bindings of a scan: prefix ("" for the default namespace) to URI.
+struct QapRowBinding {
+    std::u16string prefix;
+    std::u16string uri;
+};
+
+class QapRowHandler : public qapSgDocHandler {
+public:
+    // rowPath is the handler's own copy (the query writes into it); columns and bindings must
+    // outlive it. Throws QAPException, or what allocation throws.
+    QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath, const std::vector<QapRowColumn> &columns,
+                  const std::vector<QapRowBinding> &bindings, bool severalFail, QapRowSink &sink,
+                  size_t maxHeldUnits);
+
+    // The first path with a syntax error: -1 none, 0 the row path, i + 1 column i; with its
+    // position.
+    int errorPath(int32_t *position) const;
+    // The attributes the paths' predicates read: the only ones the open elements keep.
+    QapAttrFilter keptAttributes() const {
+        QapAttrFilter f;
+        f.all = false;
+        f.names = keep_.data();
+        f.count = static_cast<uint32_t>(keep_.size());
+        return f;
+    }
+
+    void startElement(const XMLCh *const uri, const XMLCh *const localname,
+                      const XMLCh *const qname,
+                      const XERCES_CPP_NAMESPACE::Attributes &attrs) override;
+    void endElement(const XMLCh *const uri, const XMLCh *const localname,
+                    const XMLCh *const qname) override;
+    void characters(const XMLCh *const chars, const XMLSize_t length) override;
+    void startDTD(const XMLCh *const name, const XMLCh *const publicId,
+                  const XMLCh *const systemId) override;
+    void warning(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
+    void error(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
+    void fatalError(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
+
+private:
+    struct OpenRow {
+        uint32_t depth;
+        uint64_t number;
+        std::vector<QapRowCell> cells;
+    };
+    struct Declared { // a namespace declaration of the document
+        uint32_t depth;
+        std::u16string prefix;
+        std::u16string uri;
+    };
+
+    // The name the paths see for an element: as written, or with bindings its binding's prefix
+    // and local name ("\1" and the local name when its namespace has no binding).
+    const XMLCh *pathName(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    const std::u16string *findUri(const std::u16string &prefix) const;
+    bool findDefault() const; // a default namespace is bound
+    void matchColumns(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    void append(QapRowCell &cell, const XMLCh *text, size_t length, bool escape);
+    void appendStartTag(QapRowCell &cell, const XMLCh *qname,
+                        const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    void several(const OpenRow &row, size_t column);
+
+    std::vector<std::u16string> columnPaths_; // the queries point into them
+    std::vector<std::unique_ptr<QapQuery>> queries_;
+    std::vector<bool> fragment_;
+    std::vector<const XMLCh *> keep_; // the queries' predicate names
+    const std::vector<QapRowBinding> &bindings_;
+    bool severalFail_;
+    QapRowSink &sink_;
+    size_t maxHeldUnits_; // 0: no bound
+    size_t heldUnits_ = 0;
+    uint32_t depth_ = 0;
+    uint32_t captures_ = 0; // cells being collected
+    std::vector<OpenRow> rows_;
+    size_t openRows_ = 0; // rows_[0..openRows_) are open; the others kept for reuse
+    std::vector<Declared> declared_;
+    std::u16string name_;
+};

@@ -1,0 +1,463 @@
+// The row scan: the source's documents parsed one after another on a fiber with the reader of
+// every non-validating parse, a batch of converted rows at a time.
+#include "qapRowScan.h"
+
+#include "qapConv.h"
+#include "qapFile.h"
+#include "qapGuardedReader.h"
+#include "qapInit.h"
+#include "qapTextConvert.h"
+#include "qapUtf8.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Rows the parse collects before it pauses: this many, or fewer when their text reaches
+// kBatchBytes, so that the parse and the caller's work run in turns of some length.
+constexpr size_t kBatchRows = 64;
+constexpr size_t kBatchBytes = 65536;
+constexpr int32_t kUtf8 = 1208;
+
+// The whole text of the message a call just set, without its final newline.
+std::string wholeMessage(const char *cut) {
+    const char *whole = qapLastWholeMessage();
+    std::string text = whole != nullptr && whole[0] != '\0' ? whole : cut;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+bool isXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// A whole integer within [low, high]: blanks around it, an optional sign, digits.
+bool strictInteger(const std::string &text, int64_t low, int64_t high, int64_t *out) {
+    const char *s = text.c_str();
+    const bool negative = *s == '-';
+    if (*s == '+' || *s == '-') ++s;
+    if (*s < '0' || *s > '9') return false;
+    uint64_t value = 0;
+    const uint64_t limit = negative ? uint64_t(-(low + 1)) + 1 : uint64_t(high);
+    for (; *s >= '0' && *s <= '9'; ++s) {
+        const uint64_t digit = static_cast<uint64_t>(*s - '0');
+        if (value > (limit - digit) / 10) return false;
+        value = 10 * value + digit;
+    }
+    if (*s != '\0') return false;
+    *out = negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);
+    return true;
+}
+
+const char *kindName(int kind) {
+    static const char *const kNames[] = {"TEXT",      "CHAR",   "DATE",    "TIME",
+                                         "TIMESTAMP", "DOUBLE", "REAL",    "INTEGER",
+                                         "SMALLINT",  "BIGINT", "FRAGMENT"};
+    return kind >= 0 && kind <= TESSEL_ROWS_FRAGMENT ? kNames[kind] : "?";
+}
+
+} // namespace
+
+void QapRowError::set(const char *sqlstate, std::string text) {
+    qapSetState(state, sqlstate);
+    message = std::move(text);
+}
+
+QapRowScan::~QapRowScan() {
+    stop();
+    if (ctx_ != nullptr) {
+        char state[QAP_SQLSTATE_SIZE] = "00000";
+        qapRelease(ctx_, state);
+        free(ctx_);
+    }
+}
+
+void QapRowScan::stop() {
+    closing_ = true;
+    while (fiber_.running()) // the paused parse unwinds (QapParseClosed)
+        fiber_.resume();
+    fiber_.release();
+}
+
+int QapRowScan::open(const TesselRowsSpec &spec, QapRowError &err) {
+    if (prepare(spec, err) != 0) return -1;
+    if (!fiber_.start(&QapRowScan::run, this)) {
+        err.set("38X10", "no stack for the parse");
+        return -1;
+    }
+    fiber_.resume();
+    // A document that fails before its first row fails the open.
+    if (failed_ && batchRows_ == 0) {
+        err = failure_;
+        failed_ = false;
+        return -1;
+    }
+    return 0;
+}
+
+int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
+    ctx_ = static_cast<QapRoutineCtx *>(calloc(1, sizeof(QapRoutineCtx)));
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char message[QAP_MSGTEXT_SIZE] = "";
+    std::vector<char> dbinfo(SQLUDF_DBINFO_LEN, 0);
+    const int32_t codePage = spec.codePage != 0 ? spec.codePage : kUtf8;
+    memcpy(dbinfo.data() + SQLUDF_DBINFO_CODEPAGE_OFFSET, &codePage, sizeof codePage);
+    if (qapInit(ctx_, 0, dbinfo.data(), {state, message}, nullptr) != 0) {
+        err.set(state, "the scan cannot start: " + wholeMessage(message));
+        free(ctx_);
+        ctx_ = nullptr;
+        return -1;
+    }
+    // Paths and names in UTF-16.
+    const auto utf16 = [this](const char *text, std::u16string &out) {
+        const size_t n = strlen(text);
+        out.assign(4 * (n + 1), u'\0');
+        const int32_t units =
+            QAP_mbstowcsFunction(ctx_, out.data(), text, static_cast<int32_t>(out.size()));
+        if (units < 0) return false;
+        out.resize(static_cast<size_t>(units));
+        return true;
+    };
+    if (spec.rowPath == nullptr || !utf16(spec.rowPath, rowPath_)) {
+        err.set("38X09", "the row path is missing or does not convert");
+        return -1;
+    }
+    for (int i = 0; i < spec.columnCount; ++i) {
+        const TesselRowsColumn &c = spec.columns[i];
+        names_.push_back(c.name != nullptr ? c.name : "column " + std::to_string(i + 1));
+        std::u16string path;
+        if (c.kind < 0 || c.kind > TESSEL_ROWS_FRAGMENT) {
+            err.set("38X33", "column " + names_.back() + ": unknown kind");
+            return -1;
+        }
+        if (c.path == nullptr || !utf16(c.path, path) || path.empty()) {
+            err.set("38X09",
+                    "column " + names_.back() + ": the path is missing or does not convert");
+            return -1;
+        }
+        QapRowColumn column;
+        column.fragment = c.kind == TESSEL_ROWS_FRAGMENT;
+        column.path = rowPath_;
+        if (path != u".") column.path += (path[0] == u'/' ? u"" : u"/") + path;
+        columns_.push_back(std::move(column));
+        kinds_.push_back(c.kind);
+    }
+    for (int i = 0; i < spec.namespaceCount; ++i) {
+        std::u16string binding;
+        if (spec.namespaces[i] == nullptr || !utf16(spec.namespaces[i], binding) ||
+            binding.find(u'=') == std::u16string::npos) {
+            err.set("38X33", "a namespace binding is not prefix=uri");
+            return -1;
+        }
+        const size_t eq = binding.find(u'=');
+        bindings_.push_back({binding.substr(0, eq), binding.substr(eq + 1)});
+    }
+    severalFail_ = (spec.flags & TESSEL_ROWS_SEVERAL_FAIL) != 0;
+    badNull_ = (spec.flags & TESSEL_ROWS_BAD_NULL) != 0;
+
+    // The paths are checked once here, by a handler that parses nothing.
+    {
+        std::u16string row = rowPath_;
+        QapRowHandler check(ctx_, row.data(), columns_, bindings_, severalFail_, *this, 0);
+        int32_t position = 0;
+        const int which = check.errorPath(&position);
+        if (which >= 0) {
+            err.set("38X09", "a syntax error occurred near position " + std::to_string(position) +
+                                 (which == 0 ? " in the row path"
+                                             : " in the path of column " + names_[which - 1]));
+            return -1;
+        }
+    }
+
+    const int sources = (spec.text != nullptr) + (spec.file != nullptr) + (spec.folder != nullptr);
+    if (sources != 1) {
+        err.set("38X16", "a scan reads exactly one of a text, a file and a folder");
+        return -1;
+    }
+    text_ = spec.text;
+    if (spec.file != nullptr) files_.emplace_back(spec.file);
+    if (spec.folder != nullptr)
+        return listFolder(spec.folder, spec.pattern != nullptr ? spec.pattern : "*", err);
+    return 0;
+}
+
+int QapRowScan::listFolder(const char *folder, const char *pattern, QapRowError &err) {
+    const int fd = qapOpenAllowedDir(ctx_, folder);
+    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (dir == nullptr) {
+        char state[QAP_SQLSTATE_SIZE] = "00000";
+        char message[QAP_MSGTEXT_SIZE] = "";
+        qapSetOpenError(ctx_, 0, errno, {state, message});
+        if (fd >= 0) close(fd);
+        err.set(state, std::string("folder ") + folder + ": " + wholeMessage(message));
+        return -1;
+    }
+    std::vector<std::string> names;
+    try {
+        while (const dirent *e = readdir(dir)) {
+            struct stat st;
+            if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0 ||
+                fnmatch(pattern, e->d_name, FNM_PERIOD) != 0 ||
+                fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            // A link is listed, so that the rule refuses it by name.
+            if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) names.emplace_back(e->d_name);
+        }
+    } catch (...) {
+        closedir(dir);
+        throw;
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    std::string base = folder;
+    if (base.empty() || base.back() != '/') base += '/';
+    for (const std::string &name : names)
+        files_.push_back(base + name);
+    return 0;
+}
+
+void QapRowScan::run(void *self) noexcept {
+    auto &scan = *static_cast<QapRowScan *>(self);
+    try {
+        scan.parseAll();
+    } catch (...) {
+        scan.failure_.set("38X10", "the system is out of memory");
+        scan.failed_ = true;
+    }
+}
+
+void QapRowScan::parseAll() {
+    if (text_ != nullptr) {
+        parseOne(QapDoc{text_, QAP_MEM, 1, nullptr, nullptr}, nullptr);
+        return;
+    }
+    for (const std::string &file : files_)
+        if (closing_ ||
+            !parseOne(QapDoc{file.c_str(), QAP_FILE, 0, nullptr, nullptr}, file.c_str()))
+            return;
+}
+
+bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char message[QAP_MSGTEXT_SIZE] = "";
+    QapStatus status{state, message};
+    const auto failHere = [&](const char *sqlstate, const std::string &text) {
+        failure_.set(sqlstate,
+                     fileName != nullptr ? "file " + std::string(fileName) + ": " + text : text);
+        failed_ = true;
+        return false;
+    };
+    if (fileName != nullptr) {
+        currentFile_ = fileName;
+    }
+    // A file is opened once, through the allowed-files gate, and parsed from that descriptor.
+    QapOpenFile file;
+    if (fileName != nullptr) {
+        if (qapOpenRead(ctx_, fileName, file) != 0) {
+            qapSetOpenError(ctx_, 0, file.error(), status);
+            return failHere(state, wholeMessage(message));
+        }
+        doc.doc = file.name().c_str();
+        doc.file = &file;
+    }
+    std::u16string row = rowPath_; // the handler's query points into it: it goes last
+    qapParseParts parts;
+    QapRowHandler *handler = nullptr;
+    try {
+        const size_t maxUnits = ctx_->maxParseMemory / 2;
+        handler =
+            new QapRowHandler(ctx_, row.data(), columns_, bindings_, severalFail_, *this, maxUnits);
+        parts.handler.reset(handler);
+    } catch (...) {
+        return failHere("38X10", "the system is out of memory");
+    }
+    if (qapSetUpReader(ctx_, parts, nullptr, status) != 0)
+        return failHere(state[0] == '0' ? "38X10" : state, wholeMessage(message));
+    try {
+        // The open elements keep the attributes that the predicates of all paths read.
+        handler->currentPath.prepare(&parts.parser->memory, handler->keptAttributes());
+        if (doc.docLoc == QAP_MEM)
+            parts.memSource.reset(qapMemoryDocument(doc.doc, &parts.parser->memory));
+    } catch (...) {
+        return failHere("38X10", "the system is out of memory");
+    }
+    int32_t rc = 0;
+    try {
+        rc = qapRunParse(ctx_, parts, doc, status);
+    } catch (const QapParseClosed &) {
+        return false; // closed, or failed (fail() kept why)
+    }
+    if (rc != 0) return failHere(state, wholeMessage(message));
+    if (parts.parser->reader->getErrorCount() != 0) {
+        parts.parser->retired = true;
+        return failHere("38X13", "the document is not well-formed");
+    }
+    return true;
+}
+
+void QapRowScan::fail(const char *state, const std::string &message) {
+    failure_.set(state, currentFile_.empty() ? message : "file " + currentFile_ + ": " + message);
+    failed_ = true;
+    throw QapParseClosed{};
+}
+
+void QapRowScan::mayPause() {
+    if (batchRows_ < kBatchRows && batchBytes_ < kBatchBytes) return;
+    fiber_.suspend();
+    if (closing_) throw QapParseClosed{};
+}
+
+void QapRowScan::rowDone(uint64_t number, std::vector<QapRowCell> &cells) {
+    const size_t n = columns_.size();
+    if (batch_.size() < (batchRows_ + 1) * n) batch_.resize((batchRows_ + 1) * n);
+    Value *row = &batch_[batchRows_ * n];
+    for (size_t i = 0; i < n; ++i) {
+        if (!convert(number, i, cells[i], row[i])) {
+            const std::string shown = row[i].text.substr(0, 40);
+            char state[QAP_SQLSTATE_SIZE];
+            memcpy(state, failure_.state, sizeof state);
+            fail(state, "row " + std::to_string(number) + ": column " + names_[i] +
+                            ": the value '" + shown + "' " + failure_.message);
+        }
+        batchBytes_ += row[i].text.size();
+    }
+    ++batchRows_;
+}
+
+bool QapRowScan::toDbText(const std::u16string &text, std::string &out) {
+    const QapConvInfo *ci = ctx_->convInfo;
+    if (ci == nullptr || ci->dbCodePage == kUtf8) {
+        out.resize(3 * text.size() + 1);
+        const int32_t n = toUtf8(reinterpret_cast<unsigned char *>(out.data()), text.c_str(),
+                                 static_cast<uint32_t>(text.size()));
+        if (n < 0) return false;
+        out.resize(static_cast<size_t>(n));
+        return true;
+    }
+    out.resize(4 * text.size() + 4);
+    const int32_t n =
+        QAP_wcstombsFunction(ctx_, out.data(), text.c_str(), static_cast<int32_t>(out.size()));
+    if (n < 0) return false;
+    out.resize(static_cast<size_t>(n));
+    return true;
+}
+
+bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, Value &value) {
+    value.null = true;
+    value.text.clear();
+    if (!cell.matched) return true;
+    const int kind = kinds_[column];
+    std::string &t = value.text;
+    const auto refuse = [&](const char *state, const char *why) {
+        if (badNull_) {
+            value.null = true;
+            t.clear();
+            return true;
+        }
+        failure_.set(state, why);
+        return false;
+    };
+    if (!toDbText(cell.text, t)) return refuse("38X45", "does not convert to the code page");
+    if (kind == TESSEL_ROWS_TEXT || kind == TESSEL_ROWS_FRAGMENT) {
+        value.null = false;
+        return true;
+    }
+    if (kind == TESSEL_ROWS_CHAR) {
+        if (t.size() > 254) return refuse("38X39", "is longer than CHAR allows");
+        value.null = false;
+        return true;
+    }
+    // The other kinds read the text without the blanks around it; a blank value is NULL.
+    size_t end = t.size();
+    while (end > 0 && isXmlSpace(t[end - 1]))
+        --end;
+    size_t start = 0;
+    while (start < end && isXmlSpace(t[start]))
+        ++start;
+    t = t.substr(start, end - start);
+    if (t.empty()) return true;
+    const std::string why = std::string("does not convert to ") + kindName(kind);
+    const size_t limit = kind == TESSEL_ROWS_DATE ? 10 : kind == TESSEL_ROWS_TIME ? 8 : 254;
+    if (t.size() > limit)
+        return refuse("38X39", ("is too long for " + std::string(kindName(kind))).c_str());
+    switch (kind) {
+    case TESSEL_ROWS_TIMESTAMP: {
+        char stamp[27];
+        memset(stamp, '0', 26);
+        stamp[26] = '\0';
+        if (normal_tstamp(ctx_, t.c_str(), static_cast<int32_t>(t.size()), stamp) != 0)
+            return refuse("38X29", why.c_str());
+        t.assign(stamp, 26);
+        break;
+    }
+    case TESSEL_ROWS_DOUBLE:
+    case TESSEL_ROWS_REAL: {
+        std::string copy = t;
+        int32_t code = 0;
+        double d = qapatof(copy.data(), &code);
+        if (code != 0) return refuse("38X29", why.c_str());
+        if (kind == TESSEL_ROWS_REAL) {
+            // Rounded as the extract routines round (qapToReal).
+            constexpr double kRoundsToInfinity = static_cast<double>(FLT_MAX) + 0x1p103;
+            d = std::fabs(d) < kRoundsToInfinity ? static_cast<double>(static_cast<float>(d))
+                                                 : (d > 0 ? HUGE_VAL : -HUGE_VAL);
+        }
+        value.real = d;
+        break;
+    }
+    case TESSEL_ROWS_INTEGER:
+    case TESSEL_ROWS_SMALLINT:
+    case TESSEL_ROWS_BIGINT: {
+        const int64_t high = kind == TESSEL_ROWS_INTEGER    ? INT32_MAX
+                             : kind == TESSEL_ROWS_SMALLINT ? INT16_MAX
+                                                            : INT64_MAX;
+        if (!strictInteger(t, -high - 1, high, &value.integer)) return refuse("38X29", why.c_str());
+        break;
+    }
+    default: // DATE, TIME: the text
+        break;
+    }
+    value.null = false;
+    return true;
+}
+
+int QapRowScan::fetch(TesselValue *values, int maxRows, int *rowsOut, QapRowError &err) {
+    *rowsOut = 0;
+    if (handed_ == batchRows_ && fiber_.running()) {
+        batchRows_ = handed_ = batchBytes_ = 0;
+        fiber_.resume();
+    }
+    const size_t n = columns_.size();
+    const size_t rows = std::min(static_cast<size_t>(std::max(maxRows, 0)), batchRows_ - handed_);
+    for (size_t r = 0; r < rows; ++r) {
+        for (size_t i = 0; i < n; ++i) {
+            const Value &v = batch_[(handed_ + r) * n + i];
+            TesselValue &out = values[r * n + i];
+            out.isNull = v.null ? 1 : 0;
+            out.kind = kinds_[i];
+            out.integer = v.integer;
+            out.real = v.real;
+            out.text = v.null ? nullptr : v.text.c_str();
+            out.length = v.null ? 0 : v.text.size();
+        }
+    }
+    handed_ += rows;
+    *rowsOut = static_cast<int>(rows);
+    if (rows == 0 && maxRows > 0 && failed_) {
+        err = failure_;
+        failed_ = false; // told once: the scan has no more rows
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,85 @@
+// The row scan behind the C interface (tessel.h): its own routine context, the documents of its
+// source one after another, parsed on a fiber that pauses after each batch of rows, and the
+// rows' values converted to their kinds.
+#pragma once
+
+#include "qapCtx.h"
+#include "qapFiber.h"
+#include "qapParseRun.h"
+#include "qapRowHandler.h"
+#include "tessel.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A failure as the interface reports it.
+struct QapRowError {
+    char state[QAP_SQLSTATE_SIZE] = "00000";
+    std::string message;
+    void set(const char *sqlstate, std::string text);
+};
+
+class QapRowScan final : QapRowSink {
+public:
+    QapRowScan() = default;
+    ~QapRowScan();
+    QapRowScan(const QapRowScan &) = delete;
+    QapRowScan &operator=(const QapRowScan &) = delete;
+
+    // Sets up the context, checks the paths, lists a folder, and parses up to the first rows.
+    // 0, or -1 with err set. Throws what allocation throws.
+    int open(const TesselRowsSpec &spec, QapRowError &err);
+    // As tessel_rows_fetch.
+    int fetch(TesselValue *values, int maxRows, int *rowsOut, QapRowError &err);
+    size_t columnCount() const { return columns_.size(); }
+
+private:
+    struct Value {
+        bool null = true;
+        int64_t integer = 0;
+        double real = 0;
+        std::string text;
+    };
+
+    // QapRowSink
+    void rowDone(uint64_t number, std::vector<QapRowCell> &cells) override;
+    void mayPause() override;
+    [[noreturn]] void fail(const char *state, const std::string &message) override;
+    uint64_t nextRowNumber() override { return ++rowNumber_; }
+    const std::string &columnName(size_t i) const override { return names_[i]; }
+
+    int prepare(const TesselRowsSpec &spec, QapRowError &err);
+    int listFolder(const char *folder, const char *pattern, QapRowError &err);
+    // Converts one cell into value; false (err_ set) when it does not convert.
+    bool convert(uint64_t number, size_t column, QapRowCell &cell, Value &value);
+    bool toDbText(const std::u16string &text, std::string &out);
+    static void run(void *self) noexcept;
+    void parseAll();
+    // Parses one document; false when the scan ends there (failed or closing).
+    bool parseOne(QapDoc doc, const char *fileName);
+    void stop();
+
+    QapRoutineCtx *ctx_ = nullptr; // owned, released with qapRelease
+    std::vector<QapRowColumn> columns_;
+    std::vector<int> kinds_;
+    std::vector<std::string> names_;
+    std::vector<QapRowBinding> bindings_;
+    std::u16string rowPath_;
+    bool severalFail_ = false;
+    bool badNull_ = false;
+    const char *text_ = nullptr;     // the document in memory, the caller's
+    std::vector<std::string> files_; // the files to read, in order
+    std::string currentFile_;        // for messages
+    uint64_t rowNumber_ = 0;
+
+    QapFiber fiber_;
+    bool closing_ = false;
+    bool failed_ = false;
+    QapRowError failure_;
+    std::vector<Value> batch_; // rows * columns, reused
+    size_t batchRows_ = 0;
+    size_t batchBytes_ = 0;
+    size_t handed_ = 0; // rows of the batch handed out
+};

@@ -1,0 +1,252 @@
+// The row scan's C interface: kinds, missing and empty values, several matches, conversion
+// failures, namespaces, folders and scans ended early.
+#include "tessel.h"
+#include "testSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using namespace testing_support;
+
+namespace {
+
+struct Col {
+    const char *name;
+    int kind;
+    const char *path;
+};
+
+// A scan's rows, each value shown as text ("NULL" for null), or its failure "STATE message".
+struct Result {
+    std::vector<std::string> rows; // values joined with '|'
+    std::string error;
+};
+
+std::string show(const TesselValue &v) {
+    if (v.isNull) return "NULL";
+    switch (v.kind) {
+    case TESSEL_ROWS_DOUBLE:
+    case TESSEL_ROWS_REAL: {
+        char b[64];
+        snprintf(b, sizeof b, "%g", v.real);
+        return b;
+    }
+    case TESSEL_ROWS_INTEGER:
+    case TESSEL_ROWS_SMALLINT:
+    case TESSEL_ROWS_BIGINT:
+        return std::to_string(v.integer);
+    default:
+        return std::string(v.text, v.length);
+    }
+}
+
+// Scans with the spec's source; maxRows rows at most (0: all), fetched two at a time.
+Result scan(TesselRowsSpec spec, const std::string &rowPath, const std::vector<Col> &cols,
+            size_t maxRows = 0) {
+    std::vector<TesselRowsColumn> columns;
+    for (const Col &c : cols)
+        columns.push_back({c.name, c.kind, c.path});
+    spec.rowPath = rowPath.c_str();
+    spec.columns = columns.data();
+    spec.columnCount = static_cast<int>(columns.size());
+    Result r;
+    char state[6];
+    char message[256];
+    TesselRows *rows = nullptr;
+    if (tessel_rows_open(&spec, &rows, state, message, sizeof message) != 0) {
+        EXPECT_EQ(rows, nullptr);
+        r.error = std::string(state) + " " + message;
+        return r;
+    }
+    std::vector<TesselValue> values(2 * cols.size());
+    for (int got = 1; got > 0 && (maxRows == 0 || r.rows.size() < maxRows);) {
+        const int want =
+            maxRows == 0 ? 2 : static_cast<int>(std::min<size_t>(2, maxRows - r.rows.size()));
+        if (tessel_rows_fetch(rows, values.data(), want, &got, state, message, sizeof message) !=
+            0) {
+            r.error = std::string(state) + " " + message;
+            break;
+        }
+        for (int i = 0; i < got; ++i) {
+            std::string row;
+            for (size_t c = 0; c < cols.size(); ++c)
+                row += (c ? "|" : "") + show(values[i * cols.size() + c]);
+            r.rows.push_back(row);
+        }
+    }
+    tessel_rows_close(rows);
+    return r;
+}
+
+Result scanText(const std::string &doc, const std::string &rowPath, const std::vector<Col> &cols,
+                int flags = 0, std::vector<const char *> ns = {}) {
+    TesselRowsSpec spec{};
+    spec.text = doc.c_str();
+    spec.flags = flags;
+    spec.namespaces = ns.data();
+    spec.namespaceCount = static_cast<int>(ns.size());
+    return scan(spec, rowPath, cols);
+}
+
+const char *kOrder = R"(<po><item sku="a&amp;b" n="1"><name>Nut &amp; bolt</name><qty> 12 </qty>
+<price>1.5</price><when>2024-3-5 9:08:07.25</when><d>2024-03-05</d><note/><x><y>deep</y></x></item>
+<item sku="c" n="2"><name></name><qty>-7</qty><price>2e3</price><note>5</note></item></po>)";
+
+} // namespace
+
+TEST(Rows, KindsMissingAndEmpty) {
+    const std::vector<Col> cols = {{"sku", TESSEL_ROWS_TEXT, "@sku"},
+                                   {"name", TESSEL_ROWS_CHAR, "name"},
+                                   {"qty", TESSEL_ROWS_INTEGER, "qty"},
+                                   {"big", TESSEL_ROWS_BIGINT, "qty"},
+                                   {"small", TESSEL_ROWS_SMALLINT, "qty"},
+                                   {"price", TESSEL_ROWS_DOUBLE, "price"},
+                                   {"real", TESSEL_ROWS_REAL, "price"},
+                                   {"when", TESSEL_ROWS_TIMESTAMP, "when"},
+                                   {"d", TESSEL_ROWS_DATE, "d"},
+                                   {"note", TESSEL_ROWS_TEXT, "note"},
+                                   {"noteint", TESSEL_ROWS_INTEGER, "note"},
+                                   {"deep", TESSEL_ROWS_TEXT, "//y"},
+                                   {"frag", TESSEL_ROWS_FRAGMENT, "x"},
+                                   {"n1", TESSEL_ROWS_TEXT, "/name"}};
+    const Result r = scanText(kOrder, "/po/item", cols);
+    ASSERT_EQ(r.error, "");
+    ASSERT_EQ(r.rows.size(), 2u);
+    // Unescaped values; a missing column is NULL, an empty element '' as text, NULL as a number.
+    EXPECT_EQ(r.rows[0], "a&b|Nut & bolt|12|12|12|1.5|1.5|2024-03-05 09:08:07.250000|2024-03-05|"
+                         "|NULL|deep|<x><y>deep</y></x>|Nut & bolt");
+    EXPECT_EQ(r.rows[1], "c||-7|-7|-7|2000|2000|NULL|NULL|5|5|NULL|NULL|");
+    // The row's own text, attributes on a step, the predicate and "*".
+    const Result own = scanText("<r><i k=\"1\">a<b t=\"x\">B1</b><b t=\"y\">B2</b></i></r>", "/r/i",
+                                {{"self", TESSEL_ROWS_TEXT, "."},
+                                 {"bt", TESSEL_ROWS_TEXT, "b/@t"},
+                                 {"by", TESSEL_ROWS_TEXT, "b[@t=\"y\"]"},
+                                 {"any", TESSEL_ROWS_TEXT, "*"},
+                                 {"frag", TESSEL_ROWS_FRAGMENT, "b[@t=\"x\"]"}});
+    EXPECT_EQ(own.error, "");
+    EXPECT_EQ(own.rows, std::vector<std::string>{"a|x|B2|B1|<b t=\"x\">B1</b>"});
+    // A fragment escapes what XML requires.
+    EXPECT_EQ(
+        scanText("<r><i a='&lt;&quot;'>1 &lt; 2</i></r>", "/r", {{"f", TESSEL_ROWS_FRAGMENT, "i"}})
+            .rows,
+        std::vector<std::string>{"<i a=\"&lt;&quot;\">1 &lt; 2</i>"});
+}
+
+TEST(Rows, SeveralMatchesAndConversionFailures) {
+    const std::string doc = "<r><i><v>1</v><v>2</v></i><i><v>x7</v></i><i><v>3</v></i></r>";
+    const std::vector<Col> cols = {{"v", TESSEL_ROWS_INTEGER, "v"}};
+    struct Case {
+        int flags;
+        std::vector<std::string> rows;
+        std::string error;
+    } cases[] = {
+        // The first match; a bad value ends the scan after the rows before it, naming them.
+        {0, {"1"}, "38X29 row 2: column v: the value 'x7' does not convert to INTEGER"},
+        {TESSEL_ROWS_BAD_NULL, {"1", "NULL", "3"}, ""},
+        {TESSEL_ROWS_SEVERAL_FAIL | TESSEL_ROWS_BAD_NULL,
+         {},
+         "38X08 row 1: column v matches more than once"},
+    };
+    for (const Case &c : cases) {
+        const Result r = scanText(doc, "/r/i", cols, c.flags);
+        EXPECT_EQ(r.rows, c.rows) << c.flags;
+        EXPECT_EQ(r.error, c.error) << c.flags;
+    }
+    // Out of range, too long, and bad forms for the other kinds.
+    const struct {
+        int kind;
+        const char *text;
+        const char *state;
+    } bad[] = {{TESSEL_ROWS_SMALLINT, "40000", "38X29"},
+               {TESSEL_ROWS_INTEGER, "2147483648", "38X29"},
+               {TESSEL_ROWS_BIGINT, "1.5", "38X29"},
+               {TESSEL_ROWS_DOUBLE, "1,5", "38X29"},
+               {TESSEL_ROWS_TIMESTAMP, "2024/01/01", "38X29"},
+               {TESSEL_ROWS_DATE, "2024-01-01x", "38X39"}};
+    for (const auto &b : bad) {
+        const Result r =
+            scanText(std::string("<r><i>") + b.text + "</i></r>", "/r", {{"c", b.kind, "i"}});
+        EXPECT_EQ(r.error.substr(0, 5), b.state) << b.text;
+        EXPECT_NE(r.error.find(b.text), std::string::npos) << r.error;
+    }
+    EXPECT_EQ(
+        scanText("<r><i>-9223372036854775808</i></r>", "/r", {{"c", TESSEL_ROWS_BIGINT, "i"}}).rows,
+        std::vector<std::string>{"-9223372036854775808"});
+}
+
+TEST(Rows, PathsAndNamespaces) {
+    // Syntax errors name the path; a row path must name elements.
+    EXPECT_EQ(scanText("<r/>", "r", {}).error.substr(0, 5), "38X09");
+    EXPECT_EQ(scanText("<r/>", "/r/@a", {}).error.substr(0, 5), "38X09");
+    EXPECT_NE(scanText("<r/>", "/r", {{"bad", TESSEL_ROWS_TEXT, "a[@b"}}).error.find("column bad"),
+              std::string::npos);
+    // Without bindings names match as written; with them by URI, whatever the document's prefix.
+    const std::string doc =
+        R"(<o:po xmlns:o="urn:o" xmlns="urn:d"><o:item id="1"><qty>2</qty></o:item>)"
+        R"(<item xmlns="urn:o" id="2"><qty xmlns="urn:d">3</qty></item><qty>9</qty></o:po>)";
+    const std::vector<Col> cols = {{"id", TESSEL_ROWS_TEXT, "@id"},
+                                   {"q", TESSEL_ROWS_INTEGER, "qty"}};
+    EXPECT_EQ(scanText(doc, "/o:po/o:item", cols).rows, std::vector<std::string>{"1|2"});
+    EXPECT_EQ(scanText(doc, "/p:po/p:item", cols, 0, {"p=urn:o", "=urn:d"}).rows,
+              (std::vector<std::string>{"1|2", "2|3"}));
+    EXPECT_EQ(scanText(doc, "/p:po/p:item", cols, 0, {"p=urn:o"}).rows,
+              (std::vector<std::string>{"1|NULL", "2|NULL"}));
+    EXPECT_EQ(
+        scanText(doc, "/p:po/qty", {{"q", TESSEL_ROWS_TEXT, "."}}, 0, {"p=urn:o", "=urn:d"}).rows,
+        std::vector<std::string>{"9"});
+}
+
+TEST(Rows, FilesFoldersAndEarlyEnds) {
+    const std::string dir = scratchDir() + "/rows";
+    mkdir(dir.c_str(), 0700);
+    writeFile(dir + "/a.xml", "<r><i>1</i><i>2</i></r>");
+    writeFile(dir + "/b.xml", "<r><i>3</i></r>");
+    writeFile(dir + "/c.txt", "<r><i>no</i></r>");
+    const std::vector<Col> cols = {{"i", TESSEL_ROWS_INTEGER, "."}};
+    TesselRowsSpec spec{};
+    spec.folder = dir.c_str();
+    spec.pattern = "*.xml";
+    EXPECT_EQ(scan(spec, "/r/i", cols).rows, (std::vector<std::string>{"1", "2", "3"}));
+    spec = {};
+    const std::string file = dir + "/b.xml";
+    spec.file = file.c_str();
+    EXPECT_EQ(scan(spec, "/r/i", cols).rows, std::vector<std::string>{"3"});
+
+    // A malformed file and a link out of the allowed directory each end the scan, named.
+    writeFile(dir + "/d.xml", "<r><i>4</i><i>5</r>");
+    spec = {};
+    spec.folder = dir.c_str();
+    spec.pattern = "*.xml";
+    Result r = scan(spec, "/r/i", cols);
+    EXPECT_EQ(r.rows, (std::vector<std::string>{"1", "2", "3", "4"}));
+    EXPECT_NE(r.error.find("d.xml"), std::string::npos) << r.error;
+    unlink((dir + "/d.xml").c_str());
+    ASSERT_EQ(symlink("/etc/hostname", (dir + "/e.xml").c_str()), 0);
+    r = scan(spec, "/r/i", cols);
+    EXPECT_EQ(r.error.substr(0, 5), "38X02") << r.error;
+    EXPECT_NE(r.error.find("e.xml"), std::string::npos) << r.error;
+    unlink((dir + "/e.xml").c_str());
+    // A folder or file outside the rule is refused before any row.
+    spec.folder = "/etc";
+    EXPECT_EQ(scan(spec, "/r/i", cols).error.substr(0, 5), "38X02");
+    spec = {};
+    spec.file = "/etc/hostname";
+    EXPECT_EQ(scan(spec, "/r/i", cols).error.substr(0, 5), "38X02");
+
+    // A malformed tail: the first row comes, a full read fails; a long document left in the
+    // middle (its parse paused on the fiber) is closed without leaks.
+    const std::string tail = "<r>" + repeat("<i>1</i>", 500) + "<i>2</i></x>";
+    spec = {};
+    spec.text = tail.c_str();
+    r = scan(spec, "/r/i", cols, 1);
+    EXPECT_EQ(r.rows.size(), 1u);
+    EXPECT_EQ(r.error, "");
+    r = scan(spec, "/r/i", cols);
+    EXPECT_EQ(r.rows.size(), 501u);
+    EXPECT_EQ(r.error.substr(0, 5), "38X13") << r.error;
+}
