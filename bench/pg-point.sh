@@ -10,10 +10,8 @@
 # Ratios are Tessel's time over xpath's, measured in this run.
 #
 #   bash bench/pg-point.sh [N]        (TESSEL_BUILD names another build directory than build/)
+# The cluster's start takes /tmp/tessel-pg.lock itself (do not wrap the script in flock).
 set -euo pipefail
-if [ -z "${TESSEL_PG_LOCKED:-}" ]; then
-    exec env TESSEL_PG_LOCKED=1 flock /tmp/tessel-pg.lock bash "$0" "$@"
-fi
 cd "$(dirname "$0")/.."
 docs=${1:-20000}
 source scripts/pgcluster.sh

@@ -145,6 +145,8 @@ public:
     }
 
     void startStatement() { scratch_.reset(); }
+    // After the final call: the last table's arguments (a CLOB's locator) are not kept.
+    void endStatement() { tableInputs_.reset(); }
     char *scratchData() { return scratch_.pad()->data; }
 
     // One call. A table's FETCH and CLOSE calls get the very arguments of its OPEN (reuse),
@@ -372,6 +374,7 @@ void Statement::callAs(int32_t callType, const std::vector<Input> &inputs, Outco
                                                                            : In::Fresh;
     impl_->frame.invoke(callType, inputs, mode, into);
     impl_->started = callType != (impl_->table ? SQL_TF_FINAL : SQLUDF_FINAL_CALL);
+    if (!impl_->started) impl_->frame.endStatement();
 }
 
 char *Statement::scratchData() {

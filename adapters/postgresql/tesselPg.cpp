@@ -28,11 +28,13 @@ extern "C" {
 #include "mb/pg_wchar.h"
 #include "miscadmin.h"
 #include "nodes/execnodes.h"
+#include "storage/ipc.h"
 #include "utils/acl.h"
 #include "utils/builtins.h"
 #include "utils/date.h"
 #include "utils/datetime.h"
 #include "utils/guc.h"
+#include "utils/inval.h"
 #include "utils/syscache.h"
 #include "utils/timestamp.h"
 }
@@ -124,7 +126,7 @@ void endCallSite(void *arg) {
 // The database code page, from the database encoding; an encoding that Tessel cannot convert
 // is refused. The Windows encodings are the CCSIDs of their tables with the euro sign (5346 to
 // 5354, 1162): the CCSIDs 1250 to 1258 and 874 are the older tables without it.
-int32 databaseCodePage(void) {
+int32 codePageOfEncoding(void) {
     switch (GetDatabaseEncoding()) {
     case PG_UTF8:
         return 1208;
@@ -194,9 +196,16 @@ int32 databaseCodePage(void) {
     return 0;
 }
 
+// The database code page, found once: a server process serves one database.
+int32 databaseCodePage(void) {
+    static int32 codePage = 0;
+    if (codePage == 0) codePage = codePageOfEncoding();
+    return codePage;
+}
+
 // The catalogue row of the routine that the called function declares, checked against the
 // function's declaration.
-const tessel::RoutineInfo *routineOf(Oid function, tessel::Kind kind) {
+const tessel::RoutineInfo *lookUpRoutine(Oid function, tessel::Kind kind) {
     HeapTuple tuple = SearchSysCache1(PROCOID, ObjectIdGetDatum(function));
     if (!HeapTupleIsValid(tuple)) elog(ERROR, "cache lookup failed for function %u", function);
     const auto *proc = reinterpret_cast<Form_pg_proc>(GETSTRUCT(tuple));
@@ -212,6 +221,34 @@ const tessel::RoutineInfo *routineOf(Oid function, tessel::Kind kind) {
     if (!fits)
         TESSEL_REPORT(ERROR, errcode(ERRCODE_UNDEFINED_FUNCTION),
                       errmsg("function \"%s\" is not declared as a Tessel routine", name));
+    return row;
+}
+
+// The functions already checked by lookUpRoutine, in this process: a point query looks its
+// function up at every statement. Any change to pg_proc forgets them all.
+struct KnownRoutine {
+    Oid function;
+    tessel::Kind kind;
+    const tessel::RoutineInfo *row;
+};
+constexpr int kKnownRoutines = 32;
+KnownRoutine knownRoutines[kKnownRoutines];
+int knownCount = 0;
+int knownNext = 0; // the entry that the next new one replaces once all are taken
+
+void forgetRoutines(Datum, int, uint32) {
+    knownCount = 0;
+    knownNext = 0;
+}
+
+const tessel::RoutineInfo *routineOf(Oid function, tessel::Kind kind) {
+    for (int i = 0; i < knownCount; ++i)
+        if (knownRoutines[i].function == function && knownRoutines[i].kind == kind)
+            return knownRoutines[i].row;
+    const tessel::RoutineInfo *row = lookUpRoutine(function, kind);
+    const int slot = knownCount < kKnownRoutines ? knownCount++ : knownNext;
+    knownNext = (slot + 1) % kKnownRoutines;
+    knownRoutines[slot] = KnownRoutine{function, kind, row};
     return row;
 }
 
@@ -483,6 +520,8 @@ void _PG_init(void) {
         "A parse that needs more fails with SQLSTATE 38X13; 0 sets no limit.", &maxParseMemoryKb,
         256 * 1024, 0, INT_MAX, PGC_SUSET, GUC_UNIT_KB, nullptr, assignMaxParseMemory, nullptr);
     MarkGUCPrefixReserved("tessel");
+    CacheRegisterSyscacheCallback(PROCOID, forgetRoutines, Datum(0));
+    on_proc_exit([](int, Datum) { tesselpg::releaseSites(); }, Datum(0));
     tesselpg::prepareProcess(DataDir);
     tarnSetCancelCheck(cancelPending);
 }

@@ -6,11 +6,13 @@
 #include "tarnCall.h"
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -22,13 +24,16 @@
 namespace tesselpg {
 
 struct Site {
-    Site(const tessel::RoutineInfo &r, const tarn::RoutineDesc &desc, int32_t codePage) : row(r) {
+    Site(const tessel::RoutineInfo &r, const tarn::RoutineDesc &desc, int32_t cp)
+        : row(r), codePage(cp) {
+        inputs.reserve(3);
         if (r.isTable())
-            table = std::make_unique<tarn::TableStatement>(desc, codePage);
+            table = std::make_unique<tarn::TableStatement>(desc, cp);
         else
-            scalar = std::make_unique<tarn::ScalarStatement>(desc, codePage);
+            scalar = std::make_unique<tarn::ScalarStatement>(desc, cp);
     }
     const tessel::RoutineInfo &row;
+    const int32_t codePage;
     std::unique_ptr<tarn::ScalarStatement> scalar;
     std::unique_ptr<tarn::TableStatement> table;
     std::vector<tarn::Input> inputs; // the call's arguments (an open table's, for every call)
@@ -40,15 +45,81 @@ struct Site {
 
 namespace {
 
-// A routine's entry in the library, or null.
+// A routine's entry in the library, or null: looked up once per routine and process.
 void *entryOf(const tessel::RoutineInfo &row) {
     static void *handle = nullptr;
     static std::once_flag once;
+    static std::array<std::atomic<void *>, tessel::catalogSize> entries{};
     std::call_once(once, [] {
         handle = tarn::libraryHandle(reinterpret_cast<const void *>(&entryOf));
         if (handle != nullptr) dlclose(handle); // the module's own link keeps it loaded
     });
-    return handle == nullptr ? nullptr : dlsym(handle, row.name);
+    if (handle == nullptr) return nullptr;
+    std::atomic<void *> &entry = entries[static_cast<size_t>(&row - tessel::catalog)];
+    void *found = entry.load(std::memory_order_acquire);
+    if (found == nullptr) {
+        found = dlsym(handle, row.name);
+        entry.store(found, std::memory_order_release);
+    }
+    return found;
+}
+
+// Call sites whose statement has ended, kept for the next statement of the same routine: a
+// point query makes one per statement, and making one costs about as much as its parse. Only
+// the statement objects and their buffers are kept (every statement still makes its own
+// FIRST and FINAL calls); at most kPooledSites, and no buffer above kPooledBuffer bytes.
+constexpr size_t kPooledSites = 16;
+constexpr size_t kPooledBuffer = 64 * 1024;
+
+class QapSitePool {
+public:
+    ~QapSitePool() { release(); }
+
+    std::unique_ptr<Site> take(const tessel::RoutineInfo &row, int32_t codePage) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = sites_.rbegin(); it != sites_.rend(); ++it) {
+            if (&(*it)->row != &row || (*it)->codePage != codePage) continue;
+            std::unique_ptr<Site> site = std::move(*it);
+            sites_.erase(std::next(it).base());
+            return site;
+        }
+        return nullptr;
+    }
+    // Keeps a finished site with its values forgotten, or frees it when the pool is full.
+    void put(std::unique_ptr<Site> site) noexcept {
+        forget(*site);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (sites_.size() < kPooledSites) sites_.push_back(std::move(site));
+    }
+    void release() noexcept {
+        std::vector<std::unique_ptr<Site>> gone;
+        std::lock_guard<std::mutex> lock(mutex_);
+        gone.swap(sites_);
+    }
+
+private:
+    static void forgetText(std::string &text) noexcept {
+        if (text.capacity() > kPooledBuffer)
+            std::string().swap(text);
+        else
+            text.clear();
+    }
+    static void forget(Site &site) noexcept {
+        site.inputs.clear();
+        for (std::string &text : site.argText)
+            forgetText(text);
+        forgetText(site.text);
+        forgetText(site.whole);
+        site.open = false;
+    }
+
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Site>> sites_;
+};
+
+QapSitePool &sitePool() {
+    static QapSitePool pool;
+    return pool;
 }
 
 // Copies text into a buffer of size bytes, cut to fit. (Made for every row: no formatting.)
@@ -141,6 +212,11 @@ const tessel::RoutineInfo *findBuiltRoutine(const char *name) noexcept {
 
 Site *createSite(const tessel::RoutineInfo &row, int32_t dbCodePage, char *error,
                  size_t errorSize) noexcept {
+    try {
+        if (std::unique_ptr<Site> kept = sitePool().take(row, dbCodePage)) return kept.release();
+    } catch (...) {
+        // a new site is made below
+    }
     void *entry = entryOf(row);
     if (entry == nullptr) {
         snprintf(error, errorSize, "libtessel.so does not export the routine %s", row.name);
@@ -158,13 +234,20 @@ Site *createSite(const tessel::RoutineInfo &row, int32_t dbCodePage, char *error
 
 void destroySite(Site *site) noexcept {
     if (site == nullptr) return;
+    std::unique_ptr<Site> owned(site);
     Outcome ignored;
-    if (site->open) closeTable(*site, ignored);
+    if (owned->open) closeTable(*owned, ignored);
     guarded(ignored, [&] {
-        if (site->table) site->table->finish();
-        if (site->scalar) site->scalar->finish();
+        if (owned->table) owned->table->finish();
+        if (owned->scalar) owned->scalar->finish();
     });
-    delete site;
+    // A statement whose final call did not happen is not reused: its destructor retries it.
+    const bool finished = owned->table ? !owned->table->started() : !owned->scalar->started();
+    if (finished) sitePool().put(std::move(owned));
+}
+
+void releaseSites() noexcept {
+    sitePool().release();
 }
 
 void callScalar(Site &site, const Arg *args, Outcome &out) noexcept {

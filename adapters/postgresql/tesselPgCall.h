@@ -51,13 +51,17 @@ void prepareProcess(const char *dataDir) noexcept;
 // The catalogue row of a built routine named name (case-insensitively), or null.
 const tessel::RoutineInfo *findBuiltRoutine(const char *name) noexcept;
 
-// A new statement of the routine for a database of the given code page; null with a reason in
-// error when the library lacks the routine or memory runs out.
+// A new statement of the routine for a database of the given code page (on a kept site when
+// there is one); null with a reason in error when the library lacks the routine or memory runs
+// out.
 Site *createSite(const tessel::RoutineInfo &row, int32_t dbCodePage, char *error,
                  size_t errorSize) noexcept;
-// Closes an open table, makes the final call and frees the site. The outcomes of these last
-// calls are dropped: they run when the query ends, even when it failed.
+// Closes an open table, makes the final call and ends the site: it is kept, without its
+// values, for a later statement of the same routine (a few per process), else freed. The
+// outcomes of these last calls are dropped: they run when the query ends, even when it failed.
 void destroySite(Site *site) noexcept;
+// Frees the kept sites (at the end of the server process).
+void releaseSites() noexcept;
 
 // A scalar routine's call: first call, then normal calls.
 void callScalar(Site &site, const Arg *args, Outcome &out) noexcept;

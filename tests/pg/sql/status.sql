@@ -22,3 +22,11 @@ SELECT qapExtractVarcharFromVarchar('<!DOCTYPE a [<!ENTITY x "inline">]><a>&x;</
 CREATE FUNCTION qapExtractInteger(int4, text) RETURNS int4
   AS '$libdir/tessel_pg', 'tessel_scalar' LANGUAGE C;
 SELECT qapExtractInteger(1, '/a');
+-- a function renamed after its calls is checked again under its new name
+CREATE SCHEMA renamed;
+CREATE FUNCTION renamed.qapExtractIntegerFromVarchar(text, text) RETURNS int4
+  AS '$libdir/tessel_pg', 'tessel_scalar' LANGUAGE C;
+SELECT renamed.qapExtractIntegerFromVarchar('<a n="7"/>', '/a/@n');
+ALTER FUNCTION renamed.qapExtractIntegerFromVarchar RENAME TO qapExtractDoubleFromVarchar;
+SELECT renamed.qapExtractDoubleFromVarchar('<a n="7"/>', '/a/@n');
+DROP SCHEMA renamed CASCADE;
