@@ -45,5 +45,7 @@ void setResult(sqlite3_context *ctx, tarn::SqlType type, const tarn::Outcome &ou
 void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv);
 // The module of every table routine (the Routine is the module's client data).
 extern const sqlite3_module kTableModule;
+// Registers the schema validation functions (tesselSqliteSchema.cpp).
+int registerSchemaFunctions(sqlite3 *db);
 
 } // namespace tessel::sqlite
