@@ -186,6 +186,7 @@ InputSource *qapSchemaReader::resolveEntity(XMLResourceIdentifier *resource) {
     case XMLResourceIdentifier::SchemaInclude:
     case XMLResourceIdentifier::SchemaRedefine: {
         const XMLCh *location = resource->getSchemaLocation();
+        if (location == nullptr || *location == 0) return nullptr; // a namespace, no document
         std::u16string text = u"Schema document not read: ";
         if (location != nullptr) text += location;
         if (!schemaFiles_) {
