@@ -71,7 +71,7 @@ bool modelWithinBounds(const ContentSpecNode *root) {
 struct PatternAccess : DatatypeValidator {
     static const XMLCh *of(const DatatypeValidator &validator) {
         return (validator.*static_cast<const XMLCh *(DatatypeValidator::*)() const>(
-                                &PatternAccess::getPattern))();
+                               &PatternAccess::getPattern))();
     }
 };
 
@@ -82,7 +82,9 @@ public:
         if (info == nullptr || !types_.insert(info).second) return;
         if (info->getContentSpec() != nullptr && !modelWithinBounds(info->getContentSpec()))
             refuseSchema(std::u16string(u"Content model too large: type ") +
-                         (info->getTypeName() != nullptr ? info->getTypeName() : u"(anonymous)"));
+                         (info->getAnonymous() || info->getTypeName() == nullptr
+                              ? u"(anonymous)"
+                              : info->getTypeName()));
         datatype(info->getDatatypeValidator());
         XMLAttDefList &attributes = info->getAttDefList();
         for (XMLSize_t i = 0; i < attributes.getAttDefCount(); ++i)
