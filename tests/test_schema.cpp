@@ -227,9 +227,12 @@ TEST(Schema, HostileSchemasAreBounded) {
         return schema("<xs:element name='r'><xs:simpleType><xs:restriction base='xs:string'>" +
                       facets + "</xs:restriction></xs:simpleType></xs:element>");
     };
-    std::string enumeration;
-    for (int i = 0; i < 200000; ++i)
-        enumeration += "<xs:enumeration value='v" + std::to_string(i) + "'/>";
+    auto enumeration = [](int n) {
+        std::string values;
+        for (int i = 0; i < n; ++i)
+            values += "<xs:enumeration value='v" + std::to_string(i) + "'/>";
+        return values;
+    };
     const std::string nested = "<xs:element name='r'><xs:complexType><xs:sequence>";
     const struct {
         std::string doc, xsd;
@@ -251,7 +254,8 @@ TEST(Schema, HostileSchemasAreBounded) {
                                               "</xs:element>",
                                               5000)),
          "nesting exceeds"},
-        {"<r>v199999</r>", typed(enumeration), "1"},
+        {"<r>v19999</r>", typed(enumeration(20000)), "Enumeration too long"},
+        {"<r>v16383</r>", typed(enumeration(16384)), "1"},
         {"<r>" + std::string(40, 'a') + "c</r>", typed("<xs:pattern value='(a*)*b'/>"),
          "Pattern may backtrack"},
         {"<r>" + std::string(40, 'a') + "c</r>", typed("<xs:pattern value='(a|aa)+b'/>"),
@@ -260,7 +264,7 @@ TEST(Schema, HostileSchemasAreBounded) {
     };
     for (const auto &row : rows) {
         const std::string got = bounded(row.doc, row.xsd);
-        EXPECT_NE(got.find(row.result), std::string::npos) << got;
+        EXPECT_NE(got.find(row.result), std::string::npos) << row.result << ": " << got;
         EXPECT_TRUE(got == "1" || got.compare(0, 5, "38X13") == 0 || got.compare(0, 2, "1 ") == 0)
             << got;
         EXPECT_LT(atol(got.substr(got.rfind(' ') + 1).c_str()), 3000) << got;

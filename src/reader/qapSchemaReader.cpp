@@ -95,6 +95,12 @@ public:
         for (; validator != nullptr; validator = validator->getBaseValidator()) {
             if (!datatypes_.insert(validator).second) return;
             const XMLCh *pattern = PatternAccess::of(*validator);
+            const RefArrayVectorOf<XMLCh> *values = validator->getEnumString();
+            if (values != nullptr && values->size() > kSchemaMaxEnumeration)
+                refuseSchema(u"Enumeration too long: " +
+                             std::u16string(validator->getTypeLocalName() != nullptr
+                                                ? validator->getTypeLocalName()
+                                                : u"(anonymous)"));
             if (pattern != nullptr && !qapPatternWithinBounds(pattern))
                 refuseSchema(std::u16string(u"Pattern may backtrack without bound: ") + pattern);
             if (validator->getType() == DatatypeValidator::List)

@@ -11,6 +11,8 @@
 // counts n times m), and the nesting of model groups, past which a schema is refused.
 constexpr uint64_t kSchemaMaxPositions = 1024;
 constexpr uint64_t kSchemaMaxNodes = 8192;
+// The values of one enumeration: the validator compares a value with each in turn.
+constexpr size_t kSchemaMaxEnumeration = 16384;
 // The stack a schema's load may take: the parser recurses over references between schema
 // components.
 constexpr size_t kSchemaStack = size_t{1} << 20;
