@@ -3,13 +3,11 @@
 # against one XML Schema (tessel_validate_schema), beside the DTD validate routine over the same
 # rows (qapValidateVarchar2, its DTD text read once per statement), in a throwaway cluster
 # (scripts/pgcluster.sh; needs root, to install the extension from build/). Each query runs
-# three times; the best time counts. The script takes /tmp/tessel-pg.lock itself.
+# three times; the best time counts. The cluster takes /tmp/tessel-pg.lock itself (do not wrap
+# the script in flock).
 #
 #   bash bench/pg-schema.sh [N]
 set -euo pipefail
-if [ -z "${TESSEL_PG_LOCKED:-}" ]; then
-    exec env TESSEL_PG_LOCKED=1 flock /tmp/tessel-pg.lock bash "$0" "$@"
-fi
 cd "$(dirname "$0")/.."
 rows=${1:-100000}
 source scripts/pgcluster.sh
