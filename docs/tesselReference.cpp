@@ -235,7 +235,9 @@ int main() {
            "table routines table-valued\nfunctions with one column `value`; routines that name "
            "server files work only in top-level SQL.\nPostgreSQL: the names fold to lower case; "
            "every function is CALLED ON NULL INPUT.\nBoth "
-           "engines also have `tessel_version()`, the version as text.\n",
+           "engines also have `tessel_version()`, the version as text, and the schema validation\n"
+           "functions `tessel_validate_schema`, `tessel_validate_schema_file` and "
+           "`tessel_schema_errors`\n(see [schemas.md](schemas.md)).\n",
            TESSEL_VERSION, tessel::catalogSize);
     printf("\nMarking: IMMUTABLE when the result depends on the arguments alone (no server file), "
            "else\nVOLATILE; PARALLEL SAFE for routines over values and file readers, UNSAFE "

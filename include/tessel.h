@@ -129,6 +129,47 @@ TESSEL_API int tessel_rows_fetch(TesselRows *scan, TesselValue *values, int maxR
 /* Ends the scan wherever it is and frees it; null is harmless. */
 TESSEL_API void tessel_rows_close(TesselRows *scan);
 
+/* ---- Validation against an XML Schema ------------------------------------------------------
+ *
+ * Beyond the catalogue. A call object stands for one statement: it keeps the schema it loaded
+ * last (by its text, or by its file name), so that the rows of a statement parse the schema
+ * once. One thread at a time per call object. Texts are UTF-8 (the database code page 1208).
+ * With TESSEL_SCHEMA_DOC_FILE or TESSEL_SCHEMA_XSD_FILE in flags the document or the schema is
+ * a server file that the read-access rule allows (the schema's includes and imports too); a
+ * schema given as text reads no other schema document. Documents' xsi:schemaLocation hints are
+ * read only when the host allows external entities. No exception leaves these functions. */
+typedef struct TesselSchemaCall TesselSchemaCall;
+
+/* A call's outcome: SQLSTATE "00000" for success, and the routines' 70-byte message text. */
+typedef struct TesselStatus {
+    char sqlstate[6];
+    char message[71];
+} TesselStatus;
+
+#define TESSEL_SCHEMA_DOC_FILE 1u
+#define TESSEL_SCHEMA_XSD_FILE 2u
+
+/* A new call object, or NULL with the status set (the process lacks what a routine's first
+ * call needs: "38X35" and the others of the routines). */
+TESSEL_API TesselSchemaCall *tessel_schema_open(TesselStatus *status);
+/* Releases a call object and the schema it holds; NULL is ignored. */
+TESSEL_API void tessel_schema_close(TesselSchemaCall *call);
+/* 1 when the document is valid against the schema. 0 otherwise, with the status set: the
+ * first error as the validate routines report it ("38X13", QAPQ047E with line and column), or
+ * why the call could not validate (a refused file "38X02", a bound "38X13", a cancel "57014"). */
+TESSEL_API int32_t tessel_validate_schema(TesselSchemaCall *call, const char *doc,
+                                          const char *schema, uint32_t flags, TesselStatus *status);
+/* Collects up to limit (0: 1) errors of the document, a parse error last: their number, or -1
+ * with the status set when the call could not validate. Read them with tessel_schema_error. */
+TESSEL_API int32_t tessel_schema_errors(TesselSchemaCall *call, const char *doc, const char *schema,
+                                        uint32_t flags, uint32_t limit, TesselStatus *status);
+/* The index-th error of the last tessel_schema_errors: 1 and its place and message (valid
+ * until the next call on the object), or 0 past the last. */
+TESSEL_API int32_t tessel_schema_error(const TesselSchemaCall *call, uint32_t index, uint64_t *line,
+                                       uint64_t *column, const char **message);
+/* The whole message of the last failure, before it was cut to 70 bytes ("" when none). */
+TESSEL_API const char *tessel_schema_detail(const TesselSchemaCall *call);
+
 #ifdef __cplusplus
 }
 #endif

@@ -82,6 +82,29 @@ int main(int argc, char **argv) {
         "\nCREATE FUNCTION tessel_version() RETURNS text\n"
         "    LANGUAGE C STABLE STRICT PARALLEL SAFE AS 'MODULE_PATHNAME', 'tessel_version';\n"
         "COMMENT ON FUNCTION tessel_version() IS 'the version of Tessel the server has loaded';\n");
+    // Schema validation, beyond the catalogue (new in 1.1: both scripts create it).
+    printf(
+        "\nCREATE FUNCTION tessel_validate_schema(doc text, schema text) RETURNS int4\n"
+        "    LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE COST 1000\n"
+        "    AS 'MODULE_PATHNAME', 'tessel_validate_schema_pg';\n"
+        "COMMENT ON FUNCTION tessel_validate_schema(text, text) IS '1 when the document is valid "
+        "against the XML Schema; else the first error';\n"
+        "\nCREATE FUNCTION tessel_validate_schema_file(docfile text, schemafile text) RETURNS "
+        "int4\n"
+        "    LANGUAGE C VOLATILE STRICT PARALLEL SAFE COST 1000\n"
+        "    AS 'MODULE_PATHNAME', 'tessel_validate_schema_file_pg';\n"
+        "COMMENT ON FUNCTION tessel_validate_schema_file(text, text) IS '1 when the document file "
+        "is valid against the XML Schema file; else the first error';\n"
+        "REVOKE ALL ON FUNCTION tessel_validate_schema_file(text, text) FROM PUBLIC;\n"
+        "GRANT EXECUTE ON FUNCTION tessel_validate_schema_file(text, text) TO "
+        "pg_read_server_files;\n"
+        "\nCREATE FUNCTION tessel_schema_errors(doc text, schema text, max_errors int4 DEFAULT "
+        "1000)\n"
+        "    RETURNS TABLE (line int8, \"column\" int8, message text) ROWS 10\n"
+        "    LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE COST 1000\n"
+        "    AS 'MODULE_PATHNAME', 'tessel_schema_errors_pg';\n"
+        "COMMENT ON FUNCTION tessel_schema_errors(text, text, int4) IS 'the errors of the document "
+        "against the XML Schema, a row each';\n");
     for (const tessel::RoutineInfo &r : tessel::catalog) {
         if (!r.built) continue;
         if (update)

@@ -221,6 +221,11 @@ int registerRoutines(sqlite3 *db, char **errorMessage) {
         *errorMessage = sqlite3_mprintf("cannot register tessel_rows: %s", sqlite3_errmsg(db));
         return rc;
     }
+    if ((rc = registerSchemaFunctions(db)) != SQLITE_OK) {
+        *errorMessage =
+            sqlite3_mprintf("cannot register schema validation: %s", sqlite3_errmsg(db));
+        return rc;
+    }
     for (const Routine &r : *routines) {
         if (r.desc.table) {
             rc = sqlite3_create_module_v2(db, r.desc.name.c_str(), &kTableModule,

@@ -49,5 +49,7 @@ void callScalar(sqlite3_context *ctx, int argc, sqlite3_value **argv);
 extern const sqlite3_module kTableModule;
 // The row scan's module tessel_rows (tesselSqliteRows.cpp).
 extern const sqlite3_module kRowsModule;
+// Registers the schema validation functions (tesselSqliteSchema.cpp).
+int registerSchemaFunctions(sqlite3 *db);
 
 } // namespace tessel::sqlite

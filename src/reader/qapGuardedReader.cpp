@@ -132,15 +132,14 @@ std::u16string entityPath(const XMLCh *systemId, const XMLCh *baseId) {
     return base.substr(0, slash + 1) + path;
 }
 
-// True when the host lets parses read external entities from allowed server files.
-bool externalEntitiesAllowed() {
+} // namespace
+
+bool qapExternalEntitiesAllowed() {
     char *value = sqloGetEnv(TARN_REG_EXTERNAL_ENTITIES);
     bool allowed = value != nullptr && strcmp(value, "YES") == 0;
     free(value);
     return allowed;
 }
-
-} // namespace
 
 namespace {
 
@@ -239,6 +238,24 @@ void qapGuardedReader::parse(const InputSource &source) {
     const qapUtf8Source document(source, utf8_);
     const CountedSource counted(document, *this);
     SAX2XMLReaderImpl::parse(counted);
+}
+
+void qapGuardedReader::beginWatch() {
+    memory_->setBudget(ctx_ != nullptr ? ctx_->maxParseMemory : QAP_DEFAULT_PARSE_MEMORY);
+    refused_ = false;
+    stopDue_ = false;
+    work_ = 0;
+    memory_->watch(this);
+}
+
+void qapGuardedReader::endWatch() {
+    memory_->setStackFloor(nullptr);
+    memory_->watch(nullptr);
+}
+
+void qapGuardedReader::stackExhausted() {
+    if (!refused_) refusal_ = stopAt("38X13", u"schema nesting exceeds the limit");
+    refused_ = true;
 }
 
 void qapGuardedReader::chargeDefaults(const RefVectorOf<XMLAttr> &attrs, XMLSize_t attrCount) {
@@ -457,7 +474,6 @@ void qapGuardedReader::endIntSubset() {
 }
 
 InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
-    static const char fn[] = "resolveEntity";
     const XMLCh *systemId = resource->getSystemId();
     const bool isDtd = dtd_ == Dtd::Next && dtdId_ != nullptr && systemId != nullptr &&
                        XMLString::equals(systemId, dtdId_);
@@ -468,11 +484,15 @@ InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
                     entityResolver->resolveEntity(resource->getPublicId(), systemId))
                 return source;
         }
-    } else if (!externalEntitiesAllowed()) {
+    } else if (!qapExternalEntitiesAllowed()) {
         refuseEntity(resource, u"External entity not read: ");
     }
+    return resolveFile(resource);
+}
 
-    // A server file, when the read-access rule allows it.
+InputSource *qapGuardedReader::resolveFile(XMLResourceIdentifier *resource) {
+    static const char fn[] = "resolveFile";
+    const XMLCh *systemId = resource->getSystemId();
     const std::u16string path = entityPath(systemId, resource->getBaseURI());
     if (path.empty()) refuseEntity(resource, u"Not a server file: ");
     const std::string name = dbName(ctx_, path.c_str());

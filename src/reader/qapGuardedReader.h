@@ -119,6 +119,14 @@ public:
     XERCES_CPP_NAMESPACE::EntityResolver *entityResolver = nullptr;
 
 protected:
+    // A server file that the read-access rule allows, for the entity resource names; refuses
+    // anything else (a URL, a file the rule refuses) by failing the parse.
+    XERCES_CPP_NAMESPACE::InputSource *
+    resolveFile(XERCES_CPP_NAMESPACE::XMLResourceIdentifier *resource);
+    // Runs work (a grammar load) under the watch and the budget of a parse, with an allocation
+    // below stackFloor refused. Throws what the work throws.
+    template <class Work> void watched(const void *stackFloor, Work work);
+    void stackExhausted() override;
     QapRoutineCtx *ctx_;
     XERCES_CPP_NAMESPACE::XMLScanner *scanner_ = nullptr; // the reader's, when it can be reached
     size_t depth_ = 0;                                    // elements open
@@ -176,6 +184,8 @@ private:
     // Names the element in a stop's text, which the reader keeps.
     [[noreturn]] void stopFor(const XMLCh *name, const char16_t *what);
     bool refuse(bool overBudget) override;
+    void beginWatch();
+    void endWatch();
     void largeBlockFreed(void *block) override;
     qapParseMemory *memory_;
     uint32_t events_ = 0;
@@ -204,6 +214,19 @@ private:
     XERCES_CPP_NAMESPACE::DefaultHandler quiet_;
     qapUtf8Buffers utf8_; // the decoding's, kept for the next document
 };
+
+template <class Work> void qapGuardedReader::watched(const void *stackFloor, Work work) {
+    struct Unwatch {
+        qapGuardedReader &reader;
+        ~Unwatch() { reader.endWatch(); }
+    } unwatch{*this};
+    beginWatch();
+    memory_->setStackFloor(stackFloor);
+    work();
+}
+
+// True when the host lets parses read external entities from allowed server files.
+bool qapExternalEntitiesAllowed();
 
 // A document in memory as a parse's input, read in place: the text must outlive the parse.
 // The source and its stream live in manager (a reader's memory, so that a row takes nothing

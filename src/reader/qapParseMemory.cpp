@@ -70,6 +70,11 @@ void *qapParseMemory::allocate(XMLSize_t size) {
         failCountdown.fetch_sub(1, std::memory_order_relaxed) == 0)
         throw OutOfMemoryException();
     if (++allocations_ >= kPollAllocations) poll();
+    if (floor_ != nullptr && static_cast<const char *>(__builtin_frame_address(0)) < floor_ &&
+        !releasing_) {
+        if (watch_ != nullptr) watch_->stackExhausted();
+        throw OutOfMemoryException();
+    }
     const size_t c = classOf(size);
     if (c < kClasses && free_[c] != nullptr) {
         Header *h = free_[c];

@@ -20,6 +20,9 @@ public:
     virtual bool refuse(bool overBudget) = 0;
     // A block of 64 KB or more goes back; must not throw (it runs in destructors).
     virtual void largeBlockFreed(void *block) = 0;
+    // An allocation came below the stack floor (see qapParseMemory::setStackFloor): the watch
+    // may note it, and the allocation fails.
+    virtual void stackExhausted() {}
 
 protected:
     ~qapParseWatch() = default;
@@ -67,6 +70,9 @@ public:
     void discharge(size_t bytes) { held_ -= bytes < held_ ? bytes : held_; }
     // The watch of the running parse, or null; it must outlive its watching.
     void watch(qapParseWatch *watch) { watch_ = watch; }
+    // An allocation from a frame below floor fails (the watch is told): the parser recurses
+    // over some schema structures, and each level allocates. Null: no floor.
+    void setStackFloor(const void *floor) { floor_ = static_cast<const char *>(floor); }
     // The next allocation asks the watch.
     void pollNext() { allocations_ = kPollAllocations - 1; }
     // An allocation asks the watch every this many allocations.
@@ -107,4 +113,5 @@ private:
     size_t held_ = 0;
     uint32_t allocations_ = 0;
     qapParseWatch *watch_ = nullptr;
+    const char *floor_ = nullptr;
 };
