@@ -2,7 +2,7 @@
 # Installs the Debian packages Tessel needs, when missing. Idempotent; needs root to install.
 set -euo pipefail
 packages=(build-essential file cmake libxerces-c-dev libicu-dev libgtest-dev libsqlite3-dev sqlite3 pkg-config python3
-          postgresql-15 postgresql-server-dev-15)
+          postgresql-15 postgresql-server-dev-15 clang-format python3-clang-14)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
