@@ -21,7 +21,7 @@ run() {
     (cd "$dir" && ctest --output-on-failure -j"$jobs")
 }
 run build -DTESSEL_SANITIZE=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
-# Declared names against the naming rule (README, Layout), on the plain build's compile commands.
+# Declared names against the naming rule (docs/architecture.md, Naming), on the plain build's compile commands.
 python3 scripts/check-names.py build
 ASAN_OPTIONS=detect_leaks=1 run build-asan -DTESSEL_SANITIZE=ON
 bash scripts/tsan.sh
