@@ -31,7 +31,7 @@ except ImportError:  # a Python of its own (pyenv, venv) does not see Debian's p
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 K = ci.CursorKind
 
-# The rule, by kind of name (see the README, Layout). Each entry: a regex the name must match.
+# The rule, by kind of name (see docs/architecture.md, Naming). Each entry: a regex the name must match.
 CAMEL = r'[A-Z][a-zA-Z0-9]*'  # CamelCase, digits allowed
 LOWER_CAMEL = r'[a-z][a-zA-Z0-9]*'  # camelBack
 CONSTANT = r'k[A-Z][a-zA-Z0-9]*'
@@ -250,7 +250,7 @@ def main():
     for line in sorted(set(bad)):
         print(line)
     if bad and not listing:
-        print('check-names: %d names break the rule (README, Layout; exceptions in '
+        print('check-names: %d names break the rule (docs/architecture.md, Naming; exceptions in '
               'scripts/names-allowed.txt)' % len(set(bad)), file=sys.stderr)
         return 1
     return 0
