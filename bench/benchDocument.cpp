@@ -18,7 +18,7 @@ struct Lcg {
 };
 
 // Orders whose id is a multiple of this carry a <note>: a handful of elements per document.
-constexpr uint64_t NOTE_EVERY = 100000;
+constexpr uint64_t kNoteEvery = 100000;
 
 const char *const kCities[] = {
     "Z\xC3\xBCrich", "S\xC3\xA3o Paulo", "Krak\xC3\xB3w", "Oslo", "\xE6\x9D\xB1\xE4\xBA\xAC",
@@ -70,7 +70,7 @@ int64_t bench::generateOrders(const std::string &path, uint64_t target) {
                          kWords[rng.below(12)]);
             put(line, n);
         }
-        if (id % NOTE_EVERY == 0) {
+        if (id % kNoteEvery == 0) {
             n = snprintf(line, sizeof line, "    <note>checked %" PRIu64 "</note>\n", id);
             put(line, n);
         }

@@ -8,11 +8,11 @@
 #include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-struct BareReader {
+struct QapBareReader {
     xercesc::DefaultHandler handler;
     std::unique_ptr<xercesc::SAX2XMLReader> reader{xercesc::XMLReaderFactory::createXMLReader()};
 
-    BareReader() {
+    QapBareReader() {
         using xercesc::XMLUni;
         reader->setContentHandler(&handler);
         reader->setErrorHandler(&handler);

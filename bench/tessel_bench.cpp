@@ -1,6 +1,6 @@
 // Extraction benchmark. Generates a deterministic purchase-order document of a chosen size into
 // a temporary file, then measures on that file a bare SAX2 parse with an empty handler and the
-// parser features of extraction (the floor), and extractAll for an attribute path, a "//"
+// parser features of extraction (the floor), and qapExtractAll for an attribute path, a "//"
 // element path and a tagged path: the median and the best throughput of several runs, their
 // ratios to the floor, the median of the ratios round by round, and the peak resident memory
 // of each case (every run is a forked child, so the peaks of the cases do not mix). A second
@@ -188,14 +188,14 @@ struct Stopwatch {
 RunReport runBare(const std::string &doc, bool decoded) {
     RunReport r{};
     strcpy(r.state, "00000");
-    BareReader bare;
+    QapBareReader bare;
     XMLCh *name = XMLString::transcode(doc.c_str());
-    qapUtf8Buffers buffers;
+    QapUtf8Buffers buffers;
     Stopwatch watch;
     try {
         LocalFileInputSource source(name);
         if (decoded)
-            bare.reader->parse(qapUtf8Source(source, buffers));
+            bare.reader->parse(QapUtf8Source(source, buffers));
         else
             bare.reader->parse(source);
     } catch (...) {
@@ -253,8 +253,8 @@ RunReport runExtract(const std::string &doc, const Case &c) {
     unsigned char dbinfo[SQLUDF_DBINFO_LEN] = {};
     const int32_t cp = 1208;
     memcpy(dbinfo + SQLUDF_DBINFO_CODEPAGE_OFFSET, &cp, sizeof cp);
-    char state[QAP_SQLSTATE_SIZE] = "00000";
-    char msg[QAP_MSGTEXT_SIZE] = "";
+    char state[kSqlstateSize] = "00000";
+    char msg[kMsgTextSize] = "";
     if (ctx == nullptr || qapInit(ctx, 0, dbinfo, {state, msg}, nullptr) != 0) {
         fprintf(stderr, "qapInit failed: %s %s\n", state, msg);
         strcpy(r.state, "INIT!");
@@ -267,8 +267,8 @@ RunReport runExtract(const std::string &doc, const Case &c) {
     Stopwatch watch;
     QapOpenFile file; // opened as the routines open it, through the allowed-files gate
     qapOpenRead(ctx, doc.c_str(), file);
-    extractAll(ctx, QapDoc{file.name().c_str(), QAP_FILE, 0, nullptr, &file}, c.tagged, c.path,
-               &result, limit, {state, msg});
+    qapExtractAll(ctx, QapDoc{file.name().c_str(), kFile, 0, nullptr, &file}, c.tagged, c.path,
+                  &result, limit, {state, msg});
     watch.stop(r);
     snprintf(r.state, sizeof r.state, "%s", state);
     if (strcmp(state, "00000") != 0) fprintf(stderr, "%s: %s %s", c.path, state, msg);
@@ -277,7 +277,7 @@ RunReport runExtract(const std::string &doc, const Case &c) {
             ++r.values;
             r.valueBytes += strlen(*v);
         }
-    freeExtractResult(ctx, &result);
+    qapFreeExtractResult(ctx, &result);
     qapRelease(ctx, state);
     free(ctx);
     return r;

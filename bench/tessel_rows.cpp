@@ -80,7 +80,7 @@ std::vector<std::string> makeOrders(size_t count) {
 
 // One reused reader, each document from memory.
 double runBare(const std::vector<std::string> &docs) {
-    BareReader bare;
+    QapBareReader bare;
     const double t0 = cpuSeconds();
     for (const std::string &d : docs) {
         MemBufInputSource source(reinterpret_cast<const XMLByte *>(d.data()), d.size(), "row",

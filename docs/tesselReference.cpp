@@ -210,7 +210,7 @@ void printFamily(const char *name, const char *title) {
     printf("| Routine | SQLite | PostgreSQL | Result | Document | Server files | Marking | "
            "SQLSTATEs |\n");
     printf("|---|---|---|---|---|---|---|---|\n");
-    for (const RoutineInfo &r : tessel::catalog) {
+    for (const RoutineInfo &r : tessel::kCatalog) {
         if (!family(r, name)) continue;
         std::string states;
         for (const std::string &s : statesOf(r))
@@ -238,7 +238,7 @@ int main() {
            "engines also have `tessel_version()`, the version as text, and the schema validation\n"
            "functions `tessel_validate_schema`, `tessel_validate_schema_file` and "
            "`tessel_schema_errors`\n(see [schemas.md](schemas.md)).\n",
-           TESSEL_VERSION, tessel::catalogSize);
+           TESSEL_VERSION, tessel::kCatalogSize);
     printf("\nMarking: IMMUTABLE when the result depends on the arguments alone (no server file), "
            "else\nVOLATILE; PARALLEL SAFE for routines over values and file readers, UNSAFE "
            "for file writers\nand `qapSeqno`. Functions that name server files are granted to "

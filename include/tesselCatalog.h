@@ -312,8 +312,8 @@ constexpr bool familyBuilt(const char *family) {
                 familyBuilt(#family)},
 
 // Every routine, in catalogue order.
-inline constexpr RoutineInfo catalog[] = {TESSEL_CATALOG(TESSEL_ROW)};
-inline constexpr size_t catalogSize = sizeof catalog / sizeof catalog[0];
+inline constexpr RoutineInfo kCatalog[] = {TESSEL_CATALOG(TESSEL_ROW)};
+inline constexpr size_t kCatalogSize = sizeof kCatalog / sizeof kCatalog[0];
 
 #define TESSEL_ID(name, ...) name,
 // A routine's row number in the catalogue, by its name: catalog[size_t(RoutineId::name)].
@@ -321,12 +321,12 @@ enum class RoutineId : size_t { TESSEL_CATALOG(TESSEL_ID) };
 #undef TESSEL_ID
 
 constexpr const RoutineInfo &routine(RoutineId id) {
-    return catalog[static_cast<size_t>(id)];
+    return kCatalog[static_cast<size_t>(id)];
 }
 
 // The row of a routine by name, or null.
 inline const RoutineInfo *findRoutine(const char *name) {
-    for (const RoutineInfo &r : catalog)
+    for (const RoutineInfo &r : kCatalog)
         if (strcmp(r.name, name) == 0) return &r;
     return nullptr;
 }

@@ -15,8 +15,8 @@
 namespace tarn {
 namespace {
 
-constexpr size_t SQLSTATE_SIZE = 6;
-constexpr size_t MSGTEXT_SIZE = 71;
+constexpr size_t kHostSqlstateSize = 6;
+constexpr size_t kHostMsgTextSize = 71;
 #ifdef TARN_HARNESS_BUFFERS
 constexpr bool kHarness = true;
 #else
@@ -49,23 +49,23 @@ Block textBlock(const std::string &text) {
 // 32-bit length word) is 8-byte aligned: the routines keep pointers there.
 class Scratchpad {
 public:
-    Scratchpad() : block_(::operator new(SIZE, ALIGN)) { reset(); }
-    ~Scratchpad() { ::operator delete(block_, ALIGN); }
+    Scratchpad() : block_(::operator new(kSize, kAlign)) { reset(); }
+    ~Scratchpad() { ::operator delete(block_, kAlign); }
     Scratchpad(const Scratchpad &) = delete;
     Scratchpad &operator=(const Scratchpad &) = delete;
 
     void reset() {
-        memset(block_, 0, SIZE);
+        memset(block_, 0, kSize);
         pad()->length = SQLUDF_SCRATCHPAD_LEN;
     }
     sqludf_scratchpad *pad() {
-        return reinterpret_cast<sqludf_scratchpad *>(static_cast<char *>(block_) + OFFSET);
+        return reinterpret_cast<sqludf_scratchpad *>(static_cast<char *>(block_) + kOffset);
     }
 
 private:
-    static constexpr size_t OFFSET = 4;
-    static constexpr size_t SIZE = OFFSET + sizeof(sqludf_scratchpad);
-    static constexpr std::align_val_t ALIGN{8};
+    static constexpr size_t kOffset = 4;
+    static constexpr size_t kSize = kOffset + sizeof(sqludf_scratchpad);
+    static constexpr std::align_val_t kAlign{8};
     void *block_;
 };
 
@@ -129,8 +129,8 @@ class Frame {
 public:
     Frame(RoutineDesc desc, int32_t dbCodePage)
         : desc_(std::move(desc)), dbinfo_(SQLUDF_DBINFO_LEN), name_(textBlock(desc_.name)),
-          specificName_(textBlock(desc_.name)), out_(outputSize(desc_)), sqlstate_(SQLSTATE_SIZE),
-          msgtext_(MSGTEXT_SIZE) {
+          specificName_(textBlock(desc_.name)), out_(outputSize(desc_)),
+          sqlstate_(kHostSqlstateSize), msgtext_(kHostMsgTextSize) {
         if (desc_.entry == nullptr) throw std::invalid_argument("tarn: no entry for " + desc_.name);
         if (desc_.inputs.size() > 3)
             throw std::invalid_argument("tarn: more than 3 inputs: " + desc_.name);
@@ -151,7 +151,7 @@ public:
 
     // One call. A table's FETCH and CLOSE calls get the very arguments of its OPEN (reuse),
     // as a host passes them, without copying a CLOB into a new locator for every row.
-    enum class Inputs { Fresh, KeepForTheTable, ReuseTheTables };
+    enum class Inputs { FRESH, KEEP_FOR_THE_TABLE, REUSE_THE_TABLES };
     // The outcome goes into o, whose buffers are reused: every field is set.
     void invoke(int32_t callType, const std::vector<Input> &given, Inputs inputs, Outcome &o);
 
@@ -205,7 +205,7 @@ void Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inp
     // Missing inputs (the final call's) are empty values. A NULL input is an empty string, or
     // locator 0 for a CLOB, with indicator -1.
     std::unique_ptr<InputSet> fresh;
-    InputSet *set = inputs == Inputs::ReuseTheTables ? tableInputs_.get() : nullptr;
+    InputSet *set = inputs == Inputs::REUSE_THE_TABLES ? tableInputs_.get() : nullptr;
     if (set == nullptr) {
         fresh = std::make_unique<InputSet>();
         set = fresh.get();
@@ -227,7 +227,7 @@ void Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inp
                 set->args[i] = &set->loc[i];
             } else if (view != nullptr) {
                 set->args[i] = const_cast<char *>(view);
-            } else if (!kHarness && inputs == Inputs::Fresh) {
+            } else if (!kHarness && inputs == Inputs::FRESH) {
                 // The caller's text lives through this call; a table's is kept for its rows.
                 set->args[i] = const_cast<char *>(text.c_str());
             } else {
@@ -244,7 +244,7 @@ void Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inp
     out.get()[0] = 0;
     outInd_ = 0;
     Block &sqlstate = sqlstate_;
-    memcpy(sqlstate.get(), "00000", SQLSTATE_SIZE);
+    memcpy(sqlstate.get(), "00000", kHostSqlstateSize);
     Block &msgtext = msgtext_;
     if (kHarness) memset(msgtext.get(), kFill, msgtext.size());
     msgtext.get()[0] = 0;
@@ -272,7 +272,7 @@ void Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inp
     try {
         callEntry(desc_.entry, set->count, set->args);
     } catch (...) {
-        memcpy(sqlstate.get(), "58004", SQLSTATE_SIZE);
+        memcpy(sqlstate.get(), "58004", kHostSqlstateSize);
         strcpy(msgtext.chars(), "An exception escaped the routine.");
     }
 
@@ -284,7 +284,7 @@ void Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inp
         for (int i = 0; i < 5; ++i)
             into[i] = state[i];
     } else {
-        o.sqlstate.assign(state, strnlen(state, SQLSTATE_SIZE));
+        o.sqlstate.assign(state, strnlen(state, kHostSqlstateSize));
     }
     if (msgtext.chars()[0] != '\0') {
         o.message = msgtext.text();
@@ -327,7 +327,7 @@ void Frame::invoke(int32_t callType, const std::vector<Input> &given, Inputs inp
         o.text.assign(out.chars(), strnlen(out.chars(), out.size()));
         break;
     }
-    if (inputs == Inputs::KeepForTheTable) tableInputs_ = std::move(fresh);
+    if (inputs == Inputs::KEEP_FOR_THE_TABLE) tableInputs_ = std::move(fresh);
 }
 
 // ---- Statements ---------------------------------------------------------------------------
@@ -368,10 +368,10 @@ Outcome Statement::callAs(int32_t callType, const std::vector<Input> &inputs) {
 void Statement::callAs(int32_t callType, const std::vector<Input> &inputs, Outcome &into) {
     if (!impl_->started) impl_->frame.startStatement();
     using In = Frame::Inputs;
-    const In mode = !impl_->table                                          ? In::Fresh
-                    : callType == SQL_TF_OPEN                              ? In::KeepForTheTable
-                    : callType == SQL_TF_FETCH || callType == SQL_TF_CLOSE ? In::ReuseTheTables
-                                                                           : In::Fresh;
+    const In mode = !impl_->table                                          ? In::FRESH
+                    : callType == SQL_TF_OPEN                              ? In::KEEP_FOR_THE_TABLE
+                    : callType == SQL_TF_FETCH || callType == SQL_TF_CLOSE ? In::REUSE_THE_TABLES
+                                                                           : In::FRESH;
     impl_->frame.invoke(callType, inputs, mode, into);
     impl_->started = callType != (impl_->table ? SQL_TF_FINAL : SQLUDF_FINAL_CALL);
     if (!impl_->started) impl_->frame.endStatement();

@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-inline std::u16string u16(const std::string &ascii) {
+inline std::u16string qapU16(const std::string &ascii) {
     return std::u16string(ascii.begin(), ascii.end());
 }
 
-class ListAttrs : public XERCES_CPP_NAMESPACE::Attributes {
+class QapListAttrs : public XERCES_CPP_NAMESPACE::Attributes {
 public:
     struct Attr {
         std::u16string local, qname, value;
     };
     std::vector<Attr> list;
 
-    ListAttrs() = default;
-    ListAttrs(const ListAttrs &o) : Attributes(), list(o.list) {}
+    QapListAttrs() = default;
+    QapListAttrs(const QapListAttrs &o) : Attributes(), list(o.list) {}
 
     XMLSize_t getLength() const override { return list.size(); }
     const XMLCh *getURI(const XMLSize_t) const override { return nullptr; }

@@ -18,7 +18,7 @@
 #include <unicode/ucnv.h>
 #include <unistd.h>
 
-namespace testing_support {
+namespace tesseltest {
 
 namespace {
 std::string makeDir() {
@@ -134,7 +134,7 @@ TestCtx::TestCtx(int32_t dbCodePage, const char *appEncoding)
 }
 
 TestCtx::~TestCtx() {
-    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char state[kSqlstateSize] = "00000";
     qapRelease(ctx_, state);
     free(ctx_);
 }
@@ -148,7 +148,7 @@ tarn::RoutineDesc routine(const std::string &name) {
     return tarn::RoutineDesc::of(*row, entries.at(name));
 }
 
-} // namespace testing_support
+} // namespace tesseltest
 
 // Every test process starts from the same environment, whatever the machine's.
 int main(int argc, char **argv) {
@@ -158,16 +158,16 @@ int main(int argc, char **argv) {
     unsetenv("TARNQAP_MIN_TMPFILE_SIZE");
     unsetenv("TARN_EXTERNAL_ENTITIES");
     // The routines may read and write the files the tests make (tests of the rule set their own).
-    setenv("TARN_READ_ACCESS", testing_support::scratchDir().c_str(), 1);
-    setenv("TARN_WRITE_ACCESS", testing_support::scratchDir().c_str(), 1);
+    setenv("TARN_READ_ACCESS", tesseltest::scratchDir().c_str(), 1);
+    setenv("TARN_WRITE_ACCESS", tesseltest::scratchDir().c_str(), 1);
     unsetenv("NLSPATH");
     setlocale(LC_ALL, "C");
     tzset();
     ucnv_setDefaultName("UTF-8");
     setenv("TARNINSTANCE", "tessel_test", 1);
-    setenv("TARNQAPPATH", testing_support::tracePathDir().c_str(), 1);
-    setenv("TARNQAPTEMP", testing_support::tempDir().c_str(), 1);
-    if (chdir(testing_support::scratchDir().c_str()) != 0) return 2;
+    setenv("TARNQAPPATH", tesseltest::tracePathDir().c_str(), 1);
+    setenv("TARNQAPTEMP", tesseltest::tempDir().c_str(), 1);
+    if (chdir(tesseltest::scratchDir().c_str()) != 0) return 2;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace testing_support {
+namespace tesseltest {
 
 // A private directory for this test process (removed at exit).
 const std::string &scratchDir();
@@ -62,12 +62,12 @@ public:
     QapRoutineCtx *operator->() { return ctx_; }
 
     int32_t initRc;
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-    char msgtext[QAP_MSGTEXT_SIZE] = "";
+    char sqlstate[kSqlstateSize] = "00000";
+    char msgtext[kMsgTextSize] = "";
     unsigned char dbinfo[1024] = {};
 
 private:
     QapRoutineCtx *ctx_;
 };
 
-} // namespace testing_support
+} // namespace tesseltest

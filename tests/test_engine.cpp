@@ -19,23 +19,23 @@
 #include <string>
 #include <vector>
 
-using testing_support::TestCtx;
-using testing_support::writeFile;
+using tesseltest::TestCtx;
+using tesseltest::writeFile;
 
 namespace {
 
 // Pushes "name[k=v,k=v]" (attributes optional; local name = qualified name).
 void push(QapCurrentPath &path, const std::string &desc) {
-    ListAttrs attrs;
+    QapListAttrs attrs;
     size_t b = desc.find('[');
     if (b != std::string::npos) {
         std::istringstream body(desc.substr(b + 1, desc.size() - b - 2));
         for (std::string kv; std::getline(body, kv, ',');) {
-            std::u16string name = u16(kv.substr(0, kv.find('=')));
-            attrs.list.push_back({name, name, u16(kv.substr(kv.find('=') + 1))});
+            std::u16string name = qapU16(kv.substr(0, kv.find('=')));
+            attrs.list.push_back({name, name, qapU16(kv.substr(kv.find('=') + 1))});
         }
     }
-    path.push(u16(desc.substr(0, b)).c_str(), attrs);
+    path.push(qapU16(desc.substr(0, b)).c_str(), attrs);
 }
 
 // A query with its path text, which must outlive it.
@@ -103,7 +103,7 @@ TEST(QueryMatch, StatesAlongOpenElements) {
         {"/a//", ELEMENT, "a b", "YN"},
     };
     for (const auto &c : cases) {
-        Parsed p(u16(c.path));
+        Parsed p(qapU16(c.path));
         ASSERT_EQ(p.query.getErrorPosition(), 0) << c.path;
         if (c.kind == TAGGED_ELEMENT)
             p.query.setTargetKind(TAGGED_ELEMENT);
@@ -169,7 +169,7 @@ struct Record {
     QapExtractResult *r;
     explicit Record(QapExtractResult *r) : r(r) {}
     ~Record() {
-        freeExtractResult(nullptr, r);
+        qapFreeExtractResult(nullptr, r);
         free(r);
     }
 };
@@ -177,7 +177,7 @@ struct Record {
 // The texts as items, appended raw, then retrieved within the limit.
 QapExtractResult *retrieve(QapRoutineCtx *ctx, const std::vector<std::u16string> &texts,
                            int32_t limit) {
-    qapResult result(ctx);
+    QapResult result(ctx);
     for (const std::u16string &t : texts) {
         result.newItem();
         result.last->addToContent(0, t.data(), static_cast<uint32_t>(t.size()));
@@ -214,8 +214,8 @@ TEST(Retrieve, Utf8DatabaseBytesMatchTheConverter) {
     }
     for (const std::u16string &t : texts) {
         std::vector<char> expected(4 * t.size() + 4); // the converter stops at a NUL too
-        ASSERT_GE(QAP_wcstombsFunction(ctx, expected.data(), t.c_str(),
-                                       static_cast<int32_t>(expected.size())),
+        ASSERT_GE(qapWcstombsFunction(ctx, expected.data(), t.c_str(),
+                                      static_cast<int32_t>(expected.size())),
                   0);
         const int32_t bytes = static_cast<int32_t>(strlen(expected.data()));
         Record rec(retrieve(ctx, {t}, bytes + 1));
@@ -250,15 +250,15 @@ TEST(Extract, ParserMemoryIsFlatInTheNumberOfChildren) {
     wide += "<d>last</d></a></r>";
     for (const std::string &doc : {std::string("<r><a><d>first</d></a></r>"), wide}) {
         QapExtractResult result{};
-        char state[QAP_SQLSTATE_SIZE] = "00000";
-        char msg[QAP_MSGTEXT_SIZE] = "";
-        ASSERT_EQ(extractAll(ctx, QapDoc{doc.c_str(), QAP_MEM, 0, nullptr, nullptr}, 0, "/r/a/d",
-                             &result, 100, {state, msg}),
+        char state[kSqlstateSize] = "00000";
+        char msg[kMsgTextSize] = "";
+        ASSERT_EQ(qapExtractAll(ctx, QapDoc{doc.c_str(), kMem, 0, nullptr, nullptr}, 0, "/r/a/d",
+                                &result, 100, {state, msg}),
                   0)
             << msg;
         ASSERT_NE(result.values, nullptr);
         EXPECT_STREQ(result.values[0], doc == wide ? "last" : "first");
-        freeExtractResult(ctx, &result);
+        qapFreeExtractResult(ctx, &result);
     }
     ASSERT_NE(ctx->parser, nullptr);
     EXPECT_LE(qapKeptParser(ctx)->memory.largestBlock(), size_t{256} << 10);
@@ -295,21 +295,21 @@ TEST(Extract, AKeptHandlerOrAScanGivesWhatANewOneGives) {
     TestCtx shared;
     auto run = [](QapRoutineCtx *ctx, const Row &row) {
         QapExtractResult result{};
-        char state[QAP_SQLSTATE_SIZE] = "00000";
-        char msg[QAP_MSGTEXT_SIZE] = "";
-        const int32_t rc = extractAll(ctx, QapDoc{row.doc, QAP_MEM, 0, nullptr, nullptr},
-                                      row.tagged, row.path, &result, row.limit, {state, msg});
+        char state[kSqlstateSize] = "00000";
+        char msg[kMsgTextSize] = "";
+        const int32_t rc = qapExtractAll(ctx, QapDoc{row.doc, kMem, 0, nullptr, nullptr},
+                                         row.tagged, row.path, &result, row.limit, {state, msg});
         std::string out = std::to_string(rc) + " " + state + " " + msg;
         for (char **v = result.values; v != nullptr && *v != nullptr; ++v)
             out += std::string("|") + *v;
-        freeExtractResult(ctx, &result);
+        qapFreeExtractResult(ctx, &result);
         return out;
     };
     auto scan = [](QapRoutineCtx *ctx, const Row &row) {
         QapExtractScan values;
-        char state[QAP_SQLSTATE_SIZE] = "00000";
-        char msg[QAP_MSGTEXT_SIZE] = "";
-        int32_t rc = values.open(ctx, QapDoc{row.doc, QAP_MEM, 0, nullptr, nullptr}, row.tagged,
+        char state[kSqlstateSize] = "00000";
+        char msg[kMsgTextSize] = "";
+        int32_t rc = values.open(ctx, QapDoc{row.doc, kMem, 0, nullptr, nullptr}, row.tagged,
                                  row.path, row.limit, {state, msg});
         std::string out;
         char *v = nullptr;
@@ -348,27 +348,26 @@ TEST(Validate, AgainstAReplacementOrTheNamedDtd) {
         int32_t rc;
         const char *msg; // how it starts
     } rows[] = {
-        {valid, QAP_MEM, dtdFile.c_str(), QAP_FILE, 1, ""},
-        {valid, QAP_MEM, dtd.c_str(), QAP_MEM, 1, ""}, // the named file is never opened
-        {noAttr, QAP_MEM, dtd.c_str(), QAP_MEM, 0, "QAPQ047E  Parser error on line 3 column 4: "},
-        {valid, QAP_MEM, nullptr, QAP_FILE, 0, "QAPQ047E  Parser error on line 1 column "},
-        {"<!DOCTYPE o SYSTEM '" + dtdFile + "'><o id='1'><i/></o>", QAP_MEM, nullptr, QAP_FILE, 1,
-         ""},
-        {writeFile("valid.xml", valid), QAP_FILE, dtdFile.c_str(), QAP_FILE, 1, ""},
-        {"missing.xml", QAP_FILE, dtdFile.c_str(), QAP_FILE, 0,
+        {valid, kMem, dtdFile.c_str(), kFile, 1, ""},
+        {valid, kMem, dtd.c_str(), kMem, 1, ""}, // the named file is never opened
+        {noAttr, kMem, dtd.c_str(), kMem, 0, "QAPQ047E  Parser error on line 3 column 4: "},
+        {valid, kMem, nullptr, kFile, 0, "QAPQ047E  Parser error on line 1 column "},
+        {"<!DOCTYPE o SYSTEM '" + dtdFile + "'><o id='1'><i/></o>", kMem, nullptr, kFile, 1, ""},
+        {writeFile("valid.xml", valid), kFile, dtdFile.c_str(), kFile, 1, ""},
+        {"missing.xml", kFile, dtdFile.c_str(), kFile, 0,
          "QAPC001E  The specified file is not found.\n"},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.doc);
-        char state[QAP_SQLSTATE_SIZE] = "00000";
-        char msg[QAP_MSGTEXT_SIZE] = "leftover";
+        char state[kSqlstateSize] = "00000";
+        char msg[kMsgTextSize] = "leftover";
         QapOpenFile doc, dtd; // opened as the routines open them
-        if (r.docLoc == QAP_FILE) qapOpenRead(ctx, r.doc.c_str(), doc);
-        if (r.dtd != nullptr && r.dtdLoc == QAP_FILE) qapOpenRead(ctx, r.dtd, dtd);
-        const QapDoc d{r.docLoc == QAP_FILE ? doc.name().c_str() : r.doc.c_str(), r.docLoc,
-                       r.docLoc == QAP_MEM, nullptr, &doc};
-        EXPECT_EQ(qapValidate(ctx, d, r.dtd != nullptr && r.dtdLoc == QAP_FILE ? &dtd : nullptr,
-                              r.dtdLoc == QAP_MEM ? r.dtd : nullptr, 0, "o", {state, msg}),
+        if (r.docLoc == kFile) qapOpenRead(ctx, r.doc.c_str(), doc);
+        if (r.dtd != nullptr && r.dtdLoc == kFile) qapOpenRead(ctx, r.dtd, dtd);
+        const QapDoc d{r.docLoc == kFile ? doc.name().c_str() : r.doc.c_str(), r.docLoc,
+                       r.docLoc == kMem, nullptr, &doc};
+        EXPECT_EQ(qapValidate(ctx, d, r.dtd != nullptr && r.dtdLoc == kFile ? &dtd : nullptr,
+                              r.dtdLoc == kMem ? r.dtd : nullptr, 0, "o", {state, msg}),
                   r.rc);
         EXPECT_STREQ(state, r.rc == 1 ? "00000" : r.msg[3] == 'C' ? "38X01" : "38X13");
         EXPECT_EQ(std::string(msg).substr(0, strlen(r.msg)), r.msg);

@@ -18,7 +18,7 @@ std::set<std::string> builtRoutines() {
     std::set<std::string> names = {"tessel_schema_open",     "tessel_schema_close",
                                    "tessel_validate_schema", "tessel_schema_errors",
                                    "tessel_schema_error",    "tessel_schema_detail"};
-    for (const tessel::RoutineInfo &r : tessel::catalog)
+    for (const tessel::RoutineInfo &r : tessel::kCatalog)
         if (r.built) names.insert(r.name);
     return names;
 }
@@ -47,7 +47,7 @@ std::map<std::string, char> definedDynamicSymbols() {
 } // namespace
 
 TEST(Exports, ExactlyTheBuiltRoutinesAndTheRowScan) {
-    ASSERT_EQ(tessel::catalogSize, 102u);
+    ASSERT_EQ(tessel::kCatalogSize, 102u);
     const std::set<std::string> routines = builtRoutines();
     ASSERT_FALSE(routines.empty());
     const std::map<std::string, char> symbols = definedDynamicSymbols();

@@ -22,15 +22,15 @@
 #include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-using testing_support::TestCtx;
+using tesseltest::TestCtx;
 XERCES_CPP_NAMESPACE_USE
 
 namespace {
 
 // Start and end tags as the rules say, nothing remembered between tags.
-class LiteralHandler : public qapSgDocHandler {
+class LiteralHandler : public QapSgDocHandler {
 public:
-    LiteralHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path) : qapSgDocHandler(ctx, path) {
+    LiteralHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path) : QapSgDocHandler(ctx, path) {
         if (tagged == 1) {
             targetKind = TAGGED_ELEMENT;
             query.setTargetKind(TAGGED_ELEMENT);
@@ -115,7 +115,7 @@ std::vector<std::string> literalValues(QapRoutineCtx *ctx, const std::string &do
     if (r == nullptr) return out;
     for (char **v = r->values; v != nullptr && *v != nullptr; ++v)
         out.push_back(*v);
-    freeExtractResult(ctx, r);
+    qapFreeExtractResult(ctx, r);
     free(r);
     return out;
 }
@@ -123,15 +123,15 @@ std::vector<std::string> literalValues(QapRoutineCtx *ctx, const std::string &do
 std::vector<std::string> extracted(QapRoutineCtx *ctx, const std::string &doc, const char *path,
                                    int tagged) {
     QapExtractResult result{};
-    char state[QAP_SQLSTATE_SIZE] = "00000";
-    char msg[QAP_MSGTEXT_SIZE] = "";
-    const int32_t rc = extractAll(ctx, QapDoc{doc.c_str(), QAP_MEM, 0, nullptr, nullptr}, tagged,
-                                  path, &result, 1 << 20, {state, msg});
+    char state[kSqlstateSize] = "00000";
+    char msg[kMsgTextSize] = "";
+    const int32_t rc = qapExtractAll(ctx, QapDoc{doc.c_str(), kMem, 0, nullptr, nullptr}, tagged,
+                                     path, &result, 1 << 20, {state, msg});
     EXPECT_EQ(rc, 0) << path << " " << state << " " << msg;
     std::vector<std::string> out;
     for (char **v = result.values; v != nullptr && *v != nullptr; ++v)
         out.push_back(*v);
-    freeExtractResult(ctx, &result);
+    qapFreeExtractResult(ctx, &result);
     return out;
 }
 
@@ -181,7 +181,7 @@ void element(Lcg &rng, std::string &out, int depth) {
 class ExtractRules : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_NE(isSharedLibInitSuccess(), 0); }
-    TestCtx ctx;
+    TestCtx ctx_;
 };
 
 TEST_F(ExtractRules, ShortcutsGiveTheValuesOfTheLiteralRules) {
@@ -205,7 +205,8 @@ TEST_F(ExtractRules, ShortcutsGiveTheValuesOfTheLiteralRules) {
             for (int tagged = 0; tagged <= 1; ++tagged) {
                 SCOPED_TRACE(std::string(path) + (tagged ? " tagged" : "") + " seed " +
                              std::to_string(seed) + ": " + doc);
-                ASSERT_EQ(extracted(ctx, doc, path, tagged), literalValues(ctx, doc, path, tagged));
+                ASSERT_EQ(extracted(ctx_, doc, path, tagged),
+                          literalValues(ctx_, doc, path, tagged));
             }
         }
     }

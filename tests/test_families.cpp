@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace testing_support;
+using namespace tesseltest;
 using tarn::Input;
 using tarn::Outcome;
 
@@ -57,14 +57,15 @@ std::string table(const char *name, const std::vector<Input> &in) {
     return out + ";" + run.end.sqlstate + (run.end.message.empty() ? "" : " " + run.end.message);
 }
 
-const std::string PO = "<po><i q='2'>a</i><i q='x'>b</i><i q='5'/><d>2024-1-2 3:4:5</d></po>";
+const std::string kPurchaseOrder =
+    "<po><i q='2'>a</i><i q='x'>b</i><i q='5'/><d>2024-1-2 3:4:5</d></po>";
 
 } // namespace
 
 // ---- Table extract routines ------------------------------------------------------------------
 
 TEST_F(Families, TablesGiveEveryValueInDocumentOrder) {
-    const std::string file = writeFile("po.xml", PO);
+    const std::string file = writeFile("po.xml", kPurchaseOrder);
     const std::string big = "<a><b>" + std::string(3999, 'v') + "</b></a>";
     const struct {
         const char *routine;
@@ -72,18 +73,24 @@ TEST_F(Families, TablesGiveEveryValueInDocumentOrder) {
         std::string rows;
     } cases[] = {
         {"qapExtractVarchars", {file, "/po/i"}, "a,b,NULL,;02000"},
-        {"qapExtractVarcharsFromVarchar", {PO, "/po/i/@q"}, "2,x,5,;02000"},
-        {"qapExtractDoublesFromClob", {PO, "/po/i/@q"}, "2,NULL,5,;02000"}, // not a number: NULL
-        {"qapExtractClobsFromVarchar", {PO, "/po/i[@q=\"5\"]"}, "<i q=\"5\"></i>,;02000"},
+        {"qapExtractVarcharsFromVarchar", {kPurchaseOrder, "/po/i/@q"}, "2,x,5,;02000"},
+        {"qapExtractDoublesFromClob",
+         {kPurchaseOrder, "/po/i/@q"},
+         "2,NULL,5,;02000"}, // not a number: NULL
+        {"qapExtractClobsFromVarchar",
+         {kPurchaseOrder, "/po/i[@q=\"5\"]"},
+         "<i q=\"5\"></i>,;02000"},
         {"qapExtractDatesFromVarchar",
          {"<a><b/><b>2024-05-06</b></a>", "/a/b"},
          "NULL,2024-05-06,;02000"}, // an empty element is a NULL row
-        {"qapExtractClobsFromClob", {PO, "/po/i[@q=\"2\"]"}, "<i q=\"2\">a</i>,;02000"},
-        {"qapExtractTimestampsFromVarchar", {PO, "/po/d"}, "2024-01-02 03:04:05.000000,;02000"},
+        {"qapExtractClobsFromClob", {kPurchaseOrder, "/po/i[@q=\"2\"]"}, "<i q=\"2\">a</i>,;02000"},
         {"qapExtractTimestampsFromVarchar",
-         {PO, "/po/i"},
+         {kPurchaseOrder, "/po/d"},
+         "2024-01-02 03:04:05.000000,;02000"},
+        {"qapExtractTimestampsFromVarchar",
+         {kPurchaseOrder, "/po/i"},
          ";38X29 QAPQ061E  The format of the string is invalid.\n"},
-        {"qapExtractVarcharsFromVarchar", {PO, "/po/none"}, ";02000"}, // no warning
+        {"qapExtractVarcharsFromVarchar", {kPurchaseOrder, "/po/none"}, ";02000"}, // no warning
         {"qapExtractDoublesFromVarchar2",
          {"<!DOCTYPE po SYSTEM 'po.dtd'><po><p>&e;</p></po>", "<!ENTITY e '7.5'>", "/po/p"},
          "7.5,;02000"},
@@ -107,7 +114,7 @@ TEST_F(Families, TablesGiveEveryValueInDocumentOrder) {
          {"<a><c></a><b>1</b>", "/a/b"},
          ";38X13 QAPQ047E  Parser error on line 1 column 9: expected end of tag 'c' \n"},
         {"qapExtractCharsFromVarchar",
-         {PO, "/po/["},
+         {kPurchaseOrder, "/po/["},
          ";38X09 QAPD002E  A syntax error occurred "
          "near position 4 in the search path.\n"},
     };
@@ -120,7 +127,7 @@ TEST_F(Families, TablesGiveEveryValueInDocumentOrder) {
 TEST_F(Families, TableStatementsOpenAgainAndSpillLargeClobsUntilTheClose) {
     tarn::TableStatement st(routine("qapExtractIntegersFromClob"));
     for (int round = 0; round < 2; ++round) { // CLOSE, then OPEN starts from the first value
-        tarn::TableRun run = st.run({PO, "/po/i/@q"});
+        tarn::TableRun run = st.run({kPurchaseOrder, "/po/i/@q"});
         ASSERT_EQ(run.rows.size(), 3u);
         EXPECT_EQ(run.rows[0].integer, 2);
         EXPECT_EQ(run.rows[2].integer, 5);

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-using testing_support::ScopedEnv;
-using testing_support::TestCtx;
-using testing_support::writeFile;
+using tesseltest::ScopedEnv;
+using tesseltest::TestCtx;
+using tesseltest::writeFile;
 
 // ---- Tracing -----------------------------------------------------------------------------------
 
@@ -124,7 +124,7 @@ TEST(HostCall, ScalarStatementCallsFirstNormalAndFinal) {
 // A directory for the trace control file or temporary files is taken only when nobody else can
 // write it or move it away: its parent must not be writable by others unless sticky.
 TEST(HostProcess, PrivateDirectoryRefusesWhatOthersCanReach) {
-    const std::string parent = testing_support::scratchDir() + "/private";
+    const std::string parent = tesseltest::scratchDir() + "/private";
     const std::string dir = parent + "/tessel";
     ASSERT_EQ(mkdir(parent.c_str(), 0700), 0);
     ASSERT_EQ(chmod(parent.c_str(), 0777), 0);

@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace testing_support;
+using namespace tesseltest;
 using tarn::Input;
 using tarn::Outcome;
 
@@ -43,11 +43,11 @@ TEST_F(OutOfMemory, EveryParserAllocationMayFail) {
         SCOPED_TRACE(c.routine);
         int failures = 0;
         for (long n = 0;; ++n) {
-            qapParseMemory::failAfter(n);
+            QapParseMemory::failAfter(n);
             tarn::ScalarStatement st(routine(c.routine));
             const Outcome o = st.call(c.in);
             st.finish();
-            qapParseMemory::failAfter(-1);
+            QapParseMemory::failAfter(-1);
             if (o.ok()) break;
             ++failures;
             EXPECT_TRUE(o.sqlstate == "38X10" || o.sqlstate == "38X13") << o.sqlstate;
@@ -57,9 +57,9 @@ TEST_F(OutOfMemory, EveryParserAllocationMayFail) {
     }
     tarn::TableStatement table(routine("qapExtractDoublesFromVarchar"));
     for (long n = 0;; ++n) {
-        qapParseMemory::failAfter(n);
+        QapParseMemory::failAfter(n);
         tarn::TableRun run = table.run({"<a><b>1</b><b>2</b></a>", "/a/b"});
-        qapParseMemory::failAfter(-1);
+        QapParseMemory::failAfter(-1);
         if (run.end.endOfTable()) {
             EXPECT_EQ(run.rows.size(), 2u);
             break;

@@ -29,18 +29,18 @@
 using tarn::Input;
 using tarn::Outcome;
 using tarn::SqlType;
-using testing_support::repeat;
-using testing_support::ScopedEnv;
+using tesseltest::repeat;
+using tesseltest::ScopedEnv;
 
 namespace {
 
 // ---- Calling the routines -------------------------------------------------------------------
 
-enum class Src { File, Varchar, Clob };
-const std::initializer_list<Src> ALL_SOURCES = {Src::File, Src::Varchar, Src::Clob};
+enum class Src { FILE, VARCHAR, CLOB };
+const std::initializer_list<Src> kAllSources = {Src::FILE, Src::VARCHAR, Src::CLOB};
 
 const char *srcName(Src s) {
-    return s == Src::File ? "file" : s == Src::Varchar ? "VARCHAR" : "CLOB";
+    return s == Src::FILE ? "file" : s == Src::VARCHAR ? "VARCHAR" : "CLOB";
 }
 
 // One result kind with its three members (file, VARCHAR, CLOB), named after its output type:
@@ -55,7 +55,7 @@ struct Member {
 const std::vector<Member> &members() {
     static const std::vector<Member> all = [] {
         std::vector<Member> m;
-        for (const tessel::RoutineInfo &r : tessel::catalog) {
+        for (const tessel::RoutineInfo &r : tessel::kCatalog) {
             if (std::string(r.family) != "qapExtractScalar" || r.source != tessel::Source::FILE)
                 continue;
             const std::string kind = std::string(r.name).substr(10); // after "qapExtract"
@@ -80,20 +80,20 @@ const Member &member(const std::string &kind) {
 }
 
 tarn::RoutineDesc descOf(const Member &m, Src s) {
-    return testing_support::routine(m.name[static_cast<int>(s)]);
+    return tesseltest::routine(m.name[static_cast<int>(s)]);
 }
 
 // The document argument: the text itself, or the name of a new file holding it.
 std::string docArg(Src s, const std::string &doc) {
     static int counter = 0;
-    if (s != Src::File) return doc;
-    return testing_support::writeFile("doc" + std::to_string(++counter) + ".xml", doc);
+    if (s != Src::FILE) return doc;
+    return tesseltest::writeFile("doc" + std::to_string(++counter) + ".xml", doc);
 }
 
-const char *const NO_DTD = "<!ENTITY unused 'u'>";
+const char *const kNoDtd = "<!ENTITY unused 'u'>";
 
 std::vector<Input> argsOf(const Member &m, const std::string &doc, const std::string &path,
-                          const std::string &dtd = NO_DTD) {
+                          const std::string &dtd = kNoDtd) {
     std::vector<Input> in{Input(doc)};
     if (m.dtd) in.emplace_back(dtd);
     in.emplace_back(path);
@@ -102,7 +102,7 @@ std::vector<Input> argsOf(const Member &m, const std::string &doc, const std::st
 
 // One statement with one call (first call, then the final call).
 Outcome once(const std::string &kind, Src s, const std::string &doc, const std::string &path,
-             int32_t db = 1208, const std::string &dtd = NO_DTD) {
+             int32_t db = 1208, const std::string &dtd = kNoDtd) {
     const Member &m = member(kind);
     tarn::ScalarStatement st(descOf(m, s), db);
     Outcome o = st.call(argsOf(m, docArg(s, doc), path, dtd));
@@ -115,8 +115,8 @@ Outcome once(const std::string &kind, Src s, const std::string &doc, const std::
 // The SQLSTATE and the value ("" for NULL) of one call from each of the sources.
 void expectValue(const char *kind, const std::string &doc, const std::string &path,
                  const char *state, const std::string &value,
-                 std::initializer_list<Src> sources = ALL_SOURCES, int32_t db = 1208,
-                 const std::string &dtd = NO_DTD) {
+                 std::initializer_list<Src> sources = kAllSources, int32_t db = 1208,
+                 const std::string &dtd = kNoDtd) {
     for (Src s : sources) {
         SCOPED_TRACE(std::string(kind) + " " + doc.substr(0, 200) + " " + path + " from " +
                      srcName(s));
@@ -147,10 +147,10 @@ std::string routineText(const std::string &full) {
     return full.substr(0, n) + "\n";
 }
 
-const std::string MSG_TOO_LONG =
+const std::string kMsgTooLong =
     "QAPC013E  The results of the extract UDF exceed the size limit for the UDF return type.";
-const std::string MSG_NOT_FOUND = "QAPD003W  Path not found.  Null is returned.";
-const std::string MSG_BAD_FORMAT = "QAPQ061E  The format of the string is invalid.";
+const std::string kMsgNotFound = "QAPD003W  Path not found.  Null is returned.";
+const std::string kMsgBadFormat = "QAPQ061E  The format of the string is invalid.";
 
 std::string syntaxError(int position) {
     return "QAPD002E  A syntax error occurred near position " + std::to_string(position) +
@@ -182,7 +182,7 @@ protected:
     static void SetUpTestSuite() { ASSERT_NE(isSharedLibInitSuccess(), 0); }
     void TearDown() override {
         tarnLobFailAfter(-1, 0);
-        EXPECT_TRUE(testing_support::listDir(testing_support::tempDir()).empty())
+        EXPECT_TRUE(tesseltest::listDir(tesseltest::tempDir()).empty())
             << "a temporary file outlived its call";
     }
 };
@@ -211,12 +211,12 @@ TEST_F(Routines, MessageTextsReachTheHostCutAndEndedByANewline) {
         // positions count UTF-16 units, not bytes
         {"Varchar", two, "/\xC3\xA9\xC3\xA9/b*", "38X09", syntaxError(5)},
         {"Varchar", two, "/a[@x=\"\xF0\x9F\x98\x80\"]/b*", "38X09", syntaxError(13)},
-        {"Varchar", two, "/a/zz", "01HX0", MSG_NOT_FOUND},
-        {"Char", "<a>" + std::string(254, 'c') + "</a>", "/a", "38X39", MSG_TOO_LONG},
-        {"Timestamp", "<a>2005/06/05 10:20:30</a>", "/a", "38X29", MSG_BAD_FORMAT},
+        {"Varchar", two, "/a/zz", "01HX0", kMsgNotFound},
+        {"Char", "<a>" + std::string(254, 'c') + "</a>", "/a", "38X39", kMsgTooLong},
+        {"Timestamp", "<a>2005/06/05 10:20:30</a>", "/a", "38X29", kMsgBadFormat},
     };
     for (const auto &r : rows)
-        for (Src s : ALL_SOURCES) {
+        for (Src s : kAllSources) {
             SCOPED_TRACE(std::string(r.kind) + " " + r.path + " from " + srcName(s));
             Outcome o = once(r.kind, s, r.doc, r.path);
             EXPECT_EQ(o.sqlstate, r.state);
@@ -224,12 +224,12 @@ TEST_F(Routines, MessageTextsReachTheHostCutAndEndedByANewline) {
             EXPECT_TRUE(o.isNull());
         }
     // Message arguments are database text too.
-    Outcome o = once("Varchar", Src::Varchar, "<a><caf\xE9/><caf\xE9/></a>", "/a/caf\xE9", 819);
+    Outcome o = once("Varchar", Src::VARCHAR, "<a><caf\xE9/><caf\xE9/></a>", "/a/caf\xE9", 819);
     EXPECT_EQ(o.message, "QAPD001E  /a/caf\xE9 occurs multiple times.\n");
     for (const char *kind : {"Varchar", "Clob2"}) {
         const Member &m = member(kind);
-        tarn::ScalarStatement st(descOf(m, Src::File));
-        o = st.call(argsOf(m, testing_support::scratchDir() + "/absent.xml", "/a"));
+        tarn::ScalarStatement st(descOf(m, Src::FILE));
+        o = st.call(argsOf(m, tesseltest::scratchDir() + "/absent.xml", "/a"));
         EXPECT_EQ(o.sqlstate, "38X01");
         EXPECT_EQ(o.message, "QAPC001E  The specified file is not found.\n");
         EXPECT_TRUE(o.isNull());
@@ -255,8 +255,8 @@ TEST_F(Routines, ParserErrorsCarryLineColumnAndText) {
         {819, "<a><caf\xE9></a>", at + "1 column 12: expected end of tag 'caf\xE9\n"},
     };
     for (const auto &r : rows)
-        for (Src s : ALL_SOURCES) {
-            if (r.db != 1208 && s == Src::File) continue; // a file is not in the database code page
+        for (Src s : kAllSources) {
+            if (r.db != 1208 && s == Src::FILE) continue; // a file is not in the database code page
             SCOPED_TRACE(r.doc.substr(0, 80) + " from " + srcName(s));
             Outcome o = once("Varchar", s, r.doc, "/a", r.db);
             EXPECT_EQ(o.sqlstate, "38X13");
@@ -276,11 +276,11 @@ TEST_F(Routines, LocatorFailuresCarryTheHostCode) {
         int32_t after;   // successful service calls before the one that fails
         int32_t code;
     } rows[] = {
-        {"Varchar", Src::Clob, false, 0, -1002}, // document length
-        {"Varchar", Src::Clob, false, 2, -1003}, // document read
-        {"Clob", Src::Varchar, false, 0, -1006}, // result locator creation
-        {"Clob2", Src::Clob, false, 1, -1003},   // DTD read
-        {"Char", Src::Clob, true, 2, -1003},     // document read
+        {"Varchar", Src::CLOB, false, 0, -1002}, // document length
+        {"Varchar", Src::CLOB, false, 2, -1003}, // document read
+        {"Clob", Src::VARCHAR, false, 0, -1006}, // result locator creation
+        {"Clob2", Src::CLOB, false, 1, -1003},   // DTD read
+        {"Char", Src::CLOB, true, 2, -1003},     // document read
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(std::string(r.kind) + " from " + srcName(r.src) + " after " +
@@ -324,7 +324,7 @@ TEST_F(Routines, EachMemberRefusesAValueOfItsLimit) {
         {"Timestamp", stamp, stamp + "7"},
     };
     for (const auto &r : rows)
-        for (Src s : ALL_SOURCES) {
+        for (Src s : kAllSources) {
             SCOPED_TRACE(std::string(r.kind) + " " + std::to_string(r.fits.size()) + " from " +
                          srcName(s));
             Outcome ok = once(r.kind, s, "<a>" + r.fits + "</a>", "/a");
@@ -333,20 +333,20 @@ TEST_F(Routines, EachMemberRefusesAValueOfItsLimit) {
             EXPECT_EQ(ok.text, r.fits);
             Outcome over = once(r.kind, s, "<a>" + r.refused + "</a>", "/a");
             EXPECT_EQ(over.sqlstate, "38X39");
-            EXPECT_EQ(over.message, routineText(MSG_TOO_LONG));
+            EXPECT_EQ(over.message, routineText(kMsgTooLong));
             EXPECT_TRUE(over.isNull());
             EXPECT_EQ(over.text, "");
         }
     // The limit counts bytes of the database code page.
     const std::string e3999 = std::string(3999, '\xE9');
-    for (Src s : {Src::Varchar, Src::Clob}) {
+    for (Src s : {Src::VARCHAR, Src::CLOB}) {
         SCOPED_TRACE(srcName(s));
         EXPECT_EQ(once("Varchar", s, "<a>" + e3999 + "</a>", "/a", 819).text, e3999);
         EXPECT_EQ(once("Varchar", s, "<a>" + repeat("\xC3\xA9", 2000) + "</a>", "/a").sqlstate,
                   "38X39");
     }
     // Attribute values are escaped before the limit applies; an empty one is NULL.
-    for (Src s : ALL_SOURCES) {
+    for (Src s : kAllSources) {
         SCOPED_TRACE(srcName(s));
         const std::string amps = repeat("&amp;", 799);
         EXPECT_EQ(once("Varchar", s, "<a x='" + amps + "1234'/>", "/a/@x").text, amps + "1234");
@@ -361,12 +361,12 @@ TEST_F(Routines, EachMemberRefusesAValueOfItsLimit) {
 // 253 from a CLOB (limit 254); one byte more is refused with "38X39".
 TEST_F(Routines, TypedMembersRefuseTextBeyondTheirBuffer) {
     for (const char *kind : {"Double", "Double2", "Real", "Real2", "Integer", "Smallint"})
-        for (Src s : ALL_SOURCES) {
+        for (Src s : kAllSources) {
             SCOPED_TRACE(std::string(kind) + " from " + srcName(s));
-            const std::string ok = "7" + std::string(s == Src::Clob ? 252 : 254, ' ');
+            const std::string ok = "7" + std::string(s == Src::CLOB ? 252 : 254, ' ');
             Outcome a = once(kind, s, "<a>" + ok + "x</a>", "/a");
             EXPECT_EQ(a.sqlstate + a.message + shown(a, member(kind).out),
-                      "38X39" + routineText(MSG_TOO_LONG) + "NULL");
+                      "38X39" + routineText(kMsgTooLong) + "NULL");
             Outcome b = once(kind, s, "<a>" + ok + "</a>", "/a");
             EXPECT_EQ(b.sqlstate, "00000");
             // longer than 30 characters: no number for DOUBLE and REAL; atoi reads 7
@@ -389,24 +389,24 @@ TEST(Conversions, NumbersFromText) {
                 {"1.5E-3", 0.0015, 0},
                 {"-.5", -0.5, 0},
                 // the decimal exponent of the leading digit: -79 to 75
-                {"1000e73", 0, QAP_ATOF_RANGE},
+                {"1000e73", 0, kAtofRange},
                 {"0.001e-76", 1e-79, 0},
-                {"000.00012e-76", 0, QAP_ATOF_RANGE},
+                {"000.00012e-76", 0, kAtofRange},
                 // 30 characters are read, 31 are not, counted before trailing blanks are cut
                 {"123456789012345678901234567890", 123456789012345678901234567890.0, 0},
                 {"12.5" + std::string(26, ' '), 12.5, 0},
-                {"12.5" + std::string(27, ' '), 0, QAP_ATOF_TOO_LONG},
+                {"12.5" + std::string(27, ' '), 0, kAtofTooLong},
                 // only blanks and line feeds are white space
-                {"\t12.5", 0, QAP_ATOF_SYNTAX},
-                {"- 5", 0, QAP_ATOF_SYNTAX},
-                {"12abc", 0, QAP_ATOF_SYNTAX},
-                {"1e", 0, QAP_ATOF_SYNTAX},
-                {" ", 0, QAP_ATOF_UNCONVERTED}};
+                {"\t12.5", 0, kAtofSyntax},
+                {"- 5", 0, kAtofSyntax},
+                {"12abc", 0, kAtofSyntax},
+                {"1e", 0, kAtofSyntax},
+                {" ", 0, kAtofUnconverted}};
     for (const auto &r : rows) {
         SCOPED_TRACE("'" + r.text + "'");
         std::string text = r.text;
         int32_t err = 99;
-        EXPECT_DOUBLE_EQ(qapatof(&text[0], &err), r.value);
+        EXPECT_DOUBLE_EQ(qapAtof(&text[0], &err), r.value);
         EXPECT_EQ(err, r.err);
     }
     // Decimals of up to 18 digits, the point anywhere: the same bits as strtod.
@@ -421,7 +421,7 @@ TEST(Conversions, NumbersFromText) {
         }
         const double expected = strtod(text.c_str(), nullptr);
         int32_t err = 99;
-        const double got = qapatof(&text[0], &err);
+        const double got = qapAtof(&text[0], &err);
         ASSERT_EQ(err, 0) << text;
         ASSERT_EQ(memcmp(&got, &expected, sizeof got), 0) << text;
     }
@@ -507,7 +507,7 @@ TEST(Conversions, TimestampsNormalised) {
         memset(out, '0', 26);
         out[26] = '\0';
         const int32_t n = static_cast<int32_t>(strlen(r.text));
-        EXPECT_EQ(normal_tstamp(nullptr, r.text, n, out), r.result ? 0 : -1) << r.text;
+        EXPECT_EQ(qapNormalTstamp(nullptr, r.text, n, out), r.result ? 0 : -1) << r.text;
         if (r.result) {
             EXPECT_STREQ(out, r.result);
         }
@@ -527,7 +527,7 @@ TEST_F(Routines, CallsOfAStatement) {
             std::make_tuple(true, std::string(), 0.0, 0.0f, 0, int16_t(0), 0u));
     };
     for (const Member &m : members())
-        for (Src s : ALL_SOURCES) {
+        for (Src s : kAllSources) {
             SCOPED_TRACE(std::string(m.kind) + " from " + srcName(s));
             const std::string arg = docArg(s, doc);
             const bool stamp = m.out == SqlType::TIMESTAMP;
@@ -569,11 +569,11 @@ TEST_F(Routines, DtdIsReadOnlyOnTheFirstCall) {
     const std::string doc = "<!DOCTYPE a SYSTEM \"a.dtd\"><a><v>&e;</v></a>";
     for (const Member &m : members()) {
         if (!m.dtd) continue;
-        for (Src s : ALL_SOURCES) {
+        for (Src s : kAllSources) {
             SCOPED_TRACE(std::string(m.kind) + " from " + srcName(s));
             // Service calls of a normal call: the document's length twice and one read for a
             // CLOB, the creation and one append for a CLOB result.
-            const int32_t calls = (s == Src::Clob ? 3 : 0) + (m.out == SqlType::CLOB ? 2 : 0);
+            const int32_t calls = (s == Src::CLOB ? 3 : 0) + (m.out == SqlType::CLOB ? 2 : 0);
             tarn::ScalarStatement st(descOf(m, s));
             const std::string arg = docArg(s, doc);
             EXPECT_EQ(st.call(argsOf(m, arg, "/a/v", "<!ENTITY e \"1.5\">")).sqlstate, "00000");
@@ -593,9 +593,9 @@ TEST_F(Routines, DtdIsReadOnlyOnTheFirstCall) {
 // codes the host never gives, which are ignored.
 TEST_F(Routines, FailedInitialisationOfTheFirstCall) {
     ScopedEnv instance("TARNINSTANCE", "accept");
-    const std::string control = testing_support::tracePathDir() + "/qapaccept.ctl";
+    const std::string control = tesseltest::tracePathDir() + "/qapaccept.ctl";
     const std::string internal = std::string("QAPG001E  An internal error occured in build ") +
-                                 qapBuildStamp + ", file qapSgDoc, and line ";
+                                 kBuildStamp + ", file qapSgDoc, and line ";
     const struct {
         const char *cause;
         int32_t db, startUp;
@@ -610,11 +610,10 @@ TEST_F(Routines, FailedInitialisationOfTheFirstCall) {
         {"trace", 1208, 0, "00000", ""}, // a trace file that cannot be had: untraced
     };
     for (const auto &r : rows)
-        for (Src s : ALL_SOURCES) {
+        for (Src s : kAllSources) {
             SCOPED_TRACE(std::string(r.cause) + " " + std::to_string(r.startUp) + " from " +
                          srcName(s));
-            if (r.cause[0] == 't')
-                testing_support::writeFile(control, "/nonexistent/dir/accept.trc");
+            if (r.cause[0] == 't') tesseltest::writeFile(control, "/nonexistent/dir/accept.trc");
             tarnXmlInitSimulate(r.startUp, u"no \u00e9");
             const Member &m = member("Clob2");
             tarn::ScalarStatement st(descOf(m, s), r.db);
@@ -639,7 +638,7 @@ TEST_F(Routines, FailedInitialisationOfTheFirstCall) {
 // parsed from a temporary file, gone when the call returns (the trace shows that it was named);
 // one of the threshold's length or shorter is parsed from memory.
 TEST_F(Routines, ClobsBeyondTheThresholdAreParsedFromATemporaryFile) {
-    const std::string dir = testing_support::scratchDir(), trace = dir + "/qapspill.trc";
+    const std::string dir = tesseltest::scratchDir(), trace = dir + "/qapspill.trc";
     char sqlstate[6] = "00000", msgtext[71] = "";
     ASSERT_EQ(qapTraceSwitchOn(dir.c_str(), "spill", {sqlstate, msgtext}), 0);
     ScopedEnv instance("TARNINSTANCE", "spill");
@@ -661,37 +660,37 @@ TEST_F(Routines, ClobsBeyondTheThresholdAreParsedFromATemporaryFile) {
         ScopedEnv env("TARNQAP_MIN_TMPFILE_SIZE", r.setting);
         const std::string doc = head + std::string(r.size - head.size() - tail.size(), 'p') + tail;
         for (const char *kind : {"Varchar", "Clob2"}) {
-            const size_t before = testing_support::readFile(trace).size();
-            Outcome o = once(kind, Src::Clob, doc, "/r/v");
+            const size_t before = tesseltest::readFile(trace).size();
+            Outcome o = once(kind, Src::CLOB, doc, "/r/v");
             EXPECT_EQ(o.sqlstate, "00000") << o.message;
             EXPECT_EQ(shown(o, member(kind).out), kind[0] == 'V' ? "x" : "<v>x</v>");
-            const std::string added = testing_support::readFile(trace).substr(before);
+            const std::string added = tesseltest::readFile(trace).substr(before);
             EXPECT_EQ(added.find("qap_tempFilename:") != std::string::npos, r.spilled);
         }
         ASSERT_NE(getenv("TMP"), nullptr);
         EXPECT_EQ(std::string(getenv("TMP")), other);
     }
     EXPECT_EQ(qapTraceSwitchOff("spill", {sqlstate, msgtext}), 0);
-    EXPECT_TRUE(testing_support::listDir(other).empty());
+    EXPECT_TRUE(tesseltest::listDir(other).empty());
     // A spilled document is still read in the database encoding, whatever it declares.
     const std::string latin = "<?xml version='1.0' encoding='UTF-8'?><a><v>caf\xE9</v><p>" +
                               std::string(200000, '\xE9') + "</p></a>";
-    EXPECT_EQ(once("Varchar", Src::Clob, latin, "/a/v", 819).text, "caf\xE9");
+    EXPECT_EQ(once("Varchar", Src::CLOB, latin, "/a/v", 819).text, "caf\xE9");
 }
 
 // Tracing switched on reaches the next statement at once, though the statement before found no
 // control file in a directory unchanged for a while.
 TEST_F(Routines, TracingSwitchedOnReachesTheNextStatement) {
-    const std::string dir = testing_support::scratchDir(), trace = dir + "/qapsoon.trc";
+    const std::string dir = tesseltest::scratchDir(), trace = dir + "/qapsoon.trc";
     ScopedEnv instance("TARNINSTANCE", "soon");
     const timespec old[2] = {{time(nullptr) - 60, 0}, {time(nullptr) - 60, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, testing_support::tracePathDir().c_str(), old, 0), 0);
-    EXPECT_EQ(once("Varchar", Src::Varchar, "<a>1</a>", "/a").text, "1");
+    ASSERT_EQ(utimensat(AT_FDCWD, tesseltest::tracePathDir().c_str(), old, 0), 0);
+    EXPECT_EQ(once("Varchar", Src::VARCHAR, "<a>1</a>", "/a").text, "1");
     char sqlstate[6] = "00000", msgtext[71] = "";
     ASSERT_EQ(qapTraceSwitchOn(dir.c_str(), "soon", {sqlstate, msgtext}), 0);
-    const size_t before = testing_support::readFile(trace).size();
-    EXPECT_EQ(once("Varchar", Src::Varchar, "<a>1</a>", "/a").text, "1");
-    EXPECT_GT(testing_support::readFile(trace).size(), before);
+    const size_t before = tesseltest::readFile(trace).size();
+    EXPECT_EQ(once("Varchar", Src::VARCHAR, "<a>1</a>", "/a").text, "1");
+    EXPECT_GT(tesseltest::readFile(trace).size(), before);
     EXPECT_EQ(qapTraceSwitchOff("soon", {sqlstate, msgtext}), 0);
 }
 
@@ -740,7 +739,7 @@ TEST_F(Routines, TaggedFragmentsByteForByte) {
     // Long fragments with many escapes keep every byte, from memory and from a spilled CLOB.
     const std::string body = repeat("a&amp;&lt;\"&apos;\xC3\xA9", 30000);
     const std::string escaped = repeat("a&amp;&lt;&quot;&apos;\xC3\xA9", 30000);
-    for (Src s : ALL_SOURCES) {
+    for (Src s : kAllSources) {
         SCOPED_TRACE(srcName(s));
         Outcome o = once("Clob", s, "<r><x k='" + body + "'>" + body + "</x></r>", "/r/x");
         EXPECT_EQ(o.sqlstate, "00000") << o.message;
@@ -784,8 +783,7 @@ TEST_F(Routines, ValuesAtPaths) {
 // The DTD a DOCTYPE names is never read, even when it exists: it reads as empty, or as the DTD
 // text of a "2" variant, which stands in for it and only for it.
 TEST_F(Routines, DtdTextStandsInForTheNamedDtd) {
-    const std::string named =
-        testing_support::writeFile("named.dtd", "<!ATTLIST a k CDATA 'file'>");
+    const std::string named = tesseltest::writeFile("named.dtd", "<!ATTLIST a k CDATA 'file'>");
     const std::string dtd = "<!ENTITY e \"from dtd\"><!ATTLIST v k CDATA \"dk\">"
                             "<!ATTLIST a k CDATA 'text'>";
     const std::string existing = "<!DOCTYPE a SYSTEM '" + named + "'><a/>";
@@ -805,7 +803,7 @@ TEST_F(Routines, DtdTextStandsInForTheNamedDtd) {
         {"Clob", existing, "/a", "00000", "<a></a>"},
     };
     for (const auto &r : rows)
-        expectValue(r.kind, r.doc, r.path, r.state, r.value, ALL_SOURCES, 1208, dtd);
+        expectValue(r.kind, r.doc, r.path, r.state, r.value, kAllSources, 1208, dtd);
 }
 
 // ---- Database code pages --------------------------------------------------------------------
@@ -838,7 +836,7 @@ TEST_F(Routines, DocumentsAndPathsInTheDatabaseCodePage) {
         {1363, "<a>x\\y~z</a>", "/a", "Varchar", "x\\y~z"},
     };
     for (const auto &r : rows)
-        expectValue(r.kind, r.doc, r.path, "00000", r.value, {Src::Varchar, Src::Clob}, r.db,
+        expectValue(r.kind, r.doc, r.path, "00000", r.value, {Src::VARCHAR, Src::CLOB}, r.db,
                     "<!ENTITY e 'caf\xE9'>");
 }
 
@@ -848,25 +846,25 @@ TEST_F(Routines, CharactersTheDatabaseCodePageLacksAreNeverReplaced) {
     const std::string lacked = "QAPQ055E  ICU error: 10\n";
     for (const char *kind : {"Varchar", "Clob"}) {
         SCOPED_TRACE(kind);
-        for (Src s : ALL_SOURCES) {
+        for (Src s : kAllSources) {
             const Outcome o = once(kind, s, "<a>caf&#xE9; &#x20AC;</a>", "/a", 819);
             EXPECT_EQ(o.sqlstate + o.message, "38X45" + lacked);
             EXPECT_TRUE(o.isNull());
         }
     }
-    tarn::TableStatement table(testing_support::routine("qapExtractVarcharsFromVarchar"), 819);
+    tarn::TableStatement table(tesseltest::routine("qapExtractVarcharsFromVarchar"), 819);
     const tarn::TableRun run = table.run({"<a><b>1</b><b>&#x20AC;</b><b>3</b></a>", "/a/b"});
     ASSERT_EQ(run.rows.size(), 1u);
     EXPECT_EQ(run.rows[0].text, "1");
     EXPECT_EQ(run.end.sqlstate + run.end.message, "38X45" + lacked);
-    tarn::ScalarStatement update(testing_support::routine("qapUpdateXMLVarchar"), 819);
+    tarn::ScalarStatement update(tesseltest::routine("qapUpdateXMLVarchar"), 819);
     const Outcome o = update.call({"<a>&#x20AC;<b>x</b></a>", "/a/b", "y"});
     EXPECT_EQ(o.sqlstate + o.message, "38X45" + lacked);
     // Nor does one stand in for bytes the database code page does not have, in a path or a
     // new value: they do not convert (-1).
     const std::string unconverted = routineText(syntaxError(-1));
-    EXPECT_EQ(once("Varchar", Src::Varchar, "<a><b>1</b></a>", "/a/\xFF").message, unconverted);
-    tarn::ScalarStatement utf8(testing_support::routine("qapUpdateXMLVarchar"));
+    EXPECT_EQ(once("Varchar", Src::VARCHAR, "<a><b>1</b></a>", "/a/\xFF").message, unconverted);
+    tarn::ScalarStatement utf8(tesseltest::routine("qapUpdateXMLVarchar"));
     EXPECT_EQ(utf8.call({"<a><b>1</b></a>", "/a/b", "x\xFFy"}).message, unconverted);
 }
 
@@ -881,7 +879,7 @@ TEST_F(Routines, Utf8DocumentsAcrossBlocksAndMalformedOnes) {
     for (size_t filler = 16360; filler < 16376; ++filler)
         expectValue("Varchar",
                     "<a><p>" + std::string(filler, 'x') + "</p><q>" + chars + chars + "</q></a>",
-                    "/a/q", "00000", chars + chars, {Src::File, Src::Clob});
+                    "/a/q", "00000", chars + chars, {Src::FILE, Src::CLOB});
     const std::string at = "QAPQ047E  Parser error on line 1 column ";
     const struct {
         std::string doc, message;
@@ -897,24 +895,24 @@ TEST_F(Routines, Utf8DocumentsAcrossBlocksAndMalformedOnes) {
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.doc.substr(0, 60));
-        Outcome o = once("Varchar", Src::File, r.doc, "/a");
+        Outcome o = once("Varchar", Src::FILE, r.doc, "/a");
         EXPECT_EQ(o.sqlstate, "38X13");
         EXPECT_EQ(o.message, r.message);
     }
     // Documents in other encodings, and a byte-order mark before the declaration.
     expectValue("Varchar", "<?xml version='1.0' encoding='ISO-8859-1'?><a>caf\xE9</a>", "/a",
-                "00000", "caf\xC3\xA9", {Src::File});
+                "00000", "caf\xC3\xA9", {Src::FILE});
     expectValue("Varchar", "\xEF\xBB\xBF<?xml version=\"1.0\"?><a>bom</a>", "/a", "00000", "bom",
-                {Src::File});
+                {Src::FILE});
 }
 
 TEST_F(Routines, FilesAreDetectedAndValuesConverted) {
-    expectValue("Varchar", "<a>caf\xC3\xA9</a>", "/a", "00000", "caf\xE9", {Src::File}, 819);
+    expectValue("Varchar", "<a>caf\xC3\xA9</a>", "/a", "00000", "caf\xE9", {Src::FILE}, 819);
     expectValue("Varchar", std::string("\xFE\xFF\0<\0a\0>\0\xE9\0<\0/\0a\0>", 18), "/a", "00000",
-                "\xE9", {Src::File}, 819);
-    expectValue("Varchar", "<a>caf\xE9</a>", "/a", "38X13", "", {Src::File}, 819);
-    testing_support::writeFile("relative.xml", "<a>here</a>");
+                "\xE9", {Src::FILE}, 819);
+    expectValue("Varchar", "<a>caf\xE9</a>", "/a", "38X13", "", {Src::FILE}, 819);
+    tesseltest::writeFile("relative.xml", "<a>here</a>");
     const Member &m = member("Varchar");
-    tarn::ScalarStatement st(descOf(m, Src::File));
+    tarn::ScalarStatement st(descOf(m, Src::FILE));
     EXPECT_EQ(st.call(argsOf(m, "relative.xml", "/a")).text, "here");
 }

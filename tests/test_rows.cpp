@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-using namespace testing_support;
+using namespace tesseltest;
 
 namespace {
 

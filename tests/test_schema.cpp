@@ -13,9 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using testing_support::repeat;
-using testing_support::scratchDir;
-using testing_support::writeFile;
+using tesseltest::repeat;
+using tesseltest::scratchDir;
+using tesseltest::writeFile;
 
 namespace {
 
@@ -165,7 +165,7 @@ TEST(Schema, ReadsOnlyTheSchemaDocumentsItMay) {
     EXPECT_NE(call.validate(elsewhere, local).find("grammar not found"), std::string::npos);
     EXPECT_EQ(call.validate("<!DOCTYPE b SYSTEM '/etc/passwd'><b>1</b>", local), "1");
     {
-        testing_support::ScopedEnv allow("TARN_EXTERNAL_ENTITIES", "YES");
+        tesseltest::ScopedEnv allow("TARN_EXTERNAL_ENTITIES", "YES");
         Call allowed;
         EXPECT_NE(allowed.validate(elsewhere, local).find("Not an allowed"), std::string::npos);
     }

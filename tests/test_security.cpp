@@ -35,7 +35,7 @@
 
 namespace {
 
-using namespace testing_support;
+using namespace tesseltest;
 using tarn::Input;
 using tarn::SqlType;
 
@@ -70,25 +70,25 @@ struct Listener {
 };
 
 // Table2 runs the parse as a table does, on a stack of its own.
-enum class Via { Extract, Extract2, Validate, Table2 };
+enum class Via { EXTRACT, EXTRACT2, VALIDATE, TABLE2 };
 
 // SQLSTATE, message and value (validation: its result) of one parse.
 std::vector<std::string> run(Via via, const std::string &doc, const std::string &dtd) {
-    if (via == Via::Validate) {
+    if (via == Via::VALIDATE) {
         TestCtx ctx;
         const char *replacement = dtd.empty() ? nullptr : dtd.c_str();
-        int rc = qapValidate(ctx, QapDoc{doc.c_str(), QAP_MEM, 1, nullptr, nullptr}, nullptr,
+        int rc = qapValidate(ctx, QapDoc{doc.c_str(), kMem, 1, nullptr, nullptr}, nullptr,
                              replacement, 1, "a", {ctx.sqlstate, ctx.msgtext});
         return {ctx.sqlstate, ctx.msgtext, std::to_string(rc)};
     }
-    if (via == Via::Table2) {
-        tarn::TableStatement st(testing_support::routine("qapExtractVarcharsFromVarchar2"));
+    if (via == Via::TABLE2) {
+        tarn::TableStatement st(tesseltest::routine("qapExtractVarcharsFromVarchar2"));
         auto r = st.run({Input(doc), Input(dtd), Input("/a")});
         return {r.end.sqlstate, r.end.message, r.rows.empty() ? "" : r.rows[0].text};
     }
-    const bool two = via == Via::Extract2;
-    tarn::ScalarStatement st(testing_support::routine(two ? "qapExtractVarcharFromVarchar2"
-                                                          : "qapExtractVarcharFromVarchar"));
+    const bool two = via == Via::EXTRACT2;
+    tarn::ScalarStatement st(tesseltest::routine(two ? "qapExtractVarcharFromVarchar2"
+                                                     : "qapExtractVarcharFromVarchar"));
     auto o = two ? st.call({Input(doc), Input(dtd), Input("/a")}) : st.call({doc, "/a"});
     return {o.sqlstate, o.message, o.text};
 }
@@ -118,26 +118,26 @@ TEST(Security, ExternalEntitiesAndUrlsAreNotRead) {
         bool entities;        // the host allows external entities
         const char *state, *value;
     } rows[] = {
-        {Via::Extract, general(secret), "", "ANY", false, "38X13", ""},
-        {Via::Extract, general(net.url("g")), "", "ANY", false, "38X13", ""},
-        {Via::Extract, "<!DOCTYPE a [" + pe(secret) + "]><a>v</a>", "", "ANY", false, "38X13", ""},
-        {Via::Extract, "<!DOCTYPE a [" + pe(net.url("p")) + "]><a/>", "", "ANY", false, "38X13",
+        {Via::EXTRACT, general(secret), "", "ANY", false, "38X13", ""},
+        {Via::EXTRACT, general(net.url("g")), "", "ANY", false, "38X13", ""},
+        {Via::EXTRACT, "<!DOCTYPE a [" + pe(secret) + "]><a>v</a>", "", "ANY", false, "38X13", ""},
+        {Via::EXTRACT, "<!DOCTYPE a [" + pe(net.url("p")) + "]><a/>", "", "ANY", false, "38X13",
          ""},
-        {Via::Extract, doctype(net.url("d")), "", nullptr, false, "00000", "v"}, // read as empty
-        {Via::Extract2, doctype("d.dtd"), pe(net.url("t")), "ANY", false, "38X13", ""},
-        {Via::Extract2, "<!DOCTYPE a SYSTEM \"d.dtd\"><a>&x;</a>",
+        {Via::EXTRACT, doctype(net.url("d")), "", nullptr, false, "00000", "v"}, // read as empty
+        {Via::EXTRACT2, doctype("d.dtd"), pe(net.url("t")), "ANY", false, "38X13", ""},
+        {Via::EXTRACT2, "<!DOCTYPE a SYSTEM \"d.dtd\"><a>&x;</a>",
          "<!ENTITY x SYSTEM \"" + secret + "\">", "ANY", false, "38X13", ""},
         // allowed by the host: only files the read rule allows, never a URL or a FIFO
-        {Via::Extract, general(secret), "", dir.c_str(), true, "00000", "SECRET"},
-        {Via::Extract, general("secret.txt"), "", dir.c_str(), true, "38X13", ""},
-        {Via::Extract, general(net.url("a")), "", "ANY", true, "38X13", ""},
-        {Via::Extract, general("file://" + secret), "", dir.c_str(), true, "00000", "SECRET"},
-        {Via::Extract, general(fifo), "", dir.c_str(), true, "38X13", ""},
-        {Via::Validate, doctype(net.url("v")), "", "ANY", false, "38X13", "0"},
-        {Via::Validate, doctype("d.dtd"), "<!ELEMENT a (#PCDATA)>" + pe(secret), "ANY", false,
+        {Via::EXTRACT, general(secret), "", dir.c_str(), true, "00000", "SECRET"},
+        {Via::EXTRACT, general("secret.txt"), "", dir.c_str(), true, "38X13", ""},
+        {Via::EXTRACT, general(net.url("a")), "", "ANY", true, "38X13", ""},
+        {Via::EXTRACT, general("file://" + secret), "", dir.c_str(), true, "00000", "SECRET"},
+        {Via::EXTRACT, general(fifo), "", dir.c_str(), true, "38X13", ""},
+        {Via::VALIDATE, doctype(net.url("v")), "", "ANY", false, "38X13", "0"},
+        {Via::VALIDATE, doctype("d.dtd"), "<!ELEMENT a (#PCDATA)>" + pe(secret), "ANY", false,
          "38X13", "0"},
-        {Via::Validate, ownDtd, "", dir.c_str(), false, "00000", "1"},
-        {Via::Validate, ownDtd, "", "/usr", false, "38X13", "0"},
+        {Via::VALIDATE, ownDtd, "", dir.c_str(), false, "00000", "1"},
+        {Via::VALIDATE, ownDtd, "", "/usr", false, "38X13", "0"},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.doc + " | " + r.dtd);
@@ -230,7 +230,7 @@ TEST(Security, ExpansionAndMatchesAreBounded) {
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.message);
-        tarn::ScalarStatement st(testing_support::routine("qapExtractVarcharFromVarchar"));
+        tarn::ScalarStatement st(tesseltest::routine("qapExtractVarcharFromVarchar"));
         auto o = st.call({r.doc, r.path});
         EXPECT_EQ(o.sqlstate, r.state);
         EXPECT_EQ(o.message.substr(0, strlen(r.message)), r.message);
@@ -258,12 +258,12 @@ TEST(Security, MalformedUtf8EndsEveryParse) {
     for (const auto &r : rows) {
         SCOPED_TRACE(r.told);
         const std::string doc = "<a>" + r.body + (r.body.back() == '\xFE' ? "" : "</a>");
-        for (Via via : {Via::Extract, Via::Table2}) {
+        for (Via via : {Via::EXTRACT, Via::TABLE2}) {
             const std::vector<std::string> got = run(via, doc, "");
             EXPECT_EQ(got[0], "38X13");
             EXPECT_NE(got[1].find(r.told), std::string::npos) << got[1];
         }
-        tarn::ScalarStatement st(testing_support::routine("qapExtractVarchar"));
+        tarn::ScalarStatement st(tesseltest::routine("qapExtractVarchar"));
         const tarn::Outcome o = st.call({writeFile("malformed.xml", doc), "/a"});
         EXPECT_NE(o.message.find(r.told), std::string::npos) << o.message;
     }
@@ -296,32 +296,32 @@ TEST(Security, HostileDtdsAreBounded) {
         std::string doc, dtd;
         const char *state, *message;
     } rows[] = {
-        {Via::Extract2, doc, tenfold("% ", "%a") + "<!ELEMENT a ANY>", "38X13",
+        {Via::EXTRACT2, doc, tenfold("% ", "%a") + "<!ELEMENT a ANY>", "38X13",
          "QAPQ047E  Parser error on line 1 column 393: entity expansion exce"},
-        {Via::Validate, doc, tenfold("% ", "%a") + "<!ELEMENT a ANY>", "38X13",
+        {Via::VALIDATE, doc, tenfold("% ", "%a") + "<!ELEMENT a ANY>", "38X13",
          "QAPQ047E  Parser error on line 1 column 393: entity expansion exce"},
-        {Via::Table2, doc, tenfold("% ", "%a") + "<!ELEMENT a ANY>", "38X13",
+        {Via::TABLE2, doc, tenfold("% ", "%a") + "<!ELEMENT a ANY>", "38X13",
          "QAPQ047E  Parser error on line 1 column 393: entity expansion exce"},
         // references written as character references expand between the declarations
-        {Via::Extract, "<!DOCTYPE a [" + tenfold("% ", "&#37;a", "<!--x-->") + "%a9;]><a/>", "",
+        {Via::EXTRACT, "<!DOCTYPE a [" + tenfold("% ", "&#37;a", "<!--x-->") + "%a9;]><a/>", "",
          "38X13", "QAPQ047E  Parser error on line 1 column 916: entity expansion exce"},
-        {Via::Validate, doc, tenfold("", "&a") + "<!ELEMENT a ANY><!ATTLIST a x CDATA '&a9;'>",
+        {Via::VALIDATE, doc, tenfold("", "&a") + "<!ELEMENT a ANY><!ATTLIST a x CDATA '&a9;'>",
          "38X13", "QAPQ047E  Parser error on line 1 column 562: entity expansion exce"},
-        {Via::Validate, doc, automaton, "38X13",
+        {Via::VALIDATE, doc, automaton, "38X13",
          "QAPQ047E  Parser error on line 1 column 156: element a: content mode"},
-        {Via::Extract, "<!DOCTYPE a [" + automaton + "]><a/>", "", "38X13",
+        {Via::EXTRACT, "<!DOCTYPE a [" + automaton + "]><a/>", "", "38X13",
          "QAPQ047E  Parser error on line 1 column 169: element a: content mode"},
-        {Via::Table2, doc, "<!ELEMENT a (" + repeat("b", 100000, ",") + ")>", "38X13",
+        {Via::TABLE2, doc, "<!ELEMENT a (" + repeat("b", 100000, ",") + ")>", "38X13",
          "QAPQ047E  Parser error on line 1 column 200015: element a: content"},
-        {Via::Table2, doc, "<!ELEMENT a (" + repeat("(", 50000) + "b" + repeat(")", 50000) + ")>",
+        {Via::TABLE2, doc, "<!ELEMENT a (" + repeat("(", 50000) + "b" + repeat(")", 50000) + ")>",
          "02000", ""},
         // a tree as deep as it is long would take the validator's recursion past the stack
-        {Via::Validate, doc, "<!ELEMENT a (" + repeat("b", 100000, ",") + ")>", "38X13",
+        {Via::VALIDATE, doc, "<!ELEMENT a (" + repeat("b", 100000, ",") + ")>", "38X13",
          "QAPQ047E  Parser error on line 1 column 200015: element a: content"},
-        {Via::Validate, doc,
+        {Via::VALIDATE, doc,
          "<!ELEMENT a ANY>" + repeat("<!ATTLIST a x (" + repeat("v", 4000, "|") + ") #IMPLIED>", 5),
          "38X13", "QAPQ047E  Parser error on line 1 column 40141: attribute x: enumera"},
-        {Via::Validate, "<!DOCTYPE a SYSTEM 'a.dtd'><a><t/><b/></a>",
+        {Via::VALIDATE, "<!DOCTYPE a SYSTEM 'a.dtd'><a><t/><b/></a>",
          "<!ELEMENT a (t,(" + names + ")*,s*)><!ELEMENT b EMPTY><!ELEMENT t EMPTY>", "00000", ""},
     };
     for (const auto &r : rows) {
@@ -334,18 +334,18 @@ TEST(Security, HostileDtdsAreBounded) {
     // The budget: a long attribute value, then the same parse without it.
     const std::string wide = "<a b='" + std::string(1 << 21, 'x') + "'/>";
     tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, "1000000");
-    auto o = run(Via::Extract, wide, "");
-    auto table = run(Via::Table2, wide, "<!ELEMENT a ANY>");
+    auto o = run(Via::EXTRACT, wide, "");
+    auto table = run(Via::TABLE2, wide, "<!ELEMENT a ANY>");
     tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, nullptr);
     EXPECT_EQ(o[0], "38X13");
     EXPECT_EQ(o[1], "QAPQ047E  Parser error on line 1 column 32806: memory limit reached \n");
     EXPECT_EQ(table[0], "38X13");
     EXPECT_EQ(table[1], o[1]);
-    EXPECT_EQ(run(Via::Extract, wide, "")[0], "00000");
+    EXPECT_EQ(run(Via::EXTRACT, wide, "")[0], "00000");
 
     // Cancelled while the DTD is read, before any element.
     tarnSetCancelCheck([] { return 1; });
-    o = run(Via::Validate, doc, "<!ELEMENT a (b)>");
+    o = run(Via::VALIDATE, doc, "<!ELEMENT a (b)>");
     tarnSetCancelCheck(nullptr);
     EXPECT_EQ(o[0], "57014");
 }
@@ -371,7 +371,7 @@ TEST(Security, CancellationAndNestingStopEveryParse) {
     };
     for (const auto &c : calls) {
         SCOPED_TRACE(c.routine);
-        tarn::ScalarStatement st(testing_support::routine(c.routine));
+        tarn::ScalarStatement st(tesseltest::routine(c.routine));
         auto o = st.call(c.args);
         EXPECT_EQ(o.sqlstate, "57014");
         EXPECT_EQ(o.message.substr(0, cancelled.size()), cancelled);
@@ -381,7 +381,7 @@ TEST(Security, CancellationAndNestingStopEveryParse) {
     std::string deep;
     for (int i = 0; i <= 100000; ++i)
         deep += "<e>";
-    tarn::ScalarStatement st(testing_support::routine("qapExtractVarcharFromVarchar"));
+    tarn::ScalarStatement st(tesseltest::routine("qapExtractVarcharFromVarchar"));
     auto o = st.call({deep, "/e"});
     EXPECT_EQ(o.sqlstate, "38X13");
     EXPECT_EQ(o.message, "QAPQ047E  Parser error on line 1 column 300004: element nesting excee\n");
@@ -391,7 +391,7 @@ TEST(Security, TemporaryFilesAreGoneAndTheirDirectoryMustExist) {
     // A CLOB beyond the threshold is spilled and removed; a missing directory is an error,
     // and the environment is never touched.
     const std::string big = "<a>" + std::string(200000, 'x') + "</a>";
-    tarn::RoutineDesc clob = testing_support::routine("qapExtractVarcharFromClob");
+    tarn::RoutineDesc clob = tesseltest::routine("qapExtractVarcharFromClob");
     ScopedEnv tmp("TMP", scratchDir().c_str());
     for (const char *dir : {tempDir().c_str(), "/nonexistent/tessel-temp"}) {
         ScopedEnv temp("TARNQAPTEMP", dir);
@@ -435,7 +435,7 @@ TEST(Security, MessageIsCutAtACharacterBoundary) {
         ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
         // "QAPD001E  " and 58 letters: the 70th byte is the first half of a character.
         const std::string arg = std::string(58, 'a') + r.wide + r.wide;
-        char msg[QAP_MSGTEXT_SIZE] = "";
+        char msg[kMsgTextSize] = "";
         qapSetMsg(ctx, msg, QAPD001E, arg.c_str());
         EXPECT_EQ(std::string(msg), "QAPD001E  " + std::string(58, 'a') + "\n") << r.codePage;
     }
@@ -445,7 +445,7 @@ namespace {
 
 // One call of a routine on a statement of its own.
 tarn::Outcome once(const char *routine, const std::vector<Input> &args) {
-    tarn::ScalarStatement st(testing_support::routine(routine));
+    tarn::ScalarStatement st(tesseltest::routine(routine));
     return st.call(args);
 }
 

@@ -32,22 +32,22 @@
 #include <unistd.h>
 #include <vector>
 
-using testing_support::exists;
-using testing_support::readFile;
-using testing_support::repeat;
-using testing_support::ScopedEnv;
-using testing_support::scratchDir;
-using testing_support::TestCtx;
-using testing_support::writeFile;
+using tesseltest::exists;
+using tesseltest::readFile;
+using tesseltest::repeat;
+using tesseltest::ScopedEnv;
+using tesseltest::scratchDir;
+using tesseltest::TestCtx;
+using tesseltest::writeFile;
 XERCES_CPP_NAMESPACE_USE
 
 namespace {
 
-constexpr int32_t HOST_FAIL = -423;
+constexpr int32_t kHostFail = -423;
 
 struct Status {
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-    char msgtext[QAP_MSGTEXT_SIZE] = "";
+    char sqlstate[kSqlstateSize] = "00000";
+    char msgtext[kMsgTextSize] = "";
     bool is(const char *state, const char *msgId) const {
         return strcmp(sqlstate, state) == 0 && strncmp(msgtext, msgId, 8) == 0;
     }
@@ -100,9 +100,9 @@ protected:
     void SetUp() override { tarnLobDisarm(); }
     void TearDown() override {
         tarnLobDisarm();
-        EXPECT_TRUE(testing_support::listDir(testing_support::tempDir()).empty());
+        EXPECT_TRUE(tesseltest::listDir(tesseltest::tempDir()).empty());
     }
-    Status st;
+    Status st_;
 };
 
 } // namespace
@@ -129,29 +129,29 @@ TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
         ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
         tarnLobDisarm();
         sqludf_locator loc = lobOf(value), out = 0;
-        st = Status();
-        tarnLobFailAfter(c.failAfter, HOST_FAIL);
+        st_ = Status();
+        tarnLobFailAfter(c.failAfter, kHostFail);
         int32_t rc = 0;
         switch (c.op) {
         case CONV_TO_FILE:
         case CONV_TO_FILE2:
-            rc = (c.op == CONV_TO_FILE ? qap_conv_locator2file : qap_conv_locator2file2)(
-                ctx, &loc, writeTarget(ctx, outName), {st.sqlstate, st.msgtext});
+            rc = (c.op == CONV_TO_FILE ? qapConvLocator2File : qapConvLocator2File2)(
+                ctx, &loc, writeTarget(ctx, outName), {st_.sqlstate, st_.msgtext});
             EXPECT_FALSE(exists(outName));
             break;
         case BUF_TO_LOB:
-            rc = qap_buf2locator(ctx, value.data(), static_cast<int32_t>(value.size()), &out,
-                                 {st.sqlstate, st.msgtext});
+            rc = qapBuf2Locator(ctx, value.data(), static_cast<int32_t>(value.size()), &out,
+                                {st_.sqlstate, st_.msgtext});
             break;
         case FILE_TO_LOB: {
             QapOpenFile in = openedFile(ctx, writeFile("lob-in.xml", value));
-            rc = qap_file2locator(ctx, in, &out, {st.sqlstate, st.msgtext});
+            rc = qapFile2Locator(ctx, in, &out, {st_.sqlstate, st_.msgtext});
             break;
         }
         }
         EXPECT_EQ(rc, -1);
-        EXPECT_STREQ(st.sqlstate, "38X04");
-        EXPECT_STREQ(st.msgtext, "QAPC004E  Unable to operate the LOB Locator: rc=-423.\n");
+        EXPECT_STREQ(st_.sqlstate, "38X04");
+        EXPECT_STREQ(st_.msgtext, "QAPC004E  Unable to operate the LOB Locator: rc=-423.\n");
     }
     // A read or append that moves fewer bytes than asked fails too; the host said 0.
     for (int append = 0; append < 2; ++append) {
@@ -160,16 +160,16 @@ TEST_F(Storage, HostFailuresGive38X04WithTheHostCode) {
         tarnLobDisarm();
         sqludf_locator loc = lobOf(value), out = 0;
         char text[4 * 4096] = "";
-        st = Status();
+        st_ = Status();
         tarnLobShortAfter(append ? 2 : 1);
         const int32_t rc =
-            append ? qap_buf2locator(ctx, value.data(), static_cast<int32_t>(value.size()), &out,
-                                     {st.sqlstate, st.msgtext})
-                   : qap_locator2buf(ctx, &loc, text, static_cast<int32_t>(value.size()),
-                                     {st.sqlstate, st.msgtext});
+            append ? qapBuf2Locator(ctx, value.data(), static_cast<int32_t>(value.size()), &out,
+                                    {st_.sqlstate, st_.msgtext})
+                   : qapLocator2Buf(ctx, &loc, text, static_cast<int32_t>(value.size()),
+                                    {st_.sqlstate, st_.msgtext});
         EXPECT_EQ(rc, -1);
-        EXPECT_STREQ(st.sqlstate, "38X04");
-        EXPECT_STREQ(st.msgtext, "QAPC004E  Unable to operate the LOB Locator: rc=0.\n");
+        EXPECT_STREQ(st_.sqlstate, "38X04");
+        EXPECT_STREQ(st_.msgtext, "QAPC004E  Unable to operate the LOB Locator: rc=0.\n");
     }
 }
 
@@ -201,10 +201,10 @@ TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
         ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
         const std::string path = writeFile("in.xml", c.file);
         sqludf_locator out = 0;
-        strcpy(st.sqlstate, "38X99");
+        strcpy(st_.sqlstate, "38X99");
         QapOpenFile in = openedFile(ctx, path);
-        EXPECT_EQ(qap_file2locator(ctx, in, &out, {st.sqlstate, st.msgtext}), 0);
-        EXPECT_STREQ(st.sqlstate, "00000");
+        EXPECT_EQ(qapFile2Locator(ctx, in, &out, {st_.sqlstate, st_.msgtext}), 0);
+        EXPECT_STREQ(st_.sqlstate, "00000");
         EXPECT_EQ(lobValue(out), c.clob);
     }
 }
@@ -213,8 +213,8 @@ TEST_F(Storage, FileToLocatorInTheDatabaseCodePage) {
 TEST_F(Storage, FileBeyondTheLobLimitIsRefused) {
     TestCtx ctx;
     ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
-    const std::string path = testing_support::scratchDir() + "/huge.xml";
-    for (off_t size : {off_t(QAP_LOB_LIMIT) + 1, off_t(3000000000LL)}) {
+    const std::string path = tesseltest::scratchDir() + "/huge.xml";
+    for (off_t size : {off_t(kLobLimit) + 1, off_t(3000000000LL)}) {
         SCOPED_TRACE(static_cast<long long>(size));
         int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
         ASSERT_GE(fd, 0);
@@ -223,15 +223,15 @@ TEST_F(Storage, FileBeyondTheLobLimitIsRefused) {
         ASSERT_EQ(truncated, 0);
 
         // An armed failure that any locator call would consume.
-        tarnLobFailAfter(0, HOST_FAIL);
+        tarnLobFailAfter(0, kHostFail);
         const sqludf_locator untouched = 0xABCDu;
         sqludf_locator out = untouched;
         QapOpenFile in = openedFile(ctx, path);
-        EXPECT_EQ(qap_file2locator(ctx, in, &out, {st.sqlstate, st.msgtext}), -1);
-        EXPECT_TRUE(st.is("38X06", "QAPC006E")) << st.msgtext;
+        EXPECT_EQ(qapFile2Locator(ctx, in, &out, {st_.sqlstate, st_.msgtext}), -1);
+        EXPECT_TRUE(st_.is("38X06", "QAPC006E")) << st_.msgtext;
         EXPECT_EQ(out, untouched);
         int32_t length = 0;
-        EXPECT_EQ(sqludf_length(&out, &length), HOST_FAIL) << "a locator service was called";
+        EXPECT_EQ(sqludf_length(&out, &length), kHostFail) << "a locator service was called";
     }
     EXPECT_EQ(remove(path.c_str()), 0);
 }
@@ -259,7 +259,7 @@ TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
         // the name ICU gives, in the application's own code page
         {"ibm-37", true, "<?xml version='1'?>", "<?xml version='1' encoding=\"IBM037\" ?>", ""},
     };
-    const std::string name = testing_support::scratchDir() + "/out.xml";
+    const std::string name = tesseltest::scratchDir() + "/out.xml";
     for (const auto &c : cases) {
         const char *enc = c.appEncoding != nullptr ? c.appEncoding : "UTF-8";
         SCOPED_TRACE(std::string(enc) + (c.rewrite ? " rewritten, " : ", ") +
@@ -268,10 +268,10 @@ TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
         ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
         sqludf_locator loc = lobOf(c.clob);
         remove(name.c_str());
-        EXPECT_EQ((c.rewrite ? qap_conv_locator2file2 : qap_conv_locator2file)(
-                      ctx, &loc, writeTarget(ctx, name), {st.sqlstate, st.msgtext}),
+        EXPECT_EQ((c.rewrite ? qapConvLocator2File2 : qapConvLocator2File)(
+                      ctx, &loc, writeTarget(ctx, name), {st_.sqlstate, st_.msgtext}),
                   0)
-            << st.msgtext;
+            << st_.msgtext;
         EXPECT_TRUE(exists(name));
         EXPECT_EQ(readFile(name), c.mark + encode(enc, c.fileText));
     }
@@ -281,9 +281,9 @@ TEST_F(Storage, LocatorToFileInTheApplicationCodePage) {
     ASSERT_EQ(ctx.initRc, 0) << ctx.msgtext;
     sqludf_locator loc = lobOf("<a/>");
     remove(name.c_str());
-    EXPECT_EQ(qap_conv_locator2file2(ctx, &loc, writeTarget(ctx, name), {st.sqlstate, st.msgtext}),
+    EXPECT_EQ(qapConvLocator2File2(ctx, &loc, writeTarget(ctx, name), {st_.sqlstate, st_.msgtext}),
               -1);
-    EXPECT_STREQ(st.sqlstate, "38X14");
+    EXPECT_STREQ(st_.sqlstate, "38X14");
     EXPECT_FALSE(exists(name));
 }
 
@@ -300,7 +300,7 @@ TEST(Files, AbsolutePathsAreLexicalAndFitTheBuffer) {
         {std::string(1023 - cwd.size(), 'r'), ""},
     };
     for (const auto &c : cases) {
-        char out[QAP_MAX_PATH];
+        char out[kMaxPath];
         EXPECT_EQ(qapGetAbsPath(nullptr, c.name.c_str(), out), c.path.empty() ? -1 : 0);
         EXPECT_EQ(std::string(out), c.path) << c.name.size();
     }
@@ -345,10 +345,9 @@ TEST(Files, ReplacementsArePrivateWhileWritten) {
     TestCtx ctx;
     Status st;
     EXPECT_EQ(
-        qap_buf2file(ctx, "<a>new</a>", 10, writeTarget(ctx, target), {st.sqlstate, st.msgtext}),
-        0);
+        qapBuf2File(ctx, "<a>new</a>", 10, writeTarget(ctx, target), {st.sqlstate, st.msgtext}), 0);
     EXPECT_EQ(
-        qap_buf2file(ctx, "<n/>", 4, writeTarget(ctx, dir + "/new.xml"), {st.sqlstate, st.msgtext}),
+        qapBuf2File(ctx, "<n/>", 4, writeTarget(ctx, dir + "/new.xml"), {st.sqlstate, st.msgtext}),
         0);
     umask(mask);
     done = true;
@@ -367,7 +366,7 @@ TEST(Files, ReplacementsArePrivateWhileWritten) {
 // ---- File to VARCHAR -----------------------------------------------------------------------
 
 TEST(FileToVarchar, LimitsAndConversion) {
-    const std::string full(QAP_VARCHAR_MAX, 'a');
+    const std::string full(kVarcharMax, 'a');
     const struct {
         int32_t db;
         const char *app;
@@ -387,10 +386,10 @@ TEST(FileToVarchar, LimitsAndConversion) {
         TestCtx ctx(c.db, c.app);
         ASSERT_EQ(ctx.initRc, 0);
         writeFile("in.xml", c.file);
-        std::vector<char> out(QAP_VARCHAR_MAX + 1, '#');
+        std::vector<char> out(kVarcharMax + 1, '#');
         Status st;
         QapOpenFile in = openedFile(ctx, "in.xml");
-        int rc = qap_file2varchar(ctx, in, out.data(), QAP_VARCHAR_MAX, {st.sqlstate, st.msgtext});
+        int rc = qapFile2Varchar(ctx, in, out.data(), kVarcharMax, {st.sqlstate, st.msgtext});
         EXPECT_EQ(rc, c.state.empty() ? 0 : -1);
         if (c.state.empty())
             EXPECT_EQ(std::string(out.data()), c.text);
@@ -481,8 +480,8 @@ Result rewrite(QapRoutineCtx *ctx, const std::string &doc, int32_t capacity = -1
     if (capacity < 0) capacity = static_cast<int32_t>(doc.size()) * 3 + 64;
     std::vector<char> out(static_cast<size_t>(capacity), '#');
     Result r;
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-    char msgtext[QAP_MSGTEXT_SIZE] = "";
+    char sqlstate[kSqlstateSize] = "00000";
+    char msgtext[kMsgTextSize] = "";
     r.rc = qapConvBufferTarnToAppEncoding(ctx, in.data(), static_cast<int32_t>(in.size()),
                                           out.data(), capacity, {sqlstate, msgtext});
     if (r.rc >= 0) {
@@ -494,7 +493,7 @@ Result rewrite(QapRoutineCtx *ctx, const std::string &doc, int32_t capacity = -1
     return r;
 }
 
-const char *const INVALID = "38X14";
+const char *const kInvalid = "38X14";
 
 } // namespace
 
@@ -502,42 +501,43 @@ const char *const INVALID = "38X14";
 TEST(XmlDecl, DeclarationForms) {
     TestCtx ctx(1208, "UTF-8");
     ASSERT_EQ(ctx.initRc, 0) << ctx.sqlstate;
-    const std::string E = " encoding=\"UTF-8\" ";
+    const std::string encodingAttr = " encoding=\"UTF-8\" ";
     const std::vector<std::pair<std::string, std::string>> cases = {
         // an encoding is added, or replaced even when it already was right
-        {"<?xml version=\"1.0\"?><a/>", "<?xml version=\"1.0\"" + E + "?><a/>"},
-        {"<?xml version='1.0' encoding='ISO-8859-1'?><a/>", "<?xml version='1.0'" + E + "?><a/>"},
+        {"<?xml version=\"1.0\"?><a/>", "<?xml version=\"1.0\"" + encodingAttr + "?><a/>"},
+        {"<?xml version='1.0' encoding='ISO-8859-1'?><a/>",
+         "<?xml version='1.0'" + encodingAttr + "?><a/>"},
         // blanks: none needed after "<?xml", any around "=", tabs and line ends too
         {"<?xml\tversion\n=\r'1.0'\n\nencoding = \"a\"\t?>x",
-         "<?xml\tversion\n=\r'1.0'" + E + "?>x"},
+         "<?xml\tversion\n=\r'1.0'" + encodingAttr + "?>x"},
         // standalone stays in place, after the inserted encoding
         {"<?xml  version = \"1.0\"  encoding = 'x'  standalone=\"yes\"?><a/>",
-         "<?xml  version = \"1.0\"" + E + "standalone=\"yes\"?><a/>"},
+         "<?xml  version = \"1.0\"" + encodingAttr + "standalone=\"yes\"?><a/>"},
         {"<?xml version=\"1.0\" standalone=\"yes\"?>",
-         "<?xml version=\"1.0\"" + E + "standalone=\"yes\"?>"},
+         "<?xml version=\"1.0\"" + encodingAttr + "standalone=\"yes\"?>"},
         // only an encoding right after the version is recognised
         {"<?xml version=\"1.0\" standalone=\"yes\" encoding=\"x\"?>",
-         "<?xml version=\"1.0\"" + E + "standalone=\"yes\" encoding=\"x\"?>"},
+         "<?xml version=\"1.0\"" + encodingAttr + "standalone=\"yes\" encoding=\"x\"?>"},
         // the rest is copied as it is
         {"<?xml version=\"1.0\"?>\n<a b='\xC3\xBC'>\xE2\x82\xAC</a>\n",
-         "<?xml version=\"1.0\"" + E + "?>\n<a b='\xC3\xBC'>\xE2\x82\xAC</a>\n"},
+         "<?xml version=\"1.0\"" + encodingAttr + "?>\n<a b='\xC3\xBC'>\xE2\x82\xAC</a>\n"},
         // the start must be exactly "<?xml"
-        {" <?xml version=\"1.0\"?>", INVALID},
+        {" <?xml version=\"1.0\"?>", kInvalid},
         // version information
-        {"<?xml ver=\"1.0\"?>", INVALID},
-        {"<?xml version=1.0?>", INVALID},
+        {"<?xml ver=\"1.0\"?>", kInvalid},
+        {"<?xml version=1.0?>", kInvalid},
         // the dropped encoding declaration
-        {"<?xml version=\"1.0\" encoding=UTF-8?>", INVALID},
-        {"<?xml version=\"1.0\" encoding=\"UTF 8\"?>", INVALID},
+        {"<?xml version=\"1.0\" encoding=UTF-8?>", kInvalid},
+        {"<?xml version=\"1.0\" encoding=\"UTF 8\"?>", kInvalid},
         // documents that end inside the declaration
-        {"<?xml", INVALID},
-        {"<?xml version=\"1.0", INVALID},
-        {"<?xml version=\"1.0\"", "<?xml version=\"1.0\"" + E},
-        {"<?xml version=\"1.0\" encoding=\"UTF-8\"", "<?xml version=\"1.0\"" + E},
+        {"<?xml", kInvalid},
+        {"<?xml version=\"1.0", kInvalid},
+        {"<?xml version=\"1.0\"", "<?xml version=\"1.0\"" + encodingAttr},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"", "<?xml version=\"1.0\"" + encodingAttr},
     };
     for (const auto &c : cases) {
         Result r = rewrite(ctx, c.first);
-        if (c.second == INVALID) {
+        if (c.second == kInvalid) {
             EXPECT_EQ(r.rc, -1) << c.first;
             EXPECT_EQ(r.sqlstate, "38X14") << c.first;
             EXPECT_EQ(r.msgtext.rfind("QAPD000E", 0), 0u) << c.first << ": " << r.msgtext;

@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace testing_support;
+using namespace tesseltest;
 
 const char *const kQueries[] = {
     "SELECT qapExtractVarcharFromVarchar('<a><b>x</b><c>y</c></a>', '/a/c')",
@@ -67,7 +67,7 @@ std::vector<std::string> runAll(int rounds) {
 }
 
 TEST(Threads, ConnectionsOnSeveralThreadsGetTheResultsOfARunAlone) {
-    char state[QAP_SQLSTATE_SIZE], message[QAP_MSGTEXT_SIZE];
+    char state[kSqlstateSize], message[kMsgTextSize];
     ASSERT_EQ(qapTraceSwitchOn(scratchDir().c_str(), nullptr, {state, message}), 0) << message;
     constexpr int kThreads = 4, kRounds = 8;
     std::vector<std::vector<std::string>> results(kThreads);

@@ -6,8 +6,8 @@
 
 int main() {
     std::printf("$quote \"\n$set 1\n");
-    for (int32_t n = 0; n < QAP_MSG_ROWS; ++n) {
-        const char *text = qapMessages[n].text;
+    for (int32_t n = 0; n < kMsgRows; ++n) {
+        const char *text = kMessages[n].text;
         if (text[0] == '\0') continue;
         std::printf("%d \"", n);
         for (const char *p = text; *p; ++p) {

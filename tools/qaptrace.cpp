@@ -18,8 +18,8 @@ int usage() {
 } // namespace
 
 int main(int argc, char **argv) {
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000";
-    char msgtext[QAP_MSGTEXT_SIZE] = "";
+    char sqlstate[kSqlstateSize] = "00000";
+    char msgtext[kMsgTextSize] = "";
     int32_t rc;
     if (argc >= 3 && argc <= 4 && std::strcmp(argv[1], "on") == 0)
         rc = qapTraceSwitchOn(argv[2], argc == 4 ? argv[3] : nullptr, {sqlstate, msgtext});

@@ -49,13 +49,13 @@ namespace {
 void *entryOf(const tessel::RoutineInfo &row) {
     static void *handle = nullptr;
     static std::once_flag once;
-    static std::array<std::atomic<void *>, tessel::catalogSize> entries{};
+    static std::array<std::atomic<void *>, tessel::kCatalogSize> entries{};
     std::call_once(once, [] {
         handle = tarn::libraryHandle(reinterpret_cast<const void *>(&entryOf));
         if (handle != nullptr) dlclose(handle); // the module's own link keeps it loaded
     });
     if (handle == nullptr) return nullptr;
-    std::atomic<void *> &entry = entries[static_cast<size_t>(&row - tessel::catalog)];
+    std::atomic<void *> &entry = entries[static_cast<size_t>(&row - tessel::kCatalog)];
     void *found = entry.load(std::memory_order_acquire);
     if (found == nullptr) {
         found = dlsym(handle, row.name);
@@ -123,8 +123,8 @@ QapSitePool &sitePool() {
 }
 
 // Copies text into a buffer of size bytes, cut to fit. (Made for every row: no formatting.)
-template <size_t size> void copyText(char (&buffer)[size], const char *text) {
-    const size_t n = strnlen(text, size - 1);
+template <size_t Size> void copyText(char (&buffer)[Size], const char *text) {
+    const size_t n = strnlen(text, Size - 1);
     memcpy(buffer, text, n);
     buffer[n] = '\0';
 }
@@ -205,7 +205,7 @@ void prepareProcess(const char *dataDir) noexcept {
 }
 
 const tessel::RoutineInfo *findBuiltRoutine(const char *name) noexcept {
-    for (const tessel::RoutineInfo &row : tessel::catalog)
+    for (const tessel::RoutineInfo &row : tessel::kCatalog)
         if (row.built && strcasecmp(row.name, name) == 0) return &row;
     return nullptr;
 }

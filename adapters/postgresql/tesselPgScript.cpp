@@ -105,7 +105,7 @@ int main(int argc, char **argv) {
         "    AS 'MODULE_PATHNAME', 'tessel_schema_errors_pg';\n"
         "COMMENT ON FUNCTION tessel_schema_errors(text, text, int4) IS 'the errors of the document "
         "against the XML Schema, a row each';\n");
-    for (const tessel::RoutineInfo &r : tessel::catalog) {
+    for (const tessel::RoutineInfo &r : tessel::kCatalog) {
         if (!r.built) continue;
         if (update)
             printf("ALTER FUNCTION %s PARALLEL %s COST %d;\n", signatureOf(r).c_str(),

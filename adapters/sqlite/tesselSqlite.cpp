@@ -138,7 +138,7 @@ const std::vector<Routine> *exportedRoutines(std::string *missing) {
     std::call_once(once, [] {
         void *handle = tarn::libraryHandle(reinterpret_cast<const void *>(&exportedRoutines));
         if (handle == nullptr) return;
-        for (const tessel::RoutineInfo &row : tessel::catalog) {
+        for (const tessel::RoutineInfo &row : tessel::kCatalog) {
             if (!row.built) continue;
             void *entry = dlsym(handle, row.name);
             if (entry == nullptr) {

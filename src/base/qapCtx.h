@@ -26,14 +26,14 @@ struct QapConvInfo {
 };
 
 // Sizes of the status arguments of a routine.
-constexpr int QAP_SQLSTATE_SIZE = 6; // five characters and a NUL
-constexpr int QAP_MSGTEXT_SIZE = 71; // at most 70 characters and a NUL
+constexpr int kSqlstateSize = 6; // five characters and a NUL
+constexpr int kMsgTextSize = 71; // at most 70 characters and a NUL
 
 // The smallest file threshold: CLOBs up to this many bytes are always parsed from memory.
-constexpr int32_t QAP_MIN_FILE_THRESHOLD = 131072;
+constexpr int32_t kMinFileThreshold = 131072;
 // The heap one parse may hold unless the host's registry says otherwise
 // (TARN_REG_MAX_PARSE_MEMORY).
-constexpr size_t QAP_DEFAULT_PARSE_MEMORY = size_t{256} << 20;
+constexpr size_t kDefaultParseMemory = size_t{256} << 20;
 
 // Per-invocation state, allocated zero-filled on a routine's first call.
 struct QapRoutineCtx {

@@ -2,10 +2,10 @@
 // qap.cat is generated from its texts at build time.
 #include "qapMsg.h"
 
-const char qapBuildStamp[] = "tessel " __DATE__ " " __TIME__;
+const char kBuildStamp[] = "tessel " __DATE__ " " __TIME__;
 
 // clang-format off
-const QapMessageRow qapMessages[QAP_MSG_ROWS] = {
+const QapMessageRow kMessages[kMsgRows] = {
     /*   0 */ {"", "", 0},
     /*   1 */ {"QAPA000I  ", "00000", 0},
     /*   2 */ {"QAPA001S  ", "00000", -92},

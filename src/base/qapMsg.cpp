@@ -14,18 +14,18 @@
 #include <unicode/ucnv.h>
 
 namespace {
-constexpr int QAP_MSG_BUFFER = 1024; // the formatting buffer
-constexpr int QAP_MSG_ROOM = 70;     // characters of a routine's message text
-constexpr int QAP_CATALOG_SET = 1;
+constexpr int kMsgBuffer = 1024; // the formatting buffer
+constexpr int kMsgRoom = 70;     // characters of a routine's message text
+constexpr int kCatalogSet = 1;
 
 // The text of a message: from the catalog when it can be opened and holds the message.
 const char *messageText(QapRoutineCtx *ctx, int32_t msgNo, intptr_t catalog) {
-    const char *builtin = msgNo < QAP_MSG_ROWS ? qapMessages[msgNo].text : "";
+    const char *builtin = msgNo < kMsgRows ? kMessages[msgNo].text : "";
     if (catalog == -1) {
         QAP_TRACE(ctx, "qapVsprint", "Message catalog open error. Using internal messages.\n");
         return builtin;
     }
-    const char *text = qapCatGet(catalog, QAP_CATALOG_SET, msgNo);
+    const char *text = qapCatGet(catalog, kCatalogSet, msgNo);
     if (text == nullptr) {
         QAP_TRACE(ctx, "qapVsprint", "Message catalog fetch error. Id=%d\n", msgNo);
         return builtin;
@@ -95,7 +95,7 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
     // The process locale is left alone: routines run on several host threads at once, and the
     // texts are formatted with %s and %d only, which read no locale. The catalog is opened
     // for the host's message locale (LC_MESSAGES of the process).
-    char buffer[QAP_MSG_BUFFER];
+    char buffer[kMsgBuffer];
     const intptr_t catalog = qapCatOpen("qap.cat", 1);
     const char *text = messageText(ctx, msgNo, catalog);
     vsnprintf(buffer, sizeof buffer, text, args);
@@ -108,11 +108,11 @@ int qapVsprint(QapRoutineCtx *ctx, char *out, int32_t msgNo, int32_t offset, va_
         // keeps the whole text beside it.
         qapKeepWhole(lastWhole, buffer);
         tarnSetDiagnostic(buffer);
-        return placeLine(ctx, out, buffer, len, QAP_MSG_ROOM - 1);
+        return placeLine(ctx, out, buffer, len, kMsgRoom - 1);
     }
 
     // Any other caller appends at offset into a 1024-character output (plus a terminator).
-    int room = QAP_MSG_BUFFER - offset;
+    int room = kMsgBuffer - offset;
     if (room <= 0) return 0;
     return placeLine(ctx, out + offset, buffer, len, room - 1);
 }
@@ -135,7 +135,7 @@ int setErrorV(QapRoutineCtx *ctx, QapStatus status, const char *state, int32_t m
 
 // The message's own SQLSTATE; "38X18" (internal error) for a number outside the table.
 const char *tableState(int32_t msgNo) {
-    return msgNo >= 0 && msgNo < QAP_MSG_ROWS ? qapMessages[msgNo].sqlstate : "38X18";
+    return msgNo >= 0 && msgNo < kMsgRows ? kMessages[msgNo].sqlstate : "38X18";
 }
 
 } // namespace
@@ -152,7 +152,7 @@ QapError::QapError(QapRoutineCtx *ctx, int32_t msgNo, ...) {
 
 void QapError::tell(QapStatus status) const {
     qapSetState(status.sqlstate, state_);
-    if (status.msgtext != nullptr) snprintf(status.msgtext, QAP_MSGTEXT_SIZE, "%.70s", text_);
+    if (status.msgtext != nullptr) snprintf(status.msgtext, kMsgTextSize, "%.70s", text_);
 }
 
 int qapSetError(QapRoutineCtx *ctx, QapStatus status, int32_t msgNo, ...) {
@@ -176,9 +176,9 @@ void qapStateToCode(QapRoutineCtx *ctx, int32_t *code, const char *sqlstate) {
         *code = -85;
         return;
     }
-    for (int32_t row = 0; row < QAP_MSG_ROWS; ++row) {
-        if (strcmp(qapMessages[row].sqlstate, sqlstate) == 0) {
-            *code = qapMessages[row].code;
+    for (int32_t row = 0; row < kMsgRows; ++row) {
+        if (strcmp(kMessages[row].sqlstate, sqlstate) == 0) {
+            *code = kMessages[row].code;
             return;
         }
     }
@@ -189,8 +189,8 @@ void qapStateToCode(QapRoutineCtx *ctx, int32_t *code, const char *sqlstate) {
 
 void qapSetState(char *sqlstate, const char *state) {
     if (sqlstate == nullptr || state == nullptr) return;
-    memcpy(sqlstate, state, QAP_SQLSTATE_SIZE - 1);
-    sqlstate[QAP_SQLSTATE_SIZE - 1] = '\0';
+    memcpy(sqlstate, state, kSqlstateSize - 1);
+    sqlstate[kSqlstateSize - 1] = '\0';
 }
 
 bool qapStateIsOk(const char *sqlstate) {

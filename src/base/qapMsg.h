@@ -8,7 +8,7 @@
 
 struct QapRoutineCtx;
 
-constexpr int32_t QAP_MSG_ROWS = 182;
+constexpr int32_t kMsgRows = 182;
 
 // Message numbers that the library issues, named by their message ids.
 enum QapMsgNo : int32_t {
@@ -56,10 +56,10 @@ struct QapMessageRow {
 };
 
 // The built-in message table (row = message number).
-extern const QapMessageRow qapMessages[QAP_MSG_ROWS];
+extern const QapMessageRow kMessages[kMsgRows];
 
 // Text identifying this build, for the internal-error messages.
-extern const char qapBuildStamp[];
+extern const char kBuildStamp[];
 
 // Formats message msgNo with its arguments into out. With a context of caller kind 0 (every
 // routine) out is a routine's message text: at most 70 characters, the last a newline, and

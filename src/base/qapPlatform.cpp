@@ -20,7 +20,7 @@
 #include "qapOwned.h"
 
 bool qapIsAbsolutePath(const char *name) {
-    return name != nullptr && name[0] == QAP_PATH_SEP;
+    return name != nullptr && name[0] == kPathSep;
 }
 
 char *qapFullPath(char *out, const char *name, size_t size) {
@@ -34,12 +34,12 @@ char *qapFullPath(char *out, const char *name, size_t size) {
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd) == nullptr) return nullptr;
     size_t cwdLen = strlen(cwd);
-    bool needSep = cwdLen == 0 || cwd[cwdLen - 1] != QAP_PATH_SEP;
+    bool needSep = cwdLen == 0 || cwd[cwdLen - 1] != kPathSep;
     size_t total = cwdLen + (needSep ? 1 : 0) + nameLen + 1;
     if (total > size) return nullptr;
     memcpy(out, cwd, cwdLen);
     size_t at = cwdLen;
-    if (needSep) out[at++] = QAP_PATH_SEP;
+    if (needSep) out[at++] = kPathSep;
     memcpy(out + at, name, nameLen + 1);
     return out;
 }
@@ -54,7 +54,7 @@ void qapUseOpenat2(bool use) {
 
 int qapOpenBeneath(int dirfd, const char *rel, int flags, unsigned mode) {
     flags |= O_NOFOLLOW | O_CLOEXEC;
-    if (rel == nullptr || rel[0] == '\0' || rel[0] == QAP_PATH_SEP) {
+    if (rel == nullptr || rel[0] == '\0' || rel[0] == kPathSep) {
         errno = EXDEV;
         return -1;
     }
@@ -79,9 +79,9 @@ int qapOpenBeneath(int dirfd, const char *rel, int flags, unsigned mode) {
     int at = dirfd;
     size_t start = 0;
     for (;;) {
-        size_t end = path.find(QAP_PATH_SEP, start);
-        const bool last = end == std::string::npos ||
-                          path.find_first_not_of(QAP_PATH_SEP, end) == std::string::npos;
+        size_t end = path.find(kPathSep, start);
+        const bool last =
+            end == std::string::npos || path.find_first_not_of(kPathSep, end) == std::string::npos;
         std::string part = path.substr(start, end == std::string::npos ? end : end - start);
         if (part == "..") {
             errno = EXDEV;
@@ -109,7 +109,7 @@ int qapTempCreate(const char *dir, const char *prefix, char **name) {
         unsigned char random[10];
         if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
         std::string path = dir;
-        if (path.back() != QAP_PATH_SEP) path += QAP_PATH_SEP;
+        if (path.back() != kPathSep) path += kPathSep;
         path += prefix != nullptr ? prefix : "";
         for (unsigned char r : random)
             path += alphabet[r % (sizeof alphabet - 1)];
@@ -148,10 +148,10 @@ std::string qapRealPath(const char *path) {
 namespace {
 // Blocks above half a huge page are mapped, in whole huge pages.
 bool mapped(size_t size) {
-    return size > QAP_BIG_BLOCK / 2;
+    return size > kBigBlock / 2;
 }
 size_t mappedLength(size_t size) {
-    return (size + QAP_BIG_BLOCK - 1) & ~(QAP_BIG_BLOCK - 1);
+    return (size + kBigBlock - 1) & ~(kBigBlock - 1);
 }
 } // namespace
 
@@ -159,11 +159,11 @@ void *qapBigAlloc(size_t size) {
     if (!mapped(size)) return malloc(size);
     // Map one huge page more than needed and trim both ends to a 2 MB boundary.
     const size_t length = mappedLength(size);
-    const size_t span = length + QAP_BIG_BLOCK;
+    const size_t span = length + kBigBlock;
     void *raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;
     const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-    const uintptr_t aligned = (start + QAP_BIG_BLOCK - 1) & ~(uintptr_t{QAP_BIG_BLOCK} - 1);
+    const uintptr_t aligned = (start + kBigBlock - 1) & ~(uintptr_t{kBigBlock} - 1);
     if (aligned > start) munmap(raw, aligned - start);
     const size_t tail = span - (aligned - start) - length;
     if (tail > 0) munmap(reinterpret_cast<void *>(aligned + length), tail);

@@ -8,15 +8,15 @@
 #include <mutex>
 #include <string>
 
-constexpr char QAP_PATH_SEP = '/';
-constexpr size_t QAP_MAX_PATH = 1024; // path buffers, terminator included
+constexpr char kPathSep = '/';
+constexpr size_t kMaxPath = 1024; // path buffers, terminator included
 
 // Trace file formats: directory and instance name.
-constexpr const char *QAP_TRACE_CTL_FORMAT = "%s/qap%s.ctl";
-constexpr const char *QAP_TRACE_FILE_FORMAT = "%s/qap%s.trc";
+constexpr const char *kTraceCtlFormat = "%s/qap%s.ctl";
+constexpr const char *kTraceFileFormat = "%s/qap%s.trc";
 
 // The directory temporary files go to when nothing else is configured.
-constexpr const char *QAP_ROOT_TEMP_DIR = "/tmp";
+constexpr const char *kRootTempDir = "/tmp";
 
 // A name is absolute when it starts with the separator.
 bool qapIsAbsolutePath(const char *name);
@@ -46,11 +46,11 @@ bool qapIsDirectory(const char *path);
 std::string qapRealPath(const char *path);
 
 // Storage that grows with a document (result slabs, item blocks, value chunks): a block of more
-// than half of QAP_BIG_BLOCK is mapped on its own in whole 2 MB pages, aligned and advised to
+// than half of kBigBlock is mapped on its own in whole 2 MB pages, aligned and advised to
 // use huge pages, so that filling it costs one page fault per 2 MB instead of 512; a smaller
 // one comes from the heap. Null when memory runs out. qapBigFree takes the size that qapBigAlloc
 // was given.
-constexpr size_t QAP_BIG_BLOCK = 2u << 20;
+constexpr size_t kBigBlock = 2u << 20;
 void *qapBigAlloc(size_t size);
 void qapBigFree(void *p, size_t size);
 

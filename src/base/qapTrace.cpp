@@ -80,7 +80,7 @@ bool trustedDirectory(const char *dir) {
 // write: the trace holds callers' documents, and no one else may choose or read it. Null with
 // why set otherwise.
 FILE *openTraceFile(const char *name, const char **why) {
-    const char *slash = strrchr(name, QAP_PATH_SEP);
+    const char *slash = strrchr(name, kPathSep);
     const std::string dir = slash == nullptr ? "." : slash == name ? "/" : std::string(name, slash);
     const char *base = slash == nullptr ? name : slash + 1;
     *why = "its directory is missing or a link";
@@ -204,7 +204,7 @@ int32_t qapTraceOpen(QapRoutineCtx *ctx, QapStatus err) {
         return 0;
     }
     int32_t rc = 0;
-    ctx->traceFile = qapTraceControl(ctx, QAP_TRACE_OPEN, nullptr, nullptr, &rc, err);
+    ctx->traceFile = qapTraceControl(ctx, kTraceOpen, nullptr, nullptr, &rc, err);
     if (ctx->traceFile != nullptr) ctx->traceOn = 1;
     return rc;
 }
@@ -222,13 +222,13 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
     const char *ctlDir = getenv("TARNQAPPATH");
     if (instance == nullptr || ctlDir == nullptr) {
         *rc = -102;
-        if (err.msgtext != nullptr) snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%s", "38X35");
+        if (err.msgtext != nullptr) snprintf(err.msgtext, kMsgTextSize, "%s", "38X35");
         return nullptr;
     }
 
     // A path that does not fit is refused by the open calls below as too long.
-    char ctlPath[QAP_MAX_PATH];
-    bool ctlFits = snprintf(ctlPath, sizeof ctlPath, QAP_TRACE_CTL_FORMAT, ctlDir, instance) <
+    char ctlPath[kMaxPath];
+    bool ctlFits = snprintf(ctlPath, sizeof ctlPath, kTraceCtlFormat, ctlDir, instance) <
                    static_cast<int>(sizeof ctlPath);
     *rc = 0;
     errno = 0;
@@ -236,9 +236,9 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
 
     FILE *trace = nullptr;
     switch (op) {
-    case QAP_TRACE_ON: {
-        bool nameFits = snprintf(ctx->traceFileName, sizeof ctx->traceFileName,
-                                 QAP_TRACE_FILE_FORMAT, dir != nullptr ? dir : "",
+    case kTraceOn: {
+        bool nameFits = snprintf(ctx->traceFileName, sizeof ctx->traceFileName, kTraceFileFormat,
+                                 dir != nullptr ? dir : "",
                                  instance) < static_cast<int>(sizeof ctx->traceFileName);
         const char *why = "its name is too long";
         trace = nameFits ? openTraceFile(ctx->traceFileName, &why) : nullptr;
@@ -256,17 +256,16 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
         qapSetMsg(ctx, err.msgtext, QAPA068I);
         break;
     }
-    case QAP_TRACE_OPEN: {
+    case kTraceOpen: {
         if (!ctlFits) errno = ENAMETOOLONG;
         FILE *ctl = ctlFits ? openControlFile(ctlDir, ctlPath) : nullptr;
         if (ctl == nullptr) {
             if (errno != ENOENT) {
                 *rc = -1;
                 // Cut like any message text: at most 70 characters, the last a newline.
-                if (err.msgtext != nullptr &&
-                    snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "'%s' %s\n", ctlPath,
-                             strerror(errno)) >= QAP_MSGTEXT_SIZE)
-                    err.msgtext[QAP_MSGTEXT_SIZE - 2] = '\n';
+                if (err.msgtext != nullptr && snprintf(err.msgtext, kMsgTextSize, "'%s' %s\n",
+                                                       ctlPath, strerror(errno)) >= kMsgTextSize)
+                    err.msgtext[kMsgTextSize - 2] = '\n';
             }
             break;
         }
@@ -283,7 +282,7 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
             fprintf(stderr, "tessel: not tracing to %s: %s\n", ctx->traceFileName, why);
         break;
     }
-    case QAP_TRACE_OFF:
+    case kTraceOff:
         if (!ctlFits || remove(ctlPath) != 0) {
             qapSetMsg(ctx, err.msgtext, QAPC008E, ctlPath);
             *rc = -96;
@@ -305,7 +304,7 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
 int32_t qapTraceSwitchOn(const char *dir, const char *instance, QapStatus err) {
     QapRoutineCtx ctx{};
     int32_t rc = 0;
-    FILE *trace = qapTraceControl(&ctx, QAP_TRACE_ON, dir, instance, &rc, err);
+    FILE *trace = qapTraceControl(&ctx, kTraceOn, dir, instance, &rc, err);
     if (trace == nullptr) return -1;
     time_t now = time(nullptr);
     fprintf(trace, "*** Trace turned on %s\n", ctime(&now));
@@ -316,6 +315,6 @@ int32_t qapTraceSwitchOn(const char *dir, const char *instance, QapStatus err) {
 int32_t qapTraceSwitchOff(const char *instance, QapStatus err) {
     QapRoutineCtx ctx{};
     int32_t rc = 0;
-    qapTraceControl(&ctx, QAP_TRACE_OFF, nullptr, instance, &rc, err);
+    qapTraceControl(&ctx, kTraceOff, nullptr, instance, &rc, err);
     return rc != 0 ? -1 : 0;
 }

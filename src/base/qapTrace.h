@@ -9,9 +9,9 @@
 #include <cstdio>
 
 // Operations of qapTraceControl.
-constexpr int32_t QAP_TRACE_ON = 900;
-constexpr int32_t QAP_TRACE_OPEN = 901;
-constexpr int32_t QAP_TRACE_OFF = 902;
+constexpr int32_t kTraceOn = 900;
+constexpr int32_t kTraceOpen = 901;
+constexpr int32_t kTraceOff = 902;
 
 // Writes formatted text to the context's trace file (flushed), if it has one.
 int qapTrace(QapRoutineCtx *ctx, const char *format, ...) __attribute__((format(printf, 2, 3)));

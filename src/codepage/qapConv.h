@@ -23,8 +23,8 @@ const QapEncodingRow *qapEncodingTable();
 int32_t qapDbCodePage(const void *dbinfo);
 
 // Opens the application and database converters of ctx->convInfo. 0 or -1.
-int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
-                const char *appEncoding);
+int32_t qapInitIcu(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
+                   const char *appEncoding);
 
 // The application code pages of UTF-16 without a byte order mark of its own: ICU numbers
 // UTF-16BE 1200 and UTF-16LE 1202.
@@ -50,20 +50,20 @@ UConverter *qapOpenNamed(const char *name, UErrorCode *status);
 UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status);
 
 // The encoding name the parser is given for a code page. 0, or -1 with "38X38".
-int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
-                        QapStatus err);
-// The encoding name for text in the database code page: QAP_getEncoding's check, then the
+int32_t qapGetEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
+                       QapStatus err);
+// The encoding name for text in the database code page: qapGetEncoding's check, then the
 // database converter's own ICU name, so that the parser (which transcodes through ICU) reads the
 // bytes through the very table the library converts them with; in this ICU a table's name may
 // open another variant of the code page. 0, or -1 with "38X38".
 int32_t qapDbEncoding(QapRoutineCtx *ctx, XMLCh *out, int32_t capacity, QapStatus err);
 
 // Database code page to UTF-16; code units written (terminator not counted), or -1.
-int32_t QAP_mbstowcsFunction(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity);
+int32_t qapMbstowcsFunction(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity);
 // ICU default code page to UTF-16, with a converter opened for the call.
-int32_t QAP_mbstowcsSys(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity);
+int32_t qapMbstowcsSys(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity);
 // UTF-16 to the database code page; bytes written (terminator not counted), or -1.
-int32_t QAP_wcstombsFunction(QapRoutineCtx *ctx, char *out, const XMLCh *in, int32_t capacity);
+int32_t qapWcstombsFunction(QapRoutineCtx *ctx, char *out, const XMLCh *in, int32_t capacity);
 // Parser string to the database code page (4 bytes per unit plus 4); returns out.
 char *qapConvXMLCh(QapRoutineCtx *ctx, const XMLCh *in, char *out);
 
@@ -72,11 +72,11 @@ int32_t qapSetIcuError(QapRoutineCtx *ctx, QapStatus err, UErrorCode status);
 
 // Application to database code page; out may be in. Bytes written or -1 (*tooLong set, when
 // given, if the result does not fit).
-int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
-                               int32_t capacity, QapStatus err, bool *tooLong);
+int32_t qapConvertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
+                                  int32_t capacity, QapStatus err, bool *tooLong);
 // Database to application code page; out may be in. Bytes written or -1.
-int32_t convertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
-                               int32_t capacity, QapStatus err);
+int32_t qapConvertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
+                                  int32_t capacity, QapStatus err);
 
 // Converts a document to the application code page and rewrites the encoding of its XML
 // declaration. Bytes written (byte order mark included), or -1.

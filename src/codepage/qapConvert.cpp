@@ -105,14 +105,14 @@ int32_t convertBuffer(QapRoutineCtx *ctx, const char *fn, bool appToDb, const ch
 
 } // namespace
 
-int32_t QAP_mbstowcsFunction(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity) {
+int32_t qapMbstowcsFunction(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity) {
     // A byte sequence the database code page does not have fails; no substitute stands in.
     UConverter *db = dbConverter(ctx);
     QapStrictConversion strict(db);
     return toUtf16(ctx, "QAP_mbstowcsFunction", db, out, in, capacity);
 }
 
-int32_t QAP_mbstowcsSys(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity) {
+int32_t qapMbstowcsSys(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t capacity) {
     static const char fn[] = "QAP_mbstowcsSys";
     const char *name = ucnv_getDefaultName();
     if (name == nullptr) {
@@ -130,7 +130,7 @@ int32_t QAP_mbstowcsSys(QapRoutineCtx *ctx, XMLCh *out, const char *in, int32_t 
     return count;
 }
 
-int32_t QAP_wcstombsFunction(QapRoutineCtx *ctx, char *out, const XMLCh *in, int32_t capacity) {
+int32_t qapWcstombsFunction(QapRoutineCtx *ctx, char *out, const XMLCh *in, int32_t capacity) {
     static const char fn[] = "QAP_wcstombsFunction";
     if (out != nullptr && capacity > 0) out[0] = '\0';
     UConverter *cnv = dbConverter(ctx);
@@ -156,8 +156,8 @@ char *qapConvXMLCh(QapRoutineCtx *ctx, const XMLCh *in, char *out) {
         return out;
     }
     int64_t capacity = 4 * static_cast<int64_t>(u_strlen(in)) + 4;
-    QAP_wcstombsFunction(ctx, out, in,
-                         capacity > INT32_MAX ? INT32_MAX : static_cast<int32_t>(capacity));
+    qapWcstombsFunction(ctx, out, in,
+                        capacity > INT32_MAX ? INT32_MAX : static_cast<int32_t>(capacity));
     return out;
 }
 
@@ -168,8 +168,8 @@ int32_t qapSetIcuError(QapRoutineCtx *ctx, QapStatus err, UErrorCode status) {
     return -1;
 }
 
-int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
-                               int32_t capacity, QapStatus err, bool *tooLong) {
+int32_t qapConvertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
+                                  int32_t capacity, QapStatus err, bool *tooLong) {
     QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
     if (ci != nullptr && qapIsUtf16CodePage(ci->appCodePage) && in != nullptr && inLength >= 2) {
         unsigned char b0 = static_cast<unsigned char>(in[0]);
@@ -190,8 +190,8 @@ int32_t convertBufferAppToTarn(QapRoutineCtx *ctx, const char *in, int32_t inLen
                          tooLong);
 }
 
-int32_t convertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
-                               int32_t capacity, QapStatus err) {
+int32_t qapConvertBufferTarnToApp(QapRoutineCtx *ctx, const char *in, int32_t inLength, char *out,
+                                  int32_t capacity, QapStatus err) {
     return convertBuffer(ctx, "convertBufferTarnToApp", false, in, inLength, out, capacity, err,
                          nullptr);
 }

@@ -16,15 +16,15 @@
 namespace {
 
 // ICU's platform value for CCSID-based converter names.
-constexpr UConverterPlatform QAP_CCSID_PLATFORM = static_cast<UConverterPlatform>(0);
+constexpr UConverterPlatform kCcsidPlatform = static_cast<UConverterPlatform>(0);
 
 // The database code page some hosts report for EUC-JP, and the CCSID it is converted with.
-constexpr int32_t QAP_EUCJP_HOST_CP = 954;
-constexpr int32_t QAP_EUCJP_CCSID = 33722;
+constexpr int32_t kEucjpHostCp = 954;
+constexpr int32_t kEucjpCcsid = 33722;
 
 std::string deriveVendorPrefix() {
     UErrorCode status = U_ZERO_ERROR;
-    UConverter *cnv = qapKeepOpened(ucnv_openCCSID(37, QAP_CCSID_PLATFORM, &status), &status);
+    UConverter *cnv = qapKeepOpened(ucnv_openCCSID(37, kCcsidPlatform, &status), &status);
     std::string prefix;
     if (cnv != nullptr) {
         UErrorCode nameStatus = U_ZERO_ERROR;
@@ -117,7 +117,7 @@ UConverter *qapOpenConverter(int32_t ccsid, UErrorCode *status) {
             }
         }
     }
-    return qapKeepOpened(ucnv_openCCSID(ccsid, QAP_CCSID_PLATFORM, status), status);
+    return qapKeepOpened(ucnv_openCCSID(ccsid, kCcsidPlatform, status), status);
 }
 
 UConverter *qapKeepOpened(UConverter *cnv, UErrorCode *status) {
@@ -132,8 +132,8 @@ UConverter *qapOpenNamed(const char *name, UErrorCode *status) {
     return qapKeepOpened(ucnv_open(name, status), status);
 }
 
-int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
-                const char *appEncoding) {
+int32_t qapInitIcu(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
+                   const char *appEncoding) {
     static const char fn[] = "initICU";
     QAP_TRACE(ctx, fn, "entered\n");
     if (ctx == nullptr || ctx->convInfo == nullptr) return -1;
@@ -146,7 +146,7 @@ int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
 
     const char *appName = appEncoding != nullptr ? appEncoding : ucnv_getDefaultName();
     ci->dbCodePage = qapDbCodePage(dbinfo);
-    if (ci->dbCodePage == QAP_EUCJP_HOST_CP) ci->dbCodePage = QAP_EUCJP_CCSID;
+    if (ci->dbCodePage == kEucjpHostCp) ci->dbCodePage = kEucjpCcsid;
     if (appName == nullptr) {
         QAP_TRACE(ctx, fn, "unable to ucnv_getDefaultName\n");
         return -1;
@@ -182,8 +182,8 @@ int32_t initICU(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo,
     return result;
 }
 
-int32_t QAP_getEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
-                        QapStatus err) {
+int32_t qapGetEncoding(QapRoutineCtx *ctx, int32_t codePage, XMLCh *out, int32_t capacity,
+                       QapStatus err) {
     static const char fn[] = "QAP_getEncoding";
     QAP_TRACE(ctx, fn, "Entered.\n");
     if (out != nullptr && capacity > 0) out[0] = 0;
@@ -252,7 +252,7 @@ int32_t qapDbCodePage(const void *dbinfo) {
 
 int32_t qapDbEncoding(QapRoutineCtx *ctx, XMLCh *out, int32_t capacity, QapStatus err) {
     const QapConvInfo *ci = ctx != nullptr ? ctx->convInfo : nullptr;
-    const int32_t rc = QAP_getEncoding(ctx, ci != nullptr ? ci->dbCodePage : 0, out, capacity, err);
+    const int32_t rc = qapGetEncoding(ctx, ci != nullptr ? ci->dbCodePage : 0, out, capacity, err);
     if (rc != 0 || ci == nullptr || ci->dbConv == nullptr) return rc;
     UErrorCode status = U_ZERO_ERROR;
     const char *name = ucnv_getName(ci->dbConv, &status);

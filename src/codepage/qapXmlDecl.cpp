@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr char FN[] = "qapConvBufferTarnToAppEncoding";
+constexpr char kTraceFn[] = "qapConvBufferTarnToAppEncoding";
 
 bool isQuote(UChar c) {
     return c == u'\'' || c == u'"';
@@ -65,17 +65,17 @@ int32_t invalidDocument(QapRoutineCtx *ctx, QapStatus err) {
 bool scanAssignment(QapRoutineCtx *ctx, const UChar *text, int32_t &pos, const char *noQuote,
                     const char *noEndQuote) {
     if (text[pos] != u'=') {
-        QAP_TRACE(ctx, FN, "no xml version equals char =%x\n", text[pos]);
+        QAP_TRACE(ctx, kTraceFn, "no xml version equals char =%x\n", text[pos]);
         return false;
     }
     ++pos;
     skipBlanks(text, pos);
     if (!isQuote(text[pos])) {
-        QAP_TRACE(ctx, FN, noQuote, text[pos]);
+        QAP_TRACE(ctx, kTraceFn, noQuote, text[pos]);
         return false;
     }
     if (!scanQuoted(text, pos)) {
-        QAP_TRACE(ctx, FN, noEndQuote, text[pos]);
+        QAP_TRACE(ctx, kTraceFn, noEndQuote, text[pos]);
         return false;
     }
     return true;
@@ -114,9 +114,10 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     const UChar *text = unicode.get();
     UErrorCode status = U_ZERO_ERROR;
     int32_t count = ucnv_toUChars(ci->dbConv, unicode.get(), units, in, inLength, &status);
-    QAP_TRACE(ctx, FN, "nr chars in unicode %d\n", count);
+    QAP_TRACE(ctx, kTraceFn, "nr chars in unicode %d\n", count);
     if (status != U_ZERO_ERROR) {
-        QAP_TRACE(ctx, FN, "cant convert from app codepage err = %ld\n", static_cast<long>(status));
+        QAP_TRACE(ctx, kTraceFn, "cant convert from app codepage err = %ld\n",
+                  static_cast<long>(status));
         return qapSetIcuError(ctx, err, status);
     }
 
@@ -125,15 +126,15 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
         unsigned first[5] = {};
         for (int i = 0; i < 5 && (i == 0 || first[i - 1] != 0); ++i)
             first[i] = text[i];
-        QAP_TRACE(ctx, FN, "invalid start of xml decl %x %x %x %x %x\n", first[0], first[1],
+        QAP_TRACE(ctx, kTraceFn, "invalid start of xml decl %x %x %x %x %x\n", first[0], first[1],
                   first[2], first[3], first[4]);
         return invalidDocument(ctx, err);
     }
     int32_t pos = 5;
     skipBlanks(text, pos);
     if (!startsWith(text, pos, u"version")) {
-        QAP_TRACE(ctx, FN, "invalid version of xml decl %c%c%c%c%c\n", text[0], text[1], text[2],
-                  text[3], text[4]);
+        QAP_TRACE(ctx, kTraceFn, "invalid version of xml decl %c%c%c%c%c\n", text[0], text[1],
+                  text[2], text[3], text[4]);
         return invalidDocument(ctx, err);
     }
     pos += 7;
@@ -155,7 +156,7 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     ucnv_resetFromUnicode(ci->appConv);
     status = writeApp(ci->appConv, out, capacity, &written, text, prefixLength, false);
     if (status != U_ZERO_ERROR) {
-        QAP_TRACE(ctx, FN, "icu ucnv_fromUChars of xmldecl error %d\n", status);
+        QAP_TRACE(ctx, kTraceFn, "icu ucnv_fromUChars of xmldecl error %d\n", status);
         return qapSetIcuError(ctx, err, status);
     }
 
@@ -166,7 +167,7 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     const char *ianaName = nullptr;
     if (status == U_ZERO_ERROR) ianaName = ucnv_getStandardName(icuName, "IANA", &status);
     if (status != U_ZERO_ERROR) {
-        QAP_TRACE(ctx, FN, "icu getName error %d\n", status);
+        QAP_TRACE(ctx, kTraceFn, "icu getName error %d\n", status);
         return qapSetIcuError(ctx, err, status);
     }
     const char *encName = ianaName != nullptr && qapIsEncName(ianaName) ? ianaName : icuName;
@@ -178,10 +179,10 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     u_charsToUChars(encText, encUnicode, encLength);
     status = writeApp(ci->appConv, out, capacity, &written, encUnicode, encLength, false);
     if (status != U_ZERO_ERROR) {
-        QAP_TRACE(ctx, FN, "icu ucnv_fromUChars of encoding name error %d\n", status);
+        QAP_TRACE(ctx, kTraceFn, "icu ucnv_fromUChars of encoding name error %d\n", status);
         return qapSetIcuError(ctx, err, status);
     }
-    QAP_TRACE(ctx, FN, "wrote encoding; uch %x\n", text[prefixLength]);
+    QAP_TRACE(ctx, kTraceFn, "wrote encoding; uch %x\n", text[prefixLength]);
 
     // An encoding declaration right after the version information is dropped.
     pos = prefixLength;
@@ -199,7 +200,7 @@ int32_t qapConvBufferTarnToAppEncoding(QapRoutineCtx *ctx, const char *in, int32
     // The rest of the document, unchanged, up to its first NUL.
     status = writeApp(ci->appConv, out, capacity, &written, text + pos, u_strlen(text + pos), true);
     if (status != U_ZERO_ERROR) {
-        QAP_TRACE(ctx, FN, "icu ucnv_fromUChars of rest of buffer %d\n", status);
+        QAP_TRACE(ctx, kTraceFn, "icu ucnv_fromUChars of rest of buffer %d\n", status);
         return qapSetIcuError(ctx, err, status);
     }
     out[written] = '\0';

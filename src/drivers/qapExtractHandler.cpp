@@ -33,19 +33,19 @@ bool sameName(const XMLCh *a, const XMLCh *b) {
 } // namespace
 
 // Appends an attribute value as one new item, escaped.
-void qapExtractHandler::addValueItem(const XMLCh *value) {
+void QapExtractHandler::addValueItem(const XMLCh *value) {
     // Length and special characters in one pass.
     XMLSize_t n = 0;
     uint64_t special = 0;
     for (XMLCh c; (c = value[n]) != 0; ++n)
-        special |= c < 64 ? (qapEscapeMask >> c) & 1 : 0;
+        special |= c < 64 ? (kEscapeMask >> c) & 1 : 0;
     result.addItem(special != 0 ? 1 : 0, value, static_cast<uint32_t>(n));
 }
 
 // The parser's lookup by qualified name, the first attribute whose name equals attributeName,
 // but trying first the position where the previous element had it (names are unique within
 // an element, so a hit there is the first one).
-const XMLCh *qapExtractHandler::targetValue(const Attributes &attrs) {
+const XMLCh *QapExtractHandler::targetValue(const Attributes &attrs) {
     const XMLSize_t n = attrs.getLength();
     if (targetIndex_ < n && sameName(attrs.getQName(targetIndex_), attributeName))
         return attrs.getValue(targetIndex_);
@@ -58,8 +58,8 @@ const XMLCh *qapExtractHandler::targetValue(const Attributes &attrs) {
     return nullptr;
 }
 
-qapExtractHandler::qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path)
-    : qapSgDocHandler(ctx, path), states_(16, PARTIAL) {
+QapExtractHandler::QapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path)
+    : QapSgDocHandler(ctx, path), states_(16, PARTIAL) {
     if (!query.isShallow()) {
         // Head step i (from 1) is matched against the open element at depth i only; the
         // other steps against any.
@@ -79,7 +79,7 @@ qapExtractHandler::qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path
     }
 }
 
-void qapExtractHandler::rearm() {
+void QapExtractHandler::rearm() {
     isMatched = PARTIAL;
     while (currentPath.depth() != 0)
         currentPath.pop();
@@ -93,7 +93,7 @@ void qapExtractHandler::rearm() {
     done = nullptr;
 }
 
-void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
+void QapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
                                      const XMLCh *const qname, const Attributes &attrs) {
     const QapMatchState prev = isMatched;
     const uint32_t depth = ++depth_;
@@ -119,7 +119,7 @@ void qapExtractHandler::startElement(const XMLCh *const, const XMLCh *const,
     }
 }
 
-QapMatchState qapExtractHandler::pushAndMatch(uint32_t depth, const XMLCh *qname,
+QapMatchState QapExtractHandler::pushAndMatch(uint32_t depth, const XMLCh *qname,
                                               const Attributes &attrs) {
     const bool copyAttrs =
         attrsAnyDepth_ || (depth < predicateDepths_.size() && predicateDepths_[depth] != 0);
@@ -127,10 +127,10 @@ QapMatchState qapExtractHandler::pushAndMatch(uint32_t depth, const XMLCh *qname
     return query.match(currentPath);
 }
 
-void qapExtractHandler::startMatched(QapMatchState prev, uint32_t depth, const XMLCh *qname,
+void QapExtractHandler::startMatched(QapMatchState prev, uint32_t depth, const XMLCh *qname,
                                      const Attributes &attrs) {
     if (ctx != nullptr && ctx->traceOn) {
-        char name[QAP_PARSER_TEXT_SIZE];
+        char name[kParserTextSize];
         QAP_TRACE(ctx, "qapExtractHandler::startElement", "qName: %s\n",
                   qapParserText(ctx, qname, name));
         QAP_TRACE(ctx, "qapExtractHandler::startElement", "isMatched==YES, target=%d\n",
@@ -164,7 +164,7 @@ void qapExtractHandler::startMatched(QapMatchState prev, uint32_t depth, const X
     }
 }
 
-void qapExtractHandler::endElement(const XMLCh *const, const XMLCh *const,
+void QapExtractHandler::endElement(const XMLCh *const, const XMLCh *const,
                                    const XMLCh *const qname) {
     const uint32_t closed = depth_--;
     if (isMatched == YES && targetKind == TAGGED_ELEMENT) endTagged(qname);
@@ -186,9 +186,9 @@ void qapExtractHandler::endElement(const XMLCh *const, const XMLCh *const,
         closed > 1 ? static_cast<QapMatchState>(states_[closed - 1]) : query.match(currentPath);
 }
 
-void qapExtractHandler::endTagged(const XMLCh *qname) {
+void QapExtractHandler::endTagged(const XMLCh *qname) {
     if (ctx != nullptr && ctx->traceOn) {
-        char name[QAP_PARSER_TEXT_SIZE];
+        char name[kParserTextSize];
         QAP_TRACE(ctx, "qapExtractHandler::endElement", "qname: %s\n",
                   qapParserText(ctx, qname, name));
         QAP_TRACE(ctx, "qapExtractHandler::endElement", "isMatched==YES, target==TAGGED_ELEMENT\n");
@@ -196,14 +196,14 @@ void qapExtractHandler::endTagged(const XMLCh *qname) {
     if (result.last != nullptr) composeEndElement(qname);
 }
 
-void qapExtractHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
+void QapExtractHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
     if (isMatched != YES || targetKind == ATTRIBUTE || result.last == nullptr) return;
     // The parser's character buffers are NUL-terminated at length, as the escaping copy needs.
     const int escape = tagged == 1 && qapNeedsEscape(chars, length) ? 1 : 0;
     result.last->addToContent(escape, chars, static_cast<uint32_t>(length));
 }
 
-void qapExtractHandler::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length) {
+void QapExtractHandler::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length) {
     // Whitespace outside the matched fragment (the reader also passes on what lies outside the
     // root element) never joins a value.
     if (isMatched != YES || targetKind != TAGGED_ELEMENT || taggedDepth_ == 0 ||
@@ -212,27 +212,27 @@ void qapExtractHandler::ignorableWhitespace(const XMLCh *const chars, const XMLS
     result.last->addToContent(0, chars, static_cast<uint32_t>(length));
 }
 
-void qapExtractHandler::startDTD(const XMLCh *const, const XMLCh *const,
+void QapExtractHandler::startDTD(const XMLCh *const, const XMLCh *const,
                                  const XMLCh *const systemId) {
     QAP_TRACE(ctx, "qapExtractHandler::startDTD", "Entered\n");
     if (resolver != nullptr) resolver->setDtdId(systemId);
 }
 
-void qapExtractHandler::endDocument() {}
-void qapExtractHandler::processingInstruction(const XMLCh *const, const XMLCh *const) {}
-void qapExtractHandler::startDocument() {}
-void qapExtractHandler::startCDATA() {}
-void qapExtractHandler::endCDATA() {}
-void qapExtractHandler::notationDecl(const XMLCh *const, const XMLCh *const, const XMLCh *const) {}
-void qapExtractHandler::unparsedEntityDecl(const XMLCh *const, const XMLCh *const,
+void QapExtractHandler::endDocument() {}
+void QapExtractHandler::processingInstruction(const XMLCh *const, const XMLCh *const) {}
+void QapExtractHandler::startDocument() {}
+void QapExtractHandler::startCDATA() {}
+void QapExtractHandler::endCDATA() {}
+void QapExtractHandler::notationDecl(const XMLCh *const, const XMLCh *const, const XMLCh *const) {}
+void QapExtractHandler::unparsedEntityDecl(const XMLCh *const, const XMLCh *const,
                                            const XMLCh *const, const XMLCh *const) {}
 
-void qapExtractHandler::warning(const SAXParseException &exc) {
+void QapExtractHandler::warning(const SAXParseException &exc) {
     throw SAXParseException(exc);
 }
-void qapExtractHandler::error(const SAXParseException &exc) {
+void QapExtractHandler::error(const SAXParseException &exc) {
     throw SAXParseException(exc);
 }
-void qapExtractHandler::fatalError(const SAXParseException &exc) {
+void QapExtractHandler::fatalError(const SAXParseException &exc) {
     throw SAXParseException(exc);
 }

@@ -9,24 +9,24 @@
 
 // Told by the extract handler each time a value is complete (nothing more can join it): a scan
 // that hands out values while the parse goes on pauses the parse there.
-class qapValueDone {
+class QapValueDone {
 public:
     virtual void valueDone() = 0;
 
 protected:
-    ~qapValueDone() = default;
+    ~QapValueDone() = default;
 };
 
 // The SAX handler of extraction: collects attribute values, element text or tagged fragments
 // at the path into the inherited result.
-class qapExtractHandler : public qapSgDocHandler {
+class QapExtractHandler : public QapSgDocHandler {
 public:
     // Parses the path; tagged 1 makes the target TAGGED_ELEMENT. Throws QapError.
-    qapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path);
+    QapExtractHandler(QapRoutineCtx *ctx, int tagged, XMLCh *path);
     // Forgets everything of the previous parse, to parse again with the same path.
     void rearm();
     // Told of every complete value when set (a scan's parse only).
-    qapValueDone *done = nullptr;
+    QapValueDone *done = nullptr;
 
     // ContentHandler
     void characters(const XMLCh *const chars, const XMLSize_t length) override;

@@ -15,7 +15,7 @@
 
 XERCES_CPP_NAMESPACE_USE
 
-int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText,
+int32_t qapSetUpReader(QapRoutineCtx *ctx, QapParseParts &parts, const char *dtdText,
                        QapStatus err) {
     try {
         parts.ctx = ctx;
@@ -25,7 +25,7 @@ int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtd
             parts.ownParser = qapNewParser(ctx);
             parts.parser = parts.ownParser.get();
         }
-        qapParser &parser = *parts.parser;
+        QapParser &parser = *parts.parser;
         parser.resolver->dtdText = dtdText;
         parser.resolver->setDtdId(nullptr);
         parser.reader->beginParse();
@@ -43,13 +43,13 @@ int32_t qapSetUpReader(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtd
     }
 }
 
-qapParseParts::~qapParseParts() {
+QapParseParts::~QapParseParts() {
     release();
 }
 
-void qapParseParts::release() {
+void QapParseParts::release() {
     if (parser != nullptr) {
-        qapNonValidateReader &reader = *parser->reader;
+        QapNonValidateReader &reader = *parser->reader;
         reader.setContentHandler(nullptr);
         reader.setErrorHandler(nullptr);
         reader.setLexicalHandler(nullptr);
@@ -61,9 +61,9 @@ void qapParseParts::release() {
     memSource.reset();
     if (keepPath != nullptr && handler != nullptr && parser != nullptr && !parser->retired &&
         ctx != nullptr && parser == qapKeptParser(ctx)) {
-        qapParser::Kept &kept = parser->kept;
+        QapParser::Kept &kept = parser->kept;
         // Re-armed now, so that nothing of this document stays while the context waits.
-        static_cast<qapExtractHandler &>(*handler).rearm();
+        static_cast<QapExtractHandler &>(*handler).rearm();
         try {
             kept.path.assign(keepPath);
             kept.tagged = keepTagged;
@@ -81,15 +81,15 @@ void qapParseParts::release() {
     path.reset();
 }
 
-int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &document,
+int32_t qapRunParse(QapRoutineCtx *ctx, QapParseParts &parts, const QapDoc &document,
                     QapStatus err) {
     static const char *const fn = "qapRunParse";
     const char *doc = document.doc;
     const bool inDbCodePage = document.docInDbCodePage == 1;
     try {
-        if (document.docLoc == QAP_MEM) {
+        if (document.docLoc == kMem) {
             QAP_TRACE(ctx, fn, "Before calling parser using memory interface\n");
-            if (inDbCodePage) setDbEncoding(ctx, *parts.memSource);
+            if (inDbCodePage) qapSetDbEncoding(ctx, *parts.memSource);
             parts.parser->reader->parse(*parts.memSource);
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", "buffer");
         } else {
@@ -99,7 +99,7 @@ int32_t qapRunParse(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &docu
                 qapSetDocumentOpenError(ctx, doc, document.file != nullptr ? errno : ENOENT, err);
                 return -1;
             }
-            if (inDbCodePage) setDbEncoding(ctx, *source);
+            if (inDbCodePage) qapSetDbEncoding(ctx, *source);
             QAP_TRACE(ctx, fn, "Before calling parser->parse(%s)\n", doc);
             parts.parser->reader->parse(*source);
             QAP_TRACE(ctx, fn, "After calling parser->parse(%s)\n", doc);

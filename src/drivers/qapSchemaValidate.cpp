@@ -1,5 +1,5 @@
 // Validation against an XML Schema: the schema is loaded once into a kept reader, checked
-// against the bounds (qapSchemaReader), and every document of the statement is validated by a
+// against the bounds (QapSchemaReader), and every document of the statement is validated by a
 // streaming parse against it.
 #include "qapSchemaValidate.h"
 
@@ -47,9 +47,9 @@ private:
 } // namespace
 
 struct QapSchemaSession::Kept {
-    qapParseMemory memory; // first: goes last, after everything the reader allocated
+    QapParseMemory memory; // first: goes last, after everything the reader allocated
     SecurityManager security;
-    std::unique_ptr<qapSchemaReader> reader;
+    std::unique_ptr<QapSchemaReader> reader;
     std::string key;   // the schema: "T" and its text, or "F" and its file name
     size_t loaded = 0; // what the memory held with the schema loaded
     Kept() = default;
@@ -83,7 +83,7 @@ public:
 
 private:
     void record(const SAXParseException &exc) {
-        char text[QAP_PARSER_TEXT_SIZE];
+        char text[kParserTextSize];
         errors_.push_back(QapSchemaError{exc.getLineNumber(), exc.getColumnNumber(),
                                          qapParserText(ctx_, exc.getMessage(), text)});
     }
@@ -106,7 +106,7 @@ int32_t QapSchemaSession::prepare(const char *schema, bool schemaFile, QapStatus
         if (kept_ != nullptr && kept_->key == key) return 0;
         kept_.reset();
         kept = std::make_unique<Kept>();
-        kept->reader.reset(new qapSchemaReader(ctx_, &kept->memory));
+        kept->reader.reset(new QapSchemaReader(ctx_, &kept->memory));
         qapBoundEntities(*kept->reader, kept->security);
     } catch (...) {
         if (qapReportSetUpException(ctx_, fn, err) == -2) qapSetState(err.sqlstate, "38X13");
@@ -128,7 +128,7 @@ int32_t QapSchemaSession::prepare(const char *schema, bool schemaFile, QapStatus
         } else {
             source.reset(new MemBufInputSource(reinterpret_cast<const XMLByte *>(schema),
                                                strlen(schema), u"IdForSchemaBuffer", false));
-            setDbEncoding(ctx_, *source);
+            qapSetDbEncoding(ctx_, *source);
         }
         kept->reader->setErrorHandler(&errors);
         kept->reader->loadSchema(*source, schemaFile);
@@ -149,7 +149,7 @@ int32_t QapSchemaSession::run(const char *doc, bool docFile, const char *schema,
     err.msgtext[0] = '\0';
     errors_.clear();
     if (prepare(schema, schemaFile, err) != 0) return -1;
-    qapSchemaReader &reader = *kept_->reader;
+    QapSchemaReader &reader = *kept_->reader;
     Handler handler(ctx_, errors_, limit);
     int32_t outcome = 0;
     try {
@@ -165,7 +165,7 @@ int32_t QapSchemaSession::run(const char *doc, bool docFile, const char *schema,
             }
         } else {
             source.reset(qapMemoryDocument(doc, XMLPlatformUtils::fgMemoryManager));
-            setDbEncoding(ctx_, *source);
+            qapSetDbEncoding(ctx_, *source);
         }
         reader.setErrorHandler(&handler);
         reader.beginParse();

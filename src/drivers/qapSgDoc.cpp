@@ -1,4 +1,4 @@
-// The extraction drivers: every value at a path (extractAll), exactly one (extractOne), and
+// The extraction drivers: every value at a path (qapExtractAll), exactly one (qapExtractOne), and
 // the values one by one as a table fetches them (QapExtractScan).
 #include "qapSgDoc.h"
 
@@ -28,11 +28,11 @@ namespace {
 
 // The extraction handler for the path, checked for a syntax error ("38X09"). 0, or as
 // setUpReader.
-int32_t buildExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const char *dtdText, int tagged,
+int32_t buildExtraction(QapRoutineCtx *ctx, QapParseParts &parts, const char *dtdText, int tagged,
                         QapStatus err) {
     try {
         auto *handler =
-            new (std::nothrow) qapExtractHandler(ctx, tagged == 1 ? 1 : 0, parts.path.get());
+            new (std::nothrow) QapExtractHandler(ctx, tagged == 1 ? 1 : 0, parts.path.get());
         parts.handler.reset(handler);
         if (handler == nullptr) {
             qapSetError(ctx, err, QAPG002E);
@@ -54,14 +54,14 @@ int32_t buildExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const char *dt
 
 // Arms parts with the handler the context's reader kept from its previous parse, when that was
 // for the same path (never null) and tagged flag (0 or 1). False when there is none to take.
-bool takeKept(QapRoutineCtx *ctx, qapParseParts &parts, const char *path, int tagged) {
-    qapParser *parser = qapKeptParser(ctx);
+bool takeKept(QapRoutineCtx *ctx, QapParseParts &parts, const char *path, int tagged) {
+    QapParser *parser = qapKeptParser(ctx);
     if (parser == nullptr) return false;
-    qapParser::Kept &kept = parser->kept;
+    QapParser::Kept &kept = parser->kept;
     if (kept.handler == nullptr || kept.tagged != tagged || kept.path != path) return false;
     parts.path = std::move(kept.path16);
-    // Only extraction handlers are kept (qapParseParts::release); re-armed when kept.
-    parts.handler.reset(static_cast<qapExtractHandler *>(kept.handler.release()));
+    // Only extraction handlers are kept (QapParseParts::release); re-armed when kept.
+    parts.handler.reset(static_cast<QapExtractHandler *>(kept.handler.release()));
     return true;
 }
 
@@ -70,14 +70,14 @@ bool takeKept(QapRoutineCtx *ctx, qapParseParts &parts, const char *path, int ta
 // handler; traced calls build their handler anew, so that each traces its path), the reader,
 // the bounds, and the source of a document in memory. keyPath is the path as the call gave it,
 // kept until parts are released. 0, or -1 with SQLSTATE and message set.
-int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc &document,
+int32_t prepareExtraction(QapRoutineCtx *ctx, QapParseParts &parts, const QapDoc &document,
                           int tagged, const char *path, const char *keyPath, int32_t limit,
                           uint32_t maxValues, QapStatus err) {
     static const char *const fn = "extractAll";
     const char *doc = document.doc;
     // A file the gate could not open because it was not there, or not a regular file, fails
     // first; one it could not open for another reason fails where the parse would read it.
-    if (document.docLoc == QAP_FILE && (document.file == nullptr || !document.file->found())) {
+    if (document.docLoc == kFile && (document.file == nullptr || !document.file->found())) {
         QAP_TRACE(ctx, fn, "no regular file to read\n");
         qapSetError(ctx, err, QAPC001E);
         return -1;
@@ -96,8 +96,8 @@ int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc
         }
         parts.path[0] = 0;
         if (path != nullptr) {
-            int32_t n = QAP_mbstowcsFunction(ctx, parts.path.get(), path,
-                                             static_cast<int32_t>(4 * (pathLength + 1)));
+            int32_t n = qapMbstowcsFunction(ctx, parts.path.get(), path,
+                                            static_cast<int32_t>(4 * (pathLength + 1)));
             if (n < 0) {
                 QAP_TRACE(ctx, fn, "call QAP_mbstowcs() return length=%d\n", n);
                 char num[24];
@@ -117,7 +117,7 @@ int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc
         parts.keepTagged = taggedFlag;
     }
     parts.handler->result.setBounds(limit, maxValues);
-    if (document.docLoc != QAP_FILE) {
+    if (document.docLoc != kFile) {
         try {
             parts.memSource.reset(qapMemoryDocument(doc, &parts.parser->memory));
         } catch (...) {
@@ -130,7 +130,7 @@ int32_t prepareExtraction(QapRoutineCtx *ctx, qapParseParts &parts, const QapDoc
 }
 
 void traceEntry(QapRoutineCtx *ctx, const char *fn, const QapDoc &document, const char *path) {
-    if (document.docLoc == QAP_MEM)
+    if (document.docLoc == kMem)
         QAP_TRACE(ctx, fn, "Entered, input uri=buffer and query='%s'\n", path ? path : "");
     else
         QAP_TRACE(ctx, fn, "Entered, input uri='%s' and query='%s'\n",
@@ -139,13 +139,13 @@ void traceEntry(QapRoutineCtx *ctx, const char *fn, const QapDoc &document, cons
 
 } // namespace
 
-int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const char *path,
-                   QapExtractResult *result, int32_t limit, QapStatus err, uint32_t maxValues) {
+int32_t qapExtractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const char *path,
+                      QapExtractResult *result, int32_t limit, QapStatus err, uint32_t maxValues) {
     static const char *const fn = "extractAll";
     int32_t rc = -1;
     traceEntry(ctx, fn, document, path);
 
-    qapParseParts parts;
+    QapParseParts parts;
     do {
         if (prepareExtraction(ctx, parts, document, tagged, path, path != nullptr ? path : "",
                               limit, maxValues, err) != 0)
@@ -166,7 +166,7 @@ int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &document, int tagged, const
             break;
         }
         if (record->message != nullptr) {
-            snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%s", record->message);
+            snprintf(err.msgtext, kMsgTextSize, "%s", record->message);
             free(record->message);
             record->message = nullptr;
         }
@@ -193,17 +193,17 @@ constexpr uint64_t kBatchUnits = 16384;
 
 // The parse runs on a fiber of its own: it pauses after the value that completes a batch, and
 // the scan resumes it when the values handed out are used up.
-struct QapExtractScan::Parse final : qapValueDone {
+struct QapExtractScan::Parse final : QapValueDone {
     QapRoutineCtx *ctx = nullptr;
     std::string path; // the call's, as the kept handler's key
-    qapParseParts parts;
+    QapParseParts parts;
     QapDoc document{}; // opened and parsed on the fiber; its text or name lives until the close
     QapFiber fiber;
     bool closing = false; // the scan closes: the paused parse unwinds (QapParseClosed)
     // How the parse ended, when it failed: told once the values before the failure are out.
     bool failed = false;
-    char failState[QAP_SQLSTATE_SIZE] = "00000";
-    char failMessage[QAP_MSGTEXT_SIZE] = "";
+    char failState[kSqlstateSize] = "00000";
+    char failMessage[kMsgTextSize] = "";
     std::string failWhole; // the message before it was cut, handed to the host again when told
 
     // Keeps the failure's whole message, just formatted (none when only a state was set).
@@ -216,7 +216,7 @@ struct QapExtractScan::Parse final : qapValueDone {
     // Tells the kept failure as the call's state and message.
     void tellFailure(QapStatus err) const {
         qapSetState(err.sqlstate, failState);
-        snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%s", failMessage);
+        snprintf(err.msgtext, kMsgTextSize, "%s", failMessage);
         tarnSetDiagnostic(failWhole.c_str());
     }
 
@@ -250,7 +250,7 @@ struct QapExtractScan::Parse final : qapValueDone {
 };
 
 void QapExtractScan::Parse::valueDone() {
-    qapResult &result = parts.handler->result;
+    QapResult &result = parts.handler->result;
     result.finishLast(); // ready, even if the parse fails next
     // Past a value that did not fit, the rest is only checked, so that a later parser error is
     // the one reported.
@@ -271,7 +271,7 @@ void QapExtractScan::Parse::parse() {
     } catch (const QapParseClosed &) {
         return;
     }
-    qapResult &result = parts.handler->result;
+    QapResult &result = parts.handler->result;
     try {
         result.finishLast();
     } catch (...) {
@@ -291,7 +291,7 @@ void QapExtractScan::Parse::parse() {
 }
 
 int32_t QapExtractScan::Parse::advance(char **value, QapStatus err) {
-    qapResult &result = parts.handler->result;
+    QapResult &result = parts.handler->result;
     if (!result.valueReady() && fiber.running()) {
         result.dropTaken(); // the caller is done with the values it had
         refill();
@@ -323,12 +323,12 @@ int32_t QapExtractScan::open(QapRoutineCtx *ctx, const QapDoc &document, int tag
     }
     Parse &p = *parse_;
     p.ctx = ctx;
-    qapParseParts &parts = p.parts;
+    QapParseParts &parts = p.parts;
     int32_t rc =
         prepareExtraction(ctx, parts, document, tagged, path, p.path.c_str(), limit, 0, err);
     if (rc == 0) {
         p.document = document;
-        static_cast<qapExtractHandler &>(*parts.handler).done = &p;
+        static_cast<QapExtractHandler &>(*parts.handler).done = &p;
         if (!p.fiber.start(&Parse::run, &p)) {
             qapSetError(ctx, err, QAPG002E);
             rc = -1;
@@ -362,8 +362,8 @@ void QapExtractScan::close() {
     parse_.reset();
 }
 
-int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
-                   char **value, int32_t limit, QapStatus err) {
+int32_t qapExtractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
+                      char **value, int32_t limit, QapStatus err) {
     static const char *const fn = "extractOne";
     QAP_TRACE(ctx, fn, "Entered\n");
     qapSetState(err.sqlstate, "00000");
@@ -372,14 +372,14 @@ int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char
     QAP_TRACE(ctx, fn, "docloc = %d\n", static_cast<int>(doc.docLoc));
     QapExtractResult local{};
     // One value, or the fact that there are several: two are enough to keep.
-    int32_t rc = extractAll(ctx, doc, tagged, path, &local, limit, err, 2);
+    int32_t rc = qapExtractAll(ctx, doc, tagged, path, &local, limit, err, 2);
     QAP_TRACE(ctx, fn, "call extractAll() got sqlstate=%s return rc=%d\n", err.sqlstate, rc);
 
     int32_t out = -1;
     if (strncmp(err.sqlstate, "00000", 5) != 0) {
         // The state and message of the extraction stand; values converted before a failed
         // one are dropped.
-        freeExtractResult(ctx, &local);
+        qapFreeExtractResult(ctx, &local);
         return -1;
     }
     if (rc == 0 && local.values != nullptr && local.values[0] != nullptr) {
@@ -396,6 +396,6 @@ int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char
     } else {
         qapSetError(ctx, err, QAPD003W);
     }
-    freeExtractResult(ctx, &local);
+    qapFreeExtractResult(ctx, &local);
     return out;
 }

@@ -1,4 +1,4 @@
-// The extraction driver: every value at a path (extractAll), exactly one (extractOne), or the
+// The extraction driver: every value at a path (qapExtractAll), exactly one (qapExtractOne), or the
 // values one by one for a table (QapExtractScan).
 #pragma once
 
@@ -14,8 +14,9 @@
 // code page. 0 or -1.
 // With maxValues (0: all) only the first maxValues - 1 values and the last are kept, the others
 // only checked against the limit: enough to tell one value from several.
-int32_t extractAll(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
-                   QapExtractResult *result, int32_t limit, QapStatus err, uint32_t maxValues = 0);
+int32_t qapExtractAll(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
+                      QapExtractResult *result, int32_t limit, QapStatus err,
+                      uint32_t maxValues = 0);
 
 // The values at a path one by one, for a table: open starts the parse on a fiber and runs it
 // until a batch of values waits (64, or fewer when their text reaches 16384 units); next hands
@@ -50,5 +51,5 @@ private:
 
 // Exactly one non-empty value (a heap string the caller frees), or -1: "01HX0" for none,
 // "38X08" for several, "00000" for an empty value, or the state of the parse.
-int32_t extractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
-                   char **value, int32_t limit, QapStatus err);
+int32_t qapExtractOne(QapRoutineCtx *ctx, const QapDoc &doc, int tagged, const char *path,
+                      char **value, int32_t limit, QapStatus err);

@@ -21,19 +21,19 @@ uint32_t length(const XMLCh *s) {
 }
 } // namespace
 
-qapSgDocHandler::qapSgDocHandler(QapRoutineCtx *ctx, XMLCh *path)
+QapSgDocHandler::QapSgDocHandler(QapRoutineCtx *ctx, XMLCh *path)
     : ctx(ctx), currentPath(ctx), query(ctx, path), targetKind(query.getTargetKind()),
       attributeName(query.getAttributeName()), result(ctx) {}
 
 // Members go in reverse order: result, query, current path.
-qapSgDocHandler::~qapSgDocHandler() = default;
+QapSgDocHandler::~QapSgDocHandler() = default;
 
-void qapSgDocHandler::composeStartElement(const XMLCh *qname, const Attributes &attrs) {
+void QapSgDocHandler::composeStartElement(const XMLCh *qname, const Attributes &attrs) {
     const XMLSize_t n = attrs.getLength();
     constexpr XMLSize_t kInline = 16;
     if (result.last != nullptr && n <= kInline && (ctx == nullptr || !ctx->traceOn)) {
         // The whole tag as one run of appends.
-        qapResultNode::Piece pieces[3 + 5 * kInline];
+        QapResultNode::Piece pieces[3 + 5 * kInline];
         size_t k = 0;
         pieces[k++] = {u"<", 1, 0};
         pieces[k++] = {qname, length(qname), 0};
@@ -62,11 +62,11 @@ void qapSgDocHandler::composeStartElement(const XMLCh *qname, const Attributes &
     result.addToCurrentItem(0, u">");
 }
 
-void qapSgDocHandler::composeEndElement(const XMLCh *qname) {
+void QapSgDocHandler::composeEndElement(const XMLCh *qname) {
     const uint32_t n = length(qname);
     if (result.last != nullptr && (ctx == nullptr || !ctx->traceOn)) {
         // "</" name ">" as one append, without building it first.
-        const qapResultNode::Piece pieces[3] = {{u"</", 2, 0}, {qname, n, 0}, {u">", 1, 0}};
+        const QapResultNode::Piece pieces[3] = {{u"</", 2, 0}, {qname, n, 0}, {u">", 1, 0}};
         result.last->addJoined(pieces, 3);
         return;
     }

@@ -8,13 +8,13 @@
 
 #include <xercesc/sax2/DefaultHandler.hpp>
 
-class qapDoctypeResolver;
+class QapDoctypeResolver;
 
-class qapSgDocHandler : public XERCES_CPP_NAMESPACE::DefaultHandler {
+class QapSgDocHandler : public XERCES_CPP_NAMESPACE::DefaultHandler {
 public:
     // Parses the path (QapQuery); throws QapError on allocation failure.
-    qapSgDocHandler(QapRoutineCtx *ctx, XMLCh *path);
-    ~qapSgDocHandler() override;
+    QapSgDocHandler(QapRoutineCtx *ctx, XMLCh *path);
+    ~QapSgDocHandler() override;
 
     // Appends "<name attr="value"...>" (values escaped as attrEscape) to the last result item.
     void composeStartElement(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
@@ -27,7 +27,7 @@ public:
     QapQuery query;
     QapTargetKind targetKind;
     const XMLCh *attributeName;
-    qapResult result;
-    qapDoctypeResolver *resolver = nullptr; // told the DOCTYPE's system identifier, not owned
+    QapResult result;
+    QapDoctypeResolver *resolver = nullptr; // told the DOCTYPE's system identifier, not owned
     int attrEscape = kEscapeSpecial;        // how attribute values are written (qapEscape.h)
 };

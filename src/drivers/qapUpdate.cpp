@@ -30,23 +30,23 @@ bool empty(const XMLCh *s) {
 
 // ---- The update handler ------------------------------------------------------------------
 
-qapUpdateHandler::qapUpdateHandler(QapRoutineCtx *ctx, const XMLCh *value, XMLCh *path)
-    : qapSgDocHandler(ctx, path), newValue(value),
+QapUpdateHandler::QapUpdateHandler(QapRoutineCtx *ctx, const XMLCh *value, XMLCh *path)
+    : QapSgDocHandler(ctx, path), newValue(value),
       newValueUnits_(value != nullptr ? XMLString::stringLen(value) : 0) {
     attrEscape = kEscapeAttr;
     result.newItem();
 }
 
-void qapUpdateHandler::chargeNewValue() {
+void QapUpdateHandler::chargeNewValue() {
     // A path that matches every element of a long document would repeat the value as often.
     if (reader != nullptr && newValueUnits_ != 0) reader->chargeRepeated(newValueUnits_);
 }
 
-void qapUpdateHandler::write(const XMLCh *s) {
+void QapUpdateHandler::write(const XMLCh *s) {
     result.addToCurrentItem(0, s);
 }
 
-void qapUpdateHandler::writeDecl(const XMLCh *version, const XMLCh *encoding,
+void QapUpdateHandler::writeDecl(const XMLCh *version, const XMLCh *encoding,
                                  const XMLCh *standalone) {
     write(u"<?xml");
     if (version != nullptr && XMLString::equals(version, u"1.1")) {
@@ -71,7 +71,7 @@ void qapUpdateHandler::writeDecl(const XMLCh *version, const XMLCh *encoding,
     write(u"?>");
 }
 
-void qapUpdateHandler::startDTD(const XMLCh *const name, const XMLCh *const publicId,
+void QapUpdateHandler::startDTD(const XMLCh *const name, const XMLCh *const publicId,
                                 const XMLCh *const systemId) {
     QAP_TRACE(ctx, "qapUpdateHandler::startDTD", "Entered\n");
     if (resolver != nullptr) resolver->setDtdId(systemId);
@@ -94,13 +94,13 @@ void qapUpdateHandler::startDTD(const XMLCh *const name, const XMLCh *const publ
     }
 }
 
-void qapUpdateHandler::comment(const XMLCh *const chars, const XMLSize_t length) {
+void QapUpdateHandler::comment(const XMLCh *const chars, const XMLSize_t length) {
     write(u"<!--");
     result.addToCurrentItem(0, chars, static_cast<uint32_t>(length));
     write(u"-->");
 }
 
-void qapUpdateHandler::processingInstruction(const XMLCh *const target, const XMLCh *const data) {
+void QapUpdateHandler::processingInstruction(const XMLCh *const target, const XMLCh *const data) {
     write(u"<?");
     write(target);
     write(u" ");
@@ -108,7 +108,7 @@ void qapUpdateHandler::processingInstruction(const XMLCh *const target, const XM
     write(u"?>");
 }
 
-void qapUpdateHandler::startElement(const XMLCh *const, const XMLCh *const,
+void QapUpdateHandler::startElement(const XMLCh *const, const XMLCh *const,
                                     const XMLCh *const qname, const Attributes &attrs) {
     const QapMatchState prev = isMatched;
     currentPath.push(qname, attrs);
@@ -148,41 +148,41 @@ void qapUpdateHandler::startElement(const XMLCh *const, const XMLCh *const,
     }
 }
 
-void qapUpdateHandler::endElement(const XMLCh *const, const XMLCh *const,
+void QapUpdateHandler::endElement(const XMLCh *const, const XMLCh *const,
                                   const XMLCh *const qname) {
     currentPath.pop();
     composeEndElement(qname);
     if (isMatched == YES || isMatched == NO) isMatched = query.match(currentPath);
 }
 
-void qapUpdateHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
+void QapUpdateHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
     if (isMatched == YES && targetKind == ELEMENT) return;
     result.addToCurrentItem(textEscape_, chars, static_cast<uint32_t>(length));
 }
 
-void qapUpdateHandler::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length) {
+void QapUpdateHandler::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length) {
     if (isMatched == YES && targetKind == ELEMENT) return;
     result.addToCurrentItem(0, chars, static_cast<uint32_t>(length));
 }
 
-void qapUpdateHandler::warning(const SAXParseException &exc) {
+void QapUpdateHandler::warning(const SAXParseException &exc) {
     throw SAXParseException(exc);
 }
 
-void qapUpdateHandler::error(const SAXParseException &exc) {
+void QapUpdateHandler::error(const SAXParseException &exc) {
     throw SAXParseException(exc);
 }
 
-void qapUpdateHandler::fatalError(const SAXParseException &exc) {
+void QapUpdateHandler::fatalError(const SAXParseException &exc) {
     throw SAXParseException(exc);
 }
 
 namespace {
 
 // Receives the XML declaration, which SAX2 does not report, for the update handler.
-class qapXmlDeclHandler : public XMLDocumentHandler {
+class QapXmlDeclHandler : public XMLDocumentHandler {
 public:
-    qapXmlDeclHandler(QapRoutineCtx *ctx, qapUpdateHandler *handler) : ctx(ctx), handler(handler) {}
+    QapXmlDeclHandler(QapRoutineCtx *ctx, QapUpdateHandler *handler) : ctx(ctx), handler(handler) {}
     void docCharacters(const XMLCh *const, const XMLSize_t, const bool) override {}
     void docComment(const XMLCh *const) override {}
     void docPI(const XMLCh *const, const XMLCh *const) override {}
@@ -203,7 +203,7 @@ public:
     }
 
     QapRoutineCtx *ctx;
-    qapUpdateHandler *handler;
+    QapUpdateHandler *handler;
 };
 
 } // namespace
@@ -218,20 +218,20 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const QapDoc &doc, const XMLCh *path, cons
     QAP_TRACE(ctx, fn, "Entered, input query='%x %x' and value='%x %x'\n", path[0],
               path[0] != 0 ? path[1] : 0, value[0], value[0] != 0 ? value[1] : 0);
     QAP_TRACE(ctx, fn,
-              docLoc == QAP_MEM ? "Entered with docLoc = QAP_MEM\n"
-                                : "Entered with docLoc = QAP_FILE\n");
+              docLoc == kMem ? "Entered with docLoc = QAP_MEM\n"
+                             : "Entered with docLoc = QAP_FILE\n");
 
-    std::unique_ptr<qapXmlDeclHandler> declHandler; // outlives parts, which removes it
-    qapParseParts parts;
-    qapUpdateHandler *handler = nullptr;
+    std::unique_ptr<QapXmlDeclHandler> declHandler; // outlives parts, which removes it
+    QapParseParts parts;
+    QapUpdateHandler *handler = nullptr;
     try {
         const size_t pathUnits = XMLString::stringLen(path) + 1;
         parts.path.reset(new XMLCh[pathUnits]);
         memcpy(parts.path.get(), path, pathUnits * sizeof(XMLCh));
-        handler = new qapUpdateHandler(ctx, value, parts.path.get());
+        handler = new QapUpdateHandler(ctx, value, parts.path.get());
         parts.handler.reset(handler);
         handler->result.setBounds(limit, 0); // a document beyond the limit stops growing
-        declHandler = std::make_unique<qapXmlDeclHandler>(ctx, handler);
+        declHandler = std::make_unique<QapXmlDeclHandler>(ctx, handler);
     } catch (const std::bad_alloc &) {
         qapSetError(ctx, err, QAPG002E);
         return -1;
@@ -244,7 +244,7 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const QapDoc &doc, const XMLCh *path, cons
         parts.parser->reader->installAdvDocHandler(declHandler.get());
         handler->reader = parts.parser->reader.get();
         parts.docHandler = declHandler.get();
-        if (docLoc == QAP_MEM)
+        if (docLoc == kMem)
             parts.memSource.reset(qapMemoryDocument(doc.doc, &parts.parser->memory));
     } catch (...) {
         qapSetError(ctx, err, QAPG002E);
@@ -264,7 +264,7 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const QapDoc &doc, const XMLCh *path, cons
         QAP_TRACE(ctx, fn, "The resulting array, a, is NULL.\n");
         return -1;
     }
-    if (record->message != nullptr) snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%s", record->message);
+    if (record->message != nullptr) snprintf(err.msgtext, kMsgTextSize, "%s", record->message);
     qapSetState(err.sqlstate, record->sqlstate);
     int32_t rc = -1;
     if (strcmp(record->sqlstate, "00000") == 0 && record->values != nullptr) {
@@ -272,7 +272,7 @@ int32_t qapUpdate(QapRoutineCtx *ctx, const QapDoc &doc, const XMLCh *path, cons
         record->values[0] = nullptr;
         rc = 0;
     }
-    freeExtractResult(ctx, record.get());
+    qapFreeExtractResult(ctx, record.get());
     return rc;
 }
 
@@ -301,8 +301,8 @@ int32_t qapUpdateFromBuf(QapRoutineCtx *ctx, const char *doc, const char *path, 
     if (qapToUtf16(ctx, value, &wideValue, err) != 0 || qapToUtf16(ctx, path, &widePath, err) != 0)
         return -1;
     const QapDoc document = staged.name() != nullptr
-                                ? QapDoc{staged.name(), QAP_FILE, 1, nullptr, &stagedFile}
-                                : QapDoc{doc, QAP_MEM, 1, nullptr, nullptr};
+                                ? QapDoc{staged.name(), kFile, 1, nullptr, &stagedFile}
+                                : QapDoc{doc, kMem, 1, nullptr, nullptr};
     const int32_t rc = qapUpdate(ctx, document, widePath.get(), wideValue.get(), out, limit, err);
     QAP_TRACE(ctx, fn, "Exit, return rc=%d\n", rc);
     return rc;
@@ -313,7 +313,7 @@ int32_t qapToUtf16(QapRoutineCtx *ctx, const char *text, std::unique_ptr<XMLCh[]
     const size_t capacity = 4 * (strlen(text) + 1);
     out->reset(new (std::nothrow) XMLCh[capacity]);
     if (*out == nullptr) return qapSetError(ctx, err, QAPG002E), -1;
-    const int32_t n = QAP_mbstowcsFunction(ctx, out->get(), text, static_cast<int32_t>(capacity));
+    const int32_t n = qapMbstowcsFunction(ctx, out->get(), text, static_cast<int32_t>(capacity));
     if (n < 0) {
         QAP_TRACE(ctx, "qapToUtf16", "call QAP_mbstowcs() return length= %d.\n", n);
         char num[24];

@@ -13,14 +13,14 @@
 // Writes every event back out into its one result item; where the path matches, element text
 // or attribute values are the new value. Text and attribute values are written so that a parse
 // of the output reads the same values (qapEscape.h). Every parser diagnostic ends the parse.
-class qapGuardedReader;
+class QapGuardedReader;
 
-class qapUpdateHandler : public qapSgDocHandler {
+class QapUpdateHandler : public QapSgDocHandler {
 public:
     // Parses the path; value (UTF-16) must outlive the handler. Throws QapError.
-    qapUpdateHandler(QapRoutineCtx *ctx, const XMLCh *value, XMLCh *path);
+    QapUpdateHandler(QapRoutineCtx *ctx, const XMLCh *value, XMLCh *path);
 
-    // The XML declaration, from qapXmlDeclHandler: values in single quotes.
+    // The XML declaration, from QapXmlDeclHandler: values in single quotes.
     void writeDecl(const XMLCh *version, const XMLCh *encoding, const XMLCh *standalone);
 
     // ContentHandler
@@ -45,7 +45,7 @@ public:
 
     const XMLCh *newValue;
     // The parse's reader, charged for every copy of the new value written (null: none).
-    qapGuardedReader *reader = nullptr;
+    QapGuardedReader *reader = nullptr;
 
 private:
     void write(const XMLCh *s); // raw

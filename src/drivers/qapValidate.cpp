@@ -29,22 +29,22 @@ XERCES_CPP_NAMESPACE_USE
 
 namespace {
 
-constexpr int QAP_ENCODING_FIELD = 100; // units of the handler's encoding name
+constexpr int kEncodingField = 100; // units of the handler's encoding name
 
 // The handler of a validating parse: the replacement DTD answers the request for the DOCTYPE's
 // DTD, and the first error or fatal error ends the parse.
-class qapValidateHandler : public DefaultHandler {
+class QapValidateHandler : public DefaultHandler {
 public:
-    qapValidateHandler(QapRoutineCtx *ctx, QapOpenFile *dtdFile, const char *dtdText,
+    QapValidateHandler(QapRoutineCtx *ctx, QapOpenFile *dtdFile, const char *dtdText,
                        const XMLCh *dtdId, const XMLCh *encodingName)
         : dtdFile(dtdFile), dtdText(dtdText), dtdId(dtdId), ctx(ctx) {
         encoding[0] = 0;
         if (encodingName == nullptr) return;
-        for (int i = 0; i < QAP_ENCODING_FIELD; ++i) {
+        for (int i = 0; i < kEncodingField; ++i) {
             encoding[i] = encodingName[i];
             if (encodingName[i] == 0) break;
         }
-        encoding[QAP_ENCODING_FIELD - 1] = 0;
+        encoding[kEncodingField - 1] = 0;
     }
 
     // Asked only for the DTD the DOCTYPE names (the reader refuses other entities).
@@ -71,7 +71,7 @@ public:
     QapOpenFile *dtdFile;
     const char *dtdText;
     const XMLCh *dtdId;
-    XMLCh encoding[QAP_ENCODING_FIELD];
+    XMLCh encoding[kEncodingField];
     QapRoutineCtx *ctx;
 };
 
@@ -84,7 +84,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const QapDoc &document, QapOpenFile *dtd
     const char *doc = document.doc;
     const uint32_t docLoc = document.docLoc;
     QAP_TRACE(ctx, fn, "Entered, doc=%s docLoc=%u input_src=%u dtd=%s dtdinput_src=%u dtdid=%s\n",
-              docLoc == QAP_MEM ? "buffer" : doc, docLoc, document.docInDbCodePage,
+              docLoc == kMem ? "buffer" : doc, docLoc, document.docInDbCodePage,
               dtdText != nullptr   ? "text"
               : dtdFile != nullptr ? dtdFile->name().c_str()
                                    : "(none)",
@@ -93,15 +93,15 @@ int32_t qapValidate(QapRoutineCtx *ctx, const QapDoc &document, QapOpenFile *dtd
 
     // Released in the order reader, handler, buffer source, identifier, and last the reader's
     // memory (reverse declaration); the parse's exceptions are caught while all are alive.
-    qapParseMemory memory;
+    QapParseMemory memory;
     SecurityManager security;
     std::unique_ptr<XMLCh[]> dtdId16;
     std::unique_ptr<MemBufInputSource> memSource;
-    std::unique_ptr<qapValidateHandler> handler;
-    std::unique_ptr<qapGuardedReader> reader;
+    std::unique_ptr<QapValidateHandler> handler;
+    std::unique_ptr<QapGuardedReader> reader;
     // Goes first, so the reader is destroyed with its memory in release mode.
     struct Releasing {
-        qapParseMemory &memory;
+        QapParseMemory &memory;
         ~Releasing() { memory.beginRelease(); }
     } releasing{memory};
     auto outOfMemory = [&]() {
@@ -112,7 +112,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const QapDoc &document, QapOpenFile *dtd
     XMLCh encoding[1024];
     try {
         // The document.
-        if (docLoc == QAP_FILE) {
+        if (docLoc == kFile) {
             // Not there, or not a regular file: told before anything else.
             if (document.file == nullptr || !document.file->found()) {
                 qapSetError(ctx, err, QAPC001E);
@@ -123,7 +123,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const QapDoc &document, QapOpenFile *dtd
         }
 
         // Steps 3 and 4: a validating reader without namespaces.
-        reader.reset(new qapGuardedReader(ctx, &memory));
+        reader.reset(new QapGuardedReader(ctx, &memory));
         qapBoundEntities(*reader, security);
         reader->setFeature(XMLUni::fgSAX2CoreValidation, true);
         reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
@@ -133,8 +133,8 @@ int32_t qapValidate(QapRoutineCtx *ctx, const QapDoc &document, QapOpenFile *dtd
         const size_t idLength = strlen(dtdid);
         dtdId16.reset(new (std::nothrow) XMLCh[2 * (idLength + 1)]);
         if (dtdId16 == nullptr) return outOfMemory();
-        if (QAP_mbstowcsFunction(ctx, dtdId16.get(), dtdid,
-                                 static_cast<int32_t>(2 * (idLength + 1))) < 0) {
+        if (qapMbstowcsFunction(ctx, dtdId16.get(), dtdid,
+                                static_cast<int32_t>(2 * (idLength + 1))) < 0) {
             // Reported as "not valid" with the rejection message; the state stays as it is.
             QAP_TRACE(ctx, fn, "dtdid cannot be converted\n");
             qapSetMsg(ctx, err.msgtext, QAPD000E);
@@ -145,7 +145,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const QapDoc &document, QapOpenFile *dtd
         if (qapDbEncoding(ctx, encoding, 1024, err) != 0) return 0;
 
         // Steps 7 and 8: the handler.
-        handler.reset(new (std::nothrow) qapValidateHandler(
+        handler.reset(new (std::nothrow) QapValidateHandler(
             ctx, dtdFile, dtdText, dtdId16.get(), dtdInDbCodePage == 1 ? encoding : nullptr));
         if (handler == nullptr) return outOfMemory();
         reader->setContentHandler(handler.get());
@@ -158,7 +158,7 @@ int32_t qapValidate(QapRoutineCtx *ctx, const QapDoc &document, QapOpenFile *dtd
 
     // Steps 9 to 11: the parse.
     try {
-        if (docLoc == QAP_MEM) {
+        if (docLoc == kMem) {
             if (document.docInDbCodePage == 1) memSource->setEncoding(encoding);
             reader->parse(*memSource);
         } else {

@@ -12,27 +12,27 @@ QapPhase qapPhaseOf(tessel::Kind kind, int32_t callType) {
     if (kind == tessel::Kind::SCALAR) {
         switch (callType) {
         case SQLUDF_FIRST_CALL:
-            return QapPhase::First;
+            return QapPhase::FIRST;
         case SQLUDF_NORMAL_CALL:
-            return QapPhase::Fetch;
+            return QapPhase::FETCH;
         case SQLUDF_FINAL_CALL:
-            return QapPhase::Final;
+            return QapPhase::FINAL;
         }
-        return QapPhase::Unknown;
+        return QapPhase::UNKNOWN;
     }
     switch (callType) {
     case SQL_TF_FIRST:
-        return QapPhase::First;
+        return QapPhase::FIRST;
     case SQL_TF_OPEN:
-        return QapPhase::Open;
+        return QapPhase::OPEN;
     case SQL_TF_FETCH:
-        return QapPhase::Fetch;
+        return QapPhase::FETCH;
     case SQL_TF_CLOSE:
-        return QapPhase::Close;
+        return QapPhase::CLOSE;
     case SQL_TF_FINAL:
-        return QapPhase::Final;
+        return QapPhase::FINAL;
     }
-    return QapPhase::Unknown;
+    return QapPhase::UNKNOWN;
 }
 
 QapCall::QapCall(const tessel::RoutineInfo &r, const QapArgs &a)
@@ -51,14 +51,14 @@ int32_t QapCall::failLob(int rc) {
 }
 
 bool QapCall::start(const char *appEncoding) {
-    if (phase == QapPhase::Final) {
+    if (phase == QapPhase::FINAL) {
         if (scratch->ctx != nullptr) {
             QAP_TRACE(scratch->ctx, name(), "final call %s\n", status_.sqlstate);
             drop();
         }
         return false;
     }
-    if (phase == QapPhase::First) {
+    if (phase == QapPhase::FIRST) {
         drop(); // the host hands a zero-filled scratchpad; never leak a stale one
         scratch->ctx = static_cast<QapRoutineCtx *>(calloc(1, sizeof(QapRoutineCtx)));
         if (qapInit(scratch->ctx, 0, args.dbinfo, err(), appEncoding) < 0) return false;
@@ -76,7 +76,7 @@ int32_t QapCall::fetchDtd(sqludf_locator *dtd) {
     if (text == nullptr) return fail(QAPG002E);
     text[0] = '\0';
     scratch->dtdText = text;
-    return qap_locator2buf(ctx, dtd, text, length, err());
+    return qapLocator2Buf(ctx, dtd, text, length, err());
 }
 
 int32_t QapCall::checkFiles(bool nullsToo) {
@@ -102,7 +102,7 @@ int32_t QapCall::checkFiles(bool nullsToo) {
 
 void QapCall::drop() {
     if (scratch->ctx != nullptr) {
-        char state[QAP_SQLSTATE_SIZE] = "00000";
+        char state[kSqlstateSize] = "00000";
         qapRelease(scratch->ctx, state);
         free(scratch->ctx);
         scratch->ctx = nullptr;
@@ -152,10 +152,10 @@ void QapCall::caught() noexcept {
 
 void QapCall::end() {
     if (ctx == nullptr) return;
-    if (phase == QapPhase::First || phase == QapPhase::Fetch || phase == QapPhase::Open)
+    if (phase == QapPhase::FIRST || phase == QapPhase::FETCH || phase == QapPhase::OPEN)
         QAP_TRACE(ctx, name(), "sqlstate %s, %s\n", status_.sqlstate,
                   *args.outInd == 0 ? "result returned" : "result_ind is NULL");
-    if (phase == QapPhase::First && routine.kind == tessel::Kind::SCALAR &&
+    if (phase == QapPhase::FIRST && routine.kind == tessel::Kind::SCALAR &&
         !qapStateIsOk(status_.sqlstate))
         drop();
 }

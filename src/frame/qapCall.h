@@ -22,7 +22,7 @@ static_assert(sizeof(QapScratch) <= SQLUDF_SCRATCHPAD_LEN, "QapScratch outgrows 
 // What a call is for. Scalar routines: -1 first (which also does the work), 0 a normal call
 // (the work: fetch the one value), 1 final. Table routines: -2 first, -1 open, 0 fetch,
 // 1 close, 2 final.
-enum class QapPhase { First, Open, Fetch, Close, Final, Unknown };
+enum class QapPhase { FIRST, OPEN, FETCH, CLOSE, FINAL, UNKNOWN };
 
 QapPhase qapPhaseOf(tessel::Kind kind, int32_t callType);
 

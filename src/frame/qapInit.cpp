@@ -16,13 +16,13 @@
 #include <unicode/ucnv.h>
 
 namespace {
-constexpr size_t QAP_MAX_ENCODING_NAME = 99;
+constexpr size_t kMaxEncodingName = 99;
 
 // The host's budget for the heap of one parse, in bytes: its registry value as a decimal
 // number, 0 for none; anything else (or nothing) gives the default.
 size_t qapParseMemoryLimit() {
     char *value = sqloGetEnv(TARN_REG_MAX_PARSE_MEMORY);
-    size_t limit = QAP_DEFAULT_PARSE_MEMORY;
+    size_t limit = kDefaultParseMemory;
     if (value != nullptr && value[0] >= '0' && value[0] <= '9') {
         char *end = nullptr;
         errno = 0;
@@ -43,10 +43,10 @@ int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, Qap
 
     // An unset, non-numeric or small threshold all end up at the minimum.
     if (const char *size = getenv("TARNQAP_MIN_TMPFILE_SIZE")) ctx->fileThreshold = atoi(size);
-    if (ctx->fileThreshold < QAP_MIN_FILE_THRESHOLD) ctx->fileThreshold = QAP_MIN_FILE_THRESHOLD;
+    if (ctx->fileThreshold < kMinFileThreshold) ctx->fileThreshold = kMinFileThreshold;
     ctx->maxParseMemory = qapParseMemoryLimit();
 
-    if (!qap_getTempDir(ctx)) {
+    if (!qapGetTempDir(ctx)) {
         qapSetState(err.sqlstate, "38X10");
         qapRelease(ctx, err.sqlstate);
         return -58;
@@ -71,10 +71,10 @@ int32_t qapInit(QapRoutineCtx *ctx, uint32_t callerKind, const void *dbinfo, Qap
         // directory is not configured: it only names "38X35" in the message text then, and
         // the SQLSTATE gets it too so that the host sees the first call fail.
         if (code == -102) qapSetState(err.sqlstate, "38X35");
-    } else if (appEncoding != nullptr && strlen(appEncoding) > QAP_MAX_ENCODING_NAME) {
+    } else if (appEncoding != nullptr && strlen(appEncoding) > kMaxEncodingName) {
         qapSetState(err.sqlstate, "38X38");
         code = -119;
-    } else if (initICU(ctx, ctx->callerKind, dbinfo, appEncoding) != 0) {
+    } else if (qapInitIcu(ctx, ctx->callerKind, dbinfo, appEncoding) != 0) {
         qapSetState(err.sqlstate, "38X38");
         code = -119;
     } else {

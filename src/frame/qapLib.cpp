@@ -30,12 +30,12 @@ int32_t qapInitializeParser(QapRoutineCtx *ctx, QapStatus err) {
     case -1: {
         char line[16];
         snprintf(line, sizeof line, "%d", __LINE__);
-        qapSetErrorAs(ctx, err, "38X13", QAPG001E, qapBuildStamp, "qapSgDoc", line);
+        qapSetErrorAs(ctx, err, "38X13", QAPG001E, kBuildStamp, "qapSgDoc", line);
         break;
     }
     case -3:
     case -2: {
-        char text[QAP_PARSER_TEXT_SIZE];
+        char text[kParserTextSize];
         qapSetParserError(ctx, err, "0", "0", qapParserText(ctx, getLastErrorMessage(), text));
         break;
     }

@@ -73,7 +73,7 @@ extern "C" void tessel_schema_close(TesselSchemaCall *call) {
     if (call == nullptr) return;
     delete call->session;
     if (call->ctx != nullptr) {
-        char state[QAP_SQLSTATE_SIZE] = "00000";
+        char state[kSqlstateSize] = "00000";
         qapRelease(call->ctx, state);
         free(call->ctx);
     }

@@ -35,7 +35,7 @@ constexpr unsigned kValueLine = 221;
     QAP_TRACE(ctx, fn, "Index (%d) out of range.\n", static_cast<int>(index));
     char lineText[16];
     snprintf(lineText, sizeof lineText, "%u", line);
-    throw QapError(ctx, QAPG001E, qapBuildStamp, "qapSgDocHandler", lineText);
+    throw QapError(ctx, QAPG001E, kBuildStamp, "qapSgDocHandler", lineText);
 }
 } // namespace
 
@@ -55,9 +55,9 @@ QapAttrs::QapAttrs(QapRoutineCtx *ctx, const XERCES_CPP_NAMESPACE::Attributes &a
 
 QapAttrs::~QapAttrs() {
     if (memory_ != nullptr)
-        memory_->deallocate(block);
+        memory_->deallocate(block_);
     else
-        free(block);
+        free(block_);
 }
 
 // Builds the block from the strings that get(i, kind) gives (kind 0 local name, 1 qualified
@@ -72,9 +72,9 @@ template <class Get, class Keep> void QapAttrs::fill(size_t n, Get get, Keep kee
         chars += units(get(i, 0)) + units(get(i, 1)) + units(get(i, 2));
     }
     size_t need = 3 * (kept + 1) * sizeof(XMLCh *) + chars * sizeof(XMLCh);
-    void *target = block;
-    size_t size = blockSize;
-    if (need > blockSize || fresh) {
+    void *target = block_;
+    size_t size = blockSize_;
+    if (need > blockSize_ || fresh) {
         size = (need + 63) & ~static_cast<size_t>(63);
         if (memory_ != nullptr) {
             target = memory_->allocate(size);
@@ -96,13 +96,13 @@ template <class Get, class Keep> void QapAttrs::fill(size_t n, Get get, Keep kee
         ++k;
     }
     newLocal[kept] = newQ[kept] = newValues[kept] = nullptr;
-    if (target != block) {
+    if (target != block_) {
         if (memory_ != nullptr)
-            memory_->deallocate(block);
+            memory_->deallocate(block_);
         else
-            free(block);
-        block = target;
-        blockSize = size;
+            free(block_);
+        block_ = target;
+        blockSize_ = size;
     }
     count = static_cast<uint32_t>(kept);
     localNames = newLocal;
@@ -113,9 +113,9 @@ template <class Get, class Keep> void QapAttrs::fill(size_t n, Get get, Keep kee
 void QapAttrs::assign(const XERCES_CPP_NAMESPACE::Attributes &attrs, const QapAttrFilter *keep) {
     if (&attrs == this) return;
     const XMLSize_t n = attrs.getLength();
-    if (n == 0 && blockSize >= 3 * sizeof(XMLCh *)) {
+    if (n == 0 && blockSize_ >= 3 * sizeof(XMLCh *)) {
         // An element without attributes: three empty arrays in the block it has.
-        localNames = static_cast<XMLCh **>(block);
+        localNames = static_cast<XMLCh **>(block_);
         qNames = localNames + 1;
         values = localNames + 2;
         localNames[0] = qNames[0] = values[0] = nullptr;

@@ -61,8 +61,8 @@ public:
     QapRoutineCtx *ctx;
 
 private:
-    void *block = nullptr; // the arrays followed by the strings
-    size_t blockSize = 0;  // bytes
+    void *block_ = nullptr; // the arrays followed by the strings
+    size_t blockSize_ = 0;  // bytes
     XERCES_CPP_NAMESPACE::MemoryManager *memory_ = nullptr;
     template <class Get, class Keep> void fill(size_t n, Get get, Keep keep, bool fresh);
 };

@@ -43,15 +43,15 @@ QapMatchState matchSequence(const QapChunk *chunk, const QapPathNode *start,
 
 QapStep::QapStep(QapRoutineCtx *ctx, XMLCh *name, XMLCh *predicateAttr, XMLCh *predicateValue)
     : name(name), predicateAttr(predicateAttr), predicateValue(predicateValue), ctx(ctx),
-      nameLength(static_cast<uint32_t>(XMLString::stringLen(name))), any(qapIsAnyName(name)) {}
+      nameLength_(static_cast<uint32_t>(XMLString::stringLen(name))), any_(qapIsAnyName(name)) {}
 
 bool QapStep::matches(const QapPathNode *node) const {
-    if (!any) {
-        if (nameLength != node->qnameLength) return false;
+    if (!any_) {
+        if (nameLength_ != node->qnameLength_) return false;
         // Element names are short: a loop is cheaper than a call.
         const XMLCh *a = name;
         const XMLCh *b = node->qname;
-        for (uint32_t i = 0; i < nameLength; ++i)
+        for (uint32_t i = 0; i < nameLength_; ++i)
             if (a[i] != b[i]) return false;
     }
     if (predicateAttr != nullptr) {
@@ -218,7 +218,7 @@ void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attribut
     uint32_t n = 0;
     if (name != nullptr) {
         XMLCh *d = qname;
-        const uint32_t room = qnameCapacity;
+        const uint32_t room = qnameCapacity_;
         while (n < room && name[n] != 0) {
             d[n] = name[n];
             ++n;
@@ -233,15 +233,15 @@ void QapPathNode::assign(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attribut
             memcpy(buffer, name, total * sizeof(XMLCh));
             giveUnits(qname);
             qname = buffer;
-            qnameCapacity = static_cast<uint32_t>(capacity);
+            qnameCapacity_ = static_cast<uint32_t>(capacity);
             n = static_cast<uint32_t>(total);
         }
-    } else if (qnameCapacity == 0) {
+    } else if (qnameCapacity_ == 0) {
         qname = takeUnits(32);
-        qnameCapacity = 32;
+        qnameCapacity_ = 32;
     }
     qname[n] = 0;
-    qnameLength = n;
+    qnameLength_ = n;
     if (list == nullptr) {
         attrs = nullptr;
         return;
@@ -280,7 +280,7 @@ void QapCurrentPath::freeNodes(QapPathNode *n) {
 
 QapCurrentPath::~QapCurrentPath() {
     freeNodes(first);
-    freeNodes(spare);
+    freeNodes(spare_);
 }
 
 void QapCurrentPath::prepare(XERCES_CPP_NAMESPACE::MemoryManager *memory, const QapQuery &query) {
@@ -292,8 +292,8 @@ void QapCurrentPath::prepare(XERCES_CPP_NAMESPACE::MemoryManager *memory,
     keep_ = keep;
     if (memory == memory_) return;
     freeNodes(first);
-    freeNodes(spare);
-    first = last = spare = nullptr;
+    freeNodes(spare_);
+    first = last = spare_ = nullptr;
     depth_ = 0;
     memory_ = memory;
 }
@@ -305,9 +305,9 @@ void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attrib
 void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes *attrs) {
     // Nothing to keep of the attributes: no copy at all.
     if (attrs != nullptr && !keep_.all && keep_.count == 0) attrs = nullptr;
-    QapPathNode *node = spare;
+    QapPathNode *node = spare_;
     if (node != nullptr) {
-        spare = node->next;
+        spare_ = node->next;
     } else {
         void *room = memory_ != nullptr ? memory_->allocate(sizeof(QapPathNode))
                                         : ::operator new(sizeof(QapPathNode), std::nothrow);
@@ -317,8 +317,8 @@ void QapCurrentPath::push(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attrib
     try {
         node->assign(qname, attrs, &keep_);
     } catch (...) {
-        node->next = spare;
-        spare = node;
+        node->next = spare_;
+        spare_ = node;
         throw;
     }
     node->next = nullptr;
@@ -340,7 +340,7 @@ void QapCurrentPath::pop() {
     else
         last->next = nullptr;
     node->prev = nullptr;
-    node->next = spare;
-    spare = node;
+    node->next = spare_;
+    spare_ = node;
     --depth_;
 }

@@ -41,9 +41,9 @@ public:
 
 private:
     friend class QapStep;
-    uint32_t qnameLength = 0;   // units of qname
-    uint32_t qnameCapacity = 0; // units qname can hold, terminator included
-    QapAttrs store_;            // the owned copy, kept for reuse while attrs is null
+    uint32_t qnameLength_ = 0;   // units of qname
+    uint32_t qnameCapacity_ = 0; // units qname can hold, terminator included
+    QapAttrs store_;             // the owned copy, kept for reuse while attrs is null
     XERCES_CPP_NAMESPACE::MemoryManager *memory_;
     XMLCh *takeUnits(size_t units);
     void giveUnits(XMLCh *buffer);
@@ -82,7 +82,7 @@ public:
 
 private:
     // Popped nodes kept for the next push, so a parse allocates only while it goes deeper.
-    QapPathNode *spare = nullptr;
+    QapPathNode *spare_ = nullptr;
     uint32_t depth_ = 0;
     XERCES_CPP_NAMESPACE::MemoryManager *memory_ = nullptr;
     QapAttrFilter keep_; // the attributes a node copies
@@ -114,17 +114,17 @@ public:
 
 private:
     bool nameMatches(const XMLCh *qname) const {
-        if (any) return true;
-        if (qname == nullptr) return nameLength == 0;
+        if (any_) return true;
+        if (qname == nullptr) return nameLength_ == 0;
         // Element names are short: a loop is cheaper than a call.
-        for (uint32_t i = 0; i < nameLength; ++i)
+        for (uint32_t i = 0; i < nameLength_; ++i)
             if (name[i] != qname[i]) return false;
-        return qname[nameLength] == 0;
+        return qname[nameLength_] == 0;
     }
     bool predicateMatches(const XERCES_CPP_NAMESPACE::Attributes &attrs) const;
 
-    uint32_t nameLength; // units of name
-    bool any;            // name is "*"
+    uint32_t nameLength_; // units of name
+    bool any_;            // name is "*"
 };
 
 // A run of steps.

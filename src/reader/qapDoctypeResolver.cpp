@@ -11,14 +11,14 @@
 
 XERCES_CPP_NAMESPACE_USE
 
-qapDoctypeResolver::qapDoctypeResolver(QapRoutineCtx *ctx, const char *dtdText)
+QapDoctypeResolver::QapDoctypeResolver(QapRoutineCtx *ctx, const char *dtdText)
     : ctx(ctx), dtdText(dtdText) {}
 
-qapDoctypeResolver::~qapDoctypeResolver() {
+QapDoctypeResolver::~QapDoctypeResolver() {
     free(ownedId_);
 }
 
-void qapDoctypeResolver::setDtdId(const XMLCh *systemId) {
+void QapDoctypeResolver::setDtdId(const XMLCh *systemId) {
     free(ownedId_);
     ownedId_ = nullptr;
     dtdId = nullptr;
@@ -30,7 +30,7 @@ void qapDoctypeResolver::setDtdId(const XMLCh *systemId) {
     dtdId = ownedId_;
 }
 
-InputSource *qapDoctypeResolver::resolveEntity(const XMLCh *const, const XMLCh *const systemId) {
+InputSource *QapDoctypeResolver::resolveEntity(const XMLCh *const, const XMLCh *const systemId) {
     // Only the DTD that the DOCTYPE names is replaced; the parser resolves everything else.
     if (dtdId == nullptr || XMLString::compareString(systemId, dtdId) != 0) return nullptr;
     static const XMLByte empty[1] = {0};
@@ -38,11 +38,11 @@ InputSource *qapDoctypeResolver::resolveEntity(const XMLCh *const, const XMLCh *
 
     auto *source = new MemBufInputSource(reinterpret_cast<const XMLByte *>(dtdText),
                                          strlen(dtdText), "IdForEmptyBuffer", false);
-    setDbEncoding(ctx, *source);
+    qapSetDbEncoding(ctx, *source);
     return source;
 }
 
-void qapDoctypeResolver::notationDecl(const XMLCh *const, const XMLCh *const, const XMLCh *const) {}
-void qapDoctypeResolver::unparsedEntityDecl(const XMLCh *const, const XMLCh *const,
+void QapDoctypeResolver::notationDecl(const XMLCh *const, const XMLCh *const, const XMLCh *const) {}
+void QapDoctypeResolver::unparsedEntityDecl(const XMLCh *const, const XMLCh *const,
                                             const XMLCh *const, const XMLCh *const) {}
-void qapDoctypeResolver::resetDocType() {}
+void QapDoctypeResolver::resetDocType() {}

@@ -7,12 +7,12 @@
 #include <xercesc/sax2/DefaultHandler.hpp>
 
 // Substitutes the DTD named in a document's DOCTYPE: the call's DTD text, or an empty DTD.
-class qapDoctypeResolver : public XERCES_CPP_NAMESPACE::DefaultHandler {
+class QapDoctypeResolver : public XERCES_CPP_NAMESPACE::DefaultHandler {
 public:
-    qapDoctypeResolver(QapRoutineCtx *ctx, const char *dtdText);
-    ~qapDoctypeResolver() override;
-    qapDoctypeResolver(const qapDoctypeResolver &) = delete;
-    qapDoctypeResolver &operator=(const qapDoctypeResolver &) = delete;
+    QapDoctypeResolver(QapRoutineCtx *ctx, const char *dtdText);
+    ~QapDoctypeResolver() override;
+    QapDoctypeResolver(const QapDoctypeResolver &) = delete;
+    QapDoctypeResolver &operator=(const QapDoctypeResolver &) = delete;
     // Records the DOCTYPE's system identifier (copied: the parser reuses its buffer).
     void setDtdId(const XMLCh *systemId);
     XERCES_CPP_NAMESPACE::InputSource *resolveEntity(const XMLCh *const publicId,

@@ -44,9 +44,9 @@ static_assert(sizeof(XMLReader) > (32 << 10), "an XMLReader fits a watched size 
 namespace {
 
 // The stream of a file the gate opened: its descriptor read as it is, closed with the stream.
-class qapFdStream : public BinInputStream {
+class QapFdStream : public BinInputStream {
 public:
-    qapFdStream(QapFd fd, MemoryManager *manager) : fd_(std::move(fd)), manager_(manager) {}
+    QapFdStream(QapFd fd, MemoryManager *manager) : fd_(std::move(fd)), manager_(manager) {}
     XMLFilePos curPos() const override { return pos_; }
     XMLSize_t readBytes(XMLByte *const toFill, const XMLSize_t maxToRead) override {
         for (;;) {
@@ -69,13 +69,13 @@ private:
 };
 
 // A document or DTD file the gate opened, handed to the parser as its stream once.
-class qapOpenFileSource : public InputSource {
+class QapOpenFileSource : public InputSource {
 public:
-    qapOpenFileSource(QapFd fd, const XMLCh *systemId, MemoryManager *manager)
+    QapOpenFileSource(QapFd fd, const XMLCh *systemId, MemoryManager *manager)
         : InputSource(systemId, manager), fd_(std::move(fd)) {}
     BinInputStream *makeStream() const override {
         if (!fd_) return nullptr;
-        return new (getMemoryManager()) qapFdStream(std::move(fd_), getMemoryManager());
+        return new (getMemoryManager()) QapFdStream(std::move(fd_), getMemoryManager());
     }
 
 private:
@@ -86,7 +86,7 @@ private:
 std::string dbName(QapRoutineCtx *ctx, const XMLCh *name) {
     const XMLSize_t units = XMLString::stringLen(name);
     std::string out(4 * units + 4, '\0');
-    int32_t n = QAP_wcstombsFunction(ctx, &out[0], name, static_cast<int32_t>(out.size()));
+    int32_t n = qapWcstombsFunction(ctx, &out[0], name, static_cast<int32_t>(out.size()));
     out.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return out;
 }
@@ -154,9 +154,9 @@ struct ValidatorAccess : XMLValidator {
 
 // The document's stream, counting the bytes the parser reads as work (see countWork): text,
 // attribute values, comments, everything the document holds itself.
-class qapGuardedReader::CountedStream : public BinInputStream {
+class QapGuardedReader::CountedStream : public BinInputStream {
 public:
-    CountedStream(BinInputStream *inner, qapGuardedReader &reader)
+    CountedStream(BinInputStream *inner, QapGuardedReader &reader)
         : inner_(inner), reader_(reader) {}
     ~CountedStream() override { delete inner_; }
     CountedStream(const CountedStream &) = delete;
@@ -172,13 +172,13 @@ public:
 
 private:
     BinInputStream *inner_;
-    qapGuardedReader &reader_;
+    QapGuardedReader &reader_;
 };
 
 // A document as the parser reads it, through a CountedStream.
-class qapGuardedReader::CountedSource : public InputSource {
+class QapGuardedReader::CountedSource : public InputSource {
 public:
-    CountedSource(const InputSource &document, qapGuardedReader &reader)
+    CountedSource(const InputSource &document, QapGuardedReader &reader)
         : InputSource(document.getSystemId(), document.getMemoryManager()), document_(document),
           reader_(reader) {
         setPublicId(document.getPublicId());
@@ -198,29 +198,29 @@ public:
 
 private:
     const InputSource &document_;
-    qapGuardedReader &reader_;
+    QapGuardedReader &reader_;
 };
 
-qapGuardedReader::qapGuardedReader(QapRoutineCtx *ctx, qapParseMemory *manager)
+QapGuardedReader::QapGuardedReader(QapRoutineCtx *ctx, QapParseMemory *manager)
     : SAX2XMLReaderImpl(manager), ctx_(ctx), memory_(manager) {
     SAX2XMLReaderImpl::setLexicalHandler(&quiet_);
     if (XMLValidator *validator = getValidator()) scanner_ = ValidatorAccess::scannerOf(*validator);
 }
 
-void qapGuardedReader::setLexicalHandler(LexicalHandler *const handler) {
+void QapGuardedReader::setLexicalHandler(LexicalHandler *const handler) {
     SAX2XMLReaderImpl::setLexicalHandler(handler != nullptr ? handler : &quiet_);
 }
 
-qapGuardedReader::~qapGuardedReader() {
+QapGuardedReader::~QapGuardedReader() {
     memory_->watch(nullptr);
     free(dtdId_);
 }
 
-void qapGuardedReader::parse(const InputSource &source) {
+void QapGuardedReader::parse(const InputSource &source) {
     // The budget as the host sets it now; the watch from the start of the document to the end
     // of the parse (startDocument), so that nothing after the parse is refused. What the parse
     // charged goes back when it ends, however it ends.
-    memory_->setBudget(ctx_ != nullptr ? ctx_->maxParseMemory : QAP_DEFAULT_PARSE_MEMORY);
+    memory_->setBudget(ctx_ != nullptr ? ctx_->maxParseMemory : kDefaultParseMemory);
     refused_ = false;
     stopDue_ = false;
     work_ = 0;
@@ -228,37 +228,37 @@ void qapGuardedReader::parse(const InputSource &source) {
     contentEntities_.clear();
     defaults_ = false;
     struct Unwatch {
-        qapGuardedReader &reader;
+        QapGuardedReader &reader;
         ~Unwatch() {
             reader.memory_->watch(nullptr);
             reader.memory_->discharge(reader.charged_);
             reader.charged_ = 0;
         }
     } unwatch{*this};
-    const qapUtf8Source document(source, utf8_);
+    const QapUtf8Source document(source, utf8_);
     const CountedSource counted(document, *this);
     SAX2XMLReaderImpl::parse(counted);
 }
 
-void qapGuardedReader::beginWatch() {
-    memory_->setBudget(ctx_ != nullptr ? ctx_->maxParseMemory : QAP_DEFAULT_PARSE_MEMORY);
+void QapGuardedReader::beginWatch() {
+    memory_->setBudget(ctx_ != nullptr ? ctx_->maxParseMemory : kDefaultParseMemory);
     refused_ = false;
     stopDue_ = false;
     work_ = 0;
     memory_->watch(this);
 }
 
-void qapGuardedReader::endWatch() {
+void QapGuardedReader::endWatch() {
     memory_->setStackFloor(nullptr);
     memory_->watch(nullptr);
 }
 
-void qapGuardedReader::stackExhausted() {
+void QapGuardedReader::stackExhausted() {
     if (!refused_) refusal_ = stopAt("38X13", u"schema nesting exceeds the limit");
     refused_ = true;
 }
 
-void qapGuardedReader::chargeDefaults(const RefVectorOf<XMLAttr> &attrs, XMLSize_t attrCount) {
+void QapGuardedReader::chargeDefaults(const RefVectorOf<XMLAttr> &attrs, XMLSize_t attrCount) {
     // The parser copies a default into every element that leaves the attribute out, so a
     // document can declare megabytes once and have them copied on and on downstream.
     uint64_t units = 0;
@@ -271,13 +271,13 @@ void qapGuardedReader::chargeDefaults(const RefVectorOf<XMLAttr> &attrs, XMLSize
     if (units != 0) chargeRepeated(units);
 }
 
-void qapGuardedReader::chargeRepeated(uint64_t units) {
+void QapGuardedReader::chargeRepeated(uint64_t units) {
     memory_->charge(units * sizeof(XMLCh)); // past the budget: refused, as an allocation
     charged_ += units * sizeof(XMLCh);
     countWork(units);
 }
 
-void qapGuardedReader::startDocument() {
+void QapGuardedReader::startDocument() {
     // The scanner has reset its readers by now: every reader freed from here on is this
     // document's.
     inProlog_ = true;
@@ -287,7 +287,7 @@ void qapGuardedReader::startDocument() {
     SAX2XMLReaderImpl::startDocument();
 }
 
-QapParseStop qapGuardedReader::stopAt(const char *state, const char16_t *text) const {
+QapParseStop QapGuardedReader::stopAt(const char *state, const char16_t *text) const {
     // A cancellation has no place; a reader-less scanner (between documents) neither.
     const Locator *locator = scanner_ != nullptr ? scanner_->getLocator() : nullptr;
     const bool located = locator != nullptr && strcmp(state, "57014") != 0 &&
@@ -296,7 +296,7 @@ QapParseStop qapGuardedReader::stopAt(const char *state, const char16_t *text) c
                         located ? locator->getColumnNumber() : 0};
 }
 
-bool qapGuardedReader::refuse(bool overBudget) {
+bool QapGuardedReader::refuse(bool overBudget) {
     if (overBudget) {
         if (!refused_) refusal_ = stopAt("38X13", u"memory limit reached");
         refused_ = true;
@@ -315,7 +315,7 @@ bool qapGuardedReader::refuse(bool overBudget) {
     return true;
 }
 
-void qapGuardedReader::largeBlockFreed(void *block) {
+void QapGuardedReader::largeBlockFreed(void *block) {
     // An entity's reader is freed when the scanner is done with it, while its entity is still
     // the current one: that is where the reader counts the entities of the DTD, parameter
     // entities and, before the root element, general ones (in attribute defaults), and the
@@ -335,8 +335,7 @@ void qapGuardedReader::largeBlockFreed(void *block) {
     if (!inDtd && !contentEntities_.empty() && contentEntities_.back() == entity) return;
     expanded_ += entity->getValueLen();
     work_ += entity->getValueLen();
-    if ((inDtd && ++dtdReferences_ > QAP_MAX_ENTITY_EXPANSIONS) ||
-        expanded_ > QAP_MAX_EXPANDED_UNITS) {
+    if ((inDtd && ++dtdReferences_ > kMaxEntityExpansions) || expanded_ > kMaxExpandedUnits) {
         // Stopped at the next allocation (this runs in a destructor), or after the parse.
         refusal_ = QapParseStop{"38X13", u"entity expansion exceeds the limit", false, 0, 0};
         stopDue_ = true;
@@ -345,7 +344,7 @@ void qapGuardedReader::largeBlockFreed(void *block) {
     if (stopDue_ || work_ >= kPollUnits) memory_->pollNext();
 }
 
-void qapGuardedReader::stopFor(const XMLCh *name, const char16_t *what) {
+void QapGuardedReader::stopFor(const XMLCh *name, const char16_t *what) {
     try {
         stopText_.assign(what);
         const size_t at = stopText_.find(u'%');
@@ -356,7 +355,7 @@ void qapGuardedReader::stopFor(const XMLCh *name, const char16_t *what) {
     stop("38X13", stopText_.empty() ? u"a declaration exceeds the limit" : stopText_.c_str());
 }
 
-void qapGuardedReader::elementDecl(const DTDElementDecl &decl, const bool isIgnored) {
+void QapGuardedReader::elementDecl(const DTDElementDecl &decl, const bool isIgnored) {
     // Sizing a model takes a while for a large one: the host is asked before each.
     pollHost();
     if (decl.getModelType() == DTDElementDecl::Children &&
@@ -365,7 +364,7 @@ void qapGuardedReader::elementDecl(const DTDElementDecl &decl, const bool isIgno
     SAX2XMLReaderImpl::elementDecl(decl, isIgnored);
 }
 
-void qapGuardedReader::attDef(const DTDElementDecl &elemDecl, const DTDAttDef &attDef,
+void QapGuardedReader::attDef(const DTDElementDecl &elemDecl, const DTDAttDef &attDef,
                               const bool ignoring) {
     onEvent();
     if (attDef.getValue() != nullptr) defaults_ = true;
@@ -374,18 +373,18 @@ void qapGuardedReader::attDef(const DTDElementDecl &elemDecl, const DTDAttDef &a
         uint64_t count = 1;
         for (const XMLCh *c = values; *c != 0; ++c)
             if (*c == chSpace) ++count;
-        if ((enumerationPairs_ += count * count) > QAP_MAX_ENUMERATION_PAIRS)
+        if ((enumerationPairs_ += count * count) > kMaxEnumerationPairs)
             stopFor(attDef.getFullName(), u"attribute %: enumerations too long");
     }
     SAX2XMLReaderImpl::attDef(elemDecl, attDef, ignoring);
 }
 
-void qapGuardedReader::setEntityResolver(EntityResolver *const resolver) {
+void QapGuardedReader::setEntityResolver(EntityResolver *const resolver) {
     entityResolver = resolver;
     SAX2XMLReaderImpl::setEntityResolver(resolver);
 }
 
-void qapGuardedReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *const publicId,
+void QapGuardedReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *const publicId,
                                    const XMLCh *const systemId, const bool hasIntSubset,
                                    const bool hasExtSubset) {
     free(dtdId_);
@@ -397,14 +396,14 @@ void qapGuardedReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *
         memcpy(dtdId_, systemId, (n + 1) * sizeof(XMLCh));
     }
     hasExtSubset_ = hasExtSubset && systemId != nullptr;
-    dtd_ = hasIntSubset ? Dtd::InternalSubset : hasExtSubset_ ? Dtd::Next : Dtd::Done;
+    dtd_ = hasIntSubset ? Dtd::INTERNAL_SUBSET : hasExtSubset_ ? Dtd::NEXT : Dtd::DONE;
     SAX2XMLReaderImpl::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
 }
 
-void qapGuardedReader::beginParse() {
+void QapGuardedReader::beginParse() {
     free(dtdId_);
     dtdId_ = nullptr;
-    dtd_ = Dtd::None;
+    dtd_ = Dtd::NONE;
     hasExtSubset_ = false;
     depth_ = 0;
     events_ = 0;
@@ -412,7 +411,7 @@ void qapGuardedReader::beginParse() {
     expanded_ = 0;
 }
 
-void qapGuardedReader::startElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
+void QapGuardedReader::startElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
                                     const XMLCh *const elemPrefix,
                                     const RefVectorOf<XMLAttr> &attrList, const XMLSize_t attrCount,
                                     const bool isEmpty, const bool isRoot) {
@@ -421,25 +420,25 @@ void qapGuardedReader::startElement(const XMLElementDecl &elemDecl, const unsign
                                     isRoot);
 }
 
-void qapGuardedReader::endElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
+void QapGuardedReader::endElement(const XMLElementDecl &elemDecl, const unsigned int urlId,
                                   const bool isRoot, const XMLCh *const elemPrefix) {
     if (depth_ != 0) --depth_;
     SAX2XMLReaderImpl::endElement(elemDecl, urlId, isRoot, elemPrefix);
 }
 
-void qapGuardedReader::docCharacters(const XMLCh *const chars, const XMLSize_t length,
+void QapGuardedReader::docCharacters(const XMLCh *const chars, const XMLSize_t length,
                                      const bool cdataSection) {
     countText(length);
     SAX2XMLReaderImpl::docCharacters(chars, length, cdataSection);
 }
 
-void qapGuardedReader::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
+void QapGuardedReader::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
                                            const bool cdataSection) {
     onEvent();
     SAX2XMLReaderImpl::ignorableWhitespace(chars, length, cdataSection);
 }
 
-void qapGuardedReader::startEntityReference(const XMLEntityDecl &entDecl) {
+void QapGuardedReader::startEntityReference(const XMLEntityDecl &entDecl) {
     contentEntities_.push_back(&entDecl);
     ++entityDepth_;
     // An internal entity's whole text (markup too) counts as it starts; an external one's
@@ -451,34 +450,34 @@ void qapGuardedReader::startEntityReference(const XMLEntityDecl &entDecl) {
     SAX2XMLReaderImpl::startEntityReference(entDecl);
 }
 
-void qapGuardedReader::endEntityReference(const XMLEntityDecl &entDecl) {
+void QapGuardedReader::endEntityReference(const XMLEntityDecl &entDecl) {
     if (!contentEntities_.empty()) contentEntities_.pop_back();
     if (entityDepth_ != 0) --entityDepth_;
     if (entDecl.isExternal() && externalDepth_ != 0) --externalDepth_;
     SAX2XMLReaderImpl::endEntityReference(entDecl);
 }
 
-void qapGuardedReader::pollHost() {
+void QapGuardedReader::pollHost() {
     events_ = 0;
     work_ = 0;
     if (tarnStatementCancelled() != 0) stop("57014", u"the statement was cancelled");
 }
 
-void qapGuardedReader::stop(const char *state, const char16_t *text) const {
+void QapGuardedReader::stop(const char *state, const char16_t *text) const {
     throw stopAt(state, text);
 }
 
-void qapGuardedReader::endIntSubset() {
-    if (dtd_ == Dtd::InternalSubset) dtd_ = hasExtSubset_ ? Dtd::Next : Dtd::Done;
+void QapGuardedReader::endIntSubset() {
+    if (dtd_ == Dtd::INTERNAL_SUBSET) dtd_ = hasExtSubset_ ? Dtd::NEXT : Dtd::DONE;
     SAX2XMLReaderImpl::endIntSubset();
 }
 
-InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
+InputSource *QapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
     const XMLCh *systemId = resource->getSystemId();
-    const bool isDtd = dtd_ == Dtd::Next && dtdId_ != nullptr && systemId != nullptr &&
+    const bool isDtd = dtd_ == Dtd::NEXT && dtdId_ != nullptr && systemId != nullptr &&
                        XMLString::equals(systemId, dtdId_);
     if (isDtd) {
-        dtd_ = Dtd::Done;
+        dtd_ = Dtd::DONE;
         if (entityResolver != nullptr) {
             if (InputSource *source =
                     entityResolver->resolveEntity(resource->getPublicId(), systemId))
@@ -490,7 +489,7 @@ InputSource *qapGuardedReader::resolveEntity(XMLResourceIdentifier *resource) {
     return resolveFile(resource);
 }
 
-InputSource *qapGuardedReader::resolveFile(XMLResourceIdentifier *resource) {
+InputSource *QapGuardedReader::resolveFile(XMLResourceIdentifier *resource) {
     static const char fn[] = "resolveFile";
     const XMLCh *systemId = resource->getSystemId();
     const std::u16string path = entityPath(systemId, resource->getBaseURI());
@@ -501,7 +500,7 @@ InputSource *qapGuardedReader::resolveFile(XMLResourceIdentifier *resource) {
         refuseEntity(resource, u"Not an allowed file: ");
     if (!file) refuseEntity(resource, u"Cannot open the file: ");
     QAP_TRACE(ctx_, fn, "reading %s\n", name.c_str());
-    return new qapOpenFileSource(file.take(), path.c_str(), XMLPlatformUtils::fgMemoryManager);
+    return new QapOpenFileSource(file.take(), path.c_str(), XMLPlatformUtils::fgMemoryManager);
 }
 
 MemBufInputSource *qapMemoryDocument(const char *doc, MemoryManager *manager) {
@@ -513,8 +512,8 @@ MemBufInputSource *qapMemoryDocument(const char *doc, MemoryManager *manager) {
 }
 
 InputSource *qapFileDocument(QapRoutineCtx *ctx, QapOpenFile &file, const char *name) {
-    XMLCh systemId[QAP_MAX_PATH];
-    if (name == nullptr || QAP_mbstowcsFunction(ctx, systemId, name, QAP_MAX_PATH) < 0) {
+    XMLCh systemId[kMaxPath];
+    if (name == nullptr || qapMbstowcsFunction(ctx, systemId, name, kMaxPath) < 0) {
         errno = ENOENT;
         return nullptr;
     }
@@ -522,13 +521,13 @@ InputSource *qapFileDocument(QapRoutineCtx *ctx, QapOpenFile &file, const char *
         errno = file.error();
         return nullptr;
     }
-    return new qapOpenFileSource(file.take(), systemId, XMLPlatformUtils::fgMemoryManager);
+    return new QapOpenFileSource(file.take(), systemId, XMLPlatformUtils::fgMemoryManager);
 }
 
 void qapSetDocumentOpenError(QapRoutineCtx *ctx, const char *name, int error, QapStatus err) {
-    XMLCh systemId[QAP_MAX_PATH];
+    XMLCh systemId[kMaxPath];
     if (error == EXDEV || error == EINVAL || error == ENOMEM || name == nullptr ||
-        QAP_mbstowcsFunction(ctx, systemId, name, QAP_MAX_PATH) < 0) {
+        qapMbstowcsFunction(ctx, systemId, name, kMaxPath) < 0) {
         qapSetOpenError(ctx, 0, error, err);
         return;
     }
@@ -544,12 +543,12 @@ void qapSetDocumentOpenError(QapRoutineCtx *ctx, const char *name, int error, Qa
     }
 }
 
-void setDbEncoding(QapRoutineCtx *ctx, InputSource &source) {
+void qapSetDbEncoding(QapRoutineCtx *ctx, InputSource &source) {
     if (ctx == nullptr || ctx->convInfo == nullptr) return;
-    XMLCh encoding[ENCODING_UNITS];
-    char state[QAP_SQLSTATE_SIZE] = "00000";
-    char msg[QAP_MSGTEXT_SIZE] = "";
-    if (qapDbEncoding(ctx, encoding, ENCODING_UNITS, QapStatus{state, msg}) == 0 &&
+    XMLCh encoding[kEncodingUnits];
+    char state[kSqlstateSize] = "00000";
+    char msg[kMsgTextSize] = "";
+    if (qapDbEncoding(ctx, encoding, kEncodingUnits, QapStatus{state, msg}) == 0 &&
         encoding[0] != 0)
         source.setEncoding(encoding);
 }

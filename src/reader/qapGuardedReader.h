@@ -31,17 +31,17 @@ struct QapParseStop {
 // Characters of entity replacement text one parse may produce (billion laughs and its kin stop
 // here), elements open at once, and how many parser events pass between two questions to the
 // host.
-constexpr uint64_t QAP_MAX_EXPANDED_UNITS = uint64_t{16} << 20;
+constexpr uint64_t kMaxExpandedUnits = uint64_t{16} << 20;
 // Entity references one parse may expand (each reference counts, nested ones too): far more
 // than honest documents use, and billion laughs stops within a second. Parameter entities and
 // the general entities of a DTD are counted by the reader, those of the document by the parser.
-constexpr uint64_t QAP_MAX_ENTITY_EXPANSIONS = 100000;
+constexpr uint64_t kMaxEntityExpansions = 100000;
 // The values of each enumerated attribute type of a DTD, squared and added up: the validator
 // compares them pairwise (one type of 8192 values reaches it).
-constexpr uint64_t QAP_MAX_ENUMERATION_PAIRS = uint64_t{1} << 26;
+constexpr uint64_t kMaxEnumerationPairs = uint64_t{1} << 26;
 
-constexpr size_t QAP_MAX_DEPTH = 100000;
-constexpr uint32_t QAP_POLL_EVENTS = 4096;
+constexpr size_t kMaxDepth = 100000;
+constexpr uint32_t kPollEvents = 4096;
 // The host is also asked every time this much work was handed over (bytes of the document
 // read, characters of entity text, of attribute defaults), so that an element that carries
 // megabytes cannot keep it waiting.
@@ -52,15 +52,15 @@ constexpr uint64_t kPollUnits = uint64_t{1} << 20;
 // or an empty DTD) or, when that gives nothing, is read as a server file that the read-access
 // rule allows; any other external entity fails the parse unless the host allows external
 // entities, and then it too must be such a file. No URL is ever opened.
-class qapGuardedReader : public XERCES_CPP_NAMESPACE::SAX2XMLReaderImpl, qapParseWatch {
+class QapGuardedReader : public XERCES_CPP_NAMESPACE::SAX2XMLReaderImpl, QapParseWatch {
 public:
     // Everything the reader allocates comes from manager, which must outlive the reader (a
     // per-parse manager frees what Xerces-C forgets to). While it parses the reader watches
     // that memory: the host's budget, cancellation, and the entities the DTD expands.
-    qapGuardedReader(QapRoutineCtx *ctx, qapParseMemory *manager);
-    ~qapGuardedReader() override;
-    qapGuardedReader(const qapGuardedReader &) = delete;
-    qapGuardedReader &operator=(const qapGuardedReader &) = delete;
+    QapGuardedReader(QapRoutineCtx *ctx, QapParseMemory *manager);
+    ~QapGuardedReader() override;
+    QapGuardedReader(const QapGuardedReader &) = delete;
+    QapGuardedReader &operator=(const QapGuardedReader &) = delete;
 
     void setEntityResolver(XERCES_CPP_NAMESPACE::EntityResolver *const resolver) override;
     // A lexical handler is always installed (a quiet one for null): without one the parser
@@ -141,7 +141,7 @@ protected:
             depth_ = 0;
             inProlog_ = false;
         }
-        if (depth_ >= QAP_MAX_DEPTH) stop("38X13", u"element nesting exceeds the limit");
+        if (depth_ >= kMaxDepth) stop("38X13", u"element nesting exceeds the limit");
         if (!isEmpty) ++depth_;
     }
     // Text against the bounds (see docCharacters); throws QapParseStop.
@@ -154,7 +154,7 @@ protected:
     // Counts a text event that needs no closer look (outside entities, the host not due a
     // question) and says so; false counts nothing: countText is then the way.
     bool passText() {
-        if (entityDepth_ != 0 || events_ + 1 >= QAP_POLL_EVENTS) return false;
+        if (entityDepth_ != 0 || events_ + 1 >= kPollEvents) return false;
         ++events_;
         return true;
     }
@@ -163,14 +163,14 @@ private:
     class CountedSource;
     class CountedStream;
     void onEvent() {
-        if (++events_ >= QAP_POLL_EVENTS) pollHost();
+        if (++events_ >= kPollEvents) pollHost();
     }
     void countWork(uint64_t units) {
         if ((work_ += units) >= kPollUnits) pollHost();
     }
     // Entity text against the bound; throws QapParseStop.
     void countExpanded(uint64_t units) {
-        if ((expanded_ += units) > QAP_MAX_EXPANDED_UNITS)
+        if ((expanded_ += units) > kMaxExpandedUnits)
             stop("38X13", u"entity expansion exceeds the limit");
         countWork(units);
     }
@@ -187,7 +187,7 @@ private:
     void beginWatch();
     void endWatch();
     void largeBlockFreed(void *block) override;
-    qapParseMemory *memory_;
+    QapParseMemory *memory_;
     uint32_t events_ = 0;
     uint64_t work_ = 0;          // units of work since the host was last asked
     uint32_t entityDepth_ = 0;   // entities open in content
@@ -207,17 +207,17 @@ private:
     std::u16string stopText_;
     // Where the parse is relative to the DOCTYPE: the DTD request is the first one after the
     // internal subset, and only that one.
-    enum class Dtd { None, InternalSubset, Next, Done };
-    Dtd dtd_ = Dtd::None;
+    enum class Dtd { NONE, INTERNAL_SUBSET, NEXT, DONE };
+    Dtd dtd_ = Dtd::NONE;
     bool hasExtSubset_ = false;
     XMLCh *dtdId_ = nullptr; // copy of the DOCTYPE's system identifier
     XERCES_CPP_NAMESPACE::DefaultHandler quiet_;
-    qapUtf8Buffers utf8_; // the decoding's, kept for the next document
+    QapUtf8Buffers utf8_; // the decoding's, kept for the next document
 };
 
-template <class Work> void qapGuardedReader::watched(const void *stackFloor, Work work) {
+template <class Work> void QapGuardedReader::watched(const void *stackFloor, Work work) {
     struct Unwatch {
-        qapGuardedReader &reader;
+        QapGuardedReader &reader;
         ~Unwatch() { reader.endWatch(); }
     } unwatch{*this};
     beginWatch();
@@ -246,8 +246,8 @@ XERCES_CPP_NAMESPACE::InputSource *qapFileDocument(QapRoutineCtx *ctx, QapOpenFi
 void qapSetDocumentOpenError(QapRoutineCtx *ctx, const char *name, int error, QapStatus err);
 
 // Encoding names are asked for into buffers of this many units.
-constexpr int32_t ENCODING_UNITS = 1025;
+constexpr int32_t kEncodingUnits = 1025;
 
 // Sets the database code page's encoding on a source when the document bytes are in it. When
 // the name is not available the parser detects the encoding from the document itself.
-void setDbEncoding(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::InputSource &source);
+void qapSetDbEncoding(QapRoutineCtx *ctx, XERCES_CPP_NAMESPACE::InputSource &source);

@@ -24,12 +24,12 @@ struct ScannerAccess : XMLScanner {
 
 } // namespace
 
-qapNonValidateReader::qapNonValidateReader(QapRoutineCtx *ctx, qapParseMemory *manager)
-    : qapGuardedReader(ctx, manager) {
+QapNonValidateReader::QapNonValidateReader(QapRoutineCtx *ctx, QapParseMemory *manager)
+    : QapGuardedReader(ctx, manager) {
     if (scanner_ != nullptr) elemStack_ = &ScannerAccess::elemStackOf(*scanner_);
 }
 
-void qapNonValidateReader::startElement(const XMLElementDecl &elemDecl, const unsigned int,
+void QapNonValidateReader::startElement(const XMLElementDecl &elemDecl, const unsigned int,
                                         const XMLCh *const, const RefVectorOf<XMLAttr> &attrList,
                                         const XMLSize_t attrCount, const bool isEmpty,
                                         const bool isRoot) {
@@ -45,7 +45,7 @@ void qapNonValidateReader::startElement(const XMLElementDecl &elemDecl, const un
         contentHandler->endElement(XMLUni::fgZeroLenString, XMLUni::fgZeroLenString, qname);
 }
 
-void qapNonValidateReader::learnLevel(size_t level) {
+void QapNonValidateReader::learnLevel(size_t level) {
     // Here the element is on top of the scanner's stack.
     if (level == 0 && !levels_.empty() && levels_[0] != elemStack_->topElement())
         levels_.clear(); // not the stack this reader knew: learn it again
@@ -53,7 +53,7 @@ void qapNonValidateReader::learnLevel(size_t level) {
         levels_.push_back(const_cast<ElemStack::StackElem *>(elemStack_->topElement()));
 }
 
-void qapNonValidateReader::endElement(const XMLElementDecl &elemDecl, const unsigned int,
+void QapNonValidateReader::endElement(const XMLElementDecl &elemDecl, const unsigned int,
                                       const bool, const XMLCh *const) {
     if (depth_ != 0) --depth_;
     if (contentHandler != nullptr)
@@ -61,14 +61,14 @@ void qapNonValidateReader::endElement(const XMLElementDecl &elemDecl, const unsi
                                    elemDecl.getElementName()->getRawName());
 }
 
-void qapNonValidateReader::docCharacters(const XMLCh *const chars, const XMLSize_t length,
+void QapNonValidateReader::docCharacters(const XMLCh *const chars, const XMLSize_t length,
                                          const bool cdataSection) {
     // Most text is plain and needs a count only.
     if (cdataSection || !passText()) return sendText(chars, length, cdataSection);
     if (depth_ != 0 && contentHandler != nullptr) contentHandler->characters(chars, length);
 }
 
-void qapNonValidateReader::sendText(const XMLCh *chars, XMLSize_t length, bool cdataSection) {
+void QapNonValidateReader::sendText(const XMLCh *chars, XMLSize_t length, bool cdataSection) {
     countText(length);
     // Text outside the root element is not reported.
     if (depth_ == 0) return;
@@ -78,24 +78,24 @@ void qapNonValidateReader::sendText(const XMLCh *chars, XMLSize_t length, bool c
     if (lexical != nullptr) lexical->endCDATA();
 }
 
-void qapNonValidateReader::setContentHandler(ContentHandler *const handler) {
+void QapNonValidateReader::setContentHandler(ContentHandler *const handler) {
     contentHandler = handler;
     SAX2XMLReaderImpl::setContentHandler(handler);
 }
 
-void qapNonValidateReader::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
+void QapNonValidateReader::ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
                                                const bool) {
     // The handler gets it all, also outside the root element.
     countText(length);
     if (contentHandler != nullptr) contentHandler->ignorableWhitespace(chars, length);
 }
 
-void qapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *const publicId,
+void QapNonValidateReader::doctypeDecl(const DTDElementDecl &elemDecl, const XMLCh *const publicId,
                                        const XMLCh *const systemId, const bool hasIntSubset,
                                        const bool hasExtSubset) {
     if (entityResolver != nullptr) {
-        if (auto *resolver = dynamic_cast<qapDoctypeResolver *>(entityResolver))
+        if (auto *resolver = dynamic_cast<QapDoctypeResolver *>(entityResolver))
             resolver->setDtdId(systemId);
     }
-    qapGuardedReader::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
+    QapGuardedReader::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
 }

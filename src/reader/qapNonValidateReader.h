@@ -14,9 +14,9 @@
 // content handler, as the base reader hands them on with namespaces off, without its
 // bookkeeping for the cases this reader never meets; an advanced document handler (the update's
 // XML declaration handler) does not see them.
-class qapNonValidateReader : public qapGuardedReader {
+class QapNonValidateReader : public QapGuardedReader {
 public:
-    qapNonValidateReader(QapRoutineCtx *ctx, qapParseMemory *manager);
+    QapNonValidateReader(QapRoutineCtx *ctx, QapParseMemory *manager);
     void setContentHandler(XERCES_CPP_NAMESPACE::ContentHandler *const handler) override;
     void ignorableWhitespace(const XMLCh *const chars, const XMLSize_t length,
                              const bool cdataSection) override;

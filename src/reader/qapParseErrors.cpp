@@ -23,7 +23,7 @@ char *qapParserText(QapRoutineCtx *ctx, const XMLCh *text, char *out) {
     out[0] = '\0';
     if (text == nullptr) return out;
     // qapConvXMLCh allows 4 bytes per unit plus 4: 255 units fill the buffer exactly.
-    constexpr XMLSize_t maxUnits = (QAP_PARSER_TEXT_SIZE - 4) / 4;
+    constexpr XMLSize_t maxUnits = (kParserTextSize - 4) / 4;
     XMLSize_t n = XMLString::stringLen(text);
     if (n <= maxUnits) return qapConvXMLCh(ctx, text, out);
     XMLCh cut[maxUnits + 1];
@@ -50,7 +50,7 @@ void qapSetParserError(QapRoutineCtx *ctx, QapStatus err, const char *line, cons
 namespace {
 
 void reportStop(QapRoutineCtx *ctx, const char *fn, QapStatus err, const QapParseStop &stop) {
-    char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
+    char text[kParserTextSize], line[24], column[24];
     qapSetParserError(ctx, err, stop.located ? qapLocText(stop.line, line) : nullptr,
                       stop.located ? qapLocText(stop.column, column) : nullptr,
                       qapParserText(ctx, stop.text, text));
@@ -70,26 +70,26 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, QapStatus err,
     try {
         throw;
     } catch (const SAXParseException &e) {
-        char text[QAP_PARSER_TEXT_SIZE], line[24], column[24];
+        char text[kParserTextSize], line[24], column[24];
         qapParserText(ctx, e.getMessage(), text);
         qapSetParserError(ctx, err, qapLocText(e.getLineNumber(), line),
                           qapLocText(e.getColumnNumber(), column), text);
         if (ctx != nullptr && ctx->traceOn) {
-            char sysId[QAP_PARSER_TEXT_SIZE];
+            char sysId[kParserTextSize];
             QAP_TRACE(ctx, fn, "parse err4 in %s line %d col %d: %s\n",
                       qapParserText(ctx, e.getSystemId(), sysId),
                       static_cast<int>(e.getLineNumber()), static_cast<int>(e.getColumnNumber()),
                       text);
         }
     } catch (const XMLException &e) {
-        char text[QAP_PARSER_TEXT_SIZE], line[24];
+        char text[kParserTextSize], line[24];
         qapParserText(ctx, e.getMessage(), text);
         qapSetParserError(ctx, err, qapLocText(e.getSrcLine(), line), nullptr, text);
         QAP_TRACE(ctx, fn, "parse err5 in %s line %d: %s\n",
                   e.getSrcFile() != nullptr ? e.getSrcFile() : "", static_cast<int>(e.getSrcLine()),
                   text);
     } catch (const SAXException &e) {
-        char text[QAP_PARSER_TEXT_SIZE];
+        char text[kParserTextSize];
         qapParserText(ctx, e.getMessage(), text);
         qapSetParserError(ctx, err, nullptr, nullptr, text);
         QAP_TRACE(ctx, fn, "parse err6: %s\n", text);
@@ -99,7 +99,7 @@ void qapReportParseException(QapRoutineCtx *ctx, const char *fn, QapStatus err,
         // Memory ran out in the handler: the parse failed, and the message says why.
         QAP_TRACE(ctx, fn, "parser->parse crashed w/o an XMLException.\n");
         qapSetState(err.sqlstate, "38X13");
-        snprintf(err.msgtext, QAP_MSGTEXT_SIZE, "%.70s", e.text()); // it ends with its newline
+        snprintf(err.msgtext, kMsgTextSize, "%.70s", e.text()); // it ends with its newline
     } catch (const OutOfMemoryException &) {
         QAP_TRACE(ctx, fn, "parser->parse ran out of memory.\n");
         qapSetErrorAs(ctx, err, "38X13", QAPG002E);

@@ -11,9 +11,9 @@
 struct QapParseStop;
 
 // Size of the buffers that parser texts (messages, system identifiers) are converted into.
-constexpr int QAP_PARSER_TEXT_SIZE = 1024;
+constexpr int kParserTextSize = 1024;
 
-// Converts a parser text to the database code page into out (QAP_PARSER_TEXT_SIZE bytes).
+// Converts a parser text to the database code page into out (kParserTextSize bytes).
 // Longer texts are cut to what fits (never inside a surrogate pair). Returns out.
 char *qapParserText(QapRoutineCtx *ctx, const XMLCh *text, char *out);
 
@@ -29,7 +29,7 @@ void qapSetParserError(QapRoutineCtx *ctx, QapStatus err, const char *line, cons
 // Reports the exception being handled (call it from a catch clause) as a failed parse:
 // SQLSTATE "38X13", with message QAPQ047E for the parser's own exceptions, tried in the order
 // SAXParseException, XMLException, SAXException, anything else. When the reader stopped the
-// parse through its memory (refusal, see qapGuardedReader::refusal), that is the report.
+// parse through its memory (refusal, see QapGuardedReader::refusal), that is the report.
 void qapReportParseException(QapRoutineCtx *ctx, const char *fn, QapStatus err,
                              const QapParseStop *refusal = nullptr);
 

@@ -14,11 +14,11 @@ namespace {
 std::atomic<long> failCountdown{-1};
 } // namespace
 
-void qapParseMemory::failAfter(long n) {
+void QapParseMemory::failAfter(long n) {
     failCountdown.store(n, std::memory_order_relaxed);
 }
 
-qapParseMemory::~qapParseMemory() {
+QapParseMemory::~QapParseMemory() {
     for (Header *h = live_.next; h != &live_;) {
         Header *next = h->next;
         free(h);
@@ -31,23 +31,23 @@ qapParseMemory::~qapParseMemory() {
     }
 }
 
-MemoryManager *qapParseMemory::getExceptionMemoryManager() {
+MemoryManager *QapParseMemory::getExceptionMemoryManager() {
     return XMLPlatformUtils::fgMemoryManager;
 }
 
-size_t qapParseMemory::classOf(size_t size) {
+size_t QapParseMemory::classOf(size_t size) {
     size_t c = 0;
     for (size_t capacity = kSmallest; capacity < size && c < kClasses; capacity <<= 1)
         ++c;
     return c;
 }
 
-void qapParseMemory::poll() {
+void QapParseMemory::poll() {
     allocations_ = 0;
     if (watch_ != nullptr && !releasing_ && watch_->refuse(false)) throw OutOfMemoryException();
 }
 
-void qapParseMemory::charge(size_t bytes) {
+void QapParseMemory::charge(size_t bytes) {
     if (budget_ != 0 && !releasing_ && (bytes > budget_ || held_ > budget_ - bytes)) {
         if (watch_ != nullptr) watch_->refuse(true);
         throw OutOfMemoryException();
@@ -55,7 +55,7 @@ void qapParseMemory::charge(size_t bytes) {
     held_ += bytes;
 }
 
-void *qapParseMemory::take(size_t bytes) {
+void *QapParseMemory::take(size_t bytes) {
     charge(bytes);
     void *block = malloc(bytes);
     if (block == nullptr) {
@@ -65,7 +65,7 @@ void *qapParseMemory::take(size_t bytes) {
     return block;
 }
 
-void *qapParseMemory::allocate(XMLSize_t size) {
+void *QapParseMemory::allocate(XMLSize_t size) {
     if (!releasing_ && failCountdown.load(std::memory_order_relaxed) >= 0 &&
         failCountdown.fetch_sub(1, std::memory_order_relaxed) == 0)
         throw OutOfMemoryException();
@@ -109,7 +109,7 @@ void *qapParseMemory::allocate(XMLSize_t size) {
     return h + 1;
 }
 
-void qapParseMemory::trim() {
+void QapParseMemory::trim() {
     for (size_t c = 0; c < kClasses; ++c) {
         const size_t bytes = kSmallest << c;
         if (bytes <= kCarved) continue;
@@ -125,7 +125,7 @@ void qapParseMemory::trim() {
     }
 }
 
-void qapParseMemory::deallocate(void *p) {
+void QapParseMemory::deallocate(void *p) {
     if (p == nullptr) return;
     Header *h = static_cast<Header *>(p) - 1;
     if (h->sizeClass >= kWatchedClass && watch_ != nullptr && !releasing_)

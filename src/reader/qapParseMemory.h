@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <xercesc/framework/MemoryManager.hpp>
 
-// What a parse learns from its memory while it runs (see qapParseMemory::watch). Neither call
+// What a parse learns from its memory while it runs (see QapParseMemory::watch). Neither call
 // may allocate from the memory that calls it.
-class qapParseWatch {
+class QapParseWatch {
 public:
     // Every few thousand allocations, and before an allocation would pass the budget (then
     // overBudget is true): the watch may note why the parse must stop and answer true, and
@@ -20,12 +20,12 @@ public:
     virtual bool refuse(bool overBudget) = 0;
     // A block of 64 KB or more goes back; must not throw (it runs in destructors).
     virtual void largeBlockFreed(void *block) = 0;
-    // An allocation came below the stack floor (see qapParseMemory::setStackFloor): the watch
+    // An allocation came below the stack floor (see QapParseMemory::setStackFloor): the watch
     // may note it, and the allocation fails.
     virtual void stackExhausted() {}
 
 protected:
-    ~qapParseWatch() = default;
+    ~QapParseWatch() = default;
 };
 
 // Blocks of up to 16 KB are carved from 256 KB chunks, so that the parser's small blocks lie
@@ -33,12 +33,12 @@ protected:
 // list through a small header before them. All are freed when the manager is destroyed.
 // One manager serves one reader on one thread; it must outlive the reader, everything the
 // reader owns, and every exception the parse threw. Blocks are aligned to 16 bytes.
-class qapParseMemory : public XERCES_CPP_NAMESPACE::MemoryManager {
+class QapParseMemory : public XERCES_CPP_NAMESPACE::MemoryManager {
 public:
-    qapParseMemory() = default;
-    ~qapParseMemory() override;
-    qapParseMemory(const qapParseMemory &) = delete;
-    qapParseMemory &operator=(const qapParseMemory &) = delete;
+    QapParseMemory() = default;
+    ~QapParseMemory() override;
+    QapParseMemory(const QapParseMemory &) = delete;
+    QapParseMemory &operator=(const QapParseMemory &) = delete;
 
     // Exceptions may outlive the manager: they use the process-wide one.
     XERCES_CPP_NAMESPACE::MemoryManager *getExceptionMemoryManager() override;
@@ -69,7 +69,7 @@ public:
     // Gives back what charge counted.
     void discharge(size_t bytes) { held_ -= bytes < held_ ? bytes : held_; }
     // The watch of the running parse, or null; it must outlive its watching.
-    void watch(qapParseWatch *watch) { watch_ = watch; }
+    void watch(QapParseWatch *watch) { watch_ = watch; }
     // An allocation from a frame below floor fails (the watch is told): the parser recurses
     // over some schema structures, and each level allocates. Null: no floor.
     void setStackFloor(const void *floor) { floor_ = static_cast<const char *>(floor); }
@@ -112,6 +112,6 @@ private:
     size_t budget_ = 0;
     size_t held_ = 0;
     uint32_t allocations_ = 0;
-    qapParseWatch *watch_ = nullptr;
+    QapParseWatch *watch_ = nullptr;
     const char *floor_ = nullptr;
 };

@@ -7,15 +7,15 @@
 XERCES_CPP_NAMESPACE_USE
 
 void qapBoundEntities(SAX2XMLReader &reader, SecurityManager &security) {
-    security.setEntityExpansionLimit(QAP_MAX_ENTITY_EXPANSIONS);
+    security.setEntityExpansionLimit(kMaxEntityExpansions);
     reader.setProperty(XMLUni::fgXercesSecurityManager, &security);
 }
 
-std::unique_ptr<qapParser> qapNewParser(QapRoutineCtx *ctx) {
-    auto parser = std::make_unique<qapParser>();
-    parser->reader.reset(new qapNonValidateReader(ctx, &parser->memory));
-    parser->resolver.reset(new qapDoctypeResolver(ctx, nullptr));
-    qapNonValidateReader &reader = *parser->reader;
+std::unique_ptr<QapParser> qapNewParser(QapRoutineCtx *ctx) {
+    auto parser = std::make_unique<QapParser>();
+    parser->reader.reset(new QapNonValidateReader(ctx, &parser->memory));
+    parser->resolver.reset(new QapDoctypeResolver(ctx, nullptr));
+    QapNonValidateReader &reader = *parser->reader;
     qapBoundEntities(reader, parser->security);
     reader.setEntityResolver(parser->resolver.get());
     reader.setDTDHandler(parser->resolver.get());
@@ -34,7 +34,7 @@ namespace {
 constexpr size_t kPooledParsers = 4;
 constexpr size_t kPooledHeld = size_t{2} << 20;
 struct QapParserPool {
-    std::unique_ptr<qapParser> parsers[kPooledParsers];
+    std::unique_ptr<QapParser> parsers[kPooledParsers];
     size_t count = 0;
     ~QapParserPool();
 };
@@ -50,11 +50,11 @@ QapParserPool::~QapParserPool() {
 constexpr size_t kPooledBudget = size_t{64} << 20;
 
 // A reader for ctx: one a finished statement left on this thread, or a new one.
-std::unique_ptr<qapParser> takeParser(QapRoutineCtx *ctx) {
+std::unique_ptr<QapParser> takeParser(QapRoutineCtx *ctx) {
     QapParserPool &pool = parserPool;
     const bool smallBudget = ctx->maxParseMemory != 0 && ctx->maxParseMemory < kPooledBudget;
     if (parserPoolGone || pool.count == 0 || smallBudget) return qapNewParser(ctx);
-    std::unique_ptr<qapParser> parser = std::move(pool.parsers[--pool.count]);
+    std::unique_ptr<QapParser> parser = std::move(pool.parsers[--pool.count]);
     parser->reader->rebind(ctx);
     parser->resolver->ctx = ctx;
     return parser;
@@ -62,17 +62,17 @@ std::unique_ptr<qapParser> takeParser(QapRoutineCtx *ctx) {
 
 } // namespace
 
-qapParser &qapContextParser(QapRoutineCtx *ctx) {
+QapParser &qapContextParser(QapRoutineCtx *ctx) {
     if (ctx->parser == nullptr) ctx->parser = takeParser(ctx).release();
     return *qapKeptParser(ctx);
 }
 
 void qapDropParser(QapRoutineCtx *ctx) {
     if (ctx == nullptr || ctx->parser == nullptr) return;
-    std::unique_ptr<qapParser> parser(qapKeptParser(ctx));
+    std::unique_ptr<QapParser> parser(qapKeptParser(ctx));
     ctx->parser = nullptr;
     // Nothing of the statement stays: its handler, and the memory beyond what readers keep.
-    parser->kept = qapParser::Kept();
+    parser->kept = QapParser::Kept();
     if (parser->retired || parserPoolGone) return;
     parser->memory.trim();
     QapParserPool &pool = parserPool;

@@ -18,11 +18,11 @@
 // qapDropParser, or built) and reused by the later ones: building a reader costs more than
 // parsing a small document. A parse that failed, or that read an external DTD subset (Xerces-C
 // forgets a little memory then), retires it and the next parse builds a new one.
-struct qapParser : QapKeptParser {
-    qapParseMemory memory; // first: goes last, after everything the reader allocated
+struct QapParser : QapKeptParser {
+    QapParseMemory memory; // first: goes last, after everything the reader allocated
     XERCES_CPP_NAMESPACE::SecurityManager security;
-    std::unique_ptr<qapDoctypeResolver> resolver;
-    std::unique_ptr<qapNonValidateReader> reader;
+    std::unique_ptr<QapDoctypeResolver> resolver;
+    std::unique_ptr<QapNonValidateReader> reader;
     bool retired = false;
     // The handler of the last parse with the path it was built for (its steps point into
     // path16): the next parse of the same path, as every row of a statement with a literal
@@ -35,10 +35,10 @@ struct qapParser : QapKeptParser {
         std::unique_ptr<XERCES_CPP_NAMESPACE::DefaultHandler> handler;
     } kept;
 
-    qapParser() = default;
-    ~qapParser() override { memory.beginRelease(); }
-    qapParser(const qapParser &) = delete;
-    qapParser &operator=(const qapParser &) = delete;
+    QapParser() = default;
+    ~QapParser() override { memory.beginRelease(); }
+    QapParser(const QapParser &) = delete;
+    QapParser &operator=(const QapParser &) = delete;
 };
 
 // Gives the reader the security manager that bounds the document's entity references.
@@ -47,15 +47,15 @@ void qapBoundEntities(XERCES_CPP_NAMESPACE::SAX2XMLReader &reader,
 
 // A new reader with the features of every non-validating parse (ctx may be null). Throws what
 // allocation throws.
-std::unique_ptr<qapParser> qapNewParser(QapRoutineCtx *ctx);
+std::unique_ptr<QapParser> qapNewParser(QapRoutineCtx *ctx);
 
 // The reader the context keeps, taken (from those left on the thread, or built) at its first
 // parse. Throws what allocation throws.
-qapParser &qapContextParser(QapRoutineCtx *ctx);
+QapParser &qapContextParser(QapRoutineCtx *ctx);
 
 // The reader the context keeps, or null when it has none yet.
-inline qapParser *qapKeptParser(QapRoutineCtx *ctx) {
-    return static_cast<qapParser *>(ctx->parser);
+inline QapParser *qapKeptParser(QapRoutineCtx *ctx) {
+    return static_cast<QapParser *>(ctx->parser);
 }
 
 // Releases the reader a context keeps for its parses, if it has one: a sound one is kept on the

@@ -121,8 +121,8 @@ private:
 
 } // namespace
 
-qapSchemaReader::qapSchemaReader(QapRoutineCtx *ctx, qapParseMemory *manager)
-    : qapGuardedReader(ctx, manager) {
+QapSchemaReader::QapSchemaReader(QapRoutineCtx *ctx, QapParseMemory *manager)
+    : QapGuardedReader(ctx, manager) {
     setFeature(XMLUni::fgSAX2CoreNameSpaces, true);
     setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
     setFeature(XMLUni::fgSAX2CoreValidation, true);
@@ -137,12 +137,12 @@ qapSchemaReader::qapSchemaReader(QapRoutineCtx *ctx, qapParseMemory *manager)
     setEntityResolver(&emptyDtd_);
 }
 
-InputSource *qapSchemaReader::EmptyDtd::resolveEntity(const XMLCh *const, const XMLCh *const) {
+InputSource *QapSchemaReader::EmptyDtd::resolveEntity(const XMLCh *const, const XMLCh *const) {
     static const XMLByte empty[1] = {0};
     return new MemBufInputSource(empty, 0, u"IdForEmptyDtd", false);
 }
 
-void qapSchemaReader::loadSchema(const InputSource &schema, bool schemaFiles) {
+void QapSchemaReader::loadSchema(const InputSource &schema, bool schemaFiles) {
     schemaFiles_ = schemaFiles;
     namespaces_.clear();
     beginParse();
@@ -158,7 +158,7 @@ void qapSchemaReader::loadSchema(const InputSource &schema, bool schemaFiles) {
         if (Grammar *imported = getGrammar(uri.c_str())) checkGrammar(imported);
 }
 
-void qapSchemaReader::checkGrammar(Grammar *grammar) {
+void QapSchemaReader::checkGrammar(Grammar *grammar) {
     if (grammar->getGrammarType() != Grammar::SchemaGrammarType) return;
     auto *schema = static_cast<SchemaGrammar *>(grammar);
     GrammarCheck check;
@@ -188,7 +188,7 @@ void qapSchemaReader::checkGrammar(Grammar *grammar) {
     }
 }
 
-InputSource *qapSchemaReader::resolveEntity(XMLResourceIdentifier *resource) {
+InputSource *QapSchemaReader::resolveEntity(XMLResourceIdentifier *resource) {
     switch (resource->getResourceIdentifierType()) {
     case XMLResourceIdentifier::SchemaImport:
     case XMLResourceIdentifier::SchemaInclude:
@@ -207,9 +207,9 @@ InputSource *qapSchemaReader::resolveEntity(XMLResourceIdentifier *resource) {
     }
     case XMLResourceIdentifier::SchemaGrammar:
         if (resource->getNameSpace() != nullptr) namespaces_.emplace_back(resource->getNameSpace());
-        return qapGuardedReader::resolveEntity(resource);
+        return QapGuardedReader::resolveEntity(resource);
     default:
-        return qapGuardedReader::resolveEntity(resource);
+        return QapGuardedReader::resolveEntity(resource);
     }
 }
 

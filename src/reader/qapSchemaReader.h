@@ -22,9 +22,9 @@ constexpr size_t kSchemaStack = size_t{1} << 20;
 // the read-access rule allows; a schema given as text reads none. The schema hints of a
 // document (xsi:schemaLocation, xsi:noNamespaceSchemaLocation) are read only when the host
 // allows external entities, from allowed files too. A DTD the DOCTYPE names is never read.
-class qapSchemaReader : public qapGuardedReader {
+class QapSchemaReader : public QapGuardedReader {
 public:
-    qapSchemaReader(QapRoutineCtx *ctx, qapParseMemory *manager);
+    QapSchemaReader(QapRoutineCtx *ctx, QapParseMemory *manager);
 
     // Loads the schema (schemaFiles: its imports and includes may be read as files) and checks
     // it against the bounds; throws what a parse throws, or QapParseStop.

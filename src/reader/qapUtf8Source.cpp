@@ -42,14 +42,14 @@ bool sameLetters(const XMLByte *text, size_t n, const char *ascii) {
 
 } // namespace
 
-class qapUtf8Stream : public BinInputStream {
+class QapUtf8Stream : public BinInputStream {
 public:
-    qapUtf8Stream(BinInputStream *inner, qapUtf8Buffers &buffers) : inner_(inner), b_(buffers) {
+    QapUtf8Stream(BinInputStream *inner, QapUtf8Buffers &buffers) : inner_(inner), b_(buffers) {
         if (b_.in == nullptr) b_.in.reset(new XMLByte[kBlock]);
     }
-    ~qapUtf8Stream() override { delete inner_; }
-    qapUtf8Stream(const qapUtf8Stream &) = delete;
-    qapUtf8Stream &operator=(const qapUtf8Stream &) = delete;
+    ~QapUtf8Stream() override { delete inner_; }
+    QapUtf8Stream(const QapUtf8Stream &) = delete;
+    QapUtf8Stream &operator=(const QapUtf8Stream &) = delete;
 
     // Reads the first block and tells whether the document is UTF-8 to decode here: forced is
     // the encoding the caller set, or null.
@@ -240,7 +240,7 @@ private:
     }
 
     BinInputStream *inner_;
-    qapUtf8Buffers &b_;
+    QapUtf8Buffers &b_;
     size_t inPos_ = 0, inEnd_ = 0; // the block read from the document (b_.in)
     bool innerEnded_ = false;
     size_t outPos_ = 0, outEnd_ = 0; // the block decoded, not handed on yet (b_.out)
@@ -250,13 +250,13 @@ private:
     unsigned char sizes_[kRun + 8];
 };
 
-qapUtf8Source::qapUtf8Source(const InputSource &document, qapUtf8Buffers &buffers)
+QapUtf8Source::QapUtf8Source(const InputSource &document, QapUtf8Buffers &buffers)
     : InputSource(document.getSystemId(), document.getMemoryManager()) {
     setPublicId(document.getPublicId());
     setIssueFatalErrorIfNotFound(document.getIssueFatalErrorIfNotFound());
     std::unique_ptr<BinInputStream> inner(document.makeStream());
     if (inner == nullptr) return;
-    stream_.reset(new qapUtf8Stream(inner.get(), buffers));
+    stream_.reset(new QapUtf8Stream(inner.get(), buffers));
     inner.release();
     if (stream_->start(document.getEncoding()))
         setEncoding(kUtf16);
@@ -264,8 +264,8 @@ qapUtf8Source::qapUtf8Source(const InputSource &document, qapUtf8Buffers &buffer
         setEncoding(document.getEncoding());
 }
 
-qapUtf8Source::~qapUtf8Source() = default;
+QapUtf8Source::~QapUtf8Source() = default;
 
-BinInputStream *qapUtf8Source::makeStream() const {
+BinInputStream *QapUtf8Source::makeStream() const {
     return stream_.release();
 }

@@ -10,29 +10,29 @@
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/XMLUTF8Transcoder.hpp>
 
-class qapUtf8Stream;
+class QapUtf8Stream;
 
 // The blocks and the transcoder of the decoding, which a reader keeps from one parse to the
 // next so that a small document takes nothing from the process heap for them.
-struct qapUtf8Buffers {
+struct QapUtf8Buffers {
     std::unique_ptr<XMLByte[]> in;
     std::unique_ptr<XMLCh[]> out;
     std::unique_ptr<XERCES_CPP_NAMESPACE::XMLUTF8Transcoder> xcoder;
 };
 
-class qapUtf8Source : public XERCES_CPP_NAMESPACE::InputSource {
+class QapUtf8Source : public XERCES_CPP_NAMESPACE::InputSource {
 public:
     // Takes the document's stream (made here: the document must not be read again) and reads
     // its first block to tell its encoding. The stream works in buffers, which must outlive it.
     // Throws what the stream throws, and bad_alloc.
-    qapUtf8Source(const XERCES_CPP_NAMESPACE::InputSource &document, qapUtf8Buffers &buffers);
-    ~qapUtf8Source() override;
-    qapUtf8Source(const qapUtf8Source &) = delete;
-    qapUtf8Source &operator=(const qapUtf8Source &) = delete;
+    QapUtf8Source(const XERCES_CPP_NAMESPACE::InputSource &document, QapUtf8Buffers &buffers);
+    ~QapUtf8Source() override;
+    QapUtf8Source(const QapUtf8Source &) = delete;
+    QapUtf8Source &operator=(const QapUtf8Source &) = delete;
 
     // The stream, once; null when the document had none.
     XERCES_CPP_NAMESPACE::BinInputStream *makeStream() const override;
 
 private:
-    mutable std::unique_ptr<qapUtf8Stream> stream_;
+    mutable std::unique_ptr<QapUtf8Stream> stream_;
 };

@@ -17,7 +17,7 @@ struct QapEscape {
     const char16_t *text;
     uint32_t length;
 };
-inline constexpr QapEscape qapEscapes[] = {
+inline constexpr QapEscape kEscapes[] = {
     {u'"', u"&quot;", 6}, {u'&', u"&amp;", 5}, {u'\'', u"&apos;", 6}, {u'<', u"&lt;", 4},
     {u'>', u"&gt;", 4},   {u'\t', u"&#9;", 4}, {u'\n', u"&#10;", 5},  {u'\r', u"&#13;", 5}};
 // The most units one escaped unit takes ("&#8232;").
@@ -37,15 +37,15 @@ constexpr int kEscapeXml11 = 4;
 // The escaped characters below 64 of each kind as bits by code unit, for a test per character.
 constexpr uint64_t qapEscapeBits(int kind) {
     uint64_t mask = 0;
-    for (const QapEscape &e : qapEscapes)
+    for (const QapEscape &e : kEscapes)
         if (e.ch > u'\r' || (kind == kEscapeText && e.ch == u'\r') || kind == kEscapeAttr)
             mask |= 1ULL << e.ch;
     return kind == kEscapeNone ? 0 : mask;
 }
-inline constexpr uint64_t qapEscapeMasks[4] = {
+inline constexpr uint64_t kEscapeMasks[4] = {
     qapEscapeBits(kEscapeNone), qapEscapeBits(kEscapeSpecial), qapEscapeBits(kEscapeText),
     qapEscapeBits(kEscapeAttr)};
-inline constexpr uint64_t qapEscapeMask = qapEscapeMasks[kEscapeSpecial];
+inline constexpr uint64_t kEscapeMask = kEscapeMasks[kEscapeSpecial];
 
 // The character reference of a control character, NEL or U+2028 (an XML 1.1 document's).
 const QapEscape *qapCharRef(char16_t c);
@@ -53,8 +53,8 @@ const QapEscape *qapCharRef(char16_t c);
 // The replacement of c in a text written as kind (a kEscape value), or null when c stands for
 // itself.
 inline const QapEscape *qapEscapeOf(char16_t c, int kind = kEscapeSpecial) {
-    if (c < 64 && ((qapEscapeMasks[kind & 3] >> c) & 1) != 0) {
-        for (const QapEscape &e : qapEscapes)
+    if (c < 64 && ((kEscapeMasks[kind & 3] >> c) & 1) != 0) {
+        for (const QapEscape &e : kEscapes)
             if (e.ch == c) return &e;
     }
     if ((kind & kEscapeXml11) == 0) return nullptr;

@@ -1,9 +1,9 @@
 // The result record an extraction hands its caller.
 #pragma once
 
-constexpr int QAP_RESULT_MESSAGE_SIZE = 1025; // a result record's message buffer
+constexpr int kResultMessageSize = 1025; // a result record's message buffer
 
-// The result record of an extraction (filled by extractAll, owned by the caller).
+// The result record of an extraction (filled by qapExtractAll, owned by the caller).
 struct QapExtractResult {
     char **values; // strings in the database code page, ended by a null entry
     char **cursor; // the next value to hand out

@@ -11,12 +11,12 @@
 #include <xercesc/framework/MemoryManager.hpp>
 
 // One result item: a growing NUL-terminated UTF-16 buffer.
-class qapResultNode {
+class QapResultNode {
 public:
-    explicit qapResultNode(QapRoutineCtx *ctx) : ctx(ctx) {}
-    ~qapResultNode();
-    qapResultNode(const qapResultNode &) = delete;
-    qapResultNode &operator=(const qapResultNode &) = delete;
+    explicit QapResultNode(QapRoutineCtx *ctx) : ctx(ctx) {}
+    ~QapResultNode();
+    QapResultNode(const QapResultNode &) = delete;
+    QapResultNode &operator=(const QapResultNode &) = delete;
 
     // Appends n units of s, raw (escape kEscapeNone) or escaped as another kind of qapEscape.h
     // (s must then be NUL-terminated at n). Throws QapError.
@@ -26,7 +26,7 @@ public:
         if (escape != 0 || n == 0 || overLimit ||
             (length > contentMaxLength &&
              // Growth: the needed length plus twice the capacity.
-             n + 2 * static_cast<uint64_t>(contentMaxLength) >= allocated))
+             n + 2 * static_cast<uint64_t>(contentMaxLength) >= allocated_))
             return appendSlow(escape, s, n);
         if (length > contentMaxLength) contentMaxLength = n + 2 * contentMaxLength;
         memcpy(content + contentLength, s, static_cast<size_t>(n) * sizeof(XMLCh));
@@ -50,13 +50,13 @@ public:
     XMLCh *content = nullptr;
     uint32_t contentLength = 0;
     uint32_t contentMaxLength = 0;
-    qapResultNode *next = nullptr;
+    QapResultNode *next = nullptr;
     QapRoutineCtx *ctx;
     // The text reached the result's limit: it can only fail, so it stopped growing.
     bool overLimit = false;
 
 private:
-    friend class qapResult;
+    friend class QapResult;
     // addToContent where it may need a new buffer, or escapes.
     void appendSlow(int escape, const XMLCh *s, uint32_t n);
     bool reachesLimit(uint64_t n);
@@ -64,18 +64,18 @@ private:
     void reserve(uint64_t units);
     // Where content lives: a heap buffer of its own (freed with the item), or space in the
     // owning result's storage (owner set, ownBuffer false).
-    class qapResult *owner = nullptr;
-    bool ownBuffer = false;
-    uint32_t allocated = 0; // units the buffer really holds (at least contentMaxLength + 1)
+    class QapResult *owner_ = nullptr;
+    bool ownBuffer_ = false;
+    uint32_t allocated_ = 0; // units the buffer really holds (at least contentMaxLength + 1)
 };
 
 // The ordered list of result items.
-class qapResult {
+class QapResult {
 public:
-    explicit qapResult(QapRoutineCtx *ctx) : ctx(ctx) {}
-    ~qapResult();
-    qapResult(const qapResult &) = delete;
-    qapResult &operator=(const qapResult &) = delete;
+    explicit QapResult(QapRoutineCtx *ctx) : ctx(ctx) {}
+    ~QapResult();
+    QapResult(const QapResult &) = delete;
+    QapResult &operator=(const QapResult &) = delete;
 
     void newItem();
     // A new item holding n units of text: newItem, then addToCurrentItem(escape, text, n).
@@ -87,8 +87,8 @@ public:
     QapExtractResult *retrieve(int32_t limit);
 
     uint32_t count = 0;
-    qapResultNode *first = nullptr;
-    qapResultNode *last = nullptr;
+    QapResultNode *first = nullptr;
+    QapResultNode *last = nullptr;
     QapRoutineCtx *ctx;
 
     // Bounds what the parse keeps: a value that reaches limit units (so at least limit bytes in
@@ -105,7 +105,7 @@ public:
     // the next parse) instead of the process heap; before the first item only. The manager
     // must outlive the result.
     void useMemory(XERCES_CPP_NAMESPACE::MemoryManager *memory) {
-        if (blocks == nullptr && slabs == nullptr) memory_ = memory;
+        if (blocks_ == nullptr && slabs_ == nullptr) memory_ = memory;
     }
 
     // Values one at a time, with no bound on items: finishLast converts the last item as soon
@@ -114,7 +114,7 @@ public:
     // (in order; null when none waits), and dropTaken lets the room of the values handed out
     // serve the next ones once none waits.
     void finishLast() {
-        if (convertEarly && last != nullptr && !lastConverted) convertLastNow();
+        if (convertEarly_ && last != nullptr && !lastConverted_) convertLastNow();
     }
     bool valueReady() const { return ready_ != 0; }
     size_t readyCount() const { return ready_; }
@@ -129,16 +129,16 @@ public:
     void setValueFailure(char *sqlstate, char *message) const;
 
 private:
-    friend class qapResultNode;
+    friend class QapResultNode;
     // A block for items or text: from memory_ when it is small, else qapBigAlloc. Null when
     // memory runs out.
     void *takeBlock(size_t bytes);
     void giveBlock(void *block, size_t bytes);
     XERCES_CPP_NAMESPACE::MemoryManager *memory_ = nullptr;
     // True when the item cannot be converted within the limit.
-    bool exceedsLimit(const qapResultNode &item);
+    bool exceedsLimit(const QapResultNode &item);
     // Moves or extends an item's buffer to hold units units.
-    void growContent(qapResultNode &item, uint64_t units);
+    void growContent(QapResultNode &item, uint64_t units);
     // Empties the last item in place for the next one.
     void reuseLast();
     // Converts the last item into the values converted so far; true once a value did not fit.
@@ -149,27 +149,27 @@ private:
     // one allocation serves many items, and the last item grows in place.
     struct ItemBlock;
     struct Slab;
-    ItemBlock *blocks = nullptr;
-    uint32_t blockFree = 0;
-    Slab *slabs = nullptr;
-    XMLCh *slabTop = nullptr; // next free unit of the newest slab
-    XMLCh *slabEnd = nullptr;
-    qapResultNode *tail = nullptr; // the item holding the newest slab's free room, or null
-    size_t ownBuffers = 0;         // items whose buffer is a heap block of their own
-    uint64_t unitLimit = UINT64_MAX;
-    int32_t byteLimit = INT32_MAX;
-    uint32_t maxItems = 0;
-    bool replacedOverLimit = false; // an item replaced beyond maxItems exceeded the limit
-    bool convertEarly = false;
-    bool lastConverted = false; // finishLast converted the last item already
-    size_t ready_ = 0;          // converted values not yet taken
-    uint64_t readyUnits_ = 0;   // their length before conversion, until dropTaken
-    bool failed_ = false;       // a converted value did not fit
-    int32_t unmappable_ = 0;    // ICU's status when a value failed for a missing character
+    ItemBlock *blocks_ = nullptr;
+    uint32_t blockFree_ = 0;
+    Slab *slabs_ = nullptr;
+    XMLCh *slabTop_ = nullptr; // next free unit of the newest slab
+    XMLCh *slabEnd_ = nullptr;
+    QapResultNode *tail_ = nullptr; // the item holding the newest slab's free room, or null
+    size_t ownBuffers_ = 0;         // items whose buffer is a heap block of their own
+    uint64_t unitLimit_ = UINT64_MAX;
+    int32_t byteLimit_ = INT32_MAX;
+    uint32_t maxItems_ = 0;
+    bool replacedOverLimit_ = false; // an item replaced beyond maxItems exceeded the limit
+    bool convertEarly_ = false;
+    bool lastConverted_ = false; // finishLast converted the last item already
+    size_t ready_ = 0;           // converted values not yet taken
+    uint64_t readyUnits_ = 0;    // their length before conversion, until dropTaken
+    bool failed_ = false;        // a converted value did not fit
+    int32_t unmappable_ = 0;     // ICU's status when a value failed for a missing character
     void convertLastNow();
     struct Converted;
-    Converted *converted = nullptr; // the values converted during the parse
+    Converted *converted_ = nullptr; // the values converted during the parse
 };
 
 // Frees the strings, the values array and the message of a result record (not the record).
-void freeExtractResult(QapRoutineCtx *ctx, QapExtractResult *result);
+void qapFreeExtractResult(QapRoutineCtx *ctx, QapExtractResult *result);

@@ -10,28 +10,28 @@
 
 // A block of items: the first holds 16, each next one twice as many up to 1024, so that a
 // small result stays small and a large one takes few allocations.
-struct qapResult::ItemBlock {
+struct QapResult::ItemBlock {
     static constexpr uint32_t kFirstItems = 16;
     ItemBlock *next;
     uint32_t items;
-    qapResultNode *at(uint32_t i) {
-        return reinterpret_cast<qapResultNode *>(reinterpret_cast<unsigned char *>(this) +
+    QapResultNode *at(uint32_t i) {
+        return reinterpret_cast<QapResultNode *>(reinterpret_cast<unsigned char *>(this) +
                                                  kStorage) +
                i;
     }
     // Where the items start: after the header, aligned for them.
     static constexpr size_t kStorage =
-        (sizeof(ItemBlock *) + sizeof(uint32_t) + alignof(qapResultNode) - 1) /
-        alignof(qapResultNode) * alignof(qapResultNode);
+        (sizeof(ItemBlock *) + sizeof(uint32_t) + alignof(QapResultNode) - 1) /
+        alignof(QapResultNode) * alignof(QapResultNode);
     // Blocks double up to kSmallItems; a result that needs more goes on in big blocks (see
     // qapBigAlloc).
     static constexpr uint32_t kSmallItems = 1024;
     static constexpr uint32_t kMaxItems =
-        static_cast<uint32_t>((QAP_BIG_BLOCK - kStorage) / sizeof(qapResultNode));
-    static size_t bytes(uint32_t items) { return kStorage + items * sizeof(qapResultNode); }
+        static_cast<uint32_t>((kBigBlock - kStorage) / sizeof(QapResultNode));
+    static size_t bytes(uint32_t items) { return kStorage + items * sizeof(QapResultNode); }
 };
 
-struct qapResult::Slab {
+struct QapResult::Slab {
     Slab *next;
     size_t units;
     XMLCh *data() { return reinterpret_cast<XMLCh *>(this + 1); }

@@ -47,8 +47,8 @@ XMLCh *writeEscaped(XMLCh *d, const XMLCh *s, uint32_t n, int kind) {
 
 } // namespace
 
-qapResultNode::~qapResultNode() {
-    if (ownBuffer) free(content);
+QapResultNode::~QapResultNode() {
+    if (ownBuffer_) free(content);
 }
 
 namespace {
@@ -64,12 +64,13 @@ inline void copyUnits(XMLCh *d, const XMLCh *s, size_t n) {
 } // namespace
 
 // True (and the item marked) when n more units would take the item to its result's limit.
-bool qapResultNode::reachesLimit(uint64_t n) {
-    if (!overLimit && owner != nullptr && contentLength + n >= owner->unitLimit) overLimit = true;
+bool QapResultNode::reachesLimit(uint64_t n) {
+    if (!overLimit && owner_ != nullptr && contentLength + n >= owner_->unitLimit_)
+        overLimit = true;
     return overLimit;
 }
 
-void qapResultNode::appendSlow(int escape, const XMLCh *s, uint32_t n) {
+void QapResultNode::appendSlow(int escape, const XMLCh *s, uint32_t n) {
     if (n == 0 || reachesLimit(n)) return;
     if (escape != 0) {
         const Piece piece{s, n, escape};
@@ -81,7 +82,7 @@ void qapResultNode::appendSlow(int escape, const XMLCh *s, uint32_t n) {
         // Growth: the needed length plus twice the old capacity.
         const uint64_t capacity = n + 2 * static_cast<uint64_t>(contentMaxLength);
         if (capacity >= INT32_MAX) throw QapError(ctx, QAPG002E);
-        if (capacity + 1 > allocated) reserve(capacity + 1);
+        if (capacity + 1 > allocated_) reserve(capacity + 1);
         contentMaxLength = static_cast<uint32_t>(capacity);
     }
     copyUnits(content + contentLength, s, n);
@@ -89,20 +90,20 @@ void qapResultNode::appendSlow(int escape, const XMLCh *s, uint32_t n) {
     content[length] = 0;
 }
 
-void qapResultNode::reserve(uint64_t units) {
-    if (units <= allocated) return;
-    if (owner != nullptr) {
-        owner->growContent(*this, units);
+void QapResultNode::reserve(uint64_t units) {
+    if (units <= allocated_) return;
+    if (owner_ != nullptr) {
+        owner_->growContent(*this, units);
         return;
     }
     void *grown = realloc(content, units * sizeof(XMLCh));
     if (grown == nullptr) throw QapError(ctx, QAPG002E);
     content = static_cast<XMLCh *>(grown);
-    ownBuffer = true;
-    allocated = static_cast<uint32_t>(units);
+    ownBuffer_ = true;
+    allocated_ = static_cast<uint32_t>(units);
 }
 
-void qapResultNode::addPieces(const Piece *pieces, size_t count) {
+void QapResultNode::addPieces(const Piece *pieces, size_t count) {
     uint64_t total = 0;
     for (size_t i = 0; i < count; ++i)
         total += pieces[i].n;
@@ -123,7 +124,7 @@ void qapResultNode::addPieces(const Piece *pieces, size_t count) {
             settle();
             throw QapError(ctx, QAPG002E);
         }
-        if (to + 1 > allocated) {
+        if (to + 1 > allocated_) {
             settle();
             reserve(to + 1);
             d = content;
@@ -161,7 +162,7 @@ void qapResultNode::addPieces(const Piece *pieces, size_t count) {
     settle();
 }
 
-void qapResultNode::addJoined(const Piece *pieces, size_t count) {
+void QapResultNode::addJoined(const Piece *pieces, size_t count) {
     uint64_t n = 0;
     for (size_t i = 0; i < count; ++i)
         n += pieces[i].n;
@@ -170,7 +171,7 @@ void qapResultNode::addJoined(const Piece *pieces, size_t count) {
     if (length > contentMaxLength) {
         const uint64_t capacity = n + 2 * static_cast<uint64_t>(contentMaxLength);
         if (capacity >= INT32_MAX) throw QapError(ctx, QAPG002E);
-        if (capacity + 1 > allocated) reserve(capacity + 1);
+        if (capacity + 1 > allocated_) reserve(capacity + 1);
         contentMaxLength = static_cast<uint32_t>(capacity);
     }
     XMLCh *d = content + contentLength;
@@ -193,26 +194,26 @@ constexpr uint64_t kLargeUnits = 8192;
 // Slabs double up to kSmallSlabUnits, then a result goes on in big blocks (see qapBigAlloc): a
 // small result takes little, a large one fills whole huge pages.
 constexpr size_t kSmallSlabUnits = 32768;
-constexpr size_t kSlabUnits = (QAP_BIG_BLOCK - sizeof(void *) - sizeof(size_t)) / sizeof(XMLCh);
+constexpr size_t kSlabUnits = (kBigBlock - sizeof(void *) - sizeof(size_t)) / sizeof(XMLCh);
 constexpr size_t kFirstSlabUnits = 1024;
 } // namespace
 
-void qapResult::growContent(qapResultNode &item, uint64_t units) {
+void QapResult::growContent(QapResultNode &item, uint64_t units) {
     // The item that last got space from the newest slab holds all of its free room, so that
     // it grows without coming back here; before anything else moves, the room it does not
     // need goes back to the slab (all of it when that item is the one that moves).
-    if (tail != nullptr) {
-        if (tail == &item) {
-            slabTop = item.content;
+    if (tail_ != nullptr) {
+        if (tail_ == &item) {
+            slabTop_ = item.content;
         } else {
-            slabTop = tail->content + tail->contentMaxLength + 1;
-            tail->allocated = tail->contentMaxLength + 1;
+            slabTop_ = tail_->content + tail_->contentMaxLength + 1;
+            tail_->allocated_ = tail_->contentMaxLength + 1;
         }
-        tail = nullptr;
+        tail_ = nullptr;
     }
     if (units > kLargeUnits) {
         void *grown;
-        if (item.ownBuffer) {
+        if (item.ownBuffer_) {
             grown = realloc(item.content, units * sizeof(XMLCh));
         } else {
             grown = malloc(units * sizeof(XMLCh));
@@ -220,32 +221,32 @@ void qapResult::growContent(qapResultNode &item, uint64_t units) {
                 memcpy(grown, item.content, item.contentLength * sizeof(XMLCh));
         }
         if (grown == nullptr) throw QapError(ctx, QAPG002E);
-        if (!item.ownBuffer) ++ownBuffers;
+        if (!item.ownBuffer_) ++ownBuffers_;
         item.content = static_cast<XMLCh *>(grown);
-        item.ownBuffer = true;
-        item.allocated = static_cast<uint32_t>(units);
+        item.ownBuffer_ = true;
+        item.allocated_ = static_cast<uint32_t>(units);
         return;
     }
-    if (slabTop == nullptr || static_cast<uint64_t>(slabEnd - slabTop) < units) {
-        size_t size = slabs == nullptr                 ? kFirstSlabUnits
-                      : slabs->units < kSmallSlabUnits ? slabs->units * 2
-                                                       : kSlabUnits;
+    if (slabTop_ == nullptr || static_cast<uint64_t>(slabEnd_ - slabTop_) < units) {
+        size_t size = slabs_ == nullptr                 ? kFirstSlabUnits
+                      : slabs_->units < kSmallSlabUnits ? slabs_->units * 2
+                                                        : kSlabUnits;
         if (size < units) size = static_cast<size_t>(units);
         Slab *slab = static_cast<Slab *>(takeBlock(Slab::bytes(size)));
         if (slab == nullptr) throw QapError(ctx, QAPG002E);
-        slab->next = slabs;
+        slab->next = slabs_;
         slab->units = size;
-        slabs = slab;
-        slabTop = slab->data();
-        slabEnd = slabTop + size;
+        slabs_ = slab;
+        slabTop_ = slab->data();
+        slabEnd_ = slabTop_ + size;
     }
     // The new place lies above the old one (or in a new slab), so the copy cannot overlap.
-    XMLCh *at = slabTop;
+    XMLCh *at = slabTop_;
     if (item.contentLength != 0) memcpy(at, item.content, item.contentLength * sizeof(XMLCh));
     item.content = at;
-    item.allocated = static_cast<uint32_t>(slabEnd - at);
-    slabTop = slabEnd;
-    tail = &item;
+    item.allocated_ = static_cast<uint32_t>(slabEnd_ - at);
+    slabTop_ = slabEnd_;
+    tail_ = &item;
 }
 
 namespace {
@@ -253,7 +254,7 @@ namespace {
 constexpr size_t kPooledBytes = 128u << 10;
 } // namespace
 
-void *qapResult::takeBlock(size_t bytes) {
+void *QapResult::takeBlock(size_t bytes) {
     if (memory_ == nullptr || bytes > kPooledBytes) return qapBigAlloc(bytes);
     try {
         return memory_->allocate(bytes);
@@ -262,68 +263,68 @@ void *qapResult::takeBlock(size_t bytes) {
     }
 }
 
-void qapResult::giveBlock(void *block, size_t bytes) {
+void QapResult::giveBlock(void *block, size_t bytes) {
     if (memory_ == nullptr || bytes > kPooledBytes)
         qapBigFree(block, bytes);
     else
         memory_->deallocate(block);
 }
 
-void qapResult::clear() {
+void QapResult::clear() {
     // The destructor frees everything and the constructor sets every member as new.
     XERCES_CPP_NAMESPACE::MemoryManager *memory = memory_;
     QapRoutineCtx *owner = ctx;
-    this->~qapResult();
-    new (this) qapResult(owner);
+    this->~QapResult();
+    new (this) QapResult(owner);
     memory_ = memory;
 }
 
-void qapResult::setBounds(int32_t limit, uint32_t items) {
-    byteLimit = limit;
-    unitLimit = limit > 0 ? static_cast<uint64_t>(limit) : 0;
-    maxItems = items;
-    convertEarly = items == 0;
+void QapResult::setBounds(int32_t limit, uint32_t items) {
+    byteLimit_ = limit;
+    unitLimit_ = limit > 0 ? static_cast<uint64_t>(limit) : 0;
+    maxItems_ = items;
+    convertEarly_ = items == 0;
 }
 
-void qapResult::reuseLast() {
+void QapResult::reuseLast() {
     last->contentLength = 0;
     last->contentMaxLength = 0;
     last->overLimit = false;
     if (last->content != nullptr) last->content[0] = 0;
 }
 
-void qapResult::newItem() {
-    if (maxItems != 0 && count >= maxItems) {
+void QapResult::newItem() {
+    if (maxItems_ != 0 && count >= maxItems_) {
         // The last item gives way to the new one, once it is known whether it fits the limit.
-        replacedOverLimit = replacedOverLimit || exceedsLimit(*last);
+        replacedOverLimit_ = replacedOverLimit_ || exceedsLimit(*last);
         reuseLast();
         return;
     }
-    if (convertEarly && last != nullptr) {
-        const bool failed = lastConverted ? valueFailed() : convertLast();
-        lastConverted = false;
+    if (convertEarly_ && last != nullptr) {
+        const bool failed = lastConverted_ ? valueFailed() : convertLast();
+        lastConverted_ = false;
         reuseLast();
         last->overLimit = failed; // after a value that failed, nothing more is kept
         ++count;
         return;
     }
-    if (blockFree == 0) {
+    if (blockFree_ == 0) {
         uint32_t items = ItemBlock::kFirstItems;
-        if (blocks != nullptr)
+        if (blocks_ != nullptr)
             items =
-                blocks->items < ItemBlock::kSmallItems ? 2 * blocks->items : ItemBlock::kMaxItems;
+                blocks_->items < ItemBlock::kSmallItems ? 2 * blocks_->items : ItemBlock::kMaxItems;
         ItemBlock *b = static_cast<ItemBlock *>(takeBlock(ItemBlock::bytes(items)));
         if (b == nullptr) throw QapError(ctx, QAPG002E);
-        b->next = blocks;
+        b->next = blocks_;
         b->items = items;
-        blocks = b;
-        blockFree = items;
+        blocks_ = b;
+        blockFree_ = items;
     }
     // Items in creation order, so that walking the list goes forward through memory.
-    void *at = blocks->at(blocks->items - blockFree);
-    --blockFree;
-    qapResultNode *node = new (at) qapResultNode(ctx);
-    node->owner = this;
+    void *at = blocks_->at(blocks_->items - blockFree_);
+    --blockFree_;
+    QapResultNode *node = new (at) QapResultNode(ctx);
+    node->owner_ = this;
     if (last == nullptr)
         first = node;
     else
@@ -332,9 +333,9 @@ void qapResult::newItem() {
     ++count;
 }
 
-void qapResult::addItem(int escape, const XMLCh *text, uint32_t n) {
+void QapResult::addItem(int escape, const XMLCh *text, uint32_t n) {
     const bool replacing =
-        (maxItems != 0 && count >= maxItems) || (convertEarly && last != nullptr);
+        (maxItems_ != 0 && count >= maxItems_) || (convertEarly_ && last != nullptr);
     newItem();
     if (replacing || escape != 0 || text == nullptr || n == 0 || n >= kLargeUnits ||
         (ctx != nullptr && ctx->traceOn)) {
@@ -343,32 +344,32 @@ void qapResult::addItem(int escape, const XMLCh *text, uint32_t n) {
     }
     // A first raw append: capacity n, in the free room of the newest slab, which the item
     // then holds (as growContent does it).
-    if (tail != nullptr) {
-        slabTop = tail->content + tail->contentMaxLength + 1;
-        tail->allocated = tail->contentMaxLength + 1;
-        tail = nullptr;
+    if (tail_ != nullptr) {
+        slabTop_ = tail_->content + tail_->contentMaxLength + 1;
+        tail_->allocated_ = tail_->contentMaxLength + 1;
+        tail_ = nullptr;
     }
-    if (static_cast<uint64_t>(slabEnd - slabTop) <= n) {
+    if (static_cast<uint64_t>(slabEnd_ - slabTop_) <= n) {
         last->addToContent(0, text, n);
         return;
     }
-    qapResultNode &item = *last;
-    item.content = slabTop;
-    item.allocated = static_cast<uint32_t>(slabEnd - slabTop);
-    slabTop = slabEnd;
-    tail = &item;
+    QapResultNode &item = *last;
+    item.content = slabTop_;
+    item.allocated_ = static_cast<uint32_t>(slabEnd_ - slabTop_);
+    slabTop_ = slabEnd_;
+    tail_ = &item;
     item.contentMaxLength = n;
     item.contentLength = n;
     memcpy(item.content, text, static_cast<size_t>(n) * sizeof(XMLCh));
     item.content[n] = 0;
 }
 
-void qapResult::addToCurrentItem(int escape, const XMLCh *text) {
+void QapResult::addToCurrentItem(int escape, const XMLCh *text) {
     if (text == nullptr) return;
     addToCurrentItem(escape, text, static_cast<uint32_t>(XMLString::stringLen(text)));
 }
 
-void qapResult::addToCurrentItem(int escape, const XMLCh *text, uint32_t n) {
+void QapResult::addToCurrentItem(int escape, const XMLCh *text, uint32_t n) {
     if (text == nullptr) return;
     if (ctx != nullptr && ctx->traceOn) {
         // The trace shows at most the first 255 units.
@@ -377,7 +378,7 @@ void qapResult::addToCurrentItem(int escape, const XMLCh *text, uint32_t n) {
         memcpy(piece, text, k * sizeof(XMLCh));
         piece[k] = 0;
         char converted[1024];
-        if (QAP_wcstombsFunction(ctx, converted, piece, sizeof converted) < 0) converted[0] = 0;
+        if (qapWcstombsFunction(ctx, converted, piece, sizeof converted) < 0) converted[0] = 0;
         QAP_TRACE(ctx, "qapResult::addToCurrentItem", "content: %s\n", converted);
     }
     if (last == nullptr) {

@@ -72,7 +72,7 @@ bool plainDecimal(const char *const text, double *out) {
 
 } // namespace
 
-double qapatof(char *text, int32_t *errCode) {
+double qapAtof(char *text, int32_t *errCode) {
     const auto fail = [errCode](int32_t code) {
         *errCode = code;
         return 0.0;
@@ -81,7 +81,7 @@ double qapatof(char *text, int32_t *errCode) {
     double d = 0;
     if (plainDecimal(text, &d)) return d; // the usual value, at once
     size_t n = strlen(text);
-    if (n > 30) return fail(QAP_ATOF_TOO_LONG);
+    if (n > 30) return fail(kAtofTooLong);
     for (char *p = text; *p != '\0'; ++p)
         if (*p == '\n') *p = ' ';
     if (n > 1)
@@ -111,23 +111,23 @@ double qapatof(char *text, int32_t *errCode) {
         } else if (text[i] == '.' && dot == nullptr) {
             dot = text + i;
         } else {
-            return fail(QAP_ATOF_SYNTAX);
+            return fail(kAtofSyntax);
         }
     }
     if (i < n) {
         const char *e = text + i + 1;
-        if (*e == '\0') return fail(QAP_ATOF_SYNTAX);
+        if (*e == '\0') return fail(kAtofSyntax);
         const char *p = e + (*e == '+' || *e == '-');
         while (isdigit(static_cast<unsigned char>(*p)))
             ++p;
         while (*p == ' ')
             ++p;
-        if (*p != '\0') return fail(QAP_ATOF_SYNTAX);
+        if (*p != '\0') return fail(kAtofSyntax);
         if (!significant) return 0.0;
         // Held to +-1000 (the digits move it by at most 31), so a huge exponent stays out of
         // range without overflowing.
         exponent += std::min(std::max(strtol(e, nullptr, 10), -1000L), 1000L);
-        if (exponent < -79 || exponent > 75) return fail(QAP_ATOF_RANGE);
+        if (exponent < -79 || exponent > 75) return fail(kAtofRange);
     }
 
     char local[31];
@@ -135,11 +135,11 @@ double qapatof(char *text, int32_t *errCode) {
     if (dot != nullptr) local[dot - text] = *localeconv()->decimal_point;
     char *end = nullptr;
     d = strtod(local, &end);
-    if (*end != '\0') return fail(QAP_ATOF_UNCONVERTED);
+    if (*end != '\0') return fail(kAtofUnconverted);
     return d;
 }
 
-int32_t normal_tstamp(QapRoutineCtx *ctx, const char *value, int32_t length, char *out) {
+int32_t qapNormalTstamp(QapRoutineCtx *ctx, const char *value, int32_t length, char *out) {
     if (length < 0 || length > 26) return -1;
     int32_t i = 0;
     int32_t o = 0;

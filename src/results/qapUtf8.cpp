@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-int32_t toUtf8(unsigned char *d, const XMLCh *in, uint32_t length) {
+int32_t qapToUtf8(unsigned char *d, const XMLCh *in, uint32_t length) {
     unsigned char *const start = d;
     const XMLCh *const end = in + length;
     for (;;) {

@@ -38,14 +38,14 @@ public:
     explicit ValueChunks(void **head) : head_(head) {}
     char *take(size_t n) {
         if (static_cast<size_t>(end_ - top_) < n) {
-            size_t bytes = last_bytes_ < kSmallChunk ? 2 * last_bytes_ : QAP_BIG_BLOCK;
+            size_t bytes = lastBytes_ < kSmallChunk ? 2 * lastBytes_ : kBigBlock;
             if (bytes < sizeof(Chunk) + n) bytes = sizeof(Chunk) + n;
             auto *c = static_cast<Chunk *>(qapBigAlloc(bytes));
             if (c == nullptr) return nullptr;
             c->next = static_cast<Chunk *>(*head_);
             c->bytes = bytes;
             *head_ = c;
-            last_bytes_ = bytes;
+            lastBytes_ = bytes;
             top_ = reinterpret_cast<char *>(c + 1);
             end_ = reinterpret_cast<char *>(c) + bytes;
         }
@@ -62,7 +62,7 @@ public:
             release(head);
             *head_ = nullptr;
             top_ = end_ = last_ = nullptr;
-            last_bytes_ = 512;
+            lastBytes_ = 512;
             return;
         }
         release(head->next);
@@ -80,7 +80,7 @@ public:
 
 private:
     static constexpr size_t kSmallChunk = 64 << 10;
-    size_t last_bytes_ = 512;
+    size_t lastBytes_ = 512;
     void **head_;
     char *top_ = nullptr;
     char *end_ = nullptr;
@@ -101,7 +101,7 @@ public:
     // when it does not fit, cannot be converted or memory runs out. A UTF-8 database gets
     // well-formed text directly (the bytes are the converter's), in a string of its exact
     // size (short ones in the heap's smallest block); everything else, and every failure,
-    // goes through QAP_wcstombsFunction in a buffer of capacity bytes.
+    // goes through qapWcstombsFunction in a buffer of capacity bytes.
     char *convert(const XMLCh *in, uint32_t length, int32_t capacity, ValueChunks *chunks) {
         const uint64_t most = 3 * static_cast<uint64_t>(length) + 1;
         if (chunks != nullptr) {
@@ -109,7 +109,7 @@ public:
             if (utf8_ && most <= static_cast<uint64_t>(capacity)) {
                 char *value = chunks->take(most);
                 if (value == nullptr) return nullptr;
-                const int32_t n = toUtf8(reinterpret_cast<unsigned char *>(value), in, length);
+                const int32_t n = qapToUtf8(reinterpret_cast<unsigned char *>(value), in, length);
                 if (n >= 0) {
                     chunks->keep(static_cast<size_t>(n) + 1);
                     return value;
@@ -130,12 +130,13 @@ public:
                 // As small as a heap block gets anyway: converted in place.
                 char *value = static_cast<char *>(malloc(most));
                 if (value == nullptr) return nullptr;
-                if (toUtf8(reinterpret_cast<unsigned char *>(value), in, length) >= 0) return value;
+                if (qapToUtf8(reinterpret_cast<unsigned char *>(value), in, length) >= 0)
+                    return value;
                 free(value);
             } else if (most <= kLocalBytes) {
                 // Converted on the stack, then copied into a string of its exact size.
                 unsigned char local[kLocalBytes];
-                const int32_t n = toUtf8(local, in, length);
+                const int32_t n = qapToUtf8(local, in, length);
                 if (n >= 0) {
                     char *value = static_cast<char *>(malloc(static_cast<size_t>(n) + 1));
                     if (value != nullptr) memcpy(value, local, static_cast<size_t>(n) + 1);
@@ -145,7 +146,7 @@ public:
                 if (scratch_ == nullptr)
                     scratch_ = static_cast<unsigned char *>(malloc(3 * kScratchUnits + 1));
                 if (scratch_ != nullptr) {
-                    const int32_t n = toUtf8(scratch_, in, length);
+                    const int32_t n = qapToUtf8(scratch_, in, length);
                     if (n >= 0) {
                         char *value = static_cast<char *>(malloc(static_cast<size_t>(n) + 1));
                         if (value != nullptr) memcpy(value, scratch_, static_cast<size_t>(n) + 1);
@@ -155,7 +156,7 @@ public:
             } else {
                 char *value = static_cast<char *>(malloc(most));
                 if (value == nullptr) return nullptr;
-                const int32_t n = toUtf8(reinterpret_cast<unsigned char *>(value), in, length);
+                const int32_t n = qapToUtf8(reinterpret_cast<unsigned char *>(value), in, length);
                 if (n >= 0) {
                     void *shrunk = realloc(value, static_cast<size_t>(n) + 1);
                     return shrunk != nullptr ? static_cast<char *>(shrunk) : value;
@@ -176,13 +177,13 @@ public:
     int32_t unmappable = 0;
 
 private:
-    // QAP_wcstombsFunction with no substitute character: -1 also when a character has no place
+    // qapWcstombsFunction with no substitute character: -1 also when a character has no place
     // in the database code page, which unmappable then tells.
     int32_t toDb(char *out, const XMLCh *in, int32_t capacity) {
         UConverter *db =
             ctx_ != nullptr && ctx_->convInfo != nullptr ? ctx_->convInfo->dbConv : nullptr;
         QapStrictConversion strict(db);
-        const int32_t n = QAP_wcstombsFunction(ctx_, out, in, capacity);
+        const int32_t n = qapWcstombsFunction(ctx_, out, in, capacity);
         if (n == -1 && db != nullptr) {
             // Too long, or not convertible at all: a conversion without output tells which.
             UErrorCode status = U_ZERO_ERROR;
@@ -200,7 +201,7 @@ private:
 // The item in the database code page within limit bytes (terminator included), or null when it
 // does not fit or cannot be converted. Several values share chunks; a single one is a heap
 // string its taker may keep (chunks null).
-char *convertItem(QapRoutineCtx *ctx, const qapResultNode &item, int32_t limit,
+char *convertItem(QapRoutineCtx *ctx, const QapResultNode &item, int32_t limit,
                   ItemConverter &converter, ValueChunks *chunks) {
     char *value = nullptr;
     if (item.overLimit) {
@@ -225,7 +226,7 @@ char *convertItem(QapRoutineCtx *ctx, const qapResultNode &item, int32_t limit,
 }
 } // namespace
 
-struct qapResult::Converted {
+struct QapResult::Converted {
     explicit Converted(QapRoutineCtx *ctx) : converter(ctx) {}
     ~Converted() {
         ValueChunks::release(strings);
@@ -245,33 +246,33 @@ struct qapResult::Converted {
 };
 
 // Here, beside the converted values it frees; the blocks it gives back are the item storage's.
-qapResult::~qapResult() {
-    delete converted;
+QapResult::~QapResult() {
+    delete converted_;
     // Only items grown into heap buffers of their own have anything to free.
-    for (qapResultNode *n = first; n != nullptr && ownBuffers != 0;) {
-        qapResultNode *next = n->next;
-        if (n->ownBuffer) --ownBuffers;
-        n->~qapResultNode();
+    for (QapResultNode *n = first; n != nullptr && ownBuffers_ != 0;) {
+        QapResultNode *next = n->next;
+        if (n->ownBuffer_) --ownBuffers_;
+        n->~QapResultNode();
         n = next;
     }
-    while (blocks != nullptr) {
-        ItemBlock *next = blocks->next;
-        giveBlock(blocks, ItemBlock::bytes(blocks->items));
-        blocks = next;
+    while (blocks_ != nullptr) {
+        ItemBlock *next = blocks_->next;
+        giveBlock(blocks_, ItemBlock::bytes(blocks_->items));
+        blocks_ = next;
     }
-    while (slabs != nullptr) {
-        Slab *next = slabs->next;
-        giveBlock(slabs, Slab::bytes(slabs->units));
-        slabs = next;
+    while (slabs_ != nullptr) {
+        Slab *next = slabs_->next;
+        giveBlock(slabs_, Slab::bytes(slabs_->units));
+        slabs_ = next;
     }
 }
 
-bool qapResult::convertLast() {
-    if (converted == nullptr) {
-        converted = new (std::nothrow) Converted(ctx);
-        if (converted == nullptr) throw QapError(ctx, QAPG002E);
+bool QapResult::convertLast() {
+    if (converted_ == nullptr) {
+        converted_ = new (std::nothrow) Converted(ctx);
+        if (converted_ == nullptr) throw QapError(ctx, QAPG002E);
     }
-    Converted &c = *converted;
+    Converted &c = *converted_;
     if (c.failed) return true;
     if (c.count + 2 > c.capacity) {
         // Room for this value and the terminator.
@@ -281,7 +282,7 @@ bool qapResult::convertLast() {
         c.values = values;
         c.capacity = capacity;
     }
-    char *value = convertItem(ctx, *last, byteLimit, c.converter, &c.chunks);
+    char *value = convertItem(ctx, *last, byteLimit_, c.converter, &c.chunks);
     if (value == nullptr) {
         c.failed = failed_ = true;
         unmappable_ = c.converter.unmappable;
@@ -293,30 +294,30 @@ bool qapResult::convertLast() {
     return c.failed;
 }
 
-void qapResult::convertLastNow() {
+void QapResult::convertLastNow() {
     convertLast();
-    lastConverted = true;
+    lastConverted_ = true;
 }
 
-char *qapResult::takeValue() {
+char *QapResult::takeValue() {
     if (ready_ == 0) return nullptr;
     --ready_;
-    Converted &c = *converted;
+    Converted &c = *converted_;
     return c.values[c.taken++];
 }
 
-void qapResult::dropTaken() {
-    if (ready_ != 0 || converted == nullptr) return;
+void QapResult::dropTaken() {
+    if (ready_ != 0 || converted_ == nullptr) return;
     readyUnits_ = 0;
-    converted->taken = converted->count = 0;
-    converted->chunks.rewind();
+    converted_->taken = converted_->count = 0;
+    converted_->chunks.rewind();
 }
 
-bool qapResult::exceedsLimit(const qapResultNode &item) {
+bool QapResult::exceedsLimit(const QapResultNode &item) {
     if (item.overLimit) return true;
     if (item.content == nullptr || item.contentLength == 0) return false;
     int64_t size = 4 * static_cast<int64_t>(item.contentLength) + 4;
-    if (size > byteLimit) size = byteLimit;
+    if (size > byteLimit_) size = byteLimit_;
     if (size <= 0) return true;
     ItemConverter converter(ctx);
     char *value =
@@ -327,7 +328,7 @@ bool qapResult::exceedsLimit(const qapResultNode &item) {
     return !fits;
 }
 
-void qapResult::setValueFailure(char *sqlstate, char *message) const {
+void QapResult::setValueFailure(char *sqlstate, char *message) const {
     if (unmappable_ != 0) {
         char number[16];
         snprintf(number, sizeof number, "%d", static_cast<int>(unmappable_));
@@ -339,26 +340,26 @@ void qapResult::setValueFailure(char *sqlstate, char *message) const {
     }
 }
 
-QapExtractResult *qapResult::retrieve(int32_t limit) {
+QapExtractResult *QapResult::retrieve(int32_t limit) {
     static const char *const fn = "qapResult::retrieve";
     QapExtractResult *r = static_cast<QapExtractResult *>(calloc(1, sizeof(QapExtractResult)));
     if (r == nullptr) return nullptr;
     QAP_TRACE(ctx, fn, "entered count %d\n", static_cast<int>(count));
     auto exceeds = [&]() {
-        r->message = static_cast<char *>(calloc(1, QAP_RESULT_MESSAGE_SIZE));
+        r->message = static_cast<char *>(calloc(1, kResultMessageSize));
         setValueFailure(r->sqlstate, r->message);
     };
     memcpy(r->sqlstate, "00000", 6);
 
-    if (converted != nullptr) {
+    if (converted_ != nullptr) {
         // Every item but the last was converted during the parse.
         try {
-            if (!lastConverted) convertLast();
+            if (!lastConverted_) convertLast();
         } catch (const QapError &) {
             memcpy(r->sqlstate, "38X10", 6);
             return r;
         }
-        Converted &c = *converted;
+        Converted &c = *converted_;
         c.values[c.count] = nullptr;
         r->values = c.values;
         r->strings = c.strings;
@@ -376,7 +377,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     }
     r->values[count] = nullptr;
     r->cursor = r->values;
-    if (replacedOverLimit) {
+    if (replacedOverLimit_) {
         QAP_TRACE(ctx, fn, "an extract result beyond the kept ones exceeds %d\n",
                   static_cast<int>(limit));
         r->values[0] = nullptr;
@@ -386,7 +387,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     ItemConverter converter(ctx);
     ValueChunks chunks(&r->strings);
     ValueChunks *shared = count > 1 ? &chunks : nullptr;
-    for (qapResultNode *item = first; item != nullptr; item = item->next) {
+    for (QapResultNode *item = first; item != nullptr; item = item->next) {
         char *value = convertItem(ctx, *item, limit, converter, shared);
         *r->cursor = value;
         if (value == nullptr) {
@@ -400,7 +401,7 @@ QapExtractResult *qapResult::retrieve(int32_t limit) {
     return r;
 }
 
-void freeExtractResult(QapRoutineCtx *, QapExtractResult *result) {
+void qapFreeExtractResult(QapRoutineCtx *, QapExtractResult *result) {
     if (result == nullptr) return;
     if (result->values != nullptr) {
         if (result->strings == nullptr)

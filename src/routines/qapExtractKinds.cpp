@@ -20,7 +20,7 @@ int16_t qapCopyValue(QapCall &, char *value, char *out) {
 
 int16_t qapToLocator(QapCall &c, char *value, sqludf_locator *out) {
     const int32_t rc =
-        qap_buf2locator(c.ctx, value, static_cast<int32_t>(strlen(value)), out, c.err());
+        qapBuf2Locator(c.ctx, value, static_cast<int32_t>(strlen(value)), out, c.err());
     return rc == 0 ? 0 : -1;
 }
 
@@ -28,7 +28,7 @@ int16_t qapToTimestamp(QapCall &c, char *value, char *out) {
     char stamp[27];
     memset(stamp, '0', 26);
     stamp[26] = '\0';
-    if (normal_tstamp(c.ctx, value, static_cast<int32_t>(strlen(value)), stamp) != 0) {
+    if (qapNormalTstamp(c.ctx, value, static_cast<int32_t>(strlen(value)), stamp) != 0) {
         c.fail(QAPQ061E);
         return -1;
     }
@@ -39,7 +39,7 @@ int16_t qapToTimestamp(QapCall &c, char *value, char *out) {
 
 int16_t qapToDouble(QapCall &, char *value, double *out) {
     int32_t err = 0;
-    const double d = qapatof(value, &err);
+    const double d = qapAtof(value, &err);
     if (err != 0) return -1;
     *out = d;
     return 0;

@@ -25,8 +25,8 @@ int16_t qapToSmallint(QapCall &c, char *value, int16_t *out);
 // The typed scalar members over a file or VARCHAR read their text into a 256-byte buffer: a
 // value of 256 bytes or more is refused by the driver ("38X39", QAPC013E), as the CLOB members
 // and the table members refuse one of 254 bytes or more, so no source converts a cut value.
-constexpr int32_t QAP_CONVERSION_BUFFER = 256;
-constexpr int32_t QAP_TYPED_LIMIT = 254;
+constexpr int32_t kConversionBuffer = 256;
+constexpr int32_t kTypedLimit = 254;
 
 // A result kind: its output type, its size limits, whether values are tagged fragments, and
 // the conversion that makes the output.
@@ -34,9 +34,9 @@ template <class O, int32_t Limit, int32_t ClobLimit, int Tagged,
           int16_t (*Make)(QapCall &, char *, O *)>
 struct QapResultKind {
     using Out = O;
-    static constexpr int32_t limit = Limit;         // scalar file and VARCHAR members
-    static constexpr int32_t clobLimit = ClobLimit; // scalar CLOB members and table members
-    static constexpr int tagged = Tagged;           // 1: the element with its tags
+    static constexpr int32_t kLimit = Limit;         // scalar file and VARCHAR members
+    static constexpr int32_t kClobLimit = ClobLimit; // scalar CLOB members and table members
+    static constexpr int kTagged = Tagged;           // 1: the element with its tags
     static int16_t make(QapCall &c, char *value, Out *out) { return Make(c, value, out); }
 };
 
@@ -45,12 +45,12 @@ template <tessel::SqlType> struct QapKind;
 //                                                      output          file, VARCHAR          CLOB and table   tagged  made by
 template <> struct QapKind<tessel::SqlType::VARCHAR>   : QapResultKind<char,           4000,                  4000,            0, qapCopyValue> {};
 template <> struct QapKind<tessel::SqlType::CHAR>      : QapResultKind<char,           254,                   254,             0, qapCopyValue> {};
-template <> struct QapKind<tessel::SqlType::CLOB>      : QapResultKind<sqludf_locator, QAP_LOB_LIMIT,         QAP_LOB_LIMIT,   1, qapToLocator> {};
+template <> struct QapKind<tessel::SqlType::CLOB>      : QapResultKind<sqludf_locator, kLobLimit,         kLobLimit,   1, qapToLocator> {};
 template <> struct QapKind<tessel::SqlType::DATE>      : QapResultKind<char,           11,                    11,              0, qapCopyValue> {};
 template <> struct QapKind<tessel::SqlType::TIME>      : QapResultKind<char,           9,                     9,               0, qapCopyValue> {};
 template <> struct QapKind<tessel::SqlType::TIMESTAMP> : QapResultKind<char,           27,                    27,              0, qapToTimestamp> {};
-template <> struct QapKind<tessel::SqlType::DOUBLE>    : QapResultKind<double,         QAP_CONVERSION_BUFFER, QAP_TYPED_LIMIT, 0, qapToDouble> {};
-template <> struct QapKind<tessel::SqlType::REAL>      : QapResultKind<float,          QAP_CONVERSION_BUFFER, QAP_TYPED_LIMIT, 0, qapToReal> {};
-template <> struct QapKind<tessel::SqlType::INTEGER>   : QapResultKind<int32_t,        QAP_CONVERSION_BUFFER, QAP_TYPED_LIMIT, 0, qapToInteger> {};
-template <> struct QapKind<tessel::SqlType::SMALLINT>  : QapResultKind<int16_t,        QAP_CONVERSION_BUFFER, QAP_TYPED_LIMIT, 0, qapToSmallint> {};
+template <> struct QapKind<tessel::SqlType::DOUBLE>    : QapResultKind<double,         kConversionBuffer, kTypedLimit, 0, qapToDouble> {};
+template <> struct QapKind<tessel::SqlType::REAL>      : QapResultKind<float,          kConversionBuffer, kTypedLimit, 0, qapToReal> {};
+template <> struct QapKind<tessel::SqlType::INTEGER>   : QapResultKind<int32_t,        kConversionBuffer, kTypedLimit, 0, qapToInteger> {};
+template <> struct QapKind<tessel::SqlType::SMALLINT>  : QapResultKind<int16_t,        kConversionBuffer, kTypedLimit, 0, qapToSmallint> {};
 // clang-format on

@@ -18,7 +18,7 @@ struct ExtractScalar {
         constexpr int pathInput = r.count - 1;
 
         if (!c.start()) return;
-        if (withDtd && c.phase == QapPhase::First && c.fetchDtd(c.locator(1)) != 0) return;
+        if (withDtd && c.phase == QapPhase::FIRST && c.fetchDtd(c.locator(1)) != 0) return;
         const char *path = c.text(pathInput);
         const char *dtd = c.scratch->dtdText;
 
@@ -34,15 +34,14 @@ struct ExtractScalar {
                       c.ctx->fileThreshold);
             QapClobDoc doc;
             if (doc.load(c.ctx, c.locator(0), c.err()) != 0) return;
-            extract<Kind>(c, doc.doc(dtd), path, Kind::clobLimit);
+            extract<Kind>(c, doc.doc(dtd), path, Kind::kClobLimit);
         } else if constexpr (r.source == tessel::Source::VARCHAR) {
-            extract<Kind>(c, QapDoc{c.text(0), QAP_MEM, 1, dtd, nullptr}, path, Kind::limit);
+            extract<Kind>(c, QapDoc{c.text(0), kMem, 1, dtd, nullptr}, path, Kind::kLimit);
         } else {
             QAP_TRACE(c.ctx, c.name(), "file '%s', path '%s'\n", c.text(0), path);
             if (c.checkFiles() != 0) return;
             QapOpenFile &file = c.opened(0);
-            extract<Kind>(c, QapDoc{file.name().c_str(), QAP_FILE, 0, dtd, &file}, path,
-                          Kind::limit);
+            extract<Kind>(c, QapDoc{file.name().c_str(), kFile, 0, dtd, &file}, path, Kind::kLimit);
         }
     }
 
@@ -50,7 +49,7 @@ struct ExtractScalar {
     template <class Kind>
     static void extract(QapCall &c, const QapDoc &doc, const char *path, int32_t limit) {
         char *raw = nullptr;
-        const int32_t rc = extractOne(c.ctx, doc, Kind::tagged, path, &raw, limit, c.err());
+        const int32_t rc = qapExtractOne(c.ctx, doc, Kind::kTagged, path, &raw, limit, c.err());
         QapHeapText value(raw);
         QAP_TRACE(c.ctx, c.name(), "extractOne rc=%d, sqlstate %s\n", rc, c.err().sqlstate);
         if (rc == 0 && value)

@@ -30,27 +30,27 @@ struct ExtractTable {
         constexpr const tessel::RoutineInfo &r = tessel::routine(Id);
         using Kind = QapKind<r.result>;
         switch (c.phase) {
-        case QapPhase::First:
+        case QapPhase::FIRST:
             closeScan(c);
             // A "2" variant reads its DTD once; without it the statement cannot go on.
             if (c.start() && r.count == 3 && c.fetchDtd(c.locator(1)) != 0) c.drop();
             return;
-        case QapPhase::Open:
+        case QapPhase::OPEN:
             closeScan(c);
             if (c.start()) open<Kind>(c, r);
             return;
-        case QapPhase::Fetch:
+        case QapPhase::FETCH:
             if (c.start()) fetch<Kind>(c);
             return;
-        case QapPhase::Close:
+        case QapPhase::CLOSE:
             closeScan(c);
             qapSetState(c.err().sqlstate, "00000");
             return;
-        case QapPhase::Final:
+        case QapPhase::FINAL:
             closeScan(c); // before the context its parse uses
             c.start();
             return;
-        case QapPhase::Unknown:
+        case QapPhase::UNKNOWN:
             QAP_TRACE(c.scratch->ctx, c.name(), "calltype is unexpected: %d.\n", c.args.callType);
             qapSetState(c.err().sqlstate, "00000");
             return;
@@ -75,7 +75,7 @@ struct ExtractTable {
         const char *path = c.text(r.count - 1);
         const char *dtd = c.scratch->dtdText;
         scan->file = std::move(c.opened(0));
-        QapDoc doc{scan->file.name().c_str(), QAP_FILE, 0, dtd, &scan->file};
+        QapDoc doc{scan->file.name().c_str(), kFile, 0, dtd, &scan->file};
         if (r.source == tessel::Source::VARCHAR) {
             try {
                 scan->text.assign(c.text(0));
@@ -84,7 +84,7 @@ struct ExtractTable {
                 c.fail(QAPG002E);
                 return;
             }
-            doc = QapDoc{scan->text.c_str(), QAP_MEM, 1, dtd, nullptr};
+            doc = QapDoc{scan->text.c_str(), kMem, 1, dtd, nullptr};
         } else if (r.source == tessel::Source::CLOB) {
             if (scan->clob.load(c.ctx, c.locator(0), c.err()) != 0) {
                 closeScan(c);
@@ -92,7 +92,7 @@ struct ExtractTable {
             }
             doc = scan->clob.doc(dtd);
         }
-        if (scan->extract.open(c.ctx, doc, Kind::tagged, path, Kind::clobLimit, c.err()) != 0)
+        if (scan->extract.open(c.ctx, doc, Kind::kTagged, path, Kind::kClobLimit, c.err()) != 0)
             closeScan(c);
     }
 
@@ -113,7 +113,7 @@ struct ExtractTable {
         qapSetState(c.err().sqlstate, "00000");
         // An empty value is a NULL row; a CLOB member still makes its locator.
         const bool empty = value[0] == '\0';
-        if (empty && !Kind::tagged) return;
+        if (empty && !Kind::kTagged) return;
         const int16_t ind = Kind::make(c, value, c.out<typename Kind::Out>());
         c.setNull(empty || ind != 0);
     }

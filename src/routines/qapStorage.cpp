@@ -36,7 +36,7 @@ struct Storage {
             constexpr int file = fileInput(r);
             static_assert(file >= 0, "a storage routine names a file");
             // A "2" routine cannot make its context without the encoding name.
-            if (withEncoding && c.phase == QapPhase::First && c.isNull(r.count - 1)) {
+            if (withEncoding && c.phase == QapPhase::FIRST && c.isNull(r.count - 1)) {
                 qapSetState(c.err().sqlstate, "38X16");
                 return;
             }
@@ -63,19 +63,18 @@ struct Storage {
         }
     }
 
-    template <tessel::RoutineId Id, bool withEncoding>
+    template <tessel::RoutineId Id, bool WithEncoding>
     static int32_t transfer(QapCall &c, int file) {
         constexpr const RoutineInfo &r = tessel::routine(Id);
         if constexpr (r.source == Source::CLOB) {
-            return withEncoding
-                       ? qap_conv_locator2file2(c.ctx, c.locator(0), c.target(file), c.err())
-                       : qap_conv_locator2file(c.ctx, c.locator(0), c.target(file), c.err());
+            return WithEncoding ? qapConvLocator2File2(c.ctx, c.locator(0), c.target(file), c.err())
+                                : qapConvLocator2File(c.ctx, c.locator(0), c.target(file), c.err());
         } else if constexpr (r.source == Source::VARCHAR) {
-            return contentToFile(c, c.text(0), c.target(file), withEncoding);
+            return contentToFile(c, c.text(0), c.target(file), WithEncoding);
         } else if constexpr (r.result == SqlType::CLOB) {
-            return qap_file2locator(c.ctx, c.opened(file), c.out<sqludf_locator>(), c.err());
+            return qapFile2Locator(c.ctx, c.opened(file), c.out<sqludf_locator>(), c.err());
         } else {
-            return qap_file2varchar(c.ctx, c.opened(file), c.out<char>(), r.length, c.err());
+            return qapFile2Varchar(c.ctx, c.opened(file), c.out<char>(), r.length, c.err());
         }
     }
 
@@ -87,7 +86,7 @@ struct Storage {
         const size_t length = strlen(content);
         const QapConvInfo *conv = c.ctx->convInfo;
         if (!rewrite && conv->appCodePage == conv->dbCodePage)
-            return qap_buf2file(c.ctx, content, static_cast<int32_t>(length), target, c.err());
+            return qapBuf2File(c.ctx, content, static_cast<int32_t>(length), target, c.err());
         if (length > INT32_MAX / 3) return c.fail(QAPG002E);
         const int32_t capacity = static_cast<int32_t>(3 * length);
         QapHeapText converted(static_cast<char *>(malloc(capacity > 0 ? capacity : 1)));
@@ -97,10 +96,10 @@ struct Storage {
         const int32_t n =
             rewrite ? qapConvBufferTarnToAppEncoding(c.ctx, content, static_cast<int32_t>(length),
                                                      converted.get(), capacity, c.err())
-                    : convertBufferTarnToApp(c.ctx, content, static_cast<int32_t>(length),
-                                             converted.get(), capacity, c.err());
+                    : qapConvertBufferTarnToApp(c.ctx, content, static_cast<int32_t>(length),
+                                                converted.get(), capacity, c.err());
         if (n < 0) return -1;
-        return qap_buf2file(c.ctx, converted.get(), n, target, c.err());
+        return qapBuf2File(c.ctx, converted.get(), n, target, c.err());
     }
 
     // qapSeqno: every call, the final one too, counts in the scratchpad's first word.

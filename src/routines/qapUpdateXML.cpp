@@ -51,11 +51,10 @@ struct UpdateXML {
         char *raw = nullptr;
 
         if constexpr (r.source == tessel::Source::VARCHAR) {
-            if (qapUpdateFromBuf(c.ctx, c.text(0), path, value, &raw, QAP_VARCHAR_MAX, c.err()) !=
-                0)
+            if (qapUpdateFromBuf(c.ctx, c.text(0), path, value, &raw, kVarcharMax, c.err()) != 0)
                 return;
             QapHeapText text(raw);
-            snprintf(c.out<char>(), QAP_VARCHAR_MAX + 1u, "%s", text.get());
+            snprintf(c.out<char>(), kVarcharMax + 1u, "%s", text.get());
             c.setNull(false);
         } else if constexpr (r.source == tessel::Source::CLOB) {
             QapClobDoc doc;
@@ -64,13 +63,13 @@ struct UpdateXML {
             if (qapToUtf16(c.ctx, value, &wideValue, c.err()) != 0 ||
                 qapToUtf16(c.ctx, path, &widePath, c.err()) != 0)
                 return;
-            if (qapUpdate(c.ctx, doc.doc(nullptr), widePath.get(), wideValue.get(), &raw,
-                          QAP_LOB_LIMIT, c.err()) != 0)
+            if (qapUpdate(c.ctx, doc.doc(nullptr), widePath.get(), wideValue.get(), &raw, kLobLimit,
+                          c.err()) != 0)
                 return;
             QapHeapText text(raw);
             doc.release();
-            if (qap_buf2locator(c.ctx, text.get(), static_cast<int32_t>(strlen(text.get())),
-                                c.out<sqludf_locator>(), c.err()) != 0)
+            if (qapBuf2Locator(c.ctx, text.get(), static_cast<int32_t>(strlen(text.get())),
+                               c.out<sqludf_locator>(), c.err()) != 0)
                 return;
             c.setNull(false);
         } else {
@@ -91,14 +90,14 @@ struct UpdateXML {
                     return;
                 }
                 AppCodePageAsDb appText(c.ctx->convInfo);
-                if (qapUpdate(c.ctx, QapDoc{appName.c_str(), QAP_FILE, 1, nullptr, &in},
-                              widePath.get(), wideValue.get(), &raw, QAP_LOB_LIMIT, c.err()) != 0)
+                if (qapUpdate(c.ctx, QapDoc{appName.c_str(), kFile, 1, nullptr, &in},
+                              widePath.get(), wideValue.get(), &raw, kLobLimit, c.err()) != 0)
                     return;
             }
             // The file is rewritten only once the whole update has succeeded.
             QapHeapText text(raw);
-            if (qap_buf2file(c.ctx, text.get(), static_cast<int32_t>(strlen(text.get())),
-                             c.target(0), c.err()) != 0)
+            if (qapBuf2File(c.ctx, text.get(), static_cast<int32_t>(strlen(text.get())),
+                            c.target(0), c.err()) != 0)
                 return;
             c.setNull(false);
         }

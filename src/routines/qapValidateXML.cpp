@@ -29,7 +29,7 @@ struct Validate {
         QapClobDoc dtdClob;
         if constexpr (r.clobInput(1)) {
             if (dtdClob.load(c.ctx, c.locator(1), c.err()) != 0) return;
-            if (dtdClob.loc() == QAP_FILE)
+            if (dtdClob.loc() == kFile)
                 dtdFile = &dtdClob.file();
             else
                 dtdText = dtdClob.data();
@@ -43,12 +43,12 @@ struct Validate {
 
         // Then the document: a file as it is, text in memory or staged in a temporary file
         // beyond the file threshold, a CLOB as its transfer leaves it.
-        QapDoc doc{c.text(0), QAP_MEM, 1, nullptr, nullptr};
+        QapDoc doc{c.text(0), kMem, 1, nullptr, nullptr};
         QapClobDoc clob;
         QapTempFile staged;
         QapOpenFile stagedFile;
         if constexpr (r.source == tessel::Source::FILE) {
-            doc = QapDoc{c.opened(0).name().c_str(), QAP_FILE, 0, nullptr, &c.opened(0)};
+            doc = QapDoc{c.opened(0).name().c_str(), kFile, 0, nullptr, &c.opened(0)};
         } else if constexpr (r.source == tessel::Source::CLOB) {
             if (clob.load(c.ctx, c.locator(0), c.err()) != 0) return;
             doc = clob.doc(nullptr);
@@ -62,7 +62,7 @@ struct Validate {
                     qapSetOpenError(c.ctx, 0, stagedFile.error(), c.err());
                     return;
                 }
-                doc = QapDoc{staged.name(), QAP_FILE, 1, nullptr, &stagedFile};
+                doc = QapDoc{staged.name(), kFile, 1, nullptr, &stagedFile};
             }
         }
 

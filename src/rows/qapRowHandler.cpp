@@ -50,7 +50,7 @@ QapRowHandler::QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath,
                              const std::vector<QapRowColumn> &columns,
                              const std::vector<QapRowBinding> &bindings, bool severalFail,
                              QapRowSink &sink, size_t maxHeldUnits)
-    : qapSgDocHandler(ctx, rowPath), bindings_(bindings), severalFail_(severalFail), sink_(sink),
+    : QapSgDocHandler(ctx, rowPath), bindings_(bindings), severalFail_(severalFail), sink_(sink),
       maxHeldUnits_(maxHeldUnits) {
     // All texts first: the queries point into them.
     columnPaths_.reserve(columns.size());

@@ -46,10 +46,10 @@ struct QapRowBinding {
     std::u16string uri;
 };
 
-class QapRowHandler : public qapSgDocHandler {
+class QapRowHandler : public QapSgDocHandler {
 public:
     // rowPath is the handler's own copy (the query writes into it); columns and bindings must
-    // outlive it. Throws QAPException, or what allocation throws.
+    // outlive it. Throws QapException, or what allocation throws.
     QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath, const std::vector<QapRowColumn> &columns,
                   const std::vector<QapRowBinding> &bindings, bool severalFail, QapRowSink &sink,
                   size_t maxHeldUnits);

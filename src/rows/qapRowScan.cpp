@@ -77,7 +77,7 @@ void QapRowError::set(const char *sqlstate, std::string text) {
 QapRowScan::~QapRowScan() {
     stop();
     if (ctx_ != nullptr) {
-        char state[QAP_SQLSTATE_SIZE] = "00000";
+        char state[kSqlstateSize] = "00000";
         qapRelease(ctx_, state);
         free(ctx_);
     }
@@ -108,8 +108,8 @@ int QapRowScan::open(const TesselRowsSpec &spec, QapRowError &err) {
 
 int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
     ctx_ = static_cast<QapRoutineCtx *>(calloc(1, sizeof(QapRoutineCtx)));
-    char state[QAP_SQLSTATE_SIZE] = "00000";
-    char message[QAP_MSGTEXT_SIZE] = "";
+    char state[kSqlstateSize] = "00000";
+    char message[kMsgTextSize] = "";
     std::vector<char> dbinfo(SQLUDF_DBINFO_LEN, 0);
     const int32_t codePage = spec.codePage != 0 ? spec.codePage : kUtf8;
     memcpy(dbinfo.data() + SQLUDF_DBINFO_CODEPAGE_OFFSET, &codePage, sizeof codePage);
@@ -124,7 +124,7 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
         const size_t n = strlen(text);
         out.assign(4 * (n + 1), u'\0');
         const int32_t units =
-            QAP_mbstowcsFunction(ctx_, out.data(), text, static_cast<int32_t>(out.size()));
+            qapMbstowcsFunction(ctx_, out.data(), text, static_cast<int32_t>(out.size()));
         if (units < 0) return false;
         out.resize(static_cast<size_t>(units));
         return true;
@@ -196,8 +196,8 @@ int QapRowScan::listFolder(const char *folder, const char *pattern, QapRowError 
     const int fd = qapOpenAllowedDir(ctx_, folder);
     DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
     if (dir == nullptr) {
-        char state[QAP_SQLSTATE_SIZE] = "00000";
-        char message[QAP_MSGTEXT_SIZE] = "";
+        char state[kSqlstateSize] = "00000";
+        char message[kMsgTextSize] = "";
         qapSetOpenError(ctx_, 0, errno, {state, message});
         if (fd >= 0) close(fd);
         err.set(state, std::string("folder ") + folder + ": " + wholeMessage(message));
@@ -239,18 +239,17 @@ void QapRowScan::run(void *self) noexcept {
 
 void QapRowScan::parseAll() {
     if (text_ != nullptr) {
-        parseOne(QapDoc{text_, QAP_MEM, 1, nullptr, nullptr}, nullptr);
+        parseOne(QapDoc{text_, kMem, 1, nullptr, nullptr}, nullptr);
         return;
     }
     for (const std::string &file : files_)
-        if (closing_ ||
-            !parseOne(QapDoc{file.c_str(), QAP_FILE, 0, nullptr, nullptr}, file.c_str()))
+        if (closing_ || !parseOne(QapDoc{file.c_str(), kFile, 0, nullptr, nullptr}, file.c_str()))
             return;
 }
 
 bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
-    char state[QAP_SQLSTATE_SIZE] = "00000";
-    char message[QAP_MSGTEXT_SIZE] = "";
+    char state[kSqlstateSize] = "00000";
+    char message[kMsgTextSize] = "";
     QapStatus status{state, message};
     const auto failHere = [&](const char *sqlstate, const std::string &text) {
         failure_.set(sqlstate,
@@ -272,7 +271,7 @@ bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
         doc.file = &file;
     }
     std::u16string row = rowPath_; // the handler's query points into it: it goes last
-    qapParseParts parts;
+    QapParseParts parts;
     QapRowHandler *handler = nullptr;
     try {
         const size_t maxUnits = ctx_->maxParseMemory / 2;
@@ -287,7 +286,7 @@ bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
     try {
         // The open elements keep the attributes that the predicates of all paths read.
         handler->currentPath.prepare(&parts.parser->memory, handler->keptAttributes());
-        if (doc.docLoc == QAP_MEM)
+        if (doc.docLoc == kMem)
             parts.memSource.reset(qapMemoryDocument(doc.doc, &parts.parser->memory));
     } catch (...) {
         return failHere("38X10", "the system is out of memory");
@@ -325,7 +324,7 @@ void QapRowScan::rowDone(uint64_t number, std::vector<QapRowCell> &cells) {
     for (size_t i = 0; i < n; ++i) {
         if (!convert(number, i, cells[i], row[i])) {
             const std::string shown = row[i].text.substr(0, 40);
-            char state[QAP_SQLSTATE_SIZE];
+            char state[kSqlstateSize];
             memcpy(state, failure_.state, sizeof state);
             fail(state, "row " + std::to_string(number) + ": column " + names_[i] +
                             ": the value '" + shown + "' " + failure_.message);
@@ -339,15 +338,15 @@ bool QapRowScan::toDbText(const std::u16string &text, std::string &out) {
     const QapConvInfo *ci = ctx_->convInfo;
     if (ci == nullptr || ci->dbCodePage == kUtf8) {
         out.resize(3 * text.size() + 1);
-        const int32_t n = toUtf8(reinterpret_cast<unsigned char *>(out.data()), text.c_str(),
-                                 static_cast<uint32_t>(text.size()));
+        const int32_t n = qapToUtf8(reinterpret_cast<unsigned char *>(out.data()), text.c_str(),
+                                    static_cast<uint32_t>(text.size()));
         if (n < 0) return false;
         out.resize(static_cast<size_t>(n));
         return true;
     }
     out.resize(4 * text.size() + 4);
     const int32_t n =
-        QAP_wcstombsFunction(ctx_, out.data(), text.c_str(), static_cast<int32_t>(out.size()));
+        qapWcstombsFunction(ctx_, out.data(), text.c_str(), static_cast<int32_t>(out.size()));
     if (n < 0) return false;
     out.resize(static_cast<size_t>(n));
     return true;
@@ -396,7 +395,7 @@ bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, Value &value
         char stamp[27];
         memset(stamp, '0', 26);
         stamp[26] = '\0';
-        if (normal_tstamp(ctx_, t.c_str(), static_cast<int32_t>(t.size()), stamp) != 0)
+        if (qapNormalTstamp(ctx_, t.c_str(), static_cast<int32_t>(t.size()), stamp) != 0)
             return refuse("38X29", why.c_str());
         t.assign(stamp, 26);
         break;
@@ -405,7 +404,7 @@ bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, Value &value
     case TESSEL_ROWS_REAL: {
         std::string copy = t;
         int32_t code = 0;
-        double d = qapatof(copy.data(), &code);
+        double d = qapAtof(copy.data(), &code);
         if (code != 0) return refuse("38X29", why.c_str());
         if (kind == TESSEL_ROWS_REAL) {
             // Rounded as the extract routines round (qapToReal).

@@ -16,7 +16,7 @@
 
 // A failure as the interface reports it.
 struct QapRowError {
-    char state[QAP_SQLSTATE_SIZE] = "00000";
+    char state[kSqlstateSize] = "00000";
     std::string message;
     void set(const char *sqlstate, std::string text);
 };

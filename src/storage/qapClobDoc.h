@@ -23,16 +23,16 @@ public:
     // The document for a driver: in the database code page, with the given DTD text; a
     // temporary file is read through its descriptor, once.
     QapDoc doc(const char *dtdText) {
-        return QapDoc{data_, loc_, 1, dtdText, loc_ == QAP_FILE ? &file_ : nullptr};
+        return QapDoc{data_, loc_, 1, dtdText, loc_ == kFile ? &file_ : nullptr};
     }
     const char *data() const { return data_; } // the text, or the temporary file's key
-    uint32_t loc() const { return loc_; }      // QAP_MEM or QAP_FILE
-    QapOpenFile &file() { return file_; }      // the temporary file (QAP_FILE)
+    uint32_t loc() const { return loc_; }      // kMem or kFile
+    QapOpenFile &file() { return file_; }      // the temporary file (kFile)
     // Closes the temporary file, if any, and frees the buffer or key.
     void release();
 
 private:
     char *data_ = nullptr;
-    uint32_t loc_ = QAP_MEM;
+    uint32_t loc_ = kMem;
     QapOpenFile file_;
 };

@@ -34,10 +34,10 @@ namespace {
 int32_t normaliseSeparators(UChar *s) {
     int32_t w = 0;
     for (int32_t r = 0; s[r] != 0; ++r) {
-        if (s[r] == QAP_PATH_SEP && w > 0 && s[w - 1] == QAP_PATH_SEP) continue;
+        if (s[r] == kPathSep && w > 0 && s[w - 1] == kPathSep) continue;
         s[w++] = s[r];
     }
-    while (w > 1 && s[w - 1] == QAP_PATH_SEP)
+    while (w > 1 && s[w - 1] == kPathSep)
         --w;
     s[w] = 0;
     return w;
@@ -74,8 +74,8 @@ std::string toSystem(const UChar *s) {
 std::string collapseSeparators(const std::string &s) {
     std::string out;
     for (char c : s)
-        if (c != QAP_PATH_SEP || out.empty() || out.back() != QAP_PATH_SEP) out += c;
-    while (out.size() > 1 && out.back() == QAP_PATH_SEP)
+        if (c != kPathSep || out.empty() || out.back() != kPathSep) out += c;
+    while (out.size() > 1 && out.back() == kPathSep)
         out.pop_back();
     return out;
 }
@@ -105,7 +105,7 @@ int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &
     int32_t valueUnits = registryUnits(strlen(value.get()));
     std::unique_ptr<UChar[]> list(new (std::nothrow) UChar[valueUnits]);
     if (!list) return NO_MEMORY;
-    if (QAP_mbstowcsSys(ctx, list.get(), value.get(), valueUnits) < 1) return REFUSED;
+    if (qapMbstowcsSys(ctx, list.get(), value.get(), valueUnits) < 1) return REFUSED;
     // ANY allows even an empty name, which then opens nothing.
     if (name != nullptr && name[0] == '\0' && u_strcmp(list.get(), u"ANY") == 0) {
         a.any = true;
@@ -125,7 +125,7 @@ int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &
 
     std::string file = collapseSeparators(a.name);
     for (size_t at = 0;;) {
-        size_t end = file.find(QAP_PATH_SEP, at);
+        size_t end = file.find(kPathSep, at);
         if (file.compare(at, end == std::string::npos ? std::string::npos : end - at, "..") == 0) {
             QAP_TRACE(ctx, fn, "name %s has a parent component\n", name);
             return REFUSED;
@@ -133,15 +133,15 @@ int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &
         if (end == std::string::npos) break;
         at = end + 1;
     }
-    char absolute[QAP_MAX_PATH];
+    char absolute[kMaxPath];
     if (qapFullPath(absolute, file.c_str(), sizeof absolute) == nullptr) return REFUSED;
     const std::string full = collapseSeparators(absolute);
-    const size_t slash = full.rfind(QAP_PATH_SEP);
+    const size_t slash = full.rfind(kPathSep);
     const std::string base = full.substr(slash + 1);
     if (base.empty() || base == "." || base == "..") return REFUSED;
     std::string resolved = qapRealPath(slash == 0 ? "/" : full.substr(0, slash).c_str());
     if (resolved.empty()) return REFUSED; // a missing directory holds no file
-    resolved += (resolved.back() == QAP_PATH_SEP ? "" : "/") + base;
+    resolved += (resolved.back() == kPathSep ? "" : "/") + base;
 
     std::unique_ptr<UChar[]> entry(new (std::nothrow) UChar[valueUnits + 1]);
     if (!entry) return NO_MEMORY;
@@ -162,7 +162,7 @@ int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &
         if (len == 0) continue;
         std::string dir = qapRealPath(toSystem(entry.get()).c_str());
         if (dir.empty()) continue; // a missing directory holds no file
-        if (dir.back() != QAP_PATH_SEP) dir += QAP_PATH_SEP;
+        if (dir.back() != kPathSep) dir += kPathSep;
         if (resolved.size() <= dir.size() || resolved.compare(0, dir.size(), dir) != 0) continue;
         a.dir.reset(open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!a.dir) return REFUSED;
@@ -176,7 +176,7 @@ int allowedTarget(QapRoutineCtx *ctx, int access, const char *name, QapAllowed &
 // Splits the name beneath an allowed directory into its directory, opened (O_PATH) beneath it,
 // and its last component. -1 with errno when the directory cannot be reached.
 int openParent(const QapAllowed &a, QapFd &parent, std::string &base) {
-    const size_t slash = a.rel.rfind(QAP_PATH_SEP);
+    const size_t slash = a.rel.rfind(kPathSep);
     base = slash == std::string::npos ? a.rel : a.rel.substr(slash + 1);
     parent.reset(slash == std::string::npos
                      ? openat(a.dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
@@ -247,7 +247,7 @@ const char *tempDirectory(QapRoutineCtx *ctx) {
         const char *tmp = getenv("TMP");
         if (ctx != nullptr)
             tmp = ctx->savedTmpEnv != nullptr ? ctx->savedTmpEnv + strlen("TMP=") : nullptr;
-        dir = qapIsDirectory(tmp) ? tmp : QAP_ROOT_TEMP_DIR;
+        dir = qapIsDirectory(tmp) ? tmp : kRootTempDir;
     }
     return dir;
 }
@@ -259,7 +259,7 @@ int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out) {
     if (name == nullptr || out == nullptr) return -1;
     if (qapIsAbsolutePath(name)) {
         size_t len = strlen(name);
-        if (len >= QAP_MAX_PATH) {
+        if (len >= kMaxPath) {
             // Too long for the path buffer: refused like a file that cannot be opened.
             QAP_TRACE(ctx, "qapGetAbsPath", "name of %zu bytes does not fit\n", len);
             return -1;
@@ -267,7 +267,7 @@ int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out) {
         memcpy(out, name, len + 1);
         return 0;
     }
-    if (qapFullPath(out, name, QAP_MAX_PATH) == nullptr) {
+    if (qapFullPath(out, name, kMaxPath) == nullptr) {
         out[0] = '\0';
         QAP_TRACE(ctx, "qapGetAbsPath", "cannot make %s absolute\n", name);
         return -1;
@@ -327,7 +327,7 @@ int qapOpenRead(QapRoutineCtx *ctx, const char *name, QapOpenFile &file) {
         try {
             rc = allowedTarget(ctx, 0, name, a);
             if (rc == ALLOWED) {
-                char path[QAP_MAX_PATH];
+                char path[kMaxPath];
                 if (qapGetAbsPath(ctx, name, path) == 0) {
                     file.name_ = path;
                     bool refused = false;
@@ -391,13 +391,13 @@ int qapCheckWrite(QapRoutineCtx *ctx, const char *name, QapWriteTarget &target) 
             struct stat st;
             if (lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
                 file = qapRealPath(file.c_str());
-            char absolute[QAP_MAX_PATH];
+            char absolute[kMaxPath];
             if (file.empty() || qapFullPath(absolute, collapseSeparators(file).c_str(),
                                             sizeof absolute) == nullptr) {
                 error = ENOENT;
             } else {
                 const std::string full = absolute;
-                const size_t slash = full.rfind(QAP_PATH_SEP);
+                const size_t slash = full.rfind(kPathSep);
                 target.base_ = full.substr(slash + 1);
                 target.dir_.reset(::open(slash == 0 ? "/" : full.substr(0, slash).c_str(),
                                          O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -433,7 +433,7 @@ int qapCheckWrite(QapRoutineCtx *ctx, const char *name, QapWriteTarget &target) 
     return 0;
 }
 
-int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset) {
+int qapFseek(QapRoutineCtx *ctx, FILE *stream, long offset) {
     if (stream == nullptr || fseek(stream, offset, SEEK_SET) != 0) {
         QAP_TRACE(ctx, "qap_fseek", "fseek to %ld failed\n", offset);
         return -1;
@@ -441,7 +441,7 @@ int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset) {
     return 0;
 }
 
-bool qap_getTempDir(QapRoutineCtx *ctx) {
+bool qapGetTempDir(QapRoutineCtx *ctx) {
     if (ctx == nullptr) return false;
     if (ctx->savedTmpEnv == nullptr) {
         if (const char *tmp = getenv("TMP")) {
@@ -471,8 +471,8 @@ void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, QapStatus err) {
         qapSetError(ctx, err, QAPC000E);
 }
 
-int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const QapWriteTarget &target,
-                 QapStatus err) {
+int qapBuf2File(QapRoutineCtx *ctx, const char *buf, int32_t length, const QapWriteTarget &target,
+                QapStatus err) {
     QapReplacement file;
     if (file.open(target) != 0) {
         qapSetOpenError(ctx, 1, errno, err);
@@ -487,8 +487,8 @@ int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const QapW
     return 0;
 }
 
-int qap_file2varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t capacity,
-                     QapStatus err) {
+int qapFile2Varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t capacity,
+                    QapStatus err) {
     static const char fn[] = "qap_file2varchar";
     // The size is the opened file's, so nothing can change between the two.
     const QapFd fd = file.take();
@@ -496,7 +496,7 @@ int qap_file2varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t c
         qapSetOpenError(ctx, 0, file.error(), err);
         return -1;
     }
-    if (file.size() > QAP_VARCHAR_MAX || file.size() > capacity) {
+    if (file.size() > kVarcharMax || file.size() > capacity) {
         QAP_TRACE(ctx, fn, "file size %lld exceeds %d\n", static_cast<long long>(file.size()),
                   capacity);
         qapSetError(ctx, err, QAPC005E);
@@ -521,7 +521,7 @@ int qap_file2varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t c
     QapStrictConversion strictApp(ci != nullptr ? ci->appConv : nullptr),
         strictDb(ci != nullptr ? ci->dbConv : nullptr);
     bool tooLong = false;
-    int32_t count = convertBufferAppToTarn(ctx, out, size, out, capacity, err, &tooLong);
+    int32_t count = qapConvertBufferAppToTarn(ctx, out, size, out, capacity, err, &tooLong);
     if (tooLong)
         qapSetMsg(ctx, err.msgtext, QAPC005E); // told as the file's size, under ICU's state
     if (count == -1) {

@@ -13,7 +13,7 @@
 
 struct QapRoutineCtx;
 
-constexpr int32_t QAP_VARCHAR_MAX = 32672; // bytes of text a VARCHAR result holds
+constexpr int32_t kVarcharMax = 32672; // bytes of text a VARCHAR result holds
 
 // Makes a name absolute into out (1024 bytes). 0, or -1 (also when it does not fit).
 int qapGetAbsPath(QapRoutineCtx *ctx, const char *name, char *out);
@@ -88,15 +88,15 @@ int qapCheckWrite(QapRoutineCtx *ctx, const char *name, QapWriteTarget &target);
 // "38X00".
 void qapSetOpenError(QapRoutineCtx *ctx, int access, int error, QapStatus err);
 // Positions a stream at an absolute offset; 0 or -1.
-int qap_fseek(QapRoutineCtx *ctx, FILE *stream, long offset);
+int qapFseek(QapRoutineCtx *ctx, FILE *stream, long offset);
 // Captures TMP and TARNQAPTEMP into the context; false when memory runs out.
-bool qap_getTempDir(QapRoutineCtx *ctx);
+bool qapGetTempDir(QapRoutineCtx *ctx);
 // Replaces a whole file with a buffer (see QapReplacement); 0, or -1 with SQLSTATE and message.
-int qap_buf2file(QapRoutineCtx *ctx, const char *buf, int32_t length, const QapWriteTarget &target,
-                 QapStatus err);
+int qapBuf2File(QapRoutineCtx *ctx, const char *buf, int32_t length, const QapWriteTarget &target,
+                QapStatus err);
 // Reads a whole file into a VARCHAR result, converted to the database code page.
-int qap_file2varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t capacity,
-                     QapStatus err);
+int qapFile2Varchar(QapRoutineCtx *ctx, QapOpenFile &file, char *out, int32_t capacity,
+                    QapStatus err);
 // Opens a directory for listing under the allowed-files rule for reading, as it holds for a file
 // in it (the directory may be an entry itself), beneath the entry as qapOpenChecked opens. The
 // descriptor, or -1 with errno: EXDEV refused by the rule, ENOMEM, or the open's.

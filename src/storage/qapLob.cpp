@@ -1,6 +1,6 @@
 // Transfers between host LOB locators and the program's own buffers and files. Every locator
 // operation goes through the host's four services; reads and appends move at most one piece
-// (QAP_LOB_PIECE bytes) per host call.
+// (kLobPiece bytes) per host call.
 #include "qapLob.h"
 
 #include "qapConv.h"
@@ -31,8 +31,8 @@ void qapSetLobError(QapRoutineCtx *ctx, QapStatus err, int32_t rc) {
 namespace {
 
 // UTF-16 and output buffers of the file-to-locator conversion, sized for one piece.
-constexpr int32_t QAP_PIECE_UNITS = 16384;
-constexpr int32_t QAP_PIECE_OUT = 12288;
+constexpr int32_t kPieceUnits = 16384;
+constexpr int32_t kPieceOut = 12288;
 
 template <typename T> QapHeap<T> qapAlloc(size_t count) {
     return QapHeap<T>(static_cast<T *>(malloc(count * sizeof(T))));
@@ -65,7 +65,7 @@ int32_t readPiece(sqludf_locator *loc, int32_t start, int32_t count, char *buf,
 int32_t appendBytes(sqludf_locator *loc, const char *buf, int32_t length,
                     int32_t *hostRc = nullptr) {
     for (int32_t done = 0; done < length;) {
-        const int32_t n = std::min(length - done, QAP_LOB_PIECE);
+        const int32_t n = std::min(length - done, kLobPiece);
         int32_t appended = 0;
         unsigned char *bytes = reinterpret_cast<unsigned char *>(const_cast<char *>(buf + done));
         int rc = sqludf_append(loc, bytes, n, &appended);
@@ -83,8 +83,8 @@ int32_t appendBytes(sqludf_locator *loc, const char *buf, int32_t length,
 class QapPieceConverter {
 public:
     QapPieceConverter(UConverter *app, UConverter *db)
-        : app_(app), db_(db), units_(qapAlloc<UChar>(QAP_PIECE_UNITS)),
-          bytes_(qapAlloc<char>(QAP_PIECE_OUT)) {
+        : app_(app), db_(db), units_(qapAlloc<UChar>(kPieceUnits)),
+          bytes_(qapAlloc<char>(kPieceOut)) {
         ucnv_resetToUnicode(app_);
         ucnv_resetFromUnicode(db_);
     }
@@ -96,7 +96,7 @@ public:
         const char *s = src;
         const char *sLimit = src + length;
         UChar *const uBegin = units_.get();
-        UChar *const uLimit = uBegin + QAP_PIECE_UNITS;
+        UChar *const uLimit = uBegin + kPieceUnits;
         bool moreIn = true;
         while (moreIn) {
             UChar *u = uBegin;
@@ -110,7 +110,7 @@ public:
             while (moreOut) {
                 char *d = bytes_.get();
                 UErrorCode st = U_ZERO_ERROR;
-                ucnv_fromUnicode(db_, &d, bytes_.get() + QAP_PIECE_OUT, &p, u, nullptr, last, &st);
+                ucnv_fromUnicode(db_, &d, bytes_.get() + kPieceOut, &p, u, nullptr, last, &st);
                 moreOut = st == U_BUFFER_OVERFLOW_ERROR;
                 if (st != U_ZERO_ERROR && !moreOut) return -1;
                 if (int32_t rc =
@@ -160,10 +160,10 @@ int32_t readWholeClob(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, c
 int32_t locatorToStream(QapRoutineCtx *ctx, sqludf_locator *loc, int32_t length, FILE *stream,
                         QapStatus err) {
     QapFilePtr file(stream);
-    char piece[QAP_LOB_PIECE];
+    char piece[kLobPiece];
     int32_t result = 0;
     for (int32_t done = 0; done < length;) {
-        const int32_t n = std::min(length - done, QAP_LOB_PIECE);
+        const int32_t n = std::min(length - done, kLobPiece);
         result = readPiece(loc, done + 1, n, piece);
         if (result != 0) {
             QAP_TRACE(ctx, "locatorToStream", "read at %d failed, rc=%d\n", done + 1, result);
@@ -196,16 +196,16 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
         qapSetLobError(ctx, err, rc);
         return -1;
     }
-    const int32_t threshold = ctx != nullptr ? ctx->fileThreshold : QAP_MIN_FILE_THRESHOLD;
+    const int32_t threshold = ctx != nullptr ? ctx->fileThreshold : kMinFileThreshold;
     if (length <= threshold) {
-        *docLoc = QAP_MEM;
+        *docLoc = kMem;
         char *buf = static_cast<char *>(malloc(static_cast<size_t>(std::max(length, 0)) + 1));
         if (buf == nullptr) {
             qapSetError(ctx, err, QAPG002E);
             return -1;
         }
         *doc = buf;
-        return qap_locator2buf(ctx, loc, buf, length, err);
+        return qapLocator2Buf(ctx, loc, buf, length, err);
     }
 
     // The spill is unnamed, written and later read through its own descriptor.
@@ -224,17 +224,17 @@ int32_t qapGetDataFromClob(QapRoutineCtx *ctx, sqludf_locator *loc, char **doc, 
         qapSetError(ctx, err, QAPG002E);
         return -1;
     }
-    *docLoc = QAP_FILE;
+    *docLoc = kFile;
     return 0;
 }
 
-int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int32_t length,
-                        QapStatus err) {
+int32_t qapLocator2Buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int32_t length,
+                       QapStatus err) {
     int32_t done = 0;
     int32_t result = 0;
     if (loc != nullptr) {
         while (done < length) {
-            const int32_t n = std::min(length - done, QAP_LOB_PIECE);
+            const int32_t n = std::min(length - done, kLobPiece);
             int32_t host = 0;
             result = readPiece(loc, done + 1, n, out + done, &host);
             if (result != 0) {
@@ -249,8 +249,8 @@ int32_t qap_locator2buf(QapRoutineCtx *ctx, sqludf_locator *loc, char *out, int3
     return result == 0 ? 0 : -1;
 }
 
-int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const QapWriteTarget &target,
-                              QapStatus err) {
+int32_t qapConvLocator2File(QapRoutineCtx *ctx, sqludf_locator *loc, const QapWriteTarget &target,
+                            QapStatus err) {
     int32_t length = 0;
     if (wholeClobLength(ctx, loc, &length, err) != 0) return -1;
     // Room for the conversion in place: two bytes per input byte and a terminator.
@@ -267,14 +267,14 @@ int32_t qap_conv_locator2file(QapRoutineCtx *ctx, sqludf_locator *loc, const Qap
         // A character the file's code page cannot hold fails the call; the file is untouched.
         QapStrictConversion strictDb(ctx->convInfo->dbConv), strictApp(ctx->convInfo->appConv);
         count =
-            convertBufferTarnToApp(ctx, buf.get(), length + 1, buf.get(), capacityOf(size), err);
+            qapConvertBufferTarnToApp(ctx, buf.get(), length + 1, buf.get(), capacityOf(size), err);
         if (count == -1) return -1;
     }
-    return qap_buf2file(ctx, buf.get(), count, target, err);
+    return qapBuf2File(ctx, buf.get(), count, target, err);
 }
 
-int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc,
-                               const QapWriteTarget &target, QapStatus err) {
+int32_t qapConvLocator2File2(QapRoutineCtx *ctx, sqludf_locator *loc, const QapWriteTarget &target,
+                             QapStatus err) {
     int32_t length = 0;
     if (wholeClobLength(ctx, loc, &length, err) != 0) return -1;
     const size_t inSize = static_cast<size_t>(length) + 1;
@@ -292,11 +292,11 @@ int32_t qap_conv_locator2file2(QapRoutineCtx *ctx, sqludf_locator *loc,
     const int32_t count = qapConvBufferTarnToAppEncoding(ctx, in.get(), length + 1, out.get(),
                                                          capacityOf(3 * inSize), err);
     if (count == -1) return -1;
-    return qap_buf2file(ctx, out.get(), count, target, err);
+    return qapBuf2File(ctx, out.get(), count, target, err);
 }
 
-int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator *out,
-                         QapStatus err) {
+int32_t qapFile2Locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator *out,
+                        QapStatus err) {
     qapSetState(err.sqlstate, "00000");
     // The file the gate opened; its size is the opened file's.
     QapFd fd = opened.take();
@@ -306,7 +306,7 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator
         return -1;
     }
     fd.release(); // the stream closes it
-    if (opened.size() > QAP_LOB_LIMIT) {
+    if (opened.size() > kLobLimit) {
         qapSetError(ctx, err, QAPC006E);
         return -1;
     }
@@ -335,12 +335,12 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator
 
     // fgets stops at a line feed, when the piece is full, or at the end of the file; the
     // piece's length is its string length, so a NUL byte ends the transfer.
-    char piece[QAP_LOB_PIECE + 1];
+    char piece[kLobPiece + 1];
     int32_t remaining = size;
     int32_t result = 0;
     bool first = true;
     while (result == 0 && remaining > 0) {
-        const int32_t room = std::min(remaining, QAP_LOB_PIECE);
+        const int32_t room = std::min(remaining, kLobPiece);
         if (fgets(piece, room + 1, file.get()) == nullptr) break;
         const int32_t length = static_cast<int32_t>(strlen(piece));
         if (length == 0) break;
@@ -372,7 +372,7 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator
             result = appendRc;
             break;
         }
-        if (result == 0 && remaining > 0 && qap_fseek(ctx, file.get(), size - remaining) != 0) {
+        if (result == 0 && remaining > 0 && qapFseek(ctx, file.get(), size - remaining) != 0) {
             qapSetError(ctx, err, QAPC002E);
             result = -1;
         }
@@ -397,8 +397,8 @@ int32_t qap_file2locator(QapRoutineCtx *ctx, QapOpenFile &opened, sqludf_locator
     return result == 0 ? 0 : -1;
 }
 
-int32_t qap_buf2locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sqludf_locator *out,
-                        QapStatus err) {
+int32_t qapBuf2Locator(QapRoutineCtx *ctx, const char *buf, int32_t length, sqludf_locator *out,
+                       QapStatus err) {
     int rc = sqludf_create_locator(SQLUDF_LOCATOR_TYPE_CLOB, &out);
     if (rc != 0) {
         qapSetLobError(ctx, err, rc);

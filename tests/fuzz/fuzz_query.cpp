@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (!model.empty()) model.pop_back();
         } else {
             std::u16string name = pick(in, names);
-            ListAttrs attrs;
+            QapListAttrs attrs;
             int n = in.ConsumeIntegralInRange<int>(0, 3);
             for (int i = 0; i < n; ++i) {
                 std::u16string local = pick(in, attrNames);
@@ -140,16 +140,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // The path text escaped and raw, in pieces, against a plain escaping; the same pieces as one
     // run leave the same item.
-    qapResult result(nullptr);
+    QapResult result(nullptr);
     result.newItem();
     result.newItem();
-    qapResultNode *single = result.first;
-    qapResultNode *run = result.last;
+    QapResultNode *single = result.first;
+    QapResultNode *run = result.last;
     const std::u16string whole = path.substr(0, used);
     std::vector<std::u16string> texts;
     for (size_t at = 0; at < whole.size(); at += 7)
         texts.push_back(whole.substr(at, 7));
-    std::vector<qapResultNode::Piece> pieces;
+    std::vector<QapResultNode::Piece> pieces;
     std::u16string expected;
     for (size_t i = 0; i < texts.size(); ++i) {
         const int escape = i % 2 == 0 ? 1 : 0;

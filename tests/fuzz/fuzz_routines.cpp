@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     unsigned char dbinfo[1024] = {};
     memcpy(dbinfo + 268, &page.first, sizeof page.first);
     QapRoutineCtx ctx{};
-    char sqlstate[QAP_SQLSTATE_SIZE] = "00000", msgtext[QAP_MSGTEXT_SIZE] = "";
+    char sqlstate[kSqlstateSize] = "00000", msgtext[kMsgTextSize] = "";
     check(qapInit(&ctx, 0, dbinfo, {sqlstate, msgtext}, page.second) == 0);
     const int32_t length = static_cast<int32_t>(size - 1);
     std::vector<char> in(data + 1, data + size), out(3 * (size_t(length) + 1));
@@ -139,16 +139,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check(n == -1 ? strcmp(sqlstate, "00000") != 0 : n < int32_t(out.size()) && out[n] == '\0');
     qapRelease(&ctx, sqlstate);
 #elif defined(FUZZ_NUMBERS)
-    // The text as a number (both conversions agree when qapatof takes it) and as a timestamp
+    // The text as a number (both conversions agree when qapAtof takes it) and as a timestamp
     // (a taken one is written in the one layout).
     std::string text(reinterpret_cast<const char *>(data), size);
     std::string copy = text.substr(0, text.find('\0'));
     int32_t err = 0;
-    const double d = qapatof(copy.data(), &err);
+    const double d = qapAtof(copy.data(), &err);
     check(err != 0 || (std::isfinite(d) && d == strtod(text.c_str(), nullptr)));
     std::vector<char> stamp(27, '0');
     stamp[26] = '\0';
-    if (normal_tstamp(nullptr, text.data(), static_cast<int32_t>(size), stamp.data()) == 0) {
+    if (qapNormalTstamp(nullptr, text.data(), static_cast<int32_t>(size), stamp.data()) == 0) {
         const char *layout = "dddd-dd-ddsdd:dd:dd.dddddd";
         for (int i = 0; i < 26; ++i)
             check(layout[i] == 'd'   ? isdigit(static_cast<unsigned char>(stamp[i])) != 0
