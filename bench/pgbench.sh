@@ -12,9 +12,6 @@
 #
 #   bash bench/pgbench.sh [N]
 set -euo pipefail
-if [ -z "${TESSEL_PG_LOCKED:-}" ]; then
-    exec env TESSEL_PG_LOCKED=1 flock /tmp/tessel-pg.lock bash "$0" "$@"
-fi
 cd "$(dirname "$0")/.."
 orders=${1:-100000}
 source scripts/pgcluster.sh
