@@ -226,13 +226,3 @@ void QapExtractHandler::endCDATA() {}
 void QapExtractHandler::notationDecl(const XMLCh *const, const XMLCh *const, const XMLCh *const) {}
 void QapExtractHandler::unparsedEntityDecl(const XMLCh *const, const XMLCh *const,
                                            const XMLCh *const, const XMLCh *const) {}
-
-void QapExtractHandler::warning(const SAXParseException &exc) {
-    throw SAXParseException(exc);
-}
-void QapExtractHandler::error(const SAXParseException &exc) {
-    throw SAXParseException(exc);
-}
-void QapExtractHandler::fatalError(const SAXParseException &exc) {
-    throw SAXParseException(exc);
-}

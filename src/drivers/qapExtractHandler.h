@@ -52,11 +52,6 @@ public:
     void unparsedEntityDecl(const XMLCh *const name, const XMLCh *const publicId,
                             const XMLCh *const systemId, const XMLCh *const notationName) override;
 
-    // ErrorHandler: every diagnostic, warnings included, ends the parse.
-    void warning(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
-    void error(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
-    void fatalError(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
-
     int32_t tagged = 0;
 
 private:

@@ -1,4 +1,4 @@
-// The common base of the extract and update handlers: builds the path's query and writes start
+// The common base of the extract, update and row handlers: builds the path's query and writes start
 // and end tags into the current result item.
 #include "qapSgDocHandler.h"
 
@@ -8,8 +8,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <xercesc/sax/SAXParseException.hpp>
 
 using XERCES_CPP_NAMESPACE::Attributes;
+using XERCES_CPP_NAMESPACE::SAXParseException;
 
 namespace {
 uint32_t length(const XMLCh *s) {
@@ -85,4 +87,14 @@ void QapSgDocHandler::composeEndElement(const XMLCh *qname) {
     tag[n + 2] = u'>';
     tag[n + 3] = 0;
     result.addToCurrentItem(0, tag, n + 3);
+}
+
+void QapSgDocHandler::warning(const SAXParseException &exc) {
+    throw SAXParseException(exc);
+}
+void QapSgDocHandler::error(const SAXParseException &exc) {
+    throw SAXParseException(exc);
+}
+void QapSgDocHandler::fatalError(const SAXParseException &exc) {
+    throw SAXParseException(exc);
 }

@@ -1,4 +1,4 @@
-// The common base of the extract and update SAX handlers: the open elements, the parsed path,
+// The common base of the extract, update and row SAX handlers: the open elements, the parsed path,
 // the match state and the collected result.
 #pragma once
 
@@ -20,6 +20,11 @@ public:
     void composeStartElement(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
     // Appends "</name>" to the last result item.
     void composeEndElement(const XMLCh *qname);
+
+    // ErrorHandler: every diagnostic, warnings included, ends the parse.
+    void warning(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
+    void error(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
+    void fatalError(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
 
     QapRoutineCtx *ctx;
     QapMatchState isMatched = PARTIAL;

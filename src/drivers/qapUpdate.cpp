@@ -165,18 +165,6 @@ void QapUpdateHandler::ignorableWhitespace(const XMLCh *const chars, const XMLSi
     result.addToCurrentItem(0, chars, static_cast<uint32_t>(length));
 }
 
-void QapUpdateHandler::warning(const SAXParseException &exc) {
-    throw SAXParseException(exc);
-}
-
-void QapUpdateHandler::error(const SAXParseException &exc) {
-    throw SAXParseException(exc);
-}
-
-void QapUpdateHandler::fatalError(const SAXParseException &exc) {
-    throw SAXParseException(exc);
-}
-
 namespace {
 
 // Receives the XML declaration, which SAX2 does not report, for the update handler.

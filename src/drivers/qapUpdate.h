@@ -38,11 +38,6 @@ public:
     void startDTD(const XMLCh *const name, const XMLCh *const publicId,
                   const XMLCh *const systemId) override;
 
-    // ErrorHandler
-    void warning(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
-    void error(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
-    void fatalError(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
-
     const XMLCh *newValue;
     // The parse's reader, charged for every copy of the new value written (null: none).
     QapGuardedReader *reader = nullptr;

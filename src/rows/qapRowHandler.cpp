@@ -271,13 +271,3 @@ void QapRowHandler::characters(const XMLCh *const chars, const XMLSize_t length)
 void QapRowHandler::startDTD(const XMLCh *const, const XMLCh *const, const XMLCh *const systemId) {
     if (resolver != nullptr) resolver->setDtdId(systemId);
 }
-
-void QapRowHandler::warning(const SAXParseException &exc) {
-    throw SAXParseException(exc);
-}
-void QapRowHandler::error(const SAXParseException &exc) {
-    throw SAXParseException(exc);
-}
-void QapRowHandler::fatalError(const SAXParseException &exc) {
-    throw SAXParseException(exc);
-}

@@ -74,9 +74,6 @@ public:
     void characters(const XMLCh *const chars, const XMLSize_t length) override;
     void startDTD(const XMLCh *const name, const XMLCh *const publicId,
                   const XMLCh *const systemId) override;
-    void warning(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
-    void error(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
-    void fatalError(const XERCES_CPP_NAMESPACE::SAXParseException &exc) override;
 
 private:
     struct OpenRow {
