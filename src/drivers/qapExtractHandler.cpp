@@ -21,15 +21,6 @@ bool chunkHasPredicate(const QapChunk *chunk) {
     return false;
 }
 
-bool sameName(const XMLCh *a, const XMLCh *b) {
-    if (a == nullptr) return b[0] == 0;
-    while (*a != 0 && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
-
 } // namespace
 
 // Appends an attribute value as one new item, escaped.
@@ -47,10 +38,10 @@ void QapExtractHandler::addValueItem(const XMLCh *value) {
 // an element, so a hit there is the first one).
 const XMLCh *QapExtractHandler::targetValue(const Attributes &attrs) {
     const XMLSize_t n = attrs.getLength();
-    if (targetIndex_ < n && sameName(attrs.getQName(targetIndex_), attributeName))
+    if (targetIndex_ < n && qapSameName(attrs.getQName(targetIndex_), attributeName))
         return attrs.getValue(targetIndex_);
     for (XMLSize_t i = 0; i < n; ++i) {
-        if (sameName(attrs.getQName(i), attributeName)) {
+        if (qapSameName(attrs.getQName(i), attributeName)) {
             targetIndex_ = i;
             return attrs.getValue(i);
         }

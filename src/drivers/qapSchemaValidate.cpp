@@ -22,6 +22,16 @@ XERCES_CPP_NAMESPACE_USE
 
 namespace {
 
+// A document or schema file: opened once, through the allowed-files gate, and read from that
+// descriptor. Null with err set when it cannot be.
+InputSource *fileSource(QapRoutineCtx *ctx, const char *name, QapStatus err) {
+    QapOpenFile file;
+    qapOpenRead(ctx, name, file);
+    InputSource *source = qapFileDocument(ctx, file, file.name().c_str());
+    if (source == nullptr) qapSetDocumentOpenError(ctx, name, errno, err);
+    return source;
+}
+
 // What a parse that failed may leave behind in a kept reader before it is built anew.
 constexpr size_t kRegrowth = size_t{32} << 20;
 
@@ -117,14 +127,8 @@ int32_t QapSchemaSession::prepare(const char *schema, bool schemaFile, QapStatus
     try {
         std::unique_ptr<InputSource> source;
         if (schemaFile) {
-            // Opened once, through the allowed-files gate, and read from that descriptor.
-            QapOpenFile file;
-            qapOpenRead(ctx_, schema, file);
-            source.reset(qapFileDocument(ctx_, file, file.name().c_str()));
-            if (source == nullptr) {
-                qapSetDocumentOpenError(ctx_, schema, errno, err);
-                return -1;
-            }
+            source.reset(fileSource(ctx_, schema, err));
+            if (source == nullptr) return -1;
         } else {
             source.reset(new MemBufInputSource(reinterpret_cast<const XMLByte *>(schema),
                                                strlen(schema), u"IdForSchemaBuffer", false));
@@ -155,14 +159,8 @@ int32_t QapSchemaSession::run(const char *doc, bool docFile, const char *schema,
     try {
         std::unique_ptr<InputSource> source;
         if (docFile) {
-            // Opened once, through the allowed-files gate, and read from that descriptor.
-            QapOpenFile file;
-            qapOpenRead(ctx_, doc, file);
-            source.reset(qapFileDocument(ctx_, file, file.name().c_str()));
-            if (source == nullptr) {
-                qapSetDocumentOpenError(ctx_, doc, errno, err);
-                return -1;
-            }
+            source.reset(fileSource(ctx_, doc, err));
+            if (source == nullptr) return -1;
         } else {
             source.reset(qapMemoryDocument(doc, XMLPlatformUtils::fgMemoryManager));
             qapSetDbEncoding(ctx_, *source);

@@ -94,6 +94,16 @@ inline bool qapIsAnyName(const XMLCh *name) {
     return name[0] == u'*' && name[1] == 0;
 }
 
+// True when the name a (null: the empty name) is the name b.
+inline bool qapSameName(const XMLCh *a, const XMLCh *b) {
+    if (a == nullptr) return b[0] == 0;
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
 // One location step; the strings point into the query's path text.
 class QapStep {
 public:

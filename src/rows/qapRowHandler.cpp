@@ -14,15 +14,6 @@ using XERCES_CPP_NAMESPACE::SAXParseException;
 
 namespace {
 
-bool sameName(const XMLCh *a, const XMLCh *b) {
-    if (a == nullptr) return b[0] == 0;
-    while (*a != 0 && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
-
 size_t unitsOf(const XMLCh *s) {
     size_t n = 0;
     while (s[n] != 0)
@@ -209,7 +200,7 @@ void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs) {
         const XMLCh *value = nullptr;
         const XMLSize_t n = attrs.getLength();
         for (XMLSize_t a = 0; a < n && value == nullptr; ++a)
-            if (qapIsAnyName(wanted) || sameName(attrs.getQName(a), wanted))
+            if (qapIsAnyName(wanted) || qapSameName(attrs.getQName(a), wanted))
                 value = attrs.getValue(a);
         if (value == nullptr) continue;
         if (cell.matched) {
