@@ -36,9 +36,9 @@ TESSEL_CATALOG(TESSEL_DECLARE)
  * closed early reads no further. The parse memory budget, entity bounds, cancel and trace are
  * those of the routines.
  *
- * The document is text in memory, a server file, or every regular file of one directory whose
- * name matches a glob pattern, in name order, read one after another. Files are read under the
- * allowed-files rule (TARN_READ_ACCESS); a file of the directory that the rule or the parser
+ * The document is text in memory, a CLOB, a server file, or every regular file of one directory
+ * whose name matches a glob pattern, in name order, read one after another. Files are read under
+ * the allowed-files rule (TARN_READ_ACCESS); a file of the directory that the rule or the parser
  * refuses ends the scan with an error that names it.
  *
  * Paths are the location paths of the routines. A column path is relative to the row element:
@@ -86,8 +86,10 @@ typedef struct TesselRowsColumn {
     const char *path; /* relative to the row element */
 } TesselRowsColumn;
 
-/* What to scan. Exactly one of text, file and folder is set. Strings are in the database code
- * page (codePage); text must stay until the scan is closed, the rest is copied. */
+/* What to scan. Exactly one of text, file, folder and clob is set. Strings are in the database
+ * code page (codePage); text must stay until the scan is closed, the rest is copied. A CLOB is
+ * read when the scan opens (beyond the routines' file threshold into an unnamed temporary
+ * file), on the caller's thread. */
 typedef struct TesselRowsSpec {
     const char *text;    /* the document, NUL-terminated */
     const char *file;    /* a server file */
@@ -98,8 +100,9 @@ typedef struct TesselRowsSpec {
     int columnCount;
     const char *const *namespaces; /* "prefix=uri" bindings ("=uri": default namespace) */
     int namespaceCount;
-    int flags;    /* TESSEL_ROWS_... options */
-    int codePage; /* of the strings and text values; 0: UTF-8 (1208) */
+    int flags;            /* TESSEL_ROWS_... options */
+    int codePage;         /* of the strings and text values; 0: UTF-8 (1208) */
+    sqludf_locator *clob; /* the document as a CLOB locator of the calling convention */
 } TesselRowsSpec;
 
 /* One value of a row. text (length bytes, NUL-terminated) holds the text kinds and is valid

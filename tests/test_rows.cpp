@@ -1,5 +1,6 @@
 // The row scan's C interface: kinds, missing and empty values, several matches, conversion
 // failures, namespaces, folders and scans ended early.
+#include "tarnRuntime.h"
 #include "tessel.h"
 #include "testSupport.h"
 
@@ -249,4 +250,22 @@ TEST(Rows, FilesFoldersAndEarlyEnds) {
     r = scan(spec, "/r/i", cols);
     EXPECT_EQ(r.rows.size(), 501u);
     EXPECT_EQ(r.error.substr(0, 5), "38X13") << r.error;
+}
+
+TEST(Rows, ClobAsItsText) {
+    // A small CLOB is parsed from memory, one past the file threshold from a temporary file:
+    // both give the rows of their text, and the scan leaves no file behind.
+    const std::vector<Col> cols = {{"n", TESSEL_ROWS_INTEGER, "@n"}, {"v", TESSEL_ROWS_TEXT, "."}};
+    for (const std::string &doc :
+         {std::string(kOrder), "<po>" + repeat("<item n=\"7\">a &amp; b</item>", 6000) + "</po>"}) {
+        sqludf_locator loc = tarnLobFromBytes(doc.data(), static_cast<int32_t>(doc.size()));
+        TesselRowsSpec spec{};
+        spec.clob = &loc;
+        const Result fromClob = scan(spec, "/po/item", cols);
+        EXPECT_EQ(fromClob.error, "");
+        EXPECT_EQ(fromClob.rows, scanText(doc, "/po/item", cols).rows);
+        tarnLobFree(loc);
+        EXPECT_EQ(openFilesIn(tempDir()), 0u);
+        EXPECT_TRUE(listDir(tempDir()).empty());
+    }
 }

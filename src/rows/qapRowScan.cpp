@@ -76,6 +76,7 @@ void QapRowError::set(const char *sqlstate, std::string text) {
 
 QapRowScan::~QapRowScan() {
     stop();
+    clob_.release(); // its temporary file belongs to the context
     if (ctx_ != nullptr) {
         char state[kSqlstateSize] = "00000";
         qapRelease(ctx_, state);
@@ -180,12 +181,22 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
         }
     }
 
-    const int sources = (spec.text != nullptr) + (spec.file != nullptr) + (spec.folder != nullptr);
+    const int sources = (spec.text != nullptr) + (spec.file != nullptr) + (spec.folder != nullptr) +
+                        (spec.clob != nullptr);
     if (sources != 1) {
-        err.set("38X16", "a scan reads exactly one of a text, a file and a folder");
+        err.set("38X16", "a scan reads exactly one of a text, a CLOB, a file and a folder");
         return -1;
     }
     text_ = spec.text;
+    if (spec.clob != nullptr) {
+        char state[kSqlstateSize] = "00000";
+        char message[kMsgTextSize] = "";
+        if (clob_.load(ctx_, spec.clob, {state, message}) != 0) {
+            err.set(state, wholeMessage(message));
+            return -1;
+        }
+        fromClob_ = true;
+    }
     if (spec.file != nullptr) files_.emplace_back(spec.file);
     if (spec.folder != nullptr)
         return listFolder(spec.folder, spec.pattern != nullptr ? spec.pattern : "*", err);
@@ -240,6 +251,10 @@ void QapRowScan::run(void *self) noexcept {
 void QapRowScan::parseAll() {
     if (text_ != nullptr) {
         parseOne(QapDoc{text_, kMem, 1, nullptr, nullptr}, nullptr);
+        return;
+    }
+    if (fromClob_) {
+        parseOne(clob_.doc(nullptr), nullptr);
         return;
     }
     for (const std::string &file : files_)

@@ -3,6 +3,7 @@
 // rows' values converted to their kinds.
 #pragma once
 
+#include "qapClobDoc.h"
 #include "qapCtx.h"
 #include "qapFiber.h"
 #include "qapParseRun.h"
@@ -69,7 +70,9 @@ private:
     std::u16string rowPath_;
     bool severalFail_ = false;
     bool badNull_ = false;
-    const char *text_ = nullptr;     // the document in memory, the caller's
+    const char *text_ = nullptr; // the document in memory, the caller's
+    QapClobDoc clob_;            // the document of a CLOB, read at open
+    bool fromClob_ = false;
     std::vector<std::string> files_; // the files to read, in order
     std::string currentFile_;        // for messages
     uint64_t rowNumber_ = 0;
