@@ -213,6 +213,14 @@ TEST(Rows, FilesFoldersAndEarlyEnds) {
     spec.folder = dir.c_str();
     spec.pattern = "*.xml";
     EXPECT_EQ(scan(spec, "/r/i", cols).rows, (std::vector<std::string>{"1", "2", "3"}));
+    // The listing's names count against the memory budget.
+    for (int i = 0; i < 64; ++i)
+        writeFile(dir + "/filler-" + std::to_string(i) + repeat("x", 100) + ".xml", "<r/>");
+    tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, "8192");
+    EXPECT_EQ(scan(spec, "/r/i", cols).error.substr(0, 5), "38X13");
+    tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, nullptr);
+    for (int i = 0; i < 64; ++i)
+        unlink((dir + "/filler-" + std::to_string(i) + repeat("x", 100) + ".xml").c_str());
     spec = {};
     const std::string file = dir + "/b.xml";
     spec.file = file.c_str();

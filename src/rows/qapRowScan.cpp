@@ -205,7 +205,7 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
 
 int QapRowScan::listFolder(const char *folder, const char *pattern, QapRowError &err) {
     const int fd = qapOpenAllowedDir(ctx_, folder);
-    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(fd >= 0 ? fdopendir(fd) : nullptr, closedir);
     if (dir == nullptr) {
         char state[kSqlstateSize] = "00000";
         char message[kMsgTextSize] = "";
@@ -214,25 +214,35 @@ int QapRowScan::listFolder(const char *folder, const char *pattern, QapRowError 
         err.set(state, std::string("folder ") + folder + ": " + wholeMessage(message));
         return -1;
     }
-    std::vector<std::string> names;
-    try {
-        while (const dirent *e = readdir(dir)) {
-            struct stat st;
-            if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0 ||
-                fnmatch(pattern, e->d_name, FNM_PERIOD) != 0 ||
-                fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            // A link is listed, so that the rule refuses it by name.
-            if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) names.emplace_back(e->d_name);
-        }
-    } catch (...) {
-        closedir(dir);
-        throw;
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
     std::string base = folder;
     if (base.empty() || base.back() != '/') base += '/';
+    // The listing is bounded as a parse is: its names count against the memory budget, and
+    // the host is asked every thousand entries whether the statement was cancelled.
+    std::vector<std::string> names;
+    size_t held = 0;
+    uint64_t entries = 0;
+    while (const dirent *e = readdir(dir.get())) {
+        if (++entries % 1024 == 0 && tarnStatementCancelled() != 0) {
+            err.set("57014", std::string("folder ") + folder + ": the statement was cancelled");
+            return -1;
+        }
+        struct stat st;
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0 ||
+            fnmatch(pattern, e->d_name, FNM_PERIOD) != 0 ||
+            fstatat(dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        // A link is listed, so that the rule refuses it by name.
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) continue;
+        held += 2 * sizeof(std::string) + base.size() + 2 * (strlen(e->d_name) + 1);
+        if (ctx_->maxParseMemory != 0 && held > ctx_->maxParseMemory) {
+            err.set("38X13",
+                    std::string("folder ") + folder + ": its file names exceed the memory limit");
+            return -1;
+        }
+        names.emplace_back(e->d_name);
+    }
+    dir.reset();
+    std::sort(names.begin(), names.end());
     for (const std::string &name : names)
         files_.push_back(base + name);
     return 0;
