@@ -236,7 +236,8 @@ Datum scanRows(FunctionCallInfo fcinfo, Source source) {
                         errmsg("%s needs a column definition list", functionName(source)),
                         errhint("Name and type its columns: %s(...) AS t(sku text, qty int).",
                                 functionName(source))));
-    InitMaterializedSRF(fcinfo, 0);
+    // A copy of the expected descriptor: the executor frees the one it is given back.
+    InitMaterializedSRF(fcinfo, MAT_SRF_USE_EXPECTED_DESC);
     auto *rsinfo = reinterpret_cast<ReturnSetInfo *>(fcinfo->resultinfo);
     desc = rsinfo->setDesc;
 
