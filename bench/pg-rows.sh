@@ -64,7 +64,7 @@ INSERT INTO runs SELECT 2, engine, best_ms(q), gathers(q) FROM queries;
 SELECT t.workers, round(t.ms::numeric) AS tessel_rows_ms, round(x.ms::numeric) AS xmltable_ms,
        round((t.ms / x.ms)::numeric, 2) AS "tessel_rows/xmltable",
        round(($orders * 1000.0 * 9 / t.ms)::numeric) AS "tessel rows/s",
-       t.parallel AND x.parallel AS "under a Gather"
+       t.parallel AS "tessel_rows under a Gather", x.parallel AS "xmltable under a Gather"
   FROM runs t JOIN runs x USING (workers)
  WHERE t.engine = 'tessel_rows' AND x.engine = 'xmltable' ORDER BY 1;
 SQL
