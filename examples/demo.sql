@@ -62,6 +62,12 @@ SELECT o.id AS "order", count(*) AS items, printf('%.2f', sum(p.value)) AS "sum 
  GROUP BY o.id ORDER BY o.id;
 
 .print
+.print The row scan: every item as a row of typed columns, in one pass over each document
+CREATE VIRTUAL TABLE temp.items USING tessel_rows('/purchaseOrder/items/item',
+  'sku TEXT PATH @partNum', 'product TEXT', 'qty INTEGER PATH quantity', 'price REAL');
+SELECT o.id AS "order", i.* FROM orders o, items(o.doc) i ORDER BY o.id, i.sku;
+
+.print
 .print Validation against examples/po.dtd (each document names it in a DOCTYPE): 1 is valid
 SELECT id,
        qapValidateVarchar(replace(doc, '<purchaseOrder', '<!DOCTYPE purchaseOrder SYSTEM "po.dtd"><purchaseOrder'),

@@ -39,6 +39,8 @@ extern "C" {
 #include "utils/timestamp.h"
 }
 
+#include "tesselPgRows.h" // after postgres.h
+
 static_assert(tesselpg::pgTypeOf(tessel::SqlType::DATE).oid == DATEOID, "date");
 static_assert(tesselpg::pgTypeOf(tessel::SqlType::TIME).oid == TIMEOID, "time");
 static_assert(tesselpg::pgTypeOf(tessel::SqlType::TIMESTAMP).oid == TIMESTAMPOID, "timestamp");
@@ -196,12 +198,16 @@ int32 codePageOfEncoding(void) {
     return 0;
 }
 
+} // namespace
+
 // The database code page, found once: a server process serves one database.
-int32 databaseCodePage(void) {
+int32 tesselpg::databaseCodePage() {
     static int32 codePage = 0;
     if (codePage == 0) codePage = codePageOfEncoding();
     return codePage;
 }
+
+namespace {
 
 // The catalogue row of the routine that the called function declares, checked against the
 // function's declaration.
@@ -275,7 +281,7 @@ CallSite *callSiteOf(FunctionCallInfo fcinfo, tessel::Kind kind) {
     FmgrInfo *flinfo = fcinfo->flinfo;
     if (flinfo->fn_extra != nullptr) return static_cast<CallSite *>(flinfo->fn_extra);
     const tessel::RoutineInfo *row = routineOf(flinfo->fn_oid, kind);
-    const int32 codePage = databaseCodePage();
+    const int32 codePage = tesselpg::databaseCodePage();
     checkFileRoles(*row);
     auto *cs = static_cast<CallSite *>(MemoryContextAllocZero(flinfo->fn_mcxt, sizeof(CallSite)));
     char error[256];
@@ -344,8 +350,9 @@ void report(CallSite *cs, const tesselpg::Outcome &out) {
 
 // ---- Results -----------------------------------------------------------------------------
 
-// The routine's DATE, TIME or TIMESTAMP text as PostgreSQL's value; false when it is none.
-bool datetimeOf(tessel::SqlType type, const char *text, size_t length, Datum *result) {
+} // namespace
+
+bool tesselpg::datetimeOf(tessel::SqlType type, const char *text, size_t length, Datum *result) {
     char buffer[MAXDATELEN + 1];
     char workbuf[MAXDATELEN + MAXDATEFIELDS];
     char *field[MAXDATEFIELDS];
@@ -381,6 +388,8 @@ bool datetimeOf(tessel::SqlType type, const char *text, size_t length, Datum *re
     return true;
 }
 
+namespace {
+
 // The value of a successful call. A DATE, TIME or TIMESTAMP text that is no such value gives
 // NULL, with a warning once per call site.
 Datum valueOf(FunctionCallInfo fcinfo, CallSite *cs, const tesselpg::Outcome &out) {
@@ -402,7 +411,7 @@ Datum valueOf(FunctionCallInfo fcinfo, CallSite *cs, const tesselpg::Outcome &ou
     case tessel::SqlType::TIME:
     case tessel::SqlType::TIMESTAMP: {
         Datum value;
-        if (datetimeOf(type, out.text, out.textLength, &value)) return value;
+        if (tesselpg::datetimeOf(type, out.text, out.textLength, &value)) return value;
         if (!cs->badValue) {
             cs->badValue = true;
             TESSEL_REPORT(WARNING, errcode(ERRCODE_INVALID_DATETIME_FORMAT),

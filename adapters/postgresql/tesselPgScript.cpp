@@ -69,6 +69,46 @@ void printRoutine(const tessel::RoutineInfo &r) {
         printf("GRANT EXECUTE ON FUNCTION %s TO pg_write_server_files;\n", signature.c_str());
 }
 
+// The row scan, beyond the catalogue (new in 1.1: both scripts create it): each source with its
+// column paths as VARIADIC arguments, or as an array beside an array of options. Its columns
+// come from the query's column definition list. The file forms read server files: granted as
+// the file routines are, VOLATILE as they are.
+void printRowFunctions() {
+    struct Form {
+        const char *name;
+        const char *source; // the arguments before the row path
+        const char *types;
+        const char *symbol;
+        bool readsFiles;
+        const char *what;
+    };
+    const Form forms[] = {
+        {"tessel_rows", "doc text", "text", "tessel_rows_pg", false, "a document"},
+        {"tessel_rows_file", "file text", "text", "tessel_rows_file_pg", true, "a server file"},
+        {"tessel_rows_folder", "folder text, pattern text", "text, text", "tessel_rows_folder_pg",
+         true, "the files of a server directory that match a glob"},
+    };
+    for (const Form &f : forms) {
+        for (int withOptions = 0; withOptions < 2; ++withOptions) {
+            const std::string signature =
+                std::string(f.name) + "(" + f.types +
+                (withOptions ? ", text, text[], text[])" : ", text, text[])");
+            printf("\nCREATE FUNCTION %s(%s, row_path text, %s)\n"
+                   "    RETURNS SETOF record ROWS 100\n"
+                   "    LANGUAGE C %s STRICT PARALLEL SAFE COST 1000\n"
+                   "    AS 'MODULE_PATHNAME', '%s';\n",
+                   f.name, f.source,
+                   withOptions ? "paths text[], options text[]" : "VARIADIC paths text[]",
+                   f.readsFiles ? "VOLATILE" : "IMMUTABLE", f.symbol);
+            printf("COMMENT ON FUNCTION %s IS 'the rows of %s: one per element at the row path, a "
+                   "column per path';\n",
+                   signature.c_str(), f.what);
+            if (!f.readsFiles) continue;
+            printf("REVOKE ALL ON FUNCTION %s FROM PUBLIC;\n", signature.c_str());
+            printf("GRANT EXECUTE ON FUNCTION %s TO pg_read_server_files;\n", signature.c_str());
+        }
+    }
+}
 } // namespace
 
 int main(int argc, char **argv) {
@@ -105,6 +145,7 @@ int main(int argc, char **argv) {
         "    AS 'MODULE_PATHNAME', 'tessel_schema_errors_pg';\n"
         "COMMENT ON FUNCTION tessel_schema_errors(text, text, int4) IS 'the errors of the document "
         "against the XML Schema, a row each';\n");
+    printRowFunctions();
     for (const tessel::RoutineInfo &r : tessel::kCatalog) {
         if (!r.built) continue;
         if (update)

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The row scan in PostgreSQL beside XMLTABLE: N generated purchase orders of about 2 KB (default
+# 100000), each item a row of four columns (an attribute, two texts, a number), summed so that
+# every value is read. tessel_rows reads the text column, XMLTABLE the same documents as xml.
+# Both in a LATERAL join (tessel_rows has no select-list form: its columns come from the
+# column definition list), serially and with 2 parallel workers per Gather, in a throwaway
+# cluster (scripts/pgcluster.sh; needs root, to install the extension from build/). Each query
+# runs three times; the best time counts. The cluster takes /tmp/tessel-pg.lock itself (do not
+# wrap the script in flock).
+#
+#   bash bench/pg-rows.sh [N]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+orders=${1:-100000}
+echo "build: $(git describe --always --dirty 2>/dev/null || echo unknown)"
+source scripts/pgcluster.sh
+pg_cluster_start build
+pg_psql -d postgres <<SQL
+CREATE EXTENSION tessel;
+CREATE TABLE orders AS
+SELECT o AS id, doc, doc::xml AS x FROM (
+  SELECT o, '<purchaseOrder orderNumber="' || o || '" orderDate="2024-03-15">'
+         || '<customer><name>Customer ' || o || '</name><street>' || (o % 977) || ' Main Street</street>'
+         || '<city>Springfield</city><zip>' || (10000 + o % 89999) || '</zip></customer><items>'
+         || string_agg('<item partNum="' || i || '-' || (o % 100) || '"><productName>Product number '
+                       || i || ' of a fairly long catalogue line</productName><quantity>'
+                       || (1 + (o + i) % 9) || '</quantity><price>' || ((o * 7 + i * 13) % 5000) / 100.0
+                       || '</price><comment>Ships in ' || (i % 4 + 1) || ' days</comment></item>', '')
+         || '</items><total>' || (o % 100000) / 10.0 || '</total></purchaseOrder>' AS doc
+    FROM generate_series(1, $orders) o, generate_series(1, 9) i GROUP BY o) d;
+VACUUM ANALYZE orders;
+\i bench/best_ms.sql
+CREATE TABLE queries(engine text, q text);
+INSERT INTO queries VALUES
+  ('tessel_rows', \$q\$SELECT count(*), sum(length(t.sku) + length(t.name) + t.qty), sum(t.price)
+     FROM orders o, LATERAL tessel_rows(o.doc, '/purchaseOrder/items/item',
+       '@partNum', 'productName', 'quantity', 'price') AS t(sku text, name text, qty int, price float8)\$q\$),
+  ('xmltable', \$q\$SELECT count(*), sum(length(t.sku) + length(t.name) + t.qty), sum(t.price)
+     FROM orders o, LATERAL XMLTABLE('/purchaseOrder/items/item' PASSING o.x COLUMNS
+       sku text PATH '@partNum', name text PATH 'productName', qty int PATH 'quantity',
+       price float8 PATH 'price') t\$q\$);
+CREATE FUNCTION gathers(q text) RETURNS bool LANGUAGE plpgsql AS \$\$
+DECLARE line text;
+BEGIN
+  FOR line IN EXECUTE 'EXPLAIN (COSTS OFF) ' || q LOOP
+    IF line LIKE '%Gather%' THEN RETURN true; END IF;
+  END LOOP;
+  RETURN false;
+END \$\$;
+CREATE FUNCTION result(q text) RETURNS text LANGUAGE plpgsql AS \$\$
+DECLARE r text;
+BEGIN
+  EXECUTE format('SELECT s::text FROM (%s) s', q) INTO r;
+  RETURN r;
+END \$\$;
+SET max_parallel_workers_per_gather = 0;
+SELECT engine, result(q) AS "rows, lengths + quantities, sum of prices" FROM queries ORDER BY 1;
+SELECT count(*) AS orders, round(avg(octet_length(doc))) AS avg_bytes FROM orders;
+CREATE TABLE runs(workers int, engine text, ms float8, parallel bool);
+SET max_parallel_workers_per_gather = 0;
+INSERT INTO runs SELECT 0, engine, best_ms(q), gathers(q) FROM queries;
+SET max_parallel_workers_per_gather = 2;
+INSERT INTO runs SELECT 2, engine, best_ms(q), gathers(q) FROM queries;
+SELECT t.workers, round(t.ms::numeric) AS tessel_rows_ms, round(x.ms::numeric) AS xmltable_ms,
+       round((t.ms / x.ms)::numeric, 2) AS "tessel_rows/xmltable",
+       round(($orders * 1000.0 * 9 / t.ms)::numeric) AS "tessel rows/s",
+       t.parallel AS "tessel_rows under a Gather", x.parallel AS "xmltable under a Gather"
+  FROM runs t JOIN runs x USING (workers)
+ WHERE t.engine = 'tessel_rows' AND x.engine = 'xmltable' ORDER BY 1;
+SQL
