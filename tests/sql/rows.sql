@@ -40,3 +40,26 @@ CREATE VIRTUAL TABLE file_rows USING tessel_rows('/po/items/item', 'sku TEXT PAT
 CREATE VIEW v AS SELECT sku FROM file_rows WHERE file = 'xml/2.xml';
 SELECT * FROM v;
 SELECT * FROM file_rows('<po><items><item partNum="direct"/></items></po>');
+
+.print -- every kind gives, row by row, what the table extract routine gives at the same path
+CREATE TABLE kinds(doc TEXT);
+INSERT INTO kinds VALUES ('<r>
+  <i a="x &amp; y"><c> pad </c><v>a &amp; b</v><d>2024-03-05</d><t>09:08:07</t><s>2024-03-05 09:08:07.25</s><x>1.25</x><n>42</n></i>
+  <i a="z"><c>x</c><v></v><d>1999-12-31</d><t>23:59:59</t><s>1999-12-31-23.59.59.000001</s><x>-2e3</x><n>-7</n></i></r>');
+CREATE VIRTUAL TABLE temp.kind_rows USING tessel_rows('/r/i', 'c CHAR PATH c', 'v TEXT PATH v',
+  'd DATE PATH d', 't TIME PATH t', 's TIMESTAMP PATH s', 'x DOUBLE PATH x', 'f FLOAT PATH x',
+  'n INTEGER PATH n', 'm SMALLINT PATH n', 'a TEXT PATH @a');
+SELECT (SELECT group_concat(c, '|') FROM kind_rows(kinds.doc)) = (SELECT group_concat(value, '|') FROM qapExtractCharsFromVarchar(doc, '/r/i/c')),
+       (SELECT group_concat(d, '|') FROM kind_rows(kinds.doc)) = (SELECT group_concat(value, '|') FROM qapExtractDatesFromVarchar(doc, '/r/i/d')),
+       (SELECT group_concat(t, '|') FROM kind_rows(kinds.doc)) = (SELECT group_concat(value, '|') FROM qapExtractTimesFromVarchar(doc, '/r/i/t')),
+       (SELECT group_concat(s, '|') FROM kind_rows(kinds.doc)) = (SELECT group_concat(value, '|') FROM qapExtractTimestampsFromVarchar(doc, '/r/i/s')),
+       (SELECT group_concat(x, '|') FROM kind_rows(kinds.doc)) = (SELECT group_concat(value, '|') FROM qapExtractDoublesFromVarchar(doc, '/r/i/x')),
+       (SELECT group_concat(f, '|') FROM kind_rows(kinds.doc)) = (SELECT group_concat(value, '|') FROM qapExtractRealsFromVarchar(doc, '/r/i/x')),
+       (SELECT group_concat(n, '|') FROM kind_rows(kinds.doc)) = (SELECT group_concat(value, '|') FROM qapExtractIntegersFromVarchar(doc, '/r/i/n')),
+       (SELECT group_concat(m, '|') FROM kind_rows(kinds.doc)) = (SELECT group_concat(value, '|') FROM qapExtractSmallintsFromVarchar(doc, '/r/i/n'))
+  FROM kinds;
+.print -- values as the document means them: an attribute unescaped (the routines escape it), an
+.print -- empty element is empty text (the routines give NULL)
+SELECT group_concat(quote(a), '|'), group_concat(quote(v), '|') FROM kinds, kind_rows(kinds.doc);
+SELECT group_concat(quote(value), '|') FROM kinds, qapExtractVarcharsFromVarchar(kinds.doc, '/r/i/@a');
+SELECT group_concat(quote(value), '|') FROM kinds, qapExtractVarcharsFromVarchar(kinds.doc, '/r/i/v');
