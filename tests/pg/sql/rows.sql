@@ -49,3 +49,17 @@ SELECT * FROM tessel_rows_file(:'f', '/po/item', '@sku') AS t(sku text);
 RESET ROLE;
 DROP ROLE rows_clerk;
 SELECT proname, provolatile, proparallel, count(*) FROM pg_proc WHERE proname LIKE 'tessel_rows%' GROUP BY 1, 2, 3 ORDER BY 1;
+-- every kind gives, row by row, what the table extract routine gives at the same path
+CREATE TABLE rows_kinds (doc text);
+INSERT INTO rows_kinds VALUES ('<r>
+  <i><c> pad </c><d>2024-03-05</d><t>09:08:07</t><s>2024-03-05 09:08:07.25</s><x>1.25</x><n>42</n></i>
+  <i><c>x</c><d>1999-12-31</d><t>23:59:59</t><s>1999-12-31 23:59:59.000001</s><x>-2e3</x><n>-7</n></i></r>');
+SELECT (SELECT array_agg(c) FROM tessel_rows(doc, '/r/i', 'c') AS t(c text)) = (SELECT array_agg(v) FROM qapExtractCharsFromVarchar(doc, '/r/i/c') v) AS chars,
+       (SELECT array_agg(d) FROM tessel_rows(doc, '/r/i', 'd') AS t(d date)) = (SELECT array_agg(v) FROM qapExtractDatesFromVarchar(doc, '/r/i/d') v) AS dates,
+       (SELECT array_agg(t) FROM tessel_rows(doc, '/r/i', 't') AS t(t time)) = (SELECT array_agg(v) FROM qapExtractTimesFromVarchar(doc, '/r/i/t') v) AS times,
+       (SELECT array_agg(s) FROM tessel_rows(doc, '/r/i', 's') AS t(s timestamp)) = (SELECT array_agg(v) FROM qapExtractTimestampsFromVarchar(doc, '/r/i/s') v) AS stamps,
+       (SELECT array_agg(x) FROM tessel_rows(doc, '/r/i', 'x') AS t(x float8)) = (SELECT array_agg(v) FROM qapExtractDoublesFromVarchar(doc, '/r/i/x') v) AS doubles,
+       (SELECT array_agg(x) FROM tessel_rows(doc, '/r/i', 'x') AS t(x float4)) = (SELECT array_agg(v) FROM qapExtractRealsFromVarchar(doc, '/r/i/x') v) AS reals,
+       (SELECT array_agg(n) FROM tessel_rows(doc, '/r/i', 'n') AS t(n int4)) = (SELECT array_agg(v) FROM qapExtractIntegersFromVarchar(doc, '/r/i/n') v) AS ints,
+       (SELECT array_agg(n) FROM tessel_rows(doc, '/r/i', 'n') AS t(n int2)) = (SELECT array_agg(v) FROM qapExtractSmallintsFromVarchar(doc, '/r/i/n') v) AS smallints
+  FROM rows_kinds;
