@@ -107,10 +107,11 @@ FILE *openTraceFile(const char *name, const char **why) {
     return f;
 }
 
-// Tracing found off on this thread (no trusted control file) for a control directory and
-// instance, and when: a routine's first call within a second of that takes it as still off
-// without looking, so a control file another process makes takes effect within about a second.
-// Switching tracing on or off in this process takes effect at once (switches counts them).
+// The control file found missing on this thread, for a control directory and instance, and
+// when: a routine's first call within a second of that takes it as still missing without
+// looking, so a control file another process makes takes effect within about a second.
+// Switching tracing on or off in this process takes effect at once (switches counts them). A
+// directory modified in the last two seconds is not remembered: it may be being set up.
 std::atomic<unsigned> traceSwitches{0};
 struct QapTraceOff {
     std::string dir, instance;
@@ -124,8 +125,11 @@ struct QapTraceOff {
         const long long ns = (now.tv_sec - at.tv_sec) * 1000000000LL + (now.tv_nsec - at.tv_nsec);
         return ns < 1000000000LL && dir == ctlDir && instance == inst;
     }
-    void note(const char *ctlDir, const char *inst, unsigned seen) {
+    void note(const char *ctlDir, const char *inst, unsigned seen, const struct stat &st) {
         known = false;
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        if (now.tv_sec - st.st_mtim.tv_sec < 2) return;
         try {
             dir = ctlDir;
             instance = inst;
@@ -141,7 +145,8 @@ thread_local QapTraceOff traceOff;
 
 // Opens the control file for reading when it can be trusted; null with errno ENOENT when it
 // does not exist or cannot be trusted (tracing then stays off), else with the open's errno.
-FILE *openControlFile(const char *dir, const char *path) {
+FILE *openControlFile(const char *dir, const char *instance, const char *path) {
+    const unsigned switches = traceSwitches.load(); // before looking: see QapTraceOff
     struct stat st;
     const bool isDir = stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
     if (isDir && !trusted(st)) {
@@ -151,6 +156,7 @@ FILE *openControlFile(const char *dir, const char *path) {
     int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
+        if (error == ENOENT && isDir) traceOff.note(dir, instance, switches, st);
         errno = error == ELOOP ? ENOENT : error; // a link: not trusted
         return nullptr;
     }
@@ -243,10 +249,8 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
     }
     case kTraceOpen: {
         if (!ctlFits) errno = ENAMETOOLONG;
-        const unsigned switches = traceSwitches.load(); // before looking: see QapTraceOff
-        FILE *ctl = ctlFits ? openControlFile(ctlDir, ctlPath) : nullptr;
+        FILE *ctl = ctlFits ? openControlFile(ctlDir, instance, ctlPath) : nullptr;
         if (ctl == nullptr) {
-            if (errno == ENOENT) traceOff.note(ctlDir, instance, switches);
             if (errno != ENOENT) {
                 *rc = -1;
                 // Cut like any message text: at most 70 characters, the last a newline.
