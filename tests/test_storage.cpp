@@ -5,6 +5,7 @@
 #include "qapConv.h"
 #include "qapCtx.h"
 #include "qapFile.h"
+#include "qapFileCopy.h"
 #include "qapLob.h"
 #include "qapMsg.h"
 #include "qapPlatform.h"
