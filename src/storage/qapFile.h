@@ -1,4 +1,5 @@
-// Server files and temporary files, and the allowed-files rule.
+// Server files and temporary files: absolute names and opening under the allowed-files rule
+// (the rule itself: qapAllowed.h; transfers between files and buffers: qapFileCopy.h).
 #pragma once
 
 #include "qapMsg.h"
