@@ -9,6 +9,7 @@
 // routine is also timed to its first row only, and run over a second document of millions of
 // small values beside a bare parse of that document, to compare their peak memory.
 #include "benchDocument.h"
+#include "benchOptions.h"
 #include "benchSupport.h"
 #include "tesselBuildCommit.h"
 #include "qapCtx.h"
@@ -49,69 +50,9 @@
 #endif
 
 XERCES_CPP_NAMESPACE_USE
+using bench::Options;
 
 namespace {
-
-// ---- Options ---------------------------------------------------------------------------------
-
-struct Options {
-    double sizeMb = 100;
-    int runs = 5;
-    std::string set = "auto"; // full, small, all, auto
-    std::string dir;          // where the document is written
-    std::string file;         // an existing document to use instead
-    bool keep = false;
-    std::string only;           // only the cases whose name holds this text (and the bare parse)
-    uint64_t values = 11000000; // values of the second document (0: none)
-};
-
-void usage(const char *argv0) {
-    fprintf(stderr,
-            "usage: %s [--size-mb N] [--size-gb N] [--runs N] [--set full|small|all] "
-            "[--dir DIR] [--file DOC] [--keep] [--only TEXT] [--values N]\n"
-            "  --size-mb N   document size in MB (default 100; 1024 for 1 GB)\n"
-            "  --runs N      runs per case, the median is reported (default 5, at least 1)\n"
-            "  --set S       full: paths whose results grow with the document; small: paths\n"
-            "                matching a handful of elements (memory check); all: both.\n"
-            "                Default: all up to 256 MB, small above.\n"
-            "  --dir DIR     directory of the generated document (default TMPDIR or /tmp)\n"
-            "  --file DOC    use an existing document (must be one this tool generated)\n"
-            "  --keep        keep the generated document\n"
-            "  --only TEXT   only the cases whose name holds TEXT, beside the bare parse\n"
-            "  --values N    values of the many-values document (default 11000000; 0: none)\n",
-            argv0);
-}
-
-bool parseOptions(int argc, char **argv, Options &o) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
-        const char *v = nullptr;
-        if (a == "--size-mb" && (v = next()))
-            o.sizeMb = atof(v);
-        else if (a == "--size-gb" && (v = next()))
-            o.sizeMb = atof(v) * 1024;
-        else if (a == "--runs" && (v = next()))
-            o.runs = std::max(1, atoi(v));
-        else if (a == "--set" && (v = next()))
-            o.set = v;
-        else if (a == "--dir" && (v = next()))
-            o.dir = v;
-        else if (a == "--file" && (v = next()))
-            o.file = v;
-        else if (a == "--only" && (v = next()))
-            o.only = v;
-        else if (a == "--values" && (v = next()))
-            o.values = strtoull(v, nullptr, 10);
-        else if (a == "--keep")
-            o.keep = true;
-        else
-            return false;
-    }
-    if (o.sizeMb <= 0) return false;
-    if (o.set == "auto") o.set = o.sizeMb <= 256 ? "all" : "small";
-    return o.set == "full" || o.set == "small" || o.set == "all";
-}
 
 // ---- Cases -----------------------------------------------------------------------------------
 
@@ -336,8 +277,8 @@ std::string privateDir(const std::string &base) {
 
 int main(int argc, char **argv) {
     Options o;
-    if (!parseOptions(argc, argv, o)) {
-        usage(argv[0]);
+    if (!bench::parseOptions(argc, argv, o)) {
+        bench::usage(argv[0]);
         return 2;
     }
     if (o.dir.empty()) o.dir = getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "/tmp";

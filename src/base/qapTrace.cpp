@@ -107,61 +107,46 @@ FILE *openTraceFile(const char *name, const char **why) {
     return f;
 }
 
-// The control file last found missing on this thread, and its directory as it was then: while
-// the directory is unchanged the file is still missing, and a routine's first call needs only
-// the fstat of the directory it holds open (the name is looked up again once a second, in
-// case it now leads elsewhere). The kernel stamps times coarsely, so a directory modified in
-// the last two seconds is not remembered: a file made in the same tick would not show.
-struct QapControlAbsent {
-    std::string path;
-    QapFd dir;
-    struct stat seen {};
-    timespec named{}; // when the directory's name last led to dir
-    static bool same(const struct stat &a, const struct stat &b) {
-        return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
-               a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-               a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-    }
-    bool holds(const char *dirName, const char *ctlPath) {
-        if (!dir || path != ctlPath) return false;
+// The control file found missing on this thread, for a control directory and instance, and
+// when: a routine's first call within a second of that takes it as still missing without
+// looking, so a control file another process makes takes effect within about a second.
+// Switching tracing on or off in this process takes effect at once (switches counts them). A
+// directory modified in the last two seconds is not remembered: it may be being set up.
+std::atomic<unsigned> traceSwitches{0};
+struct QapTraceOff {
+    std::string dir, instance;
+    timespec at{};
+    unsigned switches = 0;
+    bool known = false;
+    bool holds(const char *ctlDir, const char *inst) const {
+        if (!known || switches != traceSwitches.load()) return false;
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-        struct stat st;
-        if (now.tv_sec - named.tv_sec >= 1) {
-            if (stat(dirName, &st) != 0) return false;
-            named = now;
-        } else if (fstat(dir.get(), &st) != 0) {
-            return false;
-        }
-        return same(st, seen);
+        const long long ns = (now.tv_sec - at.tv_sec) * 1000000000LL + (now.tv_nsec - at.tv_nsec);
+        return ns < 1000000000LL && dir == ctlDir && instance == inst;
     }
-    void note(const char *dirName, const char *ctlPath, const struct stat &st) {
-        dir.reset();
+    void note(const char *ctlDir, const char *inst, unsigned seen, const struct stat &st) {
+        known = false;
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
         if (now.tv_sec - st.st_mtim.tv_sec < 2) return;
-        QapFd fd(open(dirName, O_PATH | O_DIRECTORY | O_CLOEXEC));
-        struct stat opened;
-        if (!fd || fstat(fd.get(), &opened) != 0 || !same(opened, st)) return;
         try {
-            path = ctlPath;
+            dir = ctlDir;
+            instance = inst;
         } catch (...) {
             return;
         }
-        seen = st;
-        clock_gettime(CLOCK_MONOTONIC_COARSE, &named);
-        dir = std::move(fd);
+        switches = seen;
+        clock_gettime(CLOCK_MONOTONIC_COARSE, &at);
+        known = true;
     }
 };
-thread_local QapControlAbsent controlAbsent;
+thread_local QapTraceOff traceOff;
 
 // Opens the control file for reading when it can be trusted; null with errno ENOENT when it
 // does not exist or cannot be trusted (tracing then stays off), else with the open's errno.
-FILE *openControlFile(const char *dir, const char *path) {
-    if (controlAbsent.holds(dir, path)) {
-        errno = ENOENT;
-        return nullptr;
-    }
+FILE *openControlFile(const char *dir, const char *instance, const char *path) {
+    const unsigned switches = traceSwitches.load(); // before looking: see QapTraceOff
     struct stat st;
     const bool isDir = stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
     if (isDir && !trusted(st)) {
@@ -171,7 +156,7 @@ FILE *openControlFile(const char *dir, const char *path) {
     int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        if (error == ENOENT && isDir) controlAbsent.note(dir, path, st);
+        if (error == ENOENT && isDir) traceOff.note(dir, instance, switches, st);
         errno = error == ELOOP ? ENOENT : error; // a link: not trusted
         return nullptr;
     }
@@ -226,6 +211,11 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
         return nullptr;
     }
 
+    if (op == kTraceOpen && traceOff.holds(ctlDir, instance)) {
+        *rc = 0;
+        if (err.sqlstate != nullptr) qapSetState(err.sqlstate, "00000");
+        return nullptr;
+    }
     // A path that does not fit is refused by the open calls below as too long.
     char ctlPath[kMaxPath];
     bool ctlFits = snprintf(ctlPath, sizeof ctlPath, kTraceCtlFormat, ctlDir, instance) <
@@ -253,12 +243,13 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
             *rc = -105;
             break;
         }
+        ++traceSwitches;
         qapSetMsg(ctx, err.msgtext, QAPA068I);
         break;
     }
     case kTraceOpen: {
         if (!ctlFits) errno = ENAMETOOLONG;
-        FILE *ctl = ctlFits ? openControlFile(ctlDir, ctlPath) : nullptr;
+        FILE *ctl = ctlFits ? openControlFile(ctlDir, instance, ctlPath) : nullptr;
         if (ctl == nullptr) {
             if (errno != ENOENT) {
                 *rc = -1;
@@ -287,6 +278,7 @@ FILE *qapTraceControl(QapRoutineCtx *ctx, int32_t op, const char *dir, const cha
             qapSetMsg(ctx, err.msgtext, QAPC008E, ctlPath);
             *rc = -96;
         } else {
+            ++traceSwitches;
             qapSetMsg(ctx, err.msgtext, QAPA069I);
         }
         ctx->traceFileName[0] = '\0';

@@ -3,6 +3,7 @@
 #include "qapParseRun.h"
 
 #include "qapConv.h"
+#include "qapDocumentSource.h"
 #include "qapExtractHandler.h"
 #include "qapFile.h"
 #include "qapMsg.h"

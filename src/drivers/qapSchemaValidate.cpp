@@ -3,6 +3,7 @@
 // streaming parse against it.
 #include "qapSchemaValidate.h"
 
+#include "qapDocumentSource.h"
 #include "qapFile.h"
 #include "qapGuardedReader.h"
 #include "qapParseErrors.h"

@@ -3,6 +3,7 @@
 #include "qapSgDoc.h"
 
 #include "qapConv.h"
+#include "qapDocumentSource.h"
 #include "qapFiber.h"
 #include "qapFile.h"
 #include "qapMsg.h"

@@ -3,6 +3,7 @@
 #include "qapUpdate.h"
 
 #include "qapConv.h"
+#include "qapDocumentSource.h"
 #include "qapFile.h"
 #include "qapMsg.h"
 #include "qapOwned.h"

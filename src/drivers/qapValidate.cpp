@@ -1,6 +1,7 @@
 // DTD validation: one validating SAX2 parse of a document, optionally against a replacement
 // DTD (a file, or DTD text) that stands for the DTD the document's DOCTYPE names.
 #include "qapConv.h"
+#include "qapDocumentSource.h"
 #include "qapFile.h"
 #include "qapMsg.h"
 #include "qapParseMemory.h"

@@ -1,5 +1,6 @@
 // The DOCTYPE resolver: the DTD a document names replaced by the call's DTD text or an empty one.
 #include "qapDoctypeResolver.h"
+#include "qapDocumentSource.h"
 #include "qapGuardedReader.h"
 
 #include "qapMsg.h"

@@ -4,6 +4,7 @@
 // also rewrite the encoding in its XML declaration. qapSeqno counts the calls of a statement.
 #include "qapConv.h"
 #include "qapFile.h"
+#include "qapFileCopy.h"
 #include "qapLob.h"
 #include "qapMembers.h"
 #include "qapOwned.h"

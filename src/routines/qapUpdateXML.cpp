@@ -4,6 +4,7 @@
 #include "qapClobDoc.h"
 #include "qapConv.h"
 #include "qapFile.h"
+#include "qapFileCopy.h"
 #include "qapLob.h"
 #include "qapMembers.h"
 #include "qapOwned.h"

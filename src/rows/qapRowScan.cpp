@@ -3,6 +3,7 @@
 #include "qapRowScan.h"
 
 #include "qapConv.h"
+#include "qapDocumentSource.h"
 #include "qapFile.h"
 #include "qapGuardedReader.h"
 #include "qapInit.h"

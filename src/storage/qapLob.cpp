@@ -6,6 +6,7 @@
 #include "qapConv.h"
 #include "qapCtx.h"
 #include "qapFile.h"
+#include "qapFileCopy.h"
 #include "qapMsg.h"
 #include "qapOwned.h"
 #include "qapTrace.h"
