@@ -7,6 +7,8 @@
 #include "qapDoctypeResolver.h"
 #include "qapEscape.h"
 
+#include <cstring>
+#include <new>
 #include <xercesc/sax/SAXParseException.hpp>
 
 using XERCES_CPP_NAMESPACE::Attributes;
@@ -56,8 +58,42 @@ QapRowHandler::QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath,
         keep_.insert(keep_.end(), f.names, f.names + f.count);
     };
     keep(query);
-    for (const auto &q : queries_)
+    shallow_ = query.isShallow();
+    for (const auto &q : queries_) {
         keep(*q);
+        shallow_ = shallow_ && q->isShallow();
+    }
+}
+
+QapRowHandler::~QapRowHandler() {
+    if (statesMemory_ != nullptr)
+        statesMemory_->deallocate(states_);
+    else
+        ::operator delete(states_);
+}
+
+uint8_t *QapRowHandler::statesOf(uint32_t depth) {
+    const size_t width = 1 + queries_.size();
+    XERCES_CPP_NAMESPACE::MemoryManager *memory = currentPath.memory();
+    if (depth < statesDepths_ && memory == statesMemory_) return states_ + depth * width;
+    const bool keep = states_ != nullptr && memory == statesMemory_;
+    size_t depths = keep ? statesDepths_ : 16;
+    while (depths <= depth)
+        depths *= 2;
+    auto *room = static_cast<uint8_t *>(memory != nullptr ? memory->allocate(depths * width)
+                                                          : ::operator new(depths *width));
+    if (keep)
+        memcpy(room, states_, statesDepths_ * width);
+    else
+        memset(room, PARTIAL, width); // depth 0, the document: every path may still match
+    if (statesMemory_ != nullptr)
+        statesMemory_->deallocate(states_);
+    else
+        ::operator delete(states_);
+    states_ = room;
+    statesDepths_ = depths;
+    statesMemory_ = memory;
+    return states_ + depth * width;
 }
 
 int QapRowHandler::errorPath(int32_t *position) const {
@@ -163,8 +199,23 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
             for (size_t i = 0; i < fragment_.size(); ++i)
                 if (fragment_[i] && rows_[r].cells[i].captureDepth != 0)
                     appendStartTag(rows_[r].cells[i], qname, attrs);
-    currentPath.push(name, attrs);
-    if (query.match(currentPath) == YES) {
+    uint8_t *states = nullptr;
+    bool rowStarts;
+    if (shallow_) {
+        states = statesOf(depth_);
+        const uint8_t *parent = states - (1 + queries_.size());
+        const auto state = [&](const QapQuery &q, uint8_t above) {
+            return static_cast<uint8_t>(above == NO ? NO : q.matchElement(depth_, name, attrs));
+        };
+        states[0] = state(query, parent[0]);
+        for (size_t i = 0; i < queries_.size(); ++i)
+            states[i + 1] = state(*queries_[i], parent[i + 1]);
+        rowStarts = states[0] == YES;
+    } else {
+        currentPath.push(name, attrs);
+        rowStarts = query.match(currentPath) == YES;
+    }
+    if (rowStarts) {
         if (openRows_ == rows_.size()) rows_.emplace_back();
         OpenRow &row = rows_[openRows_++];
         row.depth = depth_;
@@ -176,14 +227,17 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
             cell.text.clear();
         }
     }
-    if (openRows_ != 0) matchColumns(qname, attrs);
+    if (openRows_ != 0) matchColumns(qname, attrs, states);
 }
 
-void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs) {
+void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs,
+                                 const uint8_t *states) {
     OpenRow &row = rows_[openRows_ - 1];
     for (size_t i = 0; i < queries_.size(); ++i) {
         const QapQuery &q = *queries_[i];
-        if (q.match(currentPath) != YES) continue;
+        const int state =
+            states != nullptr ? states[i + 1] : static_cast<int>(q.match(currentPath));
+        if (state != YES) continue;
         QapRowCell &cell = row.cells[i];
         if (q.getTargetKind() != ATTRIBUTE) {
             if (cell.matched) {
@@ -240,7 +294,7 @@ void QapRowHandler::endElement(const XMLCh *const, const XMLCh *const, const XML
         sink_.rowDone(row.number, row.cells);
         rowEnded = true;
     }
-    currentPath.pop();
+    if (!shallow_) currentPath.pop();
     while (!declared_.empty() && declared_.back().depth == depth_)
         declared_.pop_back();
     --depth_;

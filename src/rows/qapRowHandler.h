@@ -53,6 +53,9 @@ public:
     QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath, const std::vector<QapRowColumn> &columns,
                   const std::vector<QapRowBinding> &bindings, bool severalFail, QapRowSink &sink,
                   size_t maxHeldUnits);
+    ~QapRowHandler() override;
+    QapRowHandler(const QapRowHandler &) = delete;
+    QapRowHandler &operator=(const QapRowHandler &) = delete;
 
     // The first path with a syntax error: -1 none, 0 the row path, i + 1 column i; with its
     // position.
@@ -92,7 +95,11 @@ private:
     const XMLCh *pathName(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
     const std::u16string *findUri(const std::u16string &prefix) const;
     bool findDefault() const; // a default namespace is bound
-    void matchColumns(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    // The states of the element just started at depth_ (row path first, then the columns),
+    // each from its parent's: room for them from the parse's memory.
+    uint8_t *statesOf(uint32_t depth);
+    void matchColumns(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs,
+                      const uint8_t *states);
     void append(QapRowCell &cell, const XMLCh *text, size_t length, bool escape);
     void appendStartTag(QapRowCell &cell, const XMLCh *qname,
                         const XERCES_CPP_NAMESPACE::Attributes &attrs);
@@ -113,4 +120,11 @@ private:
     size_t openRows_ = 0; // rows_[0..openRows_) are open; the others kept for reuse
     std::vector<Declared> declared_;
     std::u16string name_;
+    // All paths shallow: an element's states follow from its parent's and the element alone,
+    // so they are kept per open depth (1 + columns bytes each) instead of matching the whole
+    // list of open elements every time.
+    bool shallow_ = false;
+    uint8_t *states_ = nullptr;
+    size_t statesDepths_ = 0;                                     // depths states_ has room for
+    XERCES_CPP_NAMESPACE::MemoryManager *statesMemory_ = nullptr; // null: the process heap
 };

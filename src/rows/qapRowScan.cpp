@@ -38,8 +38,26 @@ std::string wholeMessage(const char *cut) {
     return text;
 }
 
-bool isXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+bool isXmlSpace(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
+
+// The text without the blanks around it into out, when that is all ASCII; else false.
+bool asciiTrimmed(const std::u16string &text, std::string &out) {
+    size_t end = text.size();
+    while (end > 0 && isXmlSpace(text[end - 1]))
+        --end;
+    size_t start = 0;
+    while (start < end && isXmlSpace(text[start]))
+        ++start;
+    char16_t any = 0;
+    for (size_t i = start; i < end; ++i)
+        any |= text[i];
+    if (any >= 0x80) return false;
+    out.resize(end - start);
+    for (size_t i = start; i < end; ++i)
+        out[i - start] = static_cast<char>(text[i]);
+    return true;
 }
 
 // A whole integer within [low, high]: blanks around it, an optional sign, digits.
@@ -120,6 +138,7 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
         ctx_ = nullptr;
         return -1;
     }
+    utf8Db_ = ctx_->convInfo == nullptr || ctx_->convInfo->dbCodePage == kUtf8;
     // Paths and names in UTF-16.
     const auto utf16 = [this](const char *text, std::u16string &out) {
         const size_t n = strlen(text);
@@ -392,26 +411,37 @@ bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, Value &value
         failure_.set(state, why);
         return false;
     };
-    if (!toDbText(cell.text, t)) return refuse("38X45", "does not convert to the code page");
-    if (kind == TESSEL_ROWS_TEXT || kind == TESSEL_ROWS_FRAGMENT) {
-        value.null = false;
-        return true;
+    const bool textual =
+        kind == TESSEL_ROWS_TEXT || kind == TESSEL_ROWS_FRAGMENT || kind == TESSEL_ROWS_CHAR;
+    // A number in UTF-8 is read straight from the cell without the blanks around it, when
+    // what is left is ASCII (as digits are): the code page conversion would change nothing.
+    if (!textual && utf8Db_ && asciiTrimmed(cell.text, t)) {
+        if (t.empty()) return true;
+    } else {
+        if (!toDbText(cell.text, t)) return refuse("38X45", "does not convert to the code page");
+        if (kind == TESSEL_ROWS_TEXT || kind == TESSEL_ROWS_FRAGMENT) {
+            value.null = false;
+            return true;
+        }
+        if (kind == TESSEL_ROWS_CHAR) {
+            if (t.size() > 254) return refuse("38X39", "is longer than CHAR allows");
+            value.null = false;
+            return true;
+        }
+        // The other kinds read the text without the blanks around it; a blank value is NULL.
+        size_t end = t.size();
+        while (end > 0 && isXmlSpace(t[end - 1]))
+            --end;
+        size_t start = 0;
+        while (start < end && isXmlSpace(t[start]))
+            ++start;
+        t.erase(end);
+        t.erase(0, start);
+        if (t.empty()) return true;
     }
-    if (kind == TESSEL_ROWS_CHAR) {
-        if (t.size() > 254) return refuse("38X39", "is longer than CHAR allows");
-        value.null = false;
-        return true;
-    }
-    // The other kinds read the text without the blanks around it; a blank value is NULL.
-    size_t end = t.size();
-    while (end > 0 && isXmlSpace(t[end - 1]))
-        --end;
-    size_t start = 0;
-    while (start < end && isXmlSpace(t[start]))
-        ++start;
-    t = t.substr(start, end - start);
-    if (t.empty()) return true;
-    const std::string why = std::string("does not convert to ") + kindName(kind);
+    const auto notKind = [&]() {
+        return refuse("38X29", (std::string("does not convert to ") + kindName(kind)).c_str());
+    };
     const size_t limit = kind == TESSEL_ROWS_DATE ? 10 : kind == TESSEL_ROWS_TIME ? 8 : 254;
     if (t.size() > limit)
         return refuse("38X39", ("is too long for " + std::string(kindName(kind))).c_str());
@@ -421,16 +451,17 @@ bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, Value &value
         memset(stamp, '0', 26);
         stamp[26] = '\0';
         if (qapNormalTstamp(ctx_, t.c_str(), static_cast<int32_t>(t.size()), stamp) != 0)
-            return refuse("38X29", why.c_str());
+            return notKind();
         t.assign(stamp, 26);
         break;
     }
     case TESSEL_ROWS_DOUBLE:
     case TESSEL_ROWS_REAL: {
-        std::string copy = t;
+        char copy[256]; // qapAtof writes into its text
+        memcpy(copy, t.c_str(), t.size() + 1);
         int32_t code = 0;
-        double d = qapAtof(copy.data(), &code);
-        if (code != 0) return refuse("38X29", why.c_str());
+        double d = qapAtof(copy, &code);
+        if (code != 0) return notKind();
         if (kind == TESSEL_ROWS_REAL) {
             // Rounded as the extract routines round (qapToReal).
             constexpr double kRoundsToInfinity = static_cast<double>(FLT_MAX) + 0x1p103;
@@ -446,7 +477,7 @@ bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, Value &value
         const int64_t high = kind == TESSEL_ROWS_INTEGER    ? INT32_MAX
                              : kind == TESSEL_ROWS_SMALLINT ? INT16_MAX
                                                             : INT64_MAX;
-        if (!strictInteger(t, -high - 1, high, &value.integer)) return refuse("38X29", why.c_str());
+        if (!strictInteger(t, -high - 1, high, &value.integer)) return notKind();
         break;
     }
     default: // DATE, TIME: the text

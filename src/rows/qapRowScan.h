@@ -70,6 +70,7 @@ private:
     std::u16string rowPath_;
     bool severalFail_ = false;
     bool badNull_ = false;
+    bool utf8Db_ = true;         // the database's code page is UTF-8
     const char *text_ = nullptr; // the document in memory, the caller's
     QapClobDoc clob_;            // the document of a CLOB, read at open
     bool fromClob_ = false;
