@@ -72,10 +72,20 @@ QapRowHandler::~QapRowHandler() {
         ::operator delete(states_);
 }
 
-uint8_t *QapRowHandler::statesOf(uint32_t depth) {
+void QapRowHandler::rearm() {
+    while (currentPath.depth() != 0)
+        currentPath.pop();
+    resolver = nullptr;
+    heldUnits_ = 0;
+    depth_ = 0;
+    captures_ = 0;
+    openRows_ = 0;
+    declared_.clear();
+}
+
+uint8_t *QapRowHandler::growStates(uint32_t depth) {
     const size_t width = 1 + queries_.size();
     XERCES_CPP_NAMESPACE::MemoryManager *memory = currentPath.memory();
-    if (depth < statesDepths_ && memory == statesMemory_) return states_ + depth * width;
     const bool keep = states_ != nullptr && memory == statesMemory_;
     size_t depths = keep ? statesDepths_ : 16;
     while (depths <= depth)

@@ -57,6 +57,10 @@ public:
     QapRowHandler(const QapRowHandler &) = delete;
     QapRowHandler &operator=(const QapRowHandler &) = delete;
 
+    // Ready for another document (with the same reader or another): nothing of the last one
+    // stays but the room it took.
+    void rearm();
+
     // The first path with a syntax error: -1 none, 0 the row path, i + 1 column i; with its
     // position.
     int errorPath(int32_t *position) const;
@@ -97,7 +101,12 @@ private:
     bool findDefault() const; // a default namespace is bound
     // The states of the element just started at depth_ (row path first, then the columns),
     // each from its parent's: room for them from the parse's memory.
-    uint8_t *statesOf(uint32_t depth);
+    uint8_t *statesOf(uint32_t depth) {
+        if (depth < statesDepths_ && currentPath.memory() == statesMemory_)
+            return states_ + depth * (1 + queries_.size());
+        return growStates(depth);
+    }
+    uint8_t *growStates(uint32_t depth);
     void matchColumns(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs,
                       const uint8_t *states);
     void append(QapRowCell &cell, const XMLCh *text, size_t length, bool escape);

@@ -94,7 +94,8 @@ void QapRowError::set(const char *sqlstate, std::string text) {
 
 QapRowScan::~QapRowScan() {
     stop();
-    clob_.release(); // its temporary file belongs to the context
+    handler_.reset(); // it may hold blocks of the context's reader
+    clob_.release();  // its temporary file belongs to the context
     if (ctx_ != nullptr) {
         char state[kSqlstateSize] = "00000";
         qapRelease(ctx_, state);
@@ -186,18 +187,17 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
     severalFail_ = (spec.flags & TESSEL_ROWS_SEVERAL_FAIL) != 0;
     badNull_ = (spec.flags & TESSEL_ROWS_BAD_NULL) != 0;
 
-    // The paths are checked once here, by a handler that parses nothing.
-    {
-        std::u16string row = rowPath_;
-        QapRowHandler check(ctx_, row.data(), columns_, bindings_, severalFail_, *this, 0);
-        int32_t position = 0;
-        const int which = check.errorPath(&position);
-        if (which >= 0) {
-            err.set("38X09", "a syntax error occurred near position " + std::to_string(position) +
-                                 (which == 0 ? " in the row path"
-                                             : " in the path of column " + names_[which - 1]));
-            return -1;
-        }
+    // The paths are checked once here, by the handler the documents are then parsed with.
+    rowText_ = rowPath_;
+    handler_ = std::make_unique<QapRowHandler>(ctx_, rowText_.data(), columns_, bindings_,
+                                               severalFail_, sink(), ctx_->maxParseMemory / 2);
+    int32_t position = 0;
+    const int which = handler_->errorPath(&position);
+    if (which >= 0) {
+        err.set("38X09", "a syntax error occurred near position " + std::to_string(position) +
+                             (which == 0 ? " in the row path"
+                                         : " in the path of column " + names_[which - 1]));
+        return -1;
     }
 
     const int sources = (spec.text != nullptr) + (spec.file != nullptr) + (spec.folder != nullptr) +
@@ -314,17 +314,32 @@ bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
         doc.doc = file.name().c_str();
         doc.file = &file;
     }
-    std::u16string row = rowPath_; // the handler's query points into it: it goes last
     QapParseParts parts;
-    QapRowHandler *handler = nullptr;
+    // The handler comes back once the parse ends, however it ends, unless the reader it took
+    // blocks from is retired (the next document gets a new one).
+    struct Lend {
+        QapParseParts &parts;
+        std::unique_ptr<QapRowHandler> &home;
+        ~Lend() {
+            if (parts.parser != nullptr && parts.parser->retired)
+                parts.handler.reset();
+            else
+                home.reset(static_cast<QapRowHandler *>(parts.handler.release()));
+        }
+    } lend{parts, handler_};
     try {
-        const size_t maxUnits = ctx_->maxParseMemory / 2;
-        handler =
-            new QapRowHandler(ctx_, row.data(), columns_, bindings_, severalFail_, *this, maxUnits);
-        parts.handler.reset(handler);
+        if (handler_ == nullptr) {
+            rowText_ = rowPath_;
+            handler_ =
+                std::make_unique<QapRowHandler>(ctx_, rowText_.data(), columns_, bindings_,
+                                                severalFail_, sink(), ctx_->maxParseMemory / 2);
+        }
     } catch (...) {
         return failHere("38X10", "the system is out of memory");
     }
+    QapRowHandler *handler = handler_.get();
+    handler->rearm();
+    parts.handler = std::move(handler_);
     if (qapSetUpReader(ctx_, parts, nullptr, status) != 0)
         return failHere(state[0] == '0' ? "38X10" : state, wholeMessage(message));
     try {

@@ -51,6 +51,7 @@ private:
     uint64_t nextRowNumber() override { return ++rowNumber_; }
     const std::string &columnName(size_t i) const override { return names_[i]; }
 
+    QapRowSink &sink() { return *this; }
     int prepare(const TesselRowsSpec &spec, QapRowError &err);
     int listFolder(const char *folder, const char *pattern, QapRowError &err);
     // Converts one cell into value; false (err_ set) when it does not convert.
@@ -68,6 +69,10 @@ private:
     std::vector<std::string> names_;
     std::vector<QapRowBinding> bindings_;
     std::u16string rowPath_;
+    std::u16string rowText_; // the handler's copy of rowPath_ (its query writes into it)
+    // The handler, built once when the paths are checked and re-armed for every document; lent
+    // to each parse, and dropped with a reader that is retired.
+    std::unique_ptr<QapRowHandler> handler_;
     bool severalFail_ = false;
     bool badNull_ = false;
     bool utf8Db_ = true;         // the database's code page is UTF-8
