@@ -78,7 +78,7 @@ void QapRowHandler::rearm() {
     resolver = nullptr;
     heldUnits_ = 0;
     depth_ = 0;
-    captures_ = 0;
+    capturing_.clear();
     openRows_ = 0;
     declared_.clear();
 }
@@ -204,11 +204,8 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
     ++depth_;
     const XMLCh *name = bindings_.empty() ? qname : pathName(qname, attrs);
     // Fragments being collected take the tag.
-    if (captures_ != 0)
-        for (size_t r = 0; r < openRows_; ++r)
-            for (size_t i = 0; i < fragment_.size(); ++i)
-                if (fragment_[i] && rows_[r].cells[i].captureDepth != 0)
-                    appendStartTag(rows_[r].cells[i], qname, attrs);
+    for (const Capture &c : capturing_)
+        if (fragment_[c.column]) appendStartTag(rows_[c.row].cells[c.column], qname, attrs);
     uint8_t *states = nullptr;
     bool rowStarts;
     if (shallow_) {
@@ -256,7 +253,7 @@ void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs,
             }
             cell.matched = true;
             cell.captureDepth = depth_;
-            ++captures_;
+            capturing_.push_back({static_cast<uint32_t>(openRows_ - 1), static_cast<uint32_t>(i)});
             if (fragment_[i]) appendStartTag(cell, qname, attrs);
             continue;
         }
@@ -277,22 +274,19 @@ void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs,
 }
 
 void QapRowHandler::endElement(const XMLCh *const, const XMLCh *const, const XMLCh *const qname) {
-    if (captures_ != 0) {
-        for (size_t r = 0; r < openRows_; ++r) {
-            for (size_t i = 0; i < fragment_.size(); ++i) {
-                QapRowCell &cell = rows_[r].cells[i];
-                if (cell.captureDepth == 0) continue;
-                if (fragment_[i]) {
-                    append(cell, u"</", 2, false);
-                    append(cell, qname, unitsOf(qname), false);
-                    append(cell, u">", 1, false);
-                }
-                if (cell.captureDepth == depth_) {
-                    cell.captureDepth = 0;
-                    --captures_;
-                }
-            }
-        }
+    for (const Capture &c : capturing_) {
+        if (!fragment_[c.column]) continue;
+        QapRowCell &cell = rows_[c.row].cells[c.column];
+        append(cell, u"</", 2, false);
+        append(cell, qname, unitsOf(qname), false);
+        append(cell, u">", 1, false);
+    }
+    // Those started deeper ended before: the ones this element started are the last.
+    while (!capturing_.empty()) {
+        QapRowCell &cell = rows_[capturing_.back().row].cells[capturing_.back().column];
+        if (cell.captureDepth != depth_) break;
+        cell.captureDepth = 0;
+        capturing_.pop_back();
     }
     bool rowEnded = false;
     if (openRows_ != 0 && rows_[openRows_ - 1].depth == depth_) {
@@ -312,14 +306,11 @@ void QapRowHandler::endElement(const XMLCh *const, const XMLCh *const, const XML
 }
 
 void QapRowHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
-    if (captures_ == 0) return;
-    for (size_t r = 0; r < openRows_; ++r) {
-        for (size_t i = 0; i < fragment_.size(); ++i) {
-            QapRowCell &cell = rows_[r].cells[i];
-            // An element's value is its own text; a fragment takes all of it.
-            if (cell.captureDepth != 0 && (fragment_[i] || cell.captureDepth == depth_))
-                append(cell, chars, length, fragment_[i]);
-        }
+    for (const Capture &c : capturing_) {
+        QapRowCell &cell = rows_[c.row].cells[c.column];
+        // An element's value is its own text; a fragment takes all of it.
+        const bool fragment = fragment_[c.column];
+        if (fragment || cell.captureDepth == depth_) append(cell, chars, length, fragment);
     }
 }
 

@@ -124,7 +124,11 @@ private:
     size_t maxHeldUnits_; // 0: no bound
     size_t heldUnits_ = 0;
     uint32_t depth_ = 0;
-    uint32_t captures_ = 0; // cells being collected
+    struct Capture { // a cell being collected: its open row and column
+        uint32_t row;
+        uint32_t column;
+    };
+    std::vector<Capture> capturing_; // in the order they started
     std::vector<OpenRow> rows_;
     size_t openRows_ = 0; // rows_[0..openRows_) are open; the others kept for reuse
     std::vector<Declared> declared_;
