@@ -208,6 +208,7 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
         if (fragment_[c.column]) appendStartTag(rows_[c.row].cells[c.column], qname, attrs);
     uint8_t *states = nullptr;
     bool rowStarts;
+    bool columns = true; // some column may match here
     if (shallow_) {
         states = statesOf(depth_);
         const uint8_t *parent = states - (1 + queries_.size());
@@ -215,9 +216,13 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
             return static_cast<uint8_t>(above == NO ? NO : q.matchElement(depth_, name, attrs));
         };
         states[0] = state(query, parent[0]);
-        for (size_t i = 0; i < queries_.size(); ++i)
+        uint8_t any = 0;
+        for (size_t i = 0; i < queries_.size(); ++i) {
             states[i + 1] = state(*queries_[i], parent[i + 1]);
+            any |= states[i + 1] == YES;
+        }
         rowStarts = states[0] == YES;
+        columns = any != 0;
     } else {
         currentPath.push(name, attrs);
         rowStarts = query.match(currentPath) == YES;
@@ -234,7 +239,7 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
             cell.text.clear();
         }
     }
-    if (openRows_ != 0) matchColumns(qname, attrs, states);
+    if (openRows_ != 0 && columns) matchColumns(qname, attrs, states);
 }
 
 void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs,
