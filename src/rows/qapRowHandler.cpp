@@ -43,7 +43,7 @@ QapRowHandler::QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath,
                              const std::vector<QapRowColumn> &columns,
                              const std::vector<QapRowBinding> &bindings, bool severalFail,
                              QapRowSink &sink, size_t maxHeldUnits)
-    : QapSgDocHandler(ctx, rowPath), bindings_(bindings), severalFail_(severalFail), sink_(sink),
+    : QapSgDocHandler(ctx, rowPath), bindings_(&bindings), severalFail_(severalFail), sink_(&sink),
       maxHeldUnits_(maxHeldUnits) {
     // All texts first: the queries point into them.
     columnPaths_.reserve(columns.size());
@@ -81,6 +81,41 @@ void QapRowHandler::rearm() {
     capturing_.clear();
     openRows_ = 0;
     declared_.clear();
+}
+
+void QapRowHandler::detach() {
+    rearm();
+    currentPath.release(ctx);
+    result.useMemory(nullptr);
+    if (statesMemory_ != nullptr)
+        statesMemory_->deallocate(states_);
+    else
+        ::operator delete(states_);
+    states_ = nullptr;
+    statesDepths_ = 0;
+    statesMemory_ = nullptr;
+    // The cells keep their room for the next scan, unless it is large.
+    constexpr size_t kKeptUnits = 16384;
+    size_t units = 0;
+    for (const OpenRow &row : rows_)
+        for (const QapRowCell &cell : row.cells)
+            units += cell.text.capacity();
+    if (units > kKeptUnits) std::vector<OpenRow>().swap(rows_);
+    std::vector<Capture>().swap(capturing_);
+    std::vector<Declared>().swap(declared_);
+    std::u16string().swap(name_);
+}
+
+void QapRowHandler::rebind(QapRoutineCtx *newCtx, const std::vector<QapRowBinding> &bindings,
+                           QapRowSink &sink) {
+    ctx = newCtx;
+    currentPath.release(newCtx);
+    query.rebind(newCtx);
+    for (const auto &q : queries_)
+        q->rebind(newCtx);
+    result.ctx = newCtx;
+    bindings_ = &bindings;
+    sink_ = &sink;
 }
 
 uint8_t *QapRowHandler::growStates(uint32_t depth) {
@@ -139,7 +174,7 @@ const XMLCh *QapRowHandler::pathName(const XMLCh *qname, const Attributes &attrs
     if (uri == nullptr) uri = &kNone; // an undeclared prefix: in no namespace the paths name
     name_.clear();
     const QapRowBinding *binding = nullptr;
-    for (const QapRowBinding &b : bindings_) {
+    for (const QapRowBinding &b : *bindings_) {
         if (!uri->empty() && b.uri == *uri) {
             binding = &b;
             break;
@@ -155,7 +190,7 @@ const XMLCh *QapRowHandler::pathName(const XMLCh *qname, const Attributes &attrs
 }
 
 bool QapRowHandler::findDefault() const {
-    for (const QapRowBinding &b : bindings_)
+    for (const QapRowBinding &b : *bindings_)
         if (b.prefix.empty()) return true;
     return false;
 }
@@ -174,7 +209,7 @@ void QapRowHandler::append(QapRowCell &cell, const XMLCh *text, size_t length, b
     }
     heldUnits_ += cell.text.size() - before;
     if (maxHeldUnits_ != 0 && heldUnits_ > maxHeldUnits_)
-        sink_.fail("38X39", "the values of an open row exceed the parse memory budget");
+        sink_->fail("38X39", "the values of an open row exceed the parse memory budget");
 }
 
 void QapRowHandler::appendStartTag(QapRowCell &cell, const XMLCh *qname, const Attributes &attrs) {
@@ -195,14 +230,14 @@ void QapRowHandler::appendStartTag(QapRowCell &cell, const XMLCh *qname, const A
 
 void QapRowHandler::several(const OpenRow &row, size_t column) {
     if (!severalFail_) return; // the first match stands
-    sink_.fail("38X08", "row " + std::to_string(row.number) + ": column " +
-                            sink_.columnName(column) + " matches more than once");
+    sink_->fail("38X08", "row " + std::to_string(row.number) + ": column " +
+                             sink_->columnName(column) + " matches more than once");
 }
 
 void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const XMLCh *const qname,
                                  const Attributes &attrs) {
     ++depth_;
-    const XMLCh *name = bindings_.empty() ? qname : pathName(qname, attrs);
+    const XMLCh *name = bindings_->empty() ? qname : pathName(qname, attrs);
     // Fragments being collected take the tag.
     for (const Capture &c : capturing_)
         if (fragment_[c.column]) appendStartTag(rows_[c.row].cells[c.column], qname, attrs);
@@ -231,7 +266,7 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
         if (openRows_ == rows_.size()) rows_.emplace_back();
         OpenRow &row = rows_[openRows_++];
         row.depth = depth_;
-        row.number = sink_.nextRowNumber();
+        row.number = sink_->nextRowNumber();
         row.cells.resize(queries_.size());
         for (QapRowCell &cell : row.cells) {
             cell.matched = false;
@@ -300,14 +335,14 @@ void QapRowHandler::endElement(const XMLCh *const, const XMLCh *const, const XML
         for (const QapRowCell &cell : row.cells)
             units += cell.text.size();
         heldUnits_ -= units;
-        sink_.rowDone(row.number, row.cells);
+        sink_->rowDone(row.number, row.cells);
         rowEnded = true;
     }
     if (!shallow_) currentPath.pop();
     while (!declared_.empty() && declared_.back().depth == depth_)
         declared_.pop_back();
     --depth_;
-    if (rowEnded && openRows_ == 0) sink_.mayPause();
+    if (rowEnded && openRows_ == 0) sink_->mayPause();
 }
 
 void QapRowHandler::characters(const XMLCh *const chars, const XMLSize_t length) {

@@ -60,6 +60,13 @@ public:
     // Ready for another document (with the same reader or another): nothing of the last one
     // stays but the room it took.
     void rearm();
+    // Gives back what it took from the parse's memory (which must still be alive), and the
+    // room of large values: the handler can then outlive its context's reader.
+    void detach();
+    // The handler, detached, for another scan of the same paths: its context, bindings (equal
+    // to the ones it was built with) and sink.
+    void rebind(QapRoutineCtx *newCtx, const std::vector<QapRowBinding> &bindings,
+                QapRowSink &sink);
 
     // The first path with a syntax error: -1 none, 0 the row path, i + 1 column i; with its
     // position.
@@ -118,9 +125,9 @@ private:
     std::vector<std::unique_ptr<QapQuery>> queries_;
     std::vector<bool> fragment_;
     std::vector<const XMLCh *> keep_; // the queries' predicate names
-    const std::vector<QapRowBinding> &bindings_;
+    const std::vector<QapRowBinding> *bindings_;
     bool severalFail_;
-    QapRowSink &sink_;
+    QapRowSink *sink_;
     size_t maxHeldUnits_; // 0: no bound
     size_t heldUnits_ = 0;
     uint32_t depth_ = 0;

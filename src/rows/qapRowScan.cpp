@@ -85,6 +85,21 @@ const char *kindName(int kind) {
     return kind >= 0 && kind <= TESSEL_ROWS_FRAGMENT ? kNames[kind] : "?";
 }
 
+bool sameColumns(const std::vector<QapRowColumn> &a, const std::vector<QapRowColumn> &b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
+        return x.path == y.path && x.fragment == y.fragment;
+    });
+}
+
+bool sameBindings(const std::vector<QapRowBinding> &a, const std::vector<QapRowBinding> &b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
+        return x.prefix == y.prefix && x.uri == y.uri;
+    });
+}
+
+// The handler of the thread's last scan, for its next one.
+thread_local std::unique_ptr<QapRowKept> qapKeptRows;
+
 } // namespace
 
 void QapRowError::set(const char *sqlstate, std::string text) {
@@ -94,8 +109,14 @@ void QapRowError::set(const char *sqlstate, std::string text) {
 
 QapRowScan::~QapRowScan() {
     stop();
-    handler_.reset(); // it may hold blocks of the context's reader
-    clob_.release();  // its temporary file belongs to the context
+    // The handler gives back the blocks of the context's reader; it is kept for the thread's
+    // next scan when its paths were sound (one at a time: the last one stays).
+    if (kept_ != nullptr && kept_->handler != nullptr && pathsChecked_) {
+        kept_->handler->detach();
+        qapKeptRows = std::move(kept_);
+    }
+    kept_.reset();
+    clob_.release(); // its temporary file belongs to the context
     if (ctx_ != nullptr) {
         char state[kSqlstateSize] = "00000";
         qapRelease(ctx_, state);
@@ -187,18 +208,34 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
     severalFail_ = (spec.flags & TESSEL_ROWS_SEVERAL_FAIL) != 0;
     badNull_ = (spec.flags & TESSEL_ROWS_BAD_NULL) != 0;
 
-    // The paths are checked once here, by the handler the documents are then parsed with.
-    rowText_ = rowPath_;
-    handler_ = std::make_unique<QapRowHandler>(ctx_, rowText_.data(), columns_, bindings_,
-                                               severalFail_, sink(), ctx_->maxParseMemory / 2);
-    int32_t position = 0;
-    const int which = handler_->errorPath(&position);
-    if (which >= 0) {
-        err.set("38X09", "a syntax error occurred near position " + std::to_string(position) +
-                             (which == 0 ? " in the row path"
-                                         : " in the path of column " + names_[which - 1]));
-        return -1;
+    // The paths are checked once here, by the handler the documents are then parsed with: the
+    // one of the last scan of the same paths on this thread, or a new one. (With tracing on,
+    // the paths are parsed again, so that the trace shows it.)
+    const size_t maxUnits = ctx_->maxParseMemory / 2;
+    std::unique_ptr<QapRowKept> &spare = qapKeptRows;
+    if (spare != nullptr && !ctx_->traceOn && spare->rowPath == rowPath_ &&
+        sameColumns(spare->columns, columns_) && sameBindings(spare->bindings, bindings_) &&
+        spare->severalFail == severalFail_ && spare->maxHeldUnits == maxUnits) {
+        kept_ = std::move(spare);
+        kept_->handler->rebind(ctx_, kept_->bindings, sink());
+    } else {
+        kept_ = std::make_unique<QapRowKept>();
+        kept_->rowPath = rowPath_;
+        kept_->columns = columns_;
+        kept_->bindings = bindings_;
+        kept_->severalFail = severalFail_;
+        kept_->maxHeldUnits = maxUnits;
+        newHandler();
+        int32_t position = 0;
+        const int which = kept_->handler->errorPath(&position);
+        if (which >= 0) {
+            err.set("38X09", "a syntax error occurred near position " + std::to_string(position) +
+                                 (which == 0 ? " in the row path"
+                                             : " in the path of column " + names_[which - 1]));
+            return -1;
+        }
     }
+    pathsChecked_ = true;
 
     const int sources = (spec.text != nullptr) + (spec.file != nullptr) + (spec.folder != nullptr) +
                         (spec.clob != nullptr);
@@ -291,6 +328,14 @@ void QapRowScan::parseAll() {
             return;
 }
 
+void QapRowScan::newHandler() {
+    kept_->handler.reset();
+    kept_->rowText = kept_->rowPath;
+    kept_->handler = std::make_unique<QapRowHandler>(ctx_, kept_->rowText.data(), kept_->columns,
+                                                     kept_->bindings, kept_->severalFail, sink(),
+                                                     kept_->maxHeldUnits);
+}
+
 bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
     char state[kSqlstateSize] = "00000";
     char message[kMsgTextSize] = "";
@@ -326,20 +371,15 @@ bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
             else
                 home.reset(static_cast<QapRowHandler *>(parts.handler.release()));
         }
-    } lend{parts, handler_};
+    } lend{parts, kept_->handler};
     try {
-        if (handler_ == nullptr) {
-            rowText_ = rowPath_;
-            handler_ =
-                std::make_unique<QapRowHandler>(ctx_, rowText_.data(), columns_, bindings_,
-                                                severalFail_, sink(), ctx_->maxParseMemory / 2);
-        }
+        if (kept_->handler == nullptr) newHandler();
     } catch (...) {
         return failHere("38X10", "the system is out of memory");
     }
-    QapRowHandler *handler = handler_.get();
+    QapRowHandler *handler = kept_->handler.get();
     handler->rearm();
-    parts.handler = std::move(handler_);
+    parts.handler = std::move(kept_->handler);
     if (qapSetUpReader(ctx_, parts, nullptr, status) != 0)
         return failHere(state[0] == '0' ? "38X10" : state, wholeMessage(message));
     try {
