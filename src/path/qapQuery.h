@@ -218,6 +218,12 @@ public:
         return targetKind == TAGGED_ELEMENT ? YES : NO;
     }
 
+    // For a shallow path: its head steps (step i matches at depth i + 1 only), and the step
+    // after its "//" (null: none).
+    uint32_t headLength() const { return headLength_; }
+    const QapStep &headStep(uint32_t i) const { return *headSteps_[i]; }
+    const QapStep *lastStep() const { return lastStep_; }
+
     int32_t errorPosition = 0;
     QapTargetKind targetKind = ELEMENT;
     XMLCh *attributeName = nullptr;

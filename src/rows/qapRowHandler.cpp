@@ -63,6 +63,21 @@ QapRowHandler::QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath,
         keep(*q);
         shallow_ = shallow_ && q->isShallow();
     }
+    if (!shallow_) return;
+    flatten(query);
+    for (const auto &q : queries_)
+        flatten(*q);
+}
+
+void QapRowHandler::flatten(const QapQuery &q) {
+    flatPaths_.push_back({static_cast<uint32_t>(flatSteps_.size()), q.headLength(), q.lastStep(),
+                          static_cast<uint8_t>(q.getTargetKind() == TAGGED_ELEMENT ? YES : NO)});
+    for (uint32_t i = 0; i < q.headLength(); ++i) {
+        const QapStep &step = q.headStep(i);
+        const bool any = qapIsAnyName(step.name);
+        flatSteps_.push_back({any ? nullptr : step.name, static_cast<uint32_t>(unitsOf(step.name)),
+                              step.predicateAttr != nullptr ? &step : nullptr});
+    }
 }
 
 QapRowHandler::~QapRowHandler() {
@@ -246,15 +261,12 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
     bool columns = true; // some column may match here
     if (shallow_) {
         states = statesOf(depth_);
-        const uint8_t *parent = states - (1 + queries_.size());
-        const auto state = [&](const QapQuery &q, uint8_t above) {
-            return static_cast<uint8_t>(above == NO ? NO : q.matchElement(depth_, name, attrs));
-        };
-        states[0] = state(query, parent[0]);
+        const uint8_t *parent = states - flatPaths_.size();
+        states[0] = parent[0] == NO ? uint8_t{NO} : stateOf(flatPaths_[0], name, attrs);
         uint8_t any = 0;
-        for (size_t i = 0; i < queries_.size(); ++i) {
-            states[i + 1] = state(*queries_[i], parent[i + 1]);
-            any |= states[i + 1] == YES;
+        for (size_t i = 1; i < flatPaths_.size(); ++i) {
+            states[i] = parent[i] == NO ? uint8_t{NO} : stateOf(flatPaths_[i], name, attrs);
+            any |= states[i] == YES;
         }
         rowStarts = states[0] == YES;
         columns = any != 0;

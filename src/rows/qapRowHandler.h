@@ -144,6 +144,38 @@ private:
     // so they are kept per open depth (1 + columns bytes each) instead of matching the whole
     // list of open elements every time.
     bool shallow_ = false;
+    // Shallow paths side by side, for a match that reads little memory: each path's head steps
+    // in flatSteps_[first, first + headLength), the row path's first, then the columns'.
+    struct FlatStep {
+        const XMLCh *name; // null: any name
+        uint32_t length;
+        const QapStep *predicated; // the step, when it has a predicate
+    };
+    struct FlatPath {
+        uint32_t first;
+        uint32_t headLength;
+        const QapStep *last; // the step after "//", if any
+        uint8_t below;       // the state below the head without one
+    };
+    std::vector<FlatStep> flatSteps_;
+    std::vector<FlatPath> flatPaths_;
+    void flatten(const QapQuery &q);
+    uint8_t stateOf(const FlatPath &p, const XMLCh *name,
+                    const XERCES_CPP_NAMESPACE::Attributes &attrs) const {
+        if (depth_ <= p.headLength) {
+            const FlatStep &s = flatSteps_[p.first + depth_ - 1];
+            if (s.name != nullptr) {
+                for (uint32_t i = 0; i < s.length; ++i)
+                    if (s.name[i] != name[i]) return NO;
+                if (name[s.length] != 0) return NO;
+            }
+            if (s.predicated != nullptr && !s.predicated->matches(name, attrs)) return NO;
+            return depth_ == p.headLength && p.last == nullptr ? uint8_t{YES} : uint8_t{PARTIAL};
+        }
+        if (p.last != nullptr)
+            return p.last->matches(name, attrs) ? uint8_t{YES} : uint8_t{PARTIAL};
+        return p.below;
+    }
     uint8_t *states_ = nullptr;
     size_t statesDepths_ = 0;                                     // depths states_ has room for
     XERCES_CPP_NAMESPACE::MemoryManager *statesMemory_ = nullptr; // null: the process heap
