@@ -133,6 +133,34 @@ void QapRowHandler::rebind(QapRoutineCtx *newCtx, const std::vector<QapRowBindin
     sink_ = &sink;
 }
 
+bool QapRowHandler::matchFlat(const XMLCh *name, const Attributes &attrs, uint8_t *states) const {
+    const uint8_t *parent = states - flatPaths_.size();
+    bool any = false;
+    for (size_t i = 0; i < flatPaths_.size(); ++i) {
+        const FlatPath &p = flatPaths_[i];
+        uint8_t state = NO;
+        if (parent[i] == NO) {
+        } else if (depth_ <= p.headLength) {
+            const FlatStep &s = flatSteps_[p.first + depth_ - 1];
+            bool same = true;
+            if (s.name != nullptr) {
+                for (uint32_t k = 0; k < s.length && same; ++k)
+                    same = s.name[k] == name[k];
+                same = same && name[s.length] == 0;
+            }
+            if (same && (s.predicated == nullptr || s.predicated->matches(name, attrs)))
+                state = depth_ == p.headLength && p.last == nullptr ? YES : PARTIAL;
+        } else if (p.last != nullptr) {
+            state = p.last->matches(name, attrs) ? YES : PARTIAL;
+        } else {
+            state = p.below;
+        }
+        states[i] = state;
+        any = any || (i != 0 && state == YES);
+    }
+    return any;
+}
+
 uint8_t *QapRowHandler::growStates(uint32_t depth) {
     const size_t width = 1 + queries_.size();
     XERCES_CPP_NAMESPACE::MemoryManager *memory = currentPath.memory();
@@ -261,15 +289,8 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
     bool columns = true; // some column may match here
     if (shallow_) {
         states = statesOf(depth_);
-        const uint8_t *parent = states - flatPaths_.size();
-        states[0] = parent[0] == NO ? uint8_t{NO} : stateOf(flatPaths_[0], name, attrs);
-        uint8_t any = 0;
-        for (size_t i = 1; i < flatPaths_.size(); ++i) {
-            states[i] = parent[i] == NO ? uint8_t{NO} : stateOf(flatPaths_[i], name, attrs);
-            any |= states[i] == YES;
-        }
+        columns = matchFlat(name, attrs, states);
         rowStarts = states[0] == YES;
-        columns = any != 0;
     } else {
         currentPath.push(name, attrs);
         rowStarts = query.match(currentPath) == YES;

@@ -160,22 +160,10 @@ private:
     std::vector<FlatStep> flatSteps_;
     std::vector<FlatPath> flatPaths_;
     void flatten(const QapQuery &q);
-    uint8_t stateOf(const FlatPath &p, const XMLCh *name,
-                    const XERCES_CPP_NAMESPACE::Attributes &attrs) const {
-        if (depth_ <= p.headLength) {
-            const FlatStep &s = flatSteps_[p.first + depth_ - 1];
-            if (s.name != nullptr) {
-                for (uint32_t i = 0; i < s.length; ++i)
-                    if (s.name[i] != name[i]) return NO;
-                if (name[s.length] != 0) return NO;
-            }
-            if (s.predicated != nullptr && !s.predicated->matches(name, attrs)) return NO;
-            return depth_ == p.headLength && p.last == nullptr ? uint8_t{YES} : uint8_t{PARTIAL};
-        }
-        if (p.last != nullptr)
-            return p.last->matches(name, attrs) ? uint8_t{YES} : uint8_t{PARTIAL};
-        return p.below;
-    }
+    // The states of the element just started, each from its parent's; true when some column
+    // matches it.
+    bool matchFlat(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attributes &attrs,
+                   uint8_t *states) const;
     uint8_t *states_ = nullptr;
     size_t statesDepths_ = 0;                                     // depths states_ has room for
     XERCES_CPP_NAMESPACE::MemoryManager *statesMemory_ = nullptr; // null: the process heap
