@@ -100,7 +100,13 @@ void QapRowHandler::rearm() {
 
 void QapRowHandler::detach() {
     rearm();
-    currentPath.release(ctx);
+    // Nothing points at the context, which goes first.
+    ctx = nullptr;
+    currentPath.release(nullptr);
+    query.rebind(nullptr);
+    for (const auto &q : queries_)
+        q->rebind(nullptr);
+    result.ctx = nullptr;
     result.useMemory(nullptr);
     if (statesMemory_ != nullptr)
         statesMemory_->deallocate(states_);

@@ -61,7 +61,7 @@ public:
     // stays but the room it took.
     void rearm();
     // Gives back what it took from the parse's memory (which must still be alive), and the
-    // room of large values: the handler can then outlive its context's reader.
+    // room of large values, and lets go of its context: the handler can then outlive both.
     void detach();
     // The handler, detached, for another scan of the same paths: its context, bindings (equal
     // to the ones it was built with) and sink.
