@@ -122,6 +122,14 @@ TEST(Rows, KindsMissingAndEmpty) {
     EXPECT_EQ(r.rows[0], "a&b|Nut & bolt|12|12|12|1.5|1.5|2024-03-05 09:08:07.250000|2024-03-05|"
                          "|NULL|deep|<x><y>deep</y></x>|Nut & bolt");
     EXPECT_EQ(r.rows[1], "c||-7|-7|-7|2000|2000|NULL|NULL|5|5|NULL|NULL|");
+    // A path with two steps after "//" is matched on the open elements, not per depth: the
+    // other columns keep their values.
+    std::vector<Col> general = cols;
+    general.push_back({"xy", TESSEL_ROWS_TEXT, "//x/y"});
+    const Result g = scanText(kOrder, "/po/item", general);
+    ASSERT_EQ(g.rows.size(), 2u);
+    EXPECT_EQ(g.rows[0], r.rows[0] + "|deep");
+    EXPECT_EQ(g.rows[1], r.rows[1] + "|NULL");
     // The row's own text, attributes on a step, the predicate and "*".
     const Result own = scanText("<r><i k=\"1\">a<b t=\"x\">B1</b><b t=\"y\">B2</b></i></r>", "/r/i",
                                 {{"self", TESSEL_ROWS_TEXT, "."},
@@ -158,6 +166,9 @@ TEST(Rows, SeveralMatchesAndConversionFailures) {
         EXPECT_EQ(r.rows, c.rows) << c.flags;
         EXPECT_EQ(r.error, c.error) << c.flags;
     }
+    // The next scan of the same paths starts clean after one that failed inside a row.
+    EXPECT_EQ(scanText("<r><i><v>4</v></i></r>", "/r/i", cols, cases[2].flags).rows,
+              std::vector<std::string>{"4"});
     // Out of range, too long, and bad forms for the other kinds.
     const struct {
         int kind;

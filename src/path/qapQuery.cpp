@@ -130,6 +130,22 @@ QapQuery::QapQuery(QapRoutineCtx *ctx, XMLCh *pathText) : ctx(ctx), pathText(pat
     }
 }
 
+void QapQuery::rebind(QapRoutineCtx *newCtx) {
+    ctx = newCtx;
+    const auto chunks = [newCtx](QapChunk *c) {
+        for (; c != nullptr; c = c->next) {
+            c->ctx = newCtx;
+            if (c->step != nullptr) c->step->ctx = newCtx;
+        }
+    };
+    chunks(head);
+    for (QapChunkList *m = middle; m != nullptr; m = m->next) {
+        m->ctx = newCtx;
+        chunks(m->chunk);
+    }
+    chunks(tail);
+}
+
 void QapQuery::collectPredicateNames() {
     uint32_t steps = 0;
     auto each = [&](auto visit) {
@@ -281,6 +297,15 @@ void QapCurrentPath::freeNodes(QapPathNode *n) {
 QapCurrentPath::~QapCurrentPath() {
     freeNodes(first);
     freeNodes(spare_);
+}
+
+void QapCurrentPath::release(QapRoutineCtx *newCtx) {
+    freeNodes(first);
+    freeNodes(spare_);
+    first = last = spare_ = nullptr;
+    depth_ = 0;
+    memory_ = nullptr;
+    ctx = newCtx;
 }
 
 void QapCurrentPath::prepare(XERCES_CPP_NAMESPACE::MemoryManager *memory, const QapQuery &query) {

@@ -75,6 +75,9 @@ public:
     void prepare(XERCES_CPP_NAMESPACE::MemoryManager *memory, const QapAttrFilter &keep);
     // Where the nodes take their blocks (null: the process heap).
     XERCES_CPP_NAMESPACE::MemoryManager *memory() const { return memory_; }
+    // Frees every node (while their memory is alive) and takes ctx for the next ones: the list
+    // then belongs to nothing but ctx.
+    void release(QapRoutineCtx *newCtx);
 
     QapPathNode *first = nullptr;
     QapPathNode *last = nullptr;
@@ -180,6 +183,8 @@ public:
     QapTargetKind getTargetKind() const { return targetKind; }
     const XMLCh *getAttributeName() const { return attributeName; }
     void setTargetKind(QapTargetKind kind) { targetKind = kind; }
+    // The path kept for another context (errors and traces go to ctx from now on).
+    void rebind(QapRoutineCtx *newCtx);
 
     // The match state of the innermost element of the current path. No side effects.
     QapMatchState match(const QapCurrentPath &path) const;
@@ -212,6 +217,12 @@ public:
         if (lastStep_ != nullptr) return lastStep_->matches(qname, attrs) ? YES : PARTIAL;
         return targetKind == TAGGED_ELEMENT ? YES : NO;
     }
+
+    // For a shallow path: its head steps (step i matches at depth i + 1 only), and the step
+    // after its "//" (null: none).
+    uint32_t headLength() const { return headLength_; }
+    const QapStep &headStep(uint32_t i) const { return *headSteps_[i]; }
+    const QapStep *lastStep() const { return lastStep_; }
 
     int32_t errorPosition = 0;
     QapTargetKind targetKind = ELEMENT;

@@ -74,7 +74,9 @@ void qapDropParser(QapRoutineCtx *ctx) {
     // Nothing of the statement stays: its handler, and the memory beyond what readers keep.
     parser->kept = QapParser::Kept();
     if (parser->retired || parserPoolGone) return;
-    parser->memory.trim();
+    // Free blocks within the pooled bound stay for the next statement: given back, the heap
+    // would shrink and every first parse of a statement fault its reader's buffers in again.
+    if (parser->memory.held() > kPooledHeld) parser->memory.trim();
     QapParserPool &pool = parserPool;
     if (pool.count == kPooledParsers || parser->memory.held() > kPooledHeld) return;
     parser->reader->rebind(nullptr);

@@ -7,6 +7,8 @@
 #include "qapDoctypeResolver.h"
 #include "qapEscape.h"
 
+#include <cstring>
+#include <new>
 #include <xercesc/sax/SAXParseException.hpp>
 
 using XERCES_CPP_NAMESPACE::Attributes;
@@ -41,7 +43,7 @@ QapRowHandler::QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath,
                              const std::vector<QapRowColumn> &columns,
                              const std::vector<QapRowBinding> &bindings, bool severalFail,
                              QapRowSink &sink, size_t maxHeldUnits)
-    : QapSgDocHandler(ctx, rowPath), bindings_(bindings), severalFail_(severalFail), sink_(sink),
+    : QapSgDocHandler(ctx, rowPath), bindings_(&bindings), severalFail_(severalFail), sink_(&sink),
       maxHeldUnits_(maxHeldUnits) {
     // All texts first: the queries point into them.
     columnPaths_.reserve(columns.size());
@@ -56,8 +58,136 @@ QapRowHandler::QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath,
         keep_.insert(keep_.end(), f.names, f.names + f.count);
     };
     keep(query);
-    for (const auto &q : queries_)
+    shallow_ = query.isShallow();
+    for (const auto &q : queries_) {
         keep(*q);
+        shallow_ = shallow_ && q->isShallow();
+    }
+    if (!shallow_) return;
+    flatten(query);
+    for (const auto &q : queries_)
+        flatten(*q);
+}
+
+void QapRowHandler::flatten(const QapQuery &q) {
+    flatPaths_.push_back({static_cast<uint32_t>(flatSteps_.size()), q.headLength(), q.lastStep(),
+                          static_cast<uint8_t>(q.getTargetKind() == TAGGED_ELEMENT ? YES : NO)});
+    for (uint32_t i = 0; i < q.headLength(); ++i) {
+        const QapStep &step = q.headStep(i);
+        const bool any = qapIsAnyName(step.name);
+        flatSteps_.push_back({any ? nullptr : step.name, static_cast<uint32_t>(unitsOf(step.name)),
+                              step.predicateAttr != nullptr ? &step : nullptr});
+    }
+}
+
+QapRowHandler::~QapRowHandler() {
+    if (statesMemory_ != nullptr)
+        statesMemory_->deallocate(states_);
+    else
+        ::operator delete(states_);
+}
+
+void QapRowHandler::rearm() {
+    while (currentPath.depth() != 0)
+        currentPath.pop();
+    resolver = nullptr;
+    heldUnits_ = 0;
+    depth_ = 0;
+    capturing_.clear();
+    openRows_ = 0;
+    declared_.clear();
+}
+
+void QapRowHandler::detach() {
+    rearm();
+    // Nothing points at the context, which goes first.
+    ctx = nullptr;
+    currentPath.release(nullptr);
+    query.rebind(nullptr);
+    for (const auto &q : queries_)
+        q->rebind(nullptr);
+    result.ctx = nullptr;
+    result.useMemory(nullptr);
+    if (statesMemory_ != nullptr)
+        statesMemory_->deallocate(states_);
+    else
+        ::operator delete(states_);
+    states_ = nullptr;
+    statesDepths_ = 0;
+    statesMemory_ = nullptr;
+    // The cells keep their room for the next scan, unless it is large.
+    constexpr size_t kKeptUnits = 16384;
+    size_t units = 0;
+    for (const OpenRow &row : rows_)
+        for (const QapRowCell &cell : row.cells)
+            units += cell.text.capacity();
+    if (units > kKeptUnits) std::vector<OpenRow>().swap(rows_);
+    std::vector<Capture>().swap(capturing_);
+    std::vector<Declared>().swap(declared_);
+    std::u16string().swap(name_);
+}
+
+void QapRowHandler::rebind(QapRoutineCtx *newCtx, const std::vector<QapRowBinding> &bindings,
+                           QapRowSink &sink) {
+    ctx = newCtx;
+    currentPath.release(newCtx);
+    query.rebind(newCtx);
+    for (const auto &q : queries_)
+        q->rebind(newCtx);
+    result.ctx = newCtx;
+    bindings_ = &bindings;
+    sink_ = &sink;
+}
+
+bool QapRowHandler::matchFlat(const XMLCh *name, const Attributes &attrs, uint8_t *states) const {
+    const uint8_t *parent = states - flatPaths_.size();
+    bool any = false;
+    for (size_t i = 0; i < flatPaths_.size(); ++i) {
+        const FlatPath &p = flatPaths_[i];
+        uint8_t state = NO;
+        if (parent[i] == NO) {
+        } else if (depth_ <= p.headLength) {
+            const FlatStep &s = flatSteps_[p.first + depth_ - 1];
+            bool same = true;
+            if (s.name != nullptr) {
+                for (uint32_t k = 0; k < s.length && same; ++k)
+                    same = s.name[k] == name[k];
+                same = same && name[s.length] == 0;
+            }
+            if (same && (s.predicated == nullptr || s.predicated->matches(name, attrs)))
+                state = depth_ == p.headLength && p.last == nullptr ? YES : PARTIAL;
+        } else if (p.last != nullptr) {
+            state = p.last->matches(name, attrs) ? YES : PARTIAL;
+        } else {
+            state = p.below;
+        }
+        states[i] = state;
+        any = any || (i != 0 && state == YES);
+    }
+    return any;
+}
+
+uint8_t *QapRowHandler::growStates(uint32_t depth) {
+    const size_t width = 1 + queries_.size();
+    XERCES_CPP_NAMESPACE::MemoryManager *memory = currentPath.memory();
+    const bool keep = states_ != nullptr && memory == statesMemory_;
+    size_t depths = keep ? statesDepths_ : 16;
+    while (depths <= depth)
+        depths *= 2;
+    auto *room = static_cast<uint8_t *>(memory != nullptr ? memory->allocate(depths * width)
+                                                          : ::operator new(depths *width));
+    if (keep)
+        memcpy(room, states_, statesDepths_ * width);
+    else
+        memset(room, PARTIAL, width); // depth 0, the document: every path may still match
+    if (statesMemory_ != nullptr)
+        statesMemory_->deallocate(states_);
+    else
+        ::operator delete(states_);
+    states_ = room;
+    statesDepths_ = depths;
+    statesMemory_ = memory;
+    return states_ + depth * width;
 }
 
 int QapRowHandler::errorPath(int32_t *position) const {
@@ -93,7 +223,7 @@ const XMLCh *QapRowHandler::pathName(const XMLCh *qname, const Attributes &attrs
     if (uri == nullptr) uri = &kNone; // an undeclared prefix: in no namespace the paths name
     name_.clear();
     const QapRowBinding *binding = nullptr;
-    for (const QapRowBinding &b : bindings_) {
+    for (const QapRowBinding &b : *bindings_) {
         if (!uri->empty() && b.uri == *uri) {
             binding = &b;
             break;
@@ -109,7 +239,7 @@ const XMLCh *QapRowHandler::pathName(const XMLCh *qname, const Attributes &attrs
 }
 
 bool QapRowHandler::findDefault() const {
-    for (const QapRowBinding &b : bindings_)
+    for (const QapRowBinding &b : *bindings_)
         if (b.prefix.empty()) return true;
     return false;
 }
@@ -128,7 +258,7 @@ void QapRowHandler::append(QapRowCell &cell, const XMLCh *text, size_t length, b
     }
     heldUnits_ += cell.text.size() - before;
     if (maxHeldUnits_ != 0 && heldUnits_ > maxHeldUnits_)
-        sink_.fail("38X39", "the values of an open row exceed the parse memory budget");
+        sink_->fail("38X39", "the values of an open row exceed the parse memory budget");
 }
 
 void QapRowHandler::appendStartTag(QapRowCell &cell, const XMLCh *qname, const Attributes &attrs) {
@@ -149,26 +279,33 @@ void QapRowHandler::appendStartTag(QapRowCell &cell, const XMLCh *qname, const A
 
 void QapRowHandler::several(const OpenRow &row, size_t column) {
     if (!severalFail_) return; // the first match stands
-    sink_.fail("38X08", "row " + std::to_string(row.number) + ": column " +
-                            sink_.columnName(column) + " matches more than once");
+    sink_->fail("38X08", "row " + std::to_string(row.number) + ": column " +
+                             sink_->columnName(column) + " matches more than once");
 }
 
 void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const XMLCh *const qname,
                                  const Attributes &attrs) {
     ++depth_;
-    const XMLCh *name = bindings_.empty() ? qname : pathName(qname, attrs);
+    const XMLCh *name = bindings_->empty() ? qname : pathName(qname, attrs);
     // Fragments being collected take the tag.
-    if (captures_ != 0)
-        for (size_t r = 0; r < openRows_; ++r)
-            for (size_t i = 0; i < fragment_.size(); ++i)
-                if (fragment_[i] && rows_[r].cells[i].captureDepth != 0)
-                    appendStartTag(rows_[r].cells[i], qname, attrs);
-    currentPath.push(name, attrs);
-    if (query.match(currentPath) == YES) {
+    for (const Capture &c : capturing_)
+        if (fragment_[c.column]) appendStartTag(rows_[c.row].cells[c.column], qname, attrs);
+    uint8_t *states = nullptr;
+    bool rowStarts;
+    bool columns = true; // some column may match here
+    if (shallow_) {
+        states = statesOf(depth_);
+        columns = matchFlat(name, attrs, states);
+        rowStarts = states[0] == YES;
+    } else {
+        currentPath.push(name, attrs);
+        rowStarts = query.match(currentPath) == YES;
+    }
+    if (rowStarts) {
         if (openRows_ == rows_.size()) rows_.emplace_back();
         OpenRow &row = rows_[openRows_++];
         row.depth = depth_;
-        row.number = sink_.nextRowNumber();
+        row.number = sink_->nextRowNumber();
         row.cells.resize(queries_.size());
         for (QapRowCell &cell : row.cells) {
             cell.matched = false;
@@ -176,14 +313,17 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
             cell.text.clear();
         }
     }
-    if (openRows_ != 0) matchColumns(qname, attrs);
+    if (openRows_ != 0 && columns) matchColumns(qname, attrs, states);
 }
 
-void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs) {
+void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs,
+                                 const uint8_t *states) {
     OpenRow &row = rows_[openRows_ - 1];
     for (size_t i = 0; i < queries_.size(); ++i) {
         const QapQuery &q = *queries_[i];
-        if (q.match(currentPath) != YES) continue;
+        const int state =
+            states != nullptr ? states[i + 1] : static_cast<int>(q.match(currentPath));
+        if (state != YES) continue;
         QapRowCell &cell = row.cells[i];
         if (q.getTargetKind() != ATTRIBUTE) {
             if (cell.matched) {
@@ -192,7 +332,7 @@ void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs) {
             }
             cell.matched = true;
             cell.captureDepth = depth_;
-            ++captures_;
+            capturing_.push_back({static_cast<uint32_t>(openRows_ - 1), static_cast<uint32_t>(i)});
             if (fragment_[i]) appendStartTag(cell, qname, attrs);
             continue;
         }
@@ -213,22 +353,19 @@ void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs) {
 }
 
 void QapRowHandler::endElement(const XMLCh *const, const XMLCh *const, const XMLCh *const qname) {
-    if (captures_ != 0) {
-        for (size_t r = 0; r < openRows_; ++r) {
-            for (size_t i = 0; i < fragment_.size(); ++i) {
-                QapRowCell &cell = rows_[r].cells[i];
-                if (cell.captureDepth == 0) continue;
-                if (fragment_[i]) {
-                    append(cell, u"</", 2, false);
-                    append(cell, qname, unitsOf(qname), false);
-                    append(cell, u">", 1, false);
-                }
-                if (cell.captureDepth == depth_) {
-                    cell.captureDepth = 0;
-                    --captures_;
-                }
-            }
-        }
+    for (const Capture &c : capturing_) {
+        if (!fragment_[c.column]) continue;
+        QapRowCell &cell = rows_[c.row].cells[c.column];
+        append(cell, u"</", 2, false);
+        append(cell, qname, unitsOf(qname), false);
+        append(cell, u">", 1, false);
+    }
+    // Those started deeper ended before: the ones this element started are the last.
+    while (!capturing_.empty()) {
+        QapRowCell &cell = rows_[capturing_.back().row].cells[capturing_.back().column];
+        if (cell.captureDepth != depth_) break;
+        cell.captureDepth = 0;
+        capturing_.pop_back();
     }
     bool rowEnded = false;
     if (openRows_ != 0 && rows_[openRows_ - 1].depth == depth_) {
@@ -237,25 +374,22 @@ void QapRowHandler::endElement(const XMLCh *const, const XMLCh *const, const XML
         for (const QapRowCell &cell : row.cells)
             units += cell.text.size();
         heldUnits_ -= units;
-        sink_.rowDone(row.number, row.cells);
+        sink_->rowDone(row.number, row.cells);
         rowEnded = true;
     }
-    currentPath.pop();
+    if (!shallow_) currentPath.pop();
     while (!declared_.empty() && declared_.back().depth == depth_)
         declared_.pop_back();
     --depth_;
-    if (rowEnded && openRows_ == 0) sink_.mayPause();
+    if (rowEnded && openRows_ == 0) sink_->mayPause();
 }
 
 void QapRowHandler::characters(const XMLCh *const chars, const XMLSize_t length) {
-    if (captures_ == 0) return;
-    for (size_t r = 0; r < openRows_; ++r) {
-        for (size_t i = 0; i < fragment_.size(); ++i) {
-            QapRowCell &cell = rows_[r].cells[i];
-            // An element's value is its own text; a fragment takes all of it.
-            if (cell.captureDepth != 0 && (fragment_[i] || cell.captureDepth == depth_))
-                append(cell, chars, length, fragment_[i]);
-        }
+    for (const Capture &c : capturing_) {
+        QapRowCell &cell = rows_[c.row].cells[c.column];
+        // An element's value is its own text; a fragment takes all of it.
+        const bool fragment = fragment_[c.column];
+        if (fragment || cell.captureDepth == depth_) append(cell, chars, length, fragment);
     }
 }
 

@@ -53,6 +53,20 @@ public:
     QapRowHandler(QapRoutineCtx *ctx, XMLCh *rowPath, const std::vector<QapRowColumn> &columns,
                   const std::vector<QapRowBinding> &bindings, bool severalFail, QapRowSink &sink,
                   size_t maxHeldUnits);
+    ~QapRowHandler() override;
+    QapRowHandler(const QapRowHandler &) = delete;
+    QapRowHandler &operator=(const QapRowHandler &) = delete;
+
+    // Ready for another document (with the same reader or another): nothing of the last one
+    // stays but the room it took.
+    void rearm();
+    // Gives back what it took from the parse's memory (which must still be alive), and the
+    // room of large values, and lets go of its context: the handler can then outlive both.
+    void detach();
+    // The handler, detached, for another scan of the same paths: its context, bindings (equal
+    // to the ones it was built with) and sink.
+    void rebind(QapRoutineCtx *newCtx, const std::vector<QapRowBinding> &bindings,
+                QapRowSink &sink);
 
     // The first path with a syntax error: -1 none, 0 the row path, i + 1 column i; with its
     // position.
@@ -92,7 +106,16 @@ private:
     const XMLCh *pathName(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
     const std::u16string *findUri(const std::u16string &prefix) const;
     bool findDefault() const; // a default namespace is bound
-    void matchColumns(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
+    // The states of the element just started at depth_ (row path first, then the columns),
+    // each from its parent's: room for them from the parse's memory.
+    uint8_t *statesOf(uint32_t depth) {
+        if (depth < statesDepths_ && currentPath.memory() == statesMemory_)
+            return states_ + depth * (1 + queries_.size());
+        return growStates(depth);
+    }
+    uint8_t *growStates(uint32_t depth);
+    void matchColumns(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs,
+                      const uint8_t *states);
     void append(QapRowCell &cell, const XMLCh *text, size_t length, bool escape);
     void appendStartTag(QapRowCell &cell, const XMLCh *qname,
                         const XERCES_CPP_NAMESPACE::Attributes &attrs);
@@ -102,15 +125,46 @@ private:
     std::vector<std::unique_ptr<QapQuery>> queries_;
     std::vector<bool> fragment_;
     std::vector<const XMLCh *> keep_; // the queries' predicate names
-    const std::vector<QapRowBinding> &bindings_;
+    const std::vector<QapRowBinding> *bindings_;
     bool severalFail_;
-    QapRowSink &sink_;
+    QapRowSink *sink_;
     size_t maxHeldUnits_; // 0: no bound
     size_t heldUnits_ = 0;
     uint32_t depth_ = 0;
-    uint32_t captures_ = 0; // cells being collected
+    struct Capture { // a cell being collected: its open row and column
+        uint32_t row;
+        uint32_t column;
+    };
+    std::vector<Capture> capturing_; // in the order they started
     std::vector<OpenRow> rows_;
     size_t openRows_ = 0; // rows_[0..openRows_) are open; the others kept for reuse
     std::vector<Declared> declared_;
     std::u16string name_;
+    // All paths shallow: an element's states follow from its parent's and the element alone,
+    // so they are kept per open depth (1 + columns bytes each) instead of matching the whole
+    // list of open elements every time.
+    bool shallow_ = false;
+    // Shallow paths side by side, for a match that reads little memory: each path's head steps
+    // in flatSteps_[first, first + headLength), the row path's first, then the columns'.
+    struct FlatStep {
+        const XMLCh *name; // null: any name
+        uint32_t length;
+        const QapStep *predicated; // the step, when it has a predicate
+    };
+    struct FlatPath {
+        uint32_t first;
+        uint32_t headLength;
+        const QapStep *last; // the step after "//", if any
+        uint8_t below;       // the state below the head without one
+    };
+    std::vector<FlatStep> flatSteps_;
+    std::vector<FlatPath> flatPaths_;
+    void flatten(const QapQuery &q);
+    // The states of the element just started, each from its parent's; true when some column
+    // matches it.
+    bool matchFlat(const XMLCh *name, const XERCES_CPP_NAMESPACE::Attributes &attrs,
+                   uint8_t *states) const;
+    uint8_t *states_ = nullptr;
+    size_t statesDepths_ = 0;                                     // depths states_ has room for
+    XERCES_CPP_NAMESPACE::MemoryManager *statesMemory_ = nullptr; // null: the process heap
 };

@@ -39,8 +39,26 @@ std::string wholeMessage(const char *cut) {
     return text;
 }
 
-bool isXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+bool isXmlSpace(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
+
+// The text without the blanks around it into out, when that is all ASCII; else false.
+bool asciiTrimmed(const std::u16string &text, std::string &out) {
+    size_t end = text.size();
+    while (end > 0 && isXmlSpace(text[end - 1]))
+        --end;
+    size_t start = 0;
+    while (start < end && isXmlSpace(text[start]))
+        ++start;
+    char16_t any = 0;
+    for (size_t i = start; i < end; ++i)
+        any |= text[i];
+    if (any >= 0x80) return false;
+    out.resize(end - start);
+    for (size_t i = start; i < end; ++i)
+        out[i - start] = static_cast<char>(text[i]);
+    return true;
 }
 
 // A whole integer within [low, high]: blanks around it, an optional sign, digits.
@@ -68,6 +86,21 @@ const char *kindName(int kind) {
     return kind >= 0 && kind <= TESSEL_ROWS_FRAGMENT ? kNames[kind] : "?";
 }
 
+bool sameColumns(const std::vector<QapRowColumn> &a, const std::vector<QapRowColumn> &b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
+        return x.path == y.path && x.fragment == y.fragment;
+    });
+}
+
+bool sameBindings(const std::vector<QapRowBinding> &a, const std::vector<QapRowBinding> &b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
+        return x.prefix == y.prefix && x.uri == y.uri;
+    });
+}
+
+// The handler of the thread's last scan, for its next one.
+thread_local std::unique_ptr<QapRowKept> qapKeptRows;
+
 } // namespace
 
 void QapRowError::set(const char *sqlstate, std::string text) {
@@ -77,6 +110,13 @@ void QapRowError::set(const char *sqlstate, std::string text) {
 
 QapRowScan::~QapRowScan() {
     stop();
+    // The handler gives back the blocks of the context's reader; it is kept for the thread's
+    // next scan when its paths were sound (one at a time: the last one stays).
+    if (kept_ != nullptr && kept_->handler != nullptr && pathsChecked_) {
+        kept_->handler->detach();
+        qapKeptRows = std::move(kept_);
+    }
+    kept_.reset();
     clob_.release(); // its temporary file belongs to the context
     if (ctx_ != nullptr) {
         char state[kSqlstateSize] = "00000";
@@ -121,6 +161,7 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
         ctx_ = nullptr;
         return -1;
     }
+    utf8Db_ = ctx_->convInfo == nullptr || ctx_->convInfo->dbCodePage == kUtf8;
     // Paths and names in UTF-16.
     const auto utf16 = [this](const char *text, std::u16string &out) {
         const size_t n = strlen(text);
@@ -168,12 +209,26 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
     severalFail_ = (spec.flags & TESSEL_ROWS_SEVERAL_FAIL) != 0;
     badNull_ = (spec.flags & TESSEL_ROWS_BAD_NULL) != 0;
 
-    // The paths are checked once here, by a handler that parses nothing.
-    {
-        std::u16string row = rowPath_;
-        QapRowHandler check(ctx_, row.data(), columns_, bindings_, severalFail_, *this, 0);
+    // The paths are checked once here, by the handler the documents are then parsed with: the
+    // one of the last scan of the same paths on this thread, or a new one. (With tracing on,
+    // the paths are parsed again, so that the trace shows it.)
+    const size_t maxUnits = ctx_->maxParseMemory / 2;
+    std::unique_ptr<QapRowKept> &spare = qapKeptRows;
+    if (spare != nullptr && !ctx_->traceOn && spare->rowPath == rowPath_ &&
+        sameColumns(spare->columns, columns_) && sameBindings(spare->bindings, bindings_) &&
+        spare->severalFail == severalFail_ && spare->maxHeldUnits == maxUnits) {
+        kept_ = std::move(spare);
+        kept_->handler->rebind(ctx_, kept_->bindings, sink());
+    } else {
+        kept_ = std::make_unique<QapRowKept>();
+        kept_->rowPath = rowPath_;
+        kept_->columns = columns_;
+        kept_->bindings = bindings_;
+        kept_->severalFail = severalFail_;
+        kept_->maxHeldUnits = maxUnits;
+        newHandler();
         int32_t position = 0;
-        const int which = check.errorPath(&position);
+        const int which = kept_->handler->errorPath(&position);
         if (which >= 0) {
             err.set("38X09", "a syntax error occurred near position " + std::to_string(position) +
                                  (which == 0 ? " in the row path"
@@ -181,6 +236,7 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
             return -1;
         }
     }
+    pathsChecked_ = true;
 
     const int sources = (spec.text != nullptr) + (spec.file != nullptr) + (spec.folder != nullptr) +
                         (spec.clob != nullptr);
@@ -273,6 +329,14 @@ void QapRowScan::parseAll() {
             return;
 }
 
+void QapRowScan::newHandler() {
+    kept_->handler.reset();
+    kept_->rowText = kept_->rowPath;
+    kept_->handler = std::make_unique<QapRowHandler>(ctx_, kept_->rowText.data(), kept_->columns,
+                                                     kept_->bindings, kept_->severalFail, sink(),
+                                                     kept_->maxHeldUnits);
+}
+
 bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
     char state[kSqlstateSize] = "00000";
     char message[kMsgTextSize] = "";
@@ -296,17 +360,27 @@ bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
         doc.doc = file.name().c_str();
         doc.file = &file;
     }
-    std::u16string row = rowPath_; // the handler's query points into it: it goes last
     QapParseParts parts;
-    QapRowHandler *handler = nullptr;
+    // The handler comes back once the parse ends, however it ends, unless the reader it took
+    // blocks from is retired (the next document gets a new one).
+    struct Lend {
+        QapParseParts &parts;
+        std::unique_ptr<QapRowHandler> &home;
+        ~Lend() {
+            if (parts.parser != nullptr && parts.parser->retired)
+                parts.handler.reset();
+            else
+                home.reset(static_cast<QapRowHandler *>(parts.handler.release()));
+        }
+    } lend{parts, kept_->handler};
     try {
-        const size_t maxUnits = ctx_->maxParseMemory / 2;
-        handler =
-            new QapRowHandler(ctx_, row.data(), columns_, bindings_, severalFail_, *this, maxUnits);
-        parts.handler.reset(handler);
+        if (kept_->handler == nullptr) newHandler();
     } catch (...) {
         return failHere("38X10", "the system is out of memory");
     }
+    QapRowHandler *handler = kept_->handler.get();
+    handler->rearm();
+    parts.handler = std::move(kept_->handler);
     if (qapSetUpReader(ctx_, parts, nullptr, status) != 0)
         return failHere(state[0] == '0' ? "38X10" : state, wholeMessage(message));
     try {
@@ -393,26 +467,37 @@ bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, Value &value
         failure_.set(state, why);
         return false;
     };
-    if (!toDbText(cell.text, t)) return refuse("38X45", "does not convert to the code page");
-    if (kind == TESSEL_ROWS_TEXT || kind == TESSEL_ROWS_FRAGMENT) {
-        value.null = false;
-        return true;
+    const bool textual =
+        kind == TESSEL_ROWS_TEXT || kind == TESSEL_ROWS_FRAGMENT || kind == TESSEL_ROWS_CHAR;
+    // A number in UTF-8 is read straight from the cell without the blanks around it, when
+    // what is left is ASCII (as digits are): the code page conversion would change nothing.
+    if (!textual && utf8Db_ && asciiTrimmed(cell.text, t)) {
+        if (t.empty()) return true;
+    } else {
+        if (!toDbText(cell.text, t)) return refuse("38X45", "does not convert to the code page");
+        if (kind == TESSEL_ROWS_TEXT || kind == TESSEL_ROWS_FRAGMENT) {
+            value.null = false;
+            return true;
+        }
+        if (kind == TESSEL_ROWS_CHAR) {
+            if (t.size() > 254) return refuse("38X39", "is longer than CHAR allows");
+            value.null = false;
+            return true;
+        }
+        // The other kinds read the text without the blanks around it; a blank value is NULL.
+        size_t end = t.size();
+        while (end > 0 && isXmlSpace(t[end - 1]))
+            --end;
+        size_t start = 0;
+        while (start < end && isXmlSpace(t[start]))
+            ++start;
+        t.erase(end);
+        t.erase(0, start);
+        if (t.empty()) return true;
     }
-    if (kind == TESSEL_ROWS_CHAR) {
-        if (t.size() > 254) return refuse("38X39", "is longer than CHAR allows");
-        value.null = false;
-        return true;
-    }
-    // The other kinds read the text without the blanks around it; a blank value is NULL.
-    size_t end = t.size();
-    while (end > 0 && isXmlSpace(t[end - 1]))
-        --end;
-    size_t start = 0;
-    while (start < end && isXmlSpace(t[start]))
-        ++start;
-    t = t.substr(start, end - start);
-    if (t.empty()) return true;
-    const std::string why = std::string("does not convert to ") + kindName(kind);
+    const auto notKind = [&]() {
+        return refuse("38X29", (std::string("does not convert to ") + kindName(kind)).c_str());
+    };
     const size_t limit = kind == TESSEL_ROWS_DATE ? 10 : kind == TESSEL_ROWS_TIME ? 8 : 254;
     if (t.size() > limit)
         return refuse("38X39", ("is too long for " + std::string(kindName(kind))).c_str());
@@ -422,16 +507,17 @@ bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, Value &value
         memset(stamp, '0', 26);
         stamp[26] = '\0';
         if (qapNormalTstamp(ctx_, t.c_str(), static_cast<int32_t>(t.size()), stamp) != 0)
-            return refuse("38X29", why.c_str());
+            return notKind();
         t.assign(stamp, 26);
         break;
     }
     case TESSEL_ROWS_DOUBLE:
     case TESSEL_ROWS_REAL: {
-        std::string copy = t;
+        char copy[256]; // qapAtof writes into its text
+        memcpy(copy, t.c_str(), t.size() + 1);
         int32_t code = 0;
-        double d = qapAtof(copy.data(), &code);
-        if (code != 0) return refuse("38X29", why.c_str());
+        double d = qapAtof(copy, &code);
+        if (code != 0) return notKind();
         if (kind == TESSEL_ROWS_REAL) {
             // Rounded as the extract routines round (qapToReal).
             constexpr double kRoundsToInfinity = static_cast<double>(FLT_MAX) + 0x1p103;
@@ -447,7 +533,7 @@ bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, Value &value
         const int64_t high = kind == TESSEL_ROWS_INTEGER    ? INT32_MAX
                              : kind == TESSEL_ROWS_SMALLINT ? INT16_MAX
                                                             : INT64_MAX;
-        if (!strictInteger(t, -high - 1, high, &value.integer)) return refuse("38X29", why.c_str());
+        if (!strictInteger(t, -high - 1, high, &value.integer)) return notKind();
         break;
     }
     default: // DATE, TIME: the text

@@ -15,6 +15,18 @@
 #include <string>
 #include <vector>
 
+// A row handler and what it was built from; kept between the scans of a thread, so that the
+// next scan of the same paths need not parse them again.
+struct QapRowKept {
+    std::u16string rowPath; // as the scan gave it
+    std::vector<QapRowColumn> columns;
+    std::vector<QapRowBinding> bindings;
+    bool severalFail = false;
+    size_t maxHeldUnits = 0;
+    std::u16string rowText; // the handler's copy of rowPath (its query writes into it)
+    std::unique_ptr<QapRowHandler> handler;
+};
+
 // A failure as the interface reports it.
 struct QapRowError {
     char state[kSqlstateSize] = "00000";
@@ -51,6 +63,9 @@ private:
     uint64_t nextRowNumber() override { return ++rowNumber_; }
     const std::string &columnName(size_t i) const override { return names_[i]; }
 
+    QapRowSink &sink() { return *this; }
+    // A new handler for kept_'s paths. Throws QapError, or what allocation throws.
+    void newHandler();
     int prepare(const TesselRowsSpec &spec, QapRowError &err);
     int listFolder(const char *folder, const char *pattern, QapRowError &err);
     // Converts one cell into value; false (err_ set) when it does not convert.
@@ -68,8 +83,15 @@ private:
     std::vector<std::string> names_;
     std::vector<QapRowBinding> bindings_;
     std::u16string rowPath_;
+    // The handler with the paths it is built from: made (or taken from the last scan of the
+    // same paths on this thread) when the paths are checked, re-armed for every document, lent
+    // to each parse, dropped with a reader that is retired, and kept for the next scan at the
+    // end.
+    std::unique_ptr<QapRowKept> kept_;
+    bool pathsChecked_ = false;
     bool severalFail_ = false;
     bool badNull_ = false;
+    bool utf8Db_ = true;         // the database's code page is UTF-8
     const char *text_ = nullptr; // the document in memory, the caller's
     QapClobDoc clob_;            // the document of a CLOB, read at open
     bool fromClob_ = false;
