@@ -7,6 +7,9 @@ SELECT set_config('tessel.write_access', current_setting('data_directory') || '/
        IS NOT NULL AS writable,
        qapContent_varchar2file(:'trace', current_setting('data_directory') || '/tessel/qaptessel.ctl')
        IS NOT NULL AS tracing;
+-- a process that found tracing off (the write's own first call) sees the control file within
+-- a second
+SELECT pg_sleep(1.1) IS NOT NULL AS waited;
 CREATE TABLE seen(trace text, first bigint, final bigint);
 INSERT INTO seen VALUES (:'trace', 0, 0);
 -- first and final calls in the trace since the last look
