@@ -57,9 +57,9 @@ TESSEL_CATALOG(TESSEL_DECLARE)
  * value, or is NULL with TESSEL_ROWS_BAD_NULL.
  *
  * Names match as the document writes them, prefix included, unless namespaces are bound: then
- * element names in the paths match by namespace URI and local name (a path's prefix names a
- * binding; an unprefixed name is in the default namespace when one is bound). Attribute names
- * match as written in either case. */
+ * names in the paths match by namespace URI and local name (a path's prefix names a binding;
+ * an unprefixed element name is in the default namespace when one is bound, an unprefixed
+ * attribute name in none). */
 
 /* Column kinds, as the extract routines' result types, and FRAGMENT. */
 enum TesselRowsKind {

@@ -211,6 +211,21 @@ TEST(Rows, PathsAndNamespaces) {
     EXPECT_EQ(
         scanText(doc, "/p:po/qty", {{"q", TESSEL_ROWS_TEXT, "."}}, 0, {"p=urn:o", "=urn:d"}).rows,
         std::vector<std::string>{"9"});
+    // A prefixed attribute matches by URI too, in columns and predicates; an unprefixed one is
+    // in no namespace, and one of a namespace without a binding matches only "*". Fragments
+    // keep the names the document writes.
+    const std::string linked = R"(<r xmlns:a="urn:l" xmlns:b="urn:l" xmlns:c="urn:c">)"
+                               R"(<i a:ref="1" ref="x"/><i b:ref="2" c:ref="y"/></r>)";
+    const std::vector<Col> refs = {{"l", TESSEL_ROWS_TEXT, "@k:ref"},
+                                   {"plain", TESSEL_ROWS_TEXT, "@ref"},
+                                   {"f", TESSEL_ROWS_FRAGMENT, "."}};
+    EXPECT_EQ(scanText(linked, "/r/i", refs, 0, {"k=urn:l"}).rows,
+              (std::vector<std::string>{R"(1|x|<i a:ref="1" ref="x"></i>)",
+                                        R"(2|NULL|<i b:ref="2" c:ref="y"></i>)"}));
+    for (const char *row : {R"(/r/i[@k:ref="2"])", R"(//r/i[@k:ref="2"])"})
+        EXPECT_EQ(scanText(linked, row, {{"c", TESSEL_ROWS_TEXT, "@*"}}, 0, {"k=urn:l"}).rows,
+                  std::vector<std::string>{"2"})
+            << row;
 }
 
 TEST(Rows, FilesFoldersAndEarlyEnds) {

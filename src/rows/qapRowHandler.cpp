@@ -238,6 +238,78 @@ const XMLCh *QapRowHandler::pathName(const XMLCh *qname, const Attributes &attrs
     return name_.c_str();
 }
 
+// An element's attributes under other names; the rest as the parser gave them.
+class QapRowHandler::BoundAttributes : public Attributes {
+public:
+    const Attributes *attrs = nullptr;
+    std::vector<std::u16string> names;
+
+    XMLSize_t getLength() const override { return attrs->getLength(); }
+    const XMLCh *getURI(const XMLSize_t i) const override { return attrs->getURI(i); }
+    const XMLCh *getLocalName(const XMLSize_t i) const override {
+        return i < names.size() ? names[i].c_str() : nullptr;
+    }
+    const XMLCh *getQName(const XMLSize_t i) const override { return getLocalName(i); }
+    const XMLCh *getType(const XMLSize_t i) const override { return attrs->getType(i); }
+    const XMLCh *getValue(const XMLSize_t i) const override { return attrs->getValue(i); }
+    bool getIndex(const XMLCh *const, const XMLCh *const, XMLSize_t &) const override {
+        return false;
+    }
+    int getIndex(const XMLCh *const, const XMLCh *const) const override { return -1; }
+    bool getIndex(const XMLCh *const qName, XMLSize_t &index) const override {
+        for (index = 0; index < names.size(); ++index)
+            if (qapSameName(names[index].c_str(), qName)) return true;
+        return false;
+    }
+    int getIndex(const XMLCh *const qName) const override {
+        XMLSize_t index = 0;
+        return getIndex(qName, index) ? static_cast<int>(index) : -1;
+    }
+    const XMLCh *getType(const XMLCh *const, const XMLCh *const) const override { return nullptr; }
+    const XMLCh *getType(const XMLCh *const qName) const override {
+        const int i = getIndex(qName);
+        return i < 0 ? nullptr : attrs->getType(static_cast<XMLSize_t>(i));
+    }
+    const XMLCh *getValue(const XMLCh *const, const XMLCh *const) const override { return nullptr; }
+    const XMLCh *getValue(const XMLCh *const qName) const override {
+        const int i = getIndex(qName);
+        return i < 0 ? nullptr : attrs->getValue(static_cast<XMLSize_t>(i));
+    }
+};
+
+const Attributes &QapRowHandler::boundAttributes(const Attributes &attrs) {
+    if (boundAttributes_ == nullptr) boundAttributes_ = std::make_unique<BoundAttributes>();
+    BoundAttributes &bound = *boundAttributes_;
+    bound.attrs = &attrs;
+    const XMLSize_t n = attrs.getLength();
+    bound.names.resize(n);
+    std::u16string prefix;
+    for (XMLSize_t i = 0; i < n; ++i) {
+        const XMLCh *qname = attrs.getQName(i);
+        std::u16string &name = bound.names[i];
+        const XMLCh *colon = qname;
+        while (*colon != 0 && *colon != u':')
+            ++colon;
+        prefix.assign(qname, static_cast<size_t>(colon - qname));
+        const std::u16string *uri =
+            *colon == u':' && prefix != u"xmlns" ? findUri(prefix) : nullptr;
+        name.clear();
+        if (uri != nullptr && !uri->empty()) {
+            const QapRowBinding *binding = nullptr;
+            for (const QapRowBinding &b : *bindings_)
+                if (!b.prefix.empty() && b.uri == *uri) binding = &b;
+            if (binding != nullptr)
+                name.append(binding->prefix).push_back(u':');
+            else
+                name.push_back(u'\1'); // a namespace without a binding: only "*" matches
+            name.append(colon + 1);
+        } else {
+            name.append(qname);
+        }
+    }
+    return bound;
+}
+
 bool QapRowHandler::findDefault() const {
     for (const QapRowBinding &b : *bindings_)
         if (b.prefix.empty()) return true;
@@ -290,6 +362,11 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
     // Fragments being collected take the tag.
     for (const Capture &c : capturing_)
         if (fragment_[c.column]) appendStartTag(rows_[c.row].cells[c.column], qname, attrs);
+    startMatched(qname, name, bindings_->empty() ? attrs : boundAttributes(attrs), attrs);
+}
+
+void QapRowHandler::startMatched(const XMLCh *qname, const XMLCh *name, const Attributes &attrs,
+                                 const Attributes &written) {
     uint8_t *states = nullptr;
     bool rowStarts;
     bool columns = true; // some column may match here
@@ -313,11 +390,11 @@ void QapRowHandler::startElement(const XMLCh *const, const XMLCh *const, const X
             cell.text.clear();
         }
     }
-    if (openRows_ != 0 && columns) matchColumns(qname, attrs, states);
+    if (openRows_ != 0 && columns) matchColumns(qname, attrs, written, states);
 }
 
 void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs,
-                                 const uint8_t *states) {
+                                 const Attributes &written, const uint8_t *states) {
     OpenRow &row = rows_[openRows_ - 1];
     for (size_t i = 0; i < queries_.size(); ++i) {
         const QapQuery &q = *queries_[i];
@@ -333,7 +410,7 @@ void QapRowHandler::matchColumns(const XMLCh *qname, const Attributes &attrs,
             cell.matched = true;
             cell.captureDepth = depth_;
             capturing_.push_back({static_cast<uint32_t>(openRows_ - 1), static_cast<uint32_t>(i)});
-            if (fragment_[i]) appendStartTag(cell, qname, attrs);
+            if (fragment_[i]) appendStartTag(cell, qname, written);
             continue;
         }
         const XMLCh *wanted = q.getAttributeName();

@@ -105,6 +105,11 @@ private:
     // and local name ("\1" and the local name when its namespace has no binding).
     const XMLCh *pathName(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs);
     const std::u16string *findUri(const std::u16string &prefix) const;
+    // The element's attributes as the paths see them under bindings: a prefixed name with its
+    // binding's prefix ("\1" and the local name when its namespace has no binding); an
+    // unprefixed name, in no namespace, and xmlns and xml names as written.
+    const XERCES_CPP_NAMESPACE::Attributes &
+    boundAttributes(const XERCES_CPP_NAMESPACE::Attributes &attrs);
     bool findDefault() const; // a default namespace is bound
     // The states of the element just started at depth_ (row path first, then the columns),
     // each from its parent's: room for them from the parse's memory.
@@ -114,8 +119,13 @@ private:
         return growStates(depth);
     }
     uint8_t *growStates(uint32_t depth);
+    // Matches the element just started (name as the paths see it, attrs as the paths see them,
+    // written as the document has them) against the row path and the columns.
+    void startMatched(const XMLCh *qname, const XMLCh *name,
+                      const XERCES_CPP_NAMESPACE::Attributes &attrs,
+                      const XERCES_CPP_NAMESPACE::Attributes &written);
     void matchColumns(const XMLCh *qname, const XERCES_CPP_NAMESPACE::Attributes &attrs,
-                      const uint8_t *states);
+                      const XERCES_CPP_NAMESPACE::Attributes &written, const uint8_t *states);
     void append(QapRowCell &cell, const XMLCh *text, size_t length, bool escape);
     void appendStartTag(QapRowCell &cell, const XMLCh *qname,
                         const XERCES_CPP_NAMESPACE::Attributes &attrs);
@@ -140,6 +150,8 @@ private:
     size_t openRows_ = 0; // rows_[0..openRows_) are open; the others kept for reuse
     std::vector<Declared> declared_;
     std::u16string name_;
+    class BoundAttributes;
+    std::unique_ptr<BoundAttributes> boundAttributes_;
     // All paths shallow: an element's states follow from its parent's and the element alone,
     // so they are kept per open depth (1 + columns bytes each) instead of matching the whole
     // list of open elements every time.
