@@ -76,7 +76,7 @@ enum TesselRowsKind {
     TESSEL_ROWS_FRAGMENT = 10 /* the element as XML text */
 };
 
-/* Options (TesselRowsSpec.flags). */
+/* Options (TesselRowsRequest.flags). */
 #define TESSEL_ROWS_SEVERAL_FAIL 1 /* a second match in a row fails the scan */
 #define TESSEL_ROWS_BAD_NULL 2     /* a value that does not convert is NULL */
 
@@ -90,7 +90,7 @@ typedef struct TesselRowsColumn {
  * code page (codePage); text must stay until the scan is closed, the rest is copied. A CLOB is
  * read when the scan opens (beyond the routines' file threshold into an unnamed temporary
  * file), on the caller's thread. */
-typedef struct TesselRowsSpec {
+typedef struct TesselRowsRequest {
     const char *text;    /* the document, NUL-terminated */
     const char *file;    /* a server file */
     const char *folder;  /* a server directory, with pattern */
@@ -103,7 +103,7 @@ typedef struct TesselRowsSpec {
     int flags;            /* TESSEL_ROWS_... options */
     int codePage;         /* of the strings and text values; 0: UTF-8 (1208) */
     sqludf_locator *clob; /* the document as a CLOB locator of the calling convention */
-} TesselRowsSpec;
+} TesselRowsRequest;
 
 /* One value of a row. text (length bytes, NUL-terminated) holds the text kinds and is valid
  * until the next fetch or close; integer holds INTEGER, SMALLINT and BIGINT; real holds DOUBLE
@@ -122,8 +122,8 @@ typedef struct TesselRows TesselRows;
 /* Opens a scan and reads the document up to its first rows. 0 and *scan, or -1 with sqlstate
  * and message (cut to messageSize) set and *scan null: a path or option refused ("38X09" names
  * the column), a file refused, or a document that fails before its first row. */
-TESSEL_API int tessel_rows_open(const TesselRowsSpec *spec, TesselRows **scan, char sqlstate[6],
-                                char *message, size_t messageSize);
+TESSEL_API int tessel_rows_open(const TesselRowsRequest *request, TesselRows **scan,
+                                char sqlstate[6], char *message, size_t messageSize);
 /* Up to maxRows rows into values (maxRows * columnCount values, row by row); *rowsOut 0 at the
  * end. 0, or -1 with sqlstate and message once the rows before the failure are out: the scan
  * then has no more rows. */

@@ -46,20 +46,20 @@ std::string show(const TesselValue &v) {
     }
 }
 
-// Scans with the spec's source; maxRows rows at most (0: all), fetched two at a time.
-Result scan(TesselRowsSpec spec, const std::string &rowPath, const std::vector<Col> &cols,
+// Scans with the request's source; maxRows rows at most (0: all), fetched two at a time.
+Result scan(TesselRowsRequest request, const std::string &rowPath, const std::vector<Col> &cols,
             size_t maxRows = 0) {
     std::vector<TesselRowsColumn> columns;
     for (const Col &c : cols)
         columns.push_back({c.name, c.kind, c.path});
-    spec.rowPath = rowPath.c_str();
-    spec.columns = columns.data();
-    spec.columnCount = static_cast<int>(columns.size());
+    request.rowPath = rowPath.c_str();
+    request.columns = columns.data();
+    request.columnCount = static_cast<int>(columns.size());
     Result r;
     char state[6];
     char message[256];
     TesselRows *rows = nullptr;
-    if (tessel_rows_open(&spec, &rows, state, message, sizeof message) != 0) {
+    if (tessel_rows_open(&request, &rows, state, message, sizeof message) != 0) {
         EXPECT_EQ(rows, nullptr);
         r.error = std::string(state) + " " + message;
         return r;
@@ -86,12 +86,12 @@ Result scan(TesselRowsSpec spec, const std::string &rowPath, const std::vector<C
 
 Result scanText(const std::string &doc, const std::string &rowPath, const std::vector<Col> &cols,
                 int flags = 0, std::vector<const char *> ns = {}) {
-    TesselRowsSpec spec{};
-    spec.text = doc.c_str();
-    spec.flags = flags;
-    spec.namespaces = ns.data();
-    spec.namespaceCount = static_cast<int>(ns.size());
-    return scan(spec, rowPath, cols);
+    TesselRowsRequest request{};
+    request.text = doc.c_str();
+    request.flags = flags;
+    request.namespaces = ns.data();
+    request.namespaceCount = static_cast<int>(ns.size());
+    return scan(request, rowPath, cols);
 }
 
 const char *kOrder = R"(<po><item sku="a&amp;b" n="1"><name>Nut &amp; bolt</name><qty> 12 </qty>
@@ -235,53 +235,53 @@ TEST(Rows, FilesFoldersAndEarlyEnds) {
     writeFile(dir + "/b.xml", "<r><i>3</i></r>");
     writeFile(dir + "/c.txt", "<r><i>no</i></r>");
     const std::vector<Col> cols = {{"i", TESSEL_ROWS_INTEGER, "."}};
-    TesselRowsSpec spec{};
-    spec.folder = dir.c_str();
-    spec.pattern = "*.xml";
-    EXPECT_EQ(scan(spec, "/r/i", cols).rows, (std::vector<std::string>{"1", "2", "3"}));
+    TesselRowsRequest request{};
+    request.folder = dir.c_str();
+    request.pattern = "*.xml";
+    EXPECT_EQ(scan(request, "/r/i", cols).rows, (std::vector<std::string>{"1", "2", "3"}));
     // The listing's names count against the memory budget.
     for (int i = 0; i < 64; ++i)
         writeFile(dir + "/filler-" + std::to_string(i) + repeat("x", 100) + ".xml", "<r/>");
     tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, "8192");
-    EXPECT_EQ(scan(spec, "/r/i", cols).error.substr(0, 5), "38X13");
+    EXPECT_EQ(scan(request, "/r/i", cols).error.substr(0, 5), "38X13");
     tarnRegistrySet(TARN_REG_MAX_PARSE_MEMORY, nullptr);
     for (int i = 0; i < 64; ++i)
         unlink((dir + "/filler-" + std::to_string(i) + repeat("x", 100) + ".xml").c_str());
-    spec = {};
+    request = {};
     const std::string file = dir + "/b.xml";
-    spec.file = file.c_str();
-    EXPECT_EQ(scan(spec, "/r/i", cols).rows, std::vector<std::string>{"3"});
+    request.file = file.c_str();
+    EXPECT_EQ(scan(request, "/r/i", cols).rows, std::vector<std::string>{"3"});
 
     // A malformed file and a link out of the allowed directory each end the scan, named.
     writeFile(dir + "/d.xml", "<r><i>4</i><i>5</r>");
-    spec = {};
-    spec.folder = dir.c_str();
-    spec.pattern = "*.xml";
-    Result r = scan(spec, "/r/i", cols);
+    request = {};
+    request.folder = dir.c_str();
+    request.pattern = "*.xml";
+    Result r = scan(request, "/r/i", cols);
     EXPECT_EQ(r.rows, (std::vector<std::string>{"1", "2", "3", "4"}));
     EXPECT_NE(r.error.find("d.xml"), std::string::npos) << r.error;
     unlink((dir + "/d.xml").c_str());
     ASSERT_EQ(symlink("/etc/hostname", (dir + "/e.xml").c_str()), 0);
-    r = scan(spec, "/r/i", cols);
+    r = scan(request, "/r/i", cols);
     EXPECT_EQ(r.error.substr(0, 5), "38X02") << r.error;
     EXPECT_NE(r.error.find("e.xml"), std::string::npos) << r.error;
     unlink((dir + "/e.xml").c_str());
     // A folder or file outside the rule is refused before any row.
-    spec.folder = "/etc";
-    EXPECT_EQ(scan(spec, "/r/i", cols).error.substr(0, 5), "38X02");
-    spec = {};
-    spec.file = "/etc/hostname";
-    EXPECT_EQ(scan(spec, "/r/i", cols).error.substr(0, 5), "38X02");
+    request.folder = "/etc";
+    EXPECT_EQ(scan(request, "/r/i", cols).error.substr(0, 5), "38X02");
+    request = {};
+    request.file = "/etc/hostname";
+    EXPECT_EQ(scan(request, "/r/i", cols).error.substr(0, 5), "38X02");
 
     // A malformed tail: the first row comes, a full read fails; a long document left in the
     // middle (its parse paused on the fiber) is closed without leaks.
     const std::string tail = "<r>" + repeat("<i>1</i>", 500) + "<i>2</i></x>";
-    spec = {};
-    spec.text = tail.c_str();
-    r = scan(spec, "/r/i", cols, 1);
+    request = {};
+    request.text = tail.c_str();
+    r = scan(request, "/r/i", cols, 1);
     EXPECT_EQ(r.rows.size(), 1u);
     EXPECT_EQ(r.error, "");
-    r = scan(spec, "/r/i", cols);
+    r = scan(request, "/r/i", cols);
     EXPECT_EQ(r.rows.size(), 501u);
     EXPECT_EQ(r.error.substr(0, 5), "38X13") << r.error;
 }
@@ -293,9 +293,9 @@ TEST(Rows, ClobAsItsText) {
     for (const std::string &doc :
          {std::string(kOrder), "<po>" + repeat("<item n=\"7\">a &amp; b</item>", 6000) + "</po>"}) {
         sqludf_locator loc = tarnLobFromBytes(doc.data(), static_cast<int32_t>(doc.size()));
-        TesselRowsSpec spec{};
-        spec.clob = &loc;
-        const Result fromClob = scan(spec, "/po/item", cols);
+        TesselRowsRequest request{};
+        request.clob = &loc;
+        const Result fromClob = scan(request, "/po/item", cols);
         EXPECT_EQ(fromClob.error, "");
         EXPECT_EQ(fromClob.rows, scanText(doc, "/po/item", cols).rows);
         tarnLobFree(loc);

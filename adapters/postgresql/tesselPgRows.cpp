@@ -107,7 +107,7 @@ int textElements(ArrayType *array, const char *what, Datum **elements) {
 
 // Reads the options into the scan: 'several error', 'bad null', 'xmlns:prefix=uri' and
 // 'xmlns=uri' (the default namespace). Returns the number of namespace bindings.
-int readOptions(ArrayType *array, TesselRowsSpec &spec) {
+int readOptions(ArrayType *array, TesselRowsRequest &request) {
     Datum *elements = nullptr;
     const int count = textElements(array, "options", &elements);
     auto **bindings = static_cast<const char **>(palloc0(sizeof(char *) * (count + 1)));
@@ -115,9 +115,9 @@ int readOptions(ArrayType *array, TesselRowsSpec &spec) {
     for (int i = 0; i < count; ++i) {
         char *option = TextDatumGetCString(elements[i]);
         if (pg_strcasecmp(option, "several error") == 0)
-            spec.flags |= TESSEL_ROWS_SEVERAL_FAIL;
+            request.flags |= TESSEL_ROWS_SEVERAL_FAIL;
         else if (pg_strcasecmp(option, "bad null") == 0)
-            spec.flags |= TESSEL_ROWS_BAD_NULL;
+            request.flags |= TESSEL_ROWS_BAD_NULL;
         else if (pg_strncasecmp(option, "xmlns=", 6) == 0)
             bindings[bound++] = option + 5;
         else if (pg_strncasecmp(option, "xmlns:", 6) == 0 && strchr(option, '=') != nullptr)
@@ -129,8 +129,8 @@ int readOptions(ArrayType *array, TesselRowsSpec &spec) {
                      errhint("The options are 'several error', 'bad null', 'xmlns:prefix=uri' "
                              "and 'xmlns=uri'.")));
     }
-    spec.namespaces = bindings;
-    spec.namespaceCount = bound;
+    request.namespaces = bindings;
+    request.namespaceCount = bound;
     return bound;
 }
 
@@ -241,30 +241,30 @@ Datum scanRows(FunctionCallInfo fcinfo, Source source) {
     auto *rsinfo = reinterpret_cast<ReturnSetInfo *>(fcinfo->resultinfo);
     desc = rsinfo->setDesc;
 
-    TesselRowsSpec spec{};
-    spec.codePage = tesselpg::databaseCodePage();
+    TesselRowsRequest request{};
+    request.codePage = tesselpg::databaseCodePage();
     char *sourceText = text_to_cstring(PG_GETARG_TEXT_PP(0));
     if (source == Source::TEXT)
-        spec.text = sourceText;
+        request.text = sourceText;
     else if (source == Source::FILE)
-        spec.file = sourceText;
+        request.file = sourceText;
     else {
-        spec.folder = sourceText;
-        spec.pattern = text_to_cstring(PG_GETARG_TEXT_PP(1));
+        request.folder = sourceText;
+        request.pattern = text_to_cstring(PG_GETARG_TEXT_PP(1));
     }
-    spec.rowPath = text_to_cstring(PG_GETARG_TEXT_PP(first - 1));
+    request.rowPath = text_to_cstring(PG_GETARG_TEXT_PP(first - 1));
     Datum *paths = nullptr;
     const int pathCount = textElements(PG_GETARG_ARRAYTYPE_P(first), "column paths", &paths);
     RowsColumn *columns = readColumns(desc, pathCount, source);
-    if (hasOptions) readOptions(PG_GETARG_ARRAYTYPE_P(first + 1), spec);
-    auto *specColumns =
+    if (hasOptions) readOptions(PG_GETARG_ARRAYTYPE_P(first + 1), request);
+    auto *requestColumns =
         static_cast<TesselRowsColumn *>(palloc0(sizeof(TesselRowsColumn) * (pathCount + 1)));
     for (int i = 0; i < pathCount; ++i)
-        specColumns[i] = TesselRowsColumn{NameStr(TupleDescAttr(desc, i)->attname), columns[i].kind,
-                                          TextDatumGetCString(paths[i])};
-    spec.columns = specColumns;
-    spec.columnCount = pathCount;
-    const bool badNull = (spec.flags & TESSEL_ROWS_BAD_NULL) != 0;
+        requestColumns[i] = TesselRowsColumn{NameStr(TupleDescAttr(desc, i)->attname),
+                                             columns[i].kind, TextDatumGetCString(paths[i])};
+    request.columns = requestColumns;
+    request.columnCount = pathCount;
+    const bool badNull = (request.flags & TESSEL_ROWS_BAD_NULL) != 0;
 
     auto *values =
         static_cast<TesselValue *>(palloc(sizeof(TesselValue) * kBatch * (pathCount + 1)));
@@ -275,7 +275,8 @@ Datum scanRows(FunctionCallInfo fcinfo, Source source) {
     char state[6];
     char message[512];
     TesselRows *scan = nullptr;
-    if (tessel_rows_open(&spec, &scan, state, message, sizeof message) != 0) raise(state, message);
+    if (tessel_rows_open(&request, &scan, state, message, sizeof message) != 0)
+        raise(state, message);
     uint64 row = 0;
     PG_TRY();
     {
@@ -289,8 +290,8 @@ Datum scanRows(FunctionCallInfo fcinfo, Source source) {
             for (int r = 0; r < rows; ++r) {
                 ++row;
                 for (int i = 0; i < pathCount; ++i)
-                    datums[i] = datumOf(columns[i], values[r * pathCount + i], specColumns[i].name,
-                                        row, badNull, &nulls[i]);
+                    datums[i] = datumOf(columns[i], values[r * pathCount + i],
+                                        requestColumns[i].name, row, badNull, &nulls[i]);
                 tuplestore_putvalues(rsinfo->setResult, desc, datums, nulls);
             }
             MemoryContextSwitchTo(caller);

@@ -267,29 +267,30 @@ int rowsFilter(sqlite3_vtab_cursor *cursor, int idxNum, const char *, int argc,
         std::vector<const char *> bindings;
         for (const std::string &b : t.bindings)
             bindings.push_back(b.c_str());
-        TesselRowsSpec spec{};
-        spec.text = text[0];
-        spec.file = text[1];
-        spec.folder = text[2];
-        spec.pattern = text[3];
-        if ((spec.text != nullptr) + (spec.file != nullptr) + (spec.folder != nullptr) != 1) {
+        TesselRowsRequest request{};
+        request.text = text[0];
+        request.file = text[1];
+        request.folder = text[2];
+        request.pattern = text[3];
+        if ((request.text != nullptr) + (request.file != nullptr) + (request.folder != nullptr) !=
+            1) {
             // A NULL document has no rows.
-            if (idxNum == 1 && spec.text == nullptr) return SQLITE_OK;
+            if (idxNum == 1 && request.text == nullptr) return SQLITE_OK;
             setError(vtab, "38X16", "give exactly one of doc, file and folder");
             return SQLITE_ERROR;
         }
-        spec.rowPath = t.rowPath.c_str();
-        spec.columns = columns.data();
-        spec.columnCount = static_cast<int>(columns.size());
-        spec.namespaces = bindings.data();
-        spec.namespaceCount = static_cast<int>(bindings.size());
-        spec.flags = t.flags;
+        request.rowPath = t.rowPath.c_str();
+        request.columns = columns.data();
+        request.columnCount = static_cast<int>(columns.size());
+        request.namespaces = bindings.data();
+        request.namespaceCount = static_cast<int>(bindings.size());
+        request.flags = t.flags;
         c->values.resize(static_cast<size_t>(kBatch) * columns.size() + 1);
         char state[6];
         char message[512];
         {
             CallLimits limits(t.db);
-            if (tessel_rows_open(&spec, &c->scan, state, message, sizeof message) != 0) {
+            if (tessel_rows_open(&request, &c->scan, state, message, sizeof message) != 0) {
                 setError(vtab, state, message);
                 return SQLITE_ERROR;
             }

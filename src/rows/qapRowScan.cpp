@@ -81,8 +81,8 @@ void QapRowScan::stop() {
     fiber_.release();
 }
 
-int QapRowScan::open(const TesselRowsSpec &spec, QapRowError &err) {
-    if (prepare(spec, err) != 0) return -1;
+int QapRowScan::open(const TesselRowsRequest &request, QapRowError &err) {
+    if (prepare(request, err) != 0) return -1;
     if (!fiber_.start(&QapRowScan::run, this)) {
         err.set("38X10", "no stack for the parse");
         return -1;
@@ -97,12 +97,12 @@ int QapRowScan::open(const TesselRowsSpec &spec, QapRowError &err) {
     return 0;
 }
 
-int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
+int QapRowScan::prepare(const TesselRowsRequest &request, QapRowError &err) {
     ctx_ = static_cast<QapRoutineCtx *>(calloc(1, sizeof(QapRoutineCtx)));
     char state[kSqlstateSize] = "00000";
     char message[kMsgTextSize] = "";
     std::vector<char> dbinfo(SQLUDF_DBINFO_LEN, 0);
-    const int32_t codePage = spec.codePage != 0 ? spec.codePage : kUtf8;
+    const int32_t codePage = request.codePage != 0 ? request.codePage : kUtf8;
     memcpy(dbinfo.data() + SQLUDF_DBINFO_CODEPAGE_OFFSET, &codePage, sizeof codePage);
     if (qapInit(ctx_, 0, dbinfo.data(), {state, message}, nullptr) != 0) {
         err.set(state, "the scan cannot start: " + wholeMessage(message));
@@ -121,12 +121,12 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
         out.resize(static_cast<size_t>(units));
         return true;
     };
-    if (spec.rowPath == nullptr || !utf16(spec.rowPath, rowPath_)) {
+    if (request.rowPath == nullptr || !utf16(request.rowPath, rowPath_)) {
         err.set("38X09", "the row path is missing or does not convert");
         return -1;
     }
-    for (int i = 0; i < spec.columnCount; ++i) {
-        const TesselRowsColumn &c = spec.columns[i];
+    for (int i = 0; i < request.columnCount; ++i) {
+        const TesselRowsColumn &c = request.columns[i];
         names_.push_back(c.name != nullptr ? c.name : "column " + std::to_string(i + 1));
         std::u16string path;
         if (c.kind < 0 || c.kind > TESSEL_ROWS_FRAGMENT) {
@@ -145,9 +145,9 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
         columns_.push_back(std::move(column));
         kinds_.push_back(c.kind);
     }
-    for (int i = 0; i < spec.namespaceCount; ++i) {
+    for (int i = 0; i < request.namespaceCount; ++i) {
         std::u16string binding;
-        if (spec.namespaces[i] == nullptr || !utf16(spec.namespaces[i], binding) ||
+        if (request.namespaces[i] == nullptr || !utf16(request.namespaces[i], binding) ||
             binding.find(u'=') == std::u16string::npos) {
             err.set("38X33", "a namespace binding is not prefix=uri");
             return -1;
@@ -155,8 +155,8 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
         const size_t eq = binding.find(u'=');
         bindings_.push_back({binding.substr(0, eq), binding.substr(eq + 1)});
     }
-    severalFail_ = (spec.flags & TESSEL_ROWS_SEVERAL_FAIL) != 0;
-    badNull_ = (spec.flags & TESSEL_ROWS_BAD_NULL) != 0;
+    severalFail_ = (request.flags & TESSEL_ROWS_SEVERAL_FAIL) != 0;
+    badNull_ = (request.flags & TESSEL_ROWS_BAD_NULL) != 0;
 
     // The paths are checked once here, by the handler the documents are then parsed with: the
     // one of the last scan of the same paths on this thread, or a new one. (With tracing on,
@@ -187,25 +187,25 @@ int QapRowScan::prepare(const TesselRowsSpec &spec, QapRowError &err) {
     }
     pathsChecked_ = true;
 
-    const int sources = (spec.text != nullptr) + (spec.file != nullptr) + (spec.folder != nullptr) +
-                        (spec.clob != nullptr);
+    const int sources = (request.text != nullptr) + (request.file != nullptr) +
+                        (request.folder != nullptr) + (request.clob != nullptr);
     if (sources != 1) {
         err.set("38X16", "a scan reads exactly one of a text, a CLOB, a file and a folder");
         return -1;
     }
-    text_ = spec.text;
-    if (spec.clob != nullptr) {
+    text_ = request.text;
+    if (request.clob != nullptr) {
         char state[kSqlstateSize] = "00000";
         char message[kMsgTextSize] = "";
-        if (clob_.load(ctx_, spec.clob, {state, message}) != 0) {
+        if (clob_.load(ctx_, request.clob, {state, message}) != 0) {
             err.set(state, wholeMessage(message));
             return -1;
         }
         fromClob_ = true;
     }
-    if (spec.file != nullptr) files_.emplace_back(spec.file);
-    if (spec.folder != nullptr)
-        return listFolder(spec.folder, spec.pattern != nullptr ? spec.pattern : "*", err);
+    if (request.file != nullptr) files_.emplace_back(request.file);
+    if (request.folder != nullptr)
+        return listFolder(request.folder, request.pattern != nullptr ? request.pattern : "*", err);
     return 0;
 }
 

@@ -43,7 +43,7 @@ public:
 
     // Sets up the context, checks the paths, lists a folder, and parses up to the first rows.
     // 0, or -1 with err set. Throws what allocation throws.
-    int open(const TesselRowsSpec &spec, QapRowError &err);
+    int open(const TesselRowsRequest &request, QapRowError &err);
     // As tessel_rows_fetch.
     int fetch(TesselValue *values, int maxRows, int *rowsOut, QapRowError &err);
     size_t columnCount() const { return columns_.size(); }
@@ -66,7 +66,7 @@ private:
     QapRowSink &sink() { return *this; }
     // A new handler for kept_'s paths. Throws QapError, or what allocation throws.
     void newHandler();
-    int prepare(const TesselRowsSpec &spec, QapRowError &err);
+    int prepare(const TesselRowsRequest &request, QapRowError &err);
     int listFolder(const char *folder, const char *pattern, QapRowError &err);
     // Converts one cell into value; false (err_ set) when it does not convert.
     bool convert(uint64_t number, size_t column, QapRowCell &cell, Value &value);

@@ -42,20 +42,20 @@ int runStep(Step step, char sqlstate[6], char *message, size_t messageSize) noex
 
 } // namespace
 
-extern "C" int tessel_rows_open(const TesselRowsSpec *spec, TesselRows **scan, char sqlstate[6],
-                                char *message, size_t messageSize) {
+extern "C" int tessel_rows_open(const TesselRowsRequest *request, TesselRows **scan,
+                                char sqlstate[6], char *message, size_t messageSize) {
     if (scan != nullptr) *scan = nullptr;
     return runStep(
         [&](QapRowError &err) {
-            if (spec == nullptr || scan == nullptr ||
-                (spec->columnCount > 0 && spec->columns == nullptr) || spec->columnCount < 0 ||
-                spec->namespaceCount < 0 ||
-                (spec->namespaceCount > 0 && spec->namespaces == nullptr)) {
+            if (request == nullptr || scan == nullptr ||
+                (request->columnCount > 0 && request->columns == nullptr) ||
+                request->columnCount < 0 || request->namespaceCount < 0 ||
+                (request->namespaceCount > 0 && request->namespaces == nullptr)) {
                 err.set("38X16", "invalid null parameter");
                 return -1;
             }
             auto rows = std::make_unique<TesselRows>();
-            if (rows->scan.open(*spec, err) != 0) return -1;
+            if (rows->scan.open(*request, err) != 0) return -1;
             *scan = rows.release();
             return 0;
         },
