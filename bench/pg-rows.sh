@@ -2,11 +2,11 @@
 # The row scan in PostgreSQL beside XMLTABLE: N generated purchase orders of about 2 KB (default
 # 100000), each item a row of four columns (an attribute, two texts, a number), summed so that
 # every value is read. tessel_rows reads the text column, XMLTABLE the same documents as xml.
-# Both in a LATERAL join (tessel_rows has no select-list form: its columns come from the
-# column definition list), serially and with 2 parallel workers per Gather, in a throwaway
-# cluster (scripts/pgcluster.sh; needs root, to install the extension from build/). Each query
-# runs three times; the best time counts. The cluster takes /tmp/tessel-pg.lock itself (do not
-# wrap the script in flock).
+# tessel_rows in a LATERAL join (its columns come from the column definition list), and
+# tessel_rows_as (columns from a row type) in the select list; serially and with 2 parallel
+# workers per Gather, in a throwaway cluster (scripts/pgcluster.sh; needs root, to install the
+# extension from build/). Each query runs three times; the best time counts. The cluster takes
+# /tmp/tessel-pg.lock itself (do not wrap the script in flock).
 #
 #   bash bench/pg-rows.sh [N]
 set -euo pipefail
@@ -21,8 +21,13 @@ CREATE EXTENSION tessel;
 \set items 9
 \i bench/pg-orders.sql
 \i bench/best_ms.sql
+CREATE TYPE order_item AS (sku text, name text, qty int, price float8);
 CREATE TABLE queries(engine text, q text);
 INSERT INTO queries VALUES
+  ('tessel_rows_as, select list', \$q\$SELECT count(*), sum(length((r).sku) + length((r).name) + (r).qty),
+       sum((r).price)
+     FROM (SELECT tessel_rows_as(NULL::order_item, o.doc, '/purchaseOrder/items/item',
+       '@partNum', 'productName', 'quantity', 'price') AS r FROM orders o) s\$q\$),
   ('tessel_rows', \$q\$SELECT count(*), sum(length(t.sku) + length(t.name) + t.qty), sum(t.price)
      FROM orders o, LATERAL tessel_rows(o.doc, '/purchaseOrder/items/item',
        '@partNum', 'productName', 'quantity', 'price') AS t(sku text, name text, qty int, price float8)\$q\$),
@@ -52,10 +57,7 @@ SET max_parallel_workers_per_gather = 0;
 INSERT INTO runs SELECT 0, engine, best_ms(q), gathers(q) FROM queries;
 SET max_parallel_workers_per_gather = 2;
 INSERT INTO runs SELECT 2, engine, best_ms(q), gathers(q) FROM queries;
-SELECT t.workers, round(t.ms::numeric) AS tessel_rows_ms, round(x.ms::numeric) AS xmltable_ms,
-       round((t.ms / x.ms)::numeric, 2) AS "tessel_rows/xmltable",
-       round(($orders * 1000.0 * 9 / t.ms)::numeric) AS "tessel rows/s",
-       t.parallel AS "tessel_rows under a Gather", x.parallel AS "xmltable under a Gather"
-  FROM runs t JOIN runs x USING (workers)
- WHERE t.engine = 'tessel_rows' AND x.engine = 'xmltable' ORDER BY 1;
+SELECT t.workers, t.engine, round(t.ms::numeric) AS ms, round((t.ms / x.ms)::numeric, 2) AS "/xmltable",
+       round(($orders * 1000.0 * 9 / t.ms)::numeric) AS "rows/s", t.parallel AS "under a Gather"
+  FROM runs t JOIN runs x ON x.workers = t.workers AND x.engine = 'xmltable' ORDER BY 1, 2;
 SQL

@@ -4,10 +4,14 @@
 //     AS t(sku text, qty int);
 // over a document (tessel_rows), a server file (tessel_rows_file) or the files of a folder
 // that match a glob (tessel_rows_folder). A form with two arrays, paths and options, takes the
-// options 'several error', 'bad null' and 'xmlns[:prefix]=uri'.
+// options 'several error', 'bad null' and 'xmlns[:prefix]=uri'. tessel_rows_as takes its
+// columns from a composite type instead, named by a model value (NULL::item_t), so that it also
+// serves in the select list:
+//   SELECT (tessel_rows_as(NULL::item_t, doc, '/po/items/item', '@partNum', 'quantity')).*
 //
 // The result is materialized from the library's batches: PostgreSQL reads a function in FROM
-// to its end into a tuplestore whatever its mode, so one call per row would only add calls.
+// to its end into a tuplestore whatever its mode, so one call per row would only add calls;
+// the select list takes a materialized set as well.
 // The scan is closed when the call ends, by error or cancel too (PG_FINALLY). Only trivially
 // destructible locals: PostgreSQL's errors jump out of these functions.
 #include "tessel.h"
@@ -35,6 +39,7 @@ extern "C" {
 PG_FUNCTION_INFO_V1(tessel_rows_pg);
 PG_FUNCTION_INFO_V1(tessel_rows_file_pg);
 PG_FUNCTION_INFO_V1(tessel_rows_folder_pg);
+PG_FUNCTION_INFO_V1(tessel_rows_as_pg);
 }
 #pragma GCC visibility pop
 
@@ -42,7 +47,7 @@ namespace {
 
 constexpr int kBatch = 64;
 
-enum class Source { TEXT, FILE, FOLDER };
+enum class Source { TEXT, FILE, FOLDER, TYPED }; // TYPED: a document, columns from a model
 
 // A column of the definition list: its kind in the scan and how its value becomes a Datum.
 struct RowsColumn {
@@ -85,9 +90,10 @@ int kindOfType(Oid type) {
 }
 
 const char *functionName(Source source) {
-    return source == Source::TEXT   ? "tessel_rows"
-           : source == Source::FILE ? "tessel_rows_file"
-                                    : "tessel_rows_folder";
+    return source == Source::TEXT     ? "tessel_rows"
+           : source == Source::FILE   ? "tessel_rows_file"
+           : source == Source::FOLDER ? "tessel_rows_folder"
+                                      : "tessel_rows_as";
 }
 
 // The elements of a one-dimensional text array; a NULL element is an error naming what.
@@ -228,23 +234,36 @@ Datum datumOf(const RowsColumn &c, const TesselValue &v, const char *name, uint6
 
 Datum scanRows(FunctionCallInfo fcinfo, Source source) {
     CHECK_FOR_INTERRUPTS();
-    const int first = source == Source::FOLDER ? 3 : 2; // the paths' argument
+    const int base = source == Source::TYPED ? 1 : 0;            // the document's argument
+    const int first = base + (source == Source::FOLDER ? 3 : 2); // the paths' argument
     const bool hasOptions = PG_NARGS() > first + 1;
     TupleDesc desc = nullptr;
+    if (get_call_result_type(fcinfo, nullptr, &desc) != TYPEFUNC_COMPOSITE &&
+        source == Source::TYPED)
+        ereport(ERROR, (errcode(ERRCODE_DATATYPE_MISMATCH),
+                        errmsg("tessel_rows_as needs a model of a composite type"),
+                        errhint("Name the row type by a NULL of it: tessel_rows_as(NULL::item_t, "
+                                "doc, ...).")));
     if (get_call_result_type(fcinfo, nullptr, &desc) != TYPEFUNC_COMPOSITE)
         ereport(ERROR, (errcode(ERRCODE_SYNTAX_ERROR),
                         errmsg("%s needs a column definition list", functionName(source)),
                         errhint("Name and type its columns: %s(...) AS t(sku text, qty int).",
                                 functionName(source))));
     // A copy of the expected descriptor: the executor frees the one it is given back.
-    InitMaterializedSRF(fcinfo, MAT_SRF_USE_EXPECTED_DESC);
     auto *rsinfo = reinterpret_cast<ReturnSetInfo *>(fcinfo->resultinfo);
+    InitMaterializedSRF(fcinfo, rsinfo != nullptr && IsA(rsinfo, ReturnSetInfo) &&
+                                        rsinfo->expectedDesc != nullptr
+                                    ? MAT_SRF_USE_EXPECTED_DESC
+                                    : 0);
     desc = rsinfo->setDesc;
+    // The typed form is not strict (its model is NULL): a NULL argument gives no rows.
+    for (int i = base; i < PG_NARGS(); ++i)
+        if (PG_ARGISNULL(i)) return Datum(0);
 
     TesselRowsRequest request{};
     request.codePage = tesselpg::databaseCodePage();
-    char *sourceText = text_to_cstring(PG_GETARG_TEXT_PP(0));
-    if (source == Source::TEXT)
+    char *sourceText = text_to_cstring(PG_GETARG_TEXT_PP(base));
+    if (source == Source::TEXT || source == Source::TYPED)
         request.text = sourceText;
     else if (source == Source::FILE)
         request.file = sourceText;
@@ -317,4 +336,8 @@ extern "C" Datum tessel_rows_file_pg(PG_FUNCTION_ARGS) {
 
 extern "C" Datum tessel_rows_folder_pg(PG_FUNCTION_ARGS) {
     return scanRows(fcinfo, Source::FOLDER);
+}
+
+extern "C" Datum tessel_rows_as_pg(PG_FUNCTION_ARGS) {
+    return scanRows(fcinfo, Source::TYPED);
 }

@@ -108,6 +108,19 @@ void printRowFunctions() {
             printf("GRANT EXECUTE ON FUNCTION %s TO pg_read_server_files;\n", signature.c_str());
         }
     }
+    // The typed form: its columns from the model's composite type, so that it also serves in
+    // the select list. Not strict: the model is a NULL of the type.
+    for (int withOptions = 0; withOptions < 2; ++withOptions) {
+        printf("\nCREATE FUNCTION tessel_rows_as(model anyelement, doc text, row_path text, %s)\n"
+               "    RETURNS SETOF anyelement ROWS 100\n"
+               "    LANGUAGE C IMMUTABLE PARALLEL SAFE COST 1000\n"
+               "    AS 'MODULE_PATHNAME', 'tessel_rows_as_pg';\n",
+               withOptions ? "paths text[], options text[]" : "VARIADIC paths text[]");
+        printf("COMMENT ON FUNCTION tessel_rows_as(anyelement, text, text, text[]%s) IS 'the rows "
+               "of a document as values of the model''s row type: one per element at the row "
+               "path, a column per path';\n",
+               withOptions ? ", text[]" : "");
+    }
 }
 } // namespace
 

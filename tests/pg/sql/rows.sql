@@ -21,6 +21,13 @@ SELECT * FROM tessel_rows('<r/>', '/r', 'a') AS t(a jsonb);
 SELECT * FROM tessel_rows('<r/>', '/r', ARRAY['a'], ARRAY['fast']) AS t(a text);
 SELECT * FROM tessel_rows('<r/>', 'r', 'a') AS t(a text);
 SELECT * FROM tessel_rows('<r/>', '/r', 'a');
+-- the typed form: the columns of a row type, in FROM and in the select list; a NULL document
+-- has no rows; a model that is no row type is refused
+CREATE TYPE rows_item AS (sku text, qty int);
+SELECT * FROM tessel_rows_as(NULL::rows_item, :'po', '/po/item', '@sku', 'qty');
+SELECT n, (tessel_rows_as(NULL::rows_item, d, '/po/item', ARRAY['@sku', 'qty'], ARRAY['bad null'])).*
+  FROM (VALUES (1, :'po'), (2, NULL)) v(n, d);
+SELECT * FROM tessel_rows_as(NULL::int, '<r/>', '/r', 'a');
 -- LATERAL over a table: LIMIT stops before the document that fails; a NULL document has no rows
 CREATE TABLE rows_po (id int, doc text);
 INSERT INTO rows_po VALUES (1, '<po><item><qty>1</qty></item><item><qty>2</qty></item></po>'),
