@@ -237,7 +237,9 @@ int main() {
            "every function is CALLED ON NULL INPUT.\nBoth "
            "engines also have `tessel_version()`, the version as text, and the schema validation\n"
            "functions `tessel_validate_schema`, `tessel_validate_schema_file` and "
-           "`tessel_schema_errors`\n(see [schemas.md](schemas.md)).\n",
+           "`tessel_schema_errors`\n(see [schemas.md](schemas.md)), and the row scan: SQLite's "
+           "virtual table `tessel_rows`,\nPostgreSQL's `tessel_rows`, `tessel_rows_as`, "
+           "`tessel_rows_file` and `tessel_rows_folder` (see\n[rows.md](rows.md)).\n",
            TESSEL_VERSION, tessel::kCatalogSize);
     printf("\nMarking: IMMUTABLE when the result depends on the arguments alone (no server file), "
            "else\nVOLATILE; PARALLEL SAFE for routines over values and file readers, UNSAFE "
