@@ -35,14 +35,6 @@ INSERT INTO queries VALUES
      FROM orders o, LATERAL XMLTABLE('/purchaseOrder/items/item' PASSING o.x COLUMNS
        sku text PATH '@partNum', name text PATH 'productName', qty int PATH 'quantity',
        price float8 PATH 'price') t\$q\$);
-CREATE FUNCTION gathers(q text) RETURNS bool LANGUAGE plpgsql AS \$\$
-DECLARE line text;
-BEGIN
-  FOR line IN EXECUTE 'EXPLAIN (COSTS OFF) ' || q LOOP
-    IF line LIKE '%Gather%' THEN RETURN true; END IF;
-  END LOOP;
-  RETURN false;
-END \$\$;
 CREATE FUNCTION result(q text) RETURNS text LANGUAGE plpgsql AS \$\$
 DECLARE r text;
 BEGIN

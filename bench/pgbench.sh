@@ -41,15 +41,6 @@ INSERT INTO queries VALUES
    \$q\$SELECT sum(p::text::float8) FROM orders, unnest(xpath('/purchaseOrder/items/item/price/text()', x)) p\$q\$),
   ('every price (a table per document)', 'xmltable',
    \$q\$SELECT sum(t.v) FROM orders, XMLTABLE('/purchaseOrder/items/item' PASSING x COLUMNS v float8 PATH 'price') t\$q\$);
--- whether the plan of a query runs it in parallel workers
-CREATE FUNCTION gathers(q text) RETURNS bool LANGUAGE plpgsql AS \$\$
-DECLARE line text;
-BEGIN
-  FOR line IN EXECUTE 'EXPLAIN (COSTS OFF) ' || q LOOP
-    IF line LIKE '%Gather%' THEN RETURN true; END IF;
-  END LOOP;
-  RETURN false;
-END \$\$;
 CREATE TABLE runs(workers int, what text, engine text, ms float8, parallel bool);
 SET max_parallel_workers_per_gather = 0;
 INSERT INTO runs SELECT 0, what, engine, best_ms(q), gathers(q) FROM queries;

@@ -15,6 +15,7 @@
 #include <ftw.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unicode/ucnv.h>
 #include <unistd.h>
 
@@ -103,6 +104,26 @@ size_t openFilesIn(const std::string &dir) {
             files.insert({st.st_dev, st.st_ino});
     }
     return files.size();
+}
+
+std::string runInChild(const std::function<std::string()> &body) {
+    int fds[2];
+    if (pipe(fds) != 0) return "pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        const std::string told = body();
+        _exit(write(fds[1], told.data(), told.size()) < 0);
+    }
+    close(fds[1]);
+    std::string told;
+    char buf[256];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+        told.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? told : "crashed " + told;
 }
 
 bool exists(const std::string &path) {

@@ -6,6 +6,7 @@
 #include "qapInit.h"
 #include "tarnCall.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ std::vector<std::string> listDir(const std::string &dir);
 size_t openFilesIn(const std::string &dir);
 // True when something exists at the path.
 bool exists(const std::string &path);
+// Runs body in a child process and returns what it returned there; "crashed " and what it
+// wrote when the child did not exit, "pipe" when no pipe could be made.
+std::string runInChild(const std::function<std::string()> &body);
 
 // A catalogued routine described for the calling side, by its name.
 tarn::RoutineDesc routine(const std::string &name);

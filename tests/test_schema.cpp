@@ -10,10 +10,10 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using tesseltest::repeat;
+using tesseltest::runInChild;
 using tesseltest::scratchDir;
 using tesseltest::writeFile;
 
@@ -178,10 +178,7 @@ namespace {
 // The validation in a child process under the address-space limit (not with the address
 // sanitizer, which reserves terabytes): its SQLSTATE and message start, and its milliseconds.
 std::string bounded(const std::string &doc, const std::string &xsd) {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe";
-    const pid_t child = fork();
-    if (child == 0) {
+    return runInChild([&] {
 #if !defined(__SANITIZE_ADDRESS__)
         const rlimit limit{size_t{1} << 30, size_t{1} << 30};
         setrlimit(RLIMIT_AS, &limit);
@@ -193,17 +190,8 @@ std::string bounded(const std::string &doc, const std::string &xsd) {
         told += " " + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::steady_clock::now() - start)
                                          .count());
-        _exit(write(fds[1], told.data(), told.size()) < 0);
-    }
-    close(fds[1]);
-    std::string told;
-    char buf[256];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
-        told.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? told : "crashed " + told;
+        return told;
+    });
 }
 
 } // namespace

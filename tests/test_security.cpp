@@ -30,7 +30,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -408,24 +407,12 @@ long statusKiB(const char *field) {
 // The call in a child process: its SQLSTATE and message, and how far it took the peak resident
 // memory beyond what the process held before, in MiB.
 std::string inChild(const char *routine, const std::vector<Input> &args) {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe";
-    const pid_t child = fork();
-    if (child == 0) {
+    return runInChild([&] {
         const long before = statusKiB("VmRSS:");
         const tarn::Outcome o = once(routine, args);
-        const std::string told = o.sqlstate + " " + o.message.substr(0, 70) + " " +
-                                 std::to_string((statusKiB("VmHWM:") - before) >> 10);
-        _exit(write(fds[1], told.data(), told.size()) < 0);
-    }
-    close(fds[1]);
-    std::string told;
-    char buf[256];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
-        told.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    waitpid(child, nullptr, 0);
-    return told;
+        return o.sqlstate + " " + o.message.substr(0, 70) + " " +
+               std::to_string((statusKiB("VmHWM:") - before) >> 10);
+    });
 }
 
 std::atomic<int64_t> cancelAt{0}; // steady-clock milliseconds; the statement is cancelled then

@@ -81,10 +81,26 @@ void QapRowHandler::flatten(const QapQuery &q) {
 }
 
 QapRowHandler::~QapRowHandler() {
+    freeStates();
+}
+
+void QapRowHandler::freeStates() {
     if (statesMemory_ != nullptr)
         statesMemory_->deallocate(states_);
     else
         ::operator delete(states_);
+    states_ = nullptr;
+    statesDepths_ = 0;
+    statesMemory_ = nullptr;
+}
+
+void QapRowHandler::bindContext(QapRoutineCtx *newCtx) {
+    ctx = newCtx;
+    currentPath.release(newCtx);
+    query.rebind(newCtx);
+    for (const auto &q : queries_)
+        q->rebind(newCtx);
+    result.ctx = newCtx;
 }
 
 void QapRowHandler::rearm() {
@@ -101,20 +117,9 @@ void QapRowHandler::rearm() {
 void QapRowHandler::detach() {
     rearm();
     // Nothing points at the context, which goes first.
-    ctx = nullptr;
-    currentPath.release(nullptr);
-    query.rebind(nullptr);
-    for (const auto &q : queries_)
-        q->rebind(nullptr);
-    result.ctx = nullptr;
+    bindContext(nullptr);
     result.useMemory(nullptr);
-    if (statesMemory_ != nullptr)
-        statesMemory_->deallocate(states_);
-    else
-        ::operator delete(states_);
-    states_ = nullptr;
-    statesDepths_ = 0;
-    statesMemory_ = nullptr;
+    freeStates();
     // The cells keep their room for the next scan, unless it is large.
     constexpr size_t kKeptUnits = 16384;
     size_t units = 0;
@@ -129,12 +134,7 @@ void QapRowHandler::detach() {
 
 void QapRowHandler::rebind(QapRoutineCtx *newCtx, const std::vector<QapRowBinding> &bindings,
                            QapRowSink &sink) {
-    ctx = newCtx;
-    currentPath.release(newCtx);
-    query.rebind(newCtx);
-    for (const auto &q : queries_)
-        q->rebind(newCtx);
-    result.ctx = newCtx;
+    bindContext(newCtx);
     bindings_ = &bindings;
     sink_ = &sink;
 }
@@ -180,10 +180,7 @@ uint8_t *QapRowHandler::growStates(uint32_t depth) {
         memcpy(room, states_, statesDepths_ * width);
     else
         memset(room, PARTIAL, width); // depth 0, the document: every path may still match
-    if (statesMemory_ != nullptr)
-        statesMemory_->deallocate(states_);
-    else
-        ::operator delete(states_);
+    freeStates();
     states_ = room;
     statesDepths_ = depths;
     statesMemory_ = memory;

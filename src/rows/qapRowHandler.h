@@ -119,6 +119,9 @@ private:
         return growStates(depth);
     }
     uint8_t *growStates(uint32_t depth);
+    void freeStates();
+    // Points the handler's parts (path, queries, result) at a context, or at none.
+    void bindContext(QapRoutineCtx *newCtx);
     // Matches the element just started (name as the paths see it, attrs as the paths see them,
     // written as the document has them) against the row path and the columns.
     void startMatched(const XMLCh *qname, const XMLCh *name,
