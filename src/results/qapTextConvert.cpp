@@ -30,7 +30,7 @@ long qapLeadingInteger(const char *const text) {
 namespace {
 
 // A plain decimal ([blanks][sign]digits[.digits]) of at most 30 characters, 15 significant
-// digits and 22 decimals: the digits are exact as an integer and the power of ten as a double,
+// digits and 22 decimals (trailing zeros of the fraction not counted): the digits are exact as an integer and the power of ten as a double,
 // so one division rounds exactly as strtod does. False for anything else.
 bool plainDecimal(const char *const text, double *out) {
     static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -54,14 +54,22 @@ bool plainDecimal(const char *const text, double *out) {
     const bool dot = *s == '.';
     if (dot) {
         const char *const fraction = ++s;
+        const char *end = s;
+        while (isDigit(*end))
+            ++end;
+        // Trailing zeros of the fraction are not significant either.
+        const char *last = end;
+        while (last != fraction && last[-1] == '0')
+            --last;
         if (digits == 0)
-            while (*s == '0')
+            while (s != last && *s == '0')
                 ++s;
         significant = s;
-        while (isDigit(*s))
+        while (s != last)
             digits = 10 * digits + static_cast<uint64_t>(*s++ - '0');
         count += s - significant;
         decimals = s - fraction;
+        s = end;
     }
     if (*s != '\0' || s - number == dot || count > 15 || decimals > 22 || s - text > 30)
         return false;
