@@ -4,7 +4,9 @@
 #include "tesselHost.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 XERCES_CPP_NAMESPACE_USE
@@ -49,21 +51,27 @@ bool isPlainChar(char32_t c) {
 }
 
 // Appends c as UTF-16.
-void appendChar(std::u16string &out, char32_t c) {
+void appendChar(QapUnits &out, char32_t c) {
     if (c < 0x10000) {
-        out.push_back(static_cast<char16_t>(c));
+        out.push(static_cast<char16_t>(c));
     } else {
         c -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        out.push(static_cast<char16_t>(0xD800 + (c >> 10)));
+        out.push(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
     }
+}
+
+// Appends the ASCII bytes [from, to) as UTF-16.
+void appendAscii(QapUnits &out, const unsigned char *from, const unsigned char *to) {
+    for (char16_t *o = out.extend(static_cast<size_t>(to - from)); from != to; ++from)
+        *o++ = *from;
 }
 
 // The attributes of the element just started, as the full reader gives them with namespaces
 // off: no URI, the local part after the first colon, type CDATA.
 class QuickAttributes final : public Attributes {
 public:
-    QuickAttributes(const std::u16string &text, const std::vector<uint32_t> &at)
+    QuickAttributes(const QapUnits &text, const std::vector<uint32_t> &at)
         : text_(text.data()), at_(at.data()), count_(at.size() / 2) {}
     XMLSize_t getLength() const override { return count_; }
     const XMLCh *getURI(const XMLSize_t) const override { return u""; }
@@ -132,7 +140,30 @@ private:
 
 } // namespace
 
+void QapUnits::grow(size_t n) {
+    const size_t cap = std::max(size_ + n, 2 * cap_ + 64);
+    std::unique_ptr<char16_t[]> units(new char16_t[cap]);
+    if (size_ != 0) memcpy(units.get(), units_.get(), size_ * sizeof(char16_t));
+    units_ = std::move(units);
+    cap_ = cap;
+}
+
+void QapUnits::trim(size_t units) {
+    if (cap_ <= units) return;
+    units_.reset();
+    size_ = cap_ = 0;
+}
+
 QapQuickReader::QapQuickReader() = default;
+
+void QapQuickReader::trim() {
+    constexpr size_t kKept = size_t{64} << 10;
+    text_.trim(kKept);
+    names_.trim(kKept);
+    attributeText_.trim(kKept);
+    if (starts_.capacity() > kKept) std::vector<uint32_t>().swap(starts_);
+    if (attribute_.capacity() > kKept) std::vector<uint32_t>().swap(attribute_);
+}
 QapQuickReader::~QapQuickReader() = default;
 
 // One document's read. Each step reads one piece from p: OK (consumed), MORE (the input ends
@@ -171,7 +202,7 @@ private:
     // Copies the characters of a literal (attribute value, or comment, PI and CDATA content)
     // from q up to the first byte of stop, into out (when given); the end of that byte, or
     // nullptr with step set.
-    const unsigned char *literal(const unsigned char *q, const char *stop, std::u16string *out,
+    const unsigned char *literal(const unsigned char *q, const char *stop, QapUnits *out,
                                  bool attribute, Step &step);
     Step ended() const { return eof_ ? NO : MORE; }
     void flushText() {
@@ -418,7 +449,7 @@ int QapQuickReader::Scan::reference(const unsigned char *q, char32_t &c) const {
 }
 
 QapQuickReader::Scan::Step QapQuickReader::Scan::text() {
-    std::u16string &out = r_.text_;
+    QapUnits &out = r_.text_;
     const unsigned char *q = p_;
     Step step = OK;
     for (;;) {
@@ -427,10 +458,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::text() {
             ++q;
         if (q != run) {
             brackets_ = 0;
-            const size_t old = out.size();
-            out.resize(old + static_cast<size_t>(q - run));
-            for (char16_t *o = &out[old]; run != q; ++run)
-                *o++ = *run;
+            appendAscii(out, run, q);
         }
         if (out.size() >= kTextPiece) {
             p_ = q;
@@ -475,8 +503,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::text() {
 }
 
 const unsigned char *QapQuickReader::Scan::literal(const unsigned char *q, const char *stop,
-                                                   std::u16string *out, bool attribute,
-                                                   Step &step) {
+                                                   QapUnits *out, bool attribute, Step &step) {
     const unsigned char *begin = q;
     for (;;) {
         const unsigned char *run = q;
@@ -486,12 +513,7 @@ const unsigned char *QapQuickReader::Scan::literal(const unsigned char *q, const
             step = NO;
             return nullptr;
         }
-        if (out != nullptr && q != run) {
-            const size_t old = out->size();
-            out->resize(old + static_cast<size_t>(q - run));
-            for (char16_t *o = &(*out)[old]; run != q; ++run)
-                *o++ = *run;
-        }
+        if (out != nullptr && q != run) appendAscii(*out, run, q);
         if (q == end_) {
             step = ended();
             return nullptr;
@@ -537,7 +559,7 @@ const unsigned char *QapQuickReader::Scan::literal(const unsigned char *q, const
 }
 
 QapQuickReader::Scan::Step QapQuickReader::Scan::startTag() {
-    std::u16string &text = r_.attributeText_;
+    QapUnits &text = r_.attributeText_;
     std::vector<uint32_t> &at = r_.attribute_;
     text.clear();
     at.clear();
@@ -555,9 +577,9 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::startTag() {
             step = s == end_ ? ended() : NO;
             return false;
         }
-        for (; q != s; ++q)
-            text.push_back(*q);
-        text.push_back(0);
+        appendAscii(text, q, s);
+        text.push(0);
+        q = s;
         return true;
     };
     Step step = OK;
@@ -582,7 +604,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::startTag() {
         at.push_back(static_cast<uint32_t>(text.size()));
         q = literal(q + 1, quote, &text, true, step);
         if (q == nullptr) return step;
-        text.push_back(0);
+        text.push(0);
         // No name twice.
         const XMLCh *added = text.data() + at[at.size() - 2];
         for (size_t i = 0; i + 2 < at.size(); i += 2)
@@ -608,7 +630,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::startTag() {
         return OK;
     }
     r_.starts_.push_back(static_cast<uint32_t>(r_.names_.size()));
-    r_.names_.append(text.data(), nameUnits);
+    memcpy(r_.names_.extend(nameUnits), text.data(), nameUnits * sizeof(char16_t));
     namesHeld_ += nameUnits;
     content_.startElement(u"", u"", r_.names_.data() + r_.starts_.back(), attrs);
     return OK;
@@ -629,7 +651,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::endTag() {
     flushText();
     content_.endElement(u"", u"", r_.names_.data() + r_.starts_.back());
     namesHeld_ -= r_.names_.size() - r_.starts_.back();
-    r_.names_.resize(r_.starts_.back());
+    r_.names_.cut(r_.starts_.back());
     r_.starts_.pop_back();
     return OK;
 }
@@ -637,7 +659,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::endTag() {
 QapQuickReader::Scan::Step QapQuickReader::Scan::comment() {
     Step step = OK;
     r_.attributeText_.clear();
-    std::u16string *out = lexical_ != nullptr ? &r_.attributeText_ : nullptr;
+    QapUnits *out = lexical_ != nullptr ? &r_.attributeText_ : nullptr;
     const unsigned char *q = literal(p_ + 4, "--", out, false, step);
     if (q == nullptr) return step;
     if (q == end_) return ended();
@@ -648,7 +670,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::comment() {
 }
 
 QapQuickReader::Scan::Step QapQuickReader::Scan::instruction() {
-    std::u16string &text = r_.attributeText_;
+    QapUnits &text = r_.attributeText_;
     text.clear();
     const unsigned char *q = p_ + 2;
     while (q != end_ && isNameChar(*q))
@@ -658,9 +680,8 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::instruction() {
     if (n == 0 || !isNameStart(p_[2]) ||
         (n == 3 && strncasecmp(reinterpret_cast<const char *>(p_ + 2), "xml", 3) == 0))
         return NO;
-    for (const unsigned char *c = p_ + 2; c != q; ++c)
-        text.push_back(*c);
-    text.push_back(0);
+    appendAscii(text, p_ + 2, q);
+    text.push(0);
     const size_t data = text.size();
     if (isSpace(*q)) {
         while (q != end_ && isSpace(*q))
@@ -673,14 +694,14 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::instruction() {
     Step step = OK;
     q = literal(q, "?>", &text, false, step);
     if (q == nullptr) return step;
-    text.push_back(0);
+    text.push(0);
     p_ = q;
     content_.processingInstruction(text.data(), text.data() + data);
     return OK;
 }
 
 QapQuickReader::Scan::Step QapQuickReader::Scan::cdata() {
-    std::u16string &text = r_.attributeText_;
+    QapUnits &text = r_.attributeText_;
     text.clear();
     Step step = OK;
     const unsigned char *q = literal(p_ + 9, "]]>", &text, false, step);
@@ -698,7 +719,9 @@ QapQuickReader::Outcome QapQuickReader::readMemory(const char *doc, size_t size,
                                                    LexicalHandler *lexical) {
     Scan scan(*this, content, lexical);
     scan.overMemory(doc, size);
-    return scan.run();
+    const Outcome outcome = scan.run();
+    trim();
+    return outcome;
 }
 
 QapQuickReader::Outcome QapQuickReader::readFile(int fd, ContentHandler &content,
@@ -708,5 +731,6 @@ QapQuickReader::Outcome QapQuickReader::readFile(int fd, ContentHandler &content
     const Outcome outcome = scan.run();
     // A large window goes back: files of ordinary tags need no more than one.
     if (buffer_.size() > 2 * kWindow) std::vector<char>().swap(buffer_);
+    trim();
     return outcome;
 }

@@ -7,7 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <memory>
 #include <vector>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/sax2/ContentHandler.hpp>
@@ -20,6 +20,33 @@ constexpr size_t kQuickMaxToken = size_t{1} << 20;
 constexpr size_t kQuickMaxDepth = 4096;
 constexpr size_t kQuickMaxNames = size_t{1} << 20;
 constexpr size_t kQuickMaxAttributes = 256;
+
+// A growing run of UTF-16 units, written in place.
+class QapUnits {
+public:
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    char16_t *data() { return units_.get(); }
+    const char16_t *data() const { return units_.get(); }
+    void clear() { size_ = 0; }
+    void cut(size_t size) { size_ = size; }
+    // Room for n more units at the end: where they go.
+    char16_t *extend(size_t n) {
+        if (cap_ - size_ < n) grow(n);
+        char16_t *at = units_.get() + size_;
+        size_ += n;
+        return at;
+    }
+    void push(char16_t c) { *extend(1) = c; }
+    // Gives the room back when it grew past units.
+    void trim(size_t units);
+
+private:
+    void grow(size_t n);
+    std::unique_ptr<char16_t[]> units_;
+    size_t size_ = 0;
+    size_t cap_ = 0;
+};
 
 class QapQuickReader {
 public:
@@ -44,10 +71,12 @@ public:
 
 private:
     class Scan;
+    // What a large document made the buffers grow to goes back.
+    void trim();
     std::vector<char> buffer_;        // a file's window
-    std::u16string text_;             // text on its way to the handler
-    std::u16string names_;            // the open elements' names, each ended by a zero
+    QapUnits text_;                   // text on its way to the handler
+    QapUnits names_;                  // the open elements' names, each ended by a zero
     std::vector<uint32_t> starts_;    // where each open element's name starts in names_
-    std::u16string attributeText_;    // the started element's attribute names and values
+    QapUnits attributeText_;          // the started element's name, attribute names and values
     std::vector<uint32_t> attribute_; // per attribute: name start, value start
 };
