@@ -25,6 +25,8 @@ namespace {
 constexpr size_t kBatchRows = 64;
 constexpr size_t kBatchBytes = 65536;
 constexpr int32_t kUtf8 = 1208;
+// Budgets from this size up leave room for the quick reader's own memory (kQuickMax...).
+constexpr size_t kQuickBudget = size_t{32} << 20;
 
 // The whole text of the message a call just set, without its final newline.
 std::string wholeMessage(const char *cut) {
@@ -342,6 +344,7 @@ bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
     }
     int32_t rc = 0;
     try {
+        if (quickRead(doc, parts, *handler)) return true;
         rc = qapRunParse(ctx_, parts, doc, status);
     } catch (const QapParseClosed &) {
         return false; // closed, or failed (fail() kept why)
@@ -352,6 +355,34 @@ bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
         return failHere("38X13", "the document is not well-formed");
     }
     return true;
+}
+
+bool QapRowScan::quickRead(const QapDoc &doc, QapParseParts &parts, QapRowHandler &handler) {
+    skipRows_ = 0;
+    // The quick reader takes UTF-8 only, and its memory must fit easily in the parse's budget.
+    if ((doc.docInDbCodePage == 1 && !utf8Db_) ||
+        (ctx_->maxParseMemory != 0 && ctx_->maxParseMemory < kQuickBudget))
+        return false;
+    const uint64_t firstRow = rowNumber_;
+    docRows_ = 0;
+    QapQuickReader::Outcome outcome = QapQuickReader::Outcome::DECLINED;
+    try {
+        // The handler's allocations from the parse's memory are bounded as in a full parse.
+        parts.parser->memory.setBudget(ctx_->maxParseMemory);
+        QapQuickReader &quick = kept_->quick;
+        outcome = doc.docLoc == kMem ? quick.readMemory(doc.doc, strlen(doc.doc), handler, &handler)
+                                     : quick.readFile(doc.file->fd(), handler, &handler);
+    } catch (const QapParseClosed &) {
+        throw;
+    } catch (...) {
+        // A bound or a failure: the full parser meets it again and reports it.
+    }
+    if (outcome == QapQuickReader::Outcome::READ) return true;
+    // The full parser reads the document from its start; the rows already given are skipped.
+    rowNumber_ = firstRow;
+    skipRows_ = docRows_;
+    handler.rearm();
+    return false;
 }
 
 void QapRowScan::fail(const char *state, const std::string &message) {
@@ -367,6 +398,11 @@ void QapRowScan::mayPause() {
 }
 
 void QapRowScan::rowDone(uint64_t number, std::vector<QapRowCell> &cells) {
+    ++docRows_;
+    if (skipRows_ != 0) {
+        --skipRows_;
+        return;
+    }
     const size_t n = columns_.size();
     if (batch_.size() < (batchRows_ + 1) * n) batch_.resize((batchRows_ + 1) * n);
     Value *row = &batch_[batchRows_ * n];

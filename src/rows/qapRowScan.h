@@ -7,6 +7,7 @@
 #include "qapCtx.h"
 #include "qapFiber.h"
 #include "qapParseRun.h"
+#include "qapQuickReader.h"
 #include "qapRowHandler.h"
 #include "tessel.h"
 
@@ -25,6 +26,7 @@ struct QapRowKept {
     size_t maxHeldUnits = 0;
     std::u16string rowText; // the handler's copy of rowPath (its query writes into it)
     std::unique_ptr<QapRowHandler> handler;
+    QapQuickReader quick; // its buffers kept too
 };
 
 // A failure as the interface reports it.
@@ -75,6 +77,9 @@ private:
     void parseAll();
     // Parses one document; false when the scan ends there (failed or closing).
     bool parseOne(QapDoc doc, const char *fileName);
+    // Reads the document with the quick reader; false when the full parser must read it (the
+    // handler re-armed, the rows given so far to be skipped). QapParseClosed passes through.
+    bool quickRead(const QapDoc &doc, QapParseParts &parts, QapRowHandler &handler);
     void stop();
 
     QapRoutineCtx *ctx_ = nullptr; // owned, released with qapRelease
@@ -98,6 +103,8 @@ private:
     std::vector<std::string> files_; // the files to read, in order
     std::string currentFile_;        // for messages
     uint64_t rowNumber_ = 0;
+    uint64_t docRows_ = 0;  // rows of the current document told so far
+    uint64_t skipRows_ = 0; // rows the full parser tells again, not given twice
 
     QapFiber fiber_;
     bool closing_ = false;
