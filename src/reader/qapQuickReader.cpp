@@ -36,11 +36,23 @@ constexpr ByteTable kBytes;
 bool isSpace(unsigned char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
 }
+// ASCII name characters: 1 may start a name, 2 may follow.
+struct NameTable {
+    uint8_t kind[256];
+    constexpr NameTable() : kind() {
+        for (int c = 0; c < 128; ++c) {
+            const bool start =
+                (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+            kind[c] = start ? 1 : ((c >= '0' && c <= '9') || c == '.' || c == '-') ? 2 : 0;
+        }
+    }
+};
+constexpr NameTable kNames;
 bool isNameStart(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+    return kNames.kind[c] == 1;
 }
 bool isNameChar(unsigned char c) {
-    return isNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    return kNames.kind[c] != 0;
 }
 // A character the reader takes as it is: any XML character but the controls and the
 // discouraged ones between 0x7F and 0x9F, which it leaves to the full parser.
@@ -202,7 +214,8 @@ private:
     // Copies the characters of a literal (attribute value, or comment, PI and CDATA content)
     // from q up to the first byte of stop, into out (when given); the end of that byte, or
     // nullptr with step set.
-    const unsigned char *literal(const unsigned char *q, const char *stop, QapUnits *out,
+    template <size_t N>
+    const unsigned char *literal(const unsigned char *q, const char (&stop)[N], QapUnits *out,
                                  bool attribute, Step &step);
     Step ended() const { return eof_ ? NO : MORE; }
     void flushText() {
@@ -502,7 +515,8 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::text() {
     return step;
 }
 
-const unsigned char *QapQuickReader::Scan::literal(const unsigned char *q, const char *stop,
+template <size_t N>
+const unsigned char *QapQuickReader::Scan::literal(const unsigned char *q, const char (&stop)[N],
                                                    QapUnits *out, bool attribute, Step &step) {
     const unsigned char *begin = q;
     for (;;) {
@@ -520,7 +534,7 @@ const unsigned char *QapQuickReader::Scan::literal(const unsigned char *q, const
         }
         const unsigned char b = *q;
         if (b == static_cast<unsigned char>(stop[0])) {
-            const size_t n = strlen(stop);
+            constexpr size_t n = N - 1;
             if (static_cast<size_t>(end_ - q) < n) {
                 step = ended();
                 return nullptr;

@@ -65,6 +65,11 @@ QapRowScan::~QapRowScan() {
     // next scan when its paths were sound (one at a time: the last one stays).
     if (kept_ != nullptr && kept_->handler != nullptr && pathsChecked_) {
         kept_->handler->detach();
+        // The batch's values keep their room for the next scan, unless it is large.
+        size_t room = 0;
+        for (const QapRowValue &v : batch_)
+            room += v.text.capacity();
+        if (room <= kBatchBytes) kept_->batch.swap(batch_);
         qapKeptRows = std::move(kept_);
     }
     kept_.reset();
@@ -114,8 +119,12 @@ int QapRowScan::prepare(const TesselRowsRequest &request, QapRowError &err) {
     }
     utf8Db_ = ctx_->convInfo == nullptr || ctx_->convInfo->dbCodePage == kUtf8;
     // Paths and names in UTF-16.
-    const auto utf16 = [this](const char *text, std::u16string &out) {
+    const auto utf16 = [this, codePage](const char *text, std::u16string &out) {
         const size_t n = strlen(text);
+        if (codePage == kUtf8 && std::all_of(text, text + n, [](char c) { return c > 0; })) {
+            out.assign(text, text + n); // ASCII
+            return true;
+        }
         out.assign(4 * (n + 1), u'\0');
         const int32_t units =
             qapMbstowcsFunction(ctx_, out.data(), text, static_cast<int32_t>(out.size()));
@@ -170,6 +179,7 @@ int QapRowScan::prepare(const TesselRowsRequest &request, QapRowError &err) {
         spare->severalFail == severalFail_ && spare->maxHeldUnits == maxUnits) {
         kept_ = std::move(spare);
         kept_->handler->rebind(ctx_, kept_->bindings, sink());
+        batch_.swap(kept_->batch);
     } else {
         kept_ = std::make_unique<QapRowKept>();
         kept_->rowPath = rowPath_;
@@ -337,6 +347,15 @@ bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
     try {
         // The open elements keep the attributes that the predicates of all paths read.
         handler->currentPath.prepare(&parts.parser->memory, handler->keptAttributes());
+    } catch (...) {
+        return failHere("38X10", "the system is out of memory");
+    }
+    try {
+        if (quickRead(doc, parts, *handler)) return true;
+    } catch (const QapParseClosed &) {
+        return false; // closed, or failed (fail() kept why)
+    }
+    try {
         if (doc.docLoc == kMem)
             parts.memSource.reset(qapMemoryDocument(doc.doc, &parts.parser->memory));
     } catch (...) {
@@ -344,7 +363,6 @@ bool QapRowScan::parseOne(QapDoc doc, const char *fileName) {
     }
     int32_t rc = 0;
     try {
-        if (quickRead(doc, parts, *handler)) return true;
         rc = qapRunParse(ctx_, parts, doc, status);
     } catch (const QapParseClosed &) {
         return false; // closed, or failed (fail() kept why)
@@ -405,7 +423,7 @@ void QapRowScan::rowDone(uint64_t number, std::vector<QapRowCell> &cells) {
     }
     const size_t n = columns_.size();
     if (batch_.size() < (batchRows_ + 1) * n) batch_.resize((batchRows_ + 1) * n);
-    Value *row = &batch_[batchRows_ * n];
+    QapRowValue *row = &batch_[batchRows_ * n];
     for (size_t i = 0; i < n; ++i) {
         if (!convert(number, i, cells[i], row[i])) {
             const std::string shown = row[i].text.substr(0, 40);
@@ -429,7 +447,7 @@ int QapRowScan::fetch(TesselValue *values, int maxRows, int *rowsOut, QapRowErro
     const size_t rows = std::min(static_cast<size_t>(std::max(maxRows, 0)), batchRows_ - handed_);
     for (size_t r = 0; r < rows; ++r) {
         for (size_t i = 0; i < n; ++i) {
-            const Value &v = batch_[(handed_ + r) * n + i];
+            const QapRowValue &v = batch_[(handed_ + r) * n + i];
             TesselValue &out = values[r * n + i];
             out.isNull = v.null ? 1 : 0;
             out.kind = kinds_[i];

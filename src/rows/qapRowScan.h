@@ -16,6 +16,14 @@
 #include <string>
 #include <vector>
 
+// One converted value of a batch.
+struct QapRowValue {
+    bool null = true;
+    int64_t integer = 0;
+    double real = 0;
+    std::string text;
+};
+
 // A row handler and what it was built from; kept between the scans of a thread, so that the
 // next scan of the same paths need not parse them again.
 struct QapRowKept {
@@ -26,7 +34,8 @@ struct QapRowKept {
     size_t maxHeldUnits = 0;
     std::u16string rowText; // the handler's copy of rowPath (its query writes into it)
     std::unique_ptr<QapRowHandler> handler;
-    QapQuickReader quick; // its buffers kept too
+    QapQuickReader quick;           // its buffers kept too
+    std::vector<QapRowValue> batch; // and the room of the last scan's batch
 };
 
 // A failure as the interface reports it.
@@ -51,13 +60,6 @@ public:
     size_t columnCount() const { return columns_.size(); }
 
 private:
-    struct Value {
-        bool null = true;
-        int64_t integer = 0;
-        double real = 0;
-        std::string text;
-    };
-
     // QapRowSink
     void rowDone(uint64_t number, std::vector<QapRowCell> &cells) override;
     void mayPause() override;
@@ -71,7 +73,7 @@ private:
     int prepare(const TesselRowsRequest &request, QapRowError &err);
     int listFolder(const char *folder, const char *pattern, QapRowError &err);
     // Converts one cell into value; false (err_ set) when it does not convert.
-    bool convert(uint64_t number, size_t column, QapRowCell &cell, Value &value);
+    bool convert(uint64_t number, size_t column, QapRowCell &cell, QapRowValue &value);
     bool toDbText(const std::u16string &text, std::string &out);
     static void run(void *self) noexcept;
     void parseAll();
@@ -110,7 +112,7 @@ private:
     bool closing_ = false;
     bool failed_ = false;
     QapRowError failure_;
-    std::vector<Value> batch_; // rows * columns, reused
+    std::vector<QapRowValue> batch_; // rows * columns, reused
     size_t batchRows_ = 0;
     size_t batchBytes_ = 0;
     size_t handed_ = 0; // rows of the batch handed out

@@ -79,7 +79,7 @@ bool QapRowScan::toDbText(const std::u16string &text, std::string &out) {
     return true;
 }
 
-bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, Value &value) {
+bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, QapRowValue &value) {
     value.null = true;
     value.text.clear();
     if (!cell.matched) return true;
