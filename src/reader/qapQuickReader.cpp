@@ -370,7 +370,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::declaration() {
     if (!pseudo("version", value, step)) return step == OK ? NO : step;
     if (value != "1.0") return NO;
     if (pseudo("encoding", value, step)) {
-        if (strcasecmp(value.c_str(), "UTF-8") != 0) return NO;
+        if (value.size() != 5 || strcasecmp(value.c_str(), "UTF-8") != 0) return NO;
     } else if (step != OK) {
         return step;
     }
@@ -382,7 +382,8 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::declaration() {
     while (q != end_ && isSpace(*q))
         ++q;
     if (end_ - q < 2) return ended();
-    if (q[0] != '?' || q[1] != '>') return NO;
+    // A declaration padded beyond any honest one is left to the parser, which bounds it.
+    if (q[0] != '?' || q[1] != '>' || q + 2 - p_ > 1024) return NO;
     p_ = q + 2;
     return OK;
 }
@@ -442,6 +443,7 @@ int QapQuickReader::Scan::reference(const unsigned char *q, char32_t &c) const {
             else
                 return 0;
             v = v * (hex ? 16 : 10) + digit;
+            if (v > 0x10FFFF) return 0;
         }
         c = v;
         if (!isPlainChar(c)) return 0;
@@ -604,6 +606,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::startTag() {
             ++q;
         if (q == end_) return ended();
         if (*q == '>' || *q == '/') break;
+        if (static_cast<size_t>(q - p_) > kQuickMaxToken) return NO;
         if (q == white || at.size() / 2 >= kQuickMaxAttributes) return NO;
         at.push_back(static_cast<uint32_t>(text.size()));
         if (!name(step)) return step;
@@ -626,6 +629,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::startTag() {
                                                     at[i + 1] - at[i]) == 0)
                 return NO;
     }
+    if (static_cast<size_t>(q - p_) > kQuickMaxToken) return NO;
     const bool empty = *q == '/';
     if (empty) {
         if (end_ - q < 2) return ended();
@@ -679,6 +683,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::comment() {
     if (q == end_) return ended();
     if (*q != '>') return NO;
     p_ = q + 1;
+    flushText();
     if (lexical_ != nullptr) lexical_->comment(out->data(), out->size());
     return OK;
 }
@@ -710,6 +715,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::instruction() {
     if (q == nullptr) return step;
     text.push(0);
     p_ = q;
+    flushText();
     content_.processingInstruction(text.data(), text.data() + data);
     return OK;
 }

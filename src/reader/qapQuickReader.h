@@ -1,7 +1,8 @@
 // A quick reader for the plainest documents: UTF-8, no DOCTYPE, names in ASCII. It reports
 // elements and text to a SAX handler as the non-validating reader does (namespaces off: empty
 // URI and local name, the qualified name; text inside the root element only; CDATA sections
-// between startCDATA and endCDATA), and declines everything else, malformed input included,
+// between startCDATA and endCDATA; white space outside the root element not at all, so it
+// serves handlers that ignore it), and declines everything else, malformed input included,
 // so that the full parser reads the document again and has the last word on it.
 #pragma once
 
