@@ -37,16 +37,27 @@ std::string wholeMessage(const char *cut) {
     return text;
 }
 
-bool sameColumns(const std::vector<QapRowColumn> &a, const std::vector<QapRowColumn> &b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
-        return x.path == y.path && x.fragment == y.fragment;
-    });
-}
-
-bool sameBindings(const std::vector<QapRowBinding> &a, const std::vector<QapRowBinding> &b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
-        return x.prefix == y.prefix && x.uri == y.uri;
-    });
+// Everything of a request that its handler and the scan's columns are made from, as one string:
+// a scan with the same key takes the last scan's as they are.
+std::string requestKey(const TesselRowsRequest &request, int32_t codePage) {
+    std::string key;
+    const auto add = [&key](const char *text) {
+        const uint32_t n = text != nullptr ? static_cast<uint32_t>(strlen(text)) : UINT32_MAX;
+        key.append(reinterpret_cast<const char *>(&n), sizeof n);
+        if (text != nullptr) key.append(text, n);
+    };
+    const int32_t numbers[] = {codePage, request.flags & TESSEL_ROWS_SEVERAL_FAIL,
+                               request.columnCount, request.namespaceCount};
+    key.append(reinterpret_cast<const char *>(numbers), sizeof numbers);
+    add(request.rowPath);
+    for (int i = 0; i < request.columnCount; ++i) {
+        key.append(reinterpret_cast<const char *>(&request.columns[i].kind), sizeof(int));
+        add(request.columns[i].name);
+        add(request.columns[i].path);
+    }
+    for (int i = 0; i < request.namespaceCount; ++i)
+        add(request.namespaces[i]);
+    return key;
 }
 
 // The handler of the thread's last scan, for its next one.
@@ -118,82 +129,34 @@ int QapRowScan::prepare(const TesselRowsRequest &request, QapRowError &err) {
         return -1;
     }
     utf8Db_ = ctx_->convInfo == nullptr || ctx_->convInfo->dbCodePage == kUtf8;
-    // Paths and names in UTF-16.
-    const auto utf16 = [this, codePage](const char *text, std::u16string &out) {
-        const size_t n = strlen(text);
-        if (codePage == kUtf8 && std::all_of(text, text + n, [](char c) { return c > 0; })) {
-            out.assign(text, text + n); // ASCII
-            return true;
-        }
-        out.assign(4 * (n + 1), u'\0');
-        const int32_t units =
-            qapMbstowcsFunction(ctx_, out.data(), text, static_cast<int32_t>(out.size()));
-        if (units < 0) return false;
-        out.resize(static_cast<size_t>(units));
-        return true;
-    };
-    if (request.rowPath == nullptr || !utf16(request.rowPath, rowPath_)) {
-        err.set("38X09", "the row path is missing or does not convert");
-        return -1;
-    }
-    for (int i = 0; i < request.columnCount; ++i) {
-        const TesselRowsColumn &c = request.columns[i];
-        names_.push_back(c.name != nullptr ? c.name : "column " + std::to_string(i + 1));
-        std::u16string path;
-        if (c.kind < 0 || c.kind > TESSEL_ROWS_FRAGMENT) {
-            err.set("38X33", "column " + names_.back() + ": unknown kind");
-            return -1;
-        }
-        if (c.path == nullptr || !utf16(c.path, path) || path.empty()) {
-            err.set("38X09",
-                    "column " + names_.back() + ": the path is missing or does not convert");
-            return -1;
-        }
-        QapRowColumn column;
-        column.fragment = c.kind == TESSEL_ROWS_FRAGMENT;
-        column.path = rowPath_;
-        if (path != u".") column.path += (path[0] == u'/' ? u"" : u"/") + path;
-        columns_.push_back(std::move(column));
-        kinds_.push_back(c.kind);
-    }
-    for (int i = 0; i < request.namespaceCount; ++i) {
-        std::u16string binding;
-        if (request.namespaces[i] == nullptr || !utf16(request.namespaces[i], binding) ||
-            binding.find(u'=') == std::u16string::npos) {
-            err.set("38X33", "a namespace binding is not prefix=uri");
-            return -1;
-        }
-        const size_t eq = binding.find(u'=');
-        bindings_.push_back({binding.substr(0, eq), binding.substr(eq + 1)});
-    }
     severalFail_ = (request.flags & TESSEL_ROWS_SEVERAL_FAIL) != 0;
     badNull_ = (request.flags & TESSEL_ROWS_BAD_NULL) != 0;
 
     // The paths are checked once here, by the handler the documents are then parsed with: the
-    // one of the last scan of the same paths on this thread, or a new one. (With tracing on,
+    // one of the last scan of the same request on this thread, or a new one. (With tracing on,
     // the paths are parsed again, so that the trace shows it.)
     const size_t maxUnits = ctx_->maxParseMemory / 2;
+    std::string key = requestKey(request, codePage);
     std::unique_ptr<QapRowKept> &spare = qapKeptRows;
-    if (spare != nullptr && !ctx_->traceOn && spare->rowPath == rowPath_ &&
-        sameColumns(spare->columns, columns_) && sameBindings(spare->bindings, bindings_) &&
-        spare->severalFail == severalFail_ && spare->maxHeldUnits == maxUnits) {
+    if (spare != nullptr && !ctx_->traceOn && spare->key == key &&
+        spare->maxHeldUnits == maxUnits) {
         kept_ = std::move(spare);
         kept_->handler->rebind(ctx_, kept_->bindings, sink());
         batch_.swap(kept_->batch);
     } else {
         kept_ = std::make_unique<QapRowKept>();
-        kept_->rowPath = rowPath_;
-        kept_->columns = columns_;
-        kept_->bindings = bindings_;
+        if (describe(request, codePage, err) != 0) return -1;
+        kept_->key = std::move(key);
         kept_->severalFail = severalFail_;
         kept_->maxHeldUnits = maxUnits;
         newHandler();
         int32_t position = 0;
         const int which = kept_->handler->errorPath(&position);
         if (which >= 0) {
-            err.set("38X09", "a syntax error occurred near position " + std::to_string(position) +
-                                 (which == 0 ? " in the row path"
-                                             : " in the path of column " + names_[which - 1]));
+            err.set("38X09",
+                    "a syntax error occurred near position " + std::to_string(position) +
+                        (which == 0 ? " in the row path"
+                                    : " in the path of column " + kept_->names[which - 1]));
             return -1;
         }
     }
@@ -218,6 +181,60 @@ int QapRowScan::prepare(const TesselRowsRequest &request, QapRowError &err) {
     if (request.file != nullptr) files_.emplace_back(request.file);
     if (request.folder != nullptr)
         return listFolder(request.folder, request.pattern != nullptr ? request.pattern : "*", err);
+    return 0;
+}
+
+int QapRowScan::describe(const TesselRowsRequest &request, int32_t codePage, QapRowError &err) {
+    // Paths and names in UTF-16.
+    const auto utf16 = [this, codePage](const char *text, std::u16string &out) {
+        const size_t n = strlen(text);
+        if (codePage == kUtf8 && std::all_of(text, text + n, [](char c) {
+                return static_cast<unsigned char>(c) < 0x80;
+            })) {
+            out.assign(text, text + n); // ASCII
+            return true;
+        }
+        out.assign(4 * (n + 1), u'\0');
+        const int32_t units =
+            qapMbstowcsFunction(ctx_, out.data(), text, static_cast<int32_t>(out.size()));
+        if (units < 0) return false;
+        out.resize(static_cast<size_t>(units));
+        return true;
+    };
+    if (request.rowPath == nullptr || !utf16(request.rowPath, kept_->rowPath)) {
+        err.set("38X09", "the row path is missing or does not convert");
+        return -1;
+    }
+    for (int i = 0; i < request.columnCount; ++i) {
+        const TesselRowsColumn &c = request.columns[i];
+        kept_->names.push_back(c.name != nullptr ? c.name : "column " + std::to_string(i + 1));
+        std::u16string path;
+        if (c.kind < 0 || c.kind > TESSEL_ROWS_FRAGMENT) {
+            err.set("38X33", "column " + kept_->names.back() + ": unknown kind");
+            return -1;
+        }
+        if (c.path == nullptr || !utf16(c.path, path) || path.empty()) {
+            err.set("38X09",
+                    "column " + kept_->names.back() + ": the path is missing or does not convert");
+            return -1;
+        }
+        QapRowColumn column;
+        column.fragment = c.kind == TESSEL_ROWS_FRAGMENT;
+        column.path = kept_->rowPath;
+        if (path != u".") column.path += (path[0] == u'/' ? u"" : u"/") + path;
+        kept_->columns.push_back(std::move(column));
+        kept_->kinds.push_back(c.kind);
+    }
+    for (int i = 0; i < request.namespaceCount; ++i) {
+        std::u16string binding;
+        if (request.namespaces[i] == nullptr || !utf16(request.namespaces[i], binding) ||
+            binding.find(u'=') == std::u16string::npos) {
+            err.set("38X33", "a namespace binding is not prefix=uri");
+            return -1;
+        }
+        const size_t eq = binding.find(u'=');
+        kept_->bindings.push_back({binding.substr(0, eq), binding.substr(eq + 1)});
+    }
     return 0;
 }
 
@@ -421,7 +438,7 @@ void QapRowScan::rowDone(uint64_t number, std::vector<QapRowCell> &cells) {
         --skipRows_;
         return;
     }
-    const size_t n = columns_.size();
+    const size_t n = kept_->columns.size();
     if (batch_.size() < (batchRows_ + 1) * n) batch_.resize((batchRows_ + 1) * n);
     QapRowValue *row = &batch_[batchRows_ * n];
     for (size_t i = 0; i < n; ++i) {
@@ -429,7 +446,7 @@ void QapRowScan::rowDone(uint64_t number, std::vector<QapRowCell> &cells) {
             const std::string shown = row[i].text.substr(0, 40);
             char state[kSqlstateSize];
             memcpy(state, failure_.state, sizeof state);
-            fail(state, "row " + std::to_string(number) + ": column " + names_[i] +
+            fail(state, "row " + std::to_string(number) + ": column " + kept_->names[i] +
                             ": the value '" + shown + "' " + failure_.message);
         }
         batchBytes_ += row[i].text.size();
@@ -443,14 +460,14 @@ int QapRowScan::fetch(TesselValue *values, int maxRows, int *rowsOut, QapRowErro
         batchRows_ = handed_ = batchBytes_ = 0;
         fiber_.resume();
     }
-    const size_t n = columns_.size();
+    const size_t n = kept_->columns.size();
     const size_t rows = std::min(static_cast<size_t>(std::max(maxRows, 0)), batchRows_ - handed_);
     for (size_t r = 0; r < rows; ++r) {
         for (size_t i = 0; i < n; ++i) {
             const QapRowValue &v = batch_[(handed_ + r) * n + i];
             TesselValue &out = values[r * n + i];
             out.isNull = v.null ? 1 : 0;
-            out.kind = kinds_[i];
+            out.kind = kept_->kinds[i];
             out.integer = v.integer;
             out.real = v.real;
             out.text = v.null ? nullptr : v.text.c_str();

@@ -24,11 +24,14 @@ struct QapRowValue {
     std::string text;
 };
 
-// A row handler and what it was built from; kept between the scans of a thread, so that the
-// next scan of the same paths need not parse them again.
+// A scan's columns and row handler and what they were made from; kept between the scans of a
+// thread, so that the next scan of the same request need not make them again.
 struct QapRowKept {
+    std::string key;        // the request they are made from (see requestKey)
     std::u16string rowPath; // as the scan gave it
     std::vector<QapRowColumn> columns;
+    std::vector<int> kinds;
+    std::vector<std::string> names;
     std::vector<QapRowBinding> bindings;
     bool severalFail = false;
     size_t maxHeldUnits = 0;
@@ -57,7 +60,7 @@ public:
     int open(const TesselRowsRequest &request, QapRowError &err);
     // As tessel_rows_fetch.
     int fetch(TesselValue *values, int maxRows, int *rowsOut, QapRowError &err);
-    size_t columnCount() const { return columns_.size(); }
+    size_t columnCount() const { return kept_->columns.size(); }
 
 private:
     // QapRowSink
@@ -65,12 +68,14 @@ private:
     void mayPause() override;
     [[noreturn]] void fail(const char *state, const std::string &message) override;
     uint64_t nextRowNumber() override { return ++rowNumber_; }
-    const std::string &columnName(size_t i) const override { return names_[i]; }
+    const std::string &columnName(size_t i) const override { return kept_->names[i]; }
 
     QapRowSink &sink() { return *this; }
     // A new handler for kept_'s paths. Throws QapError, or what allocation throws.
     void newHandler();
     int prepare(const TesselRowsRequest &request, QapRowError &err);
+    // The request's paths, kinds, names and bindings into kept_. 0, or -1 with err set.
+    int describe(const TesselRowsRequest &request, int32_t codePage, QapRowError &err);
     int listFolder(const char *folder, const char *pattern, QapRowError &err);
     // Converts one cell into value; false (err_ set) when it does not convert.
     bool convert(uint64_t number, size_t column, QapRowCell &cell, QapRowValue &value);
@@ -85,11 +90,6 @@ private:
     void stop();
 
     QapRoutineCtx *ctx_ = nullptr; // owned, released with qapRelease
-    std::vector<QapRowColumn> columns_;
-    std::vector<int> kinds_;
-    std::vector<std::string> names_;
-    std::vector<QapRowBinding> bindings_;
-    std::u16string rowPath_;
     // The handler with the paths it is built from: made (or taken from the last scan of the
     // same paths on this thread) when the paths are checked, re-armed for every document, lent
     // to each parse, dropped with a reader that is retired, and kept for the next scan at the

@@ -83,7 +83,7 @@ bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, QapRowValue 
     value.null = true;
     value.text.clear();
     if (!cell.matched) return true;
-    const int kind = kinds_[column];
+    const int kind = kept_->kinds[column];
     std::string &t = value.text;
     const auto refuse = [&](const char *state, const char *why) {
         if (badNull_) {
