@@ -587,7 +587,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::startTag() {
             step = s == end_ ? ended() : NO;
             return false;
         }
-        while (s != end_ && isNameChar(*s))
+        while (s != end_ && isNameChar(*s) && static_cast<size_t>(s - q) <= kQuickMaxToken)
             ++s;
         if (s == end_ || *s >= 0x80 || s - q > static_cast<long>(kQuickMaxToken)) {
             step = s == end_ ? ended() : NO;
@@ -692,7 +692,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::instruction() {
     QapUnits &text = r_.attributeText_;
     text.clear();
     const unsigned char *q = p_ + 2;
-    while (q != end_ && isNameChar(*q))
+    while (q != end_ && isNameChar(*q) && static_cast<size_t>(q - p_) <= kQuickMaxToken)
         ++q;
     if (q == end_) return ended();
     const size_t n = static_cast<size_t>(q - p_ - 2);
