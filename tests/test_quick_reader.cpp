@@ -30,8 +30,6 @@ XERCES_CPP_NAMESPACE_USE
 namespace {
 
 using Outcome = QapQuickReader::Outcome;
-constexpr Outcome READ = Outcome::READ;
-constexpr Outcome DECLINED = Outcome::DECLINED;
 
 // UTF-16 text as printable ASCII, any other unit as \uXXXX.
 void escape16(std::string &out, const XMLCh *s, size_t n) {
@@ -210,7 +208,7 @@ bool check(const std::string &doc, bool fromFile = true) {
     SCOPED_TRACE(literal(doc));
     std::string full;
     auto same = [&](const Quick &quick, const char *form) {
-        if (quick.outcome != READ) return;
+        if (quick.outcome != Outcome::READ) return;
         if (full.empty()) full = fullLog(doc);
         EXPECT_EQ(diff(quick.log, full), "") << form;
     };
@@ -221,7 +219,7 @@ bool check(const std::string &doc, bool fromFile = true) {
         EXPECT_EQ(file.outcome, mem.outcome) << "from a file";
         same(file, "from a file");
     }
-    return mem.outcome == READ;
+    return mem.outcome == Outcome::READ;
 }
 
 // Documents with every feature the quick path takes, for the mutations.
@@ -303,9 +301,9 @@ TEST(QuickReader, DeclinesWhatItLeavesToTheFullReader) {
         EXPECT_FALSE(check(doc)) << literal(doc);
     const std::string deep = tesseltest::repeat("<a>", 100000) + tesseltest::repeat("</a>", 100000);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(readQuick(deep, false).outcome, DECLINED);
+    EXPECT_EQ(readQuick(deep, false).outcome, Outcome::DECLINED);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-    EXPECT_EQ(readQuick(deep, true).outcome, DECLINED);
+    EXPECT_EQ(readQuick(deep, true).outcome, Outcome::DECLINED);
 }
 
 TEST(QuickReader, MutantsReadAsTheFullReaderReadsThem) {
@@ -343,17 +341,17 @@ TEST(QuickReader, FilesReadAcrossWindowEdges) {
     body += "</root>";
     const std::string full = fullLog(body);
     const Quick mem = readQuick(body, false);
-    EXPECT_EQ(mem.outcome, READ);
+    EXPECT_EQ(mem.outcome, Outcome::READ);
     EXPECT_EQ(diff(mem.log, full), "");
     for (size_t pad = 0; pad <= 40 && !::testing::Test::HasFailure(); ++pad) {
         const Quick file = readQuick("<!--" + std::string(pad, ' ') + "-->" + body, true);
-        EXPECT_EQ(file.outcome, READ) << pad;
+        EXPECT_EQ(file.outcome, Outcome::READ) << pad;
         EXPECT_EQ(diff(file.log, "<!--" + std::string(pad, ' ') + "-->" + full), "") << pad;
     }
     // A cancelled statement: the full reader reports it.
     tarnSetCancelCheck([] { return 1; });
-    EXPECT_EQ(readQuick(body, false).outcome, DECLINED);
-    EXPECT_EQ(readQuick(body, true).outcome, DECLINED);
+    EXPECT_EQ(readQuick(body, false).outcome, Outcome::DECLINED);
+    EXPECT_EQ(readQuick(body, true).outcome, Outcome::DECLINED);
     tarnSetCancelCheck(nullptr);
 }
 

@@ -30,8 +30,9 @@ long qapLeadingInteger(const char *const text) {
 namespace {
 
 // A plain decimal ([blanks][sign]digits[.digits]) of at most 30 characters, 15 significant
-// digits and 22 decimals (trailing zeros of the fraction not counted): the digits are exact as an integer and the power of ten as a double,
-// so one division rounds exactly as strtod does. False for anything else.
+// digits and 22 decimals (trailing zeros of the fraction not counted): the digits are exact as an
+// integer and the power of ten as a double, so one division rounds exactly as strtod does. False
+// for anything else.
 bool plainDecimal(const char *const text, double *out) {
     static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
