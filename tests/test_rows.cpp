@@ -318,3 +318,41 @@ TEST(Rows, ClobAsItsText) {
         EXPECT_TRUE(listDir(tempDir()).empty());
     }
 }
+
+// Hostile documents through the row scan stop as every parse does, whichever reader meets them
+// first: a cancel, nesting past the bound, entity expansion; a tag too long for the quick reader
+// is read by the parser.
+TEST(Rows, HostileDocumentsAreBounded) {
+    const std::vector<Col> cols = {{"v", TESSEL_ROWS_TEXT, "@v"}};
+    std::string many = "<o>";
+    for (int i = 0; i < 20000; ++i)
+        many += "<i v='1'/>";
+    many += "</o>";
+    tarnSetCancelCheck([] { return 1; });
+    Result r = scanText(many, "/o/i", cols);
+    tarnSetCancelCheck(nullptr);
+    EXPECT_EQ(r.error.substr(0, 5), "57014") << r.error;
+    EXPECT_LT(r.rows.size(), 20000u);
+
+    std::string deep;
+    for (int i = 0; i <= 100000; ++i)
+        deep += "<e>";
+    r = scanText(deep, "/e", cols);
+    EXPECT_NE(r.error.find("38X13 QAPQ047E  Parser error on line 1 column 300004: element nesting"),
+              std::string::npos)
+        << r.error;
+
+    std::string laughs = "<!DOCTYPE a [<!ENTITY l0 \"lol\">";
+    for (int i = 1; i < 10; ++i)
+        laughs += "<!ENTITY l" + std::to_string(i) + " \"" +
+                  repeat("&l" + std::to_string(i - 1) + ";", 10) + "\">";
+    laughs += "]><a><i v='&l9;'/></a>";
+    EXPECT_EQ(scanText(laughs, "/a/i", cols).error.substr(0, 5), "38X13");
+
+    const std::string wide = "<o><i v='" + repeat("w", 1200000) + "'/><i v='x'/></o>";
+    r = scanText(wide, "/o/i", cols);
+    EXPECT_EQ(r.error, "");
+    ASSERT_EQ(r.rows.size(), 2u);
+    EXPECT_EQ(r.rows[0].size(), 1200000u);
+    EXPECT_EQ(r.rows[1], "x");
+}
