@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <xercesc/util/XMLString.hpp>
 
 XERCES_CPP_NAMESPACE_USE
 
@@ -20,18 +21,17 @@ constexpr size_t kTextPiece = size_t{32} << 10; // units of text handed on at a 
 constexpr uint64_t kPollWork = uint64_t{1} << 20;
 constexpr uint64_t kTokenWork = 256;
 
-// Bytes by what the text and attribute loops do with them: 0 copied as they are.
-enum : uint8_t { PLAIN = 0, SPECIAL = 1, MULTI = 2 };
-struct ByteTable {
-    uint8_t kind[256];
-    constexpr ByteTable() : kind() {
-        for (int c = 0; c < 256; ++c)
-            kind[c] = c >= 0x80 ? MULTI : (c < 0x20 || c == 0x7F) ? SPECIAL : PLAIN;
+// The bytes that the text and literal loops copy as they are, without a closer look.
+struct PlainTable {
+    bool plain[256];
+    constexpr PlainTable() : plain() {
+        for (int c = 0x20; c < 0x7F; ++c)
+            plain[c] = true;
         for (char c : {'<', '&', ']', '>', '"', '\''})
-            kind[static_cast<unsigned char>(c)] = SPECIAL;
+            plain[static_cast<unsigned char>(c)] = false;
     }
 };
-constexpr ByteTable kBytes;
+constexpr PlainTable kBytes;
 
 bool isSpace(unsigned char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
@@ -138,12 +138,7 @@ public:
 
 private:
     static bool same(const XMLCh *a, const XMLCh *b) {
-        if (a == nullptr || b == nullptr) return false;
-        while (*a != 0 && *a == *b) {
-            ++a;
-            ++b;
-        }
-        return *a == *b;
+        return a != nullptr && b != nullptr && XMLString::equals(a, b);
     }
     const XMLCh *text_;
     const uint32_t *at_;
@@ -167,6 +162,7 @@ void QapUnits::trim(size_t units) {
 }
 
 QapQuickReader::QapQuickReader() = default;
+QapQuickReader::~QapQuickReader() = default;
 
 void QapQuickReader::trim() {
     constexpr size_t kKept = size_t{64} << 10;
@@ -176,7 +172,6 @@ void QapQuickReader::trim() {
     if (starts_.capacity() > kKept) std::vector<uint32_t>().swap(starts_);
     if (attribute_.capacity() > kKept) std::vector<uint32_t>().swap(attribute_);
 }
-QapQuickReader::~QapQuickReader() = default;
 
 // One document's read. Each step reads one piece from p: OK (consumed), MORE (the input ends
 // before the piece does, and more of it may come), NO (declined).
@@ -211,9 +206,13 @@ private:
     int decode(const unsigned char *q, char32_t &c) const;
     // A reference at q ('&'): its length, 0 when declined, -1 when the input ends within it.
     int reference(const unsigned char *q, char32_t &c) const;
+    // A line end at q ('\r', alone or before '\n'): its length, -1 when the input may go on.
+    int lineEnd(const unsigned char *q) const {
+        if (q + 1 == end_) return eof_ ? 1 : -1;
+        return q[1] == '\n' ? 2 : 1;
+    }
     // Copies the characters of a literal (attribute value, or comment, PI and CDATA content)
-    // from q up to the first byte of stop, into out (when given); the end of that byte, or
-    // nullptr with step set.
+    // from q up to stop, into out (when given); the end of stop, or nullptr with step set.
     template <size_t N>
     const unsigned char *literal(const unsigned char *q, const char (&stop)[N], QapUnits *out,
                                  bool attribute, Step &step);
@@ -236,7 +235,6 @@ private:
     bool eof_ = false;
     int fd_ = -1;
     off_t offset_ = 0;
-    size_t namesHeld_ = 0;
     uint64_t work_ = 0;
     int brackets_ = 0; // "]" just before in text: "]]>" is not allowed there
 };
@@ -469,7 +467,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::text() {
     Step step = OK;
     for (;;) {
         const unsigned char *run = q;
-        while (q != end_ && kBytes.kind[*q] == PLAIN)
+        while (q != end_ && kBytes.plain[*q])
             ++q;
         if (q != run) {
             brackets_ = 0;
@@ -493,10 +491,7 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::text() {
         } else if (b == '&') {
             n = reference(q, c);
         } else if (b == '\r') {
-            if (q + 1 == end_ && !eof_)
-                n = -1;
-            else
-                n = q + 1 != end_ && q[1] == '\n' ? 2 : 1;
+            n = lineEnd(q);
             c = '\n';
         } else if (b == '>' && brackets_ >= 2) {
             n = 0; // "]]>"
@@ -523,7 +518,7 @@ const unsigned char *QapQuickReader::Scan::literal(const unsigned char *q, const
     const unsigned char *begin = q;
     for (;;) {
         const unsigned char *run = q;
-        while (q != end_ && kBytes.kind[*q] == PLAIN && *q != static_cast<unsigned char>(stop[0]))
+        while (q != end_ && kBytes.plain[*q] && *q != static_cast<unsigned char>(stop[0]))
             ++q;
         if (static_cast<size_t>(q - begin) > kQuickMaxToken) {
             step = NO;
@@ -555,10 +550,7 @@ const unsigned char *QapQuickReader::Scan::literal(const unsigned char *q, const
         } else if (b == '<' && attribute) {
             n = 0;
         } else if (b == '\r') {
-            if (q + 1 == end_ && !eof_)
-                n = -1;
-            else
-                n = q + 1 != end_ && q[1] == '\n' ? 2 : 1;
+            n = lineEnd(q);
             c = attribute ? ' ' : '\n';
         } else if (b == '\t' || b == '\n') {
             c = attribute ? ' ' : b;
@@ -639,7 +631,8 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::startTag() {
     p_ = q + 1;
     // The element's name goes onto the stack of open ones.
     const size_t nameUnits = std::char_traits<char16_t>::length(text.data()) + 1;
-    if (r_.starts_.size() >= kQuickMaxDepth || namesHeld_ + nameUnits > kQuickMaxNames) return NO;
+    if (r_.starts_.size() >= kQuickMaxDepth || r_.names_.size() + nameUnits > kQuickMaxNames)
+        return NO;
     flushText();
     const QuickAttributes attrs(text, at);
     if (empty) {
@@ -649,7 +642,6 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::startTag() {
     }
     r_.starts_.push_back(static_cast<uint32_t>(r_.names_.size()));
     memcpy(r_.names_.extend(nameUnits), text.data(), nameUnits * sizeof(char16_t));
-    namesHeld_ += nameUnits;
     content_.startElement(u"", u"", r_.names_.data() + r_.starts_.back(), attrs);
     return OK;
 }
@@ -668,7 +660,6 @@ QapQuickReader::Scan::Step QapQuickReader::Scan::endTag() {
     p_ = q + 1;
     flushText();
     content_.endElement(u"", u"", r_.names_.data() + r_.starts_.back());
-    namesHeld_ -= r_.names_.size() - r_.starts_.back();
     r_.names_.cut(r_.starts_.back());
     r_.starts_.pop_back();
     return OK;

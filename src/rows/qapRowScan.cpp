@@ -25,7 +25,7 @@ namespace {
 constexpr size_t kBatchRows = 64;
 constexpr size_t kBatchBytes = 65536;
 constexpr int32_t kUtf8 = 1208;
-// Budgets from this size up leave room for the quick reader's own memory (kQuickMax...).
+// Budgets from this size up leave room for the quick reader's own few MiB (qapQuickReader.h).
 constexpr size_t kQuickBudget = size_t{32} << 20;
 
 // The whole text of the message a call just set, without its final newline.

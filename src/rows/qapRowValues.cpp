@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -17,14 +18,20 @@ bool isXmlSpace(char16_t c) {
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
 }
 
-// The text without the blanks around it into out, when that is all ASCII; else false.
-bool asciiTrimmed(const std::u16string &text, std::string &out) {
+// Where text starts and ends without the blanks around it.
+template <class Text> std::pair<size_t, size_t> unblanked(const Text &text) {
     size_t end = text.size();
     while (end > 0 && isXmlSpace(text[end - 1]))
         --end;
     size_t start = 0;
     while (start < end && isXmlSpace(text[start]))
         ++start;
+    return {start, end};
+}
+
+// The text without the blanks around it into out, when that is all ASCII; else false.
+bool asciiTrimmed(const std::u16string &text, std::string &out) {
+    const auto [start, end] = unblanked(text);
     char16_t any = 0;
     for (size_t i = start; i < end; ++i)
         any |= text[i];
@@ -112,12 +119,7 @@ bool QapRowScan::convert(uint64_t, size_t column, QapRowCell &cell, QapRowValue 
             return true;
         }
         // The other kinds read the text without the blanks around it; a blank value is NULL.
-        size_t end = t.size();
-        while (end > 0 && isXmlSpace(t[end - 1]))
-            --end;
-        size_t start = 0;
-        while (start < end && isXmlSpace(t[start]))
-            ++start;
+        const auto [start, end] = unblanked(t);
         t.erase(end);
         t.erase(0, start);
         if (t.empty()) return true;
